@@ -1,0 +1,49 @@
+#include "app/gui_ui.h"
+
+#include <memory>
+#include <wx/progdlg.h>
+#include <wx/statusbr.h>
+#include <wx/utils.h>
+
+#include "app/main_frame.h"
+#include "app/ui.h"
+
+static std::unique_ptr<wxProgressDialog> progress;
+
+static void gui_status(int field, const wxString& text)
+{
+    if (myframe && myframe->GetStatusBar() && field < myframe->GetStatusBar()->GetFieldsCount())
+        myframe->SetStatusText(text, field);
+}
+
+static void gui_progress_begin(const wxString& title, const wxString& message, int maximum,
+                               bool can_cancel)
+{
+    progress.reset();
+    int style = wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_ELAPSED_TIME;
+    if (can_cancel) style |= wxPD_CAN_ABORT;
+    progress = std::make_unique<wxProgressDialog>(title, message, maximum > 0 ? maximum : 1,
+                                                  myframe, style);
+}
+
+static bool gui_progress_update(int value, const wxString& message)
+{
+    if (!progress) return true;
+    if (value > progress->GetRange()) value = progress->GetRange();
+    return progress->Update(value, message);
+}
+
+static void gui_progress_end() { progress.reset(); }
+
+static void gui_yield() { wxSafeYield(myframe, true); }
+
+void gui_install_ui_hooks()
+{
+    ui_hooks hooks;
+    hooks.status = gui_status;
+    hooks.progress_begin = gui_progress_begin;
+    hooks.progress_update = gui_progress_update;
+    hooks.progress_end = gui_progress_end;
+    hooks.yield = gui_yield;
+    ui_install(hooks);
+}

@@ -1,0 +1,4 @@
+// Entry point of the desktop program.
+#include "app/main_app.h"
+
+wxIMPLEMENT_APP(MyApp);

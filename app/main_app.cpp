@@ -1,0 +1,113 @@
+#include "app/main_app.h"
+
+#include <wx/filesys.h>
+#include <wx/fs_inet.h>
+#include <wx/image.h>
+
+#include "app/command_line.h"
+#include "app/gui_ui.h"
+#include "app/main_frame.h"
+#include "app/record.h"
+#include "app/startup.h"
+#include "app/version.h"
+#include "ct/metal_pipeline.h"
+#include "display/gl_canvas.h"
+#include "help/update_check.h"
+#include "processing/pipeline.h"
+
+
+bool MyApp::OnInit()
+{
+    std::vector<wxString> args;
+    for (int i = 1; i < argc; i++) args.push_back(argv[i]);
+    return start_up(args);
+}
+
+bool MyApp::start_up(const std::vector<wxString>& args)
+{
+    static bool once = false;
+    if (!once) {
+        once = true;
+        wxInitAllImageHandlers();
+        gui_install_ui_hooks();
+        // Help and update pages are read through the file system.
+        wxFileSystem::AddHandler(new wxInternetFSHandler);
+    }
+
+    // 1. Every array absent; the histogram has 256 bins.
+    info.raw_image = info.sampled_image = info.aux_image = nullptr;
+    info.noise_image = info.ref_image = info.processed_image = nullptr;
+    info.display_image = nullptr;
+    info.histogram_bins = 256;
+    delete[] info.histogram;
+    info.histogram = new int[info.histogram_bins]();
+
+    // 2. Defaults.
+    reset_info();
+
+    // 3. Command line.
+    const command_line_t cmd = parse_command_line(args);
+    info.file_name = cmd.file_name;
+
+    // 4-8. Load, derive the first view, size the canvas to the image.
+    load_startup_file();
+    derive_first_view();
+
+    // 9. First pipeline run.
+    sample_image();
+    process_image();
+
+    // 10-11. The main window.
+    const wxString title = wxString("Voxmira v") + VOXMIRA_VERSION;
+    myframe = new MyFrame(title, wxDefaultPosition,
+                          wxSize(ctrl_width + info.window_width + 70, info.window_height + 82));
+    myframe->reset_controls();
+    myframe->Show(true);
+
+    // 12. Idle handler.
+    Bind(wxEVT_IDLE, &MyApp::OnIdle, this);
+
+    // 14. The update check runs in the background and never delays start-up; it speaks
+    // only when a newer version exists.
+    if (!cmd.batch && update_check_due(wxDateTime::Now())) start_background_update_check();
+
+    // 15. Batch mode: correct every frame, then end.
+    if (cmd.batch) {
+        myframe->Refresh();
+        myframe->Update();
+        mdt_all_frames();
+        myframe->Close(true);
+        myframe->Destroy();
+        myframe = nullptr;
+        reset_info();
+        return false;
+    }
+    return true;
+}
+
+int MyApp::OnExit()
+{
+    release_array(info.display_image);
+    return wxApp::OnExit();
+}
+
+void MyApp::OnIdle(wxIdleEvent& event)
+{
+    event.Skip();
+    if (key) return;
+    key = 1;
+    if (myframe && myframe->canvas) {
+        MyGLCanvas* canvas = myframe->canvas;
+        if (canvas->redraw_pending) {
+            canvas->Refresh(false);
+            canvas->Update();
+            canvas->redraw_pending = false;
+        }
+        if (canvas->status_pending) {
+            myframe->update_zoom_crop_status();
+            canvas->status_pending = false;
+        }
+    }
+    poll_background_update_check();
+    key = 0;
+}

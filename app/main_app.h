@@ -1,0 +1,18 @@
+// The application object: start-up, the idle handler and batch mode.
+#pragma once
+
+#include <vector>
+#include <wx/app.h>
+
+class MyApp : public wxApp {
+public:
+    bool OnInit() override;
+    // Start-up with the arguments after the program name: returns true when the main
+    // window is open and the event loop should run, false when batch mode has finished.
+    // OnInit calls it; the GUI tests call it again for each program run they simulate.
+    bool start_up(const std::vector<wxString>& args);
+    int OnExit() override;
+    void OnIdle(wxIdleEvent& event);
+};
+
+wxDECLARE_APP(MyApp);

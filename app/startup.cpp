@@ -1,0 +1,50 @@
+#include "app/startup.h"
+
+#include <algorithm>
+
+#include "app/record.h"
+#include "io/loader_chain.h"
+
+bool load_startup_file(const char* only)
+{
+    info.ref_file_name.clear();
+    if (info.file_name.empty()) return false;
+    const std::string path(info.file_name.mb_str());
+    if (path.empty()) return false;  // not representable in the locale's encoding
+    return load_with_chain(path, -1, only);
+}
+
+void allocate_display_and_fit()
+{
+    release_array(info.display_image);
+    const size_t bytes = (size_t)std::max(info.window_width, 1) *
+                         (size_t)std::max(info.window_height, 1) * 3;
+    info.display_image = new unsigned char[bytes]();
+    info.zoom_mode = 0;
+    info.centre.x = (short)(info.width / 2);
+    info.centre.y = (short)(info.height / 2);
+    info.zoom = std::min((double)info.window_width / info.width,
+                         (double)info.window_height / info.height);
+}
+
+void derive_first_view(int window_w, int window_h)
+{
+    if (!info.raw_image) {
+        info.file_name.clear();
+        info.default_range = info.window_range;
+    } else {
+        info.default_range = info.window_range;
+        if (info.window_range == 1) {
+            info.window_centre = (info.data_min + info.data_max) / 2;
+            // A flat image would give width 0; the display divides by the width.
+            info.window_range = std::max(info.data_max - info.data_min, 1);
+            info.default_range = info.window_range;
+        }
+    }
+    info.window_width = window_w > 0 ? window_w : info.width;
+    info.window_height = window_h > 0 ? window_h : info.height;
+    info.colour = info.data_colour;
+    info.channel = 0;
+    info.default_centre = info.window_centre;
+    allocate_display_and_fit();
+}

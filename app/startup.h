@@ -1,0 +1,18 @@
+// The data steps of start-up, shared by the desktop program and the batch tool.
+#pragma once
+
+#include <wx/string.h>
+
+// Offers info.file_name to the loaders in start-up order (or only to the loader named
+// `only`) as a first open. Returns true when one accepted it.
+bool load_startup_file(const char* only = nullptr);
+
+// Derives the first view after a load attempt: with no image, clears file_name; otherwise
+// takes the loader's window as the default, deriving it from the data range when the
+// loader proposed none (width 1). Then sizes the canvas to the image (or to the given
+// window when window_w and window_h are positive), sets colour and channel, allocates
+// display_image and zooms to fit.
+void derive_first_view(int window_w = 0, int window_h = 0);
+
+// Sizes display_image for the current window and zooms to fit (Close and start-up).
+void allocate_display_and_fit();

@@ -1,0 +1,73 @@
+#include "io/loader_chain.h"
+
+#include <cstring>
+
+#include "app/record.h"
+
+// Loaders join this table as they are built; an entry with a null function is skipped.
+const std::vector<loader_entry>& startup_loaders()
+{
+    static const std::vector<loader_entry> table = {
+        {"image", nullptr},
+        {"dicom", nullptr},
+        {"sonix", nullptr},
+        {"qct", nullptr},
+        {"rsq", nullptr},
+        {"dfe", nullptr},
+    };
+    return table;
+}
+
+const loader_entry* find_loader(const std::string& name)
+{
+    for (const loader_entry& e : startup_loaders())
+        if (name == e.name) return &e;
+    return nullptr;
+}
+
+bool load_with_chain(const std::string& path, int index, const char* only)
+{
+    for (const loader_entry& e : startup_loaders()) {
+        if (only && std::strcmp(only, e.name) != 0) continue;
+        if (!e.load) continue;
+        std::vector<char> buffer(path.begin(), path.end());
+        buffer.push_back('\0');
+        if (e.load(buffer.data(), index)) return true;
+    }
+    return false;
+}
+
+const loader_entry* loader_for_file_type(int file_type)
+{
+    const char* name = nullptr;
+    switch (file_type) {
+    case 0: case 1: case 2: name = "dicom"; break;
+    case -1: case -2: name = "sonix"; break;
+    case -3: name = "qct"; break;
+    case -4: case -5: name = "image"; break;
+    case -6: name = "dfe"; break;
+    case -7: name = "rsq"; break;
+    default: return nullptr;
+    }
+    const loader_entry* e = find_loader(name);
+    return e && e->load ? e : nullptr;
+}
+
+bool reload_frame(int n)
+{
+    info.frame = n;
+    release_array(info.sampled_image);
+    release_array(info.aux_image);
+    release_array(info.noise_image);
+    release_array(info.processed_image);
+    const loader_entry* e = loader_for_file_type(info.file_type);
+    if (!e) return false;
+    const int centre = info.window_centre, range = info.window_range;
+    const std::string path(info.file_name.mb_str());
+    std::vector<char> buffer(path.begin(), path.end());
+    buffer.push_back('\0');
+    const bool ok = e->load(buffer.data(), n);
+    info.window_centre = centre;
+    info.window_range = range;
+    return ok;
+}

@@ -1,0 +1,26 @@
+// The command-line rules of start-up.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+static command_line_t parse(std::vector<wxString> args) { return parse_command_line(args); }
+
+TEST(CommandLine, BatchSwitchInEitherCase)
+{
+    EXPECT_TRUE(parse({"-m"}).batch);
+    EXPECT_TRUE(parse({"-M"}).batch);
+    EXPECT_TRUE(parse({"-Metal"}).batch);  // the second character decides
+    EXPECT_FALSE(parse({"-x"}).batch);
+    EXPECT_FALSE(parse({}).batch);
+}
+
+TEST(CommandLine, LaterFileNameWinsAndSwitchesAreNotFileNames)
+{
+    EXPECT_EQ(parse({"a.dcm", "b.dcm"}).file_name, "b.dcm");
+    EXPECT_EQ(parse({"a.dcm", "-x"}).file_name, "a.dcm");
+    EXPECT_EQ(parse({"-"}).file_name, "");
+    EXPECT_FALSE(parse({"-"}).batch);
+    const command_line_t both = parse({"-M", "scan.dcm"});
+    EXPECT_TRUE(both.batch);
+    EXPECT_EQ(both.file_name, "scan.dcm");
+}
