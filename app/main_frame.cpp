@@ -1,65 +1,499 @@
 #include "app/main_frame.h"
 
+#include <algorithm>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/choicdlg.h>
+#include <wx/config.h>
+#include <wx/filename.h>
+#include <wx/fs_arc.h>
+#include <wx/html/helpctrl.h>
+#include <wx/icon.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/scrolwin.h>
+#include <wx/sizer.h>
+#include <wx/slider.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
+#include <wx/stdpaths.h>
 
 #include "app/main_app.h"
+#include "app/main_controls.h"
 #include "app/record.h"
 #include "app/startup.h"
+#include "app/version.h"
+#include "display/canvas_colour.h"
+#include "display/canvas_coords.h"
 #include "display/display_image.h"
 #include "display/gl_canvas.h"
+#include "display/gl_fonts.h"
+#include "io/loader_chain.h"
+#include "processing/pipeline.h"
+
+#include "app/voxmira_icon.xpm"
 
 const int ctrl_width = 220;
 MyFrame* myframe = nullptr;
+wxHtmlHelpController* help = nullptr;
+bool help_found = false;
 
-MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size)
-    : wxFrame(nullptr, wxID_ANY, title, pos, wxDefaultSize,
-              wxDEFAULT_FRAME_STYLE | wxCLIP_CHILDREN)
+namespace {
+
+const char* const help_missing = "Could not load Voxmira_help.zip, help system inactive";
+
+struct menu_row {
+    int menu;  // 0 File, 1 Display, 2 Help
+    int id;    // 0 for a separator
+    const char* label;
+    const char* help_text;
+    void (MyFrame::*handler)(wxCommandEvent&);
+};
+
+const menu_row menu_table[] = {
+    {0, ID_OPEN, "&Open\tAlt-O", "Open a Dicom file or sequence of files", &MyFrame::OnOpen},
+    {0, ID_OPEN_REF, "Open re&ference\tAlt-F", "Open a noise-free reference image file", &MyFrame::OnOpenRef},
+    {0, ID_CLOSE, "&Close\tAlt-C", "Close current file", &MyFrame::OnClose},
+    {0, 0, nullptr, nullptr, nullptr},
+    {0, ID_SAVE_DISPLAY, "Save &interpolated\tAlt-I", "Save current view to an image file", &MyFrame::OnSaveDisplayImage},
+    {0, ID_SAVE_PROCESSED, "Save &processed\tAlt-P", "Save processed image to file", &MyFrame::OnSaveProcessedImage},
+    {0, ID_SAVE_SEQUENCE, "Save s&equence\tAlt-E", "Save whole sequence to an image file", &MyFrame::OnSaveImageSeq},
+    {0, 0, nullptr, nullptr, nullptr},
+    {0, ID_PROCESS_DICOM, "Process DICO&M/TIFF\tAlt-M", "Save a new DICOM/TIFF data set as currently processed", &MyFrame::OnProcessDicom},
+    {0, 0, nullptr, nullptr, nullptr},
+    {0, ID_EXIT, "E&xit\tAlt-X", "Exit Voxmira", &MyFrame::OnExit},
+    {1, ID_ZOOM_FIT, "&Zoom to fit\tAlt-Z", "Reset the zoom so the whole image is visible", &MyFrame::OnDisplayZoomFit},
+    {1, ID_ZOOM_UNITY, "&Unity zoom\tAlt-U", "Set the zoom so one display pixel equals one image pixel", &MyFrame::OnDisplayZoomUnity},
+    {1, ID_RESIZE, "&Resize to image\tAlt-R", "Reset the window size to the image size", &MyFrame::OnDisplayReSize},
+    {1, 0, nullptr, nullptr, nullptr},
+    {1, ID_REWINDOW, "Reset &windowing\tAlt-W", "Reset the windowing to that saved with the file", &MyFrame::OnDisplayReWindow},
+    {1, ID_OVERLAY, "Display overla&y\tAlt-Y", "Display the windowing and line image overlay", &MyFrame::OnDisplayOverlay},
+    {1, ID_FONT, "Overlay font", "Select the font used for the image overlays", &MyFrame::OnDisplayFont},
+    {2, ID_HELP, "Help window\tF1", "View help on this software", &MyFrame::OnHelp},
+    {2, 0, nullptr, nullptr, nullptr},
+    {2, ID_ONLINE, "Online pages", "Use an external browser to access the online Voxmira pages", &MyFrame::OnOnline},
+    {2, ID_UPDATE, "Check for updates", "Check for any more recent software releases", &MyFrame::OnUpdate},
+    {2, 0, nullptr, nullptr, nullptr},
+    {2, ID_ABOUT, "&About...", "Display information about this software", &MyFrame::OnAbout},
+};
+
+bool loaded() { return info.raw_image != nullptr; }
+
+}  // namespace
+
+MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, long style)
+    : wxFrame(nullptr, wxID_ANY, title, pos, wxDefaultSize, style)
 {
-    wxMenu* file_menu = new wxMenu;
-    file_menu->Append(ID_CLOSE, "&Close\tAlt-C", "Close current file");
-    file_menu->AppendSeparator();
-    file_menu->Append(ID_EXIT, "E&xit\tAlt-X", "Exit Voxmira");
-    wxMenuBar* bar = new wxMenuBar;
-    bar->Append(file_menu, "&File");
-    SetMenuBar(bar);
-
-    CreateStatusBar(3);
+    myframe = this;
+    SetIcon(wxIcon(voxmira_xpm));
+    build_menus();
 
     splitter = new wxSplitterWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                    wxSP_3D | wxSP_LIVE_UPDATE);
+                                    wxSP_3D | wxSP_LIVE_UPDATE, "splitter");
     canvas = new MyGLCanvas(splitter);
-    pages = new wxNotebook(splitter, wxID_ANY);
+    build_controls();
+    wxArrayString colours;
+    for (int c = 0; c < colour_space_count; c++)
+        colours.Add(wxString::Format("%s colour space", colour_space_name(c)));
+    set_choice_items(ID_COLOUR, colours, info.colour);
+
     splitter->SetSashGravity(1.0);
-    splitter->SplitVertically(canvas, pages, -ctrl_width);
+    splitter->SetMinimumPaneSize(ctrl_width + 20);
+    CreateStatusBar(3);
 
     // The client area asks for the image size plus the control pane, but never more than
     // the screen offers.
     wxSize client = size;
     const wxRect screen = wxGetClientDisplayRect();
     client.x = std::min(client.x, screen.width);
-    client.y = std::min(client.y, screen.height);
+    client.y = std::min(client.y, screen.height - 60);
     SetClientSize(client);
-    splitter->SetSashPosition(std::max(client.x - ctrl_width - 70, 100));
+    splitter->SplitVertically(canvas, control_pane,
+                              std::clamp(info.width, 100, std::max(client.x - ctrl_width - 20, 100)));
     if (pos != wxDefaultPosition) Move(pos);
 
-    Bind(wxEVT_MENU, &MyFrame::OnClose, this, ID_CLOSE);
-    Bind(wxEVT_MENU, &MyFrame::OnExit, this, ID_EXIT);
+    // Help book beside the executable.
+    static bool handlers = false;
+    if (!handlers) {
+        handlers = true;
+        wxFileSystem::AddHandler(new wxArchiveFSHandler);
+        if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+    }
+    help = new wxHtmlHelpController(wxHF_DEFAULT_STYLE, this);
+    help->UseConfig(wxConfig::Get());
+    const wxString book =
+        wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPathWithSep() + "Voxmira_help.zip";
+    {
+        wxLogNull quiet;
+        help_found = wxFileName::FileExists(book) && help->AddBook(wxFileName(book));
+    }
+    if (!help_found) SetStatusText(help_missing, 0);
+
+    SetMinSize(ClientToWindowSize(wxSize(2 * ctrl_width + 40, 100)));
+
+    Bind(wxEVT_SIZE, &MyFrame::OnSize, this);
     Bind(wxEVT_CLOSE_WINDOW, &MyFrame::OnCloseWindow, this);
+    DragAcceptFiles(true);
+    canvas->DragAcceptFiles(true);
+    Bind(wxEVT_DROP_FILES, &MyFrame::OnDropFiles, this);
+    canvas->Bind(wxEVT_DROP_FILES, &MyFrame::OnDropFiles, this);
 }
 
-void MyFrame::reset_controls() {}
+MyFrame::~MyFrame()
+{
+    delete help;
+    help = nullptr;
+    if (myframe == this) myframe = nullptr;
+}
+
+void MyFrame::build_menus()
+{
+    wxMenu* menus[3] = {file_menu = new wxMenu, display_menu = new wxMenu, help_menu = new wxMenu};
+    for (const menu_row& row : menu_table) {
+        if (row.id == 0) {
+            menus[row.menu]->AppendSeparator();
+            continue;
+        }
+        menus[row.menu]->Append(row.id, row.label, row.help_text);
+        Bind(wxEVT_MENU, row.handler, this, row.id);
+    }
+    wxMenuBar* bar = new wxMenuBar;
+    bar->Append(file_menu, "&File");
+    bar->Append(display_menu, "&Display");
+    bar->Append(help_menu, "&Help");
+    SetMenuBar(bar);
+}
+
+wxWindow* MyFrame::control(int id) const
+{
+    return id >= ID_FIRST_CONTROL && id <= ID_LAST_CONTROL ? controls[id - ID_FIRST_CONTROL]
+                                                           : nullptr;
+}
+wxSlider* MyFrame::slider(int id) const { return dynamic_cast<wxSlider*>(control(id)); }
+wxChoice* MyFrame::choice(int id) const { return dynamic_cast<wxChoice*>(control(id)); }
+wxCheckBox* MyFrame::check(int id) const { return dynamic_cast<wxCheckBox*>(control(id)); }
+wxStaticText* MyFrame::label(int id) const
+{
+    if (id == ID_SUBFILTER) return subsample_label;
+    return id >= ID_FIRST_CONTROL && id <= ID_LAST_CONTROL ? labels[id - ID_FIRST_CONTROL]
+                                                           : nullptr;
+}
+
+void MyFrame::show_row(int id, bool shown)
+{
+    if (wxWindow* w = control(id)) w->Show(shown);
+    if (wxStaticText* l = label(id)) l->Show(shown);
+}
+
+void MyFrame::set_choice_items(int id, const wxArrayString& items, int selection)
+{
+    wxChoice* c = choice(id);
+    if (!c) return;
+    c->Set(items);
+    if (selection >= 0 && selection < (int)c->GetCount()) c->SetSelection(selection);
+}
+
+wxSize MyFrame::SizeToPixels(wxSize dialog_units)
+{
+    wxSize s = ConvertDialogToPixels(dialog_units);
+    if (s.x > 0) s.x += 15;
+    return s;
+}
+
+void MyFrame::reset_controls()
+{
+    Freeze();
+    const bool data = loaded();
+
+    // Menus.
+    wxMenuBar* bar = GetMenuBar();
+    bar->Enable(ID_CLOSE, data);
+    bar->Enable(ID_SAVE_DISPLAY, data);
+    bar->Enable(ID_SAVE_PROCESSED, data);
+    bar->Enable(ID_SAVE_SEQUENCE, data && info.frames > 1);
+    bar->Enable(ID_OPEN_REF, data && info.open_filter == 0);
+    bar->Enable(ID_PROCESS_DICOM, data && (info.dicom_output || info.tiff_output));
+    for (int id : {ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW, ID_OVERLAY, ID_FONT})
+        bar->Enable(id, data);
+    bar->Enable(ID_HELP, help_found);
+
+    // Ranges that follow the data.
+    auto set_range = [this](int id, int lo, int hi) {
+        if (wxSlider* s = slider(id)) s->SetRange(lo, std::max(hi, lo + 1));
+    };
+    set_range(ID_FRAME, info.first_frame, info.first_frame + info.frames - 1);
+    set_range(ID_METAL_METAL, info.data_min, info.data_max);
+    set_range(ID_METAL_BACK, info.data_min, info.data_max);
+    set_range(ID_METAL_AIR, info.data_min, info.data_max);
+    set_range(ID_METAL_RANGE, 0, (info.data_max - info.data_min) / 4);
+
+    // The channel choice lists the channels of the processing colour space.
+    if (info.colour == 0) info.channel = 0;
+    wxArrayString channels;
+    channels.Add("All channels");
+    for (int k = 0; k < info.channels && k < 4; k++)
+        channels.Add(wxString::Format("%s channel", colour_channel_name(info.colour, k)));
+    set_choice_items(ID_CHANNEL, channels, info.channel);
+
+    // Every control from its record field.
+    for (const control_row& row : control_table()) {
+        if (!row.value) continue;
+        const int v = (int)row.value();
+        switch (row.kind) {
+        case control_kind::check: check(row.id)->SetValue(v != 0); break;
+        case control_kind::slider: slider(row.id)->SetValue(v); break;
+        case control_kind::choice:
+            if (v >= 0 && v < (int)choice(row.id)->GetCount()) choice(row.id)->SetSelection(v);
+            break;
+        case control_kind::button: break;
+        }
+    }
+
+    // Enabled with data.
+    control(ID_SUBSAMPLE)->Enable(data);
+    control(ID_SUBFILTER)->Enable(data);
+    subsample_label->Enable(data);
+    show_row(ID_COLOUR, data && info.data_colour != 0);
+    show_row(ID_CHANNEL, data && info.data_colour != 0);
+    control(ID_CHANNEL)->Enable(info.colour != 0);
+    for (int id : {ID_NOISE, ID_FILTER, ID_FILTER_SIZE, ID_THRESHOLD, ID_INTERP, ID_GRADIENT,
+                   ID_SHOW_THRESHOLD, ID_USE_LEVEL})
+        control(id)->Enable(data);
+    if (label(ID_FILTER_SIZE)) label(ID_FILTER_SIZE)->Enable(data);
+    control(ID_METAL_ALL)->Enable(info.dicom_output || info.tiff_output);
+    control(ID_FRAME)->Enable(info.frames > 1);
+    label(ID_FRAME)->Enable(info.frames > 1);
+
+    // Rows that depend on the filter.
+    bool centile_row = false, level_row = false, mask_row = false;
+    wxString centile_label = " ";
+    int centile_value = 0;
+    switch (info.filter) {
+    case 1: mask_row = true; break;
+    case 2: case 10: level_row = true; break;
+    case 3: level_row = mask_row = true; break;
+    case 4: case 5: case 6: case 12:
+        for (int k : {3, 4})
+            if (info.dev_values[k] == 30) info.dev_values[k] = 24;
+        if (info.centile_alt == 5) info.centile_alt = 6;
+        if (info.mask == 1) {
+            if (info.centile == 8) info.centile = 4;
+        } else if (info.centile == 4) {
+            info.centile = 8;
+        }
+        centile_row = level_row = mask_row = true;
+        centile_label = "Mask centile:";
+        centile_value = info.centile;
+        break;
+    case 8:
+        centile_row = mask_row = true;
+        centile_label = "Mask centile:";
+        centile_value = info.centile;
+        break;
+    case 11:
+        for (int k : {3, 4})
+            if (info.dev_values[k] == 24) info.dev_values[k] = 30;
+        if (info.centile_alt == 6) info.centile_alt = 5;
+        centile_row = level_row = true;
+        centile_label = "Filter anisotropy:";
+        centile_value = info.centile_alt;
+        break;
+    default: break;  // 0, 7, 9: no centile, level or mask rows
+    }
+    label(ID_CENTILE)->SetLabel(centile_label);
+    slider(ID_CENTILE)->SetValue(centile_value);
+    show_row(ID_CENTILE, data && centile_row);
+    for (int id : {ID_USE_LEVEL, ID_AUTO_LEVEL, ID_LEVEL, ID_MULTIRES}) show_row(id, data && level_row);
+    show_row(ID_ITERATIONS, data && level_row && info.filter_iterate);
+    check(ID_MULTIRES)->SetLabel(info.filter_iterate ? "Multi-resolution levels:"
+                                                     : "Multi-resolution filter");
+    control(ID_AUTO_LEVEL)->Enable(!info.dicom_output && !info.tiff_output);
+    show_row(ID_MASK, data && mask_row);
+    show_row(ID_ANGLE, data && mask_row && (info.mask == 5 || info.mask == 6));
+
+    // Detail, high pass and noise display exclude one another.
+    show_row(ID_DETAIL, data && info.filter != 0 && !info.show_hipass && !info.show_noise);
+    show_row(ID_HIPASS, data && info.filter != 0 && !info.show_noise);
+    show_row(ID_SHOW_NOISE, data && !info.show_hipass);
+
+    // Reconstruction parameters apply to simulated acquisitions; the FDK choice to micro-CT.
+    for (int id : {ID_RECON_SCALE, ID_RECON_ANGLE, ID_RECON_FILTER, ID_RECON_NOISE})
+        show_row(id, !info.rsq_loaded);
+    show_row(ID_XTREME_RECON, info.rsq_loaded != 0);
+
+    // Title.
+    wxString title = wxString("Voxmira v") + VOXMIRA_VERSION;
+    if (!info.file_name.empty()) {
+        title += ": '" + wxFileName(info.file_name).GetFullName() + "'";
+        if (!info.ref_file_name.empty())
+            title += " with ref '" + wxFileName(info.ref_file_name).GetFullName() + "'";
+    }
+    SetTitle(title);
+
+    update_zoom_crop_status();
+    // Field 0 is cleared, except that a missing help book stays reported.
+    SetStatusText(help_found ? "" : help_missing, 0);
+    SetStatusText("", 2);
+    Thaw();
+    for (int i = 0; i < 4; i++) {
+        page[i]->Layout();
+        page[i]->FitInside();
+    }
+    control_pane->Layout();
+    canvas->Refresh(false);
+}
 
 void MyFrame::update_zoom_crop_status()
 {
-    SetStatusText(wxString::Format("Zoom: %.3g", info.zoom), 1);
+    if (!loaded()) return;
+    vertex2s a, b;
+    if (info.zoom_box) {
+        a = info.drag_start;
+        b = info.drag_end;
+    } else {
+        b.x = (short)std::min(info.window_width, 32767);
+        b.y = (short)std::min(info.window_height, 32767);
+    }
+    a = canvas_coords::window_to_image(a);
+    b = canvas_coords::window_to_image(b);
+    const int x0 = std::clamp((int)std::min(a.x, b.x), 0, info.width);
+    const int x1 = std::clamp((int)std::max(a.x, b.x), 0, info.width);
+    const int y0 = std::clamp((int)std::min(a.y, b.y), 0, info.height);
+    const int y1 = std::clamp((int)std::max(a.y, b.y), 0, info.height);
+    wxString text;
+    if (x0 == 0 && y0 == 0 && x1 == info.width && y1 == info.height)
+        text = wxString::Format("[%i,%i] x %.3lf > [%i,%i]", info.width, info.height, info.zoom,
+                                info.window_width, info.window_height);
+    else
+        text = wxString::Format("[%i,%i] @ [%i,%i:%i,%i] x %.3lf > [%i,%i]", info.width,
+                                info.height, x0, info.height - y1, x1 - x0, y1 - y0, info.zoom,
+                                info.window_width, info.window_height);
+    SetStatusText(text, 1);
 }
 
 void MyFrame::update_windowing_status()
 {
-    SetStatusText(wxString::Format("Window: %i / %i", info.window_centre, info.window_range), 1);
+    if (!loaded()) return;
+    SetStatusText(wxString::Format("Windowing centre %i, width %i", info.window_centre,
+                                   info.window_range),
+                  1);
 }
+
+void MyFrame::update_colour_status()
+{
+    const int x = info.cursor.x, y = info.cursor.y;
+    if (!loaded() || !info.processed_image || x < 0 || y < 0 || x >= info.width ||
+        y >= info.height || info.subsample < 1)
+        return;
+    const int px = x / info.subsample, py = y / info.subsample;
+    if (px >= info.proc_width || py >= info.proc_height) return;
+    const size_t index = (size_t)py * info.proc_width + px;
+    wxString text;
+    if (info.show_noise) {
+        if (!info.noise_image) return;
+        text = wxString::Format("Noise at pixel: %i",
+                                (int)((long long)info.noise_image[index] * info.level / 4096));
+    } else if (info.data_colour == 0) {
+        text = wxString::Format("Value at pixel: %i", info.processed_image[index] / 16);
+    } else if (info.colour_processing) {
+        const int n = info.channels;
+        const int* p = info.processed_image + index * n;
+        double f[4] = {1, 1, 1, 1};
+        colour_channel_factors(info.colour, f, info.data_colour);
+        auto v = [&](int k) { return (int)(p[k] * f[k] / 16); };
+        if (info.channel > 0 && info.channel <= n)
+            text = wxString::Format("%s at pixel: %i", colour_channel_name(info.colour, info.channel - 1),
+                                    v(info.channel - 1));
+        else if (n == 3)
+            text = wxString::Format("%s at pixel: [%i,%i,%i]", colour_space_name(info.colour), v(0),
+                                    v(1), v(2));
+        else
+            text = wxString::Format("%s at pixel: [%i,%i,%i,%i]", colour_space_name(info.colour),
+                                    v(0), v(1), v(2), v(3));
+    } else {
+        double f = 1;
+        colour_channel_factors(0, &f, info.data_colour);
+        text = wxString::Format("%s at pixel: %i", colour_space_name(0),
+                                (int)(info.processed_image[index] * f / 16));
+    }
+    SetStatusText(text, 2);
+}
+
+void MyFrame::refresh_canvas()
+{
+    canvas->Refresh(false);
+    canvas->Update();
+}
+
+// Display menu.
+
+void MyFrame::OnDisplayZoomFit(wxCommandEvent&)
+{
+    set_default_zoom();
+    info.filter ? process_image() : create_display_image();
+    refresh_canvas();
+    update_zoom_crop_status();
+}
+
+void MyFrame::OnDisplayZoomUnity(wxCommandEvent&)
+{
+    info.zoom_mode = 1;
+    info.zoom = 1.0;
+    info.filter ? process_image() : create_display_image();
+    refresh_canvas();
+    update_zoom_crop_status();
+}
+
+void MyFrame::OnDisplayReSize(wxCommandEvent&)
+{
+    info.zoom_mode = 1;
+    info.zoom = 1.0;
+    info.centre.x = (short)(info.width / 2);
+    info.centre.y = (short)(info.height / 2);
+    splitter->SetSashPosition(info.width);
+    const wxSize now = canvas->GetClientSize();
+    const wxSize frame = GetSize();
+    SetSize(frame.x + info.width - now.x, frame.y + info.height - now.y);
+    splitter->SetSashPosition(info.width);
+    info.filter ? process_image() : create_display_image();
+    refresh_canvas();
+    update_zoom_crop_status();
+}
+
+void MyFrame::OnDisplayReWindow(wxCommandEvent&)
+{
+    info.window_centre = info.default_centre;
+    info.window_range = std::max(info.default_range, 1);
+    create_display_image();
+    refresh_canvas();
+    update_windowing_status();
+}
+
+void MyFrame::OnDisplayOverlay(wxCommandEvent&)
+{
+    info.overlay = !info.overlay;
+    refresh_canvas();
+}
+
+void MyFrame::OnDisplayFont(wxCommandEvent&)
+{
+    wxArrayString names;
+    for (int i = 0; i < gl_font_count; i++) names.Add(gl_font_info[i].name);
+    wxSingleChoiceDialog dialog(this, "Use:", "Overlay font", names);
+    dialog.SetSelection(std::clamp(info.font_index, 0, gl_font_count - 1));
+    if (dialog.ShowModal() != wxID_OK) return;
+    info.font_index = dialog.GetSelection();
+    if (canvas->IsShownOnScreen()) canvas->SetCurrent(*canvas->context);
+    delete info.font;
+    info.font = nullptr;
+    canvas->gl_ready = false;
+    refresh_canvas();
+}
+
+// File menu: Close and Exit; the rest live in main_frame_files.cpp.
 
 void MyFrame::OnClose(wxCommandEvent&)
 {
@@ -67,15 +501,43 @@ void MyFrame::OnClose(wxCommandEvent&)
     allocate_display_and_fit();
     create_display_image();
     reset_controls();
-    canvas->Refresh(false);
+    refresh_canvas();
 }
 
 void MyFrame::OnExit(wxCommandEvent&) { Close(false); }
 
+void MyFrame::OnSize(wxSizeEvent& event)
+{
+    if (control_pane) control_pane->Layout();
+    event.Skip();
+}
+
 void MyFrame::OnCloseWindow(wxCloseEvent&)
 {
     wxTheApp->Unbind(wxEVT_IDLE, &MyApp::OnIdle, &wxGetApp());
+    if (help && help->GetFrame()) help->GetFrame()->Close(true);
     release_array(info.histogram);
     if (myframe == this) myframe = nullptr;
     Destroy();
+}
+
+void MyFrame::OnDropFiles(wxDropFilesEvent& event)
+{
+    if (event.GetNumberOfFiles() < 1) return;
+    open_dropped_file(event.GetFiles()[0]);
+}
+
+bool MyFrame::open_dropped_file(const wxString& path)
+{
+    const int w = info.window_width, h = info.window_height;
+    reset_info();
+    info.file_name = path;
+    const bool ok = load_startup_file();
+    derive_first_view(w, h);
+    sample_image();
+    process_image();
+    reset_controls();
+    refresh_canvas();
+    if (!ok) wxLogWarning("Could not open '%s': no loader recognised it.", path);
+    return ok;
 }

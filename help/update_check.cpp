@@ -12,7 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/html/htmlwin.h>
+#include <wx/log.h>
 #include <wx/msgdlg.h>
+#include <wx/sizer.h>
 #include <wx/utils.h>
 
 #include "app/main_frame.h"
@@ -113,6 +118,87 @@ struct check_state {
 std::shared_ptr<check_state> running;
 
 }  // namespace
+
+update_check_result evaluate_versions_pages(const std::string& primary_html,
+                                            const std::string& fallback_html)
+{
+    update_check_result r;
+    auto trimmed_text = [](const std::string& html) {
+        const std::string text = strip_tags(html);
+        const size_t b = text.find_first_not_of(" \t\r\n");
+        return b == std::string::npos ? std::string() : text.substr(b);
+    };
+    std::string text = trimmed_text(primary_html);
+    r.html = primary_html;
+    if (text.empty() || text.compare(0, 19, "Original location: ") == 0) {
+        text = trimmed_text(fallback_html);
+        r.html = fallback_html;
+    }
+    if (text.empty()) {
+        r.html.clear();
+        r.messages.push_back("Could not access web page with Voxmira version information.");
+    }
+    r.latest = latest_version_from_text(text);
+    if (r.latest.empty()) {
+        r.messages.push_back("Could not determine latest Voxmira version.");
+        return r;
+    }
+    if (r.latest == VOXMIRA_VERSION) {
+        r.messages.push_back("The version of Voxmira is already up to date.");
+    } else {
+        r.newer = true;
+        r.messages.push_back(
+            (const char*)wxString::Format("Version %s of Voxmira is now available.\n\nThe currently "
+                                          "running version of Voxmira is %s.\nClick 'update' to "
+                                          "visit the download web pages.",
+                                          r.latest, VOXMIRA_VERSION)
+                .utf8_str());
+    }
+    return r;
+}
+
+update_check_result run_update_check(int timeout_ms)
+{
+    const std::string primary = http_get(voxmira_versions_page, timeout_ms);
+    std::string fallback;
+    const std::string text = strip_tags(primary);
+    const size_t b = text.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos || text.compare(b, 19, "Original location: ") == 0)
+        fallback = http_get(voxmira_versions_fallback, timeout_ms);
+    return evaluate_versions_pages(primary, fallback);
+}
+
+void update_check_dialog(wxWindow* parent)
+{
+    wxBusyCursor busy;
+    const update_check_result r = run_update_check();
+    if (r.html.empty()) {
+        for (const std::string& m : r.messages) wxLogMessage("%s", wxString::FromUTF8(m));
+        return;
+    }
+    wxDialog dialog(parent, wxID_ANY, "Check for updates", wxDefaultPosition, wxSize(480, 360),
+                    wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    wxHtmlWindow* html = new wxHtmlWindow(&dialog, wxID_ANY, wxDefaultPosition, wxSize(460, 260),
+                                          wxHW_SCROLLBAR_AUTO, "htmlWindow");
+    {
+        wxLogNull quiet;
+        html->SetPage(wxString::FromUTF8(r.html));
+    }
+    sizer->Add(html, 1, wxEXPAND | wxALL, 5);
+    wxStdDialogButtonSizer* buttons = new wxStdDialogButtonSizer;
+    if (r.newer) {
+        buttons->AddButton(new wxButton(&dialog, wxID_CANCEL, "Cancel"));
+        buttons->AddButton(new wxButton(&dialog, wxID_OK, "Update"));
+    } else {
+        buttons->AddButton(new wxButton(&dialog, wxID_OK, "OK"));
+    }
+    buttons->Realize();
+    sizer->Add(buttons, 0, wxEXPAND | wxALL, 5);
+    dialog.SetSizer(sizer);
+    for (const std::string& m : r.messages) wxLogMessage("%s", wxString::FromUTF8(m));
+    if (dialog.ShowModal() == wxID_OK && r.newer) wxLaunchDefaultBrowser(voxmira_web_page);
+}
 
 void start_background_update_check()
 {

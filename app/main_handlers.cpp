@@ -1,0 +1,410 @@
+// Control handlers: each writes one field of the record and redoes the least work the
+// change needs: display only, the pipeline (which ends with the display), sampling first,
+// and reset_controls when the change alters which controls apply.
+#include <algorithm>
+
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/slider.h>
+
+#include "app/main_frame.h"
+#include "app/record.h"
+#include "ct/metal_pipeline.h"
+#include "display/display_image.h"
+#include "display/gl_canvas.h"
+#include "display/interpolation.h"
+#include "io/loader_chain.h"
+#include "processing/pipeline.h"
+
+namespace {
+
+// True when colour space `target` may be chosen for data of colour space `data`.
+bool colour_allowed(int data, int target)
+{
+    switch (data) {
+    case 0: return false;
+    case 1: return target != 7 && target != 8 && target != 9;
+    case 7: return target == 0 || target == 7;
+    case 8: return target == 0 || target == 8 || target == 9;
+    default: return target >= 0 && target <= 9;
+    }
+}
+
+void release_metal_work()
+{
+    release_array(info.aux_image);
+    info.show_projection = 0;
+    info.backproject_pending = 0;
+}
+
+}  // namespace
+
+// Display page.
+
+void MyFrame::OnCheckSubFilter(wxCommandEvent& event)
+{
+    info.subsample_filter = event.GetInt() != 0;
+    sample_image();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderSubsample(wxCommandEvent& event)
+{
+    const int v = std::max(event.GetInt(), 1);
+    if (v == info.subsample) return;
+    info.subsample = v;
+    sample_image();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceColour(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (!colour_allowed(info.data_colour, v)) {
+        if (info.colour >= 0 && info.colour < (int)choice(ID_COLOUR)->GetCount())
+            choice(ID_COLOUR)->SetSelection(info.colour);
+        return;
+    }
+    info.colour = v;
+    reset_controls();
+    sample_image();
+    process_image();
+    update_windowing_status();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceChannel(wxCommandEvent& event)
+{
+    info.channel = event.GetInt();
+    if (info.data_colour == 0) return;
+    if ((info.show_histogram || info.show_noise) && info.filter == 0)
+        process_image();
+    else
+        create_display_image();
+    if (info.filter != 0) compare_reference();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceInterp(wxCommandEvent& event)
+{
+    info.interp = event.GetInt();
+    switch (info.interp) {
+    case 3: info.cubic_c = 0.0; info.cubic_b = 1.0; break;
+    case 4: info.cubic_c = 0.5; info.cubic_b = 0.0; break;
+    case 5: info.cubic_c = 1.0 / 3; info.cubic_b = 1.0 / 3; break;
+    default: break;
+    }
+    update_cubic_params();
+    create_display_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckGrad(wxCommandEvent& event)
+{
+    info.show_gradient = event.GetInt() != 0;
+    create_display_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckThresh(wxCommandEvent& event)
+{
+    info.show_threshold = event.GetInt() != 0;
+    create_display_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderThreshold(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.threshold) return;
+    info.threshold = v;
+    create_display_image();
+    SetStatusText(wxString::Format("Threshold is currently at %.0f",
+                                   (v - 127) * (double)info.window_range / 255 + info.window_centre),
+                  1);
+    refresh_canvas();
+}
+
+// Process page.
+
+void MyFrame::OnChoiceNoise(wxCommandEvent& event)
+{
+    info.noise_kind = event.GetInt();
+    info.noise_colour = info.noise_kind != 0 && info.data_colour == 1;
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckNoise(wxCommandEvent& event)
+{
+    info.show_noise = event.GetInt() != 0;
+    info.show_hipass = 0;
+    reset_controls();
+    if (!info.show_noise || info.noise_image)
+        create_display_image();
+    else
+        process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceFilter(wxCommandEvent& event)
+{
+    info.filter = event.GetInt();
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFilter(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.filter_size) return;
+    info.filter_size = v;
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckUseLevel(wxCommandEvent& event)
+{
+    info.use_level = event.GetInt() != 0;
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckLevel(wxCommandEvent& event)
+{
+    info.levelling = event.GetInt() != 0;
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFiltLevel(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.level) return;
+    info.level = v;
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckFiltIter(wxCommandEvent& event)
+{
+    info.filter_iterate = event.GetInt() != 0;
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFiltIter(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.iterations) return;
+    info.iterations = v;
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceMask(wxCommandEvent& event)
+{
+    info.mask = event.GetInt();
+    reset_controls();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFiltAngle(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.angle) return;
+    info.angle = v;
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFiltCentile(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (info.filter == 11 && v != info.centile_alt) {
+        info.centile_alt = v;
+    } else if (v == info.centile) {
+        return;
+    } else {
+        info.centile = v;
+    }
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnCheckHipass(wxCommandEvent& event)
+{
+    info.show_hipass = event.GetInt() != 0;
+    if (info.show_hipass) info.show_noise = 0;
+    reset_controls();
+    create_display_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnSliderFiltDetail(wxCommandEvent& event)
+{
+    const int v = event.GetInt();
+    if (v == info.detail) return;
+    info.detail = v;
+    create_display_image();
+    refresh_canvas();
+}
+
+// CT Recon page: parameters of the next reconstruction; nothing is recomputed now.
+
+void MyFrame::OnSliderReconScale(wxCommandEvent& event) { info.recon_scale = event.GetInt(); }
+void MyFrame::OnSliderReconAngle(wxCommandEvent& event) { info.recon_angle = event.GetInt(); }
+void MyFrame::OnSliderReconFilter(wxCommandEvent& event) { info.recon_filter = event.GetInt(); }
+void MyFrame::OnSliderReconNoise(wxCommandEvent& event) { info.recon_noise = event.GetInt(); }
+
+// Micro-CT display choices reload the current record through the loader of the open file.
+void MyFrame::OnChoiceXtremeLoad(wxCommandEvent& event)
+{
+    info.xtreme_load = event.GetInt();
+    if (!info.rsq_loaded) return;
+    if (reload_frame(info.frame)) {
+        info.window_centre = info.default_centre;
+        info.window_range = std::max(info.default_range, 1);
+    }
+    sample_image();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnChoiceXtremeRecon(wxCommandEvent& event)
+{
+    info.xtreme_recon = event.GetInt();
+    if (!info.rsq_loaded) return;
+    reload_frame(info.frame);
+    sample_image();
+    process_image();
+    refresh_canvas();
+}
+
+void MyFrame::OnRecon(wxCommandEvent&)
+{
+    SetStatusText("Reconstruction is not part of this build", 0);
+}
+
+void MyFrame::OnReset(wxCommandEvent&)
+{
+    info.metal_active = 0;
+    info.metal_iteration = 0;
+    release_metal_work();
+    sample_image();
+    process_image();
+    refresh_canvas();
+}
+
+// CT Metal page.
+
+void MyFrame::OnChoiceMetal(wxCommandEvent& event)
+{
+    // Index: active, LI, NMAR, RMAR, hardening, predict background.
+    static const int flags[7][6] = {{0, 0, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0},
+                                    {1, 1, 1, 0, 0, 0}, {1, 0, 0, 1, 3, 0}, {1, 0, 0, 1, 0, 0},
+                                    {1, 0, 0, 1, 0, 1}};
+    const int c = std::clamp(event.GetInt(), 0, 6);
+    info.metal_choice = c;
+    info.metal_active = flags[c][0];
+    if (c != 0) {
+        info.metal_li = flags[c][1];
+        info.metal_nmar = flags[c][2];
+        info.metal_rmar = flags[c][3];
+        info.metal_hardening = flags[c][4];
+    }
+    info.metal_predict_back = flags[c][5];
+    if (!info.metal_active) {
+        info.metal_iteration = 0;
+        info.line_margins[0] = info.line_margins[1] = 0;
+        sample_image();
+        process_image();
+        refresh_canvas();
+    } else {
+        OnMetal(event);
+    }
+}
+
+void MyFrame::OnSliderMetalSmooth(wxCommandEvent& event) { info.metal_smooth = event.GetInt(); }
+void MyFrame::OnSliderMetalSmoothFrames(wxCommandEvent& event) { info.metal_smooth_frames = event.GetInt(); }
+void MyFrame::OnSliderMetalIter(wxCommandEvent& event) { info.metal_iterations = event.GetInt(); }
+void MyFrame::OnSliderMetalConv(wxCommandEvent& event) { info.metal_convergence = event.GetInt(); }
+
+// While a HU slider moves, pixels at or above its value are marked on the image; the
+// thumb's release (or an event repeating the stored value) ends the preview.
+void MyFrame::metal_preview(int value, int stored, int hu)
+{
+    (void)value;
+    (void)stored;
+    const double t = ((double)hu - info.window_centre) * 255 / std::max(info.window_range, 1) + 127;
+    info.show_threshold = 1;
+    info.threshold = t > 255 ? 255 : (t < 0 ? 0 : (int)t);
+    create_display_image();
+    refresh_canvas();
+}
+
+namespace {
+
+// Ends the preview: the threshold display returns to the Display page's settings.
+bool metal_preview_ends(wxCommandEvent& event, int v, int stored)
+{
+    return v == stored || event.GetEventType() == wxEVT_SCROLL_THUMBRELEASE;
+}
+
+}  // namespace
+
+#define METAL_SLIDER(handler, field, hu_expr)                                    \
+    void MyFrame::handler(wxCommandEvent& event)                                 \
+    {                                                                            \
+        const int v = event.GetInt();                                            \
+        if (metal_preview_ends(event, v, info.field)) {                          \
+            info.field = v;                                                      \
+            info.show_threshold = 0;                                             \
+            info.threshold = slider(ID_THRESHOLD)->GetValue();                   \
+            create_display_image();                                              \
+            refresh_canvas();                                                    \
+            return;                                                              \
+        }                                                                        \
+        const int stored = info.field;                                           \
+        info.field = v;                                                          \
+        metal_preview(v, stored, hu_expr);                                       \
+    }
+
+METAL_SLIDER(OnSliderMetalMetal, metal_threshold, v)
+METAL_SLIDER(OnSliderMetalBack, metal_background, v)
+METAL_SLIDER(OnSliderMetalAir, metal_air, v)
+METAL_SLIDER(OnSliderMetalRange, metal_range, info.metal_background + v)
+
+void MyFrame::OnMetal(wxCommandEvent&)
+{
+    SetStatusText("Metal artefact reduction is not part of this build", 0);
+}
+
+void MyFrame::OnMetalCont(wxCommandEvent&)
+{
+    SetStatusText("Metal artefact reduction is not part of this build", 0);
+}
+
+void MyFrame::OnMetalAll(wxCommandEvent&)
+{
+    mdt_all_frames();
+    reset_controls();
+    refresh_canvas();
+}
+
+void MyFrame::compare_reference()
+{
+    if (!info.ref_image || !info.processed_image) {
+        SetStatusText("No reference image is loaded", 0);
+        return;
+    }
+    // The comparison itself arrives with the reference images.
+}
