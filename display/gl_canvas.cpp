@@ -258,14 +258,16 @@ void MyGLCanvas::draw_probe(double fs)
     const int wh = info.window_height;
     glLineWidth(3);
     double x0, y0, x1, y1;
-    image_to_gl(info.cursor.x - 0.5, info.cursor.y - 0.5, x0, y0);
-    image_to_gl(info.cursor.x + 0.5, info.cursor.y + 0.5, x1, y1);
-    glColor3d(1, 0, 0);
-    outline(x0, y0, x1, y1);
+    // The filter window in black, then the probe pixel in red on top, so the pixel stays
+    // visible when the window is a single pixel.
     const double r = info.probe_count / 2 + 0.5;
     image_to_gl(info.cursor.x - r, info.cursor.y - r, x0, y0);
     image_to_gl(info.cursor.x + r, info.cursor.y + r, x1, y1);
     glColor3d(0, 0, 0);
+    outline(x0, y0, x1, y1);
+    image_to_gl(info.cursor.x - 0.5, info.cursor.y - 0.5, x0, y0);
+    image_to_gl(info.cursor.x + 0.5, info.cursor.y + 0.5, x1, y1);
+    glColor3d(1, 0, 0);
     outline(x0, y0, x1, y1);
 
     const int n = info.probe_count;

@@ -1,0 +1,103 @@
+#include "gui_events.h"
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/slider.h>
+
+#include "app/main_frame.h"
+#include "app/record.h"
+#include "display/gl_canvas.h"
+#include "gui_harness.h"
+
+void mouse(wxEventType type, int x, int y, bool shift, bool ctrl, int wheel)
+{
+    wxMouseEvent e(type);
+    e.m_x = x;
+    e.m_y = y;
+    e.m_shiftDown = shift;
+    e.m_controlDown = ctrl;
+    e.m_wheelRotation = wheel;
+    e.m_wheelDelta = 120;
+    e.m_linesPerAction = 3;
+    if (type == wxEVT_MOUSEWHEEL) e.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
+    // Button state during drags.
+    e.m_leftDown = type == wxEVT_LEFT_DOWN;
+    e.m_middleDown = type == wxEVT_MIDDLE_DOWN;
+    e.m_rightDown = type == wxEVT_RIGHT_DOWN;
+    e.SetEventObject(myframe->canvas);
+    myframe->canvas->GetEventHandler()->ProcessEvent(e);
+}
+
+void drag(wxEventType down, wxEventType up, int x0, int y0, int x1, int y1, bool shift,
+          bool ctrl, int steps)
+{
+    mouse(down, x0, y0, shift, ctrl);
+    for (int i = 1; i <= steps; i++)
+        mouse(wxEVT_MOTION, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps, shift, ctrl);
+    mouse(up, x1, y1, shift, ctrl);
+}
+
+void press_key(int code)
+{
+    wxKeyEvent e(wxEVT_KEY_DOWN);
+    e.m_keyCode = code;
+    e.SetEventObject(myframe->canvas);
+    myframe->canvas->GetEventHandler()->ProcessEvent(e);
+}
+
+void slide(int id, int value, wxEventType type)
+{
+    wxSlider* s = myframe->slider(id);
+    s->SetValue(value);
+    wxScrollEvent e(type, id, s->GetValue(), wxHORIZONTAL);
+    e.SetEventObject(s);
+    s->GetEventHandler()->ProcessEvent(e);
+}
+
+void choose(int id, int index)
+{
+    wxChoice* c = myframe->choice(id);
+    c->SetSelection(index);
+    wxCommandEvent e(wxEVT_CHOICE, id);
+    e.SetInt(index);
+    e.SetEventObject(c);
+    c->GetEventHandler()->ProcessEvent(e);
+}
+
+void tick(int id, bool value)
+{
+    wxCheckBox* c = myframe->check(id);
+    c->SetValue(value);
+    wxCommandEvent e(wxEVT_CHECKBOX, id);
+    e.SetInt(value ? 1 : 0);
+    e.SetEventObject(c);
+    c->GetEventHandler()->ProcessEvent(e);
+}
+
+void command(int id)
+{
+    wxCommandEvent e(wxEVT_MENU, id);
+    e.SetEventObject(myframe);
+    myframe->GetEventHandler()->ProcessEvent(e);
+}
+
+void click(int id)
+{
+    wxWindow* b = myframe->control(id);
+    wxCommandEvent e(wxEVT_BUTTON, id);
+    e.SetEventObject(b);
+    b->GetEventHandler()->ProcessEvent(e);
+}
+
+void set_canvas_size(int w, int h)
+{
+    const wxSize now = myframe->canvas->GetClientSize();
+    const wxSize frame = myframe->GetClientSize();
+    myframe->SetClientSize(frame.x + w - now.x, frame.y + h - now.y);
+    pump_until([&] {
+        const wxSize s = myframe->canvas->GetClientSize();
+        return s.x == w && s.y == h && myframe->canvas->gl_ready && info.window_width == w &&
+               info.window_height == h;
+    }, 3.0);
+}

@@ -1,0 +1,71 @@
+// A test suite shares one program run: the window opens once per suite with a canvas of
+// 640 x 480 pixels, and every test starts from a freshly loaded phantom.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <wx/toplevel.h>
+
+#include "app/main_frame.h"
+#include "app/record.h"
+#include "display/gl_canvas.h"
+#include "gui_data.h"
+#include "gui_events.h"
+#include "gui_harness.h"
+
+class GuiTest : public ::testing::Test {
+public:
+    static constexpr int canvas_w = 640, canvas_h = 480;
+
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(start_program({}));
+        ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+        set_canvas_size(canvas_w, canvas_h);
+    }
+    static void TearDownTestSuite()
+    {
+        if (myframe) myframe->Close(true);
+        pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    }
+
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(myframe, nullptr);
+        ASSERT_EQ(info.window_width, canvas_w);
+        ASSERT_EQ(info.window_height, canvas_h);
+        load_phantom(256, 256);
+        ASSERT_EQ(key, 0);
+    }
+    void TearDown() override { EXPECT_EQ(key, 0) << "the key guard leaked"; }
+
+    // Mean brightness of the canvas inside a rectangle of window pixels.
+    static double mean_rgb(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1,
+                           int y1, int channel = -1)
+    {
+        double sum = 0;
+        int n = 0;
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++)
+                for (int c = 0; c < 3; c++)
+                    if (channel < 0 || channel == c) {
+                        sum += px[((size_t)y * w + x) * 3 + c];
+                        n++;
+                    }
+        return n ? sum / n : 0;
+    }
+    // Number of pixels in a rectangle close to colour (r, g, b).
+    static int count_colour(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1,
+                            int y1, int r, int g, int b, int tol = 40)
+    {
+        int n = 0;
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++) {
+                const unsigned char* p = &px[((size_t)y * w + x) * 3];
+                if (std::abs(p[0] - r) <= tol && std::abs(p[1] - g) <= tol &&
+                    std::abs(p[2] - b) <= tol)
+                    n++;
+            }
+        return n;
+    }
+};

@@ -1,0 +1,281 @@
+// The canvas in a real window: what it draws, every mouse gesture and every key.
+#include <cmath>
+
+#include <wx/statusbr.h>
+
+#include "app/ui.h"
+#include "display/gl_fonts.h"
+#include "gui_fixture.h"
+
+using Canvas = GuiTest;
+
+// Fit zoom of the 256 x 256 phantom in the 640 x 480 canvas: 480 / 256.
+static const double fit = 1.875;
+
+TEST_F(Canvas, DrawsTheImageAndTheHelpLine)
+{
+    EXPECT_DOUBLE_EQ(info.zoom, fit);
+    int w, h;
+    auto px = canvas_pixels(w, h, "canvas_phantom");
+    ASSERT_EQ(w, canvas_w);
+    ASSERT_EQ(h, canvas_h);
+    // Metal insert (image 89, 128) white, air black, tissue mid grey under window 40 / 400.
+    EXPECT_GT(mean_rgb(px, w, 244, 236, 252, 244), 240);
+    EXPECT_LT(mean_rgb(px, w, 96, 16, 104, 24), 15);
+    const double tissue = mean_rgb(px, w, 316, 316, 324, 324);
+    EXPECT_GT(tissue, 80);
+    EXPECT_LT(tissue, 180);
+    // Outside the image, left of it, black too.
+    EXPECT_LT(mean_rgb(px, w, 10, 100, 60, 200), 5);
+    // The help line: green text along the bottom edge.
+    EXPECT_GT(count_colour(px, w, 0, h - 40, w, h, 0, 255, 0, 60), 100);
+
+    press_key(WXK_SPACE);
+    EXPECT_EQ(info.overlay, 0);
+    px = canvas_pixels(w, h);
+    EXPECT_EQ(count_colour(px, w, 0, h - 40, w, h, 0, 255, 0, 60), 0) << "overlay off";
+    press_key(WXK_SPACE);
+    EXPECT_EQ(info.overlay, 1);
+}
+
+TEST_F(Canvas, ZoomBoxClickAndZeroWidthBox)
+{
+    drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 200, 150, 440, 330);
+    EXPECT_EQ(info.zoom_box, 0);
+    EXPECT_EQ(info.zoom_mode, 1);
+    // The box's midpoint (320, 240) is the old centre; zoom x min(640 / 240, 480 / 180).
+    EXPECT_EQ(info.centre.x, 128);
+    EXPECT_EQ(info.centre.y, 128);
+    EXPECT_NEAR(info.zoom, fit * 480.0 / 180, 1e-9);
+    EXPECT_EQ(info.cursor.x, 128);
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(1).Contains(" @ [")) << "part visible";
+
+    const double z = info.zoom;
+    mouse(wxEVT_LEFT_DOWN, 100, 100);
+    mouse(wxEVT_LEFT_UP, 100, 100);
+    EXPECT_DOUBLE_EQ(info.zoom, z / 2) << "a click zooms out";
+    drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 100, 100, 100, 300);
+    EXPECT_DOUBLE_EQ(info.zoom, z / 4) << "a box of width 0 counts as a click";
+}
+
+TEST_F(Canvas, ZoomBoxIsDrawnWhileDragging)
+{
+    mouse(wxEVT_LEFT_DOWN, 100, 100);
+    mouse(wxEVT_MOTION, 300, 250);
+    EXPECT_EQ(info.zoom_box, 1);
+    int w, h;
+    auto px = canvas_pixels(w, h, "canvas_zoom_box");
+    // The red rectangle's top edge.
+    EXPECT_GT(count_colour(px, w, 120, 96, 280, 104, 255, 0, 0, 30), 100);
+    mouse(wxEVT_LEFT_UP, 300, 250);
+    EXPECT_EQ(info.zoom_box, 0);
+}
+
+TEST_F(Canvas, MiddleButtonPans)
+{
+    drag(wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_UP, 320, 240, 420, 240);
+    // drag_start = (320 / z, 240 / z), drag_end = (420 / z, 240 / z), truncated.
+    const int dx = (int)(420 / fit) - (int)(320 / fit);
+    EXPECT_EQ(info.centre.x, 128 - dx);
+    EXPECT_EQ(info.centre.y, 128);
+    EXPECT_EQ(info.panning, 0);
+    // The image moved right: the metal insert is now further right.
+    int w, h;
+    auto px = canvas_pixels(w, h);
+    EXPECT_GT(mean_rgb(px, w, 244 + 100, 236, 252 + 100, 244), 240);
+}
+
+TEST_F(Canvas, RightButtonWindowsAndKeepsWidthPositive)
+{
+    const int R = info.data_max - info.data_min;
+    ASSERT_EQ(R, 2500);
+    mouse(wxEVT_RIGHT_DOWN, 320, 240);
+    mouse(wxEVT_MOTION, 420, 290);
+    EXPECT_EQ(info.windowing, 1);
+    EXPECT_EQ(info.window_centre, 40 + 100 * R / canvas_w);
+    EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+              wxString::Format("Windowing centre %i, width %i", info.window_centre,
+                               info.window_range));
+    // The windowing panel with its yellow frame at the top left.
+    int w, h;
+    auto px = canvas_pixels(w, h, "canvas_windowing");
+    EXPECT_GT(count_colour(px, w, 0, 0, w / 3, h / 2, 255, 255, 0, 30), 50);
+    mouse(wxEVT_RIGHT_UP, 420, 290);
+    EXPECT_EQ(info.windowing, 0);
+    EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
+
+    // Dragging far up would make the width negative: it stays at 1.
+    drag(wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, 320, 470, 320, 0);
+    EXPECT_EQ(info.window_range, 1);
+    command(ID_REWINDOW);
+    EXPECT_EQ(info.window_centre, info.default_centre);
+    EXPECT_EQ(info.window_range, info.default_range);
+}
+
+TEST_F(Canvas, ShiftDragDrawsAProfileLine)
+{
+    drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 200, 240, 440, 240, true);
+    EXPECT_EQ(info.line_drag, 0);
+    EXPECT_EQ(info.zoom_box, 0);
+    EXPECT_DOUBLE_EQ(info.line_start.x, (200 - 320) / fit + 128);
+    EXPECT_DOUBLE_EQ(info.line_end.x, (440 - 320) / fit + 128);
+    EXPECT_DOUBLE_EQ(info.line_start.y, 128);
+    EXPECT_EQ(info.profile_length, (int)(4 * (240 / fit)));
+    int w, h;
+    auto px = canvas_pixels(w, h, "canvas_profile");
+    // The red line across the image and the profile panel's yellow frame at the top right.
+    EXPECT_GT(count_colour(px, w, 210, 236, 430, 244, 255, 0, 0, 40), 150);
+    EXPECT_GT(count_colour(px, w, w / 3, 0, w, h / 2, 255, 255, 0, 30), 100);
+
+    // A line that ends where it began has no length and no profile.
+    drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 300, 300, 300, 300, true, false, 1);
+    EXPECT_DOUBLE_EQ(info.line_start.x, info.line_end.x);
+    EXPECT_EQ(info.profile_length, 0);
+}
+
+TEST_F(Canvas, ProbesWithShiftAndCtrlRightButton)
+{
+    mouse(wxEVT_RIGHT_DOWN, 320, 240, true, false);
+    EXPECT_EQ(info.probe_mode, 1);
+    EXPECT_EQ(info.cursor.x, 128);
+    EXPECT_EQ(info.cursor.y, 128);
+    int w, h;
+    auto px = canvas_pixels(w, h, "canvas_probe");
+    // The red square around the probe pixel.
+    EXPECT_GT(count_colour(px, w, 310, 230, 330, 250, 255, 0, 0, 40), 4);
+    mouse(wxEVT_MOTION, 330, 250, true, false);
+    EXPECT_EQ(info.cursor.x, (int)((330 - 320) / fit + 128 + 0.5));
+    mouse(wxEVT_RIGHT_UP, 330, 250);
+    EXPECT_EQ(info.probe_mode, 0);
+    mouse(wxEVT_RIGHT_DOWN, 320, 240, false, true);
+    EXPECT_EQ(info.probe_mode, 2);
+    mouse(wxEVT_RIGHT_UP, 320, 240);
+    EXPECT_EQ(info.probe_mode, 0);
+}
+
+TEST_F(Canvas, WheelZoomsByFivePercentPerNotch)
+{
+    mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
+    EXPECT_NEAR(info.zoom, fit * 0.95, 1e-12);
+    mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, 120);
+    mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, 120);
+    EXPECT_NEAR(info.zoom, fit / 0.95, 1e-12);
+}
+
+TEST_F(Canvas, PlainMotionReadsThePixel)
+{
+    mouse(wxEVT_MOTION, 248, 240);
+    const int x = (int)((248 - 320) / fit + 128 + 0.5);
+    EXPECT_EQ(info.cursor.x, x);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2),
+              wxString::Format("Value at pixel: %i", phantom_value(x, 128, 256, 256)));
+    // Off the image: the read-out stays as it was.
+    mouse(wxEVT_MOTION, 5, 5);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2),
+              wxString::Format("Value at pixel: %i", phantom_value(x, 128, 256, 256)));
+}
+
+TEST_F(Canvas, KeysToggleAndStepTheFont)
+{
+    EXPECT_EQ(info.font_index, 2);
+    press_key('F');
+    EXPECT_EQ(info.font_index, 3);
+    // The repaint that follows rebuilds GL state and the font.
+    int w, h;
+    canvas_pixels(w, h);
+    ASSERT_NE(info.font, nullptr);
+    EXPECT_EQ(info.font->size(), 28);
+    info.font_index = 10;
+    press_key('f');
+    EXPECT_EQ(info.font_index, 0) << "after Cabin 96 comes Cabin 16";
+    canvas_pixels(w, h);
+    EXPECT_EQ(info.font->name(), "Cabin 16");
+    info.font_index = 2;
+    press_key('F');
+    info.font_index = 2;
+    myframe->canvas->gl_ready = false;
+
+    press_key('H');
+    EXPECT_EQ(info.show_histogram, 1);
+    for (int i = 0; i < info.histogram_bins; i++) info.histogram[i] = i;
+    auto px = canvas_pixels(w, h, "canvas_histogram");
+    EXPECT_GT(count_colour(px, w, w / 3, 0, w, h / 2, 0, 180, 0, 40), 100) << "green bins";
+    press_key('h');
+    EXPECT_EQ(info.show_histogram, 0);
+
+    press_key('S');
+    EXPECT_EQ(info.use_histogram, 0);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Using sorting");
+    press_key('s');
+    EXPECT_EQ(info.use_histogram, 1);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Using histogram");
+
+    press_key('N');
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(0), "No reference image is loaded");
+    press_key('M');
+    EXPECT_EQ(info.show_ssim, 1);
+    press_key('m');
+    EXPECT_EQ(info.show_ssim, 0);
+
+    // Other keys pass through and change nothing.
+    const double z = info.zoom;
+    press_key('Z');
+    press_key(WXK_F5);
+    EXPECT_EQ(info.zoom, z);
+    EXPECT_EQ(info.overlay, 1);
+}
+
+TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
+{
+    key = 1;
+    mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
+    press_key(WXK_SPACE);
+    EXPECT_DOUBLE_EQ(info.zoom, fit);
+    EXPECT_EQ(info.overlay, 1);
+    key = 0;
+
+    command(ID_CLOSE);
+    ASSERT_EQ(info.raw_image, nullptr);
+    const double z = info.zoom;
+    drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 100, 100, 300, 300);
+    drag(wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, 100, 100, 300, 300);
+    mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
+    EXPECT_EQ(info.zoom, z);
+    EXPECT_EQ(info.zoom_box, 0);
+    EXPECT_EQ(info.windowing, 0);
+    int w, h;
+    auto px = canvas_pixels(w, h);
+    size_t lit = 0;
+    for (unsigned char p : px) lit += p != 0;
+    EXPECT_EQ(lit, 0u) << "a closed file leaves a black canvas without overlays";
+}
+
+TEST_F(Canvas, ResizeKeepsFitZoomAndReportsStatus)
+{
+    set_canvas_size(512, 400);
+    EXPECT_EQ(info.window_width, 512);
+    EXPECT_EQ(info.window_height, 400);
+    EXPECT_DOUBLE_EQ(info.zoom, 400.0 / 256);
+    pump_until([] { return !myframe->canvas->status_pending; });
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+              wxString::Format("[256,256] x %.3lf > [512,400]", 400.0 / 256));
+    // With a kept zoom a resize leaves it alone.
+    command(ID_ZOOM_UNITY);
+    set_canvas_size(canvas_w, canvas_h);
+    EXPECT_DOUBLE_EQ(info.zoom, 1.0);
+    command(ID_ZOOM_FIT);
+    EXPECT_DOUBLE_EQ(info.zoom, fit);
+}
+
+// Q closes the window; it runs in a suite of its own because it ends the program run.
+TEST(CanvasQuit, QClosesTheWindow)
+{
+    ASSERT_TRUE(start_program({}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    load_phantom(64, 64);
+    press_key('q');
+    EXPECT_EQ(myframe, nullptr);
+    EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
+    EXPECT_EQ(key, 0);
+}
