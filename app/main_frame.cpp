@@ -104,16 +104,20 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     splitter->SetMinimumPaneSize(ctrl_width + 20);
     CreateStatusBar(3);
 
-    // The client area asks for the image size plus the control pane, but never more than
-    // the screen offers.
-    wxSize client = size;
+    // The client area asks for the image size plus the control pane; the whole window stays
+    // on the screen so the status bar remains visible.
+    SetClientSize(size);
     const wxRect screen = wxGetClientDisplayRect();
-    client.x = std::min(client.x, screen.width);
-    client.y = std::min(client.y, screen.height - 60);
-    SetClientSize(client);
+    const wxSize full = GetSize();
+    if (full.x > screen.width || full.y > screen.height) {
+        SetSize(std::min(full.x, screen.width), std::min(full.y, screen.height));
+        Move(screen.GetTopLeft());
+    } else if (pos != wxDefaultPosition) {
+        Move(pos);
+    }
+    const int client_w = GetClientSize().x;
     splitter->SplitVertically(canvas, control_pane,
-                              std::clamp(info.width, 100, std::max(client.x - ctrl_width - 20, 100)));
-    if (pos != wxDefaultPosition) Move(pos);
+                              std::clamp(info.width, 100, std::max(client_w - ctrl_width - 20, 100)));
 
     // Help book beside the executable.
     static bool handlers = false;
