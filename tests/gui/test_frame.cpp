@@ -1,0 +1,372 @@
+// The main window: menus, the control pages built from the table, reset_controls rules,
+// titles, status texts and the Display menu.
+#include <wx/checkbox.h>
+#include <wx/html/helpctrl.h>
+#include <wx/choice.h>
+#include <wx/menu.h>
+#include <wx/notebook.h>
+#include <wx/slider.h>
+#include <wx/stattext.h>
+#include <wx/statusbr.h>
+
+#include "app/main_controls.h"
+#include "gui_fixture.h"
+#include "help/update_check.h"
+
+using Frame = GuiTest;
+
+static bool shown(int id) { return myframe->control(id)->IsShown(); }
+static bool enabled(int id) { return myframe->control(id)->IsEnabled(); }
+static bool menu_enabled(int id) { return myframe->GetMenuBar()->IsEnabled(id); }
+
+TEST_F(Frame, MenusCarryTheirLabelsAcceleratorsAndHelp)
+{
+    wxMenuBar* bar = myframe->GetMenuBar();
+    ASSERT_EQ(bar->GetMenuCount(), 3u);
+    EXPECT_EQ(bar->GetMenuLabel(0), "&File");
+    EXPECT_EQ(bar->GetMenuLabel(1), "&Display");
+    EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
+    struct {
+        int id;
+        const char* label;
+        const char* help;
+    } expected[] = {
+        {ID_OPEN, "&Open\tAlt-O", "Open a Dicom file or sequence of files"},
+        {ID_OPEN_REF, "Open re&ference\tAlt-F", "Open a noise-free reference image file"},
+        {ID_CLOSE, "&Close\tAlt-C", "Close current file"},
+        {ID_SAVE_DISPLAY, "Save &interpolated\tAlt-I", "Save current view to an image file"},
+        {ID_SAVE_PROCESSED, "Save &processed\tAlt-P", "Save processed image to file"},
+        {ID_SAVE_SEQUENCE, "Save s&equence\tAlt-E", "Save whole sequence to an image file"},
+        {ID_PROCESS_DICOM, "Process DICO&M/TIFF\tAlt-M", "Save a new DICOM/TIFF data set as currently processed"},
+        {ID_EXIT, "E&xit\tAlt-X", "Exit Voxmira"},
+        {ID_ZOOM_FIT, "&Zoom to fit\tAlt-Z", "Reset the zoom so the whole image is visible"},
+        {ID_ZOOM_UNITY, "&Unity zoom\tAlt-U", "Set the zoom so one display pixel equals one image pixel"},
+        {ID_RESIZE, "&Resize to image\tAlt-R", "Reset the window size to the image size"},
+        {ID_REWINDOW, "Reset &windowing\tAlt-W", "Reset the windowing to that saved with the file"},
+        {ID_OVERLAY, "Display overla&y\tAlt-Y", "Display the windowing and line image overlay"},
+        {ID_FONT, "Overlay font", "Select the font used for the image overlays"},
+        {ID_HELP, "Help window\tF1", "View help on this software"},
+        {ID_ONLINE, "Online pages", "Use an external browser to access the online Voxmira pages"},
+        {ID_UPDATE, "Check for updates", "Check for any more recent software releases"},
+        {ID_ABOUT, "&About...", "Display information about this software"},
+    };
+    for (const auto& e : expected) {
+        wxMenuItem* item = bar->FindItem(e.id);
+        ASSERT_NE(item, nullptr) << e.id;
+        EXPECT_EQ(item->GetItemLabel(), e.label);
+        EXPECT_EQ(item->GetHelp(), e.help);
+        EXPECT_EQ(item->GetKind(), wxITEM_NORMAL);
+    }
+    // Separators where the table puts them: File has 11 entries, Display 7, Help 6.
+    EXPECT_EQ(myframe->file_menu->GetMenuItemCount(), 11u);
+    EXPECT_EQ(myframe->display_menu->GetMenuItemCount(), 7u);
+    EXPECT_EQ(myframe->help_menu->GetMenuItemCount(), 6u);
+}
+
+TEST_F(Frame, PagesHoldEveryControlOfTheTable)
+{
+    ASSERT_EQ(myframe->pages->GetPageCount(), 4u);
+    EXPECT_EQ(myframe->pages->GetPageText(0), "Display");
+    EXPECT_EQ(myframe->pages->GetPageText(1), "Process");
+    EXPECT_EQ(myframe->pages->GetPageText(2), "CT Recon");
+    EXPECT_EQ(myframe->pages->GetPageText(3), "CT Metal");
+    for (const control_row& row : control_table()) {
+        wxWindow* w = myframe->control(row.id);
+        ASSERT_NE(w, nullptr) << row.id;
+        EXPECT_EQ(w->GetId(), row.id);
+        if (row.page < 4) {
+            EXPECT_EQ(w->GetParent(), (wxWindow*)myframe->page[row.page]) << row.id;
+        }
+        if (row.kind == control_kind::slider && row.id != ID_FRAME && row.id != ID_METAL_METAL &&
+            row.id != ID_METAL_BACK && row.id != ID_METAL_AIR && row.id != ID_METAL_RANGE) {
+            EXPECT_EQ(myframe->slider(row.id)->GetMin(), row.lo) << row.id;
+            EXPECT_EQ(myframe->slider(row.id)->GetMax(), row.hi) << row.id;
+            EXPECT_TRUE(myframe->slider(row.id)->GetWindowStyle() & wxSL_MIN_MAX_LABELS);
+            EXPECT_TRUE(myframe->slider(row.id)->GetWindowStyle() & wxSL_VALUE_LABEL);
+        }
+    }
+    EXPECT_EQ(myframe->choice(ID_FILTER)->GetCount(), 13u);
+    EXPECT_EQ(myframe->choice(ID_FILTER)->GetString(12), "Bitonic filter");
+    EXPECT_EQ(myframe->choice(ID_MASK)->GetString(1), "Varying mask (Bitonic V)");
+    EXPECT_EQ(myframe->choice(ID_INTERP)->GetString(7), "Lanczos (a=3) interpolation");
+    EXPECT_EQ(myframe->choice(ID_COLOUR)->GetString(5), "CIE L*a*b colour space");
+    EXPECT_EQ(myframe->choice(ID_METAL_CHOICE)->GetString(6), "RMAR (predict back)");
+    EXPECT_EQ(myframe->label(ID_SUBFILTER)->GetLabel(), "Sub-sample (");
+    EXPECT_EQ(myframe->check(ID_SUBFILTER)->GetLabel(), "+ filter) by:");
+    EXPECT_EQ(myframe->label(ID_METAL_CONV)->GetLabel(), "Min change (x 0.001 %):");
+    // Values from the record.
+    EXPECT_EQ(myframe->slider(ID_FILTER_SIZE)->GetValue(), 3);
+    EXPECT_EQ(myframe->choice(ID_INTERP)->GetSelection(), 3);
+    EXPECT_EQ(myframe->choice(ID_METAL_CHOICE)->GetSelection(), 4);
+    EXPECT_TRUE(myframe->check(ID_SUBFILTER)->GetValue());
+    EXPECT_TRUE(myframe->check(ID_USE_LEVEL)->GetValue());
+    EXPECT_EQ(myframe->slider(ID_METAL_SMOOTH)->GetValue(), 8);
+    EXPECT_EQ(myframe->slider(ID_RECON_FILTER)->GetValue(), 100);
+}
+
+TEST_F(Frame, NoDataDisablesOrHidesEverythingDataDependent)
+{
+    command(ID_CLOSE);
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62");
+    for (int id : {ID_CLOSE, ID_SAVE_DISPLAY, ID_SAVE_PROCESSED, ID_SAVE_SEQUENCE, ID_OPEN_REF,
+                   ID_PROCESS_DICOM, ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW,
+                   ID_OVERLAY, ID_FONT})
+        EXPECT_FALSE(menu_enabled(id)) << id;
+    EXPECT_TRUE(menu_enabled(ID_OPEN));
+    EXPECT_TRUE(menu_enabled(ID_EXIT));
+    EXPECT_EQ(menu_enabled(ID_HELP), help_found);
+    for (int id : {ID_SUBSAMPLE, ID_SUBFILTER, ID_NOISE, ID_FILTER, ID_FILTER_SIZE, ID_THRESHOLD,
+                   ID_INTERP, ID_GRADIENT, ID_SHOW_THRESHOLD, ID_USE_LEVEL, ID_FRAME, ID_METAL_ALL})
+        EXPECT_FALSE(enabled(id)) << id;
+    for (int id : {ID_COLOUR, ID_CHANNEL, ID_CENTILE, ID_USE_LEVEL, ID_AUTO_LEVEL, ID_LEVEL,
+                   ID_MULTIRES, ID_ITERATIONS, ID_MASK, ID_ANGLE, ID_DETAIL, ID_HIPASS,
+                   ID_SHOW_NOISE})
+        EXPECT_FALSE(shown(id)) << id;
+}
+
+TEST_F(Frame, OneFrameAgainstManyFrames)
+{
+    EXPECT_FALSE(enabled(ID_FRAME));
+    EXPECT_FALSE(menu_enabled(ID_SAVE_SEQUENCE));
+    EXPECT_TRUE(menu_enabled(ID_SAVE_DISPLAY));
+    EXPECT_TRUE(menu_enabled(ID_OPEN_REF));
+    EXPECT_FALSE(menu_enabled(ID_PROCESS_DICOM));
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'phantom.dcm'");
+
+    load_phantom(64, 64, 5);
+    info.first_frame = 3;
+    info.frame = 4;
+    info.dicom_output = 1;
+    info.file_name = "/data/series/ct_0004.dcm";
+    info.ref_file_name = "/refs/clean.png";
+    myframe->reset_controls();
+    EXPECT_TRUE(enabled(ID_FRAME));
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMin(), 3);
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMax(), 7);
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetValue(), 4);
+    EXPECT_TRUE(menu_enabled(ID_SAVE_SEQUENCE));
+    EXPECT_TRUE(menu_enabled(ID_PROCESS_DICOM));
+    EXPECT_TRUE(enabled(ID_METAL_ALL));
+    EXPECT_FALSE(enabled(ID_AUTO_LEVEL)) << "auto level is off while writing data sets";
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'ct_0004.dcm' with ref 'clean.png'");
+    info.open_filter = 2;
+    myframe->reset_controls();
+    EXPECT_FALSE(menu_enabled(ID_OPEN_REF));
+    // The HU sliders follow the data range, the range slider a quarter of it.
+    EXPECT_EQ(myframe->slider(ID_METAL_METAL)->GetMin(), info.data_min);
+    EXPECT_EQ(myframe->slider(ID_METAL_AIR)->GetMax(), info.data_max);
+    EXPECT_EQ(myframe->slider(ID_METAL_RANGE)->GetMax(), (info.data_max - info.data_min) / 4);
+}
+
+// Which rows each filter shows: centile (and its label), level, mask.
+TEST_F(Frame, FilterDependentRows)
+{
+    struct row {
+        int filter;
+        bool centile, level, mask;
+        const char* centile_label;
+    } table[] = {
+        {0, false, false, false, " "},          {1, false, false, true, nullptr},
+        {2, false, true, false, nullptr},       {3, false, true, true, nullptr},
+        {4, true, true, true, "Mask centile:"}, {5, true, true, true, "Mask centile:"},
+        {6, true, true, true, "Mask centile:"}, {7, false, false, false, " "},
+        {8, true, false, true, "Mask centile:"}, {9, false, false, false, " "},
+        {10, false, true, false, nullptr},      {11, true, true, false, "Filter anisotropy:"},
+        {12, true, true, true, "Mask centile:"},
+    };
+    for (const row& r : table) {
+        choose(ID_FILTER, r.filter);
+        ASSERT_EQ(info.filter, r.filter);
+        EXPECT_EQ(shown(ID_CENTILE), r.centile) << r.filter;
+        EXPECT_EQ(myframe->label(ID_CENTILE)->IsShown(), r.centile) << r.filter;
+        for (int id : {ID_USE_LEVEL, ID_AUTO_LEVEL, ID_LEVEL, ID_MULTIRES})
+            EXPECT_EQ(shown(id), r.level) << r.filter << " " << id;
+        EXPECT_FALSE(shown(ID_ITERATIONS));
+        EXPECT_EQ(shown(ID_MASK), r.mask) << r.filter;
+        EXPECT_FALSE(shown(ID_ANGLE)) << "mask 2 has no orientation";
+        if (r.centile_label) {
+            EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), r.centile_label);
+        }
+        if (r.filter == 0 || r.filter == 7 || r.filter == 9) {
+            EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 0);
+        }
+        EXPECT_EQ(shown(ID_HIPASS), r.filter != 0);
+        EXPECT_EQ(shown(ID_DETAIL), r.filter != 0);
+    }
+    // Line and ellipse masks show the orientation row.
+    choose(ID_FILTER, 3);
+    choose(ID_MASK, 5);
+    EXPECT_TRUE(shown(ID_ANGLE));
+    EXPECT_TRUE(myframe->label(ID_ANGLE)->IsShown());
+    choose(ID_MASK, 6);
+    EXPECT_TRUE(shown(ID_ANGLE));
+    choose(ID_MASK, 0);
+    EXPECT_FALSE(shown(ID_ANGLE));
+    // Multi-resolution shows its iterations and relabels itself.
+    tick(ID_MULTIRES, true);
+    EXPECT_TRUE(shown(ID_ITERATIONS));
+    EXPECT_EQ(myframe->check(ID_MULTIRES)->GetLabel(), "Multi-resolution levels:");
+    tick(ID_MULTIRES, false);
+    EXPECT_FALSE(shown(ID_ITERATIONS));
+    EXPECT_EQ(myframe->check(ID_MULTIRES)->GetLabel(), "Multi-resolution filter");
+}
+
+TEST_F(Frame, AnisotropicRelabellingConvertsTuningValuesBothWays)
+{
+    ASSERT_EQ(info.dev_values[3], 24);
+    ASSERT_EQ(info.centile_alt, 6);
+    ASSERT_EQ(info.centile, 4);
+    choose(ID_FILTER, 11);
+    EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), "Filter anisotropy:");
+    EXPECT_EQ(info.dev_values[3], 30);
+    EXPECT_EQ(info.dev_values[4], 30);
+    EXPECT_EQ(info.centile_alt, 5);
+    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 5);
+    // The slider now drives centile_alt.
+    slide(ID_CENTILE, 9);
+    EXPECT_EQ(info.centile_alt, 9);
+    EXPECT_EQ(info.centile, 4);
+    slide(ID_CENTILE, 5);
+
+    choose(ID_FILTER, 5);
+    EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), "Mask centile:");
+    EXPECT_EQ(info.dev_values[3], 24);
+    EXPECT_EQ(info.dev_values[4], 24);
+    EXPECT_EQ(info.centile_alt, 6);
+    EXPECT_EQ(info.centile, 8) << "mask 2: centile 4 becomes 8";
+    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 8);
+    // With the varying mask the other way round.
+    choose(ID_MASK, 1);
+    EXPECT_EQ(info.centile, 4);
+    slide(ID_CENTILE, 12);
+    EXPECT_EQ(info.centile, 12);
+}
+
+TEST_F(Frame, DetailHighPassAndNoiseRows)
+{
+    choose(ID_FILTER, 2);
+    EXPECT_TRUE(shown(ID_DETAIL));
+    EXPECT_TRUE(shown(ID_HIPASS));
+    EXPECT_TRUE(shown(ID_SHOW_NOISE));
+    tick(ID_HIPASS, true);
+    EXPECT_FALSE(shown(ID_DETAIL));
+    EXPECT_TRUE(shown(ID_HIPASS));
+    EXPECT_FALSE(shown(ID_SHOW_NOISE));
+    tick(ID_HIPASS, false);
+    tick(ID_SHOW_NOISE, true);
+    EXPECT_EQ(info.show_hipass, 0);
+    EXPECT_FALSE(shown(ID_DETAIL));
+    EXPECT_FALSE(shown(ID_HIPASS));
+    EXPECT_TRUE(shown(ID_SHOW_NOISE));
+    tick(ID_SHOW_NOISE, false);
+    EXPECT_TRUE(shown(ID_DETAIL));
+}
+
+TEST_F(Frame, ColourDataShowsColourAndChannelChoices)
+{
+    EXPECT_FALSE(shown(ID_COLOUR));
+    load_colour_ramp();
+    EXPECT_TRUE(shown(ID_COLOUR));
+    EXPECT_TRUE(shown(ID_CHANNEL));
+    wxChoice* ch = myframe->choice(ID_CHANNEL);
+    ASSERT_EQ(ch->GetCount(), 4u);
+    EXPECT_EQ(ch->GetString(0), "All channels");
+    EXPECT_EQ(ch->GetString(1), "Red channel");
+    EXPECT_EQ(ch->GetString(3), "Blue channel");
+    EXPECT_TRUE(enabled(ID_CHANNEL));
+
+    // RGB data refuses RGB Alpha, RAW Bayer and YUVdG; the choice snaps back.
+    for (int refused : {7, 8, 9}) {
+        choose(ID_COLOUR, refused);
+        EXPECT_EQ(info.colour, 1);
+        EXPECT_EQ(myframe->choice(ID_COLOUR)->GetSelection(), 1);
+    }
+    choose(ID_COLOUR, 2);
+    EXPECT_EQ(info.colour, 2);
+    EXPECT_EQ(ch->GetString(1), "Hue channel");
+    EXPECT_EQ(ch->GetString(2), "Saturation channel");
+    choose(ID_CHANNEL, 2);
+    EXPECT_EQ(info.channel, 2);
+    // Grey processing empties the channel choice's meaning.
+    choose(ID_COLOUR, 0);
+    EXPECT_EQ(info.colour, 0);
+    EXPECT_EQ(info.channel, 0);
+    EXPECT_FALSE(enabled(ID_CHANNEL));
+}
+
+TEST_F(Frame, StatusTexts)
+{
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "[256,256] x 1.875 > [640,480]");
+    // At unity zoom only the middle of the image is visible: 256 wide, rows 8..248.
+    command(ID_ZOOM_UNITY);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+              "[256,256] x 1.000 > [640,480]");
+    info.zoom = 4.0;
+    myframe->update_zoom_crop_status();
+    // Visible: columns 48..208, rows 68..188 (window_to_image of the corners).
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+              "[256,256] @ [48,68:160,120] x 4.000 > [640,480]");
+    myframe->update_windowing_status();
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Windowing centre 40, width 400");
+    EXPECT_EQ(myframe->SizeToPixels(wxSize(0, 0)).x, 0);
+    EXPECT_EQ(myframe->SizeToPixels(wxSize(10, 10)).x,
+              myframe->ConvertDialogToPixels(wxSize(10, 10)).x + 15);
+}
+
+TEST_F(Frame, DisplayMenuCommands)
+{
+    command(ID_ZOOM_UNITY);
+    EXPECT_EQ(info.zoom_mode, 1);
+    EXPECT_DOUBLE_EQ(info.zoom, 1.0);
+    info.centre.x = 100;
+    command(ID_ZOOM_FIT);
+    EXPECT_EQ(info.zoom_mode, 0);
+    EXPECT_EQ(info.centre.x, 128);
+    EXPECT_DOUBLE_EQ(info.zoom, 1.875);
+    command(ID_OVERLAY);
+    EXPECT_EQ(info.overlay, 0);
+    command(ID_OVERLAY);
+    EXPECT_EQ(info.overlay, 1);
+    info.window_centre = 7;
+    info.window_range = 9;
+    command(ID_REWINDOW);
+    EXPECT_EQ(info.window_centre, 40);
+    EXPECT_EQ(info.window_range, 400);
+
+    // Resize to image: unity zoom and a canvas the size of the image (as far as the
+    // frame's minimum size allows).
+    command(ID_RESIZE);
+    EXPECT_EQ(info.zoom_mode, 1);
+    EXPECT_DOUBLE_EQ(info.zoom, 1.0);
+    pump_until([] { return myframe->canvas->GetClientSize().y == 256; }, 3.0);
+    EXPECT_EQ(myframe->canvas->GetClientSize().y, 256);
+    set_canvas_size(canvas_w, canvas_h);
+    command(ID_ZOOM_FIT);
+}
+
+TEST_F(Frame, HelpBookAndUpdateMessages)
+{
+    // The test binary has the book beside it, as the program does.
+    EXPECT_TRUE(help_found);
+    EXPECT_TRUE(menu_enabled(ID_HELP));
+    command(ID_HELP);
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(pump_until([] { return help->GetFrame() != nullptr; }, 3.0));
+
+    // The versions page rules.
+    auto r = evaluate_versions_pages("<html><body>Voxmira 2.62 released</body></html>", "");
+    EXPECT_FALSE(r.newer);
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0], "The version of Voxmira is already up to date.");
+    r = evaluate_versions_pages("<p>Original location: elsewhere</p>", "<b>Voxmira 2.70</b>");
+    EXPECT_TRUE(r.newer);
+    EXPECT_EQ(r.latest, "2.70");
+    EXPECT_EQ(r.messages[0].find("Version 2.70 of Voxmira is now available."), 0u);
+    r = evaluate_versions_pages("", "");
+    ASSERT_EQ(r.messages.size(), 2u);
+    EXPECT_EQ(r.messages[0], "Could not access web page with Voxmira version information.");
+    EXPECT_EQ(r.messages[1], "Could not determine latest Voxmira version.");
+    r = evaluate_versions_pages("Release notes", "");
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0], "Could not determine latest Voxmira version.");
+}

@@ -1,0 +1,199 @@
+// Control handlers driven by the controls' own events: the field each writes and the work
+// it triggers.
+#include <wx/choice.h>
+#include <wx/log.h>
+#include <wx/slider.h>
+#include <wx/statusbr.h>
+
+#include "gui_fixture.h"
+
+using Handlers = GuiTest;
+
+TEST_F(Handlers, SlidersStoreEveryPositionWhileDragging)
+{
+    choose(ID_FILTER, 3);
+    for (int v : {4, 5, 6, 7}) {
+        slide(ID_FILTER_SIZE, v);
+        EXPECT_EQ(info.filter_size, v) << "each drag step takes effect";
+    }
+    slide(ID_LEVEL, 100);
+    EXPECT_EQ(info.level, 100);
+    tick(ID_MULTIRES, true);
+    slide(ID_ITERATIONS, 7);
+    EXPECT_EQ(info.iterations, 7);
+    choose(ID_MASK, 5);
+    slide(ID_ANGLE, 45);
+    EXPECT_EQ(info.angle, 45);
+    slide(ID_DETAIL, 20);
+    EXPECT_EQ(info.detail, 20);
+    slide(ID_SUBSAMPLE, 2);
+    EXPECT_EQ(info.subsample, 2);
+    EXPECT_EQ(info.proc_width, 128);
+    EXPECT_EQ(info.proc_height, 128);
+    slide(ID_SUBSAMPLE, 1);
+    EXPECT_EQ(info.proc_width, 256);
+}
+
+TEST_F(Handlers, ChecksAndChoicesStoreTheirFields)
+{
+    tick(ID_SUBFILTER, false);
+    EXPECT_EQ(info.subsample_filter, 0);
+    tick(ID_GRADIENT, true);
+    EXPECT_EQ(info.show_gradient, 1);
+    tick(ID_GRADIENT, false);
+    tick(ID_SHOW_THRESHOLD, true);
+    EXPECT_EQ(info.show_threshold, 1);
+    tick(ID_SHOW_THRESHOLD, false);
+    choose(ID_FILTER, 2);
+    tick(ID_USE_LEVEL, false);
+    EXPECT_EQ(info.use_level, 0);
+    tick(ID_AUTO_LEVEL, true);
+    EXPECT_EQ(info.levelling, 1);
+    choose(ID_NOISE, 2);
+    EXPECT_EQ(info.noise_kind, 2);
+    EXPECT_EQ(info.noise_colour, 0) << "grey data has no per-channel noise";
+
+    choose(ID_INTERP, 4);
+    EXPECT_EQ(info.interp, 4);
+    EXPECT_DOUBLE_EQ(info.cubic_c, 0.5);
+    EXPECT_DOUBLE_EQ(info.cubic_b, 0.0);
+    // P1(0) = (6 - 2B) / 6 = 1 for Catmull-Rom.
+    EXPECT_DOUBLE_EQ(info.cubic_coeffs[3], 1.0);
+    choose(ID_INTERP, 5);
+    EXPECT_DOUBLE_EQ(info.cubic_c, 1.0 / 3);
+    EXPECT_DOUBLE_EQ(info.cubic_b, 1.0 / 3);
+    choose(ID_INTERP, 7);
+    EXPECT_DOUBLE_EQ(info.cubic_c, 1.0 / 3) << "other kinds keep the cubic parameters";
+    choose(ID_INTERP, 3);
+    EXPECT_DOUBLE_EQ(info.cubic_c, 0.0);
+    EXPECT_DOUBLE_EQ(info.cubic_b, 1.0);
+
+    // CT parameters are stored for the next run.
+    slide(ID_RECON_SCALE, 150);
+    slide(ID_RECON_ANGLE, 50);
+    slide(ID_RECON_FILTER, 20);
+    slide(ID_RECON_NOISE, 40);
+    EXPECT_EQ(info.recon_scale, 150);
+    EXPECT_EQ(info.recon_angle, 50);
+    EXPECT_EQ(info.recon_filter, 20);
+    EXPECT_EQ(info.recon_noise, 40);
+    slide(ID_METAL_SMOOTH, 12);
+    slide(ID_METAL_SMOOTH_FRAMES, 3);
+    slide(ID_METAL_ITER, 9);
+    slide(ID_METAL_CONV, 55);
+    EXPECT_EQ(info.metal_smooth, 12);
+    EXPECT_EQ(info.metal_smooth_frames, 3);
+    EXPECT_EQ(info.metal_iterations, 9);
+    EXPECT_EQ(info.metal_convergence, 55);
+    choose(ID_XTREME_LOAD, 1);
+    EXPECT_EQ(info.xtreme_load, 1);
+}
+
+TEST_F(Handlers, ChoosingTheSameFilterAgainResetsTheControls)
+{
+    choose(ID_FILTER, 11);
+    ASSERT_EQ(info.centile_alt, 5);
+    info.centile_alt = 6;  // as if something had changed it behind the window's back
+    choose(ID_FILTER, 11);
+    EXPECT_EQ(info.centile_alt, 5);
+    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 5);
+}
+
+TEST_F(Handlers, ThresholdSliderReportsTheSourceValue)
+{
+    slide(ID_THRESHOLD, 200);
+    EXPECT_EQ(info.threshold, 200);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+              wxString::Format("Threshold is currently at %.0f", (200 - 127) * 400.0 / 255 + 40));
+}
+
+TEST_F(Handlers, MetalSlidersPreviewAndReleaseEndsIt)
+{
+    slide(ID_THRESHOLD, 30);
+    tick(ID_SHOW_THRESHOLD, false);
+    // Background 100 HU: (100 - 40) * 255 / 400 + 127 = 165.25, truncated.
+    slide(ID_METAL_BACK, 100);
+    EXPECT_EQ(info.metal_background, 100);
+    EXPECT_EQ(info.show_threshold, 1);
+    EXPECT_EQ(info.threshold, 165);
+    // The release repeats the position: the preview ends, the threshold slider's value returns.
+    slide(ID_METAL_BACK, 100, wxEVT_SCROLL_THUMBRELEASE);
+    EXPECT_EQ(info.show_threshold, 0);
+    EXPECT_EQ(info.threshold, 30);
+
+    slide(ID_METAL_METAL, 1400);
+    EXPECT_EQ(info.threshold, 255) << "above the window clamps to 255";
+    slide(ID_METAL_METAL, 1400, wxEVT_SCROLL_CHANGED);
+    EXPECT_EQ(info.show_threshold, 0);
+    slide(ID_METAL_AIR, -900);
+    EXPECT_EQ(info.threshold, 0) << "below the window clamps to 0";
+    EXPECT_EQ(info.metal_air, -900);
+    // Range previews background + range.
+    slide(ID_METAL_RANGE, 40);
+    EXPECT_EQ(info.metal_range, 40);
+    EXPECT_EQ(info.threshold, (int)((100 + 40 - 40) * 255.0 / 400 + 127));
+    slide(ID_METAL_RANGE, 40, wxEVT_SCROLL_THUMBRELEASE);
+    EXPECT_EQ(info.show_threshold, 0);
+}
+
+TEST_F(Handlers, GreyChannelChoiceChangesNothingElse)
+{
+    std::vector<unsigned char> before(info.display_image,
+                                      info.display_image + canvas_w * canvas_h * 3);
+    wxCommandEvent e(wxEVT_CHOICE, ID_CHANNEL);
+    e.SetInt(2);
+    myframe->GetEventHandler()->ProcessEvent(e);
+    EXPECT_EQ(info.channel, 2);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), info.display_image));
+    info.channel = 0;
+}
+
+TEST_F(Handlers, ColourNoiseAndChannelWithColourData)
+{
+    load_colour_ramp();
+    choose(ID_NOISE, 1);
+    EXPECT_EQ(info.noise_colour, 1);
+    choose(ID_NOISE, 0);
+    EXPECT_EQ(info.noise_colour, 0);
+    choose(ID_CHANNEL, 1);
+    EXPECT_EQ(info.channel, 1);
+    // The read-out names the channel.
+    mouse(wxEVT_MOTION, 320, 240);
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Red at pixel: "))
+        << myframe->GetStatusBar()->GetStatusText(2);
+    choose(ID_CHANNEL, 0);
+    mouse(wxEVT_MOTION, 320, 240);
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("RGB at pixel: ["));
+}
+
+TEST_F(Handlers, MetalChoiceAndResetButtons)
+{
+    choose(ID_METAL_CHOICE, 2);
+    EXPECT_EQ(info.metal_choice, 2);
+    EXPECT_EQ(info.metal_nmar, 1);
+    EXPECT_EQ(info.metal_li, 0);
+    EXPECT_EQ(info.metal_rmar, 0);
+    choose(ID_METAL_CHOICE, 6);
+    EXPECT_EQ(info.metal_predict_back, 1);
+    EXPECT_EQ(info.metal_rmar, 1);
+    info.metal_iteration = 3;
+    click(ID_METAL_RESET);
+    EXPECT_EQ(info.metal_active, 0);
+    EXPECT_EQ(info.metal_iteration, 0);
+    choose(ID_METAL_CHOICE, 0);
+    EXPECT_EQ(info.metal_active, 0);
+    info.metal_active = 1;
+    click(ID_RECON_RESET);
+    EXPECT_EQ(info.metal_active, 0);
+    ASSERT_NE(info.processed_image, nullptr);
+}
+
+TEST_F(Handlers, DroppedFileThatNoLoaderTakesLeavesAnEmptyWindow)
+{
+    // Without a loader for it the window opens empty, as at start-up.
+    wxLogNull quiet;
+    EXPECT_FALSE(myframe->open_dropped_file("/nonexistent/file.xyz"));
+    EXPECT_EQ(info.raw_image, nullptr);
+    EXPECT_TRUE(info.file_name.empty());
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62");
+}
