@@ -1,0 +1,161 @@
+// The embedded Cabin atlases and the texture font: table integrity, measuring, and where
+// draw() puts the text.
+#include <GL/gl.h>
+
+#include <wx/image.h>
+#include <wx/mstream.h>
+
+#include "display/gl_fonts.h"
+#include "gui_fixture.h"
+
+TEST(FontTable, ElevenCabinAtlasesWithConsistentGlyphTables)
+{
+    const int sizes[11] = {16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96};
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+    for (int i = 0; i < gl_font_count; i++) {
+        const gl_font_info_t& f = gl_font_info[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(f.size, sizes[i]);
+        EXPECT_EQ(wxString(f.name), wxString::Format("Cabin %i", sizes[i]));
+        EXPECT_EQ(f.first_char, 32);
+        EXPECT_EQ(f.last_char, 126);
+        EXPECT_GT(f.em, f.size / 2);
+        EXPECT_LT(f.em, f.size);
+        // An 8-bit greyscale PNG (colour type 0) of the stated size.
+        ASSERT_GT(f.png_size, 33);
+        EXPECT_EQ(f.png[24], 8) << "bit depth";
+        EXPECT_EQ(f.png[25], 0) << "colour type grey";
+        wxMemoryInputStream stream(f.png, f.png_size);
+        wxImage atlas;
+        ASSERT_TRUE(atlas.LoadFile(stream, wxBITMAP_TYPE_PNG));
+        EXPECT_EQ(atlas.GetWidth(), f.atlas_width);
+        EXPECT_EQ(atlas.GetHeight(), f.atlas_height);
+        // Cells lie inside the atlas and never overlap; every visible glyph has ink.
+        std::vector<int> owner((size_t)f.atlas_width * f.atlas_height, -1);
+        for (int c = 0; c < 95; c++) {
+            const int x = f.glyphs[c * 3], y = f.glyphs[c * 3 + 1], adv = f.glyphs[c * 3 + 2];
+            ASSERT_GE(x, 0);
+            ASSERT_GE(y, 0);
+            ASSERT_GT(adv, 0);
+            ASSERT_LE(x + adv, f.atlas_width);
+            ASSERT_LE(y + f.size, f.atlas_height);
+            int ink = 0;
+            for (int yy = y; yy < y + f.size; yy++)
+                for (int xx = x; xx < x + adv; xx++) {
+                    int& o = owner[(size_t)yy * f.atlas_width + xx];
+                    ASSERT_EQ(o, -1) << "cells " << o << " and " << c << " overlap";
+                    o = c;
+                    ink += atlas.GetRed(xx, yy);
+                }
+            if (c == 0) {
+                EXPECT_EQ(ink, 0) << "space is blank";
+            } else {
+                EXPECT_GT(ink, 0) << "character " << (char)(c + 32);
+            }
+        }
+    }
+}
+
+TEST(FontTable, LengthsFollowTheAdvances)
+{
+    const gl_font_info_t& f = gl_font_info[0];
+    const int a = f.glyphs[('A' - 32) * 3 + 2], w = f.glyphs[('W' - 32) * 3 + 2];
+    EXPECT_EQ(font_text_length(0, "A"), a);
+    EXPECT_EQ(font_text_length(0, "AW"), a + w);
+    EXPECT_EQ(font_text_length(0, "A\tW"), a + w + 8) << "a tab counts half the size";
+    EXPECT_EQ(font_text_length(0, wxString::FromUTF8("A\xC2\xB0")), a + 8);
+    EXPECT_EQ(font_text_length(0, ""), 0);
+    EXPECT_EQ(font_text_length(11, "AW"), 0);
+    EXPECT_EQ(font_text_length(-1, "AW"), 0);
+    // Bigger fonts are wider.
+    for (int i = 1; i < gl_font_count; i++)
+        EXPECT_GT(font_text_length(i, "Windowing"), font_text_length(i - 1, "Windowing"));
+}
+
+using Fonts = GuiTest;
+
+namespace {
+
+struct box {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // GL pixels, y up
+};
+
+// Draws `text` white on black in the canvas's context and returns the lit pixels and box.
+box draw_and_measure(gl_fonts& font, const wxString& text, vertex2d pos, vertex2d anchor,
+                     std::vector<unsigned char>* out = nullptr)
+{
+    glDrawBuffer(GL_BACK);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glColor4d(1, 1, 1, 1);
+    font.draw(text, pos, anchor);
+    glFinish();
+    const int w = info.window_width, h = info.window_height;
+    std::vector<unsigned char> px((size_t)w * h * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+    box b;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            if (px[((size_t)y * w + x) * 3] > 32) {
+                b.x0 = std::min(b.x0, x);
+                b.x1 = std::max(b.x1, x);
+                b.y0 = std::min(b.y0, y);
+                b.y1 = std::max(b.y1, y);
+            }
+    if (out) *out = px;
+    glClearColor(1, 1, 1, 1);
+    return b;
+}
+
+}  // namespace
+
+TEST_F(Fonts, AnchorsPlaceTheTextAndUnknownCharactersLeaveNoGap)
+{
+    int w, h;
+    canvas_pixels(w, h);  // GL initialised, context current
+    myframe->canvas->SetCurrent(*myframe->canvas->context);
+    gl_fonts font(0);
+    ASSERT_EQ(font.size(), 16);
+    EXPECT_EQ(font.name(), "Cabin 16");
+    const int adv = font.length("H");
+
+    // Anchor (0, 0): the text's top-left corner at the position.
+    box b = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(0, 0));
+    ASSERT_GE(b.x1, 0) << "nothing drawn";
+    EXPECT_GE(b.x0, 200);
+    EXPECT_LE(b.x1, 200 + adv);
+    EXPECT_LT(b.y1, 200);
+    EXPECT_GE(b.y0, 200 - 16);
+
+    // Anchor (-2, 0): left by one size, so a text one size wide ends at the position.
+    box left = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(-2, 0));
+    EXPECT_EQ(left.x0, b.x0 - 16);
+    EXPECT_EQ(left.y0, b.y0);
+    // Anchor (0, 0.5): half a line up.
+    box up = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(0, 0.5));
+    EXPECT_EQ(up.y0, b.y0 + 8);
+    EXPECT_EQ(up.x0, b.x0);
+    // Fractional positions snap to whole pixels.
+    box snapped = draw_and_measure(font, "H", vertex2d(200.3, 199.8), vertex2d(0, 0));
+    EXPECT_EQ(snapped.x0, b.x0);
+    EXPECT_EQ(snapped.y0, b.y0);
+
+    // A character above 126 takes no space.
+    std::vector<unsigned char> with, without;
+    draw_and_measure(font, wxString::FromUTF8("A\xC2\xB0W"), vertex2d(100, 300), vertex2d(0, 0),
+                     &with);
+    draw_and_measure(font, "AW", vertex2d(100, 300), vertex2d(0, 0), &without);
+    EXPECT_TRUE(with == without);
+
+    // No font: nothing drawn, nothing measured.
+    gl_fonts none(11);
+    EXPECT_EQ(none.index, -1);
+    EXPECT_EQ(none.size(), 0);
+    EXPECT_EQ(none.name(), "");
+    EXPECT_EQ(none.length("abc"), 0);
+    box empty = draw_and_measure(none, "abc", vertex2d(100, 100), vertex2d(0, 0));
+    EXPECT_EQ(empty.x1, -1);
+    myframe->canvas->Refresh(false);
+}
