@@ -487,6 +487,7 @@ void MyGLCanvas::OnPaint(wxPaintEvent&)
     if (!dc.IsOk() || !IsShownOnScreen()) return;
     render();
     SwapBuffers();
+    paint_count++;
 }
 
 bool MyGLCanvas::paint_now()

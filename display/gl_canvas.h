@@ -45,6 +45,7 @@ public:
     bool redraw_pending = false;  // the idle handler refreshes the canvas
     bool status_pending = false;  // the idle handler updates the zoom status
     bool gl_ready = false;        // GL state and font initialised
+    unsigned long paint_count = 0; // completed paint events (the latency benchmark waits on it)
 
 private:
     void render();

@@ -1,0 +1,173 @@
+// Latency of the desktop program's own work: from a filter-size slider event to the end
+// of the next canvas paint, on the bundled CT sample (or a 512 x 512 synthetic phantom when
+// the sample is absent) at fit zoom in a 1024 x 768 canvas. Also the paint alone.
+//
+//   xvfb-run -a -s "-screen 0 1600x1200x24" build-bench/bench/gui_slider_latency
+//
+// Each repetition is one event; the aggregates report the median and 95th percentile.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <GL/gl.h>
+#include <wx/app.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/slider.h>
+#include <wx/utils.h>
+
+#include "app/main_app.h"
+#include "app/main_frame.h"
+#include "app/record.h"
+#include "app/startup.h"
+#include "display/gl_canvas.h"
+#include "processing/pipeline.h"
+
+wxIMPLEMENT_APP_NO_MAIN(MyApp);
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+void pump(int ms)
+{
+    const auto end = clock_type::now() + std::chrono::milliseconds(ms);
+    while (clock_type::now() < end) {
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->Yield(true);
+        wxMilliSleep(2);
+    }
+}
+
+// A CT-like phantom, as a loader would leave it.
+void load_phantom(int n)
+{
+    reset_info();
+    info.width = info.height = n;
+    info.data_colour = 0;
+    info.channels = 1;
+    info.raw_image = new int[(size_t)n * n];
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++) {
+            const double d = std::hypot(x - n / 2.0, (y - n / 2.0) * 1.15);
+            const int v = d > n * 0.45 ? -1000 : d > n * 0.4 ? 1200 : 40 + (x * 7 + y * 3) % 40;
+            info.raw_image[(size_t)y * n + x] = v * 16;
+        }
+    info.data_min = -1000;
+    info.data_max = 1200;
+    info.window_centre = 40;
+    info.window_range = 400;
+}
+
+bool start()
+{
+    wxString sample;
+    const wxString dir = VOXMIRA_SAMPLES "/ct_phantom";
+    if (wxDir::Exists(dir)) {
+        wxArrayString files;
+        wxDir::GetAllFiles(dir, &files, "*.dcm", wxDIR_FILES);
+        files.Sort();
+        if (!files.empty()) sample = files[0];
+    }
+    if (!wxGetApp().start_up(sample.empty() ? std::vector<wxString>{}
+                                            : std::vector<wxString>{sample}))
+        return false;
+    while (!myframe->IsShownOnScreen()) pump(10);
+    if (!info.raw_image) {
+        std::fprintf(stderr, "sample series not found; using a 512 x 512 phantom\n");
+        load_phantom(512);
+        derive_first_view(info.window_width, info.window_height);
+        sample_image();
+        process_image();
+        myframe->reset_controls();
+    } else {
+        std::fprintf(stderr, "sample: %s\n", (const char*)sample.utf8_str());
+    }
+    // A 1024 x 768 canvas at fit zoom.
+    for (int i = 0; i < 20; i++) {
+        const wxSize now = myframe->canvas->GetClientSize();
+        if (now == wxSize(1024, 768) && info.window_width == 1024) break;
+        const wxSize c = myframe->GetClientSize();
+        myframe->SetClientSize(c.x + 1024 - now.x, c.y + 768 - now.y);
+        pump(100);
+    }
+    wxCommandEvent fit(wxEVT_MENU, ID_ZOOM_FIT);
+    myframe->GetEventHandler()->ProcessEvent(fit);
+    pump(200);
+    std::fprintf(stderr, "canvas %i x %i, image %i x %i, zoom %.3f\n", info.window_width,
+                 info.window_height, info.width, info.height, info.zoom);
+    return true;
+}
+
+double quantile(const std::vector<double>& v, double q)
+{
+    std::vector<double> s(v);
+    std::sort(s.begin(), s.end());
+    return s[std::min(s.size() - 1, (size_t)std::ceil(q * s.size()) - 1)];
+}
+
+void SliderEventToPaint(benchmark::State& state)
+{
+    wxSlider* slider = myframe->slider(ID_FILTER_SIZE);
+    for (auto _ : state) {
+        const int value = info.filter_size == 3 ? 4 : 3;
+        const unsigned long painted = myframe->canvas->paint_count;
+        const auto t0 = clock_type::now();
+        slider->SetValue(value);
+        wxScrollEvent e(wxEVT_SCROLL_THUMBTRACK, ID_FILTER_SIZE, value, wxHORIZONTAL);
+        e.SetEventObject(slider);
+        slider->GetEventHandler()->ProcessEvent(e);
+        while (myframe->canvas->paint_count == painted) {
+            wxTheApp->ProcessPendingEvents();
+            wxTheApp->Yield(true);
+        }
+        glFinish();
+        state.SetIterationTime(std::chrono::duration<double>(clock_type::now() - t0).count());
+    }
+}
+
+void PaintOnly(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const auto t0 = clock_type::now();
+        myframe->canvas->paint_now();
+        glFinish();
+        state.SetIterationTime(std::chrono::duration<double>(clock_type::now() - t0).count());
+    }
+}
+
+void configure(benchmark::internal::Benchmark* b)
+{
+    b->Iterations(1)->Repetitions(100)->UseManualTime()->Unit(benchmark::kMillisecond)
+        ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("p95", [](const std::vector<double>& v) { return quantile(v, 0.95); });
+}
+
+}  // namespace
+
+BENCHMARK(SliderEventToPaint)->Apply(configure);
+BENCHMARK(PaintOnly)->Apply(configure);
+
+int main(int argc, char** argv)
+{
+    int wx_argc = 1;
+    char name[] = "voxmira";
+    char* wx_argv[] = {name, nullptr};
+    if (!wxEntryStart(wx_argc, wx_argv)) {
+        std::fprintf(stderr, "cannot start wxWidgets (no display?)\n");
+        return 1;
+    }
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    if (!start()) return 1;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    myframe->Close(true);
+    pump(100);
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return 0;
+}
