@@ -1,6 +1,8 @@
 // The picture for the README: the phantom with a profile line and the histogram.
 #include <gtest/gtest.h>
 
+#include <wx/choice.h>
+
 #include "app/main_frame.h"
 #include "app/record.h"
 #include "display/gl_canvas.h"
@@ -30,6 +32,16 @@ TEST(Screenshot, PhantomWithProfileAndHistogram)
     int w, h;
     canvas_pixels(w, h, "shot_canvas");
     save_window_shot(VOXMIRA_BUILD_DIR "/shot_window.png");
+    // Each control page, with the bitonic filter so that every Process row shows.
+    myframe->choice(ID_FILTER)->SetSelection(12);
+    wxCommandEvent choose_filter(wxEVT_CHOICE, ID_FILTER);
+    choose_filter.SetInt(12);
+    myframe->GetEventHandler()->ProcessEvent(choose_filter);
+    for (int p = 0; p < 4; p++) {
+        myframe->pages->SetSelection(p);
+        pump_for(0.3);
+        save_window_shot(std::string(VOXMIRA_BUILD_DIR "/shot_page") + std::to_string(p) + ".png");
+    }
     myframe->Close(true);
     pump_until([] { return myframe == nullptr; });
 }
