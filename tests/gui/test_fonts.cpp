@@ -2,6 +2,7 @@
 // draw() puts the text.
 #include <GL/gl.h>
 
+#include <wx/choicdlg.h>
 #include <wx/image.h>
 #include <wx/mstream.h>
 
@@ -158,4 +159,50 @@ TEST_F(Fonts, AnchorsPlaceTheTextAndUnknownCharactersLeaveNoGap)
     box empty = draw_and_measure(none, "abc", vertex2d(100, 100), vertex2d(0, 0));
     EXPECT_EQ(empty.x1, -1);
     myframe->canvas->Refresh(false);
+}
+
+namespace {
+
+// Answers the next modal single-choice dialog with `selection` (or cancels it when -1).
+void answer_choice_dialog(int selection)
+{
+    wxTheApp->CallAfter([selection] {
+        for (wxWindow* w : wxTopLevelWindows) {
+            auto* dialog = dynamic_cast<wxSingleChoiceDialog*>(w);
+            if (!dialog || !dialog->IsModal()) continue;
+            EXPECT_EQ(dialog->GetTitle(), "Overlay font");
+            EXPECT_EQ(dialog->GetSelection(), info.font_index);
+            if (selection < 0) {
+                dialog->EndModal(wxID_CANCEL);
+            } else {
+                dialog->SetSelection(selection);
+                dialog->EndModal(wxID_OK);
+            }
+            return;
+        }
+        ADD_FAILURE() << "no font dialog open";
+    });
+}
+
+}  // namespace
+
+TEST_F(Fonts, OverlayFontDialogChoosesTheSize)
+{
+    answer_choice_dialog(5);
+    command(ID_FONT);
+    EXPECT_EQ(info.font_index, 5);
+    int w, h;
+    canvas_pixels(w, h);
+    ASSERT_NE(info.font, nullptr);
+    EXPECT_EQ(info.font->name(), "Cabin 40");
+
+    answer_choice_dialog(-1);
+    command(ID_FONT);
+    EXPECT_EQ(info.font_index, 5) << "Cancel changes nothing";
+    EXPECT_NE(info.font, nullptr);
+
+    answer_choice_dialog(2);
+    command(ID_FONT);
+    EXPECT_EQ(info.font_index, 2);
+    canvas_pixels(w, h);
 }

@@ -3,7 +3,9 @@
 #include <wx/checkbox.h>
 #include <wx/html/helpctrl.h>
 #include <wx/choice.h>
+#include <wx/log.h>
 #include <wx/menu.h>
+#include <wx/stopwatch.h>
 #include <wx/notebook.h>
 #include <wx/slider.h>
 #include <wx/stattext.h>
@@ -369,4 +371,46 @@ TEST_F(Frame, HelpBookAndUpdateMessages)
     r = evaluate_versions_pages("Release notes", "");
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_EQ(r.messages[0], "Could not determine latest Voxmira version.");
+}
+
+namespace {
+
+// Collects logged messages instead of showing them.
+class log_capture : public wxLog {
+public:
+    std::vector<wxString> messages;
+    wxLog* previous;
+    log_capture() { previous = wxLog::SetActiveTarget(this); }
+    ~log_capture() override { wxLog::SetActiveTarget(previous); }
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override { messages.push_back(msg); }
+};
+
+}  // namespace
+
+TEST_F(Frame, UpdateCheckWithoutNetworkEndsWithItsMessagesQuickly)
+{
+    log_capture log;
+    wxStopWatch watch;
+    command(ID_UPDATE);
+    EXPECT_LT(watch.Time(), 10000);
+    ASSERT_GE(log.messages.size(), 1u);
+    // Either no page could be read (no network here), or a page answered.
+    if (log.messages[0] == "Could not access web page with Voxmira version information.") {
+        ASSERT_EQ(log.messages.size(), 2u);
+        EXPECT_EQ(log.messages[1], "Could not determine latest Voxmira version.");
+    }
+}
+
+TEST_F(Frame, AboutBoxOpensAndCloses)
+{
+    const size_t before = wxTopLevelWindows.size();
+    command(ID_ABOUT);
+    pump_for(0.3);
+    // GTK shows its about dialog without blocking; close whatever it opened.
+    for (wxWindow* w : wxTopLevelWindows)
+        if (w != myframe && (!help || w != help->GetFrame())) w->Close(true);
+    pump_for(0.2);
+    EXPECT_LE(wxTopLevelWindows.size(), before + 1);
 }
