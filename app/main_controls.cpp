@@ -98,7 +98,7 @@ const std::vector<control_row>& control_table()
         {3, ID_METAL_RESET, K::button, nullptr, "Reset", 0, 0, nullptr, nullptr, &MyFrame::OnReset, true},
         {3, ID_METAL_ALL, K::button, nullptr, "Create MAR data", 0, 0, nullptr, nullptr, &MyFrame::OnMetalAll, false},
         // Below the pages
-        {4, ID_FRAME, K::slider, "Frame number:", nullptr, 0, 0, nullptr, FIELD(frame), &MyFrame::OnSliderFrame, false},
+        {4, ID_FRAME, K::slider, "Frame number:", nullptr, 0, 0, nullptr, FIELD(frame), nullptr, false},
     };
     return table;
 }
@@ -169,8 +169,12 @@ void MyFrame::build_controls()
             for (const auto& t : std::initializer_list<wxEventTypeTag<wxScrollEvent>>{wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP,
                                   wxEVT_SCROLL_LINEDOWN, wxEVT_SCROLL_PAGEUP,
                                   wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
-                                  wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
-                Bind(t, row.handler, this, row.id);
+                                  wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED}) {
+                if (row.handler)
+                    Bind(t, row.handler, this, row.id);
+                else if (row.id == ID_FRAME)
+                    Bind(t, &MyFrame::OnSliderFrame, this, row.id);
+            }
             w = s;
             row_sizer->Add(w, 1, wxALIGN_CENTER_VERTICAL);
             break;

@@ -20,7 +20,7 @@ struct control_row {
     int lo, hi;               // slider range (initial; some follow the data in reset_controls)
     const char* const* items; // choice items, null-terminated; null when filled at run time
     long long (*value)();     // the record field shown, null for buttons
-    void (MyFrame::*handler)(wxCommandEvent&);
+    void (MyFrame::*handler)(wxCommandEvent&);  // null: bound by hand (frame slider)
     bool joins_previous;      // shares the sizer row of the row before
 };
 

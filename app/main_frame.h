@@ -6,6 +6,7 @@
 // (control handlers), main_frame_files.cpp (open, save, frame slider), help/ (Help menu).
 #pragma once
 
+#include <wx/event.h>
 #include <wx/frame.h>
 #include <wx/notebook.h>
 #include <wx/splitter.h>
@@ -181,7 +182,7 @@ public:
     void OnMetal(wxCommandEvent& event);
     void OnMetalCont(wxCommandEvent& event);
     void OnMetalAll(wxCommandEvent& event);
-    void OnSliderFrame(wxCommandEvent& event);
+    void OnSliderFrame(wxScrollEvent& event);
 
     void OnSize(wxSizeEvent& event);
     void OnCloseWindow(wxCloseEvent& event);

@@ -16,9 +16,9 @@ void MyFrame::OnSaveProcessedImage(wxCommandEvent&) { wxLogMessage("Saving is no
 void MyFrame::OnSaveImageSeq(wxCommandEvent&) { wxLogMessage("Saving is not available yet."); }
 void MyFrame::OnProcessDicom(wxCommandEvent&) { wxLogMessage("Data set output is not available yet."); }
 
-void MyFrame::OnSliderFrame(wxCommandEvent& event)
+void MyFrame::OnSliderFrame(wxScrollEvent& event)
 {
-    const int n = event.GetInt();
+    const int n = event.GetPosition();
     if (n == info.frame) return;
     reload_frame(n);
     sample_image();
