@@ -233,6 +233,8 @@ void MyFrame::reset_controls()
     set_range(ID_METAL_BACK, info.data_min, info.data_max);
     set_range(ID_METAL_AIR, info.data_min, info.data_max);
     set_range(ID_METAL_RANGE, 0, (info.data_max - info.data_min) / 4);
+    // The level reaches the data maximum of wide-range data; 443 covers colour data.
+    set_range(ID_LEVEL, 1, info.data_max > 256 ? info.data_max : (info.colour_processing ? 443 : 256));
 
     // The channel choice lists the channels of the processing colour space.
     if (info.colour == 0) info.channel = 0;

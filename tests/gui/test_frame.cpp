@@ -80,6 +80,7 @@ TEST_F(Frame, PagesHoldEveryControlOfTheTable)
             EXPECT_EQ(w->GetParent(), (wxWindow*)myframe->page[row.page]) << row.id;
         }
         if (row.kind == control_kind::slider && row.id != ID_FRAME && row.id != ID_METAL_METAL &&
+            row.id != ID_LEVEL &&
             row.id != ID_METAL_BACK && row.id != ID_METAL_AIR && row.id != ID_METAL_RANGE) {
             EXPECT_EQ(myframe->slider(row.id)->GetMin(), row.lo) << row.id;
             EXPECT_EQ(myframe->slider(row.id)->GetMax(), row.hi) << row.id;
@@ -158,6 +159,10 @@ TEST_F(Frame, OneFrameAgainstManyFrames)
     EXPECT_EQ(myframe->slider(ID_METAL_METAL)->GetMin(), info.data_min);
     EXPECT_EQ(myframe->slider(ID_METAL_AIR)->GetMax(), info.data_max);
     EXPECT_EQ(myframe->slider(ID_METAL_RANGE)->GetMax(), (info.data_max - info.data_min) / 4);
+    // The level slider reaches the data maximum (1500 here), 256 for 8-bit data.
+    EXPECT_EQ(myframe->slider(ID_LEVEL)->GetMax(), 1500);
+    load_colour_ramp();
+    EXPECT_EQ(myframe->slider(ID_LEVEL)->GetMax(), 443);
 }
 
 // Which rows each filter shows: centile (and its label), level, mask.
