@@ -394,7 +394,10 @@ void MyGLCanvas::draw_profile(double fs, double a)
     const double top = info.window_height - (10 + fs / 2);
     const double left = right - width, bottom = top - height;
     if (width < 2 || height < 2) return;
-    draw_panel(left, bottom, width, height, a);
+    // The histogram shares this place; its panel already lies beneath, so a second veil
+    // would only wash the bins out.
+    if (!(info.show_histogram && info.histogram))
+        draw_panel(left, bottom, width, height, a);
 
     const double wc = info.window_centre, wr = info.window_range;
     draw_text(wxString::Format("%i", (int)(wc - 127 * wr / 255 + 0.5)), left, bottom, -5, 0.5, 1,
