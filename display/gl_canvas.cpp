@@ -84,6 +84,14 @@ void view_changed()
         create_display_image();
 }
 
+// Repeated zoom boxes or clicks could drive the zoom to where the visible region no
+// longer fits in integers; the zoom stays within a factor of a thousand either way of
+// one screen pixel per image pixel.
+void clamp_zoom()
+{
+    info.zoom = std::clamp(info.zoom, 1e-3, 1e3);
+}
+
 void compare_whole_image()
 {
     if (myframe) myframe->compare_reference();
@@ -580,6 +588,7 @@ void MyGLCanvas::OnMouse(wxMouseEvent& event)
                                       (double)info.window_height / dy);
                 info.cursor = info.centre;
             }
+            clamp_zoom();
             info.zoom_box = 0;
             view_changed();
             if (myframe) myframe->update_zoom_crop_status();
@@ -607,7 +616,8 @@ void MyGLCanvas::OnMouse(wxMouseEvent& event)
             else
                 info.zoom /= 1 - d;
             // A huge wheel step must not zero or flip the zoom.
-            if (!(info.zoom > 1e-6)) info.zoom = 1e-6;
+            if (!(info.zoom > 0)) info.zoom = 1e-3;
+            clamp_zoom();
             info.zoom_mode = 1;
             if (myframe) myframe->update_zoom_crop_status();
             view_changed();

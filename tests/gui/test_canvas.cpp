@@ -56,6 +56,17 @@ TEST_F(Canvas, ZoomBoxClickAndZeroWidthBox)
     EXPECT_DOUBLE_EQ(info.zoom, z / 2) << "a click zooms out";
     drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 100, 100, 100, 300);
     EXPECT_DOUBLE_EQ(info.zoom, z / 4) << "a box of width 0 counts as a click";
+
+    // Repeated tiny boxes stop at a zoom of 1000; repeated clicks at 1 / 1000.
+    for (int i = 0; i < 12; i++) drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 320, 240, 321, 241);
+    EXPECT_DOUBLE_EQ(info.zoom, 1e3);
+    for (int i = 0; i < 40; i++) {
+        mouse(wxEVT_LEFT_DOWN, 320, 240);
+        mouse(wxEVT_LEFT_UP, 320, 240);
+    }
+    EXPECT_DOUBLE_EQ(info.zoom, 1e-3);
+    int w, h;
+    canvas_pixels(w, h);
 }
 
 TEST_F(Canvas, ZoomBoxIsDrawnWhileDragging)
