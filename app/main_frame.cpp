@@ -126,7 +126,8 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
         wxFileSystem::AddHandler(new wxArchiveFSHandler);
         if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
     }
-    help = new wxHtmlHelpController(wxHF_DEFAULT_STYLE, this);
+    help_controller = new wxHtmlHelpController(wxHF_DEFAULT_STYLE, this);
+    help = help_controller;
     help->UseConfig(wxConfig::Get());
     const wxString book =
         wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPathWithSep() + "Voxmira_help.zip";
@@ -148,8 +149,9 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
 
 MyFrame::~MyFrame()
 {
-    delete help;
-    help = nullptr;
+    // A closed frame is destroyed later; by then a new one may own the global.
+    if (help == help_controller) help = nullptr;
+    delete help_controller;
     if (myframe == this) myframe = nullptr;
 }
 
@@ -521,7 +523,7 @@ void MyFrame::OnSize(wxSizeEvent& event)
 void MyFrame::OnCloseWindow(wxCloseEvent&)
 {
     wxTheApp->Unbind(wxEVT_IDLE, &MyApp::OnIdle, &wxGetApp());
-    if (help && help->GetFrame()) help->GetFrame()->Close(true);
+    if (help_controller && help_controller->GetFrame()) help_controller->GetFrame()->Close(true);
     release_array(info.histogram);
     if (myframe == this) myframe = nullptr;
     Destroy();

@@ -215,6 +215,7 @@ private:
     wxWindow* controls[ID_LAST_CONTROL - ID_FIRST_CONTROL + 1] = {};
     wxStaticText* labels[ID_LAST_CONTROL - ID_FIRST_CONTROL + 1] = {};
     wxStaticText* subsample_label = nullptr;
+    wxHtmlHelpController* help_controller = nullptr;
 };
 
 // The one main window, null before start-up creates it and after it closes.

@@ -5,8 +5,16 @@
 #include <wx/utils.h>
 
 #include "app/main_app.h"
+#include "app/record.h"
 
-bool start_program(const std::vector<wxString>& args) { return wxGetApp().start_up(args); }
+bool start_program(const std::vector<wxString>& args)
+{
+    // Start-up takes the record's arrays as absent, as at a real program start; free what
+    // an earlier run in this process left behind.
+    reset_info();
+    release_array(info.display_image);
+    return wxGetApp().start_up(args);
+}
 
 bool pump_until(const std::function<bool()>& done, double seconds)
 {
