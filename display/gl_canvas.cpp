@@ -224,6 +224,7 @@ void MyGLCanvas::draw_overlays()
     if (info.show_histogram && info.histogram) draw_histogram(fs, a);
     if (info.line_start.x != info.line_end.x || info.line_start.y != info.line_end.y)
         draw_profile(fs, a);
+    if (info.show_histogram && info.histogram) draw_histogram_labels(fs);
     draw_text("Left button to zoom, middle button to drag and right button for windowing.", 0,
               0, 0.5, 1.0, 0, 1, 0);
 }
@@ -332,6 +333,20 @@ void MyGLCanvas::draw_probe(double fs)
     }
 }
 
+// Bins from the grey level of display level 0 to that of 255 under the current window,
+// clamped to the histogram; 0..255 when that leaves nothing.
+static void histogram_range(int& lo, int& hi)
+{
+    lo = (int)std::floor(info.window_centre - 127.0 * info.window_range / 255);
+    hi = (int)std::ceil(info.window_centre + 128.0 * info.window_range / 255);
+    lo = std::clamp(lo, 0, info.histogram_bins - 1);
+    hi = std::clamp(hi, 0, info.histogram_bins - 1);
+    if (hi <= lo) {
+        lo = 0;
+        hi = std::min(255, info.histogram_bins - 1);
+    }
+}
+
 void MyGLCanvas::draw_histogram(double fs, double a)
 {
     const double width = 2.0 * info.window_width / 3 - 5 * fs / 2 - 25;
@@ -341,14 +356,8 @@ void MyGLCanvas::draw_histogram(double fs, double a)
     const double left = right - width, bottom = top - height;
     if (width < 2 || height < 2 || info.histogram_bins < 1) return;
     draw_panel(left, bottom, width, height, a);
-    int lo = (int)std::floor(info.window_centre - 127.0 * info.window_range / 255);
-    int hi = (int)std::ceil(info.window_centre + 128.0 * info.window_range / 255);
-    lo = std::clamp(lo, 0, info.histogram_bins - 1);
-    hi = std::clamp(hi, 0, info.histogram_bins - 1);
-    if (hi <= lo) {
-        lo = 0;
-        hi = std::min(255, info.histogram_bins - 1);
-    }
+    int lo, hi;
+    histogram_range(lo, hi);
     int cmin = info.histogram[lo], cmax = info.histogram[lo];
     for (int i = lo; i <= hi; i++) {
         cmin = std::min(cmin, info.histogram[i]);
@@ -376,10 +385,24 @@ void MyGLCanvas::draw_histogram(double fs, double a)
         glVertex2d(x, bottom + h);
         glEnd();
     }
-    // The bin labels sit inside the panel's top corners, clear of the profile's labels
-    // that share this place.
-    draw_text(wxString::Format("%i", lo), left + 4, top - 2, 0, 0, 0, 0.45, 0);
-    draw_text(wxString::Format("%i", hi), right - 4, top - 2, -2 * (info.font ? info.font->length(wxString::Format("%i", hi)) : 0) / std::max(fs, 1.0), 0, 0, 0.45, 0);
+}
+
+// The bin labels sit inside the histogram panel's top corners, clear of the profile's
+// labels that share this place, and are drawn after the profile's curves so that no curve
+// hides them.
+void MyGLCanvas::draw_histogram_labels(double fs)
+{
+    const double width = 2.0 * info.window_width / 3 - 5 * fs / 2 - 25;
+    const double right = info.window_width - (10 + fs / 2);
+    const double top = info.window_height - (10 + fs / 2);
+    const double left = right - width;
+    if (width < 2 || info.histogram_bins < 1) return;
+    int lo, hi;
+    histogram_range(lo, hi);
+    const wxString high = wxString::Format("%i", hi);
+    const double high_width = info.font ? info.font->length(high) : 0;
+    draw_text(wxString::Format("%i", lo), left + 4, top - 2, 0, 0, 0, 0.9, 0);
+    draw_text(high, right - 4 - high_width, top - 2, 0, 0, 0, 0.9, 0);
 }
 
 void MyGLCanvas::draw_profile(double fs, double a)

@@ -53,6 +53,7 @@ private:
     void draw_windowing_panel(double fs, double a);
     void draw_probe(double fs);
     void draw_histogram(double fs, double a);
+    void draw_histogram_labels(double fs);
     void draw_profile(double fs, double a);
     void refresh_now();
     void apply_windowing_drag(vertex2s p);

@@ -39,6 +39,7 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(key, 0) << "the key guard leaked"; }
 
+public:
     // Mean brightness of the canvas inside a rectangle of window pixels.
     static double mean_rgb(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1,
                            int y1, int channel = -1)

@@ -1,0 +1,80 @@
+// The program on the bundled samples: started on the CT series, stepping through its
+// frames, the display stage's threshold marks, and a dropped noisy image that finds its
+// reference.
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/slider.h>
+#include <wx/statusbr.h>
+
+#include "gui_fixture.h"
+
+namespace {
+
+const char* const ct_first = VOXMIRA_SAMPLES "/ct_phantom/ct_phantom_0001.dcm";
+
+bool have_samples() { return wxFileName::FileExists(ct_first); }
+
+}  // namespace
+
+TEST(Samples, StartsOnTheCtSeriesAndStepsThroughItsFrames)
+{
+    if (!have_samples()) GTEST_SKIP() << "sample series not in this build";
+    ASSERT_TRUE(start_program({ct_first}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    set_canvas_size(512, 512);
+    ASSERT_NE(info.raw_image, nullptr);
+    EXPECT_EQ(info.width, 256);
+    EXPECT_EQ(info.frames, 12);
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'ct_phantom_0001.dcm'");
+    EXPECT_TRUE(myframe->control(ID_FRAME)->IsEnabled());
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMin(), info.first_frame);
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMax(), info.first_frame + 11);
+    EXPECT_TRUE(myframe->GetMenuBar()->IsEnabled(ID_SAVE_SEQUENCE));
+    EXPECT_TRUE(myframe->GetMenuBar()->IsEnabled(ID_PROCESS_DICOM));
+    EXPECT_TRUE(myframe->control(ID_METAL_ALL)->IsEnabled());
+    EXPECT_EQ(myframe->slider(ID_METAL_METAL)->GetMin(), info.data_min);
+
+    int w, h;
+    const std::vector<unsigned char> first = canvas_pixels(w, h, "canvas_ct_first");
+    // Frame 6 holds metal inserts: a different picture with more white.
+    slide(ID_FRAME, info.first_frame + 5);
+    EXPECT_EQ(info.frame, info.first_frame + 5);
+    const std::vector<unsigned char> sixth = canvas_pixels(w, h, "canvas_ct_sixth");
+    EXPECT_FALSE(first == sixth);
+    EXPECT_GT(GuiTest::count_colour(sixth, w, 0, 0, w, h, 255, 255, 255, 2),
+              GuiTest::count_colour(first, w, 0, 0, w, h, 255, 255, 255, 2));
+
+    // Metal preview: pixels at or above 900 HU turn magenta on the grey display.
+    slide(ID_METAL_METAL, 900);
+    EXPECT_EQ(info.show_threshold, 1);
+    const std::vector<unsigned char> marked = canvas_pixels(w, h, "canvas_ct_metal_preview");
+    EXPECT_GT(GuiTest::count_colour(marked, w, 0, 0, w, h, 255, 0, 255, 10), 20);
+    slide(ID_METAL_METAL, 900, wxEVT_SCROLL_THUMBRELEASE);
+    EXPECT_EQ(info.show_threshold, 0);
+    const std::vector<unsigned char> unmarked = canvas_pixels(w, h);
+    EXPECT_EQ(GuiTest::count_colour(unmarked, w, 0, 0, w, h - 40, 255, 0, 255, 10), 0);
+
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
+
+TEST(Samples, DroppedNoisyImageOpensWithItsReference)
+{
+    const wxString noisy = VOXMIRA_SAMPLES "/camera_all_noise_016.png";
+    if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
+    ASSERT_TRUE(start_program({}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    EXPECT_TRUE(myframe->open_dropped_file(noisy));
+    EXPECT_EQ(info.width, 512);
+    EXPECT_EQ(info.open_filter, 6);
+    EXPECT_EQ(myframe->GetTitle(),
+              "Voxmira v2.62: 'camera_all_noise_016.png' with ref 'camera_all_ref_016.png'");
+    EXPECT_NE(info.ref_image, nullptr);
+    // Key N reports the comparison in status field 0.
+    press_key('N');
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(0).StartsWith("PSNR(dB) "))
+        << myframe->GetStatusBar()->GetStatusText(0);
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
