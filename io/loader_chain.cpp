@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "app/record.h"
+#include "io/dicom_reader.h"
 
 // Loaders join this table as they are built; an entry with a null function is skipped.
 const std::vector<loader_entry>& startup_loaders()
 {
     static const std::vector<loader_entry> table = {
         {"image", nullptr},
-        {"dicom", nullptr},
+        {"dicom", load_dicom_file},
         {"sonix", nullptr},
         {"qct", nullptr},
         {"rsq", nullptr},
