@@ -20,7 +20,13 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
 {
     if (length < 2 || f[0] != 0xFF || f[1] != 0xD8) return false;
     if (length > 0x7FFFFFFF) return false;
+    // The stream must describe this frame, and every sample costs at least one bit, so a
+    // header cannot make us allocate more than the fragment can fill.
+    lossless_jpeg_frame frame;
+    if (!lossless_jpeg_read_frame(f, length, frame)) return false;
     const size_t pixels = (size_t)h.rows * h.columns;
+    if (frame.width != h.columns || frame.height != h.rows) return false;
+    if (pixels * h.samples > length * 8) return false;
     unsigned char* stream = const_cast<unsigned char*>(f);  // read only
     if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {
         out.bytes.assign(pixels * h.samples, 0);
@@ -48,6 +54,12 @@ static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_heade
                               decoded_frame& out)
 {
     if (h.samples != 1 || h.bits_allocated != 8) return false;
+    // The JPEG handler sizes its image from the stream's frame header: check that first. A
+    // DCT block costs at least two bits, which bounds the pixels a fragment can describe.
+    lossless_jpeg_frame frame;
+    if (!lossless_jpeg_read_frame(f, length, frame) || frame.width != h.columns ||
+        frame.height != h.rows || (size_t)h.rows * h.columns > length * 256)
+        return false;
     wxLogNull quiet;
     wxMemoryInputStream stream(f, length);
     wxJPEGHandler handler;
@@ -82,6 +94,10 @@ static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& 
                          decoded_frame& out)
 {
     if (length < 2 || f[0] != 0xFF || f[1] != 0x4F) return false;
+    // Wavelet coding can shrink flat images enormously; still, a few bytes never stand for
+    // more than a few thousand pixels each.
+    const size_t pixels = (size_t)h.rows * h.columns;
+    if (pixels > ((size_t)1 << 24) && pixels / 4096 > length) return false;
     if (!jpeg2000_decode_grey(f, length, h.rows, h.columns, h.pixel_representation == 1,
                               out.ints))
         return false;

@@ -47,6 +47,7 @@ struct DecompressInfo {
     int restart_rows = 0;
     int next_restart = 0;
     bool error = false;
+    bool report_ac = false;  // say why a DCT-coded stream is refused (decoding only)
     HuffmanTable tables[4];
 
     // Bit reader: `bits` valid bits at the low end of `acc`. Past a marker or the end of the
@@ -101,7 +102,7 @@ bool GetDht(DecompressInfo& d)
     while (d.pos < end) {
         const int index = d.data[d.pos++];
         if (index & 0x10) {
-            std::fputs("Huffman table for lossless JPEG is not defined.\n", stderr);
+            if (d.report_ac) std::fputs("Huffman table for lossless JPEG is not defined.\n", stderr);
             return false;
         }
         if ((index & 0xF0) || (index & 0x0F) > 3) return false;
@@ -158,7 +159,7 @@ bool ReadFileHeader(DecompressInfo& d)
     if (d.length < 2 || d.data[0] != 0xFF || d.data[1] != 0xD8) return false;
     d.pos = 2;
     const int c = ProcessTables(d);
-    if (c != 0xC0 && c != 0xC1 && c != 0xC3) return false;
+    if (c < 0xC0 || c > 0xCF) return false;  // SOI, EOI, SOS or nothing before a frame
     d.frame_marker = c;
     int len, p, h, w, n;
     if (!read_u16(d, len) || !read_u8(d, p) || !read_u16(d, h) || !read_u16(d, w) ||
@@ -407,7 +408,9 @@ int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_b
     // The state is a few kilobytes of tables; keep it off the stack.
     std::unique_ptr<DecompressInfo> state(new DecompressInfo);
     DecompressInfo& d = *state;
+    d.report_ac = true;
     if (!read_headers(d, stream, (size_t)length)) return -1;
+    if (d.frame_marker != 0xC0 && d.frame_marker != 0xC1 && d.frame_marker != 0xC3) return -1;
     if (!ReadScanHeader(d)) return -1;
     // Only the lossless process is decoded; SOF0 and SOF1 streams are DCT-coded.
     if (d.frame_marker != 0xC3) return -1;

@@ -16,11 +16,12 @@ struct lossless_jpeg_frame {
     int height = 0;
     int components = 0;  // frame components (Nf), 1 to 255
     int precision = 0;   // sample precision P, 2 to 16
-    int marker = 0;      // the frame marker: 0xC3 for lossless (0xC0, 0xC1 are refused)
+    int marker = 0;      // the frame marker, 0xC0 to 0xCF; only 0xC3 (lossless) is decoded
 };
 
-// Reads the headers up to the frame header. False when the stream does not start with a
-// start-of-image marker or its frame header is malformed.
+// Reads the headers up to the frame header of any JPEG process, quietly. False when the
+// stream does not start with a start-of-image marker, or a table or the frame header is
+// malformed (AC Huffman tables before the frame count as malformed here).
 bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
                               lossless_jpeg_frame& frame);
 

@@ -51,10 +51,15 @@ bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int colu
     if (le32(fragment + 4) != 64) return false;
     const size_t n = (size_t)rows * columns;
     const size_t stride = (size_t)samples * bytes;
+    // A two-byte run gives at most 128 bytes: a segment cannot fill more than 64 bytes per
+    // byte it holds, so the header alone never sizes the output.
+    for (uint32_t s = 0; s < segments; s++) {
+        const uint32_t offset = le32(fragment + 4 + 4 * s);
+        if (offset < 64 || offset >= length || n / 64 > length - offset) return false;
+    }
     out.assign(n * stride, 0);
     for (uint32_t s = 0; s < segments; s++) {
         const uint32_t offset = le32(fragment + 4 + 4 * s);
-        if (offset < 64 || offset >= length) return false;
         // Segment k of 16-bit data holds the high (k even) or low byte of sample k / 2.
         size_t byte;
         if (bytes == 1) {
