@@ -29,7 +29,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
     if (pixels * h.samples > length * 8) return false;
     unsigned char* stream = const_cast<unsigned char*>(f);  // read only
     if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {
-        out.bytes.assign(pixels * h.samples, 0);
+        out.bytes.resize(pixels * h.samples);
         if (JPEGLosslessDecodeImage(stream, out.bytes.data(), 8 * h.samples, (int)length,
                                     out.bytes.size()) == 0) {
             out.kind = decoded_kind::bytes8;
@@ -37,7 +37,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
         }
         out.bytes.clear();
     } else if (h.bits_allocated == 16 && h.samples == 1) {
-        out.words.assign(pixels, 0);
+        out.words.resize(pixels);
         if (JPEGLosslessDecodeImage(stream, reinterpret_cast<unsigned char*>(out.words.data()),
                                     16, (int)length, pixels * 2) == 0) {
             out.kind = decoded_kind::words16;
@@ -80,7 +80,7 @@ static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, de
     if (!rle_decode_frame(f, length, h.rows, h.columns, h.samples, h.bits_allocated, bytes))
         return false;
     if (h.bits_allocated == 8) {
-        out.bytes.swap(bytes);
+        out.bytes.assign(bytes.begin(), bytes.end());
         out.kind = decoded_kind::bytes8;
     } else {
         out.words.resize(bytes.size() / 2);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 // The working header of one DICOM read, filled while walking the elements.
@@ -41,11 +43,31 @@ enum class decoded_kind {
     red_bytes,  // baseline JPEG through wx: the red byte of each pixel
 };
 
+// Leaves new elements uninitialised on resize: decoders write every sample of a frame they
+// accept, and a frame of tens of megabytes need not be zeroed first.
+template <typename T>
+struct uninitialised_allocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = uninitialised_allocator<U>;
+    };
+    uninitialised_allocator() = default;
+    template <typename U>
+    uninitialised_allocator(const uninitialised_allocator<U>&) {}
+    template <typename U>
+    void construct(U* p) { ::new ((void*)p) U; }
+    template <typename U, typename... A>
+    void construct(U* p, A&&... a) { ::new ((void*)p) U(std::forward<A>(a)...); }
+};
+
+template <typename T>
+using sample_vector = std::vector<T, uninitialised_allocator<T>>;
+
 struct decoded_frame {
     decoded_kind kind = decoded_kind::none;
-    std::vector<uint8_t> bytes;   // bytes8, red_bytes
-    std::vector<uint16_t> words;  // words16
-    std::vector<int32_t> ints;    // jpeg2000
+    sample_vector<uint8_t> bytes;   // bytes8, red_bytes
+    sample_vector<uint16_t> words;  // words16
+    std::vector<int32_t> ints;      // jpeg2000
 };
 
 // The warning logged when no decoder accepts the data.

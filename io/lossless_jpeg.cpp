@@ -19,7 +19,12 @@ struct HuffmanTable {
     int32_t valptr[17] = {};
     uint8_t look_length[256] = {};  // 0: the code is longer than 8 bits
     uint8_t look_symbol[256] = {};
+    // For the next `fast_bits` bits of input: the whole difference when its code and extra
+    // bits fit, packed as (difference << 8) | bits used; 0 when they do not.
+    int32_t fast[1 << 12] = {};
 };
+
+const int fast_bits = 12;
 
 struct component_t {
     int id = 0;
@@ -225,6 +230,28 @@ bool FixHuffTbl(HuffmanTable& t)
     }
     t.maxcode[17] = 0x7FFFFFFF;
     std::memset(t.look_length, 0, sizeof t.look_length);
+    for (int i = 0; i < (1 << fast_bits); i++) {
+        t.fast[i] = 0;
+        for (int l = 1; l <= fast_bits; l++) {
+            const int32_t code = i >> (fast_bits - l);
+            if (code > t.maxcode[l]) continue;
+            const int index = t.valptr[l] + code - t.mincode[l];
+            if (index < 0 || index >= t.values) break;
+            const int s = t.huffval[index];
+            if (s > 16) break;
+            int diff = 0, used = l;
+            if (s == 16) {
+                diff = 32768;
+            } else if (s > 0) {
+                used = l + s;
+                if (used > fast_bits) break;
+                diff = (i >> (fast_bits - used)) & ((1 << s) - 1);
+                if (diff < (1 << (s - 1))) diff += 1 - (1 << s);
+            }
+            t.fast[i] = (int32_t)((uint32_t)diff << 8) | used;
+            break;
+        }
+    }
     for (int l = 1; l <= 8; l++)
         for (int i = 0; i < t.bits[l]; i++) {
             const int c = t.mincode[l] + i;
@@ -270,6 +297,11 @@ inline void fill_bits(DecompressInfo& d)
 inline int decode_difference(DecompressInfo& d, const HuffmanTable& t)
 {
     if (d.bits < 32) fill_bits(d);
+    const int32_t fast = t.fast[(d.acc >> (d.bits - fast_bits)) & ((1 << fast_bits) - 1)];
+    if (fast) {
+        d.bits -= fast & 0xFF;
+        return fast >> 8;
+    }
     const unsigned look = (unsigned)(d.acc >> (d.bits - 8)) & 0xFF;
     int s;
     if (t.look_length[look]) {
@@ -319,7 +351,62 @@ bool process_restart(DecompressInfo& d)
 }
 
 // Decodes the frame row by row, handing each finished row to `put`.
-// `mask` keeps samples modulo 2^16, or 2^8 on the single-component 8-bit path.
+template <int SS>
+inline int predict(int ra, int rb, int rc)
+{
+    switch (SS) {
+    case 1: return ra;
+    case 2: return rb;
+    case 3: return rc;
+    case 4: return ra + rb - rc;
+    case 5: return ra + ((rb - rc) >> 1);
+    case 6: return rb + ((ra - rc) >> 1);
+    default: return (ra + rb) >> 1;
+    }
+}
+
+// Columns 1 .. w-1 of a row with predictor SS (1 for the first row of an interval) and NS
+// interleaved components (0: the run-time count `ns`). Specialised so the hot loop has no
+// per-sample choice of predictor.
+template <int SS, int NS>
+void decode_row_tail(DecompressInfo& d, uint16_t* cur, const uint16_t* prev, int w, int ns,
+                     unsigned mask, const HuffmanTable* const* table)
+{
+    const int n = NS ? NS : ns;
+    for (int x = 1; x < w; x++)
+        for (int c = 0; c < n; c++) {
+            const int i = x * n + c;
+            const int p = predict<SS>(cur[i - n], SS == 1 ? 0 : prev[i], SS == 1 ? 0 : prev[i - n]);
+            cur[i] = (uint16_t)((p + decode_difference(d, *table[c])) & mask);
+        }
+}
+
+typedef void (*row_tail_fn)(DecompressInfo&, uint16_t*, const uint16_t*, int, int, unsigned,
+                            const HuffmanTable* const*);
+
+template <int NS>
+row_tail_fn row_tail_for(int ss)
+{
+    switch (ss) {
+    case 1: return decode_row_tail<1, NS>;
+    case 2: return decode_row_tail<2, NS>;
+    case 3: return decode_row_tail<3, NS>;
+    case 4: return decode_row_tail<4, NS>;
+    case 5: return decode_row_tail<5, NS>;
+    case 6: return decode_row_tail<6, NS>;
+    default: return decode_row_tail<7, NS>;
+    }
+}
+
+row_tail_fn row_tail(int ss, int ns)
+{
+    if (ns == 1) return row_tail_for<1>(ss);
+    if (ns == 3) return row_tail_for<3>(ss);
+    return row_tail_for<0>(ss);
+}
+
+// Decodes the frame row by row, handing each finished row to `put`. `mask` keeps samples
+// modulo 2^16, or 2^8 on the single-component 8-bit path.
 template <typename PutRow>
 bool DecodeImage(DecompressInfo& d, unsigned mask, PutRow put)
 {
@@ -330,6 +417,7 @@ bool DecodeImage(DecompressInfo& d, unsigned mask, PutRow put)
     const HuffmanTable* table[max_components];
     for (int c = 0; c < ns; c++) table[c] = &d.tables[d.comps[d.scan_comp[c]].table];
     const int first_prediction = 1 << (d.precision - d.Pt - 1);
+    const row_tail_fn first_tail = row_tail(1, ns), tail = row_tail(d.Ss, ns);
     int rows_to_restart = d.restart_rows;
     bool first_row = true;
     for (int y = 0; y < d.height; y++) {
@@ -344,31 +432,13 @@ bool DecodeImage(DecompressInfo& d, unsigned mask, PutRow put)
             // DecodeFirstRow: a fixed start value, then the left neighbour.
             for (int c = 0; c < ns; c++)
                 cur[c] = (uint16_t)((first_prediction + decode_difference(d, *table[c])) & mask);
-            for (int x = 1; x < w; x++)
-                for (int c = 0; c < ns; c++) {
-                    const int i = x * ns + c;
-                    cur[i] = (uint16_t)((cur[i - ns] + decode_difference(d, *table[c])) & mask);
-                }
+            first_tail(d, cur, prev, w, ns, mask, table);
             first_row = false;
         } else {
+            // The first column is predicted from above.
             for (int c = 0; c < ns; c++)
                 cur[c] = (uint16_t)((prev[c] + decode_difference(d, *table[c])) & mask);
-            for (int x = 1; x < w; x++)
-                for (int c = 0; c < ns; c++) {
-                    const int i = x * ns + c;
-                    const int ra = cur[i - ns], rb = prev[i], rc = prev[i - ns];
-                    int p;
-                    switch (d.Ss) {
-                    case 1: p = ra; break;
-                    case 2: p = rb; break;
-                    case 3: p = rc; break;
-                    case 4: p = ra + rb - rc; break;
-                    case 5: p = ra + ((rb - rc) >> 1); break;
-                    case 6: p = rb + ((ra - rc) >> 1); break;
-                    default: p = (ra + rb) >> 1; break;
-                    }
-                    cur[i] = (uint16_t)((p + decode_difference(d, *table[c])) & mask);
-                }
+            tail(d, cur, prev, w, ns, mask, table);
         }
         // Zero bits supplied at the true end mean the stream was cut short.
         if (d.error || d.bits < d.end_zeros) return false;
