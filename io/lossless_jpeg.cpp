@@ -269,6 +269,22 @@ bool FixHuffTbl(HuffmanTable& t)
 // marker or at the end zero bits are supplied and the position stays put.
 inline void fill_bits(DecompressInfo& d)
 {
+    // Fast path: the next eight bytes hold no FF (no stuffing, no marker), so whole bytes
+    // move into the buffer at once.
+    if (!d.at_marker && d.pos + 8 <= d.length) {
+        uint64_t word = 0;
+        for (int i = 0; i < 8; i++) word = (word << 8) | d.data[d.pos + i];
+        const uint64_t inverted = ~word;
+        const bool has_ff = ((inverted - 0x0101010101010101ull) & ~inverted &
+                             0x8080808080808080ull) != 0;
+        if (!has_ff) {
+            const int k = (63 - d.bits) >> 3;  // whole bytes that fit, 1 to 7
+            d.acc = (d.acc << (8 * k)) | (word >> (64 - 8 * k));
+            d.bits += 8 * k;
+            d.pos += k;
+            return;
+        }
+    }
     while (d.bits <= 56) {
         unsigned b = 0;
         if (d.at_marker) {

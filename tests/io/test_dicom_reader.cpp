@@ -246,3 +246,24 @@ TEST(DicomReader, BatchToolReadsDicomFramesAsInt32)
     EXPECT_EQ(std::memcmp(bytes.data(), info.raw_image, bytes.size()), 0);
     std::remove(out.c_str());
 }
+
+TEST(DicomReader, BundledCtSampleOpensAsANumberedSeries)
+{
+    const std::string first = std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0001.dcm";
+    ASSERT_TRUE(open(first));
+    EXPECT_EQ(info.file_type, 1);
+    EXPECT_EQ(info.first_frame, 1);
+    EXPECT_EQ(info.frames, 12);
+    EXPECT_EQ(info.frame, 1);
+    EXPECT_EQ(info.width, 256);
+    EXPECT_EQ(info.height, 256);
+    EXPECT_EQ(info.window_centre, 40);
+    EXPECT_EQ(info.window_range, 400);
+    EXPECT_EQ(info.data_min, -1024);  // air, clipped at the intercept
+    EXPECT_DOUBLE_EQ(info.pixel_width, 0.9);
+    EXPECT_EQ(info.dicom_output, 1);
+    // The metal slices reach far above bone.
+    ASSERT_TRUE(reload_frame(6));
+    EXPECT_GT(info.data_max, 3000);
+    EXPECT_DOUBLE_EQ(info.slice_location, 15.0);
+}
