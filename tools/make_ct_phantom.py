@@ -56,7 +56,7 @@ def phantom_hu(z):
     metal = np.zeros((SIZE, SIZE), bool)
     if abs(t) < 0.3:
         metal = ellipse(y, x, c + 4, c + 12, 6, 4, 0.2) | ellipse(y, x, c + 4, c - 14, 5, 5)
-        hu[metal] = 8000.0                                  # titanium-like
+        hu[metal] = 14000.0                                 # titanium-like
     return hu, metal
 
 
@@ -68,7 +68,7 @@ def simulate(z, rng):
     sino = radon(mu * PIXEL, theta=theta, circle=True)      # line integrals
     metal_path = radon(metal.astype(np.float64) * PIXEL, theta=theta, circle=True)
     # Beam hardening: the measured integral falls behind the true one through metal.
-    sino = sino - 0.9 * metal_path * MU_WATER * 8.0 * np.tanh(metal_path / 6.0)
+    sino = sino - 0.7 * metal_path * MU_WATER * 8.0 * np.tanh(metal_path / 6.0)
     # Quantum noise, far stronger where few photons get through.
     photons = 6.0e5 * np.exp(-sino)
     counts = rng.poisson(np.maximum(photons, 1.0)).astype(np.float64)
