@@ -230,28 +230,26 @@ bool FixHuffTbl(HuffmanTable& t)
     }
     t.maxcode[17] = 0x7FFFFFFF;
     std::memset(t.look_length, 0, sizeof t.look_length);
-    for (int i = 0; i < (1 << fast_bits); i++) {
-        t.fast[i] = 0;
-        for (int l = 1; l <= fast_bits; l++) {
-            const int32_t code = i >> (fast_bits - l);
-            if (code > t.maxcode[l]) continue;
-            const int index = t.valptr[l] + code - t.mincode[l];
-            if (index < 0 || index >= t.values) break;
-            const int s = t.huffval[index];
-            if (s > 16) break;
-            int diff = 0, used = l;
-            if (s == 16) {
-                diff = 32768;
-            } else if (s > 0) {
-                used = l + s;
-                if (used > fast_bits) break;
-                diff = (i >> (fast_bits - used)) & ((1 << s) - 1);
-                if (diff < (1 << (s - 1))) diff += 1 - (1 << s);
+    // Each code of at most fast_bits bits, with each value of its extra bits when those fit
+    // too, fills the run of entries that start with it.
+    std::memset(t.fast, 0, sizeof t.fast);
+    for (int l = 1; l <= fast_bits; l++)
+        for (int i = 0; i < t.bits[l]; i++) {
+            const int code = t.mincode[l] + i;
+            const int s = t.huffval[t.valptr[l] + i];
+            if (s > 16) continue;  // left to the slow path, which refuses it
+            const int extra_bits = (s == 0 || s == 16) ? 0 : s;
+            const int used = l + extra_bits;
+            if (used > fast_bits) continue;
+            for (int e = 0; e < (1 << extra_bits); e++) {
+                int diff = s == 16 ? 32768 : e;
+                if (extra_bits && e < (1 << (s - 1))) diff += 1 - (1 << s);
+                if (s == 0) diff = 0;
+                const int first = ((code << extra_bits) | e) << (fast_bits - used);
+                const int32_t entry = (int32_t)((uint32_t)diff << 8) | used;
+                for (int j = 0; j < (1 << (fast_bits - used)); j++) t.fast[first + j] = entry;
             }
-            t.fast[i] = (int32_t)((uint32_t)diff << 8) | used;
-            break;
         }
-    }
     for (int l = 1; l <= 8; l++)
         for (int i = 0; i < t.bits[l]; i++) {
             const int c = t.mincode[l] + i;
