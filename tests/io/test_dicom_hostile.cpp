@@ -161,3 +161,29 @@ TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
     wxLog::EnableLogging(true);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+TEST(DicomHostile, HeaderSizesBeyondTheFileAllocateNothing)
+{
+    // ex_le_u8.dcm with Rows and Columns of 30000 and a pixel data length of 0xFFFFFFF0:
+    // a 900 MB frame over a file of 1.5 kB is refused as truncated before any allocation.
+    std::vector<char> bytes = read_file(fixture("ex_le_u8.dcm"));
+    auto patch = [&](const std::string& tag_vr, const std::vector<unsigned char>& value,
+                     size_t value_offset) {
+        const std::string all(bytes.begin(), bytes.end());
+        const size_t at = all.find(tag_vr);
+        ASSERT_NE(at, std::string::npos);
+        for (size_t i = 0; i < value.size(); i++) bytes[at + value_offset + i] = (char)value[i];
+    };
+    patch(std::string("\x28\x00\x10\x00US", 6), {0x30, 0x75}, 8);
+    patch(std::string("\x28\x00\x11\x00US", 6), {0x30, 0x75}, 8);
+    patch(std::string("\xe0\x7f\x10\x00OB", 6), {0xF0, 0xFF, 0xFF, 0xFF}, 8);
+    const std::string dir = digit_free_folder("sizes");
+    write_file(dir + "/big.dcm", bytes);
+    ASSERT_TRUE(open(fixture("series/slice_0001.dcm")));
+    const record_snapshot before = snapshot();
+    log_catcher log;
+    EXPECT_FALSE(load(dir + "/big.dcm", -1));
+    EXPECT_NE(log.text.find("truncated"), std::string::npos) << log.text;
+    expect_unchanged(before);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
