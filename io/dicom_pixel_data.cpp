@@ -1,6 +1,7 @@
 #include "io/dicom_pixel_data.h"
 
 #include <cstring>
+#include <sys/mman.h>
 #include <wx/image.h>
 #include <wx/imagjpeg.h>
 #include <wx/log.h>
@@ -14,6 +15,14 @@
 const char* const dicom_unsupported_compression_text =
     "This DICOM file contains compressed data, but in an unsupported format.\n"
     "Currently Voxmira only supports lossless JPEG, RLE and JPEG-2000 compressed formats.";
+
+void advise_huge_pages(void* p, size_t bytes)
+{
+    const uintptr_t huge = (uintptr_t)2 << 20;
+    const uintptr_t begin = ((uintptr_t)p + huge - 1) & ~(huge - 1);
+    const uintptr_t end = ((uintptr_t)p + bytes) & ~(huge - 1);
+    if (end > begin) ::madvise((void*)begin, end - begin, MADV_HUGEPAGE);
+}
 
 static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_header_t& h,
                               decoded_frame& out)
@@ -30,6 +39,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
     unsigned char* stream = const_cast<unsigned char*>(f);  // read only
     if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {
         out.bytes.resize(pixels * h.samples);
+        advise_huge_pages(out.bytes.data(), out.bytes.size());
         if (JPEGLosslessDecodeImage(stream, out.bytes.data(), 8 * h.samples, (int)length,
                                     out.bytes.size()) == 0) {
             out.kind = decoded_kind::bytes8;
@@ -38,6 +48,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
         out.bytes.clear();
     } else if (h.bits_allocated == 16 && h.samples == 1) {
         out.words.resize(pixels);
+        advise_huge_pages(out.words.data(), out.words.size() * 2);
         if (JPEGLosslessDecodeImage(stream, reinterpret_cast<unsigned char*>(out.words.data()),
                                     16, (int)length, pixels * 2) == 0) {
             out.kind = decoded_kind::words16;

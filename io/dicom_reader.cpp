@@ -37,7 +37,12 @@ public:
         if (fd < 0) return;
         struct stat st;
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* p = ::mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            // Files up to a few hundred megabytes are mapped in one go: one page fault per
+            // 4 kB costs more than reading them. Larger (multi-frame) files are faulted in as
+            // the wanted frame is read.
+            const int populate = st.st_size <= (256 << 20) ? MAP_POPULATE : 0;
+            void* p = ::mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE | populate, fd,
+                             0);
             if (p != MAP_FAILED) {
                 data_ = static_cast<const uint8_t*>(p);
                 size_ = (size_t)st.st_size;
@@ -192,16 +197,6 @@ int clamp_to_int(double v)
     return (int)v;
 }
 
-// Large frames are written once, front to back: asking for huge pages saves the kernel
-// hundreds of page faults per megabyte, which dominate the time of a big first open.
-void advise_huge_pages(void* p, size_t bytes)
-{
-    const uintptr_t huge = (uintptr_t)2 << 20;
-    const uintptr_t begin = ((uintptr_t)p + huge - 1) & ~(huge - 1);
-    const uintptr_t end = ((uintptr_t)p + bytes) & ~(huge - 1);
-    if (end > begin) ::madvise((void*)begin, end - begin, MADV_HUGEPAGE);
-}
-
 // Where the samples of the frame come from.
 struct frame_source {
     const uint8_t* raw = nullptr;  // uncompressed samples in the file
@@ -209,40 +204,62 @@ struct frame_source {
     bool uncompressed = false;
 };
 
-// Converts every sample s of the frame to trunc((s x slope + intercept) x 16) into `out`.
-// Integer sources go through a table of every possible sample value: the same arithmetic,
-// done once per value rather than once per sample.
+// Converts every sample s of the frame to trunc((s x slope + intercept) x 16) into `out`
+// and returns the smallest and largest result. Integer sources go through a table of every
+// possible sample value (the same arithmetic, once per value rather than once per sample);
+// the range is then taken over the table entries that occur, which spares a second pass.
 void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_endian,
-                     int* out, size_t count)
+                     int* out, size_t count, int& lo, int& hi)
 {
     const bool is_signed = h.pixel_representation == 1;
-    auto value = [&](double s) { return clamp_to_int((s * h.rescale_slope + h.rescale_intercept) * 16.0); };
+    auto value = [&](double s) {
+        return clamp_to_int((s * h.rescale_slope + h.rescale_intercept) * 16.0);
+    };
+    lo = INT_MAX;
+    hi = INT_MIN;
     if (src.decoded.kind == decoded_kind::jpeg2000) {
-        for (size_t i = 0; i < count; i++) out[i] = value(src.decoded.ints[i]);
+        for (size_t i = 0; i < count; i++) {
+            out[i] = value(src.decoded.ints[i]);
+            lo = std::min(lo, out[i]);
+            hi = std::max(hi, out[i]);
+        }
         return;
     }
     const bool bytes = src.uncompressed ? h.bits_allocated == 8
                                         : src.decoded.kind != decoded_kind::words16;
+    const int values = bytes ? 256 : 65536;
+    std::vector<int> table(values);
+    std::vector<uint8_t> seen(values, 0);
     if (bytes) {
-        int table[256];
         const bool signed_bytes = is_signed && src.decoded.kind != decoded_kind::red_bytes;
         for (int b = 0; b < 256; b++) table[b] = value(signed_bytes ? (int8_t)b : b);
         const uint8_t* p = src.uncompressed ? src.raw : src.decoded.bytes.data();
-        for (size_t i = 0; i < count; i++) out[i] = table[p[i]];
-        return;
-    }
-    std::vector<int> table(65536);
-    for (int w = 0; w < 65536; w++) table[w] = value(is_signed ? (int16_t)w : w);
-    if (src.uncompressed) {
-        const uint8_t* p = src.raw;
-        if (big_endian)
-            for (size_t i = 0; i < count; i++) out[i] = table[be16(p + 2 * i)];
-        else
-            for (size_t i = 0; i < count; i++) out[i] = table[le16(p + 2 * i)];
+        for (size_t i = 0; i < count; i++) {
+            out[i] = table[p[i]];
+            seen[p[i]] = 1;
+        }
     } else {
-        const uint16_t* p = src.decoded.words.data();
-        for (size_t i = 0; i < count; i++) out[i] = table[p[i]];
+        for (int w = 0; w < 65536; w++) table[w] = value(is_signed ? (int16_t)w : w);
+        if (src.uncompressed) {
+            const uint8_t* p = src.raw;
+            for (size_t i = 0; i < count; i++) {
+                const uint16_t w = big_endian ? be16(p + 2 * i) : le16(p + 2 * i);
+                out[i] = table[w];
+                seen[w] = 1;
+            }
+        } else {
+            const uint16_t* p = src.decoded.words.data();
+            for (size_t i = 0; i < count; i++) {
+                out[i] = table[p[i]];
+                seen[p[i]] = 1;
+            }
+        }
     }
+    for (int v = 0; v < values; v++)
+        if (seen[v]) {
+            lo = std::min(lo, table[v]);
+            hi = std::max(hi, table[v]);
+        }
 }
 
 // One walk over one file.
@@ -562,12 +579,8 @@ bool dicom_walk::run(const frame_fields& discovered)
         wxLogWarning("Not enough memory for the image of %s.", file_text());
         return false;
     }
-    convert_samples(src, h_, big_endian_, samples, count);
-    int lo = samples[0], hi = samples[0];
-    for (size_t i = 1; i < count; i++) {
-        lo = std::min(lo, samples[i]);
-        hi = std::max(hi, samples[i]);
-    }
+    int lo, hi;
+    convert_samples(src, h_, big_endian_, samples, count, lo, hi);
 
     update_geometry();
     if (first_open) {
