@@ -294,6 +294,7 @@ private:
     dicom_header_t h_;
     bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
     bool multi_frame_ = false;
+    int64_t available_frames_ = 1;  // frames the pixel data actually hold (first open)
 };
 
 // Skips an undefined-length value: 16-bit words until a sequence delimitation item with
@@ -459,7 +460,7 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
     const size_t frame_size =
         (size_t)h_.rows * h_.columns * h_.samples * (h_.bits_allocated / 8);
     const bool in_frames = index_ >= 0 && info.file_type == 0 && index_ >= info.first_frame &&
-                           index_ < info.first_frame + info.frames;
+                           (int64_t)index_ < (int64_t)info.first_frame + info.frames;
     if (!undefined && length >= frame_size) {
         size_t offset = 0;
         // Frames of a multi-frame file are counted from 1; frame 1 starts the element.
@@ -478,6 +479,7 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
             return false;
         }
         src.raw = d_ + pos_ + offset;
+        available_frames_ = (int64_t)(std::min<size_t>(length, size_ - pos_) / frame_size);
         src.uncompressed = true;
         return true;
     }
@@ -516,7 +518,19 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
         if (item > size_ - pos_) return truncated();
         fragment = d_ + pos_;
         fragment_length = item;
-        // The rest of the element is not needed: the walk ends at the pixel data.
+        // The rest of the element is not needed, except on a first open to count the
+        // fragments that follow: a frame count beyond them could never be loaded.
+        if (index_ == -1 && multi_frame_) {
+            available_frames_ = 1;
+            size_t at = pos_ + item;
+            while (available_frames_ < h_.number_of_frames && size_ - at >= 8 &&
+                   le16(d_ + at) == 0xFFFE && le16(d_ + at + 2) == 0xE000) {
+                const uint32_t n = le32(d_ + at + 4);
+                if (n > size_ - at - 8) break;
+                at += 8 + (size_t)n;
+                available_frames_++;
+            }
+        }
     }
     if (!decode_compressed_frame(fragment, fragment_length, h_, src.decoded)) {
         wxLogWarning("%s", dicom_unsupported_compression_text);
@@ -586,7 +600,9 @@ bool dicom_walk::run(const frame_fields& discovered)
     if (first_open) {
         frame_fields f = discovered;
         if (multi_frame_) {
-            f.frames = h_.number_of_frames;
+            // Frames the file cannot hold are not offered.
+            f.frames = (int)std::max<int64_t>(1, std::min<int64_t>(h_.number_of_frames,
+                                                                 available_frames_));
             f.first_frame = 1;
             f.file_type = 0;
             f.frame = 0;

@@ -6,6 +6,7 @@
 
 #include "dicom_test_support.h"
 #include "io/dicom_pixel_data.h"
+#include "io/loader_chain.h"
 
 using namespace dicom_test;
 
@@ -103,21 +104,32 @@ TEST(DicomHostile, OverlongPathIsRefused)
     EXPECT_NE(log.text.find("too long"), std::string::npos);
 }
 
-TEST(DicomHostile, MissingFramesOfAMultiFrameFileAreRefused)
+TEST(DicomHostile, FramesTheFileDoesNotHoldAreNotOffered)
 {
-    // Frame numbers within Number of Frames whose data the file does not hold: the
-    // uncompressed file claims 4 frames; cut it to 2 and ask for 3 and 4.
+    // The uncompressed file claims 4 frames; cut to 2 it offers 2, and frame 4 asked for
+    // anyway (a record that still counts 4) is refused with a warning.
     const std::string dir = digit_free_folder("frames");
     std::vector<char> bytes = read_file(fixture("mf_u16.dcm"));
     const size_t frame = 16 * 12 * 2;
     bytes.resize(bytes.size() - 2 * frame);
     write_file(dir + "/short.dcm", bytes);
     ASSERT_TRUE(open(dir + "/short.dcm"));
-    EXPECT_EQ(info.frames, 4);
-    ASSERT_TRUE(load(dir + "/short.dcm", 2));
+    EXPECT_EQ(info.frames, 2);
+    ASSERT_TRUE(reload_frame(2));
+    info.frames = 4;
     log_catcher log;
-    EXPECT_FALSE(load(dir + "/short.dcm", 4));
-    EXPECT_NE(log.text, "");
+    EXPECT_FALSE(reload_frame(4));
+    EXPECT_NE(log.text.find("truncated"), std::string::npos) << log.text;
+
+    // The same for encapsulated data: three of four fragments.
+    bytes = read_file(fixture("mf_jpegll.dcm"));
+    const std::string all(bytes.begin(), bytes.end());
+    const size_t last_item = all.rfind(std::string("\xfe\xff\x00\xe0", 4));
+    ASSERT_NE(last_item, std::string::npos);
+    bytes.resize(last_item);
+    write_file(dir + "/short_ll.dcm", bytes);
+    ASSERT_TRUE(open(dir + "/short_ll.dcm"));
+    EXPECT_EQ(info.frames, 3);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
