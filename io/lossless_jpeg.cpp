@@ -52,7 +52,7 @@ struct DecompressInfo {
     int restart_rows = 0;
     int next_restart = 0;
     bool error = false;
-    bool report_ac = false;  // say why a DCT-coded stream is refused (decoding only)
+    bool decoding = false;  // decoding (AC tables refused) rather than reading the frame header
     HuffmanTable tables[4];
 
     // Bit reader: `bits` valid bits at the low end of `acc`. Past a marker or the end of the
@@ -106,9 +106,18 @@ bool GetDht(DecompressInfo& d)
     const size_t end = d.pos + len - 2;
     while (d.pos < end) {
         const int index = d.data[d.pos++];
-        if (index & 0x10) {
-            if (d.report_ac) std::fputs("Huffman table for lossless JPEG is not defined.\n", stderr);
-            return false;
+        if (index == 0x10 || index == 0x11 || index == 0x12 || index == 0x13) {
+            if (d.decoding) {
+                std::fputs("Huffman table for lossless JPEG is not defined.\n", stderr);
+                return false;
+            }
+            // Only reading the frame header: step over the AC table.
+            if (end - d.pos < 16) return false;
+            size_t count = 0;
+            for (int i = 0; i < 16; i++) count += d.data[d.pos + i];
+            if (count > 256 || count > end - d.pos - 16) return false;
+            d.pos += 16 + count;
+            continue;
         }
         if ((index & 0xF0) || (index & 0x0F) > 3) return false;
         if (end - d.pos < 16) return false;
@@ -492,7 +501,7 @@ int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_b
     // The state is a few kilobytes of tables; keep it off the stack.
     std::unique_ptr<DecompressInfo> state(new DecompressInfo);
     DecompressInfo& d = *state;
-    d.report_ac = true;
+    d.decoding = true;
     if (!read_headers(d, stream, (size_t)length)) return -1;
     if (d.frame_marker != 0xC0 && d.frame_marker != 0xC1 && d.frame_marker != 0xC3) return -1;
     if (!ReadScanHeader(d)) return -1;

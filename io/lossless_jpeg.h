@@ -19,9 +19,9 @@ struct lossless_jpeg_frame {
     int marker = 0;      // the frame marker, 0xC0 to 0xCF; only 0xC3 (lossless) is decoded
 };
 
-// Reads the headers up to the frame header of any JPEG process, quietly. False when the
-// stream does not start with a start-of-image marker, or a table or the frame header is
-// malformed (AC Huffman tables before the frame count as malformed here).
+// Reads the headers up to the frame header of any JPEG process, quietly (AC Huffman tables
+// are passed over). False when the stream does not start with a start-of-image marker, or a
+// table or the frame header is malformed.
 bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
                               lossless_jpeg_frame& frame);
 

@@ -297,4 +297,18 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     EXPECT_EQ(f.precision, 12);
     EXPECT_EQ(f.marker, 0xC3);
     EXPECT_FALSE(lossless_jpeg_read_frame(s.data() + 1, s.size() - 1, f));
+
+    // A DCT stream whose AC table comes before its frame: the header is still read (so a
+    // baseline image can be checked before the JPEG handler sizes it), decoding refuses it.
+    std::vector<uint8_t> dct = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x14, 0x10, 1};
+    dct.insert(dct.end(), 15, 0);
+    dct.push_back(0);
+    const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
+    dct.insert(dct.end(), sof, sof + sizeof sof);
+    ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
+    EXPECT_EQ(f.marker, 0xC0);
+    EXPECT_EQ(f.width, 24);
+    EXPECT_EQ(f.height, 16);
+    std::vector<uint8_t> out(24 * 16);
+    EXPECT_EQ(decode(dct, out, 8), -1);
 }
