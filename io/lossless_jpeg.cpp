@@ -56,11 +56,12 @@ struct DecompressInfo {
     HuffmanTable tables[4];
 
     // Bit reader: `bits` valid bits at the low end of `acc`. Past a marker or the end of the
-    // stream zero bits are supplied; `end_zeros` counts those supplied at the true end.
+    // stream zero bits are supplied; `end_zeros` and `marker_zeros` count them.
     uint64_t acc = 0;
     int bits = 0;
     bool at_marker = false;
     int end_zeros = 0;
+    int marker_zeros = 0;
 };
 
 bool read_u8(DecompressInfo& d, int& v)
@@ -296,6 +297,7 @@ inline void fill_bits(DecompressInfo& d)
         unsigned b = 0;
         if (d.at_marker) {
             // zeros until the restart logic moves past the marker
+            d.marker_zeros += 8;
         } else if (d.pos >= d.length) {
             d.end_zeros += 8;
         } else {
@@ -305,6 +307,7 @@ inline void fill_bits(DecompressInfo& d)
                     d.pos += 2;
                 } else {
                     d.at_marker = true;
+                    d.marker_zeros += 8;
                     b = 0;
                 }
             } else {
@@ -367,6 +370,7 @@ bool process_restart(DecompressInfo& d)
     d.bits = 0;
     d.at_marker = false;
     d.end_zeros = 0;
+    d.marker_zeros = 0;
     const int c = next_marker(d);
     if (c != 0xD0 + d.next_restart) return false;
     d.next_restart = (d.next_restart + 1) & 7;
@@ -463,8 +467,10 @@ bool DecodeImage(DecompressInfo& d, unsigned mask, PutRow put)
                 cur[c] = (uint16_t)((prev[c] + decode_difference(d, *table[c])) & mask);
             tail(d, cur, prev, w, ns, mask, table);
         }
-        // Zero bits supplied at the true end mean the stream was cut short.
-        if (d.error || d.bits < d.end_zeros) return false;
+        // Zero bits supplied at the true end mean the stream was cut short. Up to 64 bits
+        // short of a marker are tolerated (a sloppy last byte); more means rows of invented
+        // samples, a corrupt stream.
+        if (d.error || d.bits < d.end_zeros || d.bits + 64 < d.marker_zeros) return false;
         put(y, cur);
         if (d.restart_rows) rows_to_restart--;
     }

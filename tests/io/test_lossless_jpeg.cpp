@@ -255,6 +255,12 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
             << n;
     }
 
+    // Entropy data that stop at the end-of-image marker rows before the frame is full.
+    stream_builder short_data(64, 64, 1, 8, 1);
+    for (int i = 0; i < 70; i++) short_data.difference(1);
+    std::vector<uint8_t> frame(64 * 64);
+    EXPECT_EQ(decode(short_data.finish(), frame, 8), -1);
+
     // A DCT frame marker, a bad precision, a zero width, a predictor of 0.
     std::vector<uint8_t> s = good();
     s[3] = 0xC0;
