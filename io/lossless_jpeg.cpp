@@ -490,7 +490,8 @@ bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
                               lossless_jpeg_frame& frame)
 {
     if (!stream) return false;
-    DecompressInfo d;
+    std::unique_ptr<DecompressInfo> state(new DecompressInfo);
+    DecompressInfo& d = *state;
     if (!read_headers(d, stream, length)) return false;
     frame.width = d.width;
     frame.height = d.height;
@@ -504,7 +505,7 @@ int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_b
                             size_t out_size)
 {
     if (!stream || !out || length <= 0) return -1;
-    // The state is a few kilobytes of tables; keep it off the stack.
+    // The state holds some 70 kB of tables; keep it off the stack.
     std::unique_ptr<DecompressInfo> state(new DecompressInfo);
     DecompressInfo& d = *state;
     d.decoding = true;
