@@ -7,6 +7,9 @@
 #include "app/record.h"
 #include "app/startup.h"
 #include "io/loader_chain.h"
+#include "io/open_data_set.h"
+#include "io/save_image.h"
+#include "processing/pipeline.h"
 
 void batch_load(const batch_args& args)
 {
@@ -42,6 +45,8 @@ void batch_load(const batch_args& args)
             throw run_error("could not load frame " + std::to_string(frame) + " of " + file);
     }
     derive_first_view();
+    // Ordinary image files are paired with their reference as the Open command does.
+    if (info.raw_image && info.file_type == -4) pair_reference();
 }
 
 static std::string json_string(const wxString& text)
@@ -120,3 +125,19 @@ std::string record_json()
     }
     return s + "}";
 }
+
+void load_and_process(const batch_args& args)
+{
+    batch_load(args);
+    sample_image();
+    process_image();
+}
+
+int export_index_of(const std::string& out)
+{
+    const int index = export_index_for_path(wxString::FromUTF8(out.c_str()));
+    if (index < 0)
+        throw usage_error("--out must end in .png, .jpg, .jpeg, .tif, .tiff, .bmp, .pnm, .ppm or .bin");
+    return index;
+}
+
