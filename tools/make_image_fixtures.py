@@ -10,6 +10,7 @@ import subprocess
 import numpy as np
 import tifffile
 from PIL import Image
+from scipy.ndimage import gaussian_filter
 from skimage.metrics import structural_similarity
 
 OUT = "tests/fixtures/images"
@@ -88,9 +89,24 @@ smooth = ((clean.astype(int) * 3 + noisy.astype(int)) // 4).astype(np.uint8)
 Image.fromarray(clean, "L").save(path("ssim_clean.png"))
 Image.fromarray(noisy, "L").save(path("ssim_noisy.png"))
 Image.fromarray(smooth, "L").save(path("ssim_smooth.png"))
+# The same index with the 9-tap window (offsets -4..4, edge replication) computed with
+# scipy directly, for a tight check of the formula.
+def ssim9(x, y):
+    g = lambda a: gaussian_filter(a, 1.5, truncate=4 / 1.5, mode="nearest")
+    x = x.astype(np.float64)
+    y = y.astype(np.float64)
+    mx, my = g(x), g(y)
+    vxy = g(x * x) - mx * mx + g(y * y) - my * my
+    cxy = g(x * y) - mx * my
+    k1, k2 = (0.01 * 255) ** 2, (0.03 * 255) ** 2
+    return (2 * mx * my + k1) / (mx * mx + my * my + k1) * (2 * cxy + k2) / (vxy + k2)
+
+
 with open(path("ssim_expected.txt"), "w") as f:
-    f.write("# image mean-over-interior(5px-border-cropped) map-value-at-(20,24)\n")
+    f.write("# image, scikit-image: mean over the interior (5-pixel border cropped) and map at"
+            " (x 24, y 20); 9-tap scipy: mean over the whole map and map at (24, 20)\n")
     for name, img in (("noisy", noisy), ("smooth", smooth)):
         m, full = structural_similarity(clean, img, gaussian_weights=True, sigma=1.5,
                                         use_sample_covariance=False, data_range=255, full=True)
-        f.write("%s %.6f %.6f\n" % (name, m, full[20, 24]))
+        nine = ssim9(clean, img)
+        f.write("%s %.6f %.6f %.6f %.6f\n" % (name, m, full[20, 24], nine.mean(), nine[20, 24]))
