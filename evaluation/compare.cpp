@@ -79,8 +79,9 @@ wxString compare_to_ref(int x0, int y0, int x1, int y1)
 
     // Weights: one unit of a channel in full-scale fractions, the channel factor over
     // 16 x full scale (255 levels, or 4095 for RAW data).
+    // Grey data keep unit weights; the grey factor belongs to grey made from colour.
     double factor[4] = {1, 1, 1, 1};
-    colour_bridge.channel_factor(space, factor, dc);
+    if (dc != 0) colour_bridge.channel_factor(space, factor, dc);
     const double full = (space == 8 || space == 9) ? 4095.0 : 255.0;
     const double r = info.ref_range > 0 ? info.ref_range : 1.0;
     const double o = (1 - r) / 2;
