@@ -9,6 +9,7 @@
 #include "app/ui.h"
 #include "io/checked_size.h"
 #include "io/image_file_tiff.h"
+#include "io/sample_buffer.h"
 #include "io/sequence_name.h"
 #include "io/tiff_writer.h"
 
@@ -132,7 +133,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
             }
         s.data_colour = s.channels == 3 ? 1 : 0;
     }
-    s.raw.reset(new_samples_checked(s.width, s.height, s.channels));
+    s.raw.reset(new_samples_unfilled(s.width, s.height, s.channels));
     if (!s.raw) {
         wxLogWarning("%s: the image is too large (%i x %i).", path, w, stored_h);
         return false;

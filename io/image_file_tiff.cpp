@@ -1,12 +1,15 @@
 #include "io/image_file_tiff.h"
 
+#include <algorithm>
 #include <cmath>
+#include <new>
 #include <cstdio>
 #include <cstring>
 #include <tiffio.h>
 #include <wx/log.h>
 
 #include "io/checked_size.h"
+#include "io/sample_buffer.h"
 
 bool has_tiff_magic(const std::string& path)
 {
@@ -143,7 +146,8 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
     }
     s.tiff_offset = offset;
 
-    s.raw.reset(new_samples_checked(w, h, 1));
+    // Every sample is written below, so the buffer is not cleared first.
+    s.raw.reset(new_samples_unfilled(w, h, 1));
     if (!s.raw) {
         wxLogWarning("%s: not enough memory for a %u x %u image.", path, w, h);
         return tiff_read::damaged;
@@ -165,12 +169,15 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
             }
         } else {
             const uint16_t* words = reinterpret_cast<const uint16_t*>(row.get());
+            int row_lo = lo, row_hi = hi;
             for (uint32_t x = 0; x < w; x++) {
                 const int v = words[x] + offset;
                 dst[x] = v * 16;
-                lo = v < lo ? v : lo;
-                hi = v > hi ? v : hi;
+                row_lo = std::min(row_lo, v);
+                row_hi = std::max(row_hi, v);
             }
+            lo = row_lo;
+            hi = row_hi;
         }
     }
     s.data_min = lo;
