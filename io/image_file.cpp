@@ -65,7 +65,13 @@ std::string frame_output_path(const std::string& source)
 static bool write_frame(const std::string& path, int index)
 {
     const std::string source = image_frame_path(path, index);
-    const std::string target = frame_output_path(source);
+    std::string target = frame_output_path(source);
+    if (!target.empty() && info.file_type == -5) {
+        // Pages of one file would all get the file's name: each page gets its number.
+        wxFileName page(wx_path(target));
+        page.SetName(page.GetName() + wxString::Format("_%04i", index));
+        target = std::string(page.GetFullPath().mb_str());
+    }
     if (target.empty()) {
         wxLogWarning("Not writing %s over itself: choose a metal-artefact method or process "
                      "all frames.", source);

@@ -11,7 +11,8 @@
 // record is left exactly as it was. A file that is no image at all fails silently (the
 // start-up chain offers every file here first); a damaged image gets a warning.
 // With writing_frames set the call writes processed_image as a 16-bit TIFF into the
-// output folder beside the frame's file instead of reading (see process_all_frames).
+// output folder beside the frame's file instead of reading (see process_all_frames);
+// pages of a multi-page file are written as NAME_%04i (page number), one file each.
 bool load_image_file(char* path, int index);
 
 // The offset added to the stored words of the 16-bit TIFF loaded last: -32768 for the CT

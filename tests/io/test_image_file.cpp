@@ -251,4 +251,24 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     ASSERT_TRUE(open_image(dir + "proc/slice.tif"));
     EXPECT_EQ(info.raw_image[0], 200 * 16);
     EXPECT_EQ(info.raw_image[47], 247 * 16);
+
+    // Pages of one file are written one file per page.
+    const std::string pages = dir + "pages.tif";
+    copy_file(image_fixture("pages16.tif"), pages);
+    ASSERT_TRUE(open_image(pages));
+    info.proc_width = 4;
+    info.proc_height = 3;
+    for (int page = 0; page < 3; page++) {
+        ASSERT_TRUE(reload_frame(page));  // as process_all_frames moves to each frame
+        info.processed_image = new int[12];
+        for (int i = 0; i < 12; i++) info.processed_image[i] = info.raw_image[i];
+        info.writing_frames = 1;
+        info.metal_iteration = -1;
+        ASSERT_TRUE(load_with(load_image_file, pages, page));
+        info.writing_frames = 0;
+        info.metal_iteration = 0;
+    }
+    ASSERT_TRUE(open_image(dir + "proc/pages_0002.tif"));
+    EXPECT_EQ(info.raw_image[0], 3000 * 16);
+    EXPECT_TRUE(wxFileName::FileExists(dir + "proc/pages_0000.tif"));
 }
