@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
 #include <wx/log.h>
 
 #include "app/record.h"
@@ -10,7 +11,7 @@
 
 static const int dxa_max_width = 2048;
 // Whole-file search needs the file in memory; real DXA files are a few megabytes.
-static const int64_t dxa_max_file = (int64_t)1 << 30;
+static const int64_t dxa_max_file = (int64_t)256 << 20;
 
 double estimate_row_shift(const int* image, int width, int b)
 {
@@ -91,7 +92,13 @@ bool load_dfe_file(char* path, int index)
         return false;
     }
     const int frame = index == -1 ? 0 : index;
-    std::vector<unsigned char> all((size_t)file.size());
+    std::vector<unsigned char> all;
+    try {
+        all.resize((size_t)file.size());
+    } catch (const std::bad_alloc&) {
+        wxLogWarning("%s: not enough memory to search the file.", path);
+        return false;
+    }
     if (!file.read_at(0, all.data(), all.size())) return false;
     static const unsigned char marker[8] = {0, 1, 0, 0x0C, 0, 0, 0, 0};
     int count = 0;

@@ -272,3 +272,20 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     EXPECT_EQ(info.raw_image[0], 3000 * 16);
     EXPECT_TRUE(wxFileName::FileExists(dir + "proc/pages_0000.tif"));
 }
+
+TEST(ImageFileDamaged, EveryTruncatedTiffFailsOrLoadsCleanly)
+{
+    wxLogNull quiet;
+    const std::string dir = fresh_folder();
+    for (const char* name : {"minmax16.tif", "pages16.tif", "ct16.tif"}) {
+        const std::vector<char> whole = file_bytes(image_fixture(name));
+        for (size_t n = 0; n < whole.size(); n += 3) {
+            const std::string cut = dir + "cut.tif";
+            std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
+            fresh_record(cut);
+            if (!load_with(load_image_file, cut)) {
+                EXPECT_EQ(info.raw_image, nullptr) << name << " cut at " << n;
+            }
+        }
+    }
+}

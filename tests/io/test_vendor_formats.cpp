@@ -233,3 +233,31 @@ TEST(Dxa, RowShiftEstimateAndCorrection)
     correct_row_shifts(odd.data(), w, 40);
     EXPECT_EQ(odd, std::vector<int>(w * 40, 5));
 }
+
+TEST(VendorDamaged, EveryTruncationIsRefusedOrReadsOnlyWhatIsThere)
+{
+    // Each fixture cut at every length: the loaders must fail cleanly (record untouched)
+    // or load from the bytes present; the sanitizer build checks the reads.
+    wxLogNull quiet;
+    const struct {
+        const char* name;
+        bool (*load)(char*, int);
+    } files[] = {{"lines.rf", load_sonix_file}, {"tagged.b32", load_sonix_file},
+                 {"slices.qct", load_qct_file}, {"scan.dfe", load_dfe_file}};
+    const std::string dir = fresh_folder();
+    for (const auto& f : files) {
+        const std::vector<char> whole = file_bytes(vendor_fixture(f.name));
+        for (size_t n = 0; n < whole.size(); n++) {
+            const std::string cut = dir + "cut_" + f.name;
+            std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
+            fresh_record(cut);
+            const bool loaded = load_with(f.load, cut);
+            if (!loaded) {
+                EXPECT_EQ(info.raw_image, nullptr) << f.name << " cut at " << n;
+                EXPECT_EQ(info.width, 1200) << f.name << " cut at " << n;
+            } else {
+                EXPECT_NE(info.raw_image, nullptr);
+            }
+        }
+    }
+}
