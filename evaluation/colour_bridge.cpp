@@ -2,16 +2,20 @@
 
 #include <cmath>
 
-// Factors of the data layouts; the processing spaces come with the colour-space module.
-static void layout_channel_factor(int c, double* factors, int source)
-{
-    if (c == 0) {
-        factors[0] = (source == 8 || source == 9) ? 0.5 : 0.577;
-        return;
-    }
-    for (int k = 0; k < 4; k++) factors[k] = 1.0;
-}
+#if __has_include("processing/colour.h")
+#include "processing/colour.h"
 
+colour_bridge_t colour_bridge = {
+    [](int c, double* factors, int source) { channel_factor((colour_t)c, factors, (colour_t)source); },
+    [](int* image, int w, int h, int c, int range, int centre) {
+        return to_rgb(image, w, h, (colour_t)c, range, centre);
+    },
+    [](int* image, int w, int h, int c) { return to_raw(image, w, h, (colour_t)c); },
+    [](int* in, int w, int h, int c, int* out, bool scaled) {
+        return to_grey(in, w, h, (colour_t)c, out, scaled);
+    },
+};
+#else
 // RGB Alpha and RAW Bayer to RGB, the only conversions of layouts (no processing space).
 static int layout_to_rgb(int* image, int width, int height, int c, int range, int centre)
 {
@@ -39,13 +43,23 @@ static int layout_to_rgb(int* image, int width, int height, int c, int range, in
     return 1;
 }
 
+// Factors of the data layouts; the processing spaces come with the colour-space module.
+static void layout_channel_factor(int c, double* factors, int source)
+{
+    if (c == 0) {
+        factors[0] = (source == 8 || source == 9) ? 0.5 : 0.577;
+        return;
+    }
+    for (int k = 0; k < 4; k++) factors[k] = 1.0;
+}
+
 static int no_to_raw(int*, int, int, int) { return 0; }
 
 // The mean of R, G, B (or the four RAW values), scaled by the grey channel factor.
 static int layout_to_grey(int* in, int width, int height, int c, int* out, bool scaled)
 {
     if ((c != 1 && c != 7 && c != 8) || width < 1 || height < 1) return 0;
-    const int n = colour_channels(c);
+    const int n = values_per_pixel(c);
     const double full = c == 8 ? 4095.0 : 255.0;
     const double factor = scaled ? (c == 8 ? 0.5 : 0.577) : 1.0;
     const size_t count = (size_t)width * height;
@@ -60,3 +74,4 @@ static int layout_to_grey(int* in, int width, int height, int c, int* out, bool 
 }
 
 colour_bridge_t colour_bridge = {layout_channel_factor, layout_to_rgb, no_to_raw, layout_to_grey};
+#endif

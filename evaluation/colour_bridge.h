@@ -1,9 +1,8 @@
 // The colour conversions that comparison and saving borrow from the colour-space module.
 //
-// The writers and the comparison work natively on the data layouts (grey, RGB, RGB with
-// alpha, RAW Bayer). Conversions out of the processing spaces (HSV .. YUVdG) belong to the
-// colour-space module; it plugs its functions in here, and until it does those spaces
-// report that they cannot be converted.
+// When the colour-space module (processing/colour.h) is part of the build, these are its
+// functions. Without it only the data layouts (grey, RGB, RGB with alpha, RAW Bayer) are
+// served and the processing spaces (HSV .. YUVdG) report that they cannot be converted.
 #pragma once
 
 struct colour_bridge_t {
@@ -22,4 +21,4 @@ struct colour_bridge_t {
 extern colour_bridge_t colour_bridge;
 
 // Values per pixel of a colour space: 1 grey, 4 for RGB Alpha, RAW Bayer and YUVdG, else 3.
-inline int colour_channels(int c) { return c == 0 ? 1 : (c >= 7 && c <= 9) ? 4 : 3; }
+inline int values_per_pixel(int c) { return c == 0 ? 1 : (c >= 7 && c <= 9) ? 4 : 3; }

@@ -197,7 +197,7 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
             for (int k = 0; k < 3; k++) d[3 * i + k] = processed_byte(v[vpp * i + k], 1.0);
         return true;
     }
-    if (colour_channels(c) == 3 && vpp == 3) {
+    if (values_per_pixel(c) == 3 && vpp == 3) {
         std::unique_ptr<int[]> copy(new int[n * 3]);
         std::copy(v, v + n * 3, copy.get());
         if (!colour_bridge.to_rgb(copy.get(), w, h, c, 0, 1)) {
