@@ -8,8 +8,6 @@
 #include "app/startup.h"
 #include "io/loader_chain.h"
 #include "io/open_data_set.h"
-#include "io/save_image.h"
-#include "processing/pipeline.h"
 
 void batch_load(const batch_args& args)
 {
@@ -125,19 +123,3 @@ std::string record_json()
     }
     return s + "}";
 }
-
-void load_and_process(const batch_args& args)
-{
-    batch_load(args);
-    sample_image();
-    process_image();
-}
-
-int export_index_of(const std::string& out)
-{
-    const int index = export_index_for_path(wxString::FromUTF8(out.c_str()));
-    if (index < 0)
-        throw usage_error("--out must end in .png, .jpg, .jpeg, .tif, .tiff, .bmp, .pnm, .ppm or .bin");
-    return index;
-}
-

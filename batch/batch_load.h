@@ -11,11 +11,5 @@
 // cannot be read or no loader accepts it.
 void batch_load(const batch_args& args);
 
-// batch_load, then the pipeline once (sample_image, process_image).
-void load_and_process(const batch_args& args);
-
-// The save type index for --out by its extension; usage_error for an unknown one.
-int export_index_of(const std::string& out);
-
 // The record after loading as one JSON object on one line.
 std::string record_json();

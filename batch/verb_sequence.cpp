@@ -1,16 +1,12 @@
 // The "sequence" verb: every frame saved as numbered files, as "Save sequence" does.
 #include <cstdio>
-#include <string>
+#include <wx/string.h>
 
 #include "app/record.h"
-#include "app/ui.h"
 #include "batch/batch_load.h"
+#include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
-#include "evaluation/compare.h"
-#include "evaluation/reference.h"
-#include "io/save_image.h"
 #include "io/save_sequence.h"
-#include "processing/pipeline.h"
 
 static int run_sequence(const batch_args& args)
 {
