@@ -57,7 +57,8 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
                          staged_image& out)
 {
     quiet_libtiff quiet;
-    tiff_closer tif{TIFFOpen(path.c_str(), "r")};
+    // Plain reads beat mapping the file: each mapped page costs a fault.
+    tiff_closer tif{TIFFOpen(path.c_str(), "rm")};
     if (!tif.t) return tiff_read::unsuitable;
 
     uint16_t bits = 1, samples = 1, photometric = 1;
