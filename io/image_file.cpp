@@ -1,5 +1,6 @@
 #include "io/image_file.h"
 
+#include <memory>
 #include <sys/stat.h>
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -90,10 +91,11 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
                           staged_image& out)
 {
     register_image_handlers();
-    wxLogNull quiet;
     const wxString name = wx_path(path);
     page_state p = pages;
     int page = 0;
+    // The handlers' own messages are kept quiet; a file they cannot read is not an image.
+    std::unique_ptr<wxLogNull> quiet(new wxLogNull);
     if (index == -1 && p.frames == 1) {
         const int count = wxImage::GetImageCount(name);
         if (count > 1) {
@@ -110,6 +112,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     }
     wxImage image;
     if (!image.LoadFile(name, wxBITMAP_TYPE_ANY, page) || !image.IsOk()) return false;
+    quiet.reset();
 
     const int w = image.GetWidth(), stored_h = image.GetHeight();
     const unsigned char* rgb = image.GetData();
