@@ -192,6 +192,12 @@ bool load_image_file(char* path_text, int index)
     std::string path = path_text;
     if (info.writing_frames) return write_frame(path, index);
 
+    page_state pages{info.file_type, info.frames, info.first_frame, info.frame};
+    sequence_field field;
+    if (index != -1 && pages.frames > 1 && pages.file_type == -4 && find_sequence_field(path, field)) {
+        path = sequence_file_name(path, field, index);
+        pages.frame = index;
+    }
     // Only files a reader recognises start a sequence scan: the start-up chain offers
     // DICOM series here first.
     register_image_handlers();
@@ -201,8 +207,6 @@ bool load_image_file(char* path_text, int index)
         if (!is_plain_file(path) || (!tiff && !wxImage::CanRead(wx_path(path)))) return false;
     }
 
-    page_state pages{info.file_type, info.frames, info.first_frame, info.frame};
-    sequence_field field;
     if (index == -1) {
         pages.file_type = -4;
         pages.frames = 1;
@@ -219,9 +223,6 @@ bool load_image_file(char* path_text, int index)
             pages.frames = (int)count;
             pages.frame = (int)field.number;
         }
-    } else if (pages.frames > 1 && pages.file_type == -4 && find_sequence_field(path, field)) {
-        path = sequence_file_name(path, field, index);
-        pages.frame = index;
     }
 
     staged_image s;
