@@ -2,6 +2,7 @@
 // status bar.
 #pragma once
 
+#include <wx/event.h>
 #include <wx/frame.h>
 #include <wx/notebook.h>
 #include <wx/splitter.h>
@@ -33,6 +34,16 @@ public:
     void update_windowing_status();
 
     void OnClose(wxCommandEvent& event);  // "Close current file"
+
+    // File commands (main_frame_files.cpp): dialogs only, the work is in io/ and
+    // evaluation/.
+    void OnOpen(wxCommandEvent& event);
+    void OnOpenRef(wxCommandEvent& event);
+    void OnSliderFrame(wxScrollEvent& event);
+    void OnSaveDisplayImage(wxCommandEvent& event);
+    void OnSaveProcessedImage(wxCommandEvent& event);
+    void OnSaveImageSeq(wxCommandEvent& event);
+    void OnProcessDicom(wxCommandEvent& event);
     void OnExit(wxCommandEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
 
