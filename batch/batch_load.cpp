@@ -42,7 +42,7 @@ void batch_load(const batch_args& args)
         if (!reload_frame((int)frame))
             throw run_error("could not load frame " + std::to_string(frame) + " of " + file);
     }
-    derive_first_view();
+    derive_first_view(0, 0, false);
     // Ordinary image files are paired with their reference as the Open command does.
     if (info.raw_image && info.file_type == -4) pair_reference();
 }
