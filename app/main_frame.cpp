@@ -32,6 +32,7 @@
 #include "display/gl_canvas.h"
 #include "display/gl_fonts.h"
 #include "io/loader_chain.h"
+#include "io/open_data_set.h"
 #include "processing/pipeline.h"
 
 #include "app/voxmira_icon.xpm"
@@ -236,7 +237,7 @@ void MyFrame::reset_controls()
     set_range(ID_METAL_AIR, info.data_min, info.data_max);
     set_range(ID_METAL_RANGE, 0, (info.data_max - info.data_min) / 4);
     // The level reaches the data maximum of wide-range data; 443 covers colour data.
-    set_range(ID_LEVEL, 1, info.data_max > 256 ? info.data_max : (info.colour_processing ? 443 : 256));
+    set_range(ID_LEVEL, 1, level_slider_maximum());
 
     // The channel choice lists the channels of the processing colour space.
     if (info.colour == 0) info.channel = 0;
@@ -537,11 +538,15 @@ void MyFrame::OnDropFiles(wxDropFilesEvent& event)
 
 bool MyFrame::open_dropped_file(const wxString& path)
 {
+    // As the Open command's "All files" (filter 6) would, except that every loader is
+    // tried in start-up order.
     const int w = info.window_width, h = info.window_height;
     reset_info();
     info.file_name = path;
+    info.open_filter = 6;
     const bool ok = load_startup_file();
     derive_first_view(w, h);
+    if (info.raw_image && info.file_type == -4) pair_reference();
     sample_image();
     process_image();
     reset_controls();

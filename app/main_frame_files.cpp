@@ -1,28 +1,111 @@
-// Placeholder for the File menu's open and save commands and the frame slider; the full
-// versions arrive with image files, reference comparison and saving.
-#include <wx/log.h>
-#include <wx/slider.h>
+// The File menu's open, reference, save and data-set commands and the frame slider. Each
+// handler shows its dialog and hands the choice to the core (io/open_data_set,
+// evaluation/reference, io/save_image, io/save_sequence), which the batch tool shares.
+#include <wx/choicdlg.h>
+#include <wx/filedlg.h>
 
 #include "app/main_frame.h"
 #include "app/record.h"
+#include "app/ui.h"
 #include "display/gl_canvas.h"
-#include "io/loader_chain.h"
-#include "processing/pipeline.h"
+#include "evaluation/reference.h"
+#include "io/open_data_set.h"
+#include "io/save_image.h"
+#include "io/save_sequence.h"
 
-void MyFrame::OnOpen(wxCommandEvent&) { wxLogMessage("Open is not available yet."); }
-void MyFrame::OnOpenRef(wxCommandEvent&) { wxLogMessage("Open reference is not available yet."); }
-void MyFrame::OnSaveDisplayImage(wxCommandEvent&) { wxLogMessage("Saving is not available yet."); }
-void MyFrame::OnSaveProcessedImage(wxCommandEvent&) { wxLogMessage("Saving is not available yet."); }
-void MyFrame::OnSaveImageSeq(wxCommandEvent&) { wxLogMessage("Saving is not available yet."); }
-void MyFrame::OnProcessDicom(wxCommandEvent&) { wxLogMessage("Data set output is not available yet."); }
+static const char* const open_wildcard =
+    "Image file|*.png;*.jpg;*.jpeg;*.tiff;*.tif;*.bmp;*.pnm;*.ppm|Dicom file|*.dcm;*.acr;|"
+    "Sonix|*.b8;*.b32;*.rf;*.pw;*.col;*.el;*.elo|Mindways QCT|*.qct;*.QCT|"
+    "Lunar DFE|*.dfe;*.dff|Xtreme Raw|*.rsq;*.isq|All files|*.*";
+
+void MyFrame::OnOpen(wxCommandEvent&)
+{
+    wxString path;
+    int filter = 0;
+    {
+        wxFileDialog dialog(this, "Open image or sequence", "", "", open_wildcard,
+                            wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_CHANGE_DIR);
+        dialog.SetFilterIndex(info.open_filter);
+        if (dialog.ShowModal() != wxID_OK) return;
+        path = dialog.GetPath();
+        filter = dialog.GetFilterIndex();
+    }
+    open_data_set(path, filter);
+    // reset_controls sets the level slider to 1 .. level_slider_maximum() and the frame
+    // slider to the new frame range.
+    reset_controls();
+    canvas->Refresh(false);
+}
+
+void MyFrame::OnOpenRef(wxCommandEvent&)
+{
+    wxFileDialog dialog(this, "Open reference image", "", "",
+                        "Image file|*.png;*.jpg;*.jpeg;*.tiff;*.tif;*.bmp;*.pnm;*.ppm",
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK) return;
+    open_reference(dialog.GetPath());
+}
 
 void MyFrame::OnSliderFrame(wxScrollEvent& event)
 {
-    const int n = event.GetPosition();
-    if (n == info.frame) return;
-    reload_frame(n);
-    sample_image();
-    process_image();
+    if (!change_frame(event.GetPosition())) return;
+    // The metal sliders follow the new frame's range.
+    reset_controls();
     canvas->Refresh(false);
     canvas->Update();
+}
+
+static bool choose_save_path(wxWindow* parent, const wxString& message, wxString& path, int& index)
+{
+    wxFileDialog dialog(parent, message, "", "", save_wildcard,
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT | wxFD_CHANGE_DIR);
+    if (dialog.ShowModal() != wxID_OK) return false;
+    path = dialog.GetPath();
+    index = dialog.GetFilterIndex();
+    return true;
+}
+
+void MyFrame::OnSaveDisplayImage(wxCommandEvent&)
+{
+    wxString path;
+    int index;
+    if (choose_save_path(this, "Save image as displayed", path, index)) save_display_image(path, index);
+}
+
+void MyFrame::OnSaveProcessedImage(wxCommandEvent&)
+{
+    wxString path;
+    int index;
+    if (choose_save_path(this, "Save filtered original image", path, index))
+        save_processed_image(path, index);
+}
+
+void MyFrame::OnSaveImageSeq(wxCommandEvent&)
+{
+    const wxString choices[2] = {sequence_choice_text(0), sequence_choice_text(1)};
+    wxSingleChoiceDialog ask(this, "What data do you want in the image files?", "Save entire sequence",
+                             2, choices);
+    ask.SetSelection(0);
+    if (ask.ShowModal() != wxID_OK) return;
+    const int choice = ask.GetSelection();
+    wxString path;
+    int index;
+    if (!choose_save_path(this, "Save entire sequence", path, index)) return;
+    save_sequence(path, index, choice, [this] {
+        reset_controls();
+        canvas->Refresh(false);
+        canvas->Update();
+        ui_yield();
+    });
+}
+
+void MyFrame::OnProcessDicom(wxCommandEvent&)
+{
+    // Image data sets start at the frame shown, the others at their first frame.
+    const int first = (info.file_type == -4 || info.file_type == -5) ? info.frame : info.first_frame;
+    process_all_frames(first, info.first_frame + info.frames - 1, [this] {
+        reset_controls();
+        canvas->Refresh(false);
+        canvas->Update();
+    });
 }

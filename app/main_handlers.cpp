@@ -11,6 +11,7 @@
 #include "app/record.h"
 #include "ct/metal_pipeline.h"
 #include "display/display_image.h"
+#include "evaluation/compare.h"
 #include "display/gl_canvas.h"
 #include "display/interpolation.h"
 #include "io/loader_chain.h"
@@ -406,5 +407,5 @@ void MyFrame::compare_reference()
         SetStatusText("No reference image is loaded", 0);
         return;
     }
-    // The comparison itself arrives with the reference images.
+    compare_to_ref(0, 0, info.proc_width, info.proc_height);
 }

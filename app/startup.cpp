@@ -14,12 +14,14 @@ bool load_startup_file(const char* only)
     return load_with_chain(path, -1, only);
 }
 
-void allocate_display_and_fit()
+void allocate_display_and_fit(bool allocate)
 {
     release_array(info.display_image);
-    const size_t bytes = (size_t)std::max(info.window_width, 1) *
-                         (size_t)std::max(info.window_height, 1) * 3;
-    info.display_image = new unsigned char[bytes]();
+    if (allocate) {
+        const size_t bytes = (size_t)std::max(info.window_width, 1) *
+                             (size_t)std::max(info.window_height, 1) * 3;
+        info.display_image = new unsigned char[bytes]();
+    }
     info.zoom_mode = 0;
     info.centre.x = (short)(info.width / 2);
     info.centre.y = (short)(info.height / 2);
@@ -27,7 +29,7 @@ void allocate_display_and_fit()
                          (double)info.window_height / info.height);
 }
 
-void derive_first_view(int window_w, int window_h)
+void derive_first_view(int window_w, int window_h, bool allocate_display)
 {
     if (!info.raw_image) {
         info.file_name.clear();
@@ -46,5 +48,5 @@ void derive_first_view(int window_w, int window_h)
     info.colour = info.data_colour;
     info.channel = 0;
     info.default_centre = info.window_centre;
-    allocate_display_and_fit();
+    allocate_display_and_fit(allocate_display);
 }

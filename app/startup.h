@@ -11,8 +11,10 @@ bool load_startup_file(const char* only = nullptr);
 // takes the loader's window as the default, deriving it from the data range when the
 // loader proposed none (width 1). Then sizes the canvas to the image (or to the given
 // window when window_w and window_h are positive), sets colour and channel, allocates
-// display_image and zooms to fit.
-void derive_first_view(int window_w = 0, int window_h = 0);
+// display_image (unless `allocate_display` is false: the batch tool leaves it to the
+// display stage, which allocates it when it first draws) and zooms to fit.
+void derive_first_view(int window_w = 0, int window_h = 0, bool allocate_display = true);
 
-// Sizes display_image for the current window and zooms to fit (Close and start-up).
-void allocate_display_and_fit();
+// Sizes display_image for the current window (released only, when `allocate` is false)
+// and zooms to fit (Close and start-up).
+void allocate_display_and_fit(bool allocate = true);

@@ -7,6 +7,7 @@
 #include "app/record.h"
 #include "app/startup.h"
 #include "io/loader_chain.h"
+#include "io/open_data_set.h"
 
 void batch_load(const batch_args& args)
 {
@@ -41,7 +42,9 @@ void batch_load(const batch_args& args)
         if (!reload_frame((int)frame))
             throw run_error("could not load frame " + std::to_string(frame) + " of " + file);
     }
-    derive_first_view();
+    derive_first_view(0, 0, false);
+    // Ordinary image files are paired with their reference as the Open command does.
+    if (info.raw_image && info.file_type == -4) pair_reference();
 }
 
 static std::string json_string(const wxString& text)

@@ -6,7 +6,8 @@
 #include "batch/batch_args.h"
 
 // Loads FILE (the first positional argument) as start-up does, honouring --loader and
-// --frame. Throws usage_error for a bad --loader or --frame value, run_error when the file
+// --frame, and pairs an ordinary image file with its reference by name as the Open
+// command does. Throws usage_error for a bad --loader or --frame value, run_error when the file
 // cannot be read or no loader accepts it.
 void batch_load(const batch_args& args);
 

@@ -3,17 +3,22 @@
 #include <cstring>
 
 #include "app/record.h"
+#include "io/dicom_reader.h"
+#include "io/dfe_file.h"
+#include "io/image_file.h"
+#include "io/qct_file.h"
+#include "io/sonix_file.h"
 
 // Loaders join this table as they are built; an entry with a null function is skipped.
 const std::vector<loader_entry>& startup_loaders()
 {
     static const std::vector<loader_entry> table = {
-        {"image", nullptr},
-        {"dicom", nullptr},
-        {"sonix", nullptr},
-        {"qct", nullptr},
+        {"image", load_image_file},
+        {"dicom", load_dicom_file},
+        {"sonix", load_sonix_file},
+        {"qct", load_qct_file},
         {"rsq", nullptr},
-        {"dfe", nullptr},
+        {"dfe", load_dfe_file},
     };
     return table;
 }

@@ -1,0 +1,129 @@
+#include "io/dicom_pixel_data.h"
+
+#include <cstring>
+#include <sys/mman.h>
+#include <wx/image.h>
+#include <wx/imagjpeg.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
+
+#include "io/checked_size.h"
+#include "io/jpeg2000_decode.h"
+#include "io/lossless_jpeg.h"
+#include "io/rle_decode.h"
+
+const char* const dicom_unsupported_compression_text =
+    "This DICOM file contains compressed data, but in an unsupported format.\n"
+    "Currently Voxmira only supports lossless JPEG, RLE and JPEG-2000 compressed formats.";
+
+void advise_huge_pages(void* p, size_t bytes)
+{
+    const uintptr_t huge = (uintptr_t)2 << 20;
+    const uintptr_t begin = ((uintptr_t)p + huge - 1) & ~(huge - 1);
+    const uintptr_t end = ((uintptr_t)p + bytes) & ~(huge - 1);
+    if (end > begin) ::madvise((void*)begin, end - begin, MADV_HUGEPAGE);
+}
+
+static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_header_t& h,
+                              decoded_frame& out)
+{
+    if (length < 2 || f[0] != 0xFF || f[1] != 0xD8) return false;
+    if (length > 0x7FFFFFFF) return false;
+    // The stream must describe this frame, and every sample costs at least one bit, so a
+    // header cannot make us allocate more than the fragment can fill.
+    lossless_jpeg_frame frame;
+    if (!lossless_jpeg_read_frame(f, length, frame)) return false;
+    const size_t pixels = (size_t)h.rows * h.columns;
+    if (frame.width != h.columns || frame.height != h.rows) return false;
+    if (pixels * h.samples > length * 8) return false;
+    unsigned char* stream = const_cast<unsigned char*>(f);  // read only
+    if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {
+        out.bytes.resize(pixels * h.samples);
+        advise_huge_pages(out.bytes.data(), out.bytes.size());
+        if (JPEGLosslessDecodeImage(stream, out.bytes.data(), 8 * h.samples, (int)length,
+                                    out.bytes.size()) == 0) {
+            out.kind = decoded_kind::bytes8;
+            return true;
+        }
+        out.bytes.clear();
+    } else if (h.bits_allocated == 16 && h.samples == 1) {
+        out.words.resize(pixels);
+        advise_huge_pages(out.words.data(), out.words.size() * 2);
+        if (JPEGLosslessDecodeImage(stream, reinterpret_cast<unsigned char*>(out.words.data()),
+                                    16, (int)length, pixels * 2) == 0) {
+            out.kind = decoded_kind::words16;
+            return true;
+        }
+        out.words.clear();
+    }
+    return false;
+}
+
+// Baseline JPEG through a private wx JPEG handler, so the registered handlers of the rest
+// of the program are left as they are.
+static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_header_t& h,
+                              decoded_frame& out)
+{
+    if (h.samples != 1 || h.bits_allocated != 8) return false;
+    // The JPEG handler sizes its image from the stream's frame header: check that first. A
+    // DCT block costs at least two bits, which bounds the pixels a fragment can describe.
+    lossless_jpeg_frame frame;
+    if (!lossless_jpeg_read_frame(f, length, frame) || frame.width != h.columns ||
+        frame.height != h.rows || (size_t)h.rows * h.columns > length * 256)
+        return false;
+    wxLogNull quiet;
+    wxMemoryInputStream stream(f, length);
+    wxJPEGHandler handler;
+    wxImage image;
+    if (!handler.LoadFile(&image, stream, false) || !image.IsOk()) return false;
+    if (image.GetWidth() != h.columns || image.GetHeight() != h.rows) return false;
+    const size_t pixels = (size_t)h.rows * h.columns;
+    const unsigned char* rgb = image.GetData();
+    out.bytes.resize(pixels);
+    for (size_t i = 0; i < pixels; i++) out.bytes[i] = rgb[3 * i];
+    out.kind = decoded_kind::red_bytes;
+    return true;
+}
+
+static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, decoded_frame& out)
+{
+    std::vector<uint8_t> bytes;
+    if (!rle_decode_frame(f, length, h.rows, h.columns, h.samples, h.bits_allocated, bytes))
+        return false;
+    if (h.bits_allocated == 8) {
+        out.bytes.assign(bytes.begin(), bytes.end());
+        out.kind = decoded_kind::bytes8;
+    } else {
+        out.words.resize(bytes.size() / 2);
+        std::memcpy(out.words.data(), bytes.data(), out.words.size() * 2);
+        out.kind = decoded_kind::words16;
+    }
+    return true;
+}
+
+static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& h,
+                         decoded_frame& out)
+{
+    if (length < 2 || f[0] != 0xFF || f[1] != 0x4F) return false;
+    // Wavelet coding can shrink flat images enormously; still, a few bytes never stand for
+    // more than a few thousand pixels each.
+    const size_t pixels = (size_t)h.rows * h.columns;
+    if (pixels > ((size_t)1 << 24) && pixels / 4096 > length) return false;
+    if (!jpeg2000_decode_grey(f, length, h.rows, h.columns, h.pixel_representation == 1,
+                              out.ints))
+        return false;
+    out.kind = decoded_kind::jpeg2000;
+    return true;
+}
+
+bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom_header_t& h,
+                             decoded_frame& out)
+{
+    out = decoded_frame();
+    if (!fragment || length == 0) return false;
+    if (h.rows == 0 || h.columns == 0) return false;
+    if (!mad3_sizes_valid(h.rows, h.columns, h.samples ? h.samples : 1, 0)) return false;
+    return try_lossless_jpeg(fragment, length, h, out) ||
+           try_baseline_jpeg(fragment, length, h, out) || try_rle(fragment, length, h, out) ||
+           try_jpeg2000(fragment, length, h, out);
+}

@@ -1,0 +1,705 @@
+#include "io/dicom_reader.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include <wx/log.h>
+
+#include "app/record.h"
+#include "app/ui.h"
+#include "io/checked_size.h"
+#include "io/dicom_pixel_data.h"
+#include "io/sequence_name.h"
+
+namespace {
+
+// Paths are limited to what the program's 1024-byte path buffer has always held.
+const size_t path_buffer_size = 1024;
+// Text values longer than this are not parsed.
+const size_t text_buffer_size = 1024;
+
+// A read-only view of a whole file; every access is checked against `size`.
+class mapped_file {
+public:
+    explicit mapped_file(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            // Files up to a few hundred megabytes are mapped in one go: one page fault per
+            // 4 kB costs more than reading them. Larger (multi-frame) files are faulted in as
+            // the wanted frame is read.
+            const int populate = st.st_size <= (256 << 20) ? MAP_POPULATE : 0;
+            void* p = ::mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE | populate, fd,
+                             0);
+            if (p != MAP_FAILED) {
+                data_ = static_cast<const uint8_t*>(p);
+                size_ = (size_t)st.st_size;
+            }
+        }
+        opened_ = true;
+        ::close(fd);
+    }
+    ~mapped_file()
+    {
+        if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+    }
+    mapped_file(const mapped_file&) = delete;
+    mapped_file& operator=(const mapped_file&) = delete;
+    bool opened() const { return opened_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    bool opened_ = false;
+};
+
+inline uint16_t le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+inline uint16_t be16(const uint8_t* p) { return (uint16_t)(p[0] << 8 | p[1]); }
+inline uint32_t le32(const uint8_t* p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+inline uint32_t be32(const uint8_t* p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
+}
+
+inline bool is_upper(uint8_t c) { return c >= 'A' && c <= 'Z'; }
+
+// Value representations whose explicit form has two reserved bytes and a 32-bit length.
+bool long_length_vr(uint8_t a, uint8_t b)
+{
+    static const char* const vrs[] = {"OB", "OW", "SQ", "UN", "UT", "OF", "OD", "OL", "OV",
+                                      "SV", "UV", "UC", "UR"};
+    for (const char* v : vrs)
+        if (a == (uint8_t)v[0] && b == (uint8_t)v[1]) return true;
+    return false;
+}
+
+// Frame fields decided by discovery; written to the record only when the load succeeds.
+struct frame_fields {
+    int file_type = 0;
+    int first_frame = 0;
+    int frames = 1;
+    int frame = 0;
+};
+
+bool is_plain_file(const std::string& name)
+{
+    if (name.size() >= path_buffer_size) return false;
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string folder_of(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The plain files of the path's folder (full names), sorted; false when the folder cannot
+// be listed.
+bool list_folder(const std::string& path, std::vector<std::string>& names)
+{
+    const std::string folder = folder_of(path);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    const std::string prefix = path.find('/') == std::string::npos ? "" : folder + "/";
+    names.clear();
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        std::string name = prefix == "//" ? "/" + std::string(e->d_name) : prefix + e->d_name;
+        if (is_plain_file(name)) names.push_back(std::move(name));
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+// Discovery of the frames when a data set is opened (index -1): a numbered series, else
+// every file of the folder, else one file.
+frame_fields discover_frames(const std::string& path)
+{
+    frame_fields f;
+    sequence_field field;
+    if (!find_sequence_field(path, field)) return f;
+    ui_progress progress("Loading Dicom files", "Checking for a sequence of Dicom files", 102,
+                         true);
+    int pulses = 0;
+    long first = field.number, count = 1;
+    const bool finished = find_sequence_range(
+        path, field, is_plain_file, [&]() { return progress.update(++pulses % 102, wxString()); },
+        first, count);
+    f.file_type = 1;
+    f.first_frame = (int)std::min<long>(first, INT_MAX);
+    f.frames = (int)std::min<long>(count, INT_MAX);
+    f.frame = (int)std::min<long>(field.number, INT_MAX);
+    std::vector<std::string> names;
+    if ((count == 1 || !finished) && list_folder(path, names)) {
+        f.file_type = 2;
+        f.first_frame = 0;
+        f.frames = (int)std::min<size_t>(names.size(), INT_MAX);
+        f.frame = 0;
+        for (size_t i = 0; i < names.size(); i++)
+            if (names[i] == path) f.frame = (int)i;
+        // Also find the file when it was opened by a path spelled differently (./a.dcm).
+        if (f.frame == 0 && !names.empty() && names[0] != path) {
+            struct stat a, b;
+            if (::stat(path.c_str(), &a) == 0)
+                for (size_t i = 0; i < names.size(); i++)
+                    if (::stat(names[i].c_str(), &b) == 0 && a.st_ino == b.st_ino &&
+                        a.st_dev == b.st_dev) {
+                        f.frame = (int)i;
+                        break;
+                    }
+        }
+    }
+    return f;
+}
+
+// Parses a text value with a scanf format of `n` doubles; only finite values are kept.
+void parse_doubles(const char* text, const char* format, double* out, int n)
+{
+    double v[6];
+    int got = 0;
+    switch (n) {
+    case 1: got = std::sscanf(text, format, &v[0]); break;
+    case 2: got = std::sscanf(text, format, &v[0], &v[1]); break;
+    case 3: got = std::sscanf(text, format, &v[0], &v[1], &v[2]); break;
+    case 6: got = std::sscanf(text, format, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]); break;
+    }
+    for (int i = 0; i < got && i < n; i++)
+        if (std::isfinite(v[i])) out[i] = v[i];
+}
+
+// A double to int, truncated toward zero and held within the int range.
+int clamp_to_int(double v)
+{
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return INT_MAX;
+    if (v <= -2147483648.0) return INT_MIN;
+    return (int)v;
+}
+
+// Where the samples of the frame come from.
+struct frame_source {
+    const uint8_t* raw = nullptr;  // uncompressed samples in the file
+    decoded_frame decoded;         // or the output of the decoder chain
+    bool uncompressed = false;
+};
+
+// Converts every sample s of the frame to trunc((s x slope + intercept) x 16) into `out`
+// and returns the smallest and largest result. Integer sources go through a table of every
+// possible sample value (the same arithmetic, once per value rather than once per sample);
+// the range is then taken over the table entries that occur, which spares a second pass.
+void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_endian,
+                     int* out, size_t count, int& lo, int& hi)
+{
+    const bool is_signed = h.pixel_representation == 1;
+    auto value = [&](double s) {
+        return clamp_to_int((s * h.rescale_slope + h.rescale_intercept) * 16.0);
+    };
+    lo = INT_MAX;
+    hi = INT_MIN;
+    if (src.decoded.kind == decoded_kind::jpeg2000) {
+        for (size_t i = 0; i < count; i++) {
+            out[i] = value(src.decoded.ints[i]);
+            lo = std::min(lo, out[i]);
+            hi = std::max(hi, out[i]);
+        }
+        return;
+    }
+    const bool bytes = src.uncompressed ? h.bits_allocated == 8
+                                        : src.decoded.kind != decoded_kind::words16;
+    const int values = bytes ? 256 : 65536;
+    std::vector<int> table(values);
+    std::vector<uint8_t> seen(values, 0);
+    if (bytes) {
+        const bool signed_bytes = is_signed && src.decoded.kind != decoded_kind::red_bytes;
+        for (int b = 0; b < 256; b++) table[b] = value(signed_bytes ? (int8_t)b : b);
+        const uint8_t* p = src.uncompressed ? src.raw : src.decoded.bytes.data();
+        for (size_t i = 0; i < count; i++) {
+            out[i] = table[p[i]];
+            seen[p[i]] = 1;
+        }
+    } else {
+        for (int w = 0; w < 65536; w++) table[w] = value(is_signed ? (int16_t)w : w);
+        if (src.uncompressed) {
+            const uint8_t* p = src.raw;
+            for (size_t i = 0; i < count; i++) {
+                const uint16_t w = big_endian ? be16(p + 2 * i) : le16(p + 2 * i);
+                out[i] = table[w];
+                seen[w] = 1;
+            }
+        } else {
+            const uint16_t* p = src.decoded.words.data();
+            for (size_t i = 0; i < count; i++) {
+                out[i] = table[p[i]];
+                seen[p[i]] = 1;
+            }
+        }
+    }
+    for (int v = 0; v < values; v++)
+        if (seen[v]) {
+            lo = std::min(lo, table[v]);
+            hi = std::max(hi, table[v]);
+        }
+}
+
+// One walk over one file.
+class dicom_walk {
+public:
+    dicom_walk(const mapped_file& file, const std::string& name, int index)
+        : d_(file.data()), size_(file.size()), name_(name), index_(index)
+    {
+    }
+
+    // Walks to the pixel data and fills the record; false on failure (warned when the
+    // file is evidently DICOM).
+    bool run(const frame_fields& discovered);
+
+private:
+    bool walk_to_pixel_data(uint32_t& length, bool& undefined);
+    bool skip_undefined_length();
+    void act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length);
+    bool locate_frame(uint32_t length, bool undefined, frame_source& src);
+    void warn(const wxString& text) const
+    {
+        if (looks_dicom()) wxLogWarning("%s", text);
+    }
+    bool looks_dicom() const { return has_prefix_ || ts_seen_ || h_.rows || h_.columns; }
+    wxString file_text() const { return wxString(name_.c_str(), wxConvLibc); }
+
+    const uint8_t* d_;
+    size_t size_;
+    size_t pos_ = 0;
+    std::string name_;
+    int index_;
+    dicom_header_t h_;
+    bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
+    bool multi_frame_ = false;
+    int64_t available_frames_ = 1;  // frames the pixel data actually hold (first open)
+};
+
+// Skips an undefined-length value: 16-bit words until a sequence delimitation item with
+// zero length (FFFE, E0DD, 0000, 0000) has gone by. Nested sequences end at the first
+// delimiter; the walk then steps over the remaining item and delimiter tags by themselves.
+bool dicom_walk::skip_undefined_length()
+{
+    const uint8_t a = big_endian_ ? 0xFF : 0xFE, b = big_endian_ ? 0xFE : 0xFF;
+    const uint8_t c = big_endian_ ? 0xE0 : 0xDD, e = big_endian_ ? 0xDD : 0xE0;
+    while (size_ - pos_ >= 8) {
+        const uint8_t* p = d_ + pos_;
+        if (p[0] == a && p[1] == b && p[2] == c && p[3] == e && le32(p + 4) == 0) {
+            pos_ += 8;
+            return true;
+        }
+        pos_ += 2;
+    }
+    pos_ = size_;
+    return false;
+}
+
+void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length)
+{
+    const uint32_t tag = (uint32_t)group << 16 | element;
+    auto u16 = [&](uint16_t& field) {
+        if (length >= 2) field = big_endian_ ? be16(value) : le16(value);
+    };
+    char text[text_buffer_size];
+    auto read_text = [&]() {
+        if (length >= text_buffer_size) return false;
+        std::memcpy(text, value, length);
+        text[length] = '\0';
+        return true;
+    };
+    switch (tag) {
+    case 0x00020010:
+        ts_seen_ = true;
+        if (length == 20 && value[18] == '2') big_endian_ = true;
+        if (length == 18) explicit_vr_ = false;
+        break;
+    // WRITER HOOK (writing_frames): (0008,0018) SOP Instance UID and (0020,000E) Series
+    // Instance UID are rewritten in place by the data-set writer; reading skips them.
+    case 0x00080018: case 0x0020000E:
+        break;
+    case 0x00180050:
+        if (read_text()) parse_doubles(text, "%lf", &h_.slice_thickness, 1);
+        break;
+    case 0x00181100:
+        if (read_text()) parse_doubles(text, "%lf", &h_.reconstruction_diameter, 1);
+        break;
+    case 0x00186056: case 0x00186058: case 0x0018605A:
+        read_text();  // ultrasound break-point tables: read, not used
+        break;
+    case 0x00200032:
+        if (read_text()) parse_doubles(text, "%lf\\%lf\\%lf", h_.position, 3);
+        break;
+    case 0x00200037:
+        if (read_text()) {
+            double o[6];
+            if (std::sscanf(text, "%lf\\%lf\\%lf\\%lf\\%lf\\%lf", &o[0], &o[1], &o[2], &o[3],
+                            &o[4], &o[5]) == 6 &&
+                std::all_of(o, o + 6, [](double v) { return std::isfinite(v); })) {
+                std::copy(o, o + 6, h_.orientation);
+                h_.orientation_set = true;
+            }
+        }
+        break;
+    case 0x00201041:
+        if (read_text()) parse_doubles(text, "%lf", &h_.slice_location, 1);
+        break;
+    case 0x00280002: u16(h_.samples); break;
+    case 0x00280004: break;  // photometric interpretation: samples are taken as stored
+    case 0x00280008:
+        if (read_text()) {
+            int n;
+            // Decimal only: an IS value of "010" is ten frames.
+            if (std::sscanf(text, "%d", &n) == 1) {
+                h_.number_of_frames = n;
+                if (index_ == -1 && n >= 2) multi_frame_ = true;
+            }
+        }
+        break;
+    case 0x00280010: u16(h_.rows); break;
+    case 0x00280011: u16(h_.columns); break;
+    case 0x00280012: u16(h_.planes); break;
+    case 0x00280030:
+        if (read_text()) parse_doubles(text, "%lf\\%lf", h_.pixel_spacing, 2);
+        break;
+    case 0x00280100:
+        u16(h_.bits_allocated);
+        h_.bits_stored = h_.bits_allocated;
+        break;
+    case 0x00280101: u16(h_.bits_stored); break;
+    case 0x00280102: u16(h_.high_bit); break;
+    case 0x00280103: u16(h_.pixel_representation); break;
+    case 0x00280120: u16(h_.padding_value); break;
+    case 0x00281050:
+        if (read_text()) parse_doubles(text, "%lf", &h_.window_centre, 1);
+        break;
+    case 0x00281051:
+        if (read_text()) parse_doubles(text, "%lf", &h_.window_width, 1);
+        break;
+    case 0x00281052:
+        if (read_text()) parse_doubles(text, "%lf", &h_.rescale_intercept, 1);
+        break;
+    case 0x00281053:
+        if (read_text()) parse_doubles(text, "%lf", &h_.rescale_slope, 1);
+        break;
+    default:
+        break;
+    }
+}
+
+// Walks elements until (7FE0,0010). False when the file ends first.
+bool dicom_walk::walk_to_pixel_data(uint32_t& length, bool& undefined)
+{
+    for (;;) {
+        if (size_ - pos_ < 8) return false;
+        const uint8_t* p = d_ + pos_;
+        uint16_t group = le16(p), element = le16(p + 2);
+        const bool meta = group == 0x0002;
+        const bool big = big_endian_ && !meta;
+        bool is_explicit;
+        if (meta)
+            is_explicit = true;
+        else if (!ts_seen_)
+            is_explicit = is_upper(p[4]) && is_upper(p[5]);
+        else
+            is_explicit = explicit_vr_;
+        size_t header = 8;
+        if (is_explicit) {
+            if (long_length_vr(p[4], p[5])) {
+                if (size_ - pos_ < 12) return false;
+                length = big ? be32(p + 8) : le32(p + 8);
+                header = 12;
+            } else {
+                length = big ? be16(p + 6) : le16(p + 6);
+            }
+        } else {
+            length = big ? be32(p + 4) : le32(p + 4);
+        }
+        if (big) {
+            group = be16(p);
+            element = be16(p + 2);
+        }
+        pos_ += header;
+        undefined = length == 0xFFFFFFFFu || length == 0xFFFFu;
+        if (group == 0x7FE0 && element == 0x0010) return true;
+        if (undefined) {
+            if (!skip_undefined_length()) return false;
+            continue;
+        }
+        if (length > size_ - pos_) return false;
+        act_on(group, element, d_ + pos_, length);
+        pos_ += length;
+    }
+}
+
+// Finds the samples of the wanted frame: in the file for uncompressed data, or through
+// the decoder chain for encapsulated and short pixel data.
+bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src)
+{
+    const size_t frame_size =
+        (size_t)h_.rows * h_.columns * h_.samples * (h_.bits_allocated / 8);
+    const bool in_frames = index_ >= 0 && info.file_type == 0 && index_ >= info.first_frame &&
+                           (int64_t)index_ < (int64_t)info.first_frame + info.frames;
+    if (!undefined && length >= frame_size) {
+        size_t offset = 0;
+        // Frames of a multi-frame file are counted from 1; frame 1 starts the element.
+        if (in_frames && index_ >= 2) {
+            const size_t skip = (size_t)(index_ - 1);
+            if (skip > length / frame_size - 1) {
+                warn(wxString::Format("The DICOM file %s does not hold frame %i.", file_text(),
+                                      index_));
+                return false;
+            }
+            offset = skip * frame_size;
+        }
+        if (frame_size > size_ - pos_ || offset > size_ - pos_ - frame_size) {
+            warn(wxString::Format("The DICOM file %s is truncated: its pixel data end after "
+                                  "the end of the file.", file_text()));
+            return false;
+        }
+        src.raw = d_ + pos_ + offset;
+        available_frames_ = (int64_t)(std::min<size_t>(length, size_ - pos_) / frame_size);
+        src.uncompressed = true;
+        return true;
+    }
+    const uint8_t* fragment = nullptr;
+    size_t fragment_length = 0;
+    if (undefined) {
+        // The basic offset table item, then the item tag of the first fragment.
+        auto truncated = [&]() {
+            warn(wxString::Format("The DICOM file %s is truncated or corrupt: its "
+                                  "encapsulated pixel data end early.", file_text()));
+            return false;
+        };
+        if (size_ - pos_ < 8) return truncated();
+        pos_ += 8;
+        for (;;) {
+            if (size_ - pos_ < 8) return truncated();
+            if (le16(d_ + pos_) == 0xFFFE && le16(d_ + pos_ + 2) == 0xE000) break;
+            pos_ += 2;
+        }
+        uint32_t item = le32(d_ + pos_ + 4);
+        pos_ += 8;
+        // One fragment per frame.
+        if (in_frames && index_ >= 2) {
+            for (int k = 1; k < index_; k++) {
+                if (item > size_ - pos_ || size_ - pos_ - item < 8) return truncated();
+                pos_ += item;
+                if (le16(d_ + pos_) != 0xFFFE || le16(d_ + pos_ + 2) != 0xE000) {
+                    warn(wxString::Format("The DICOM file %s does not hold frame %i.",
+                                          file_text(), index_));
+                    return false;
+                }
+                item = le32(d_ + pos_ + 4);
+                pos_ += 8;
+            }
+        }
+        if (item > size_ - pos_) return truncated();
+        fragment = d_ + pos_;
+        fragment_length = item;
+        // The rest of the element is not needed, except on a first open to count the
+        // fragments that follow: a frame count beyond them could never be loaded.
+        if (index_ == -1 && multi_frame_) {
+            available_frames_ = 1;
+            size_t at = pos_ + item;
+            while (available_frames_ < h_.number_of_frames && size_ - at >= 8 &&
+                   le16(d_ + at) == 0xFFFE && le16(d_ + at + 2) == 0xE000) {
+                const uint32_t n = le32(d_ + at + 4);
+                if (n > size_ - at - 8) break;
+                at += 8 + (size_t)n;
+                available_frames_++;
+            }
+        }
+    }
+    if (!decode_compressed_frame(fragment, fragment_length, h_, src.decoded)) {
+        wxLogWarning("%s", dicom_unsupported_compression_text);
+        return false;
+    }
+    return true;
+}
+
+bool dicom_walk::run(const frame_fields& discovered)
+{
+    // Preamble and prefix, or a bare data set from byte 0.
+    if (size_ >= 132 && std::memcmp(d_ + 128, "DICM", 4) == 0) {
+        pos_ = 132;
+        has_prefix_ = true;
+    }
+    // WRITER HOOK (writing_frames): the data-set writer replaces this open with a copy of
+    // the frame's file to its output name and walks the copy for update.
+    uint32_t length = 0;
+    bool undefined = false;
+    if (!walk_to_pixel_data(length, undefined)) {
+        warn(wxString::Format("The DICOM file %s ends before its pixel data.", file_text()));
+        return false;
+    }
+    if (h_.rows == 0 || h_.columns == 0 || (h_.samples != 1 && h_.samples != 3) ||
+        (h_.bits_allocated != 8 && h_.bits_allocated != 16) ||
+        !mad3_sizes_valid(h_.rows, h_.columns, h_.samples, 0)) {
+        warn(wxString::Format("The DICOM file %s has an image format Voxmira does not read "
+                              "(%i x %i pixels, %i samples per pixel, %i bits allocated).",
+                              file_text(), h_.columns, h_.rows, h_.samples, h_.bits_allocated));
+        return false;
+    }
+    frame_source src;
+    if (!locate_frame(length, undefined, src)) return false;
+
+    const int channels = h_.samples == 3 ? 3 : 1;
+    const bool first_open = index_ == -1;
+    // Record update: per-frame geometry on every load.
+    auto update_geometry = [&]() {
+        std::copy(h_.position, h_.position + 3, info.position);
+        info.pixel_width = h_.pixel_spacing[0];
+        info.pixel_height = h_.pixel_spacing[1];
+        info.slice_thickness = h_.slice_thickness;
+        info.slice_location = h_.slice_location;
+    };
+    // `load` is false only while a frame is being written out.
+    const bool load = !info.writing_frames;
+    if (!first_open && (!load || h_.columns != info.width || h_.rows != info.height ||
+                        channels != info.channels || !info.raw_image)) {
+        // WRITER HOOK (writing_frames): the write-back of the processed frame goes here.
+        // A frame of another size or kind in a sequence is not loaded; the previous
+        // image stays.
+        update_geometry();
+        return true;
+    }
+    const size_t count = (size_t)channels * h_.columns * h_.rows;
+    // Every sample is written below, so the new image is not zeroed first.
+    int* samples = first_open ? new (std::nothrow) int[count] : info.raw_image;
+    if (first_open && samples) advise_huge_pages(samples, count * sizeof(int));
+    if (!samples) {
+        wxLogWarning("Not enough memory for the image of %s.", file_text());
+        return false;
+    }
+    int lo, hi;
+    convert_samples(src, h_, big_endian_, samples, count, lo, hi);
+
+    update_geometry();
+    if (first_open) {
+        frame_fields f = discovered;
+        if (multi_frame_) {
+            // Frames the file cannot hold are not offered.
+            f.frames = (int)std::max<int64_t>(1, std::min<int64_t>(h_.number_of_frames,
+                                                                 available_frames_));
+            f.first_frame = 1;
+            f.file_type = 0;
+            f.frame = 0;
+        }
+        info.file_type = f.file_type;
+        info.first_frame = f.first_frame;
+        info.frames = f.frames;
+        info.frame = f.frame;
+        info.width = h_.columns;
+        info.height = h_.rows;
+        info.data_colour = channels == 3 ? 1 : 0;
+        info.channels = channels;
+        info.window_centre = clamp_to_int(h_.window_centre);
+        // A width below 1 (files carry 0) proposes no window; the caller then derives one.
+        info.window_range = h_.window_width >= 1.0 ? clamp_to_int(h_.window_width) : 1;
+        if (h_.orientation_set) std::copy(h_.orientation, h_.orientation + 6, info.orientation);
+        convert_orientation(&info.orientation_angles[0], &info.orientation_angles[1],
+                            &info.orientation_angles[2]);
+        release_array(info.raw_image);
+        info.raw_image = samples;
+        release_array(info.ref_image);
+    } else if (info.file_type == 1 || info.file_type == 0) {
+        info.frame = index_;
+    }
+    info.data_min = lo / 16;
+    info.data_max = hi / 16;
+    // Capability flags for the data-set writers.
+    info.dicom_output = 0;
+    info.tiff_output = 0;
+    if (channels == 1 && info.subsample == 1) {
+        if (src.uncompressed) info.dicom_output = 1;
+        else if (src.decoded.kind == decoded_kind::words16) info.tiff_output = 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+void convert_orientation(double* a0, double* a1, double* a2)
+{
+    const double deg = 57.29577951308232;
+    const double pi = 3.14159265358979323846;
+    const double rx = info.orientation[0], ry = info.orientation[1], rz = info.orientation[2];
+    const double cx = info.orientation[3], cy = info.orientation[4], cz = info.orientation[5];
+    auto clamped_acos = [](double v) {
+        if (v <= -1.0) return 3.14159265358979323846;
+        if (v >= 1.0) return 0.0;
+        return std::acos(v);
+    };
+    double b0, b1, b2;
+    if (rz < -0.99999999) {
+        b1 = pi / 2;
+        b0 = 0;
+        b2 = clamped_acos(ry * cz - rz * cy);
+        if ((std::sin(b2) > 0) != (cx > 0)) b2 = -b2;
+    } else if (rz > 0.99999999) {
+        b1 = -pi / 2;
+        b0 = 0;
+        b2 = clamped_acos(cy);
+        if ((std::sin(b2) < 0) != (cx > 0)) b2 = -b2;
+    } else {
+        b1 = std::asin(-rz);
+        const double c1 = std::cos(b1);
+        b0 = clamped_acos(rx / c1);
+        if ((std::sin(b0) * c1 > 0) != (ry > 0)) b0 = -b0;
+        b2 = clamped_acos((rx * cy - ry * cx) / c1);
+        if ((c1 * std::sin(b2) > 0) != (cz > 0)) b2 = -b2;
+    }
+    *a0 = b0 * deg;
+    *a1 = b1 * deg;
+    *a2 = b2 * deg;
+}
+
+bool load_dicom_file(char* path, int index)
+{
+    if (!path) return false;
+    std::string name(path);
+    if (name.size() >= path_buffer_size) {
+        wxLogWarning("The file name is too long to open (%u bytes; at most %u).",
+                     (unsigned)name.size(), (unsigned)(path_buffer_size - 1));
+        return false;
+    }
+    frame_fields discovered;
+    if (index == -1) {
+        discovered = discover_frames(name);
+    } else if (info.file_type == 1) {
+        sequence_field field;
+        if (find_sequence_field(name, field)) name = sequence_file_name(name, field, index);
+        if (name.size() >= path_buffer_size) return false;
+    } else if (info.file_type == 2) {
+        std::vector<std::string> names;
+        if (list_folder(name, names) && index >= 0 && (size_t)index < names.size())
+            name = names[index];
+    }
+    mapped_file file(name);
+    if (!file.opened()) return false;
+    if (!file.data()) return false;  // empty, or not a plain file
+    dicom_walk walk(file, name, index);
+    return walk.run(discovered);
+}

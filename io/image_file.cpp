@@ -1,0 +1,271 @@
+#include "io/image_file.h"
+
+#include <memory>
+#include <sys/stat.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/log.h>
+
+#include "app/record.h"
+#include "app/ui.h"
+#include "io/checked_size.h"
+#include "io/image_file_tiff.h"
+#include "io/sample_buffer.h"
+#include "io/sequence_name.h"
+#include "io/tiff_writer.h"
+
+static int last_tiff_offset = 0;
+
+int loaded_tiff_offset() { return last_tiff_offset; }
+
+void register_image_handlers()
+{
+    wxImage::CleanUpHandlers();
+    wxImage::AddHandler(new wxBMPHandler);
+    wxImageHandler* bmp = wxImage::FindHandler(wxBITMAP_TYPE_BMP);
+    bmp->SetName("Windows bitmap file");
+    bmp->SetExtension("bmp");
+    bmp->SetMimeType("image/x-bmp");
+    wxImage::AddHandler(new wxJPEGHandler);
+    wxImage::AddHandler(new wxPNGHandler);
+    wxImage::AddHandler(new wxPNMHandler);
+    wxImage::AddHandler(new wxTIFFHandler);
+}
+
+static bool is_plain_file(const std::string& name)
+{
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
+
+std::string image_frame_path(const std::string& path, int index)
+{
+    sequence_field field;
+    if (index >= 0 && info.file_type == -4 && info.frames > 1 && find_sequence_field(path, field))
+        return sequence_file_name(path, field, index);
+    return path;
+}
+
+std::string frame_output_path(const std::string& source)
+{
+    const char* sub = info.metal_iteration < 0 ? "proc"
+                      : info.metal_nmar       ? "nmar"
+                      : info.metal_li         ? "bmar"
+                      : info.metal_rmar       ? "refined"
+                                              : "";
+    // Without a sub-folder the output would be the file being read.
+    if (!*sub) return std::string();
+    wxFileName name(wx_path(source));
+    name.AppendDir(sub);
+    return std::string(name.GetFullPath().mb_str());
+}
+
+// Writing mode: the processed frame goes out as a 16-bit TIFF beside its source.
+static bool write_frame(const std::string& path, int index)
+{
+    const std::string source = image_frame_path(path, index);
+    std::string target = frame_output_path(source);
+    if (!target.empty() && info.file_type == -5) {
+        // Pages of one file would all get the file's name: each page gets its number.
+        wxFileName page(wx_path(target));
+        page.SetName(page.GetName() + wxString::Format("_%04i", index));
+        target = std::string(page.GetFullPath().mb_str());
+    }
+    if (target.empty()) {
+        wxLogWarning("Not writing %s over itself: choose a metal-artefact method or process "
+                     "all frames.", source);
+        return false;
+    }
+    const wxFileName out(wx_path(target));
+    if (!wxFileName::Mkdir(out.GetPath(), 0777, wxPATH_MKDIR_FULL)) {
+        wxLogWarning("Could not create the folder %s.", out.GetPath());
+        return false;
+    }
+    return save_processed_image_as_tiff(out, false);
+}
+
+// The wxImage path: every format the handlers read, 8 bits per channel.
+static bool read_wx_image(const std::string& path, int index, page_state& pages,
+                          staged_image& out)
+{
+    register_image_handlers();
+    const wxString name = wx_path(path);
+    page_state p = pages;
+    int page = 0;
+    // The handlers' own messages are kept quiet; a file they cannot read is not an image.
+    std::unique_ptr<wxLogNull> quiet(new wxLogNull);
+    if (index == -1 && p.frames == 1) {
+        const int count = wxImage::GetImageCount(name);
+        if (count > 1) {
+            p.frames = count;
+            p.frame = 0;
+            p.first_frame = 0;
+            p.file_type = -5;
+            page = -1;  // the handler's default image
+        } else {
+            p.file_type = -4;
+        }
+    } else if (index >= 0 && p.file_type == -5) {
+        page = index;
+    }
+    wxImage image;
+    if (!image.LoadFile(name, wxBITMAP_TYPE_ANY, page) || !image.IsOk()) return false;
+    quiet.reset();
+
+    const int w = image.GetWidth(), stored_h = image.GetHeight();
+    const unsigned char* rgb = image.GetData();
+    const unsigned char* alpha = image.HasAlpha() ? image.GetAlpha() : nullptr;
+    staged_image s;
+    s.width = w;
+    s.height = stored_h;
+    if (alpha) {
+        s.channels = 4;
+        s.data_colour = 7;
+        if (path.find("_RAW") != std::string::npos) {
+            // 16-bit samples stored as high bytes above low bytes.
+            if (stored_h < 2) {
+                wxLogWarning("%s: a RAW image needs at least two stored rows.", path);
+                return false;
+            }
+            s.data_colour = 8;
+            s.height = stored_h / 2;
+        }
+    } else {
+        s.channels = 1;
+        const size_t n = (size_t)w * stored_h;
+        for (size_t i = 0; i < n; i++)
+            if (rgb[3 * i] != rgb[3 * i + 1] || rgb[3 * i] != rgb[3 * i + 2]) {
+                s.channels = 3;
+                break;
+            }
+        s.data_colour = s.channels == 3 ? 1 : 0;
+    }
+    s.raw.reset(new_samples_unfilled(s.width, s.height, s.channels));
+    if (!s.raw) {
+        wxLogWarning("%s: the image is too large (%i x %i).", path, w, stored_h);
+        return false;
+    }
+    int* dst = s.raw.get();
+    const size_t n = (size_t)s.width * s.height;
+    if (s.data_colour == 8) {
+        const size_t half = (size_t)s.height * w;
+        for (size_t i = 0; i < n; i++) {
+            for (int k = 0; k < 3; k++) dst[4 * i + k] = (rgb[3 * i + k] * 256 + rgb[3 * (i + half) + k]) * 16;
+            dst[4 * i + 3] = (alpha[i] * 256 + alpha[i + half]) * 16;
+        }
+    } else if (s.channels == 4) {
+        for (size_t i = 0; i < n; i++) {
+            for (int k = 0; k < 3; k++) dst[4 * i + k] = rgb[3 * i + k] * 16;
+            dst[4 * i + 3] = alpha[i] * 16;
+        }
+    } else if (s.channels == 3) {
+        for (size_t i = 0; i < 3 * n; i++) dst[i] = rgb[i] * 16;
+    } else {
+        for (size_t i = 0; i < n; i++) dst[i] = rgb[3 * i] * 16;
+    }
+    int lo = dst[0], hi = dst[0];
+    for (size_t i = 0; i < n * s.channels; i++) {
+        lo = dst[i] < lo ? dst[i] : lo;
+        hi = dst[i] > hi ? dst[i] : hi;
+    }
+    s.data_min = lo / 16;
+    s.data_max = hi / 16;
+    s.has_centre = s.has_range = true;
+    if (s.data_colour == 8) {
+        s.window_centre = (s.data_min + s.data_max) / 2;
+        s.window_range = s.data_max - s.data_min;
+    } else {
+        s.window_centre = 127;
+        s.window_range = 255;
+    }
+    if (index == -1) s.has_spacing = true;  // 0.1 mm: ordinary images carry no spacing
+    pages = p;
+    out = std::move(s);
+    return true;
+}
+
+bool load_image_file(char* path_text, int index)
+{
+    if (!path_text || !*path_text) return false;
+    std::string path = path_text;
+    if (info.writing_frames) return write_frame(path, index);
+
+    page_state pages{info.file_type, info.frames, info.first_frame, info.frame};
+    sequence_field field;
+    if (index != -1 && pages.frames > 1 && pages.file_type == -4 && find_sequence_field(path, field)) {
+        path = sequence_file_name(path, field, index);
+        pages.frame = index;
+    }
+    // Only files a reader recognises start a sequence scan: the start-up chain offers
+    // DICOM series here first.
+    register_image_handlers();
+    const bool tiff = has_tiff_magic(path);
+    {
+        wxLogNull quiet;
+        if (!is_plain_file(path) || (!tiff && !wxImage::CanRead(wx_path(path)))) return false;
+    }
+
+    if (index == -1) {
+        pages.file_type = -4;
+        pages.frames = 1;
+        if (find_sequence_field(path, field)) {
+            ui_progress progress("Loading image files", "Checking for a sequence of image files",
+                                 102, true);
+            int pulses = 0;
+            long first = field.number, count = 1;
+            find_sequence_range(path, field, is_plain_file,
+                                [&] { return progress.update(++pulses % 102); }, first, count);
+            // Frame numbers are ints in the record.
+            if (first + count - 1 > 1000000000L) count = 1, first = field.number;
+            pages.first_frame = (int)first;
+            pages.frames = (int)count;
+            pages.frame = (int)field.number;
+        }
+    }
+
+    staged_image s;
+    s.pixel_width = info.pixel_width;
+    s.pixel_height = info.pixel_height;
+    bool loaded = false;
+    if (tiff) {
+        const tiff_read r = read_grey_tiff(path, index, info.window_centre, pages, s);
+        if (r == tiff_read::damaged) return false;
+        loaded = r == tiff_read::loaded;
+    }
+    if (!loaded) {
+        s.tiff_offset = 0;
+        if (!read_wx_image(path, index, pages, s)) return false;
+    }
+
+    // The frame is in: only now does the record change.
+    info.file_type = pages.file_type;
+    info.frames = pages.frames;
+    info.first_frame = pages.first_frame;
+    info.frame = index == -1 ? pages.frame : (pages.file_type == -5 ? index : pages.frame);
+    release_array(info.raw_image);
+    release_array(info.ref_image);
+    info.raw_image = s.raw.release();
+    info.width = s.width;
+    info.height = s.height;
+    info.data_colour = s.data_colour;
+    info.channels = s.channels;
+    info.data_min = s.data_min;
+    info.data_max = s.data_max;
+    if (s.has_centre) info.window_centre = s.window_centre;
+    if (s.has_range) info.window_range = s.window_range;
+    if (index == -1) {
+        info.frame_spacing = 0;
+        if (s.has_spacing) {
+            info.pixel_width = s.pixel_width;
+            info.pixel_height = s.pixel_height;
+        }
+    }
+    if (s.tiff_output >= 0) info.tiff_output = (uint8_t)s.tiff_output;
+    last_tiff_offset = s.tiff_offset;
+    for (double& a : info.orientation_angles) a = 0;
+    info.position[0] = info.position[1] = 0;
+    info.position[2] = (index < 0 ? 0 : index) * info.frame_spacing;
+    return true;
+}

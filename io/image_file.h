@@ -1,0 +1,33 @@
+// Ordinary image files: single files, numbered sequences and multi-page files, read
+// through libtiff (8- and 16-bit grey TIFF) or the wxImage handlers (everything else).
+#pragma once
+
+#include <string>
+
+// Loads an image file into the record. `index` -1 opens a data set for the first time:
+// a numbered name is scanned for its neighbours (file_type -4) and a multi-page file
+// becomes a page sequence (file_type -5). Any other index is the frame to load (file
+// number for -4, page for -5). Returns true when an image was loaded; on any failure the
+// record is left exactly as it was. A file that is no image at all fails silently (the
+// start-up chain offers every file here first); a damaged image gets a warning.
+// With writing_frames set the call writes processed_image as a 16-bit TIFF into the
+// output folder beside the frame's file instead of reading (see process_all_frames);
+// pages of a multi-page file are written as NAME_%04i (page number), one file each.
+bool load_image_file(char* path, int index);
+
+// The offset added to the stored words of the 16-bit TIFF loaded last: -32768 for the CT
+// data sets this program writes ("Voxmira RMAR CT Data"), else 0.
+int loaded_tiff_offset();
+
+// The image handlers the loader uses, in its order: BMP, JPEG, PNG, PNM, TIFF. Removes
+// whatever else is registered (the save commands register single handlers).
+void register_image_handlers();
+
+// The path of the file that holds frame `index` of the open data set (the numbered
+// member for a sequence, the file itself otherwise).
+std::string image_frame_path(const std::string& path, int index);
+
+// The output path of the all-frames writer for a frame read from `source`: the source's
+// folder plus "proc" (metal_iteration < 0), "nmar", "bmar" or "refined" by the metal
+// method, same name. Empty when that would be the source file itself.
+std::string frame_output_path(const std::string& source);

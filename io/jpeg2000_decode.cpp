@@ -1,0 +1,95 @@
+#include "io/jpeg2000_decode.h"
+
+#include <cstring>
+#include <openjpeg.h>
+
+namespace {
+
+struct memory_source {
+    const uint8_t* data;
+    size_t length;
+    size_t pos;
+};
+
+OPJ_SIZE_T read_memory(void* buffer, OPJ_SIZE_T bytes, void* user)
+{
+    memory_source* m = static_cast<memory_source*>(user);
+    if (m->pos >= m->length) return (OPJ_SIZE_T)-1;
+    const size_t n = bytes < m->length - m->pos ? bytes : m->length - m->pos;
+    std::memcpy(buffer, m->data + m->pos, n);
+    m->pos += n;
+    return n;
+}
+
+OPJ_OFF_T skip_memory(OPJ_OFF_T bytes, void* user)
+{
+    memory_source* m = static_cast<memory_source*>(user);
+    if (bytes < 0) {
+        if ((size_t)-bytes > m->pos) return -1;
+        m->pos -= (size_t)-bytes;
+        return bytes;
+    }
+    const size_t n = (size_t)bytes < m->length - m->pos ? (size_t)bytes : m->length - m->pos;
+    m->pos += n;
+    return (OPJ_OFF_T)n;
+}
+
+OPJ_BOOL seek_memory(OPJ_OFF_T to, void* user)
+{
+    memory_source* m = static_cast<memory_source*>(user);
+    if (to < 0 || (uint64_t)to > m->length) return OPJ_FALSE;
+    m->pos = (size_t)to;
+    return OPJ_TRUE;
+}
+
+void quiet(const char*, void*) {}
+
+bool image_acceptable(const opj_image_t* image, int rows, int columns, bool is_signed)
+{
+    if (!image || image->x0 != 0 || image->y0 != 0) return false;
+    if (image->x1 != (OPJ_UINT32)columns || image->y1 != (OPJ_UINT32)rows) return false;
+    if (image->numcomps != 1 || !image->comps) return false;
+    const opj_image_comp_t& c = image->comps[0];
+    return c.dx == 1 && c.dy == 1 && c.w == (OPJ_UINT32)columns && c.h == (OPJ_UINT32)rows &&
+           (c.sgnd != 0) == is_signed;
+}
+
+}  // namespace
+
+bool jpeg2000_decode_grey(const uint8_t* data, size_t length, int rows, int columns,
+                          bool is_signed, std::vector<int32_t>& out)
+{
+    if (!data || length < 2 || data[0] != 0xFF || data[1] != 0x4F) return false;
+    if (rows <= 0 || columns <= 0) return false;
+    memory_source source{data, length, 0};
+    opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+    if (!stream) return false;
+    opj_stream_set_user_data(stream, &source, nullptr);
+    opj_stream_set_user_data_length(stream, length);
+    opj_stream_set_read_function(stream, read_memory);
+    opj_stream_set_skip_function(stream, skip_memory);
+    opj_stream_set_seek_function(stream, seek_memory);
+
+    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+    opj_image_t* image = nullptr;
+    bool ok = false;
+    if (codec) {
+        opj_set_info_handler(codec, quiet, nullptr);
+        opj_set_warning_handler(codec, quiet, nullptr);
+        opj_set_error_handler(codec, quiet, nullptr);
+        opj_dparameters_t parameters;
+        opj_set_default_decoder_parameters(&parameters);
+        ok = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image) &&
+             image_acceptable(image, rows, columns, is_signed) &&
+             opj_decode(codec, stream, image) && opj_end_decompress(codec, stream) &&
+             image_acceptable(image, rows, columns, is_signed) && image->comps[0].data;
+    }
+    if (ok) {
+        const size_t n = (size_t)rows * columns;
+        out.assign(image->comps[0].data, image->comps[0].data + n);
+    }
+    if (image) opj_image_destroy(image);
+    if (codec) opj_destroy_codec(codec);
+    opj_stream_destroy(stream);
+    return ok;
+}

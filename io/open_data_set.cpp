@@ -1,0 +1,177 @@
+#include "io/open_data_set.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+#include <wx/filename.h>
+
+#include "app/record.h"
+#include "display/display_image.h"
+#include "evaluation/reference.h"
+#include "io/loader_chain.h"
+#include "processing/pipeline.h"
+
+const char* loader_for_filter(int filter_index)
+{
+    static const char* const names[] = {"image", "dicom", "sonix", "qct", "dfe", "rsq", "dicom"};
+    return filter_index >= 0 && filter_index < 7 ? names[filter_index] : nullptr;
+}
+
+int level_slider_maximum()
+{
+    if (info.data_max > 256) return info.data_max;
+    return info.colour_processing ? 443 : 256;
+}
+
+bool open_data_set(const wxString& path, int filter_index)
+{
+    reset_info();
+    info.file_name = path;
+    info.open_filter = filter_index;
+    const char* loader = loader_for_filter(filter_index);
+    const std::string narrow(path.mb_str());
+    if (loader && !narrow.empty()) load_with_chain(narrow, -1, loader);
+
+    if (info.raw_image && info.window_range == 1) {
+        info.window_centre = (info.data_min + info.data_max) / 2;
+        // A flat image would give width 0, which the display divides by.
+        info.window_range = std::max(info.data_max - info.data_min, 1);
+    }
+    info.channel = 0;
+    info.default_centre = info.window_centre;
+    info.default_range = info.window_range;
+    info.colour = info.data_colour;
+    release_array(info.display_image);
+    info.display_image =
+        new unsigned char[(size_t)std::max(info.window_width, 1) * std::max(info.window_height, 1) * 3]();
+    if (info.raw_image && info.file_type == -4) pair_reference();
+    set_default_zoom();
+    sample_image();
+    process_image();
+    return info.raw_image != nullptr;
+}
+
+namespace {
+
+bool try_reference(const wxFileName& opened, const wxString& name)
+{
+    wxFileName candidate(opened);
+    candidate.SetName(name);
+    const std::string narrow(candidate.GetFullPath().mb_str());
+    if (narrow.empty()) return false;
+    std::vector<char> buffer(narrow.begin(), narrow.end());
+    buffer.push_back('\0');
+    if (!load_ref_image_file(buffer.data())) return false;
+    info.ref_file_name = candidate.GetFullPath();
+    return true;
+}
+
+// Level and ref_range by the ending of the "_all_ref" name (noise sigma in 8-bit levels).
+void apply_all_noise_level(const wxString& ref_name)
+{
+    static const struct {
+        const char* ending;
+        int level;  // 0: unchanged
+        double range;
+    } table[] = {
+        {"_001", 6, 25.0 / 26},   {"_002", 13, 25.0 / 27}, {"_004", 30, 25.0 / 29},
+        {"_008", 62, 25.0 / 33},  {"_016", 100, 25.0 / 41}, {"_032", 142, 25.0 / 57},
+        {"_064", 184, 25.0 / 89}, {"_128", 214, 25.0 / 153}, {"_16", 0, 0.8},
+        {"_32", 0, 0.6},          {"_64", 0, 0.5},
+    };
+    for (const auto& row : table)
+        if (ref_name.EndsWith(row.ending)) {
+            if (row.level) {
+                info.level = row.level;
+                info.use_level = 1;
+            }
+            info.ref_range = row.range;
+            return;
+        }
+}
+
+// Level by the ISO ending of a NIND image name.
+void apply_nind_level(const wxString& name)
+{
+    static const struct {
+        const char* ending;
+        int level;
+    } table[] = {
+        {"_ISO250", 25},  {"_ISO320", 27},  {"_ISO400", 30},  {"_ISO500", 32},  {"_ISO640", 35},
+        {"_ISO800", 38},  {"_ISO1000", 42}, {"_ISO1250", 48}, {"_ISO1600", 60}, {"_ISO2000", 64},
+        {"_ISO2500", 70}, {"_ISO3200", 80}, {"_ISO4000", 88}, {"_ISO5000", 100}, {"_ISO6400", 110},
+        {"_ISOH1", 150},  {"_ISOH2", 200},  {"_ISOH3", 255},
+    };
+    for (const auto& row : table)
+        if (name.EndsWith(row.ending)) {
+            info.level = row.level;
+            info.use_level = 1;
+            return;
+        }
+}
+
+}  // namespace
+
+bool pair_reference()
+{
+    info.ref_range = 1.0;
+    info.ref_file_name.clear();
+    const wxFileName opened(info.file_name);
+    const wxString name = opened.GetName();
+    bool last_loaded = false;
+    bool any_loaded = false;
+
+    if (name.Contains("_all_noise")) {
+        wxString candidate = name;
+        candidate.Replace("_all_noise", "_all_ref");
+        last_loaded = try_reference(opened, candidate);
+        if (last_loaded) apply_all_noise_level(candidate);
+        any_loaded |= last_loaded;
+    }
+    if (name.Contains("NOISY_RAW") || name.Contains("NOISY_SRGB")) {
+        wxString candidate = name;
+        candidate.Replace("NOISY_", "GT_");
+        last_loaded = try_reference(opened, candidate);
+        any_loaded |= last_loaded;
+    }
+    if (name.Contains("NIND_") && name.Contains("_ISO")) {
+        const wxString stem = name.Left(name.Find("_ISO"));
+        last_loaded = try_reference(opened, stem + "_ISO100") ||
+                      try_reference(opened, stem + "_ISO200");
+        if (last_loaded) apply_nind_level(name);
+        any_loaded |= last_loaded;
+    }
+    if (info.ref_range != 1.0) {
+        info.window_centre = 127;
+        info.window_range = (int)(info.ref_range * 255);
+        info.default_centre = 127;
+        info.default_range = 255;
+    }
+    if (!last_loaded && name.Contains("_noise")) {
+        wxString candidate = name;
+        candidate.Replace("_noise", "");
+        last_loaded = try_reference(opened, candidate);
+    }
+    if (!last_loaded) {
+        const int last = name.Find('_', true);
+        if (last > 0) last_loaded = try_reference(opened, name.Left(last));
+    }
+    // A reference found by an earlier rule still counts when a later rule found none; a
+    // candidate of the wrong size or kind drops it.
+    if ((!last_loaded && !any_loaded) || !info.ref_image) {
+        info.ref_file_name.clear();
+        release_array(info.ref_image);
+    }
+    return info.ref_image != nullptr;
+}
+
+bool change_frame(int n)
+{
+    if (n == info.frame) return false;
+    reload_frame(n);
+    sample_image();
+    process_image();
+    info.metal_active = 0;
+    info.metal_iteration = 0;
+    return true;
+}

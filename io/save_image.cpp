@@ -1,0 +1,249 @@
+#include "io/save_image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+#include <wx/filename.h>
+#include <wx/log.h>
+
+#include "app/record.h"
+#include "evaluation/colour_bridge.h"
+#include "io/image_file.h"
+#include "io/sequence_name.h"
+#include "io/tiff_writer.h"
+
+const char* const save_wildcard =
+    "PNG file|*.png|JPEG file|*.jpg;*.jpeg|TIFF file|*.tiff;*.tif|Windows bitmap|*.bmp|"
+    "PixMap file|*.pnm;*.ppm|Binary file|*.bin";
+
+wxBitmapType export_type(int index)
+{
+    static const wxBitmapType types[] = {wxBITMAP_TYPE_PNG, wxBITMAP_TYPE_JPEG, wxBITMAP_TYPE_TIFF,
+                                         wxBITMAP_TYPE_BMP, wxBITMAP_TYPE_PNM};
+    return index >= 0 && index < 5 ? types[index] : wxBITMAP_TYPE_INVALID;
+}
+
+int export_index_for_path(const wxString& path)
+{
+    const wxString ext = wxFileName(path).GetExt().Lower();
+    if (ext == "png") return 0;
+    if (ext == "jpg" || ext == "jpeg") return 1;
+    if (ext == "tif" || ext == "tiff") return 2;
+    if (ext == "bmp") return 3;
+    if (ext == "pnm" || ext == "ppm") return 4;
+    if (ext == "bin") return export_binary;
+    return -1;
+}
+
+bool is_source_file(const wxString& path)
+{
+    if (info.file_name.empty()) return false;
+    const wxFileName target(path);
+    if (target.SameAs(wxFileName(info.file_name))) return true;
+    if ((info.file_type == -4 || info.file_type == 1) && info.frames > 1) {
+        const std::string name(info.file_name.mb_str());
+        sequence_field field;
+        if (find_sequence_field(name, field))
+            for (int k = info.first_frame; k < info.first_frame + info.frames; k++) {
+                const wxString member(sequence_file_name(name, field, k).c_str(), wxConvLibc);
+                if (target.SameAs(wxFileName(member))) return true;
+            }
+    }
+    return false;
+}
+
+static bool refuse_source(const wxString& path)
+{
+    if (!is_source_file(path)) return false;
+    wxLogWarning("Not saving over %s: it is a file of the open data set.", path);
+    return true;
+}
+
+unsigned char processed_byte(int v, double f)
+{
+    const double x = v * f / 16;
+    if (x < 0) return 0;
+    if (x > 255) return 255;
+    return (unsigned char)std::min(255.0, std::trunc(x + 0.5));
+}
+
+unsigned char windowed_byte(int v, double f)
+{
+    const double range = info.window_range != 0 ? info.window_range : 1;
+    const double x = ((v * f / 16) - info.window_centre) * 255 / range + 127;
+    if (x < 0) return 0;
+    if (x > 255) return 255;
+    return (unsigned char)std::min(255.0, std::trunc(x + 0.5));
+}
+
+bool write_binary_file(const wxString& path, const void* data, size_t bytes)
+{
+    const std::string name(path.mb_str());
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    bool ok = fd >= 0;
+    const char* p = static_cast<const char*>(data);
+    size_t left = bytes;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n <= 0) ok = false;
+        else p += n, left -= (size_t)n;
+    }
+    if (fd >= 0 && ::close(fd) != 0) ok = false;
+    if (!ok) wxLogWarning("Could not write %s.", path);
+    return ok;
+}
+
+static wxImageHandler* handler_for(wxBitmapType type)
+{
+    switch (type) {
+    case wxBITMAP_TYPE_PNG: return new wxPNGHandler;
+    case wxBITMAP_TYPE_JPEG: return new wxJPEGHandler;
+    case wxBITMAP_TYPE_TIFF: return new wxTIFFHandler;
+    case wxBITMAP_TYPE_BMP: return new wxBMPHandler;
+    case wxBITMAP_TYPE_PNM: return new wxPNMHandler;
+    default: return nullptr;
+    }
+}
+
+bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png)
+{
+    const wxBitmapType type = export_type(index);
+    wxImageHandler* handler = handler_for(type);
+    if (!handler) return false;
+    wxImage::CleanUpHandlers();
+    wxImage::AddHandler(handler);
+    if (grey_png && type == wxBITMAP_TYPE_PNG)
+        image.SetOption(wxIMAGE_OPTION_PNG_FORMAT, wxPNG_TYPE_GREY_RED);
+    bool ok;
+    {
+        wxLogNull quiet;  // the handler's own complaints are replaced by one warning
+        ok = image.SaveFile(path, type);
+    }
+    register_image_handlers();
+    if (!ok) wxLogWarning("Could not save %s.", path);
+    return ok;
+}
+
+bool save_display_image(const wxString& path, int index)
+{
+    if (!info.display_image || info.window_width < 1 || info.window_height < 1) {
+        wxLogWarning("There is no image on display to save.");
+        return false;
+    }
+    if (refuse_source(path)) return false;
+    const size_t bytes = (size_t)info.window_width * info.window_height * 3;
+    if (index == export_binary) return write_binary_file(path, info.display_image, bytes);
+    wxImage image(info.window_width, info.window_height, info.display_image, true);
+    return save_with_handler(image, path, index, false);
+}
+
+// The processed image in 8 bits, no windowing.
+static bool processed_as_8bit(int index, wxImage& image, bool& grey)
+{
+    const int w = info.proc_width, h = info.proc_height;
+    const size_t n = (size_t)w * h;
+    const int* v = info.processed_image;
+    grey = false;
+    if (!info.colour_processing) {
+        double f = 1.0;
+        if (info.data_colour != 0) colour_bridge.channel_factor(0, &f, info.data_colour);
+        image.Create(w, h, false);
+        unsigned char* d = image.GetData();
+        for (size_t i = 0; i < n; i++) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = processed_byte(v[i], f);
+        grey = true;
+        return true;
+    }
+    const int c = info.colour;
+    const int vpp = info.channels;
+    const bool png = index == 0;
+    if (info.data_colour == 8 && (c == 8 || c == 9) && vpp == 4) {
+        // 16-bit samples as high bytes above low bytes, alpha the same way.
+        std::unique_ptr<int[]> copy;
+        if (c == 9) {
+            copy.reset(new int[n * 4]);
+            std::copy(v, v + n * 4, copy.get());
+            if (!colour_bridge.to_raw(copy.get(), w, h, c)) {
+                wxLogWarning("The YUVdG colour space cannot be converted back to RAW data here.");
+                return false;
+            }
+            v = copy.get();
+        }
+        image.Create(w, 2 * h, false);
+        image.SetAlpha();
+        unsigned char* d = image.GetData();
+        unsigned char* a = image.GetAlpha();
+        for (size_t i = 0; i < n; i++) {
+            for (int k = 0; k < 4; k++) {
+                const long word = std::clamp<long>((long)std::trunc(v[4 * i + k] / 16.0 + 0.5), 0, 65535);
+                if (k < 3) {
+                    d[3 * i + k] = (unsigned char)(word >> 8);
+                    d[3 * (i + n) + k] = (unsigned char)(word & 255);
+                } else {
+                    a[i] = (unsigned char)(word >> 8);
+                    a[i + n] = (unsigned char)(word & 255);
+                }
+            }
+        }
+        if (!png) image.ClearAlpha();
+        return true;
+    }
+    if (c == 1 && vpp >= 3) {
+        image.Create(w, h, false);
+        unsigned char* d = image.GetData();
+        for (size_t i = 0; i < n; i++)
+            for (int k = 0; k < 3; k++) d[3 * i + k] = processed_byte(v[vpp * i + k], 1.0);
+        return true;
+    }
+    if (values_per_pixel(c) == 3 && vpp == 3) {
+        std::unique_ptr<int[]> copy(new int[n * 3]);
+        std::copy(v, v + n * 3, copy.get());
+        if (!colour_bridge.to_rgb(copy.get(), w, h, c, 0, 1)) {
+            wxLogWarning("This colour space cannot be converted to RGB here.");
+            return false;
+        }
+        image.Create(w, h, false);
+        unsigned char* d = image.GetData();
+        for (size_t i = 0; i < 3 * n; i++) d[i] = processed_byte(copy[i], 1.0);
+        return true;
+    }
+    if (vpp == 4) {
+        image.Create(w, h, false);
+        image.SetAlpha();
+        unsigned char* d = image.GetData();
+        unsigned char* a = image.GetAlpha();
+        for (size_t i = 0; i < n; i++) {
+            for (int k = 0; k < 3; k++) d[3 * i + k] = processed_byte(v[4 * i + k], 1.0);
+            a[i] = processed_byte(v[4 * i + 3], 1.0);
+        }
+        if (!png) image.ClearAlpha();
+        return true;
+    }
+    wxLogWarning("This processed image has no 8-bit form.");
+    return false;
+}
+
+bool save_processed_image(const wxString& path, int index)
+{
+    const int w = info.proc_width, h = info.proc_height;
+    if (!info.processed_image || w < 1 || h < 1) {
+        wxLogWarning("There is no processed image to save.");
+        return false;
+    }
+    if (index < 0 || index > export_binary) {
+        wxLogWarning("Unknown image type for %s.", path);
+        return false;
+    }
+    if (refuse_source(path)) return false;
+    const int vpp = info.colour_processing ? info.channels : 1;
+    if (index == 2 && (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1)
+        return save_processed_image_as_tiff(wxFileName(path), true);
+    if (index == export_binary)
+        return write_binary_file(path, info.processed_image, (size_t)w * h * vpp * sizeof(int));
+    wxImage image;
+    bool grey = false;
+    if (!processed_as_8bit(index, image, grey)) return false;
+    return save_with_handler(image, path, index, grey);
+}

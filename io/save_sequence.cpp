@@ -1,0 +1,179 @@
+#include "io/save_sequence.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/stopwatch.h>
+
+#include "app/record.h"
+#include "app/ui.h"
+#include "evaluation/colour_bridge.h"
+#include "io/loader_chain.h"
+#include "io/open_data_set.h"
+#include "io/save_image.h"
+#include "io/tiff_writer.h"
+#include "processing/pipeline.h"
+
+wxString sequence_choice_text(int choice)
+{
+    const int n = info.subsample;
+    if (n <= 1)
+        return choice == 0 ? "Save every frame of filtered original image" : "Save every frame as displayed";
+    if (!info.subsample_filter)
+        return wxString::Format(choice == 0 ? "Save one out of %i frames of filtered down-sampled image"
+                                            : "Save one out of %i frames as displayed",
+                                n);
+    return wxString::Format(choice == 0 ? "Save every %i frame-average of filtered down-sampled image"
+                                        : "Save every %i frame-average as displayed",
+                            n);
+}
+
+// The processed image windowed into 8-bit RGB (and alpha for RGB Alpha data in PNG).
+static bool windowed_processed_image(int index, wxImage& image, bool& grey)
+{
+    const int w = info.proc_width, h = info.proc_height;
+    const size_t n = (size_t)w * h;
+    image.Create(w, h, false);
+    unsigned char* d = image.GetData();
+    grey = !info.colour_processing;
+    if (grey) {
+        double f = 1.0;
+        if (info.data_colour != 0) colour_bridge.channel_factor(0, &f, info.data_colour);
+        for (size_t i = 0; i < n; i++)
+            d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = windowed_byte(info.processed_image[i], f);
+        return true;
+    }
+    const int vpp = info.channels;
+    const int* v = info.processed_image;
+    std::unique_ptr<int[]> copy;
+    int stride = vpp;
+    if (info.colour != 1) {
+        copy.reset(new int[n * vpp]);
+        std::copy(v, v + n * vpp, copy.get());
+        if (!colour_bridge.to_rgb(copy.get(), w, h, info.colour, 0, 1)) {
+            wxLogWarning("This colour space cannot be converted to RGB here.");
+            return false;
+        }
+        v = copy.get();
+        stride = 3;
+    }
+    for (size_t i = 0; i < n; i++)
+        for (int k = 0; k < 3; k++) d[3 * i + k] = windowed_byte(v[stride * i + k], 1.0);
+    if (info.data_colour == 7 && vpp == 4 && index == 0) {
+        image.SetAlpha();
+        unsigned char* a = image.GetAlpha();
+        for (size_t i = 0; i < n; i++) a[i] = windowed_byte(info.processed_image[4 * i + 3], 1.0);
+    }
+    return true;
+}
+
+int save_sequence(const wxString& base, int index, int choice,
+                  const std::function<void()>& after_frame)
+{
+    if (!info.raw_image || index < 0 || index > export_binary) return 0;
+    const int n = info.subsample > 1 ? info.subsample : 1;
+    const bool skipping = n > 1 && !info.subsample_filter;
+    const bool averaging = n > 1 && info.subsample_filter;
+    const bool sixteen = index == 2 && (int64_t)info.data_max - info.data_min >= 256 && choice == 0 &&
+                         info.colour == 0;
+    const wxFileName chosen(base);
+    const int first = info.first_frame, frames = info.frames;
+
+    ui_progress progress("Saving as a sequence of images",
+                         wxString::Format("Currently saving %i of %i.", 0, frames), frames, true);
+    std::vector<int64_t> sum;
+    size_t frame_values = 0;
+    int written = 0;
+    for (int k = first; k < first + frames; k++) {
+        const int position = k - first;
+        if (skipping && position % n != 0) continue;
+        reload_frame(k);
+        sample_image();
+        if (!info.sampled_image) break;
+        if (averaging) {
+            const size_t values = (size_t)info.proc_width * info.proc_height *
+                                  (info.colour_processing ? info.channels : 1);
+            if (frame_values == 0) frame_values = values;
+            if (values != frame_values) {
+                wxLogWarning("Ignoring image since it is not the same size as previous images in this sequence.");
+                break;
+            }
+            const int* s = info.sampled_image;
+            if (position % n == 0) {
+                sum.assign(s, s + values);
+                if (n > 1) continue;
+            } else if (position % n < n - 1) {
+                for (size_t i = 0; i < values; i++) sum[i] += s[i];
+                continue;
+            } else {
+                for (size_t i = 0; i < values; i++)
+                    info.sampled_image[i] = (int)std::trunc((double)(s[i] + sum[i]) / n + 0.5);
+            }
+        }
+        process_image();
+        if (after_frame) after_frame();
+        if (!progress.update(position + 1,
+                             wxString::Format("Currently saving %i of %i.", position + 1, frames)))
+            break;
+
+        wxFileName name(chosen);
+        name.SetName(chosen.GetName() + wxString::Format("_%04i", written));
+        const wxString path = name.GetFullPath();
+        if (is_source_file(path)) {
+            wxLogWarning("Not saving over %s: it is a file of the open data set.", path);
+            break;
+        }
+        bool ok;
+        if (sixteen) {
+            ok = save_processed_image_as_tiff(name, true);
+        } else if (choice == 1) {
+            ok = save_display_image(path, index);
+        } else if (index == export_binary) {
+            ok = save_processed_image(path, index);
+        } else {
+            wxImage image;
+            bool grey = false;
+            ok = windowed_processed_image(index, image, grey) && save_with_handler(image, path, index, grey);
+        }
+        if (!ok) break;
+        written++;
+    }
+    return written;
+}
+
+int process_all_frames(int first, int last, const std::function<void()>& after_frame)
+{
+    if (!(info.dicom_output || info.tiff_output) || info.subsample != 1 || last < first) return 0;
+    wxStopWatch watch;
+    const int count = last - first + 1;
+    ui_progress progress(info.dicom_output ? "Creating DICOM data" : "Creating 16-bit TIFF data",
+                         wxString::Format("Processing frame %i of %i", 0, last), count, true);
+    const loader_entry* reader = loader_for_file_type(info.file_type);
+    const bool image = info.file_type == -4 || info.file_type == -5;
+    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    int written = 0;
+    for (int f = first, k = 0; f <= last; f++, k++) {
+        if (!progress.update(k, wxString::Format("Processing frame %i of %i", k, last))) break;
+        ui_yield();
+        if (f != info.frame) change_frame(f);
+        else if (!info.processed_image) sample_image(), process_image();
+        if (after_frame) after_frame();
+        ui_yield();
+        if (!reader || !(image || dicom)) break;
+        info.writing_frames = 1;
+        info.metal_iteration = -1;
+        const std::string path(info.file_name.mb_str());
+        std::vector<char> buffer(path.begin(), path.end());
+        buffer.push_back('\0');
+        if (reader->load(buffer.data(), info.frame)) written++;
+        info.metal_iteration = 0;
+        info.writing_frames = 0;
+    }
+    const long ms = watch.Time();
+    ui_status(2, wxString::Format("Processed in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
+                                  std::fmod(ms / 1000.0, 60.0)));
+    return written;
+}

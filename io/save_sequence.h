@@ -1,0 +1,28 @@
+// Saving every frame of the data set as numbered image files, and writing the whole data
+// set processed (DICOM or 16-bit TIFF) beside its source.
+#pragma once
+
+#include <functional>
+#include <wx/string.h>
+
+// The two choices of the save-sequence dialog for the current sub-sampling: processed
+// (0) and displayed (1).
+wxString sequence_choice_text(int choice);
+
+// Steps through every frame from first_frame: with sub-sampling n > 1 either every n-th
+// frame (subsample_filter clear) or the average of each group of n frames (set; a
+// trailing incomplete group writes nothing). Each frame is reloaded, sampled (and
+// averaged), processed, `after_frame` is called (the GUI refreshes there; may be empty)
+// and the result written as `base`_%04i.ext, the counter counting files written, `ext`
+// from `base`. Choice 0 writes the processed image windowed to 8 bits, or the scaled
+// 16-bit TIFF for grey data of range 256 or more saved as TIFF; choice 1 writes the
+// display image. Stops when cancelled (progress dialog), on a frame of another size
+// while averaging (warning), or when a name would overwrite a source file. Returns the
+// number of files written; the last frame processed stays loaded.
+int save_sequence(const wxString& base, int index, int choice,
+                  const std::function<void()>& after_frame);
+
+// Writes every frame of a DICOM or 16-bit TIFF data set, processed, through its reader's
+// writing mode, frames `first` .. `last`. Does nothing without dicom_output or
+// tiff_output, or with sub-sampling. `after_frame` as above. Returns the frames written.
+int process_all_frames(int first, int last, const std::function<void()>& after_frame);

@@ -1,0 +1,71 @@
+// Helpers shared by the image-file, pairing, vendor and saving tests.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+#include <wx/image.h>
+
+#include "app/record.h"
+
+inline std::string image_fixture(const std::string& name)
+{
+    return std::string(VOXMIRA_FIXTURES) + "/images/" + name;
+}
+
+inline std::string vendor_fixture(const std::string& name)
+{
+    return std::string(VOXMIRA_FIXTURES) + "/vendor/" + name;
+}
+
+// A fresh empty folder for one test, ending in '/'.
+inline std::string fresh_folder()
+{
+    std::string pattern = ::testing::TempDir() + "voxmira_XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char* made = mkdtemp(buffer.data());
+    return made ? std::string(made) + "/" : std::string();
+}
+
+// Offers `path` as a first open (or frame `index`) to a loader taking (char*, int).
+template <typename Loader>
+bool load_with(Loader loader, const std::string& path, int index = -1)
+{
+    std::vector<char> buffer(path.begin(), path.end());
+    buffer.push_back('\0');
+    return loader(buffer.data(), index);
+}
+
+// A fresh record holding `path` as its file name.
+inline void fresh_record(const std::string& path = std::string())
+{
+    reset_info();
+    info.file_name = wxString(path.c_str(), wxConvLibc);
+}
+
+// A w x h PNG, grey with value v (or with R, G, B = v, v + 1, v + 2 when colour).
+inline void write_png(const std::string& path, int w, int h, int v, bool colour = false)
+{
+    wxImage image(w, h);
+    unsigned char* d = image.GetData();
+    for (int i = 0; i < w * h; i++) {
+        d[3 * i] = (unsigned char)v;
+        d[3 * i + 1] = (unsigned char)(colour ? v + 1 : v);
+        d[3 * i + 2] = (unsigned char)(colour ? v + 2 : v);
+    }
+    image.SaveFile(wxString(path.c_str(), wxConvLibc), wxBITMAP_TYPE_PNG);
+}
+
+inline std::vector<char> file_bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void copy_file(const std::string& from, const std::string& to)
+{
+    const std::vector<char> bytes = file_bytes(from);
+    std::ofstream(to, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+}

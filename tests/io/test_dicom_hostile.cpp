@@ -1,0 +1,201 @@
+// Damaged, truncated and hostile DICOM input: a clear warning, false, and the previous
+// image left in place; never a crash, an overrun or an allocation the file cannot back.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "dicom_test_support.h"
+#include "io/dicom_pixel_data.h"
+#include "io/loader_chain.h"
+
+using namespace dicom_test;
+
+namespace {
+
+struct record_snapshot {
+    int* raw;
+    int width, height, frames, first_frame, file_type, frame, data_min, data_max;
+    int window_centre, window_range;
+    uint64_t checksum;
+};
+
+record_snapshot snapshot()
+{
+    return {info.raw_image,  info.width,     info.height,   info.frames,
+            info.first_frame, info.file_type, info.frame,    info.data_min,
+            info.data_max,   info.window_centre, info.window_range, samples_checksum()};
+}
+
+void expect_unchanged(const record_snapshot& s)
+{
+    EXPECT_EQ(info.raw_image, s.raw);
+    EXPECT_EQ(info.width, s.width);
+    EXPECT_EQ(info.height, s.height);
+    EXPECT_EQ(info.frames, s.frames);
+    EXPECT_EQ(info.first_frame, s.first_frame);
+    EXPECT_EQ(info.file_type, s.file_type);
+    EXPECT_EQ(info.frame, s.frame);
+    EXPECT_EQ(info.data_min, s.data_min);
+    EXPECT_EQ(info.data_max, s.data_max);
+    EXPECT_EQ(info.window_centre, s.window_centre);
+    EXPECT_EQ(info.window_range, s.window_range);
+    EXPECT_EQ(samples_checksum(), s.checksum);
+}
+
+}  // namespace
+
+TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
+{
+    struct {
+        const char* name;
+        const char* warning;
+    } cases[] = {
+        {"trunc_pixels.dcm", "truncated"},
+        {"trunc_header.dcm", "ends before its pixel data"},
+        {"trunc_fragment.dcm", "truncated or corrupt"},
+        {"huge_frame.dcm", "65535 x 65535"},
+        {"corrupt_huffman.dcm", "unsupported format"},
+        {"bad_restart.dcm", "unsupported format"},
+        {"rle_bad_offset.dcm", "unsupported format"},
+        {"j2k_rgb.dcm", "only supports lossless JPEG, RLE and JPEG-2000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(open(fixture("ex_le_u8.dcm")));
+        const record_snapshot before = snapshot();
+        log_catcher log;
+        EXPECT_FALSE(load(fixture(c.name), -1));
+        EXPECT_NE(log.text.find(c.warning), std::string::npos) << log.text;
+        expect_unchanged(before);
+    }
+}
+
+TEST(DicomHostile, UnsupportedCompressionUsesTheProgramsWording)
+{
+    log_catcher log;
+    EXPECT_FALSE(open(fixture("j2k_rgb.dcm")));
+    EXPECT_NE(log.text.find("This DICOM file contains compressed data, but in an unsupported "
+                            "format.\nCurrently Voxmira only supports lossless JPEG, RLE and "
+                            "JPEG-2000 compressed formats."),
+              std::string::npos);
+}
+
+TEST(DicomHostile, NonDicomFilesAndMissingFilesFailSilently)
+{
+    const std::string dir = digit_free_folder("silent");
+    std::vector<char> junk(5000);
+    for (size_t i = 0; i < junk.size(); i++) junk[i] = (char)(i * 7 + (i >> 3));
+    write_file(dir + "/junk.bin", junk);
+    write_file(dir + "/empty.bin", {});
+    for (const std::string& name : {dir + "/junk.bin", dir + "/empty.bin", dir + "/none.dcm", dir}) {
+        log_catcher log;
+        EXPECT_FALSE(load(name, -1)) << name;
+        EXPECT_EQ(log.text, "") << name;
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(DicomHostile, OverlongPathIsRefused)
+{
+    std::string path = "/tmp/";
+    path.append(1100, 'a');
+    log_catcher log;
+    EXPECT_FALSE(load(path, -1));
+    EXPECT_NE(log.text.find("too long"), std::string::npos);
+}
+
+TEST(DicomHostile, FramesTheFileDoesNotHoldAreNotOffered)
+{
+    // The uncompressed file claims 4 frames; cut to 2 it offers 2, and frame 4 asked for
+    // anyway (a record that still counts 4) is refused with a warning.
+    const std::string dir = digit_free_folder("frames");
+    std::vector<char> bytes = read_file(fixture("mf_u16.dcm"));
+    const size_t frame = 16 * 12 * 2;
+    bytes.resize(bytes.size() - 2 * frame);
+    write_file(dir + "/short.dcm", bytes);
+    ASSERT_TRUE(open(dir + "/short.dcm"));
+    EXPECT_EQ(info.frames, 2);
+    ASSERT_TRUE(reload_frame(2));
+    info.frames = 4;
+    log_catcher log;
+    EXPECT_FALSE(reload_frame(4));
+    EXPECT_NE(log.text.find("truncated"), std::string::npos) << log.text;
+
+    // The same for encapsulated data: three of four fragments.
+    bytes = read_file(fixture("mf_jpegll.dcm"));
+    const std::string all(bytes.begin(), bytes.end());
+    const size_t last_item = all.rfind(std::string("\xfe\xff\x00\xe0", 4));
+    ASSERT_NE(last_item, std::string::npos);
+    bytes.resize(last_item);
+    write_file(dir + "/short_ll.dcm", bytes);
+    ASSERT_TRUE(open(dir + "/short_ll.dcm"));
+    EXPECT_EQ(info.frames, 3);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
+{
+    // Each fixture cut at many lengths and with bytes overwritten: whatever happens, a
+    // failed load leaves the record as it was, and a successful one is self-consistent.
+    const std::string dir = digit_free_folder("cuts");
+    const std::string path = dir + "/cut.dcm";
+    wxLog::EnableLogging(false);
+    for (const char* name : {"ct_s16.dcm", "ct_s16_big.dcm", "bare_implicit.dcm", "ll_p7_16.dcm",
+                             "ll_rgb.dcm", "rle_rgb.dcm", "rle_s16.dcm", "j2k_s16.dcm",
+                             "mf_jpegll.dcm", "jpeg_baseline.dcm", "long_text_sequence.dcm"}) {
+        SCOPED_TRACE(name);
+        const std::vector<char> whole = read_file(fixture(name));
+        for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 40) {
+            ASSERT_TRUE(open(fixture("ex_le_u8.dcm")));
+            const record_snapshot before = snapshot();
+            write_file(path, std::vector<char>(whole.begin(), whole.begin() + cut));
+            if (!load(path, -1)) expect_unchanged(before);
+        }
+        uint32_t seed = 12345;
+        for (int trial = 0; trial < 150; trial++) {
+            std::vector<char> bytes = whole;
+            for (int k = 0; k < 4; k++) {
+                seed = seed * 1103515245u + 12345u;
+                const size_t at = (seed >> 8) % bytes.size();
+                bytes[at] = (char)(seed >> 24);
+            }
+            write_file(path, bytes);
+            ASSERT_TRUE(open(fixture("ex_le_u8.dcm")));
+            const record_snapshot before = snapshot();
+            if (load(path, -1)) {
+                ASSERT_NE(info.raw_image, nullptr);
+                EXPECT_GE(info.data_max, info.data_min);
+            } else {
+                expect_unchanged(before);
+            }
+        }
+    }
+    wxLog::EnableLogging(true);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(DicomHostile, HeaderSizesBeyondTheFileAllocateNothing)
+{
+    // ex_le_u8.dcm with Rows and Columns of 30000 and a pixel data length of 0xFFFFFFF0:
+    // a 900 MB frame over a file of 1.5 kB is refused as truncated before any allocation.
+    std::vector<char> bytes = read_file(fixture("ex_le_u8.dcm"));
+    auto patch = [&](const std::string& tag_vr, const std::vector<unsigned char>& value,
+                     size_t value_offset) {
+        const std::string all(bytes.begin(), bytes.end());
+        const size_t at = all.find(tag_vr);
+        ASSERT_NE(at, std::string::npos);
+        for (size_t i = 0; i < value.size(); i++) bytes[at + value_offset + i] = (char)value[i];
+    };
+    patch(std::string("\x28\x00\x10\x00US", 6), {0x30, 0x75}, 8);
+    patch(std::string("\x28\x00\x11\x00US", 6), {0x30, 0x75}, 8);
+    patch(std::string("\xe0\x7f\x10\x00OB", 6), {0xF0, 0xFF, 0xFF, 0xFF}, 8);
+    const std::string dir = digit_free_folder("sizes");
+    write_file(dir + "/big.dcm", bytes);
+    ASSERT_TRUE(open(fixture("series/slice_0001.dcm")));
+    const record_snapshot before = snapshot();
+    log_catcher log;
+    EXPECT_FALSE(load(dir + "/big.dcm", -1));
+    EXPECT_NE(log.text.find("truncated"), std::string::npos) << log.text;
+    expect_unchanged(before);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}

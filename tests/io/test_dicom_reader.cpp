@@ -1,0 +1,269 @@
+// The DICOM reader against files made by DCMTK, GDCM and pydicom: every encoding loads
+// with exactly the values the peers decode, header fields land in the record, and the
+// frames of multi-frame files, numbered series and folders are found.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "dicom_test_support.h"
+#include "io/loader_chain.h"
+
+using namespace dicom_test;
+
+namespace {
+
+struct expected_frame {
+    std::string name;
+    int frame, width, height, channels, data_min, data_max;
+    uint64_t checksum;
+    int first, middle, last;
+};
+
+std::vector<expected_frame> expected_frames()
+{
+    std::vector<expected_frame> out;
+    std::ifstream f(fixture("expected.txt"));
+    std::string line;
+    while (std::getline(f, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream s(line);
+        expected_frame e;
+        std::string sum;
+        s >> e.name >> e.frame >> e.width >> e.height >> e.channels >> e.data_min >> e.data_max >>
+            sum >> e.first >> e.middle >> e.last;
+        e.checksum = std::stoull(sum, nullptr, 16);
+        out.push_back(e);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DicomReader, EveryFixtureLoadsWithThePeersValues)
+{
+    const std::vector<expected_frame> all = expected_frames();
+    ASSERT_GE(all.size(), 40u);
+    for (const expected_frame& e : all) {
+        SCOPED_TRACE(e.name + " frame " + std::to_string(e.frame));
+        ASSERT_TRUE(open(fixture(e.name)));
+        if (e.frame != -1) {
+            ASSERT_TRUE(reload_frame(e.frame));
+        }
+        EXPECT_EQ(info.width, e.width);
+        EXPECT_EQ(info.height, e.height);
+        EXPECT_EQ(info.channels, e.channels);
+        EXPECT_EQ(info.data_colour, e.channels == 3 ? 1 : 0);
+        EXPECT_EQ(info.data_min, e.data_min);
+        EXPECT_EQ(info.data_max, e.data_max);
+        const size_t n = (size_t)e.width * e.height * e.channels;
+        EXPECT_EQ(info.raw_image[0], e.first);
+        EXPECT_EQ(info.raw_image[n / 2], e.middle);
+        EXPECT_EQ(info.raw_image[n - 1], e.last);
+        EXPECT_EQ(samples_checksum(), e.checksum);
+    }
+}
+
+TEST(DicomReader, CtHeaderFieldsReachTheRecord)
+{
+    // Explicit little endian, explicit big endian, and a bare implicit data set without
+    // preamble or meta group all carry the same header.
+    for (const char* name : {"ct_s16.dcm", "ct_s16_big.dcm", "bare_implicit.dcm"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(open(fixture(name)));
+        EXPECT_EQ(info.window_centre, 40);  // "40\400": the first value
+        EXPECT_EQ(info.window_range, 400);
+        EXPECT_DOUBLE_EQ(info.pixel_width, 0.7);
+        EXPECT_DOUBLE_EQ(info.pixel_height, 0.8);
+        EXPECT_DOUBLE_EQ(info.slice_thickness, 2.5);
+        EXPECT_DOUBLE_EQ(info.slice_location, -12.5);
+        EXPECT_DOUBLE_EQ(info.position[0], -120.0);
+        EXPECT_DOUBLE_EQ(info.position[1], -110.5);
+        EXPECT_DOUBLE_EQ(info.position[2], -12.5);
+        for (double a : info.orientation_angles) EXPECT_DOUBLE_EQ(a, 0.0);
+        // Stored -30 with intercept -1024: (-30 - 1024) x 16.
+        EXPECT_EQ(info.raw_image[5 * 40 + 7], -16864);
+        EXPECT_EQ(info.data_min, -1054);
+        EXPECT_EQ(info.dicom_output, 1);
+        EXPECT_EQ(info.tiff_output, 0);
+    }
+}
+
+TEST(DicomReader, WindowDefaultsAndOddText)
+{
+    // Width 0 proposes no window (range 1); slope 0.5 and intercept -100.25 on word 0
+    // give trunc(-100.25 x 16) = -1604.
+    ASSERT_TRUE(open(fixture("slope_u16.dcm")));
+    EXPECT_EQ(info.window_range, 1);
+    EXPECT_EQ(info.raw_image[0], -1604);
+    EXPECT_EQ(info.data_min, -100);
+
+    // A 1500-character window centre is skipped, the width still read; an undefined-length
+    // sequence holding a nested sequence with Rows 999 is passed over.
+    ASSERT_TRUE(open(fixture("long_text_sequence.dcm")));
+    EXPECT_EQ(info.window_centre, 0);
+    EXPECT_EQ(info.window_range, 50);
+    EXPECT_EQ(info.height, 4);
+    EXPECT_EQ(info.width, 6);
+}
+
+TEST(DicomReader, CapabilityFlagsFollowTheEncoding)
+{
+    struct {
+        const char* name;
+        int dicom, tiff;
+    } cases[] = {{"ct_s16.dcm", 1, 0},     {"ll_ct_s16.dcm", 0, 1}, {"ll_p3_12.dcm", 0, 1},
+                 {"rle_s16.dcm", 0, 1},    {"ll_p1_8.dcm", 0, 0},   {"rgb8.dcm", 0, 0},
+                 {"j2k_s16.dcm", 0, 0},    {"jpeg_baseline.dcm", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(open(fixture(c.name)));
+        EXPECT_EQ(info.dicom_output, c.dicom);
+        EXPECT_EQ(info.tiff_output, c.tiff);
+    }
+    // Sub-sampling makes nothing writable.
+    reset_info();
+    info.subsample = 2;
+    ASSERT_TRUE(load(fixture("ct_s16.dcm"), -1));
+    EXPECT_EQ(info.dicom_output, 0);
+}
+
+TEST(DicomReader, MultiFrameFilesCountFramesFromOne)
+{
+    for (const char* name : {"mf_u16.dcm", "mf_jpegll.dcm"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(open(fixture(name)));
+        EXPECT_EQ(info.file_type, 0);
+        EXPECT_EQ(info.frames, 4);
+        EXPECT_EQ(info.first_frame, 1);
+        EXPECT_EQ(info.frame, 0);
+        const uint64_t first = samples_checksum();
+        ASSERT_TRUE(reload_frame(1));
+        EXPECT_EQ(samples_checksum(), first);
+        ASSERT_TRUE(reload_frame(4));
+        EXPECT_EQ(info.frame, 4);
+        EXPECT_NE(samples_checksum(), first);
+    }
+}
+
+TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
+{
+    const std::string dir = digit_free_folder("numbered");
+    // img005 .. img012, the slices' values 10, 20, 30 repeating.
+    for (int n = 5; n <= 12; n++) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/img%03d.dcm", n);
+        write_file(dir + name, read_file(fixture("series/slice_000" + std::to_string(n % 3 + 1) +
+                                                 ".dcm")));
+    }
+    ASSERT_TRUE(open(dir + "/img007.dcm"));
+    EXPECT_EQ(info.file_type, 1);
+    EXPECT_EQ(info.first_frame, 5);
+    EXPECT_EQ(info.frames, 8);
+    EXPECT_EQ(info.frame, 7);
+    EXPECT_EQ(info.raw_image[0], 20 * 16);  // 7 % 3 + 1 = 2
+    ASSERT_TRUE(reload_frame(10));          // img010.dcm: slice 2 again? 10 % 3 + 1 = 2
+    EXPECT_EQ(info.frame, 10);
+    EXPECT_EQ(info.raw_image[0], 20 * 16);
+    ASSERT_TRUE(reload_frame(12));          // 12 % 3 + 1 = 1
+    EXPECT_EQ(info.raw_image[0], 10 * 16);
+    EXPECT_DOUBLE_EQ(info.slice_location, 2.0);
+
+    // A member of another kind (colour) is not loaded; the previous image stays.
+    write_file(dir + "/img013.dcm", read_file(fixture("rgb8.dcm")));
+    ASSERT_TRUE(open(dir + "/img012.dcm"));
+    EXPECT_EQ(info.frames, 9);
+    int* before = info.raw_image;
+    EXPECT_TRUE(reload_frame(13));
+    EXPECT_EQ(info.raw_image, before);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.raw_image[0], 10 * 16);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(DicomReader, LoneNumberedFileFallsBackToTheFolder)
+{
+    const std::string dir = digit_free_folder("folder");
+    write_file(dir + "/a1.dcm", read_file(fixture("series/slice_0003.dcm")));
+    for (int k = 0; k < 29; k++) {
+        const std::string name = std::string("/b") + (char)('a' + k % 26) + (k >= 26 ? "z" : "");
+        write_file(dir + name + ".dcm", read_file(fixture("series/slice_0001.dcm")));
+    }
+    ::mkdir((dir + "/sub").c_str(), 0700);  // folders are not frames
+    ASSERT_TRUE(open(dir + "/a1.dcm"));
+    EXPECT_EQ(info.file_type, 2);
+    EXPECT_EQ(info.first_frame, 0);
+    EXPECT_EQ(info.frames, 30);
+    EXPECT_EQ(info.frame, 0);  // "a1.dcm" sorts first
+    EXPECT_EQ(info.raw_image[0], 30 * 16);
+    ASSERT_TRUE(reload_frame(5));
+    EXPECT_EQ(info.raw_image[0], 10 * 16);
+
+    // A name without digits: one file.
+    write_file(dir + "/scan.dcm", read_file(fixture("series/slice_0002.dcm")));
+    ASSERT_TRUE(open(dir + "/scan.dcm"));
+    EXPECT_EQ(info.file_type, 0);
+    EXPECT_EQ(info.frames, 1);
+    EXPECT_EQ(info.raw_image[0], 20 * 16);
+    ASSERT_TRUE(reload_frame(0));  // a reload of the only frame reads it again
+    EXPECT_EQ(info.raw_image[0], 20 * 16);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(DicomReader, OrientationAngles)
+{
+    struct {
+        double o[6];
+        double a[3];
+    } cases[] = {
+        {{1, 0, 0, 0, 1, 0}, {0, 0, 0}},
+        {{0, 1, 0, 0, 0, -1}, {90, 0, -90}},   // sagittal
+        {{0, 0, -1, 0, 1, 0}, {0, 90, 0}},     // row along -z
+        {{0, 0, 1, 1, 0, 0}, {0, -90, -90}},   // row along +z
+        {{1, 0, 0, 0, 0, -1}, {0, 0, -90}},    // coronal
+    };
+    for (const auto& c : cases) {
+        std::copy(c.o, c.o + 6, info.orientation);
+        double a[3];
+        convert_orientation(&a[0], &a[1], &a[2]);
+        for (int i = 0; i < 3; i++) EXPECT_NEAR(a[i], c.a[i], 1e-9) << i;
+    }
+}
+
+TEST(DicomReader, BatchToolReadsDicomFramesAsInt32)
+{
+    const std::string out = ::testing::TempDir() + "dicom_raw.bin";
+    const std::string cmd = std::string(VOXMIRA_BATCH) + " raw " + fixture("mf_jpegll.dcm") +
+                            " --loader dicom --frame 3 --out " + out + " > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::vector<char> bytes = read_file(out);
+    ASSERT_EQ(bytes.size(), 16u * 12 * 4);
+    ASSERT_TRUE(open(fixture("mf_jpegll.dcm")));
+    ASSERT_TRUE(reload_frame(3));
+    EXPECT_EQ(std::memcmp(bytes.data(), info.raw_image, bytes.size()), 0);
+    std::remove(out.c_str());
+}
+
+TEST(DicomReader, BundledCtSampleOpensAsANumberedSeries)
+{
+    const std::string first = std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0001.dcm";
+    ASSERT_TRUE(open(first));
+    EXPECT_EQ(info.file_type, 1);
+    EXPECT_EQ(info.first_frame, 1);
+    EXPECT_EQ(info.frames, 12);
+    EXPECT_EQ(info.frame, 1);
+    EXPECT_EQ(info.width, 256);
+    EXPECT_EQ(info.height, 256);
+    EXPECT_EQ(info.window_centre, 40);
+    EXPECT_EQ(info.window_range, 400);
+    EXPECT_EQ(info.data_min, -1024);  // air, clipped at the intercept
+    EXPECT_DOUBLE_EQ(info.pixel_width, 0.9);
+    EXPECT_EQ(info.dicom_output, 1);
+    // The metal slices reach far above bone.
+    ASSERT_TRUE(reload_frame(6));
+    EXPECT_GT(info.data_max, 3000);
+    EXPECT_DOUBLE_EQ(info.slice_location, 15.0);
+}

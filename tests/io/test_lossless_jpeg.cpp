@@ -1,0 +1,320 @@
+// The lossless JPEG decoder on hand-built streams: start values, difference categories,
+// restart markers, output layouts, and refusal of malformed or hostile streams.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "io/lossless_jpeg.h"
+
+namespace {
+
+// Builds lossless streams whose one Huffman table gives every category 0..16 a 5-bit code
+// equal to the category, so the entropy data are easy to write by hand.
+class stream_builder {
+public:
+    stream_builder(int width, int height, int components, int precision, int predictor)
+        : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor)
+    {
+    }
+
+    int restart = 0;
+    int point_transform = 0;
+    int frame_marker = 0xC3;
+
+    // Appends one difference: its category code and extra bits.
+    void difference(int diff)
+    {
+        int cat = 0, extra = 0;
+        if (diff == 32768) {
+            cat = 16;
+        } else if (diff != 0) {
+            const int a = diff < 0 ? -diff : diff;
+            while ((1 << cat) <= a) cat++;
+            extra = diff > 0 ? diff : diff + (1 << cat) - 1;
+        }
+        bits(cat, 5);
+        if (cat > 0 && cat < 16) bits(extra, cat);
+    }
+
+    void restart_marker(int n)
+    {
+        pad();
+        entropy_.push_back(0xFF);
+        entropy_.push_back((uint8_t)(0xD0 + n));
+    }
+
+    std::vector<uint8_t> finish()
+    {
+        pad();
+        std::vector<uint8_t> s = {0xFF, 0xD8};
+        put_marker(s, frame_marker, 8 + 3 * nc_);
+        s.push_back((uint8_t)p_);
+        put16(s, h_);
+        put16(s, w_);
+        s.push_back((uint8_t)nc_);
+        for (int c = 0; c < nc_; c++) {
+            s.push_back((uint8_t)(c + 1));
+            s.push_back(0x11);
+            s.push_back(0);
+        }
+        put_marker(s, 0xC4, 2 + 1 + 16 + 17);
+        s.push_back(0x00);
+        for (int l = 1; l <= 16; l++) s.push_back(l == 5 ? 17 : 0);
+        for (int v = 0; v <= 16; v++) s.push_back((uint8_t)v);
+        if (restart) {
+            put_marker(s, 0xDD, 4);
+            put16(s, restart);
+        }
+        put_marker(s, 0xDA, 6 + 2 * nc_);
+        s.push_back((uint8_t)nc_);
+        for (int c = 0; c < nc_; c++) {
+            s.push_back((uint8_t)(c + 1));
+            s.push_back(0x00);
+        }
+        s.push_back((uint8_t)ss_);
+        s.push_back(0);
+        s.push_back((uint8_t)point_transform);
+        s.insert(s.end(), entropy_.begin(), entropy_.end());
+        s.push_back(0xFF);
+        s.push_back(0xD9);
+        return s;
+    }
+
+private:
+    static void put16(std::vector<uint8_t>& s, int v)
+    {
+        s.push_back((uint8_t)(v >> 8));
+        s.push_back((uint8_t)v);
+    }
+    static void put_marker(std::vector<uint8_t>& s, int marker, int length)
+    {
+        s.push_back(0xFF);
+        s.push_back((uint8_t)marker);
+        put16(s, length);
+    }
+    void bits(int value, int n)
+    {
+        for (int i = n - 1; i >= 0; i--) {
+            acc_ = (acc_ << 1) | ((value >> i) & 1);
+            if (++count_ == 8) flush_byte();
+        }
+    }
+    void flush_byte()
+    {
+        entropy_.push_back((uint8_t)acc_);
+        if ((acc_ & 0xFF) == 0xFF) entropy_.push_back(0);
+        acc_ = 0;
+        count_ = 0;
+    }
+    void pad()
+    {
+        while (count_) bits(1, 1);
+    }
+
+    int w_, h_, nc_, p_, ss_;
+    std::vector<uint8_t> entropy_;
+    unsigned acc_ = 0;
+    int count_ = 0;
+};
+
+int decode(std::vector<uint8_t> stream, std::vector<uint8_t>& out, int out_bits)
+{
+    return JPEGLosslessDecodeImage(stream.data(), out.data(), out_bits, (int)stream.size(),
+                                   out.size());
+}
+
+std::vector<uint16_t> words(const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint16_t> w(bytes.size() / 2);
+    std::memcpy(w.data(), bytes.data(), w.size() * 2);
+    return w;
+}
+
+}  // namespace
+
+TEST(LosslessJpeg, FirstPixelStartsFromHalfTheRange)
+{
+    // Precision 12, predictor 1: 2048 + 5, then left neighbour - 3; second row from above.
+    stream_builder b(2, 2, 1, 12, 1);
+    for (int d : {5, -3, 100, -1}) b.difference(d);
+    std::vector<uint8_t> out(2 * 2 * 2);
+    ASSERT_EQ(decode(b.finish(), out, 16), 0);
+    EXPECT_EQ(words(out), (std::vector<uint16_t>{2053, 2050, 2153, 2152}));
+
+    // With a point transform of 2 the start is 2^(12 - 2 - 1); samples are not shifted.
+    stream_builder t(1, 1, 1, 12, 1);
+    t.point_transform = 2;
+    t.difference(1);
+    std::vector<uint8_t> one(2);
+    ASSERT_EQ(decode(t.finish(), one, 16), 0);
+    EXPECT_EQ(words(one)[0], 513);
+}
+
+TEST(LosslessJpeg, CategorySixteenAddsHalfTheWordRange)
+{
+    stream_builder b(3, 1, 1, 16, 1);
+    b.difference(32768);   // 32768 + 32768 wraps to 0
+    b.difference(32768);   // 32768
+    b.difference(-32767);  // 1
+    std::vector<uint8_t> out(3 * 2);
+    ASSERT_EQ(decode(b.finish(), out, 16), 0);
+    EXPECT_EQ(words(out), (std::vector<uint16_t>{0, 32768, 1}));
+}
+
+TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
+{
+    // Row 0: 128+10=138, 138+4=142, 142-6=136. Row 1 starts from above (138+2=140), then
+    // each predictor from Ra=140 (left), Rb=142 (above), Rc=138 (above left), difference 3.
+    const int expected[8] = {0, 143, 145, 141, 147, 145, 146, 144};
+    for (int ss = 1; ss <= 7; ss++) {
+        stream_builder b(3, 2, 1, 8, ss);
+        for (int d : {10, 4, -6, 2, 3}) b.difference(d);
+        b.difference(0);
+        std::vector<uint8_t> out(6);
+        ASSERT_EQ(decode(b.finish(), out, 8), 0) << ss;
+        EXPECT_EQ(out[4], expected[ss]) << "predictor " << ss;
+        EXPECT_EQ(out[3], 140);
+    }
+}
+
+TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
+{
+    // Two rows per interval of three rows each... here one row per interval, 2 x 3 pixels.
+    auto build = [](int second_marker) {
+        stream_builder b(2, 3, 1, 8, 2);
+        b.restart = 2;
+        b.difference(1);   // 129
+        b.difference(1);   // 130
+        b.restart_marker(0);
+        b.difference(-1);  // a fresh first row: 127
+        b.difference(2);   // 129
+        b.restart_marker(second_marker);
+        b.difference(0);   // 128
+        b.difference(0);   // 128
+        return b.finish();
+    };
+    std::vector<uint8_t> out(6);
+    ASSERT_EQ(decode(build(1), out, 8), 0);
+    EXPECT_EQ(out, (std::vector<uint8_t>{129, 130, 127, 129, 128, 128}));
+    EXPECT_EQ(decode(build(2), out, 8), -1);  // RST2 where RST1 belongs
+
+    // Intervals that are not whole rows cannot be lossless data.
+    stream_builder odd(2, 2, 1, 8, 1);
+    odd.restart = 3;
+    for (int i = 0; i < 4; i++) odd.difference(0);
+    EXPECT_EQ(decode(odd.finish(), out = std::vector<uint8_t>(4), 8), -1);
+}
+
+TEST(LosslessJpeg, ThreeComponentsGiveRgbBytes)
+{
+    stream_builder b(2, 1, 3, 8, 1);
+    for (int d : {10, -20, 30, 1, 2, 3}) b.difference(d);
+    std::vector<uint8_t> out(2 * 3);
+    ASSERT_EQ(decode(b.finish(), out, 24), 0);
+    EXPECT_EQ(out, (std::vector<uint8_t>{138, 108, 158, 139, 110, 161}));
+    // The 8-bit layout takes the first component.
+    std::vector<uint8_t> grey(2);
+    ASSERT_EQ(decode(b.finish(), grey, 8), 0);
+    EXPECT_EQ(grey, (std::vector<uint8_t>{138, 139}));
+}
+
+TEST(LosslessJpeg, WideFramesBeyondFourThousandColumns)
+{
+    stream_builder b(5000, 2, 1, 8, 1);
+    for (int i = 0; i < 10000; i++) b.difference(i == 0 ? 1 : (i == 9999 ? 7 : 0));
+    std::vector<uint8_t> out(10000);
+    ASSERT_EQ(decode(b.finish(), out, 8), 0);
+    EXPECT_EQ(out[4999], 129);
+    EXPECT_EQ(out[5000], 129);
+    EXPECT_EQ(out[9999], 136);
+}
+
+TEST(LosslessJpeg, MalformedStreamsAreRefused)
+{
+    auto good = [] {
+        stream_builder b(4, 4, 1, 8, 1);
+        for (int i = 0; i < 16; i++) b.difference(i % 5 - 2);
+        return b.finish();
+    };
+    std::vector<uint8_t> out(16);
+    ASSERT_EQ(decode(good(), out, 8), 0);
+
+    // Output that does not match the frame, either way.
+    std::vector<uint8_t> small(15), big(17);
+    EXPECT_EQ(decode(good(), small, 8), -1);
+    EXPECT_EQ(decode(good(), big, 8), -1);
+    std::vector<uint8_t> rgb(48);
+    EXPECT_EQ(decode(good(), rgb, 24), -1);  // one component cannot fill RGB
+
+    // Every truncation of the stream fails or decodes, never overruns.
+    const std::vector<uint8_t> whole = good();
+    for (size_t n = 1; n < whole.size() - 2; n++) {
+        std::vector<uint8_t> cut(whole.begin(), whole.begin() + n);
+        EXPECT_EQ(JPEGLosslessDecodeImage(cut.data(), out.data(), 8, (int)n, out.size()), -1)
+            << n;
+    }
+
+    // Entropy data that stop at the end-of-image marker rows before the frame is full.
+    stream_builder short_data(64, 64, 1, 8, 1);
+    for (int i = 0; i < 70; i++) short_data.difference(1);
+    std::vector<uint8_t> frame(64 * 64);
+    EXPECT_EQ(decode(short_data.finish(), frame, 8), -1);
+
+    // A DCT frame marker, a bad precision, a zero width, a predictor of 0.
+    std::vector<uint8_t> s = good();
+    s[3] = 0xC0;
+    EXPECT_EQ(decode(s, out, 8), -1);
+    s = good();
+    s[6] = 17;
+    EXPECT_EQ(decode(s, out, 8), -1);
+    s = good();
+    s[9] = 0;
+    s[10] = 0;
+    EXPECT_EQ(decode(s, out, 8), -1);
+    s = good();
+    const size_t sos = 2 + 2 + 11 + 2 + 2 + 1 + 16 + 17;
+    ASSERT_EQ(s[sos + 1], 0xDA);
+    s[sos + 7] = 0;  // Ss
+    EXPECT_EQ(decode(s, out, 8), -1);
+    // Huffman counts that cannot form a code (three codes of length 1).
+    s = good();
+    s[2 + 2 + 11 + 5] = 3;
+    EXPECT_EQ(decode(s, out, 8), -1);
+    // An AC table: a DCT-coded stream.
+    s = good();
+    s[2 + 2 + 11 + 4] = 0x10;
+    EXPECT_EQ(decode(s, out, 8), -1);
+    // A segment length running past the end.
+    s = good();
+    s[2 + 2 + 11 + 2] = 0xFF;
+    EXPECT_EQ(decode(s, out, 8), -1);
+}
+
+TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
+{
+    stream_builder b(300, 200, 3, 12, 4);
+    const std::vector<uint8_t> s = b.finish();
+    lossless_jpeg_frame f;
+    ASSERT_TRUE(lossless_jpeg_read_frame(s.data(), s.size(), f));
+    EXPECT_EQ(f.width, 300);
+    EXPECT_EQ(f.height, 200);
+    EXPECT_EQ(f.components, 3);
+    EXPECT_EQ(f.precision, 12);
+    EXPECT_EQ(f.marker, 0xC3);
+    EXPECT_FALSE(lossless_jpeg_read_frame(s.data() + 1, s.size() - 1, f));
+
+    // A DCT stream whose AC table comes before its frame: the header is still read (so a
+    // baseline image can be checked before the JPEG handler sizes it), decoding refuses it.
+    std::vector<uint8_t> dct = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x14, 0x10, 1};
+    dct.insert(dct.end(), 15, 0);
+    dct.push_back(0);
+    const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
+    dct.insert(dct.end(), sof, sof + sizeof sof);
+    ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
+    EXPECT_EQ(f.marker, 0xC0);
+    EXPECT_EQ(f.width, 24);
+    EXPECT_EQ(f.height, 16);
+    std::vector<uint8_t> out(24 * 16);
+    EXPECT_EQ(decode(dct, out, 8), -1);
+}

@@ -1,0 +1,305 @@
+// Saving: every form of the processed and displayed image read back, the 16-bit TIFF
+// writer's three forms with their offsets and factors, sequences in their three modes,
+// and the refusal to write over the data being read.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <tiffio.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+
+#include "image_test_support.h"
+#include "io/image_file.h"
+#include "io/open_data_set.h"
+#include "io/save_image.h"
+#include "io/save_sequence.h"
+#include "io/tiff_writer.h"
+
+namespace {
+
+// A processed grey image of the given values, as the pipeline leaves it.
+void processed_grey(int w, int h, const std::vector<int>& levels, int data_min, int data_max)
+{
+    fresh_record("/nowhere/source.png");
+    info.width = info.proc_width = w;
+    info.height = info.proc_height = h;
+    info.data_colour = info.colour = 0;
+    info.channels = 1;
+    info.colour_processing = 0;
+    info.data_min = data_min;
+    info.data_max = data_max;
+    info.raw_image = new int[w * h]();
+    info.processed_image = new int[w * h];
+    for (int i = 0; i < w * h; i++) info.processed_image[i] = levels[i] * 16;
+}
+
+struct tiff_tags {
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, min = 0, max = 0;
+    std::string description, page_name;
+    std::vector<uint16_t> words;
+};
+
+tiff_tags read_tiff(const std::string& path)
+{
+    tiff_tags t;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif) return t;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.height);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
+    TIFFGetField(tif, TIFFTAG_MINSAMPLEVALUE, &t.min);
+    TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &t.max);
+    const char* text = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
+    if (TIFFGetField(tif, TIFFTAG_PAGENAME, &text) && text) t.page_name = text;
+    std::vector<uint16_t> row(t.width);
+    for (uint32_t y = 0; y < t.height; y++) {
+        TIFFReadScanline(tif, row.data(), y, 0);
+        t.words.insert(t.words.end(), row.begin(), row.end());
+    }
+    TIFFClose(tif);
+    return t;
+}
+
+}  // namespace
+
+TEST(TiffWriter, ScaledFormOffsetsAndFactors)
+{
+    int o, s;
+    tiff_scaling(-1000, 3000, o, s);
+    EXPECT_EQ(o, 1024);
+    EXPECT_EQ(s, 16);
+    tiff_scaling(0, 4095, o, s);  // 8 x 4095 = 32760 is still below 32768
+    EXPECT_EQ(o, 0);
+    EXPECT_EQ(s, 16);
+    tiff_scaling(-1, 40000, o, s);
+    EXPECT_EQ(o, 1);
+    EXPECT_EQ(s, 1);
+    tiff_scaling(-2, -5, o, s);  // nothing above zero: no stretch
+    EXPECT_EQ(o, 2);
+    EXPECT_EQ(s, 1);
+    tiff_scaling(-3, 0, o, s);
+    EXPECT_EQ(o, 4);
+    EXPECT_EQ(s, 8192);
+
+    // Range -1000 .. 3000 saved from "Save processed" as TIFF.
+    processed_grey(3, 2, {-1000, 0, 3000, -2000, 5000, 7}, -1000, 3000);
+    info.pixel_width = 0.5;
+    info.pixel_height = 0.25;
+    const std::string out = fresh_folder() + "scaled.tif";
+    ASSERT_TRUE(save_processed_image(wxString(out), 2));
+    const tiff_tags t = read_tiff(out);
+    EXPECT_EQ(t.bits, 16);
+    EXPECT_EQ(t.min, 384);
+    EXPECT_EQ(t.max, 64384);
+    const std::vector<uint16_t> expected = {384, 1024 * 16, 64384, 384, 64384, 1031 * 16};
+    EXPECT_EQ(t.words, expected);
+
+    // The loader reads it back with those limits as the window and its resolution.
+    fresh_record(out);
+    ASSERT_TRUE(load_with(load_image_file, out));
+    EXPECT_EQ(info.raw_image[1], 1024 * 16 * 16);
+    EXPECT_EQ(info.window_centre, (384 + 64384) / 2);
+    EXPECT_NEAR(info.pixel_width, 0.5, 1e-6);
+    EXPECT_NEAR(info.pixel_height, 0.25, 1e-6);
+}
+
+TEST(TiffWriter, CtAndDirectFormsRoundTrip)
+{
+    processed_grey(4, 1, {-1024, -1000, 40, 3071}, -1024, 3071);
+    info.file_type = 0;  // DICOM data
+    info.position[2] = 12.5;
+    info.orientation_angles[1] = 90;
+    const std::string ct = fresh_folder() + "ct.tif";
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(ct), false));
+    const tiff_tags t = read_tiff(ct);
+    EXPECT_EQ(t.description, "Voxmira RMAR CT Data");
+    EXPECT_EQ(t.page_name, "0.000,0.000,12.500,0.000,90.000,0.000");
+    EXPECT_EQ(t.min, 32768 - 1024);
+    EXPECT_EQ(t.max, 32768 + 3071);
+    fresh_record(ct);
+    ASSERT_TRUE(load_with(load_image_file, ct));
+    const int hu[4] = {-1024, -1000, 40, 3071};
+    for (int i = 0; i < 4; i++) EXPECT_EQ(info.raw_image[i], hu[i] * 16);
+
+    // A CT TIFF processed again keeps the CT form (the values stay negative).
+    info.proc_width = 4;
+    info.proc_height = 1;
+    info.processed_image = new int[4]{-900 * 16, 0, 16, 32};
+    const std::string again = fresh_folder() + "again.tif";
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(again), false));
+    fresh_record(again);
+    ASSERT_TRUE(load_with(load_image_file, again));
+    EXPECT_EQ(info.raw_image[0], -900 * 16);
+
+    // Direct form for other data: values clamped to the data range.
+    processed_grey(3, 1, {5, 700, 9000}, 10, 8000);
+    info.file_type = -6;
+    const std::string direct = fresh_folder() + "direct.tif";
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(direct), false));
+    const tiff_tags d = read_tiff(direct);
+    EXPECT_TRUE(d.description.empty());
+    EXPECT_EQ(d.words, (std::vector<uint16_t>{10, 700, 8000}));
+}
+
+TEST(SaveProcessed, EightBitBinaryAndGreyPng)
+{
+    // A 12-bit image as PNG: no windowing, values above 255 clipped.
+    processed_grey(4, 1, {0, 100, 255, 4095}, 0, 4095);
+    const std::string dir = fresh_folder();
+    ASSERT_TRUE(save_processed_image(wxString(dir + "grey.png"), 0));
+    const std::vector<char> png = file_bytes(dir + "grey.png");
+    ASSERT_GT(png.size(), 26u);
+    EXPECT_EQ(png[25], 0) << "PNG colour type grey";
+    fresh_record(dir + "grey.png");
+    ASSERT_TRUE(load_with(load_image_file, dir + "grey.png"));
+    EXPECT_EQ(info.data_colour, 0);
+    EXPECT_EQ(info.raw_image[1], 100 * 16);
+    EXPECT_EQ(info.raw_image[3], 255 * 16);
+
+    // The binary dump keeps the int32 samples as they are.
+    processed_grey(3, 2, {1, -2, 3, 4, 5, 6}, -2, 6);
+    info.processed_image[0] = 17;  // a fraction of a level survives
+    ASSERT_TRUE(save_processed_image(wxString(dir + "p.bin"), 5));
+    const std::vector<char> bin = file_bytes(dir + "p.bin");
+    ASSERT_EQ(bin.size(), 6 * sizeof(int));
+    EXPECT_EQ(std::memcmp(bin.data(), info.processed_image, bin.size()), 0);
+
+    // Colour data processed as grey use the grey channel factor 0.577.
+    processed_grey(2, 1, {100, 500}, 0, 500);
+    info.data_colour = 1;
+    ASSERT_TRUE(save_processed_image(wxString(dir + "fact.bmp"), 3));
+    fresh_record(dir + "fact.bmp");
+    ASSERT_TRUE(load_with(load_image_file, dir + "fact.bmp"));
+    EXPECT_EQ(info.raw_image[0], (int)(100 * 0.577 + 0.5) * 16);
+    EXPECT_EQ(info.raw_image[1], 255 * 16);
+}
+
+TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
+{
+    const std::string dir = fresh_folder();
+    ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
+    ASSERT_TRUE(save_processed_image(wxString(dir + "c.ppm"), 4));
+    std::vector<int> original(info.raw_image, info.raw_image + 60);
+    fresh_record(dir + "c.ppm");
+    ASSERT_TRUE(load_with(load_image_file, dir + "c.ppm"));
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 60), original);
+
+    // RGB Alpha keeps its alpha in PNG, loses it in JPEG.
+    ASSERT_TRUE(open_data_set(wxString(image_fixture("alpha.png")), 0));
+    ASSERT_EQ(info.colour_processing, 1);
+    original.assign(info.raw_image, info.raw_image + 48);
+    ASSERT_TRUE(save_processed_image(wxString(dir + "a.png"), 0));
+    ASSERT_TRUE(save_processed_image(wxString(dir + "a.jpg"), 1));
+    fresh_record(dir + "a.png");
+    ASSERT_TRUE(load_with(load_image_file, dir + "a.png"));
+    EXPECT_EQ(info.data_colour, 7);
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 48), original);
+    fresh_record(dir + "a.jpg");
+    ASSERT_TRUE(load_with(load_image_file, dir + "a.jpg"));
+    EXPECT_NE(info.data_colour, 7);
+
+    // RAW Bayer data: 16-bit values as high bytes above low bytes, read back by the
+    // "_RAW" rule.
+    ASSERT_TRUE(open_data_set(wxString(image_fixture("scene_RAW.png")), 0));
+    ASSERT_EQ(info.colour, 8);
+    original.assign(info.raw_image, info.raw_image + 16);
+    ASSERT_TRUE(save_processed_image(wxString(dir + "out_RAW.png"), 0));
+    fresh_record(dir + "out_RAW.png");
+    ASSERT_TRUE(load_with(load_image_file, dir + "out_RAW.png"));
+    EXPECT_EQ(info.data_colour, 8);
+    EXPECT_EQ(info.height, 2);
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 16), original);
+}
+
+TEST(SaveDisplayed, BinaryDumpAndImage)
+{
+    ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
+    info.window_width = 7;
+    info.window_height = 3;
+    release_array(info.display_image);
+    info.display_image = new unsigned char[7 * 3 * 3];
+    for (int i = 0; i < 63; i++) info.display_image[i] = (unsigned char)(i * 4);
+    const std::string dir = fresh_folder();
+    ASSERT_TRUE(save_display_image(wxString(dir + "d.bin"), 5));
+    const std::vector<char> bin = file_bytes(dir + "d.bin");
+    ASSERT_EQ(bin.size(), 63u);
+    EXPECT_EQ((unsigned char)bin[62], 248);
+    ASSERT_TRUE(save_display_image(wxString(dir + "d.png"), 0));
+    wxImage back(wxString(dir + "d.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(back.IsOk());
+    EXPECT_EQ(back.GetWidth(), 7);
+    EXPECT_EQ(std::memcmp(back.GetData(), info.display_image, 63), 0);
+}
+
+TEST(SaveGuard, NeverOverTheFilesBeingRead)
+{
+    const std::string dir = fresh_folder();
+    for (int k = 3; k <= 5; k++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.png", k);
+        copy_file(image_fixture(std::string("seq/") + name), dir + name);
+    }
+    ASSERT_TRUE(open_data_set(wxString(dir + "frame_0003.png"), 0));
+    const std::vector<char> before = file_bytes(dir + "frame_0004.png");
+    wxLogNull quiet;
+    EXPECT_TRUE(is_source_file(wxString(dir + "frame_0005.png")));
+    EXPECT_FALSE(is_source_file(wxString(dir + "frame_0006.png")));
+    EXPECT_FALSE(save_processed_image(wxString(dir + "frame_0004.png"), 0));
+    EXPECT_FALSE(save_display_image(wxString(dir + "frame_0003.png"), 0));
+    EXPECT_EQ(file_bytes(dir + "frame_0004.png"), before);
+    // "frame.png" would name frame_0000.png .. and frame_0002: none of them a source.
+    EXPECT_EQ(save_sequence(wxString(dir + "frame.png"), 0, 0, nullptr), 3);
+}
+
+TEST(SaveSequence, EveryFrameSkippingAndAveraging)
+{
+    const std::string dir = fresh_folder();
+    for (int k = 3; k <= 7; k++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.png", k);
+        copy_file(image_fixture(std::string("seq/") + name), dir + name);
+    }
+    auto value_of = [](const std::string& path) {
+        wxImage image(wxString(path), wxBITMAP_TYPE_ANY);
+        return image.IsOk() ? (int)image.GetData()[0] : -1;
+    };
+    ASSERT_TRUE(open_data_set(wxString(dir + "frame_0005.png"), 0));
+    int calls = 0;
+    EXPECT_EQ(save_sequence(wxString(dir + "all.png"), 0, 0, [&] { calls++; }), 5);
+    EXPECT_EQ(calls, 5);
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(value_of(dir + wxString::Format("all_%04i.png", i).ToStdString()), 10 * (i + 1));
+    EXPECT_EQ(info.frame, 7);  // the last frame stays loaded
+
+    // Windowed: a value equal to the window centre becomes 127.
+    info.window_centre = 30;
+    info.window_range = 40;
+    EXPECT_EQ(save_sequence(wxString(dir + "win.bmp"), 3, 0, nullptr), 5);
+    EXPECT_EQ(value_of(dir + "win_0002.bmp"), 127);
+    EXPECT_EQ(value_of(dir + "win_0000.bmp"), (int)((10 - 30) * 255.0 / 40 + 127 + 0.5));
+
+    // Sub-sampling 2 without the filter: frames 3, 5 and 7.
+    info.window_centre = 127;
+    info.window_range = 255;
+    info.subsample = 2;
+    info.subsample_filter = 0;
+    EXPECT_EQ(save_sequence(wxString(dir + "skip.png"), 0, 0, nullptr), 3);
+    EXPECT_EQ(value_of(dir + "skip_0000.png"), 10);
+    EXPECT_EQ(value_of(dir + "skip_0001.png"), 30);
+    EXPECT_EQ(value_of(dir + "skip_0002.png"), 50);
+
+    // With the filter: averages of (3, 4) and (5, 6); frame 7 alone writes nothing.
+    info.subsample_filter = 1;
+    EXPECT_EQ(save_sequence(wxString(dir + "avg.png"), 0, 0, nullptr), 2);
+    EXPECT_EQ(value_of(dir + "avg_0000.png"), 15);
+    EXPECT_EQ(value_of(dir + "avg_0001.png"), 35);
+    EXPECT_FALSE(wxFileName::FileExists(dir + "avg_0002.png"));
+
+    EXPECT_EQ(sequence_choice_text(0), "Save every 2 frame-average of filtered down-sampled image");
+    info.subsample_filter = 0;
+    EXPECT_EQ(sequence_choice_text(1), "Save one out of 2 frames as displayed");
+    info.subsample = 1;
+    EXPECT_EQ(sequence_choice_text(0), "Save every frame of filtered original image");
+}

@@ -1,0 +1,263 @@
+// Vendor formats: Sonix ultrasound layouts and tags, QCT slices, DXA records and the
+// row-shift correction, and their refusals.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <wx/log.h>
+
+#include "image_test_support.h"
+#include "io/dfe_file.h"
+#include "io/loader_chain.h"
+#include "io/qct_file.h"
+#include "io/sonix_file.h"
+
+namespace {
+
+std::string write_bytes(const std::string& name, const std::vector<unsigned char>& bytes)
+{
+    const std::string path = fresh_folder() + name;
+    std::ofstream(path, std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    return path;
+}
+
+std::vector<unsigned char> sonix_header(int frames, int d1, int d2, int bits, int frequency)
+{
+    std::vector<unsigned char> h(76, 0);
+    const int at[5] = {4, 8, 12, 16, 60};
+    const int v[5] = {frames, d1, d2, bits, frequency};
+    for (int k = 0; k < 5; k++)
+        for (int b = 0; b < 4; b++) h[at[k] + b] = (unsigned char)((uint32_t)v[k] >> (8 * b));
+    return h;
+}
+
+}  // namespace
+
+TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
+{
+    fresh_record();
+    const std::string path = vendor_fixture("lines.rf");
+    info.file_name = path;
+    ASSERT_TRUE(load_with(load_sonix_file, path));
+    EXPECT_EQ(info.width, 5);   // samples per line
+    EXPECT_EQ(info.height, 3);  // lines
+    EXPECT_EQ(info.file_type, -1);
+    EXPECT_EQ(info.frames, 2);
+    EXPECT_EQ(info.first_frame, 1);
+    EXPECT_EQ(info.frame, 1);
+    EXPECT_EQ(info.sonix_mode, 2);
+    EXPECT_NEAR(info.pixel_width, 0.01925, 1e-12);
+    EXPECT_NEAR(info.pixel_height, 0.234, 1e-12);
+    EXPECT_EQ(info.data_colour, 0);
+    // Line 1 is negative: -100 + s.
+    EXPECT_EQ(info.raw_image[5 + 2], -98 * 16);
+    EXPECT_EQ(info.data_min, -100);
+    EXPECT_EQ(info.data_max, 104);
+    ASSERT_TRUE(reload_frame(2));
+    EXPECT_EQ(info.raw_image[0], 200 * 16);
+    EXPECT_EQ(info.data_min, -200);
+
+    // Another frequency gives mode 1 and the spacing of half a sample period.
+    const std::vector<char> raw = file_bytes(path);
+    std::vector<unsigned char> bytes(raw.begin(), raw.end());
+    const int f = 20000000;
+    for (int b = 0; b < 4; b++) bytes[60 + b] = (unsigned char)(f >> (8 * b));
+    ASSERT_TRUE(load_with(load_sonix_file, write_bytes("b.rf", bytes)));
+    EXPECT_EQ(info.sonix_mode, 1);
+    EXPECT_NEAR(info.pixel_width, 0.0385, 1e-12);
+}
+
+TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
+{
+    fresh_record();
+    const std::string b32 = vendor_fixture("tagged.b32");
+    info.file_name = b32;
+    ASSERT_TRUE(load_with(load_sonix_file, b32));
+    EXPECT_EQ(info.file_type, -2);
+    EXPECT_EQ(info.data_colour, 1);
+    EXPECT_EQ(info.channels, 3);
+    EXPECT_EQ(info.width, 2);
+    EXPECT_EQ(info.height, 2);
+    // Bytes 10, 20, 30, 255 are B, G, R, x.
+    EXPECT_EQ(info.raw_image[0], 30 * 16);
+    EXPECT_EQ(info.raw_image[1], 20 * 16);
+    EXPECT_EQ(info.raw_image[2], 10 * 16);
+    EXPECT_EQ(info.data_min, 10);
+    EXPECT_EQ(info.data_max, 33);
+    ASSERT_TRUE(reload_frame(2));  // past the second tag
+    EXPECT_EQ(info.raw_image[2], 110 * 16);
+
+    const std::string b8 = vendor_fixture("grey.b8");
+    fresh_record(b8);
+    ASSERT_TRUE(load_with(load_sonix_file, b8));
+    EXPECT_EQ(info.file_type, -1);
+    EXPECT_EQ(info.width, 4);
+    EXPECT_EQ(info.height, 2);
+    EXPECT_EQ(info.frames, 3);
+    EXPECT_EQ(info.sonix_mode, 0);
+    ASSERT_TRUE(reload_frame(3));
+    EXPECT_EQ(info.raw_image[7], (100 + 7) * 16);
+}
+
+TEST(Sonix, BadHeadersAndShortFiles)
+{
+    wxLogNull quiet;
+    fresh_record();
+    for (const auto& h : {sonix_header(1, 4, 2, 12, 0), sonix_header(0, 4, 2, 8, 0),
+                          sonix_header(1, 0, 2, 8, 0), sonix_header(1, 4, -2, 8, 0),
+                          sonix_header(1, 1 << 30, 1 << 30, 32, 0)}) {
+        std::vector<unsigned char> bytes = h;
+        bytes.resize(76 + 64, 1);
+        EXPECT_FALSE(load_with(load_sonix_file, write_bytes("bad.b8", bytes)));
+    }
+    EXPECT_EQ(info.raw_image, nullptr);
+    EXPECT_FALSE(load_with(load_sonix_file, write_bytes("tiny.b8", {1, 2, 3})));
+
+    // A header promising 5 frames in a file holding 3 offers the 3.
+    const std::string path = vendor_fixture("short.b8");
+    info.file_name = path;
+    ASSERT_TRUE(load_with(load_sonix_file, path));
+    EXPECT_EQ(info.frames, 3);
+    EXPECT_TRUE(reload_frame(3));
+    EXPECT_FALSE(load_with(load_sonix_file, path, 4));
+    EXPECT_EQ(info.frame, 3);
+}
+
+TEST(Qct, SlicesFromTheOffsetTable)
+{
+    const std::string path = vendor_fixture("slices.qct");
+    fresh_record(path);
+    ASSERT_TRUE(load_with(load_qct_file, path));
+    EXPECT_EQ(info.file_type, -3);
+    EXPECT_EQ(info.first_frame, 1);
+    EXPECT_EQ(info.frame, 1);
+    EXPECT_EQ(info.frames, 2);  // slices 1 and 2 of n = 3
+    EXPECT_EQ(info.width, 3);
+    EXPECT_EQ(info.height, 2);
+    EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
+    EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
+    EXPECT_DOUBLE_EQ(info.slice_thickness, 1.25);
+    EXPECT_DOUBLE_EQ(info.slice_location, -15.0);
+    EXPECT_DOUBLE_EQ(info.position[2], -15.0);
+    // Slice 1 holds 1010 + i: a stored 1000 would be water (0).
+    EXPECT_EQ(info.raw_image[0], 10 * 16);
+    EXPECT_EQ(info.data_max, 15);
+    ASSERT_TRUE(reload_frame(2));
+    EXPECT_EQ(info.raw_image[0], 20 * 16);
+    EXPECT_DOUBLE_EQ(info.slice_location, -10.0);
+    wxLogNull quiet;
+    EXPECT_FALSE(load_with(load_qct_file, path, 3));
+    EXPECT_EQ(info.frame, 2);
+
+    // The sample 1000 (water) is 0; a table of one slice cannot be opened.
+    std::vector<char> raw = file_bytes(path);
+    std::vector<unsigned char> bytes(raw.begin(), raw.end());
+    bytes[40] = 1;  // n = 1
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("one.qct", bytes)));
+    bytes.assign(raw.begin(), raw.end());
+    bytes[32] = 2;  // the leading value must be 1
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("two.qct", bytes)));
+    bytes.assign(raw.begin(), raw.end());
+    bytes[48 + 8 + 7] = 0x40;  // slice 1's offset far outside the file
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("far.qct", bytes)));
+    bytes.assign(raw.begin(), raw.end());
+    bytes.resize(bytes.size() - 1);  // the last slice's last sample is missing
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("cut.qct", bytes), 2));
+    EXPECT_EQ(info.raw_image[0], 20 * 16);
+}
+
+TEST(Dxa, RecordsFoundByTheirMarker)
+{
+    const std::string path = vendor_fixture("scan.dfe");
+    fresh_record(path);
+    ASSERT_TRUE(load_with(load_dfe_file, path));
+    EXPECT_EQ(info.file_type, -6);
+    EXPECT_EQ(info.frames, 2);
+    EXPECT_EQ(info.first_frame, 0);
+    EXPECT_EQ(info.width, 4);
+    EXPECT_EQ(info.height, 3);
+    EXPECT_NEAR(info.pixel_height, 0.10625, 1e-12);
+    EXPECT_DOUBLE_EQ(info.slice_thickness, 0.01);
+    // -32000 is stored but does not lower the range.
+    EXPECT_EQ(info.raw_image[0], -32000 * 16);
+    EXPECT_EQ(info.raw_image[5], -100 * 16);
+    EXPECT_EQ(info.data_min, -100);
+    EXPECT_EQ(info.data_max, 100);
+    ASSERT_TRUE(reload_frame(1));
+    EXPECT_EQ(info.width, 2);
+    EXPECT_EQ(info.raw_image[3], 303 * 16);
+
+    wxLogNull quiet;
+    EXPECT_FALSE(load_with(load_dfe_file, path, 2));
+    std::vector<char> raw = file_bytes(path);
+    std::vector<unsigned char> bytes(raw.begin(), raw.end());
+    bytes[3] = 1;  // signature byte 3 must be zero
+    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("sig.dfe", bytes)));
+    bytes.assign(raw.begin(), raw.end());
+    bytes[13 + 8 + 5] = 200;  // the first record claims 200 rows
+    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("tall.dfe", bytes)));
+    EXPECT_EQ(info.raw_image[3], 303 * 16);
+}
+
+TEST(Dxa, RowShiftEstimateAndCorrection)
+{
+    // Rows above boundary 16 hold r, rows from 16 on hold r - 5: the rows match again
+    // two rows apart, a shift of 2.0.
+    const int w = 3, h = 32;
+    std::vector<int> image(w * h);
+    for (int r = 0; r < h; r++)
+        for (int x = 0; x < w; x++) image[r * w + x] = (r < 16 ? r : r - 5) * 16 * 10;
+    EXPECT_DOUBLE_EQ(estimate_row_shift(image.data(), w, 16), 2.0);
+
+    // No qualifying column (all below -3000) gives 0.0.
+    std::vector<int> dark(w * h, -4000 * 16);
+    EXPECT_DOUBLE_EQ(estimate_row_shift(dark.data(), w, 16), 0.0);
+
+    // A vertical ramp needs no shift: the correction leaves it as it was.
+    std::vector<int> ramp(w * h);
+    for (int r = 0; r < h; r++)
+        for (int x = 0; x < w; x++) ramp[r * w + x] = (r * 7 + x) * 16;
+    EXPECT_DOUBLE_EQ(estimate_row_shift(ramp.data(), w, 16), 0.0);
+    std::vector<int> corrected = ramp;
+    correct_row_shifts(corrected.data(), w, h);
+    EXPECT_EQ(corrected, ramp);
+
+    // With the shift of 2.0 every row of both blocks is stretched about the block centre:
+    // row 0 of block 0 samples p = 0 + 2 x 7.5 / 7.5 = 2 (row 2 exactly).
+    corrected = image;
+    correct_row_shifts(corrected.data(), w, h);
+    EXPECT_EQ(corrected[0], image[2 * w]);
+    // Row 4: p = 4 + 2 x 3.5 / 7.5 = 4.9333: 0.0667 of row 4 and 0.9333 of row 5.
+    EXPECT_EQ(corrected[4 * w], (int)(image[4 * w] * (1 - 14.0 / 15) + image[5 * w] * (14.0 / 15)));
+    // Heights that are not a multiple of 16 are left alone.
+    std::vector<int> odd(w * 40, 5);
+    correct_row_shifts(odd.data(), w, 40);
+    EXPECT_EQ(odd, std::vector<int>(w * 40, 5));
+}
+
+TEST(VendorDamaged, EveryTruncationIsRefusedOrReadsOnlyWhatIsThere)
+{
+    // Each fixture cut at every length: the loaders must fail cleanly (record untouched)
+    // or load from the bytes present; the sanitizer build checks the reads.
+    wxLogNull quiet;
+    const struct {
+        const char* name;
+        bool (*load)(char*, int);
+    } files[] = {{"lines.rf", load_sonix_file}, {"tagged.b32", load_sonix_file},
+                 {"slices.qct", load_qct_file}, {"scan.dfe", load_dfe_file}};
+    const std::string dir = fresh_folder();
+    for (const auto& f : files) {
+        const std::vector<char> whole = file_bytes(vendor_fixture(f.name));
+        for (size_t n = 0; n < whole.size(); n++) {
+            const std::string cut = dir + "cut_" + f.name;
+            std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
+            fresh_record(cut);
+            const bool loaded = load_with(f.load, cut);
+            if (!loaded) {
+                EXPECT_EQ(info.raw_image, nullptr) << f.name << " cut at " << n;
+                EXPECT_EQ(info.width, 1200) << f.name << " cut at " << n;
+            } else {
+                EXPECT_NE(info.raw_image, nullptr);
+            }
+        }
+    }
+}
