@@ -104,6 +104,9 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     splitter->SetSashGravity(1.0);
     splitter->SetMinimumPaneSize(ctrl_width + 20);
     CreateStatusBar(3);
+    // The zoom and crop text of the middle field is the longest.
+    const int status_widths[3] = {-2, -3, -2};
+    SetStatusWidths(3, status_widths);
 
     // The client area asks for the image size plus the control pane; the whole window stays
     // on the screen so the status bar remains visible.
