@@ -14,6 +14,9 @@ inline void install_image(int width, int height, int data_colour, int channels,
                           const std::vector<int>& samples)
 {
     reset_info();
+    // Display switches the reset leaves alone.
+    info.show_hipass = info.show_gradient = info.show_threshold = 0;
+    info.levelling = info.filter_iterate = 0;
     info.width = width;
     info.height = height;
     info.data_colour = data_colour;
