@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -71,9 +72,9 @@ inline int saturate(long long v)
     return (int)std::clamp(v, -lim, lim);
 }
 
-// interp_data at (col + fx, row + fy) of an unpadded rows x cols array of n values per
-// pixel, channel ch, with every read clamped to the array.
-double clamped_level(const std::vector<int>& a, int rows, int cols, int n, int ch, int col,
+// interp_data at (col + fx, row + fy) of a rows x cols view of n values per pixel (rows
+// `stride` values apart), channel ch, with every read clamped to the view.
+double clamped_level(const int* a, size_t stride, int rows, int cols, int n, int ch, int col,
                      int row, double fx, double fy, interp_t kind)
 {
     int local[6 * 6];
@@ -81,7 +82,7 @@ double clamped_level(const std::vector<int>& a, int rows, int cols, int n, int c
         const int r = std::clamp(row + j - 2, 0, rows - 1);
         for (int i = 0; i < 6; i++) {
             const int c = std::clamp(col + i - 2, 0, cols - 1);
-            local[j * 6 + i] = a[((size_t)r * cols + c) * n + ch];
+            local[j * 6 + i] = a[(size_t)r * stride + (size_t)c * n + ch];
         }
     }
     double level = 0.0;
@@ -99,12 +100,106 @@ struct render_job {
     int taps, back;          // separable kernels: tap count and taps before the sample
     std::vector<axis_position> columns;
     std::vector<double> column_weights;  // 6 per display column
+    // Display columns fast_begin .. fast_end - 1 fall inside the crop away from its edges,
+    // where the separable fast path applies (grey, kinds 3 to 7, no gradient); their crop
+    // column minus `back`, and their weights, `taps` per column.
+    int fast_begin = 0, fast_end = 0;
+    std::vector<int> fast_index;
+    std::vector<double> fast_weights;
     int rows, cols, top, left;
 };
+
+// One display pixel (all its channels) by the general path.
+inline void render_pixel(const render_job& job, int c, const axis_position& x,
+                         const axis_position& y, const double* wy, const int* row_base,
+                         unsigned char* out)
+{
+    const interp_t kind = edge_kind(job.kind, std::min(x.edge, y.edge));
+    const int* p = row_base + (size_t)(x.index + pad) * job.m;
+    const int channels = job.grey ? 1 : 3;
+    for (int ch = 0; ch < channels; ch++) {
+        const int* d = p + ch;
+        unsigned char level;
+        if (job.gradient && job.grey) {
+            vertex2d direction;
+            level = interp_grad(d, job.m, (int)job.prow, x.frac, y.frac, kind, &direction);
+        } else if (job.taps && kind == job.kind) {
+            // Same sum as interp_data, with the weights of this row and column computed
+            // once instead of per pixel.
+            const int* first = d - job.back * job.m - job.back * (ptrdiff_t)job.prow;
+            level = display_level(separable_sum(first, job.m, (int)job.prow,
+                                                &job.column_weights[(size_t)c * 6], wy, job.taps));
+        } else {
+            level = interp_data(d, job.m, (int)job.prow, x.frac, y.frac, kind, nullptr);
+        }
+        out[ch] = level;
+        if (job.grey) out[1] = out[2] = level;
+    }
+}
+
+// Horizontal sums of padded rows at the fast columns, kept for the few display rows that
+// read the same image row. Each entry is the inner sum of separable_sum for one image
+// row, so the vertical sum over them gives exactly the value interp_data computes.
+class row_sums {
+public:
+    explicit row_sums(const render_job& job) : job(job), width(job.fast_index.size())
+    {
+        sums.resize((size_t)job.taps * width);
+        keys.assign(job.taps, INT_MIN);
+    }
+    // Sums of padded row `row` (crop row index, may reach into the padding).
+    const double* get(int row)
+    {
+        const int slot = (int)(((unsigned)(row + pad)) % (unsigned)job.taps);
+        double* s = &sums[(size_t)slot * width];
+        if (keys[slot] == row) return s;
+        keys[slot] = row;
+        const int* base = job.padded + (size_t)(row + pad) * job.prow + pad;
+        if (job.taps == 4)
+            fill<4>(base, s);
+        else
+            fill<6>(base, s);
+        return s;
+    }
+
+private:
+    template <int taps>
+    void fill(const int* base, double* s) const
+    {
+        const int* index = job.fast_index.data();
+        const double* weights = job.fast_weights.data();
+        for (size_t k = 0; k < width; k++) {
+            const int* p = base + index[k];
+            const double* w = weights + k * taps;
+            double r = 0.0;
+            for (int i = 0; i < taps; i++) r += p[i] * w[i];
+            s[k] = r;
+        }
+    }
+
+    const render_job& job;
+    size_t width;
+    std::vector<double> sums;
+    std::vector<int> keys;
+};
+
+// Display levels of one row of the fast path: the outer sum of separable_sum, in its order.
+template <int taps>
+void vertical_sums(const double* const* rows, const double* wy, size_t width, unsigned char* out)
+{
+    for (size_t k = 0; k < width; k++, out += 3) {
+        double v = 0.0;
+        for (int j = 0; j < taps; j++) v += rows[j][k] * wy[j];
+        out[0] = out[1] = out[2] = display_level(v);
+    }
+}
 
 void render_rows(const render_job& job, int r_begin, int r_end)
 {
     const int ww = info.window_width;
+    const bool fast = job.grey && job.taps && !job.gradient && job.fast_end > job.fast_begin;
+    row_sums cache(job);
+    const double* rows_needed[6];
     double wy[6];
     for (int r = r_begin; r < r_end; r++) {
         unsigned char* out = info.display_image + (size_t)r * ww * 3;
@@ -115,34 +210,26 @@ void render_rows(const render_job& job, int r_begin, int r_end)
         }
         if (job.taps) interp_weights(job.kind, y.frac, wy);
         const int* row_base = job.padded + (size_t)(y.index + pad) * job.prow;
-        for (int c = 0; c < ww; c++, out += 3) {
-            const axis_position& x = job.columns[c];
-            if (x.index < 0) {
-                out[0] = out[1] = out[2] = 0;
+        const bool fast_row = fast && y.edge == 2;
+        if (fast_row) {
+            for (int j = 0; j < job.taps; j++) rows_needed[j] = cache.get(y.index - job.back + j);
+            unsigned char* first = out + (size_t)job.fast_begin * 3;
+            if (job.taps == 4)
+                vertical_sums<4>(rows_needed, wy, job.fast_index.size(), first);
+            else
+                vertical_sums<6>(rows_needed, wy, job.fast_index.size(), first);
+        }
+        for (int c = 0; c < ww; c++) {
+            if (fast_row && c == job.fast_begin) {
+                c = job.fast_end - 1;
                 continue;
             }
-            const interp_t kind = edge_kind(job.kind, std::min(x.edge, y.edge));
-            const int* p = row_base + (size_t)(x.index + pad) * job.m;
-            const int channels = job.grey ? 1 : 3;
-            for (int ch = 0; ch < channels; ch++) {
-                const int* d = p + ch;
-                unsigned char level;
-                if (job.gradient && job.grey) {
-                    vertex2d direction;
-                    level = interp_grad(d, job.m, (int)job.prow, x.frac, y.frac, kind, &direction);
-                } else if (job.taps && kind == job.kind) {
-                    // Same sum as interp_data, with the weights of this row and column
-                    // computed once instead of per pixel.
-                    const int* first = d - job.back * job.m - job.back * (ptrdiff_t)job.prow;
-                    level = display_level(separable_sum(first, job.m, (int)job.prow,
-                                                        &job.column_weights[(size_t)c * 6], wy,
-                                                        job.taps));
-                } else {
-                    level = interp_data(d, job.m, (int)job.prow, x.frac, y.frac, kind, nullptr);
-                }
-                out[ch] = level;
-                if (job.grey) out[1] = out[2] = level;
-            }
+            const axis_position& x = job.columns[c];
+            unsigned char* o = out + (size_t)c * 3;
+            if (x.index < 0)
+                o[0] = o[1] = o[2] = 0;
+            else
+                render_pixel(job, c, x, y, wy, row_base, o);
         }
     }
 }
@@ -161,6 +248,51 @@ void render_all(const render_job& job)
     render_rows(job, 0, (int)((long long)wh / workers));
     for (std::thread& t : threads) t.join();
 }
+
+// The display window of step 6: ((v / 16 - centre) x 255 / range + 127) x 16 in integers.
+// Crops hold few distinct levels, so a table over their span replaces the division per
+// value when the span is modest.
+class value_window {
+public:
+    value_window(const int* view, size_t stride, int rows, size_t row_values, bool identity)
+        : identity(identity), centre(info.window_centre),
+          range(std::max(info.window_range, 1))  // a zero width must not divide
+    {
+        if (identity || rows < 1 || row_values == 0) return;
+        // Division by 16 keeps order, so the extremes of the levels are those of the values.
+        int lo_value = INT_MAX, hi_value = INT_MIN;
+        for (int y = 0; y < rows; y++) {
+            const int* p = view + (size_t)y * stride;
+            for (size_t i = 0; i < row_values; i++) {
+                lo_value = std::min(lo_value, p[i]);
+                hi_value = std::max(hi_value, p[i]);
+            }
+        }
+        const int lo_level = lo_value / 16, hi = hi_value / 16;
+        const long long span = (long long)hi - lo_level;
+        if (span > (long long)rows * (long long)row_values || span > (1 << 22)) return;
+        lo = lo_level;
+        table.resize((size_t)span + 1);
+        for (long long level = lo; level <= hi; level++) table[(size_t)(level - lo)] = direct_level(level);
+    }
+    void apply(const int* in, size_t count, int* out) const
+    {
+        if (identity)
+            std::copy(in, in + count, out);
+        else if (!table.empty())
+            for (size_t i = 0; i < count; i++) out[i] = table[(size_t)(in[i] / 16 - lo)];
+        else
+            for (size_t i = 0; i < count; i++) out[i] = direct_level(in[i] / 16);
+    }
+
+private:
+    int direct_level(long long level) const { return saturate(((level - centre) * 255 / range + 127) * 16); }
+
+    bool identity;
+    long long centre, range;
+    int lo = 0;
+    std::vector<int> table;
+};
 
 }  // namespace
 
@@ -182,30 +314,43 @@ void create_display_image()
     const int pw = info.proc_width;
 
     // 3. The image shown: residual, detail-enhanced, noise map or the processed image.
-    const bool have_sampled = info.sampled_image != nullptr;
+    const bool have_sampled = info.sampled_image != nullptr;  // residual and detail need it
     const bool hipass = info.show_hipass && have_sampled;
     const bool detail = !hipass && info.detail >= 1 && have_sampled;
     const bool noise_map = !hipass && !detail && info.show_noise && info.noise_image;
-    int m = noise_map ? 1 : n;  // values per pixel of the work array
-    std::vector<int> work((size_t)rows * cols * std::max(m, 3));
-    const double gain = info.detail / 10.0 + 1;
-    for (int y = 0; y < rows; y++) {
-        const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
-        int* w = work.data() + (size_t)y * cols * m;
-        const size_t count = (size_t)cols * m;
-        if (noise_map) {
-            const int* q = info.noise_image + src;
-            for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
-            continue;
+    int m = noise_map ? 1 : n;  // values per pixel of the image shown
+    const colour_t colour = (colour_t)info.colour;
+    const bool all_channels = info.channel <= 0 || info.channel > m;
+    // The processed image itself, neither derived nor colour-mapped, is read in place.
+    const bool in_place = !hipass && !detail && !noise_map &&
+                          (colour == COLOUR_GREY || (m > 1 && colour == COLOUR_RGB && all_channels));
+    std::unique_ptr<int[]> work_buffer;
+    const int* view = info.processed_image + ((size_t)crop.top * pw + crop.left) * n;
+    size_t view_stride = (size_t)pw * n;  // values from one row of the view to the next
+    if (!in_place) {
+        work_buffer.reset(new int[(size_t)rows * cols * std::max(m, 3)]);
+        int* const work = work_buffer.get();
+        const double gain = info.detail / 10.0 + 1;
+        for (int y = 0; y < rows; y++) {
+            const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
+            int* w = work + (size_t)y * cols * m;
+            const size_t count = (size_t)cols * m;
+            if (noise_map) {
+                const int* q = info.noise_image + src;
+                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
+                continue;
+            }
+            const int* p = info.processed_image + src * n;
+            const int* s = info.sampled_image + src * n;
+            if (hipass)
+                for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
+            else if (detail)
+                for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
+            else
+                std::copy(p, p + count, w);
         }
-        const int* p = info.processed_image + src * n;
-        const int* s = have_sampled ? info.sampled_image + src * n : nullptr;
-        if (hipass)
-            for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
-        else if (detail)
-            for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
-        else
-            std::copy(p, p + count, w);
+        view = work;
+        view_stride = (size_t)cols * m;
     }
 
     // 4. The line profile, in source units, before colour mapping and windowing.
@@ -227,8 +372,8 @@ void create_display_image()
                 continue;
             }
             for (int ch = 0; ch < per_sample; ch++) {
-                double level = clamped_level(work, rows, cols, m, ch, (int)col, (int)row, px - col,
-                                             py - row, (interp_t)info.interp);
+                double level = clamped_level(view, view_stride, rows, cols, m, ch, (int)col, (int)row,
+                                             px - col, py - row, (interp_t)info.interp);
                 if (info.show_threshold && per_sample == 1 && level > info.threshold)
                     level = info.window_centre + info.window_range / 2;
                 out[ch] = level;
@@ -236,18 +381,18 @@ void create_display_image()
         }
     }
 
-    // 5. Colour mapping; 6. windowing.
+    // 5. Colour mapping, on the work copy.
     const size_t pixels = (size_t)rows * cols;
-    const colour_t colour = (colour_t)info.colour;
     bool windowed = false;
-    if (!noise_map && colour != COLOUR_GREY) {
+    if (!in_place && !noise_map && colour != COLOUR_GREY) {
+        int* const work = work_buffer.get();
         if (m == 1) {
             double f;
             channel_factor(COLOUR_GREY, &f, colour);
             for (size_t i = 0; i < pixels; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
-        } else if (info.channel <= 0 || info.channel > m) {
-            if (colour != COLOUR_RGB &&
-                to_rgb(work.data(), cols, rows, colour, info.window_range, info.window_centre)) {
+        } else if (all_channels) {
+            if (colour != COLOUR_RGB && colour_channels(colour) == m &&
+                to_rgb(work, cols, rows, colour, info.window_range, info.window_centre)) {
                 m = 3;
                 windowed = true;  // to_rgb windows as it converts
             }
@@ -267,16 +412,11 @@ void create_display_image()
                 for (size_t i = pixels; i-- > 0;) map_pixel(i);
             m = 3;
         }
-    }
-    if (!windowed) {
-        const long long centre = info.window_centre;
-        const long long range = std::max(info.window_range, 1);  // a zero width must not divide
-        const size_t count = pixels * m;
-        for (size_t i = 0; i < count; i++)
-            work[i] = saturate(((work[i] / 16 - centre) * 255 / range + 127) * 16);
+        view_stride = (size_t)cols * m;
     }
 
-    // 7. Resampling from a padded copy of the crop.
+    // 6. Windowing, written into a copy of the crop padded with its edge samples, from
+    // which 7. the resampling reads.
     const bool grey = m < 3;
     render_job job;
     job.m = m;
@@ -286,16 +426,25 @@ void create_display_image()
     job.top = crop.top;
     job.left = crop.left;
     job.prow = (size_t)(cols + 2 * pad) * m;
-    std::vector<int> padded((size_t)(rows + 2 * pad) * job.prow);
-    for (int y = -pad; y < rows + pad; y++) {
-        const int* src = work.data() + (size_t)std::clamp(y, 0, rows - 1) * cols * m;
-        int* dst = padded.data() + (size_t)(y + pad) * job.prow;
-        for (int x = -pad; x < 0; x++) std::copy(src, src + m, dst + (size_t)(x + pad) * m);
-        std::copy(src, src + (size_t)cols * m, dst + (size_t)pad * m);
-        const int* last = src + (size_t)(cols - 1) * m;
-        for (int x = cols; x < cols + pad; x++) std::copy(last, last + m, dst + (size_t)(x + pad) * m);
+    std::unique_ptr<int[]> padded(new int[(size_t)(rows + 2 * pad) * job.prow]);
+    const value_window window(view, view_stride, rows, (size_t)cols * m, windowed);
+    for (int y = 0; y < rows; y++) {
+        const int* src = view + (size_t)y * view_stride;
+        int* dst = padded.get() + (size_t)(y + pad) * job.prow;
+        window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
+        for (int x = 0; x < pad; x++) {
+            std::copy(dst + (size_t)pad * m, dst + (size_t)(pad + 1) * m, dst + (size_t)x * m);
+            const int* last = dst + (size_t)(pad + cols - 1) * m;
+            std::copy(last, last + m, dst + (size_t)(pad + cols + x) * m);
+        }
     }
-    job.padded = padded.data();
+    for (int y = 0; y < pad; y++) {
+        int* first = padded.get() + (size_t)pad * job.prow;
+        std::copy(first, first + job.prow, padded.get() + (size_t)y * job.prow);
+        int* last = padded.get() + (size_t)(pad + rows - 1) * job.prow;
+        std::copy(last, last + job.prow, padded.get() + (size_t)(pad + rows + y) * job.prow);
+    }
+    job.padded = padded.get();
     job.kind = (interp_t)std::clamp(info.interp, 0, INTERP_KINDS - 1);
     job.gradient = info.show_gradient && grey;
     double probe[6];
@@ -303,10 +452,19 @@ void create_display_image()
     job.back = job.taps / 2 - 1;
     job.columns.resize(ww);
     job.column_weights.assign((size_t)ww * 6, 0.0);
+    job.fast_begin = job.fast_end = 0;
     for (int c = 0; c < ww; c++) {
-        job.columns[c] = map_axis(c, ww, info.centre.x, crop.left, cols);
-        if (job.taps && job.columns[c].index >= 0)
-            interp_weights(job.kind, job.columns[c].frac, &job.column_weights[(size_t)c * 6]);
+        const axis_position x = job.columns[c] = map_axis(c, ww, info.centre.x, crop.left, cols);
+        if (!job.taps || x.index < 0) continue;
+        interp_weights(job.kind, x.frac, &job.column_weights[(size_t)c * 6]);
+        // Crop columns grow with display columns, so the inner ones form one run.
+        if (x.edge == 2) {
+            if (job.fast_end == job.fast_begin) job.fast_begin = c;
+            job.fast_end = c + 1;
+            job.fast_index.push_back(x.index - job.back);
+            job.fast_weights.insert(job.fast_weights.end(), &job.column_weights[(size_t)c * 6],
+                                    &job.column_weights[(size_t)c * 6] + job.taps);
+        }
     }
     render_all(job);
 

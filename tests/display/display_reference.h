@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/record.h"
+#include "display/interpolation.h"
 #include "processing/colour.h"
 
 namespace display_reference {
@@ -80,7 +81,10 @@ inline int level_at(const plane& p, int ch, int col, int row, double fx, double 
 }
 
 // The display image for a processed image without residual, detail, noise or gradient.
-inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr)
+// With `through_interp_data` every pixel calls interp_data on a clamped copy of its
+// neighbourhood instead of the textbook sums: the result must then match exactly.
+inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
+                                          bool through_interp_data = false)
 {
     const int ww = info.window_width, wh = info.window_height;
     std::vector<unsigned char> out((size_t)ww * wh * 3, 0);
@@ -141,6 +145,16 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr)
             if (kind >= 3 && edge == 0) kind = 2;
             if (kind == 7 && edge == 1) kind = 6;
             unsigned char* o = &out[((size_t)r * ww + c) * 3];
+            if (through_interp_data) {
+                for (int k = 0; k < 3; k++) {
+                    int local[36];
+                    for (int j = 0; j < 6; j++)
+                        for (int i = 0; i < 6; i++)
+                            local[j * 6 + i] = (int)p.at(col + i - 2, row + j - 2, p.n == 1 ? 0 : k);
+                    o[k] = interp_data(local + 14, 1, 6, x - col, y - row, (interp_t)kind, nullptr);
+                }
+                continue;
+            }
             for (int k = 0; k < 3; k++) {
                 bool tie;
                 o[k] = (unsigned char)level_at(p, p.n == 1 ? 0 : k, col, row, x - col, y - row, kind, tie);

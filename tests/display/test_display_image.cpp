@@ -86,6 +86,25 @@ TEST_F(DisplayImage, EveryKindMatchesTheStraightforwardComputation)
     }
 }
 
+// The cached-weight and threaded paths give exactly what interp_data gives per pixel.
+TEST_F(DisplayImage, FastPathsEqualInterpDataPerPixel)
+{
+    const int w = 300, h = 260;
+    grey_image(w, h, random_samples(w * h, 4095, 24), 640, 360);
+    info.window_centre = 2000;
+    info.window_range = 3000;
+    for (double zoom : {1.37, 0.61, 4.0}) {
+        info.zoom = zoom;
+        info.centre.x = 140;
+        info.centre.y = 120;
+        for (int kind = 0; kind < INTERP_KINDS; kind++) {
+            select_interpolation(kind);
+            create_display_image();
+            ASSERT_EQ(shown(), display_reference::compute(nullptr, true)) << "kind " << kind << " zoom " << zoom;
+        }
+    }
+}
+
 TEST_F(DisplayImage, ColourPathsMatchTheStraightforwardComputation)
 {
     const int w = 21, h = 17;
