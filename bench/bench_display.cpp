@@ -3,7 +3,8 @@
 //   display/bspline, display/lanczos3: create_display_image for a 1920 x 1080 window
 //     showing a 1024 x 1024 grey image fitted to the window (bench/display_vs_opencv.py
 //     times cv2.resize of the same image to the same size beside it).
-//   pipeline/sample_process_4096: sample_image + process_image, no filter, 4096 x 4096.
+//   pipeline/sample_process_4096: sample_image + process_image, no filter, 4096 x 4096,
+//     shown fitted in a 1920 x 1080 window; sample_4096 and display_4096 time the parts.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -56,12 +57,37 @@ void BM_display_bilinear(benchmark::State& state) { display_fit(state, INTERP_LI
 
 void BM_sample_process_4096(benchmark::State& state)
 {
-    install_grey(4096, 4096, 4096, 4096);
-    select_interpolation(INTERP_NEAREST);
+    // The whole image fitted in a 1920 x 1080 window, so all of it is processed, and the
+    // display stage runs at the end as in the program.
+    install_grey(4096, 4096, 1920, 1080);
+    select_interpolation(INTERP_BSPLINE);
     for (auto _ : state) {
         sample_image();
         process_image();
         benchmark::DoNotOptimize(info.processed_image[0]);
+    }
+    reset_info();
+}
+
+void BM_sample_4096(benchmark::State& state)
+{
+    install_grey(4096, 4096, 1920, 1080);
+    for (auto _ : state) {
+        sample_image();
+        benchmark::DoNotOptimize(info.sampled_image[0]);
+    }
+    reset_info();
+}
+
+void BM_display_4096(benchmark::State& state)
+{
+    install_grey(4096, 4096, 1920, 1080);
+    select_interpolation(INTERP_BSPLINE);
+    sample_image();
+    process_image();
+    for (auto _ : state) {
+        create_display_image();
+        benchmark::DoNotOptimize(info.display_image[0]);
     }
     reset_info();
 }
@@ -73,6 +99,8 @@ BENCHMARK(BM_display_lanczos3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_display_catmull_rom)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_display_bilinear)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_sample_process_4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_sample_4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_display_4096)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {

@@ -146,6 +146,7 @@ public:
     {
         sums.resize((size_t)job.taps * width);
         keys.assign(job.taps, INT_MIN);
+        row_values.resize((size_t)job.cols + 2 * pad);
     }
     // Sums of padded row `row` (crop row index, may reach into the padding).
     const double* get(int row)
@@ -164,12 +165,15 @@ public:
 
 private:
     template <int taps>
-    void fill(const int* base, double* s) const
+    void fill(const int* base, double* s)
     {
+        // Each sample is converted once per row rather than once per tap.
+        const int count = job.cols + pad;
+        for (int i = 0; i < count; i++) row_values[i] = base[i];
         const int* index = job.fast_index.data();
         const double* weights = job.fast_weights.data();
         for (size_t k = 0; k < width; k++) {
-            const int* p = base + index[k];
+            const double* p = row_values.data() + index[k];
             const double* w = weights + k * taps;
             double r = 0.0;
             for (int i = 0; i < taps; i++) r += p[i] * w[i];
@@ -181,17 +185,20 @@ private:
     size_t width;
     std::vector<double> sums;
     std::vector<int> keys;
+    std::vector<double> row_values;
 };
 
 // Display levels of one row of the fast path: the outer sum of separable_sum, in its order.
 template <int taps>
-void vertical_sums(const double* const* rows, const double* wy, size_t width, unsigned char* out)
+void vertical_sums(const double* const* rows, const double* wy, size_t width, double* sums,
+                   unsigned char* out)
 {
-    for (size_t k = 0; k < width; k++, out += 3) {
+    for (size_t k = 0; k < width; k++) {
         double v = 0.0;
         for (int j = 0; j < taps; j++) v += rows[j][k] * wy[j];
-        out[0] = out[1] = out[2] = display_level(v);
+        sums[k] = v;
     }
+    for (size_t k = 0; k < width; k++, out += 3) out[0] = out[1] = out[2] = display_level(sums[k]);
 }
 
 void render_rows(const render_job& job, int r_begin, int r_end)
@@ -199,6 +206,7 @@ void render_rows(const render_job& job, int r_begin, int r_end)
     const int ww = info.window_width;
     const bool fast = job.grey && job.taps && !job.gradient && job.fast_end > job.fast_begin;
     row_sums cache(job);
+    std::vector<double> sums(job.fast_index.size());
     const double* rows_needed[6];
     double wy[6];
     for (int r = r_begin; r < r_end; r++) {
@@ -215,9 +223,9 @@ void render_rows(const render_job& job, int r_begin, int r_end)
             for (int j = 0; j < job.taps; j++) rows_needed[j] = cache.get(y.index - job.back + j);
             unsigned char* first = out + (size_t)job.fast_begin * 3;
             if (job.taps == 4)
-                vertical_sums<4>(rows_needed, wy, job.fast_index.size(), first);
+                vertical_sums<4>(rows_needed, wy, sums.size(), sums.data(), first);
             else
-                vertical_sums<6>(rows_needed, wy, job.fast_index.size(), first);
+                vertical_sums<6>(rows_needed, wy, sums.size(), sums.data(), first);
         }
         for (int c = 0; c < ww; c++) {
             if (fast_row && c == job.fast_begin) {
@@ -426,11 +434,15 @@ void create_display_image()
     job.top = crop.top;
     job.left = crop.left;
     job.prow = (size_t)(cols + 2 * pad) * m;
-    std::unique_ptr<int[]> padded(new int[(size_t)(rows + 2 * pad) * job.prow]);
+    // Kept between calls: the display stage runs on the GUI thread only, and a fresh
+    // buffer of this size would be mapped and faulted in on every call.
+    static std::vector<int> padded_buffer;
+    padded_buffer.resize(std::max(padded_buffer.size(), (size_t)(rows + 2 * pad) * job.prow));
+    int* const padded_data = padded_buffer.data();
     const value_window window(view, view_stride, rows, (size_t)cols * m, windowed);
     for (int y = 0; y < rows; y++) {
         const int* src = view + (size_t)y * view_stride;
-        int* dst = padded.get() + (size_t)(y + pad) * job.prow;
+        int* dst = padded_data + (size_t)(y + pad) * job.prow;
         window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
         for (int x = 0; x < pad; x++) {
             std::copy(dst + (size_t)pad * m, dst + (size_t)(pad + 1) * m, dst + (size_t)x * m);
@@ -439,12 +451,12 @@ void create_display_image()
         }
     }
     for (int y = 0; y < pad; y++) {
-        int* first = padded.get() + (size_t)pad * job.prow;
-        std::copy(first, first + job.prow, padded.get() + (size_t)y * job.prow);
-        int* last = padded.get() + (size_t)(pad + rows - 1) * job.prow;
-        std::copy(last, last + job.prow, padded.get() + (size_t)(pad + rows + y) * job.prow);
+        int* first = padded_data + (size_t)pad * job.prow;
+        std::copy(first, first + job.prow, padded_data + (size_t)y * job.prow);
+        int* last = padded_data + (size_t)(pad + rows - 1) * job.prow;
+        std::copy(last, last + job.prow, padded_data + (size_t)(pad + rows + y) * job.prow);
     }
-    job.padded = padded.get();
+    job.padded = padded_data;
     job.kind = (interp_t)std::clamp(info.interp, 0, INTERP_KINDS - 1);
     job.gradient = info.show_gradient && grey;
     double probe[6];

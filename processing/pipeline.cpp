@@ -78,11 +78,18 @@ void sample_image()
     } else {
         info.colour_processing = info.data_colour != COLOUR_GREY;
         info.sampled_image = new int[(size_t)w * h * n];
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++) {
-                const int* p = source + (size_t)y * s * src_row + (size_t)x * s * n;
-                std::copy(p, p + n, info.sampled_image + ((size_t)y * w + x) * n);
+        for (int y = 0; y < h; y++) {
+            const int* row = source + (size_t)y * s * src_row;
+            int* out = info.sampled_image + (size_t)y * w * n;
+            if (s == 1) {
+                std::copy(row, row + (size_t)w * n, out);  // whole rows at once
+            } else if (n == 1) {
+                for (int x = 0; x < w; x++) out[x] = row[(size_t)x * s];
+            } else {
+                for (int x = 0; x < w; x++)
+                    for (int k = 0; k < n; k++) out[(size_t)x * n + k] = row[(size_t)x * s * n + k];
             }
+        }
     }
     filtered.clear();
     filtered.shrink_to_fit();
