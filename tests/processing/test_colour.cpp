@@ -213,28 +213,28 @@ TEST(ColourRoundTrip, PerPixelWithinOneLevel)
     }
 }
 
-TEST(ColourToRgb, WindowAndPacking)
+TEST(ColourToRgb, PacksThreeValuesPerPixelAndWindows)
 {
-    // Two YCbCr pixels of mid grey; to_rgb packs three values per pixel from the start.
-    double f[3];
-    channel_factor(COLOUR_YCBCR, f, COLOUR_RGB);
-    double grey_rgb[3] = {0.5, 0.5, 0.5}, ycc[3];
-    from_rgb(grey_rgb, ycc, COLOUR_YCBCR);
-    int image[6];
-    for (int p = 0; p < 2; p++)
-        for (int k = 0; k < 3; k++) image[p * 3 + k] = (int)(ycc[k] * 255 / f[k] + 0.5) * 16;
-    int windowed[6];
-    std::copy(image, image + 6, windowed);
-    ASSERT_NE(to_rgb(image, 2, 1, COLOUR_YCBCR, 0, 1), 0);
-    for (int k = 0; k < 6; k++) EXPECT_NEAR(image[k], 128 * 16, 16);
-    // Window centre 100, width 50: (v - 100/255) / (50/255) + 127/255, times 255.
-    ASSERT_NE(to_rgb(windowed, 2, 1, COLOUR_YCBCR, 50, 100), 0);
-    for (int k = 0; k < 6; k++) {
-        const double v = image[k] / 16 / 255.0;  // the unwindowed level, within rounding
-        EXPECT_NEAR(windowed[k] / 16, ((v - 100 / 255.0) / (50 / 255.0) + 127 / 255.0) * 255, 6);
-    }
-    unsigned char bytes[6] = {0, 0, 255, 0, 0, 255};  // XYZ of pure blue channel, roughly
-    ASSERT_NE(to_rgb(bytes, 2, 1, COLOUR_XYZ, 0, 1), 0);
+    // RGB Alpha: (r, g, b) x alpha, four values in, three out, packed from the start.
+    int image[8] = {100 * 16, 50 * 16, 200 * 16, 51 * 16, 255 * 16, 0, 0, 255 * 16};
+    ASSERT_NE(to_rgb(image, 2, 1, COLOUR_RGBA, 0, 1), 0);
+    const int expected[6] = {20 * 16, 10 * 16, 40 * 16, 255 * 16, 0, 0};
+    for (int k = 0; k < 6; k++) EXPECT_EQ(image[k], expected[k]) << k;
+    // Window centre 20, width 51: (v - 20/255) / (51/255) + 127/255, times 255.
+    int windowed[4] = {100 * 16, 50 * 16, 200 * 16, 51 * 16};
+    ASSERT_NE(to_rgb(windowed, 1, 1, COLOUR_RGBA, 51, 20), 0);
+    EXPECT_EQ(windowed[0], 127 * 16);
+    EXPECT_EQ(windowed[1], (int)(((10 - 20) / 51.0 + 127 / 255.0) * 255 + 0.5) * 16);
+    EXPECT_EQ(windowed[2], (int)(((40 - 20) / 51.0 + 127 / 255.0) * 255 + 0.5) * 16);
+    // The byte form clamps what bytes cannot hold.
+    unsigned char bytes[4] = {100, 50, 200, 51};
+    ASSERT_NE(to_rgb(bytes, 1, 1, COLOUR_RGBA, 0, 1), 0);
+    EXPECT_EQ(bytes[0], 20);
+    EXPECT_EQ(bytes[2], 40);
+    unsigned char wide[4] = {255, 0, 0, 255};
+    ASSERT_NE(to_rgb(wide, 1, 1, COLOUR_RGBA, 10, 128), 0);
+    EXPECT_EQ(wide[0], 255);
+    EXPECT_EQ(wide[1], 0);
 }
 
 TEST(ColourToGrey, ScaledPlane)
