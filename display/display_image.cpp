@@ -521,7 +521,9 @@ void create_display_image()
     // Kept between calls: the display stage runs on the GUI thread only, and a fresh
     // buffer of this size would be mapped and faulted in on every call.
     static std::vector<int> padded_buffer;
-    padded_buffer.resize(std::max(padded_buffer.size(), (size_t)(rows + 2 * pad) * job.prow));
+    const size_t padded_need = (size_t)(rows + 2 * pad) * job.prow;
+    if (padded_buffer.size() > 4 * padded_need) std::vector<int>().swap(padded_buffer);  // zoomed back in
+    padded_buffer.resize(std::max(padded_buffer.size(), padded_need));
     int* const padded_data = padded_buffer.data();
     const value_window window(view, view_stride, rows, (size_t)cols * m, windowed);
     for (int y = 0; y < rows; y++) {
