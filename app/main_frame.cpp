@@ -36,13 +36,16 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size)
 
     // The client area asks for the image size plus the control pane, but never more than
     // the screen offers.
-    wxSize client = size;
+    SetClientSize(size);
     const wxRect screen = wxGetClientDisplayRect();
-    client.x = std::min(client.x, screen.width);
-    client.y = std::min(client.y, screen.height);
-    SetClientSize(client);
-    splitter->SetSashPosition(std::max(client.x - ctrl_width - 70, 100));
-    if (pos != wxDefaultPosition) Move(pos);
+    const wxSize full = GetSize();
+    if (full.x > screen.width || full.y > screen.height) {
+        SetSize(std::min(full.x, screen.width), std::min(full.y, screen.height));
+        Move(screen.GetTopLeft());
+    } else if (pos != wxDefaultPosition) {
+        Move(pos);
+    }
+    splitter->SetSashPosition(std::max(GetClientSize().x - ctrl_width - 70, 100));
 
     Bind(wxEVT_MENU, &MyFrame::OnClose, this, ID_CLOSE);
     Bind(wxEVT_MENU, &MyFrame::OnExit, this, ID_EXIT);
