@@ -169,11 +169,20 @@ __attribute__((target("avx2"))) void horizontal_sums_avx2(const int* base, int c
     size_t k = 0;
     const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     for (; k + 4 <= width; k += 4) {
-        const __m128i at = _mm_loadu_si128((const __m128i*)(index + k));
         __m256d r = _mm256_setzero_pd();
-        for (int t = 0; t < taps; t++) {
-            const __m256d p = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), values + t, at, all, 8);
-            r = _mm256_add_pd(r, _mm256_mul_pd(p, _mm256_loadu_pd(weights + t * width + k)));
+        const int span = index[k + 3] - index[k];
+        if (span == 3) {
+            // Columns grow with display columns: a span of 3 means four neighbours in a
+            // row, read with one load instead of a gather (the usual case near zoom 1).
+            const double* p = values + index[k];
+            for (int t = 0; t < taps; t++)
+                r = _mm256_add_pd(r, _mm256_mul_pd(_mm256_loadu_pd(p + t), _mm256_loadu_pd(weights + t * width + k)));
+        } else {
+            const __m128i at = _mm_loadu_si128((const __m128i*)(index + k));
+            for (int t = 0; t < taps; t++) {
+                const __m256d p = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), values + t, at, all, 8);
+                r = _mm256_add_pd(r, _mm256_mul_pd(p, _mm256_loadu_pd(weights + t * width + k)));
+            }
         }
         _mm256_storeu_pd(out + k, r);
     }
@@ -341,6 +350,21 @@ void render_all(const render_job& job)
     for (std::thread& t : threads) t.join();
 }
 
+// Widens [lo, hi] to hold the n values of v.
+#if VOXMIRA_X86
+__attribute__((target_clones("avx2", "default")))
+#endif
+void extend_range(const int* v, size_t n, int& lo, int& hi)
+{
+    int a = lo, b = hi;
+    for (size_t i = 0; i < n; i++) {
+        a = v[i] < a ? v[i] : a;
+        b = v[i] > b ? v[i] : b;
+    }
+    lo = a;
+    hi = b;
+}
+
 // The display window of step 6: ((v / 16 - centre) x 255 / range + 127) x 16 in integers.
 // Crops hold few distinct levels, so a table over their span replaces the division per
 // value when the span is modest.
@@ -353,13 +377,7 @@ public:
         if (identity || rows < 1 || row_values == 0) return;
         // Division by 16 keeps order, so the extremes of the levels are those of the values.
         int lo_value = INT_MAX, hi_value = INT_MIN;
-        for (int y = 0; y < rows; y++) {
-            const int* p = view + (size_t)y * stride;
-            for (size_t i = 0; i < row_values; i++) {
-                lo_value = std::min(lo_value, p[i]);
-                hi_value = std::max(hi_value, p[i]);
-            }
-        }
+        for (int y = 0; y < rows; y++) extend_range(view + (size_t)y * stride, row_values, lo_value, hi_value);
         const int lo_level = lo_value / 16, hi = hi_value / 16;
         const long long span = (long long)hi - lo_level;
         if (span > (long long)rows * (long long)row_values || span > (1 << 22)) return;
