@@ -98,6 +98,39 @@ TEST_F(Pipeline, ConversionSetsTheRangeOfTheConvertedLevels)
     EXPECT_EQ(info.data_max, hi);
 }
 
+TEST_F(Pipeline, RawDataConvertsToYuvdgAndSetsItsRange)
+{
+    std::vector<int> raw = random_samples(6 * 4 * 4, 4095, 16);
+    install_image(6, 4, COLOUR_RAW, 4, raw);
+    info.colour = COLOUR_YUVDG;
+    sample_image();
+    ASSERT_TRUE(info.colour_processing);
+    std::vector<int> expected = raw;
+    ASSERT_NE(from_raw(expected.data(), 6, 4, COLOUR_YUVDG), 0);
+    EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + expected.size()), expected);
+    EXPECT_EQ(info.data_max, *std::max_element(expected.begin(), expected.end()) / 16);
+}
+
+TEST_F(Pipeline, SensorNoiseRunsOnACropEvenWhenAllIsVisible)
+{
+    // With the noise transform in force the whole image still goes through the crop; the
+    // result must be the same as filtering in place.
+    const int w = 20, h = 16;
+    std::vector<int> raw = random_samples(w * h * 3, 255, 17);
+    install_image(w, h, COLOUR_RGB, 3, raw);
+    sample_image();
+    info.filter = 2;
+    info.use_level = 0;
+    info.filter_size = 2;
+    process_image();
+    const std::vector<int> in_place(info.processed_image, info.processed_image + w * h * 3);
+    info.noise_kind = 1;
+    info.noise_colour = 1;
+    process_image();
+    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h * 3), in_place);
+    EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + w * h * 3), raw);
+}
+
 TEST_F(Pipeline, NothingHappensWithoutAnImage)
 {
     reset_info();
