@@ -7,6 +7,7 @@
 
 #include "app/record.h"
 #include "batch/batch_load.h"
+#include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
 #include "batch/pipeline_options.h"
 #include "display/display_image.h"
@@ -100,6 +101,7 @@ static int run_display(const batch_args& args)
     } else {
         write_bytes_file(out, info.display_image, bytes);
     }
+    save_as_requested(args, true);
     if (args.has("--line")) print_profile();
     return 0;
 }
@@ -122,10 +124,11 @@ static batch_verb_registrar display_verb({
     "  --threshold T          mark display levels at or above T\n"
     "  --hipass               show the residual (input - output)\n"
     "  --detail D             detail enhancement\n"
-    "  --line X0,Y0,X1,Y1     profile line in image pixels\n",
+    "  --line X0,Y0,X1,Y1     profile line in image pixels\n"
+    "  --save OUT.ext         also save the view as \"Save interpolated\" does\n",
     with_load_options({{"--out", true}, {"--size", true}, {"--zoom", true}, {"--centre", true},
                        {"--interp", true}, {"--window", true}, {"--colour", true},
                        {"--channel", true}, {"--subsample", true}, {"--gradient", false},
                        {"--threshold", true}, {"--hipass", false}, {"--detail", true},
-                       {"--line", true}}),
+                       {"--line", true}, {"--save", true}}),
     1, 1, run_display});

@@ -11,12 +11,15 @@
 #include "app/record.h"
 #include "app/ui.h"
 #include "display/display_image.h"
+#include "evaluation/compare.h"
 #include "processing/colour.h"
 #include "processing/filter_dispatch.h"
 #include "processing/gaussian_filter.h"
 #include "processing/noise_estimation.h"
 
-void (*pipeline_compare_hook)(int x0, int y0, int x1, int y1) = nullptr;
+// The comparison with a loaded reference; tests replace it to watch the calls.
+static void compare_visible_region(int x0, int y0, int x1, int y1) { compare_to_ref(x0, y0, x1, y1); }
+void (*pipeline_compare_hook)(int x0, int y0, int x1, int y1) = compare_visible_region;
 
 // ---------------------------------------------------------------------------------------
 // sample_image

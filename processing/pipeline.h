@@ -19,8 +19,8 @@ void sample_image();
 void process_image();
 
 // The reference comparison of the visible region (x0, y0) .. (x1, y1) in processed
-// pixels, run after filtering when a reference image is loaded. Null until the
-// comparison installs itself.
+// pixels, run after filtering when a reference image is loaded: compare_to_ref, which
+// tests may replace.
 extern void (*pipeline_compare_hook)(int x0, int y0, int x1, int y1);
 
 // The visible region of process_image, in sampled pixels (rows r0..r1 - 1, columns

@@ -140,7 +140,9 @@ TEST_F(BatchPipelineOnImage, DisplayMatchesTheDescribedArithmetic)
     const std::vector<unsigned char> expected = display_reference::compute(&ties);
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); i++)
-        if (!ties[i]) ASSERT_EQ(got[i], expected[i]) << "byte " << i;
+        if (!ties[i]) {
+            ASSERT_EQ(got[i], expected[i]) << "byte " << i;
+        }
     // The profile: (int)(4 x length) samples, one a line.
     size_t lines = 0;
     for (char c : r.out) lines += c == '\n';

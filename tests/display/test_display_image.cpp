@@ -126,7 +126,9 @@ TEST_F(DisplayImage, ColourPathsMatchTheStraightforwardComputation)
             const std::vector<unsigned char> expected = display_reference::compute(&ties);
             const std::vector<unsigned char> got = shown();
             for (size_t i = 0; i < got.size(); i++)
-                if (!ties[i]) ASSERT_EQ(got[i], expected[i]) << "colour " << colour << " channel " << channel;
+                if (!ties[i]) {
+                    ASSERT_EQ(got[i], expected[i]) << "colour " << colour << " channel " << channel;
+                }
         }
     }
 }

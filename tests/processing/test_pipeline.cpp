@@ -15,12 +15,14 @@ namespace {
 
 class Pipeline : public ::testing::Test {
 protected:
+    void SetUp() override { saved_hook = pipeline_compare_hook; }
     void TearDown() override
     {
-        pipeline_compare_hook = nullptr;
+        pipeline_compare_hook = saved_hook;
         ui_install(ui_hooks());
         reset_info();
     }
+    void (*saved_hook)(int, int, int, int) = nullptr;
 };
 
 TEST_F(Pipeline, SubsamplingTakesEverySthPixel)
