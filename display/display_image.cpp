@@ -1,42 +1,607 @@
-// The display stage. Until windowing and interpolation are built, grey images are shown
-// by nearest-neighbour lookup with the current window.
+// The display stage: create_display_image and the visible crop.
 #include "display/display_image.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VOXMIRA_X86 1
+#else
+#define VOXMIRA_X86 0
+#endif
 
 #include "app/record.h"
+#include "display/interpolation.h"
+#include "processing/colour.h"
 
-void set_default_zoom()
+display_crop display_visible_crop()
 {
-    info.zoom_mode = 0;
-    info.centre.x = (short)(info.width / 2);
-    info.centre.y = (short)(info.height / 2);
-    info.zoom = std::min((double)info.window_width / info.width,
-                         (double)info.window_height / info.height);
+    const double s = std::max(info.subsample, 1), z = info.zoom;
+    const int last_row = std::max(info.proc_height - 1, 0);
+    const int last_col = std::max(info.proc_width - 1, 0);
+    auto clamp_to = [](double v, int last) { return (int)std::clamp(v, 0.0, (double)last); };
+    display_crop c;
+    c.top = clamp_to(std::floor((info.centre.y - info.window_height * 0.5 / z) / s) - 2, last_row);
+    c.bottom = clamp_to(std::ceil((info.centre.y + info.window_height * 0.5 / z) / s) + 2, last_row);
+    c.left = clamp_to(std::floor((info.centre.x - info.window_width * 0.5 / z) / s) - 2, last_col);
+    c.right = clamp_to(std::ceil((info.centre.x + info.window_width * 0.5 / z) / s) + 2, last_col);
+    return c;
 }
+
+namespace {
+
+// Every kernel reads at most two samples before and three after its own; the padded
+// copy of the crop repeats the edge samples this far so no read leaves it.
+const int pad = 3;
+
+// Where a display row or column falls in the crop: sample index (-1 outside), fraction,
+// and edge class 0 (outermost), 1 (second) or 2 (inside).
+struct axis_position {
+    int index;
+    double frac;
+    int edge;
+};
+
+axis_position map_axis(int d, int window_size, double centre, int first, int count)
+{
+    const double s = std::max(info.subsample, 1);
+    const double v = ((d - window_size * 0.5) / info.zoom + centre) / s - first;
+    const double f = std::floor(v);
+    axis_position p{-1, 0.0, 0};
+    if (!(f >= 0 && f < count)) return p;
+    p.index = (int)f;
+    p.frac = v - f;
+    const int from_edge = std::min(p.index, count - 1 - p.index);
+    p.edge = std::min(from_edge, 2);
+    return p;
+}
+
+// The kernel used near the crop edge: bilinear in the outermost row or column, Lanczos-2
+// for Lanczos-3 in the second.
+interp_t edge_kind(interp_t kind, int edge)
+{
+    if (kind <= INTERP_LINEAR) return kind;
+    if (edge == 0) return INTERP_LINEAR;
+    if (edge == 1 && kind == INTERP_LANCZOS3) return INTERP_LANCZOS2;
+    return kind;
+}
+
+// Saturates a 64-bit intermediate into the range the interpolation sums safely.
+inline int saturate(long long v)
+{
+    const long long lim = INT_MAX / 2;
+    return (int)std::clamp(v, -lim, lim);
+}
+
+// interp_data at (col + fx, row + fy) of a rows x cols view of n values per pixel (rows
+// `stride` values apart), channel ch, with every read clamped to the view.
+double clamped_level(const int* a, size_t stride, int rows, int cols, int n, int ch, int col,
+                     int row, double fx, double fy, interp_t kind)
+{
+    int local[6 * 6];
+    for (int j = 0; j < 6; j++) {
+        const int r = std::clamp(row + j - 2, 0, rows - 1);
+        for (int i = 0; i < 6; i++) {
+            const int c = std::clamp(col + i - 2, 0, cols - 1);
+            local[j * 6 + i] = a[(size_t)r * stride + (size_t)c * n + ch];
+        }
+    }
+    double level = 0.0;
+    interp_data(local + 2 * 6 + 2, 1, 6, fx, fy, kind, &level);
+    return level;
+}
+
+struct render_job {
+    const int* padded;       // (rows + 2 pad) x (cols + 2 pad) x m values
+    int m;                   // values per pixel in `padded`
+    bool grey;               // one value per pixel is shown
+    size_t prow;             // values per padded row
+    interp_t kind;
+    bool gradient;
+    int taps, back;          // separable kernels: tap count and taps before the sample
+    std::vector<axis_position> columns;
+    std::vector<double> column_weights;  // 6 per display column
+    // Display columns fast_begin .. fast_end - 1 fall inside the crop away from its edges,
+    // where the separable fast path applies (grey, kinds 3 to 7, no gradient); their crop
+    // column minus `back`, and their weights, tap by tap (tap i of fast column k at
+    // i x count + k).
+    int fast_begin = 0, fast_end = 0;
+    // Display columns inside the crop (one run: the rest is black).
+    int inside_begin = 0, inside_end = 0;
+    std::vector<int> fast_index;
+    std::vector<double> fast_weights;
+    int rows, cols, top, left;
+};
+
+// One display pixel (all its channels) by the general path.
+inline void render_pixel(const render_job& job, int c, const axis_position& x,
+                         const axis_position& y, const double* wy, const int* row_base,
+                         unsigned char* out)
+{
+    const interp_t kind = edge_kind(job.kind, std::min(x.edge, y.edge));
+    const int* p = row_base + (size_t)(x.index + pad) * job.m;
+    const int channels = job.grey ? 1 : 3;
+    for (int ch = 0; ch < channels; ch++) {
+        const int* d = p + ch;
+        unsigned char level;
+        if (job.gradient && job.grey) {
+            vertex2d direction;
+            level = interp_grad(d, job.m, (int)job.prow, x.frac, y.frac, kind, &direction);
+        } else if (job.taps && kind == job.kind) {
+            // Same sum as interp_data, with the weights of this row and column computed
+            // once instead of per pixel.
+            const int* first = d - job.back * job.m - job.back * (ptrdiff_t)job.prow;
+            level = display_level(separable_sum(first, job.m, (int)job.prow,
+                                                &job.column_weights[(size_t)c * 6], wy, job.taps));
+        } else {
+            level = interp_data(d, job.m, (int)job.prow, x.frac, y.frac, kind, nullptr);
+        }
+        out[ch] = level;
+        if (job.grey) out[1] = out[2] = level;
+    }
+}
+
+#if VOXMIRA_X86
+// AVX2 forms of the two sums of the fast path: four columns per instruction, each lane
+// doing the same multiplications and additions in the same order as the plain loops
+// (no fused multiply-add), so the results are identical.
+bool has_avx2()
+{
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+__attribute__((target("avx2"))) void horizontal_sums_avx2(const int* base, int count,
+                                                          const int* index, const double* weights,
+                                                          size_t width, int taps, double* values,
+                                                          double* out)
+{
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm256_storeu_pd(values + i, _mm256_cvtepi32_pd(_mm_loadu_si128((const __m128i*)(base + i))));
+    for (; i < count; i++) values[i] = base[i];
+    size_t k = 0;
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    for (; k + 4 <= width; k += 4) {
+        __m256d r = _mm256_setzero_pd();
+        const int span = index[k + 3] - index[k];
+        if (span == 3) {
+            // Columns grow with display columns: a span of 3 means four neighbours in a
+            // row, read with one load instead of a gather (the usual case near zoom 1).
+            const double* p = values + index[k];
+            for (int t = 0; t < taps; t++)
+                r = _mm256_add_pd(r, _mm256_mul_pd(_mm256_loadu_pd(p + t), _mm256_loadu_pd(weights + t * width + k)));
+        } else {
+            const __m128i at = _mm_loadu_si128((const __m128i*)(index + k));
+            for (int t = 0; t < taps; t++) {
+                const __m256d p = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), values + t, at, all, 8);
+                r = _mm256_add_pd(r, _mm256_mul_pd(p, _mm256_loadu_pd(weights + t * width + k)));
+            }
+        }
+        _mm256_storeu_pd(out + k, r);
+    }
+    for (; k < width; k++) {
+        double r = 0.0;
+        for (int t = 0; t < taps; t++) r += values[index[k] + t] * weights[t * width + k];
+        out[k] = r;
+    }
+}
+
+__attribute__((target("avx2"))) void vertical_sums_avx2(const double* const* rows, const double* wy,
+                                                        int taps, size_t width, double* sums,
+                                                        unsigned char* out)
+{
+    size_t k = 0;
+    const __m256d sixteenth = _mm256_set1_pd(1.0 / 16), zero = _mm256_setzero_pd();
+    const __m256d top = _mm256_set1_pd(255.0), half = _mm256_set1_pd(0.5);
+    alignas(16) int levels[4];
+    for (; k + 4 <= width; k += 4) {
+        __m256d v = _mm256_setzero_pd();
+        for (int j = 0; j < taps; j++)
+            v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_loadu_pd(rows[j] + k), _mm256_set1_pd(wy[j])));
+        // display_level: v / 16 (exact as a product with 1/16), clamped to 0..255, then
+        // (int)(level + 0.5); clamping first gives the same bytes.
+        __m256d level = _mm256_mul_pd(v, sixteenth);
+        level = _mm256_min_pd(_mm256_max_pd(level, zero), top);
+        _mm_store_si128((__m128i*)levels, _mm256_cvttpd_epi32(_mm256_add_pd(level, half)));
+        for (int l = 0; l < 4; l++, out += 3) out[0] = out[1] = out[2] = (unsigned char)levels[l];
+    }
+    for (; k < width; k++, out += 3) {
+        double v = 0.0;
+        for (int j = 0; j < taps; j++) v += rows[j][k] * wy[j];
+        sums[k] = v;
+        out[0] = out[1] = out[2] = display_level(v);
+    }
+}
+#endif
+
+// Horizontal sums of padded rows at the fast columns, kept for the few display rows that
+// read the same image row. Each entry is the inner sum of separable_sum for one image
+// row, so the vertical sum over them gives exactly the value interp_data computes.
+class row_sums {
+public:
+    explicit row_sums(const render_job& job) : job(job), width(job.fast_index.size())
+    {
+        sums.resize((size_t)job.taps * width);
+        keys.assign(job.taps, INT_MIN);
+        row_values.resize((size_t)job.cols + 2 * pad);
+    }
+    // Sums of padded row `row` (crop row index, may reach into the padding).
+    const double* get(int row)
+    {
+        const int slot = (int)(((unsigned)(row + pad)) % (unsigned)job.taps);
+        double* s = &sums[(size_t)slot * width];
+        if (keys[slot] == row) return s;
+        keys[slot] = row;
+        const int* base = job.padded + (size_t)(row + pad) * job.prow + pad;
+        if (job.taps == 4)
+            fill<4>(base, s);
+        else
+            fill<6>(base, s);
+        return s;
+    }
+
+private:
+    template <int taps>
+    void fill(const int* base, double* s)
+    {
+#if VOXMIRA_X86
+        if (has_avx2()) {
+            horizontal_sums_avx2(base, job.cols + pad, job.fast_index.data(),
+                                 job.fast_weights.data(), width, taps, row_values.data(), s);
+            return;
+        }
+#endif
+        // Each sample is converted once per row rather than once per tap.
+        const int count = job.cols + pad;
+        for (int i = 0; i < count; i++) row_values[i] = base[i];
+        const int* index = job.fast_index.data();
+        const double* weights = job.fast_weights.data();
+        for (size_t k = 0; k < width; k++) {
+            const double* p = row_values.data() + index[k];
+            double r = 0.0;
+            for (int i = 0; i < taps; i++) r += p[i] * weights[i * width + k];
+            s[k] = r;
+        }
+    }
+
+    const render_job& job;
+    size_t width;
+    std::vector<double> sums;
+    std::vector<int> keys;
+    std::vector<double> row_values;
+};
+
+// Display levels of one row of the fast path: the outer sum of separable_sum, in its order.
+template <int taps>
+void vertical_sums(const double* const* rows, const double* wy, size_t width, double* sums,
+                   unsigned char* out)
+{
+#if VOXMIRA_X86
+    if (has_avx2()) {
+        vertical_sums_avx2(rows, wy, taps, width, sums, out);
+        return;
+    }
+#endif
+    for (size_t k = 0; k < width; k++) {
+        double v = 0.0;
+        for (int j = 0; j < taps; j++) v += rows[j][k] * wy[j];
+        sums[k] = v;
+    }
+    for (size_t k = 0; k < width; k++, out += 3) out[0] = out[1] = out[2] = display_level(sums[k]);
+}
+
+void render_rows(const render_job& job, int r_begin, int r_end)
+{
+    const int ww = info.window_width;
+    const bool fast = job.grey && job.taps && !job.gradient && job.fast_end > job.fast_begin;
+    row_sums cache(job);
+    std::vector<double> sums(job.fast_index.size());
+    const double* rows_needed[6];
+    double wy[6];
+    for (int r = r_begin; r < r_end; r++) {
+        unsigned char* out = info.display_image + (size_t)r * ww * 3;
+        const axis_position y = map_axis(r, info.window_height, info.centre.y, job.top, job.rows);
+        if (y.index < 0) {
+            std::memset(out, 0, (size_t)ww * 3);
+            continue;
+        }
+        if (job.taps) interp_weights(job.kind, y.frac, wy);
+        const int* row_base = job.padded + (size_t)(y.index + pad) * job.prow;
+        const bool fast_row = fast && y.edge == 2;
+        if (fast_row) {
+            for (int j = 0; j < job.taps; j++) rows_needed[j] = cache.get(y.index - job.back + j);
+            unsigned char* first = out + (size_t)job.fast_begin * 3;
+            if (job.taps == 4)
+                vertical_sums<4>(rows_needed, wy, sums.size(), sums.data(), first);
+            else
+                vertical_sums<6>(rows_needed, wy, sums.size(), sums.data(), first);
+        }
+        std::memset(out, 0, (size_t)job.inside_begin * 3);
+        std::memset(out + (size_t)job.inside_end * 3, 0, (size_t)(ww - job.inside_end) * 3);
+        for (int c = job.inside_begin; c < job.inside_end; c++) {
+            if (fast_row && c == job.fast_begin) {
+                c = job.fast_end - 1;
+                continue;
+            }
+            render_pixel(job, c, job.columns[c], y, wy, row_base, out + (size_t)c * 3);
+        }
+    }
+}
+
+// Splits the display rows over the machine's cores; each worker writes its own rows.
+void render_all(const render_job& job)
+{
+    const int wh = info.window_height;
+    unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    if ((size_t)wh * info.window_width < 65536) workers = 1;
+    workers = std::min<unsigned>(workers, (unsigned)std::max(wh, 1));
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < workers; t++)
+        threads.emplace_back(render_rows, std::cref(job), (int)((long long)wh * t / workers),
+                             (int)((long long)wh * (t + 1) / workers));
+    render_rows(job, 0, (int)((long long)wh / workers));
+    for (std::thread& t : threads) t.join();
+}
+
+// Widens [lo, hi] to hold the n values of v.
+#if VOXMIRA_X86
+__attribute__((target_clones("avx2", "default")))
+#endif
+void extend_range(const int* v, size_t n, int& lo, int& hi)
+{
+    int a = lo, b = hi;
+    for (size_t i = 0; i < n; i++) {
+        a = v[i] < a ? v[i] : a;
+        b = v[i] > b ? v[i] : b;
+    }
+    lo = a;
+    hi = b;
+}
+
+// The display window of step 6: ((v / 16 - centre) x 255 / range + 127) x 16 in integers.
+// Crops hold few distinct levels, so a table over their span replaces the division per
+// value when the span is modest.
+class value_window {
+public:
+    value_window(const int* view, size_t stride, int rows, size_t row_values, bool identity)
+        : identity(identity), centre(info.window_centre),
+          range(std::max(info.window_range, 1))  // a zero width must not divide
+    {
+        if (identity || rows < 1 || row_values == 0) return;
+        // Division by 16 keeps order, so the extremes of the levels are those of the values.
+        int lo_value = INT_MAX, hi_value = INT_MIN;
+        for (int y = 0; y < rows; y++) extend_range(view + (size_t)y * stride, row_values, lo_value, hi_value);
+        const int lo_level = lo_value / 16, hi = hi_value / 16;
+        const long long span = (long long)hi - lo_level;
+        if (span > (long long)rows * (long long)row_values || span > (1 << 22)) return;
+        lo = lo_level;
+        table.resize((size_t)span + 1);
+        for (long long level = lo; level <= hi; level++) table[(size_t)(level - lo)] = direct_level(level);
+    }
+    void apply(const int* in, size_t count, int* out) const
+    {
+        if (identity)
+            std::copy(in, in + count, out);
+        else if (!table.empty())
+            for (size_t i = 0; i < count; i++) out[i] = table[(size_t)(in[i] / 16 - lo)];
+        else
+            for (size_t i = 0; i < count; i++) out[i] = direct_level(in[i] / 16);
+    }
+
+private:
+    int direct_level(long long level) const { return saturate(((level - centre) * 255 / range + 127) * 16); }
+
+    bool identity;
+    long long centre, range;
+    int lo = 0;
+    std::vector<int> table;
+};
+
+}  // namespace
 
 void create_display_image()
 {
-    const size_t bytes = (size_t)info.window_width * info.window_height * 3;
+    const int ww = info.window_width, wh = info.window_height;
+    if (ww < 1 || wh < 1) return;
+    const size_t bytes = (size_t)ww * wh * 3;
     if (!info.display_image) info.display_image = new unsigned char[bytes];
-    std::memset(info.display_image, 0, bytes);
-    if (!info.processed_image || info.zoom <= 0) return;
+    if (!info.processed_image || info.proc_width < 1 || info.proc_height < 1 || !(info.zoom > 0)) {
+        std::memset(info.display_image, 0, bytes);
+        return;
+    }
+
+    // 2. The visible crop.
+    const display_crop crop = display_visible_crop();
+    const int rows = crop.rows(), cols = crop.cols();
     const int n = info.colour_processing ? info.channels : 1;
-    const double range = std::max(info.window_range, 1);
-    for (int y = 0; y < info.window_height; y++) {
-        const int iy = (int)((y - info.window_height / 2) / info.zoom + info.centre.y + 0.5);
-        if (iy < 0 || iy >= info.proc_height) continue;
-        for (int x = 0; x < info.window_width; x++) {
-            const int ix = (int)((x - info.window_width / 2) / info.zoom + info.centre.x + 0.5);
-            if (ix < 0 || ix >= info.proc_width) continue;
-            const int* p = info.processed_image + ((size_t)iy * info.proc_width + ix) * n;
-            unsigned char* d = info.display_image + ((size_t)y * info.window_width + x) * 3;
-            for (int k = 0; k < 3; k++) {
-                const double v = p[n == 1 ? 0 : std::min(k, n - 1)] / 16.0;
-                const double g = ((v - info.window_centre) / range + 0.5) * 255.0 + 0.5;
-                d[k] = (unsigned char)std::clamp(g, 0.0, 255.0);
+    const int pw = info.proc_width;
+
+    // 3. The image shown: residual, detail-enhanced, noise map or the processed image.
+    const bool have_sampled = info.sampled_image != nullptr;  // residual and detail need it
+    const bool hipass = info.show_hipass && have_sampled;
+    const bool detail = !hipass && info.detail >= 1 && have_sampled;
+    const bool noise_map = !hipass && !detail && info.show_noise && info.noise_image;
+    int m = noise_map ? 1 : n;  // values per pixel of the image shown
+    const colour_t colour = (colour_t)info.colour;
+    const bool all_channels = info.channel <= 0 || info.channel > m;
+    // The processed image itself, neither derived nor colour-mapped, is read in place.
+    const bool in_place = !hipass && !detail && !noise_map &&
+                          (colour == COLOUR_GREY || (m > 1 && colour == COLOUR_RGB && all_channels));
+    std::unique_ptr<int[]> work_buffer;
+    const int* view = info.processed_image + ((size_t)crop.top * pw + crop.left) * n;
+    size_t view_stride = (size_t)pw * n;  // values from one row of the view to the next
+    if (!in_place) {
+        work_buffer.reset(new int[(size_t)rows * cols * std::max(m, 3)]);
+        int* const work = work_buffer.get();
+        const double gain = info.detail / 10.0 + 1;
+        for (int y = 0; y < rows; y++) {
+            const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
+            int* w = work + (size_t)y * cols * m;
+            const size_t count = (size_t)cols * m;
+            if (noise_map) {
+                const int* q = info.noise_image + src;
+                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
+                continue;
             }
+            const int* p = info.processed_image + src * n;
+            const int* s = info.sampled_image + src * n;
+            if (hipass)
+                for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
+            else if (detail)
+                for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
+            else
+                std::copy(p, p + count, w);
+        }
+        view = work;
+        view_stride = (size_t)cols * m;
+    }
+
+    // 4. The line profile, in source units, before colour mapping and windowing.
+    const bool have_line = info.line_start.x != info.line_end.x || info.line_start.y != info.line_end.y;
+    if (!info.metal_active && !info.show_gradient && have_line && info.profile_length > 0 &&
+        info.line_profile) {
+        info.show_projection = 0;
+        const int length = info.profile_length;
+        const int per_sample = std::min(m, 4);
+        const double s = std::max(info.subsample, 1);
+        for (int k = 0; k < length; k++) {
+            const double t = length > 1 ? (double)k / (length - 1) : 0.0;
+            const double px = (info.line_start.x + t * (info.line_end.x - info.line_start.x)) / s - crop.left;
+            const double py = (info.line_start.y + t * (info.line_end.y - info.line_start.y)) / s - crop.top;
+            double* out = info.line_profile + (size_t)k * per_sample;
+            const double col = std::floor(px), row = std::floor(py);
+            if (!(col >= 0 && col < cols && row >= 0 && row < rows)) {
+                std::fill(out, out + per_sample, 0.0);
+                continue;
+            }
+            for (int ch = 0; ch < per_sample; ch++) {
+                double level = clamped_level(view, view_stride, rows, cols, m, ch, (int)col, (int)row,
+                                             px - col, py - row, (interp_t)info.interp);
+                if (info.show_threshold && per_sample == 1 && level > info.threshold)
+                    level = info.window_centre + info.window_range / 2;
+                out[ch] = level;
+            }
+        }
+    }
+
+    // 5. Colour mapping, on the work copy.
+    const size_t pixels = (size_t)rows * cols;
+    bool windowed = false;
+    if (!in_place && !noise_map && colour != COLOUR_GREY) {
+        int* const work = work_buffer.get();
+        if (m == 1) {
+            double f;
+            channel_factor(COLOUR_GREY, &f, colour);
+            for (size_t i = 0; i < pixels; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
+        } else if (all_channels) {
+            if (colour != COLOUR_RGB && colour_channels(colour) == m &&
+                to_rgb(work, cols, rows, colour, info.window_range, info.window_centre)) {
+                m = 3;
+                windowed = true;  // to_rgb windows as it converts
+            }
+        } else {
+            const int k = info.channel - 1;
+            double f[4];
+            channel_factor(colour, f, COLOUR_RGB);
+            const double* tint = colour_info[colour].channel_colours[k];
+            // Three values per pixel replace m: walk forwards only while 3 <= m.
+            auto map_pixel = [&](size_t i) {
+                const double v = work[i * m + k] * f[k];
+                for (int c = 0; c < 3; c++) work[i * 3 + c] = (int)std::floor(v * tint[c] + 0.5);
+            };
+            if (m >= 3)
+                for (size_t i = 0; i < pixels; i++) map_pixel(i);
+            else
+                for (size_t i = pixels; i-- > 0;) map_pixel(i);
+            m = 3;
+        }
+        view_stride = (size_t)cols * m;
+    }
+
+    // 6. Windowing, written into a copy of the crop padded with its edge samples, from
+    // which 7. the resampling reads.
+    const bool grey = m < 3;
+    render_job job;
+    job.m = m;
+    job.grey = grey;
+    job.rows = rows;
+    job.cols = cols;
+    job.top = crop.top;
+    job.left = crop.left;
+    job.prow = (size_t)(cols + 2 * pad) * m;
+    // Kept between calls: the display stage runs on the GUI thread only, and a fresh
+    // buffer of this size would be mapped and faulted in on every call.
+    static std::vector<int> padded_buffer;
+    const size_t padded_need = (size_t)(rows + 2 * pad) * job.prow;
+    if (padded_buffer.size() > 4 * padded_need) std::vector<int>().swap(padded_buffer);  // zoomed back in
+    padded_buffer.resize(std::max(padded_buffer.size(), padded_need));
+    int* const padded_data = padded_buffer.data();
+    const value_window window(view, view_stride, rows, (size_t)cols * m, windowed);
+    for (int y = 0; y < rows; y++) {
+        const int* src = view + (size_t)y * view_stride;
+        int* dst = padded_data + (size_t)(y + pad) * job.prow;
+        window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
+        for (int x = 0; x < pad; x++) {
+            std::copy(dst + (size_t)pad * m, dst + (size_t)(pad + 1) * m, dst + (size_t)x * m);
+            const int* last = dst + (size_t)(pad + cols - 1) * m;
+            std::copy(last, last + m, dst + (size_t)(pad + cols + x) * m);
+        }
+    }
+    for (int y = 0; y < pad; y++) {
+        int* first = padded_data + (size_t)pad * job.prow;
+        std::copy(first, first + job.prow, padded_data + (size_t)y * job.prow);
+        int* last = padded_data + (size_t)(pad + rows - 1) * job.prow;
+        std::copy(last, last + job.prow, padded_data + (size_t)(pad + rows + y) * job.prow);
+    }
+    job.padded = padded_data;
+    job.kind = (interp_t)std::clamp(info.interp, 0, INTERP_KINDS - 1);
+    job.gradient = info.show_gradient && grey;
+    double probe[6];
+    job.taps = job.gradient ? 0 : interp_weights(job.kind, 0.0, probe);
+    job.back = job.taps / 2 - 1;
+    job.columns.resize(ww);
+    job.column_weights.assign((size_t)ww * 6, 0.0);
+    job.fast_begin = job.fast_end = 0;
+    job.inside_begin = job.inside_end = 0;
+    for (int c = 0; c < ww; c++) {
+        const axis_position x = job.columns[c] = map_axis(c, ww, info.centre.x, crop.left, cols);
+        if (x.index >= 0) {
+            if (job.inside_end == job.inside_begin) job.inside_begin = c;
+            job.inside_end = c + 1;
+        }
+        if (!job.taps || x.index < 0) continue;
+        interp_weights(job.kind, x.frac, &job.column_weights[(size_t)c * 6]);
+        // Crop columns grow with display columns, so the inner ones form one run.
+        if (x.edge == 2) {
+            if (job.fast_end == job.fast_begin) job.fast_begin = c;
+            job.fast_end = c + 1;
+            job.fast_index.push_back(x.index - job.back);
+        }
+    }
+    const size_t fast_count = job.fast_index.size();
+    job.fast_weights.resize(fast_count * std::max(job.taps, 1));
+    for (size_t k = 0; k < fast_count; k++)
+        for (int i = 0; i < job.taps; i++)
+            job.fast_weights[i * fast_count + k] = job.column_weights[(size_t)(job.fast_begin + k) * 6 + i];
+    render_all(job);
+
+    // 9. Threshold marks.
+    if (info.show_threshold && !noise_map) {
+        unsigned char* d = info.display_image;
+        const int t = info.threshold;
+        if (grey) {
+            for (size_t i = 0; i < bytes; i += 3)
+                if (d[i] >= t) d[i + 1] = 0;
+        } else {
+            for (size_t i = 0; i < bytes; i++)
+                if (d[i] >= t) d[i] = 255;
         }
     }
 }

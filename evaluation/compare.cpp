@@ -6,17 +6,9 @@
 
 #include "app/record.h"
 #include "app/ui.h"
-#include "evaluation/colour_bridge.h"
+#include "processing/colour.h"
 #include "evaluation/ssim.h"
 
-#if __has_include("processing/colour.h")
-// The pipeline with colour spaces also brings its comparison hook: it compares every run.
-#include "processing/pipeline.h"
-static const bool compare_hook_installed = [] {
-    pipeline_compare_hook = [](int x0, int y0, int x1, int y1) { compare_to_ref(x0, y0, x1, y1); };
-    return true;
-}();
-#endif
 
 namespace {
 
@@ -42,7 +34,7 @@ bool converted_to_rgb(const int* src, int n, int c, int w, int h, plane_set& out
     const size_t count = (size_t)w * h * n;
     out.owned.reset(new int[count]);
     std::copy(src, src + count, out.owned.get());
-    if (!colour_bridge.to_rgb(out.owned.get(), w, h, c, 0, 1)) return false;
+    if (!to_rgb(out.owned.get(), w, h, (colour_t)c, 0, 1)) return false;
     out.data = out.owned.get();
     out.n = 3;
     return true;
@@ -69,7 +61,7 @@ wxString compare_to_ref(int x0, int y0, int x1, int y1)
     if (dc != 0 && !info.colour_processing) {
         // Colour data processed as grey: the reference becomes grey the same way.
         ref.owned.reset(new int[(size_t)w * h]);
-        if (!colour_bridge.to_grey(info.ref_image, w, h, dc, ref.owned.get(), true))
+        if (!to_grey(info.ref_image, w, h, (colour_t)dc, ref.owned.get(), true))
             return wxString();
         ref.data = ref.owned.get();
         ref.n = 1;
@@ -90,7 +82,7 @@ wxString compare_to_ref(int x0, int y0, int x1, int y1)
     // 16 x full scale (255 levels, or 4095 for RAW data).
     // Grey data keep unit weights; the grey factor belongs to grey made from colour.
     double factor[4] = {1, 1, 1, 1};
-    if (dc != 0) colour_bridge.channel_factor(space, factor, dc);
+    if (dc != 0) channel_factor((colour_t)space, factor, (colour_t)dc);
     const double full = (space == 8 || space == 9) ? 4095.0 : 255.0;
     const double r = info.ref_range > 0 ? info.ref_range : 1.0;
     const double o = (1 - r) / 2;

@@ -10,7 +10,7 @@
 #include <wx/log.h>
 
 #include "app/record.h"
-#include "evaluation/colour_bridge.h"
+#include "processing/colour.h"
 #include "io/image_file.h"
 #include "io/sequence_name.h"
 #include "io/tiff_writer.h"
@@ -149,7 +149,7 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
     grey = false;
     if (!info.colour_processing) {
         double f = 1.0;
-        if (info.data_colour != 0) colour_bridge.channel_factor(0, &f, info.data_colour);
+        if (info.data_colour != 0) channel_factor((colour_t)0, &f, (colour_t)info.data_colour);
         image.Create(w, h, false);
         unsigned char* d = image.GetData();
         for (size_t i = 0; i < n; i++) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = processed_byte(v[i], f);
@@ -165,7 +165,7 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
         if (c == 9) {
             copy.reset(new int[n * 4]);
             std::copy(v, v + n * 4, copy.get());
-            if (!colour_bridge.to_raw(copy.get(), w, h, c)) {
+            if (!to_raw(copy.get(), w, h, (colour_t)c)) {
                 wxLogWarning("The YUVdG colour space cannot be converted back to RAW data here.");
                 return false;
             }
@@ -197,10 +197,10 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
             for (int k = 0; k < 3; k++) d[3 * i + k] = processed_byte(v[vpp * i + k], 1.0);
         return true;
     }
-    if (values_per_pixel(c) == 3 && vpp == 3) {
+    if (colour_channels((colour_t)c) == 3 && vpp == 3) {
         std::unique_ptr<int[]> copy(new int[n * 3]);
         std::copy(v, v + n * 3, copy.get());
-        if (!colour_bridge.to_rgb(copy.get(), w, h, c, 0, 1)) {
+        if (!to_rgb(copy.get(), w, h, (colour_t)c, 0, 1)) {
             wxLogWarning("This colour space cannot be converted to RGB here.");
             return false;
         }

@@ -10,7 +10,7 @@
 
 #include "app/record.h"
 #include "app/ui.h"
-#include "evaluation/colour_bridge.h"
+#include "processing/colour.h"
 #include "io/loader_chain.h"
 #include "io/open_data_set.h"
 #include "io/save_image.h"
@@ -41,7 +41,7 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
     grey = !info.colour_processing;
     if (grey) {
         double f = 1.0;
-        if (info.data_colour != 0) colour_bridge.channel_factor(0, &f, info.data_colour);
+        if (info.data_colour != 0) channel_factor((colour_t)0, &f, (colour_t)info.data_colour);
         for (size_t i = 0; i < n; i++)
             d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = windowed_byte(info.processed_image[i], f);
         return true;
@@ -53,7 +53,7 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
     if (info.colour != 1) {
         copy.reset(new int[n * vpp]);
         std::copy(v, v + n * vpp, copy.get());
-        if (!colour_bridge.to_rgb(copy.get(), w, h, info.colour, 0, 1)) {
+        if (!to_rgb(copy.get(), w, h, (colour_t)info.colour, 0, 1)) {
             wxLogWarning("This colour space cannot be converted to RGB here.");
             return false;
         }

@@ -1,37 +1,296 @@
-// The processing pipeline. Until the sampling and filter stages are built, the pipeline
-// passes the raw image through unchanged so the display has something to show.
+// The processing pipeline: sample_image and process_image.
 #include "processing/pipeline.h"
 
-#include <cstring>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <vector>
+#include <wx/intl.h>
 
 #include "app/record.h"
+#include "app/ui.h"
 #include "display/display_image.h"
+#include "evaluation/compare.h"
+#include "processing/colour.h"
+#include "processing/filter_dispatch.h"
+#include "processing/gaussian_filter.h"
+#include "processing/noise_estimation.h"
+
+// The comparison with a loaded reference; tests replace it to watch the calls.
+static void compare_visible_region(int x0, int y0, int x1, int y1) { compare_to_ref(x0, y0, x1, y1); }
+void (*pipeline_compare_hook)(int x0, int y0, int x1, int y1) = compare_visible_region;
+
+// ---------------------------------------------------------------------------------------
+// sample_image
+
+// Low-pass copy of the raw image for sub-sampling by s, channel by channel.
+static std::vector<int> prefiltered_raw(int n, int s)
+{
+    const int w = info.width, h = info.height;
+    const size_t pixels = (size_t)w * h;
+    std::vector<int> out(pixels * n);
+    const double sigma = (s - 1) + 0.5;
+    if (n == 1) {
+        filter_2d(info.raw_image, w, h, sigma, out.data());
+        return out;
+    }
+    std::vector<int> plane(pixels), result(pixels);
+    for (int k = 0; k < n; k++) {
+        for (size_t i = 0; i < pixels; i++) plane[i] = info.raw_image[i * n + k];
+        filter_2d(plane.data(), w, h, sigma, result.data());
+        for (size_t i = 0; i < pixels; i++) out[i * n + k] = result[i];
+    }
+    return out;
+}
 
 void sample_image()
 {
-    info.proc_width = info.width / info.subsample;
-    info.proc_height = info.height / info.subsample;
-    release_array(info.sampled_image);
     if (!info.raw_image) return;
-    const int n = info.data_colour ? info.channels : 1;
-    info.colour_processing = info.data_colour ? 1 : 0;
-    const size_t count = (size_t)info.width * info.height * n;
-    info.sampled_image = new int[count];
-    std::memcpy(info.sampled_image, info.raw_image, count * sizeof(int));
+    const int n = info.data_colour != COLOUR_GREY ? info.channels : 1;
+    release_array(info.sampled_image);
+
+    const int s = std::max(info.subsample, 1);
+    std::vector<int> filtered;
+    const int* source = info.raw_image;
+    if (s >= 2 && info.subsample_filter) {
+        filtered = prefiltered_raw(n, s);
+        source = filtered.data();
+    }
+
+    const int w = info.width / s, h = info.height / s;
+    info.proc_width = w;
+    info.proc_height = h;
+    const size_t src_row = (size_t)info.width * n;
+
+    if (info.data_colour != COLOUR_GREY && info.colour == COLOUR_GREY) {
+        // One grey plane in the scale of the Grey channel factor.
+        info.colour_processing = 0;
+        info.sampled_image = new int[(size_t)w * h];
+        double f;
+        channel_factor(COLOUR_GREY, &f, (colour_t)info.data_colour);
+        const int summed = info.data_colour == COLOUR_RAW ? 4 : 3;
+        const double divisor = summed * f;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const int* p = source + (size_t)y * s * src_row + (size_t)x * s * n;
+                double sum = 0.0;
+                for (int k = 0; k < std::min(summed, n); k++) sum += p[k];
+                info.sampled_image[(size_t)y * w + x] = (int)(sum / divisor + 0.5);
+            }
+    } else {
+        info.colour_processing = info.data_colour != COLOUR_GREY;
+        info.sampled_image = new int[(size_t)w * h * n];
+        for (int y = 0; y < h; y++) {
+            const int* row = source + (size_t)y * s * src_row;
+            int* out = info.sampled_image + (size_t)y * w * n;
+            if (s == 1) {
+                std::copy(row, row + (size_t)w * n, out);  // whole rows at once
+            } else if (n == 1) {
+                for (int x = 0; x < w; x++) out[x] = row[(size_t)x * s];
+            } else {
+                for (int x = 0; x < w; x++)
+                    for (int k = 0; k < n; k++) out[(size_t)x * n + k] = row[(size_t)x * s * n + k];
+            }
+        }
+    }
+    filtered.clear();
+    filtered.shrink_to_fit();
+
+    if (!info.colour_processing) return;
+    int converted = 0;
+    if (info.data_colour == COLOUR_RGB && n == 3)
+        converted = from_rgb(info.sampled_image, w, h, (colour_t)info.colour);
+    else if (info.data_colour == COLOUR_RAW && n == 4)
+        converted = from_raw(info.sampled_image, w, h, (colour_t)info.colour);
+    if (!converted) return;  // RGB processed as RGB, say: the loader's range stays
+    int lo = INT_MAX, hi = INT_MIN;
+    const size_t count = (size_t)w * h * n;
+    for (size_t i = 0; i < count; i++) {
+        const int v = info.sampled_image[i] / 16;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    info.data_min = lo;
+    info.data_max = hi;
 }
+
+// ---------------------------------------------------------------------------------------
+// process_image
+
+// Largest even number not above v.
+static int even_floor(int v) { return v - (((v % 2) + 2) % 2); }
+
+visible_region pipeline_visible_region()
+{
+    visible_region v;
+    const int ph = info.proc_height, pw = info.proc_width;
+    const double s = std::max(info.subsample, 1);
+    if (!(info.zoom > 0)) {
+        // No usable zoom: treat the whole image as visible.
+        v.r0 = v.c0 = 0;
+        v.r1 = ph;
+        v.c1 = pw;
+    } else {
+        const double hh = -info.window_height * 0.5 / info.zoom;
+        const double hw = -info.window_width * 0.5 / info.zoom;
+        // A centre far outside the image leaves an empty region, never a negative one.
+        auto clamp_first = [](double a, int size) {
+            return (int)std::clamp(std::floor(a), 0.0, (double)size);
+        };
+        auto clamp_last = [](double a, int first, int size) {
+            return (int)std::clamp(std::ceil(a) + 1, (double)first, (double)size);
+        };
+        v.r0 = clamp_first((hh + info.centre.y) / s, ph);
+        v.r1 = clamp_last((info.centre.y - hh) / s, v.r0, ph);
+        v.c0 = clamp_first((hw + info.centre.x) / s, pw);
+        v.c1 = clamp_last((info.centre.x - hw) / s, v.c0, pw);
+    }
+    const int m = std::max(info.filter_size, 0);
+    v.R0 = std::max(0, even_floor(v.r0 - m));
+    v.C0 = std::max(0, even_floor(v.c0 - m));
+    v.R1 = std::min(ph, v.r1 + m);
+    v.C1 = std::min(pw, v.c1 + m);
+    return v;
+}
+
+// Filters whose input the sensor-noise transform linearises and stabilises.
+static bool transformed_filter(int f) { return f == 1 || f == 2 || f == 9 || f == 10 || f == 11; }
+
+// Noise estimate of `image` (the current working size) into noise_image: of the plane
+// itself, of one channel, or of the scaled grey plane of a colour image.
+static void estimate_noise_of(int* image, int channel)
+{
+    const int w = info.proc_width, h = info.proc_height;
+    if (!info.noise_image || w < 1 || h < 1) return;
+    if (!info.colour_processing) {
+        estimate_noise_image(image, w, h, info.noise_image);
+        return;
+    }
+    const int n = info.channels;
+    const size_t pixels = (size_t)w * h;
+    std::vector<int> plane(pixels, 0);
+    if (channel >= 1 && channel <= n) {
+        for (size_t i = 0; i < pixels; i++) plane[i] = image[i * n + channel - 1];
+    } else {
+        to_grey(image, w, h, (colour_t)info.colour, plane.data(), true);
+    }
+    estimate_noise_image(plane.data(), w, h, info.noise_image);
+}
+
+static int* new_zeroed(size_t count) { return new int[count](); }
 
 void process_image()
 {
-    static bool busy = false;
-    if (busy) return;
-    busy = true;
+    using clock = std::chrono::steady_clock;
+    auto started = clock::now();
+    const bool need_noise = info.show_noise || info.levelling;
+
+    static bool inside = false;
+    if (!info.sampled_image || inside) return;
+    inside = true;
+    // Clears the guard however the run ends (an allocation failure included).
+    struct guard_reset {
+        ~guard_reset() { inside = false; }
+    } reset_inside;
+
+    const int n = info.colour_processing ? info.channels : 1;
+    const int full_w = info.proc_width, full_h = info.proc_height;
+    const size_t full_pixels = (size_t)full_w * full_h;
     release_array(info.processed_image);
-    if (info.sampled_image) {
-        const int n = info.colour_processing ? info.channels : 1;
-        const size_t count = (size_t)info.proc_width * info.proc_height * n;
-        info.processed_image = new int[count];
-        std::memcpy(info.processed_image, info.sampled_image, count * sizeof(int));
+    info.processed_image = new int[full_pixels * n];
+    release_array(info.noise_image);
+    if (need_noise) info.noise_image = new_zeroed(full_pixels);
+
+    const visible_region v = pipeline_visible_region();
+    const int crop_w = v.C1 - v.C0, crop_h = v.R1 - v.R0;
+    const bool cropped = !(v.R0 == 0 && v.C0 == 0 && v.R1 == full_h && v.C1 == full_w &&
+                           !info.noise_colour);
+
+    int* full_sampled = info.sampled_image;
+    int* full_processed = info.processed_image;
+    int* full_noise = info.noise_image;
+    const vertex2s full_cursor = info.cursor;
+    if (cropped) {
+        std::copy(full_sampled, full_sampled + full_pixels * n, full_processed);
+        const size_t crop_pixels = (size_t)crop_w * crop_h;
+        info.noise_image = full_noise ? new_zeroed(crop_pixels) : nullptr;
+        info.sampled_image = new int[crop_pixels * n];
+        info.processed_image = new int[crop_pixels * n];
+        for (int y = 0; y < crop_h; y++) {
+            const int* from = full_sampled + ((size_t)(y + v.R0) * full_w + v.C0) * n;
+            std::copy(from, from + (size_t)crop_w * n, info.sampled_image + (size_t)y * crop_w * n);
+        }
+        info.proc_width = crop_w;
+        info.proc_height = crop_h;
+        info.cursor.x = (short)(info.cursor.x - v.C0);
+        info.cursor.y = (short)(info.cursor.y - v.R0);
     }
+
+    started = clock::now();  // the crop is not timed
+    const bool transform = info.colour_processing && info.noise_colour &&
+                           transformed_filter(info.filter);
+    if (transform)
+        inverse_gamma_and_apply_anscombe(info.sampled_image, info.proc_width, info.proc_height,
+                                         (colour_t)info.colour, 2.5 - 1.0 / 10, 0, 0, 0);
+    if (info.levelling) {
+        if (info.show_histogram)
+            estimate_histogram(info.sampled_image, info.proc_width, info.proc_height);
+        estimate_noise_of(info.sampled_image, 0);
+    }
+
+    const int saved_size = info.filter_size, saved_level = info.level;
+    const uint8_t saved_use_level = info.use_level;
+    // The multi-resolution pass (filter_iterate) arrives with its resampling operators;
+    // until then every run filters the single full-resolution level.
+    info.multires_level = 0;
+    if (info.proc_width > 0 && info.proc_height > 0) run_filter();
+    info.multires_level = 1;
+    info.filter_size = saved_size;
+    info.level = saved_level;
+    info.use_level = saved_use_level;
+    if (transform)
+        inverse_anscombe_and_apply_gamma(info.processed_image, info.proc_width, info.proc_height,
+                                         (colour_t)info.colour, 2.4, 0, 0, 0);
+
+    const long long micro =
+        std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - started).count();
+    info.process_time = micro / 1000;
+    if (info.filter != 0)
+        ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
+
+    if (!info.levelling) {
+        if (info.show_histogram)
+            estimate_histogram(info.processed_image, info.proc_width, info.proc_height);
+        if (info.show_noise) estimate_noise_of(info.processed_image, info.channel);
+    }
+
+    if (cropped) {
+        // Only the visible region goes back; the margin was there to feed the filter.
+        for (int y = v.r0; y < v.r1; y++) {
+            const int* from =
+                info.processed_image + ((size_t)(y - v.R0) * crop_w + (v.c0 - v.C0)) * n;
+            std::copy(from, from + (size_t)(v.c1 - v.c0) * n,
+                      full_processed + ((size_t)y * full_w + v.c0) * n);
+            if (full_noise) {
+                const int* nf = info.noise_image + (size_t)(y - v.R0) * crop_w + (v.c0 - v.C0);
+                std::copy(nf, nf + (v.c1 - v.c0), full_noise + (size_t)y * full_w + v.c0);
+            }
+        }
+        release_array(info.sampled_image);
+        release_array(info.processed_image);
+        release_array(info.noise_image);
+        info.sampled_image = full_sampled;
+        info.processed_image = full_processed;
+        info.noise_image = full_noise;
+        info.proc_width = full_w;
+        info.proc_height = full_h;
+        info.cursor = full_cursor;
+    }
+
+    info.backproject_pending = 0;
     create_display_image();
-    busy = false;
+    inside = false;
+    if (info.filter != 0 && info.ref_image && pipeline_compare_hook)
+        pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
 }

@@ -2,10 +2,31 @@
 // visible region into processed_image.
 #pragma once
 
-// Sub-samples raw_image and converts its colour space into sampled_image.
+// Sub-samples raw_image by info.subsample (after a Gaussian pre-filter of sigma
+// subsample - 0.5 when subsample_filter is on) into sampled_image of proc_width x
+// proc_height, converting colour data into info.colour. Colour data processed in Grey
+// become one plane (channel sum / (channels x Grey factor)). When a colour conversion
+// ran, data_min and data_max become the range of the converted levels. Does nothing
+// without a raw image.
 void sample_image();
 
-// Filters the visible part of sampled_image into processed_image and rebuilds the
-// display image. A nested call (from an event handled while filtering yields) returns
-// at once.
+// Filters the part of sampled_image visible in the window (plus a margin of filter_size
+// pixels) into processed_image with the filter of info.filter; outside that region
+// processed_image holds the sampled values. Times the filtering ("Filtering took %li ms"
+// in status field 2 when a filter is chosen), estimates noise and the histogram where
+// asked, rebuilds the display image and runs the reference comparison. Without a sampled
+// image, or when called while already running (a filter that yields), returns at once.
 void process_image();
+
+// The reference comparison of the visible region (x0, y0) .. (x1, y1) in processed
+// pixels, run after filtering when a reference image is loaded: compare_to_ref, which
+// tests may replace.
+extern void (*pipeline_compare_hook)(int x0, int y0, int x1, int y1);
+
+// The visible region of process_image, in sampled pixels (rows r0..r1 - 1, columns
+// c0..c1 - 1), and the filtered crop around it (R0..R1 - 1, C0..C1 - 1).
+struct visible_region {
+    int r0, r1, c0, c1;
+    int R0, R1, C0, C1;
+};
+visible_region pipeline_visible_region();

@@ -1,0 +1,87 @@
+// Options shared by the batch verbs that run the pipeline.
+#include "batch/pipeline_options.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/record.h"
+#include "processing/colour.h"
+
+bool colour_allowed(int data_colour, int colour)
+{
+    if (colour < 0 || colour >= COLOUR_SPACES) return false;
+    switch (data_colour) {
+    case COLOUR_GREY: return colour == COLOUR_GREY;
+    case COLOUR_RGB: return colour != COLOUR_RGBA && colour != COLOUR_RAW && colour != COLOUR_YUVDG;
+    case COLOUR_RGBA: return colour == COLOUR_GREY || colour == COLOUR_RGBA;
+    case COLOUR_RAW: return colour == COLOUR_GREY || colour == COLOUR_RAW || colour == COLOUR_YUVDG;
+    default: return true;
+    }
+}
+
+void apply_sampling_options(const batch_args& args)
+{
+    info.subsample = (int)args.integer("--subsample", info.subsample, 1, 64);
+    if (args.has("--no-subsample-filter")) info.subsample_filter = 0;
+    if (args.has("--colour")) {
+        const int c = (int)args.integer("--colour", info.colour, 0, COLOUR_SPACES - 1);
+        if (!colour_allowed(info.data_colour, c))
+            throw usage_error("--colour " + std::to_string(c) +
+                              " is not offered for data of colour layout " +
+                              std::to_string(info.data_colour));
+        info.colour = c;
+        if (c == COLOUR_GREY) info.channel = 0;
+    }
+}
+
+void apply_filter_options(const batch_args& args)
+{
+    info.filter = (int)args.integer("--filter", info.filter, 0, 12);
+    info.filter_size = (int)args.integer("--size", info.filter_size, 0, 1000);
+    info.mask_radius[0] = info.mask_radius[1] = info.filter_size + 0.5;
+    info.centile = (int)args.integer("--centile", info.centile, 0, 100);
+    info.level = (int)args.integer("--level", info.level, 0, 1000000);
+    if (args.has("--no-level")) info.use_level = 0;
+    if (args.has("--auto-level")) info.levelling = 1;
+    if (args.has("--multires")) {
+        info.filter_iterate = 1;
+        info.iterations = (int)args.integer("--multires", info.iterations, 1, 20);
+    }
+    info.mask = (int)args.integer("--mask", info.mask, 0, 7);
+    info.angle = (int)args.integer("--angle", info.angle, -360, 360);
+    if (args.has("--noise")) {
+        info.noise_kind = (int)args.integer("--noise", 0, 0, 2);
+        info.noise_colour = info.noise_kind != 0 && info.data_colour == COLOUR_RGB;
+    }
+    // The anisotropic filter's pyramid divisors, as the filter choice sets them.
+    info.dev_values[3] = info.dev_values[4] = info.filter == 11 ? 30 : 24;
+}
+
+void resize_batch_window(int w, int h)
+{
+    info.window_width = w;
+    info.window_height = h;
+    release_array(info.display_image);
+    info.display_image = new unsigned char[(size_t)w * h * 3]();
+}
+
+void write_bytes_file(const std::string& name, const unsigned char* bytes, size_t count)
+{
+    FILE* f = std::fopen(name.c_str(), "wb");
+    if (!f) throw run_error("cannot write " + name);
+    const bool ok = std::fwrite(bytes, 1, count, f) == count;
+    if (std::fclose(f) != 0 || !ok) {
+        std::remove(name.c_str());
+        throw run_error("could not write all of " + name);
+    }
+}
+
+void write_int32_file(const std::string& name, const int* values, size_t count)
+{
+    std::vector<unsigned char> bytes(count * 4);
+    for (size_t i = 0; i < count; i++) {
+        const uint32_t v = (uint32_t)values[i];
+        for (int b = 0; b < 4; b++) bytes[i * 4 + b] = (unsigned char)(v >> (8 * b));
+    }
+    write_bytes_file(name, bytes.data(), bytes.size());
+}

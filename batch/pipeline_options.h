@@ -1,0 +1,21 @@
+// Options shared by the batch verbs that run the pipeline ("process", "display").
+#pragma once
+
+#include <string>
+
+#include "batch/batch_args.h"
+
+// --subsample, --no-subsample-filter and --colour (checked against the colour spaces the
+// data's layout allows, as the colour choice does).
+void apply_sampling_options(const batch_args& args);
+// --filter, --size, --centile, --level, --no-level, --auto-level, --multires, --mask,
+// --angle, --noise.
+void apply_filter_options(const batch_args& args);
+// Sizes the canvas and display_image to w x h.
+void resize_batch_window(int w, int h);
+// Writes `count` values as little-endian int32.
+void write_int32_file(const std::string& name, const int* values, size_t count);
+// Writes bytes as they are.
+void write_bytes_file(const std::string& name, const unsigned char* bytes, size_t count);
+// Whether the colour choice accepts `colour` for data of layout `data_colour`.
+bool colour_allowed(int data_colour, int colour);

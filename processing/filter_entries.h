@@ -1,0 +1,26 @@
+// The whole-image filter entry points: each reads sampled_image and writes
+// processed_image at proc_width x proc_height, channel by channel for colour images.
+#pragma once
+
+#include <functional>
+
+// A one-plane filter: (input plane, width, height, output plane).
+using plane_filter = std::function<void(int* in, int width, int height, int* out)>;
+
+// Applies `filter` to sampled_image into processed_image: directly for one plane, or
+// for colour processing to each of `channels` channels extracted into a plane and
+// written back interleaved.
+void filter_each_channel(const plane_filter& filter);
+
+// processed_image = sampled_image.
+void copy_sampled_to_processed();
+
+void average_2d();
+void gauss_2d();
+void guided_2d(int level);
+void grain_2d();
+void anisotropic_2d();
+void centile_2d(double centile);
+void occo_2d(double centile);
+void self_dual_2d(double centile, int kind);
+void bitonic_2d(double centile);

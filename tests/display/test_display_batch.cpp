@@ -1,0 +1,152 @@
+// voxmira-batch "process" and "display": arguments, and the output of a loaded image
+// against the same arithmetic computed here.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+#include <wx/image.h>
+
+#include "../processing/pipeline_fixture.h"
+#include "app/record.h"
+#include "display/interpolation.h"
+#include "display_reference.h"
+#include "io/loader_chain.h"
+#include "processing/gaussian_filter.h"
+#include "processing/pipeline.h"
+
+namespace {
+
+struct run_result {
+    int status;
+    std::string out;
+};
+
+run_result run_batch(const std::string& arguments, bool with_stderr = true)
+{
+    const std::string command =
+        std::string(VOXMIRA_BATCH) + " " + arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
+    run_result r{-1, ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), p)) > 0) r.out.append(buffer.data(), n);
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::vector<unsigned char> read_file(const std::string& name)
+{
+    std::ifstream f(name, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {});
+}
+
+TEST(BatchPipelineVerbs, HelpAndBadArguments)
+{
+    EXPECT_EQ(run_batch("process --help").status, 0);
+    EXPECT_EQ(run_batch("display --help").status, 0);
+    for (const char* args : {"process a", "display a", "display a --out x.tif",
+                             "process a --out x --filter", "display a --out x.png --zoom",
+                             "process a --out x --bogus"}) {
+        const run_result r = run_batch(args);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+    }
+    EXPECT_EQ(run_batch("process /nonexistent.png --out /tmp/x.bin").status, 1);
+    EXPECT_EQ(run_batch("display /nonexistent.png --out /tmp/x.png").status, 1);
+}
+
+// A grey PNG written here; the image loader reads it as value x 16.
+class BatchPipelineOnImage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const loader_entry* image_loader = find_loader("image");
+        if (!image_loader || !image_loader->load) GTEST_SKIP() << "the image loader is not built yet";
+        levels.resize(w * h);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) levels[y * w + x] = (x * 13 + y * 29 + (x * y) % 17) % 256;
+        wxImage image(w, h);
+        for (int i = 0; i < w * h; i++)
+            for (int c = 0; c < 3; c++) image.GetData()[i * 3 + c] = (unsigned char)levels[i];
+        png = ::testing::TempDir() + "batch_pipeline_grey.png";
+        ASSERT_TRUE(image.SaveFile(png, wxBITMAP_TYPE_PNG));
+    }
+    void TearDown() override { reset_info(); }
+
+    const int w = 40, h = 30;
+    std::vector<int> levels;
+    std::string png;
+};
+
+TEST_F(BatchPipelineOnImage, ProcessWritesTheFilteredImage)
+{
+    const std::string out = ::testing::TempDir() + "processed.bin";
+    run_result r = run_batch("process " + png + " --out " + out, false);
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::vector<unsigned char> bytes = read_file(out);
+    ASSERT_EQ(bytes.size(), (size_t)w * h * 4);
+    for (int i = 0; i < w * h; i++) {
+        const int v = bytes[i * 4] | bytes[i * 4 + 1] << 8 | bytes[i * 4 + 2] << 16 | bytes[i * 4 + 3] << 24;
+        ASSERT_EQ(v, levels[i] * 16);
+    }
+    r = run_batch("process " + png + " --filter 2 --no-level --size 2 --out " + out);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Filtering took "), std::string::npos);
+    std::vector<int> in(w * h), expected(w * h);
+    for (int i = 0; i < w * h; i++) in[i] = levels[i] * 16;
+    reset_info();
+    info.filter = 0;
+    filter_2d(in.data(), w, h, 2.6, expected.data());
+    bytes = read_file(out);
+    for (int i = 0; i < w * h; i++) {
+        const int v = bytes[i * 4] | bytes[i * 4 + 1] << 8 | bytes[i * 4 + 2] << 16 | bytes[i * 4 + 3] << 24;
+        ASSERT_EQ(v, expected[i]);
+    }
+}
+
+TEST_F(BatchPipelineOnImage, DisplayMatchesTheDescribedArithmetic)
+{
+    const std::string out = ::testing::TempDir() + "display.bin";
+    const run_result r = run_batch("display " + png +
+                                       " --size 96x64 --zoom 2.5 --centre 17,12 --interp 7"
+                                       " --window 110,180 --line 2,3,30,20 --out " + out,
+                                   false);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::vector<unsigned char> got = read_file(out);
+
+    std::vector<int> samples(w * h);
+    for (int i = 0; i < w * h; i++) samples[i] = levels[i] * 16;
+    install_image(w, h, 0, 1, samples);
+    info.window_width = 96;
+    info.window_height = 64;
+    info.zoom = 2.5;
+    info.centre.x = 17;
+    info.centre.y = 12;
+    info.window_centre = 110;
+    info.window_range = 180;
+    select_interpolation(7);
+    sample_image();
+    info.processed_image = new int[w * h];
+    std::copy(info.sampled_image, info.sampled_image + w * h, info.processed_image);
+    info.proc_width = w;
+    info.proc_height = h;
+    std::vector<bool> ties;
+    const std::vector<unsigned char> expected = display_reference::compute(&ties);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); i++)
+        if (!ties[i]) {
+            ASSERT_EQ(got[i], expected[i]) << "byte " << i;
+        }
+    // The profile: (int)(4 x length) samples, one a line.
+    size_t lines = 0;
+    for (char c : r.out) lines += c == '\n';
+    EXPECT_EQ(lines, (size_t)(4 * std::hypot(28.0, 17.0)));
+}
+
+}  // namespace

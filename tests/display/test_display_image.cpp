@@ -1,0 +1,402 @@
+// The display stage against an independent computation, and its special displays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "../processing/pipeline_fixture.h"
+#include "app/record.h"
+#include "display/coordinates.h"
+#include "display/display_image.h"
+#include "display/interpolation.h"
+#include "display_reference.h"
+#include "processing/colour.h"
+#include "processing/pipeline.h"
+
+namespace {
+
+class DisplayImage : public ::testing::Test {
+protected:
+    void TearDown() override { reset_info(); }
+
+    // A processed grey image (no filter) shown in a window of ww x wh.
+    void grey_image(int w, int h, const std::vector<int>& samples, int ww, int wh)
+    {
+        install_image(w, h, 0, 1, samples);
+        resize(ww, wh);
+        sample_image();
+        process_image();
+    }
+    static void resize(int ww, int wh)
+    {
+        info.window_width = ww;
+        info.window_height = wh;
+        release_array(info.display_image);
+        info.display_image = new unsigned char[(size_t)ww * wh * 3];
+    }
+    static std::vector<unsigned char> shown()
+    {
+        return std::vector<unsigned char>(
+            info.display_image, info.display_image + (size_t)info.window_width * info.window_height * 3);
+    }
+    static const unsigned char* pixel(int x, int y)
+    {
+        return info.display_image + ((size_t)y * info.window_width + x) * 3;
+    }
+};
+
+TEST_F(DisplayImage, WithoutAProcessedImageTheWindowIsBlack)
+{
+    reset_info();
+    info.window_width = 5;
+    info.window_height = 4;
+    create_display_image();
+    ASSERT_NE(info.display_image, nullptr);
+    for (int i = 0; i < 60; i++) ASSERT_EQ(info.display_image[i], 0);
+    EXPECT_EQ(info.line_profile[0], 0.0);
+}
+
+TEST_F(DisplayImage, EveryKindMatchesTheStraightforwardComputation)
+{
+    const int w = 37, h = 29;
+    grey_image(w, h, random_samples(w * h, 255, 21), 90, 70);
+    info.window_centre = 120;
+    info.window_range = 200;
+    const double zooms[] = {2.3, 1.0, 0.7, 3.0};
+    const short centres[][2] = {{18, 14}, {3, 25}, {30, 2}, {18, 15}};
+    for (int z = 0; z < 4; z++) {
+        info.zoom = zooms[z];
+        info.centre.x = centres[z][0];
+        info.centre.y = centres[z][1];
+        for (int kind = 0; kind < INTERP_KINDS; kind++) {
+            select_interpolation(kind);
+            create_display_image();
+            std::vector<bool> ties;
+            const std::vector<unsigned char> expected = display_reference::compute(&ties);
+            const std::vector<unsigned char> got = shown();
+            int differing = 0, first = -1;
+            for (size_t i = 0; i < got.size(); i++)
+                if (got[i] != expected[i] && !(ties[i] && std::abs(got[i] - expected[i]) == 1)) {
+                    differing++;
+                    if (first < 0) first = (int)i;
+                }
+            EXPECT_EQ(differing, 0) << "kind " << kind << " zoom " << zooms[z] << " first at byte "
+                                    << first;
+        }
+    }
+}
+
+// The cached-weight and threaded paths give exactly what interp_data gives per pixel.
+TEST_F(DisplayImage, FastPathsEqualInterpDataPerPixel)
+{
+    const int w = 300, h = 260;
+    grey_image(w, h, random_samples(w * h, 4095, 24), 640, 360);
+    info.window_centre = 2000;
+    info.window_range = 3000;
+    for (double zoom : {1.37, 0.61, 4.0}) {
+        info.zoom = zoom;
+        info.centre.x = 140;
+        info.centre.y = 120;
+        for (int kind = 0; kind < INTERP_KINDS; kind++) {
+            select_interpolation(kind);
+            create_display_image();
+            ASSERT_EQ(shown(), display_reference::compute(nullptr, true)) << "kind " << kind << " zoom " << zoom;
+        }
+    }
+}
+
+TEST_F(DisplayImage, ColourPathsMatchTheStraightforwardComputation)
+{
+    const int w = 21, h = 17;
+    for (int colour : {COLOUR_RGB, COLOUR_YCBCR, COLOUR_LAB, COLOUR_HSV}) {
+        for (int channel = 0; channel <= 3; channel++) {
+            install_image(w, h, COLOUR_RGB, 3, random_samples(w * h * 3, 255, 30 + colour));
+            info.colour = colour;
+            info.channel = channel;
+            resize(50, 40);
+            sample_image();
+            info.zoom = 2.2;
+            info.centre.x = 9;
+            info.centre.y = 8;
+            info.window_centre = 100;
+            info.window_range = 180;
+            select_interpolation(channel == 2 ? INTERP_LANCZOS3 : INTERP_CATMULL_ROM);
+            process_image();
+            std::vector<bool> ties;
+            const std::vector<unsigned char> expected = display_reference::compute(&ties);
+            const std::vector<unsigned char> got = shown();
+            for (size_t i = 0; i < got.size(); i++)
+                if (!ties[i]) {
+                    ASSERT_EQ(got[i], expected[i]) << "colour " << colour << " channel " << channel;
+                }
+        }
+    }
+}
+
+TEST_F(DisplayImage, AtZoomOneTheInterpolatingKindsReproduceTheSamples)
+{
+    const int w = 16, h = 12;
+    const std::vector<int> samples = random_samples(w * h, 255, 22);
+    grey_image(w, h, samples, w, h);
+    info.window_centre = 127;
+    info.window_range = 255;
+    // Window pixel c shows image column c exactly (centre w/2 at window w/2).
+    for (int kind : {0, 1, 2, 4, 6, 7}) {
+        select_interpolation(kind);
+        create_display_image();
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const int windowed = (samples[y * w + x] / 16 - 127) * 255 / 255 + 127;
+                ASSERT_EQ(pixel(x, y)[0], std::clamp(windowed, 0, 255)) << kind << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST_F(DisplayImage, BSplineAndMitchellSmoothAsTheirPolynomialsSay)
+{
+    // One bright sample in a black field, shown at zoom 1: the smoothing kernels spread it.
+    // (Even sizes put display pixel c on image column c.)
+    const int w = 10, h = 10;
+    std::vector<int> samples(w * h, 0);
+    samples[4 * w + 4] = 180 * 16;
+    grey_image(w, h, samples, w, h);
+    info.window_centre = 127;
+    info.window_range = 255;
+    select_interpolation(INTERP_BSPLINE);
+    create_display_image();
+    // Windowed black is (0 - 127) + 127 = 0 and the peak 180; weights 4/6 at the sample and
+    // 1/6 beside it.
+    EXPECT_EQ(pixel(4, 4)[0], (int)(180.0 * 16 / 36 + 0.5));
+    EXPECT_EQ(pixel(5, 4)[0], (int)(180.0 * 4 / 36 + 0.5));
+    EXPECT_EQ(pixel(5, 5)[0], (int)(180.0 / 36 + 0.5));
+    select_interpolation(INTERP_MITCHELL);
+    create_display_image();
+    const double centre_weight = (6 - 2.0 / 3) / 6;  // P1(0) with B = 1/3
+    // P2(1) = (-B - 6C + 6B + 30C - 12B - 48C + 8B + 24C) / 6 = (B) / 6 with B = C = 1/3.
+    const double p2_at_1 = (1.0 / 3) / 6;
+    EXPECT_EQ(pixel(4, 4)[0], (int)(180.0 * centre_weight * centre_weight + 0.5));
+    EXPECT_EQ(pixel(3, 4)[0], (int)(180.0 * centre_weight * p2_at_1 + 0.5));
+}
+
+TEST_F(DisplayImage, KindZeroIsBlackBetweenSamplesWhenZoomedIn)
+{
+    grey_image(8, 8, std::vector<int>(64, 200 * 16), 32, 32);
+    info.zoom = 4;
+    info.window_centre = 127;
+    info.window_range = 255;
+    select_interpolation(INTERP_NONE);
+    create_display_image();
+    int lit = 0, black = 0;
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++) (pixel(x, y)[0] ? lit : black)++;
+    // One display pixel in each 4 x 4 block sits on its sample (e = 1/8).
+    EXPECT_EQ(lit, 64);
+    EXPECT_EQ(black, 32 * 32 - 64);
+    // Zoomed out the same kind shows every display pixel.
+    info.zoom = 0.5;
+    create_display_image();
+    EXPECT_EQ(pixel(16, 16)[0], 200);
+}
+
+TEST_F(DisplayImage, WindowingOfWidthOneAndZero)
+{
+    // Two equal rows: even sizes put display pixel (c, r) on image pixel (c, r).
+    std::vector<int> samples = {99 * 16, 100 * 16, 101 * 16, 100 * 16 + 8};
+    samples.insert(samples.end(), samples.begin(), samples.end());
+    grey_image(4, 2, samples, 4, 2);
+    select_interpolation(INTERP_NEAREST);
+    info.window_centre = 100;
+    info.window_range = 1;
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[0], 0);
+    EXPECT_EQ(pixel(1, 0)[0], 127);
+    EXPECT_EQ(pixel(2, 0)[0], 255);
+    EXPECT_EQ(pixel(3, 0)[0], 127);  // the fraction is dropped before windowing
+    info.window_range = 0;           // must not divide by zero
+    create_display_image();
+    EXPECT_EQ(pixel(2, 0)[0], 255);
+    info.window_range = -40;
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[0], 0);
+    // Integer windowing truncates toward zero: -1 x 255 / 256 is 0, so 99 shows as 127.
+    info.window_range = 256;
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[0], 127);
+}
+
+TEST_F(DisplayImage, ResidualOfAnUnchangedImageIsUniform)
+{
+    grey_image(6, 4, random_samples(24, 255, 23), 6, 4);
+    info.show_hipass = 1;
+    info.window_centre = 40;
+    info.window_range = 200;
+    select_interpolation(INTERP_CATMULL_ROM);
+    create_display_image();
+    const int expected = std::clamp(127 - 255 * 40 / 200, 0, 255);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 6; x++) ASSERT_EQ(pixel(x, y)[1], expected);
+}
+
+TEST_F(DisplayImage, DetailAndNoiseMaps)
+{
+    std::vector<int> samples = {100 * 16, 110 * 16, 100 * 16, 110 * 16};
+    install_image(2, 2, 0, 1, samples);
+    resize(2, 2);
+    sample_image();
+    process_image();
+    // Pretend the filter flattened every pixel to 105.
+    std::fill(info.processed_image, info.processed_image + 4, 105 * 16);
+    info.detail = 5;  // gain 1.5
+    info.window_centre = 127;
+    info.window_range = 255;
+    select_interpolation(INTERP_NEAREST);
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[0], (105 * 16 + (int)(-5 * 16 * 1.5)) / 16);
+    EXPECT_EQ(pixel(1, 0)[0], (105 * 16 + (int)(5 * 16 * 1.5)) / 16);
+    info.detail = 0;
+    info.show_noise = 1;
+    info.noise_image = new int[4]{4096 * 16, -4096 * 16, 4096 * 16, -4096 * 16};
+    info.level = 256;
+    info.show_threshold = 1;  // not applied to the noise map
+    info.threshold = 0;
+    create_display_image();
+    // Noise x level / 4096 = 256 x 16 and -256 x 16, windowed: 256 and -256, clamped;
+    // no threshold marks on the noise map.
+    EXPECT_EQ(pixel(0, 0)[0], 255);
+    EXPECT_EQ(pixel(0, 0)[1], 255);
+    EXPECT_EQ(pixel(1, 0)[0], 0);
+    info.level = 8;  // 8 levels: (8 - 127) + 127
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[2], 8);
+}
+
+TEST_F(DisplayImage, ThresholdMarks)
+{
+    std::vector<int> samples = {50 * 16, 200 * 16, 50 * 16, 200 * 16};
+    grey_image(2, 2, samples, 2, 2);
+    select_interpolation(INTERP_NEAREST);
+    info.window_centre = 127;
+    info.window_range = 255;
+    info.show_threshold = 1;
+    info.threshold = 150;
+    create_display_image();
+    EXPECT_EQ(pixel(0, 0)[1], 50);
+    EXPECT_EQ(pixel(1, 0)[0], 200);
+    EXPECT_EQ(pixel(1, 0)[1], 0);  // magenta
+    EXPECT_EQ(pixel(1, 0)[2], 200);
+
+    std::vector<int> rgb = {200 * 16, 20 * 16, 160 * 16};
+    for (int i = 0; i < 3; i++) rgb.insert(rgb.end(), rgb.begin(), rgb.begin() + 3);
+    install_image(2, 2, COLOUR_RGB, 3, rgb);
+    resize(2, 2);
+    sample_image();
+    info.show_threshold = 1;
+    info.threshold = 150;
+    select_interpolation(INTERP_NEAREST);
+    process_image();
+    EXPECT_EQ(pixel(0, 0)[0], 255);
+    EXPECT_EQ(pixel(0, 0)[1], 20);
+    EXPECT_EQ(pixel(0, 0)[2], 255);
+}
+
+TEST_F(DisplayImage, GradientOfARamp)
+{
+    const int w = 12, h = 10;
+    std::vector<int> ramp(w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) ramp[y * w + x] = x * 5 * 16;  // 5 levels per pixel
+    grey_image(w, h, ramp, w, h);
+    info.show_gradient = 1;
+    info.window_centre = 127;
+    info.window_range = 255;  // windowing keeps the slope at 5 display levels per pixel
+    for (int kind : {INTERP_LINEAR, INTERP_BSPLINE, INTERP_CATMULL_ROM}) {
+        select_interpolation(kind);
+        create_display_image();
+        EXPECT_EQ(pixel(5, 5)[0], 5) << kind;
+        EXPECT_EQ(pixel(5, 5)[1], 5) << kind;
+    }
+    // With a line along x, the derivative along it, halved and centred on 127; the
+    // interpolant's gradient is negated, so a rising ramp reads below 127.
+    info.line_start = vertex2d(1, 1);
+    info.line_end = vertex2d(9, 1);
+    create_display_image();
+    EXPECT_EQ(pixel(5, 5)[0], (int)(-5 * 0.5 + 127));
+}
+
+TEST_F(DisplayImage, ProfileAlongARow)
+{
+    const int w = 10, h = 6;
+    std::vector<int> samples(w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) samples[y * w + x] = (x * 10 + y) * 16;
+    grey_image(w, h, samples, w, h);
+    select_interpolation(INTERP_LINEAR);
+    info.line_start = vertex2d(1, 2);
+    info.line_end = vertex2d(7, 2);
+    info.profile_length = 13;
+    release_array(info.line_profile);
+    info.line_profile = new double[4 * 13]();
+    info.show_projection = 1;
+    create_display_image();
+    EXPECT_EQ(info.show_projection, 0);
+    for (int k = 0; k < 13; k++) EXPECT_NEAR(info.line_profile[k], (1 + k * 0.5) * 10 + 2, 1e-9) << k;
+    // Above the threshold the profile shows the top of the window.
+    info.show_threshold = 1;
+    info.threshold = 50;
+    info.window_centre = 30;
+    info.window_range = 101;
+    create_display_image();
+    EXPECT_NEAR(info.line_profile[0], 12, 1e-9);
+    EXPECT_EQ(info.line_profile[12], 30 + 50);
+    // A line leaving the image reads zero outside it.
+    info.show_threshold = 0;
+    info.line_end = vertex2d(19, 2);
+    create_display_image();
+    EXPECT_EQ(info.line_profile[12], 0.0);
+}
+
+TEST_F(DisplayImage, ColourProfileHoldsEveryChannel)
+{
+    std::vector<int> rgb = {10 * 16, 20 * 16, 30 * 16, 40 * 16, 50 * 16, 60 * 16};
+    rgb.insert(rgb.end(), rgb.begin(), rgb.end());
+    install_image(2, 2, COLOUR_RGB, 3, rgb);
+    resize(2, 2);
+    sample_image();
+    select_interpolation(INTERP_NEAREST);
+    info.line_start = vertex2d(0, 0);
+    info.line_end = vertex2d(1, 0);
+    info.profile_length = 2;
+    process_image();
+    const double expected[] = {10, 20, 30, 40, 50, 60};
+    for (int i = 0; i < 6; i++) EXPECT_EQ(info.line_profile[i], expected[i]);
+}
+
+TEST(DisplayCoordinates, MappingsAreInverses)
+{
+    reset_info();
+    info.window_width = 640;
+    info.window_height = 480;
+    info.width = 300;
+    info.height = 200;
+    set_default_zoom();
+    EXPECT_EQ(info.centre.x, 150);
+    EXPECT_EQ(info.centre.y, 100);
+    EXPECT_DOUBLE_EQ(info.zoom, 2.13333333333333333);
+    EXPECT_EQ(info.zoom_mode, 0);
+    for (int x = 0; x < 300; x += 7)
+        for (int y = 0; y < 200; y += 11) {
+            const vertex2s w = image_to_window(vertex2d(x, y));
+            const vertex2s back = window_to_image(w);
+            ASSERT_EQ(back.x, x);
+            ASSERT_EQ(back.y, y);
+            const vertex2d exact = window_to_image(vertex2d(w.x, w.y));
+            ASSERT_NEAR(exact.x, x, 0.5 / info.zoom);
+        }
+    vertex2s corner;
+    corner.x = 0;
+    corner.y = 0;
+    const vertex2s p = window_to_image(corner);
+    EXPECT_EQ(p.x, (int)((0 - 320) / info.zoom + 150 + 0.5));
+}
+
+}  // namespace

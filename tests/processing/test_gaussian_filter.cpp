@@ -1,0 +1,113 @@
+// The Gaussian filter: its kernel, its border rule, and its cache.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/record.h"
+#include "pipeline_fixture.h"
+#include "processing/gaussian_filter.h"
+
+namespace {
+
+// Straightforward separable convolution with edge replication, written from scratch.
+std::vector<int> naive_gauss(const std::vector<int>& in, int w, int h, double sigma)
+{
+    const int n = (int)std::floor(sigma);
+    std::vector<double> k(2 * n + 1);
+    double sum = 0;
+    for (int j = -n; j <= n; j++) {
+        double t = std::exp(-std::pow(2.0 * j / sigma, 2));
+        if (n == 1 && j) t = 0.75 + 0.25 * t;
+        if (n == 2 && std::abs(j) == 2) t = 0.1 + 0.9 * t;
+        if (n == 2 && std::abs(j) == 1) t = 0.25 + 0.75 * t;
+        k[j + n] = t;
+        sum += t;
+    }
+    for (double& t : k) t /= sum;
+    auto at = [&](int x, int y) {
+        return (double)in[std::clamp(y, 0, h - 1) * w + std::clamp(x, 0, w - 1)];
+    };
+    std::vector<double> rows(w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double s = 0;
+            for (int j = -n; j <= n; j++) s += k[j + n] * at(x + j, y);
+            rows[y * w + x] = s;
+        }
+    std::vector<int> out(w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double s = 0;
+            for (int j = -n; j <= n; j++) s += k[j + n] * rows[std::clamp(y + j, 0, h - 1) * w + x];
+            out[y * w + x] = (int)std::round(s);
+        }
+    return out;
+}
+
+class GaussianFilter : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        reset_info();
+        info.filter = 0;
+    }
+};
+
+TEST_F(GaussianFilter, KernelsOfSigmaOneAndTwo)
+{
+    double k[5];
+    gaussian_kernel(1.0, k);
+    const double outer = 0.75 + 0.25 * std::exp(-4.0);
+    EXPECT_NEAR(k[0], outer / (1 + 2 * outer), 1e-15);
+    EXPECT_NEAR(k[1], 1 / (1 + 2 * outer), 1e-15);
+    gaussian_kernel(2.0, k);
+    const double t1 = 0.75 * std::exp(-1.0) + 0.25, t2 = 0.9 * std::exp(-4.0) + 0.1;
+    const double sum = 1 + 2 * t1 + 2 * t2;
+    EXPECT_NEAR(k[0], t2 / sum, 1e-15);
+    EXPECT_NEAR(k[1], t1 / sum, 1e-15);
+    EXPECT_NEAR(k[2], 1 / sum, 1e-15);
+}
+
+TEST_F(GaussianFilter, BelowOneCopiesAndConstantsStay)
+{
+    std::vector<int> in = random_samples(7 * 5, 255, 1), out(in.size(), -1);
+    filter_2d(in.data(), 7, 5, 0.9, out.data());
+    EXPECT_EQ(out, in);
+    std::vector<int> flat(40 * 30, 1234), flat_out(flat.size());
+    filter_2d(flat.data(), 40, 30, 5.2, flat_out.data());
+    EXPECT_EQ(flat_out, flat);
+}
+
+TEST_F(GaussianFilter, MatchesAStraightforwardConvolutionAtEverySize)
+{
+    const int w = 23, h = 17;
+    std::vector<int> in = random_samples(w * h, 255, 9);
+    for (double sigma : {1.0, 1.3, 2.6, 3.9, 6.5, 30.0}) {
+        std::vector<int> out(w * h);
+        filter_2d(in.data(), w, h, sigma, out.data());
+        EXPECT_EQ(out, naive_gauss(in, w, h, sigma)) << "sigma " << sigma;
+    }
+    // A negative-valued plane rounds half away from zero.
+    std::vector<int> negative(w * h);
+    for (size_t i = 0; i < in.size(); i++) negative[i] = -in[i];
+    std::vector<int> out(w * h);
+    filter_2d(negative.data(), w, h, 2.6, out.data());
+    EXPECT_EQ(out, naive_gauss(negative, w, h, 2.6));
+}
+
+TEST_F(GaussianFilter, CacheDistinguishesSigmasOfOneHalfWidth)
+{
+    const int w = 31, h = 9;
+    std::vector<int> in = random_samples(w * h, 255, 4), out(w * h);
+    filter_2d(in.data(), w, h, 3.5, out.data());
+    EXPECT_EQ(info.kernel_size, 3);
+    filter_2d(in.data(), w, h, 3.9, out.data());
+    EXPECT_EQ(out, naive_gauss(in, w, h, 3.9));
+    // In place gives the same.
+    std::vector<int> same = in;
+    filter_2d(same.data(), w, h, 3.9, same.data());
+    EXPECT_EQ(same, out);
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+// sample_image and process_image over images built in the record.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+#include "app/record.h"
+#include "app/ui.h"
+#include "pipeline_fixture.h"
+#include "processing/colour.h"
+#include "processing/gaussian_filter.h"
+#include "processing/pipeline.h"
+
+namespace {
+
+class Pipeline : public ::testing::Test {
+protected:
+    void SetUp() override { saved_hook = pipeline_compare_hook; }
+    void TearDown() override
+    {
+        pipeline_compare_hook = saved_hook;
+        ui_install(ui_hooks());
+        reset_info();
+    }
+    void (*saved_hook)(int, int, int, int) = nullptr;
+};
+
+TEST_F(Pipeline, SubsamplingTakesEverySthPixel)
+{
+    std::vector<int> raw = random_samples(100 * 100, 255, 5);
+    install_image(100, 100, 0, 1, raw);
+    info.subsample = 3;
+    info.subsample_filter = 0;
+    sample_image();
+    ASSERT_EQ(info.proc_width, 33);
+    ASSERT_EQ(info.proc_height, 33);
+    EXPECT_FALSE(info.colour_processing);
+    for (int y = 0; y < 33; y++)
+        for (int x = 0; x < 33; x++)
+            ASSERT_EQ(info.sampled_image[y * 33 + x], raw[(y * 3) * 100 + x * 3]);
+}
+
+TEST_F(Pipeline, SubsamplingPrefilterIsTheGaussianOfSigmaSMinusHalf)
+{
+    const int w = 41, h = 30;
+    std::vector<int> raw = random_samples(w * h * 3, 255, 6);
+    install_image(w, h, COLOUR_RGB, 3, raw);
+    info.colour = COLOUR_RGB;
+    info.subsample = 2;
+    sample_image();
+    ASSERT_EQ(info.proc_width, 20);
+    ASSERT_EQ(info.proc_height, 15);
+    std::vector<int> plane(w * h), smooth(w * h);
+    for (int k = 0; k < 3; k++) {
+        for (int i = 0; i < w * h; i++) plane[i] = raw[i * 3 + k];
+        filter_2d(plane.data(), w, h, 1.5, smooth.data());
+        for (int y = 0; y < 15; y++)
+            for (int x = 0; x < 20; x++)
+                ASSERT_EQ(info.sampled_image[(y * 20 + x) * 3 + k], smooth[(y * 2) * w + x * 2]);
+    }
+    // RGB processed as RGB: no conversion, the loader's range stays.
+    EXPECT_EQ(info.data_min, 0);
+    EXPECT_EQ(info.data_max, 255);
+}
+
+TEST_F(Pipeline, ColourDataInGreyIsTheScaledChannelSum)
+{
+    std::vector<int> rgb = {16 * 10, 16 * 20, 16 * 30, 16 * 255, 16 * 255, 16 * 255};
+    install_image(2, 1, COLOUR_RGB, 3, rgb);
+    info.colour = COLOUR_GREY;
+    sample_image();
+    ASSERT_FALSE(info.colour_processing);
+    EXPECT_EQ(info.sampled_image[0], (int)(16 * 60 / (3 * 0.577) + 0.5));
+    EXPECT_EQ(info.sampled_image[1], (int)(16 * 765 / (3 * 0.577) + 0.5));
+
+    // A RAW image shown in Grey is the sum of its four channels divided by 2.
+    std::vector<int> raw = {16 * 100, 16 * 201, 16 * 300, 16 * 400};
+    install_image(1, 1, COLOUR_RAW, 4, raw);
+    info.colour = COLOUR_GREY;
+    sample_image();
+    EXPECT_EQ(info.sampled_image[0], 16 * 1001 / 2);
+}
+
+TEST_F(Pipeline, ConversionSetsTheRangeOfTheConvertedLevels)
+{
+    std::vector<int> rgb = random_samples(9 * 7 * 3, 255, 8);
+    install_image(9, 7, COLOUR_RGB, 3, rgb);
+    info.colour = COLOUR_YCBCR;
+    sample_image();
+    ASSERT_TRUE(info.colour_processing);
+    std::vector<int> expected = rgb;
+    ASSERT_NE(from_rgb(expected.data(), 9, 7, COLOUR_YCBCR), 0);
+    ASSERT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + expected.size()), expected);
+    int lo = INT_MAX, hi = INT_MIN;
+    for (int v : expected) {
+        lo = std::min(lo, v / 16);
+        hi = std::max(hi, v / 16);
+    }
+    EXPECT_EQ(info.data_min, lo);
+    EXPECT_EQ(info.data_max, hi);
+}
+
+TEST_F(Pipeline, RawDataConvertsToYuvdgAndSetsItsRange)
+{
+    std::vector<int> raw = random_samples(6 * 4 * 4, 4095, 16);
+    install_image(6, 4, COLOUR_RAW, 4, raw);
+    info.colour = COLOUR_YUVDG;
+    sample_image();
+    ASSERT_TRUE(info.colour_processing);
+    std::vector<int> expected = raw;
+    ASSERT_NE(from_raw(expected.data(), 6, 4, COLOUR_YUVDG), 0);
+    EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + expected.size()), expected);
+    EXPECT_EQ(info.data_max, *std::max_element(expected.begin(), expected.end()) / 16);
+}
+
+TEST_F(Pipeline, SensorNoiseRunsOnACropEvenWhenAllIsVisible)
+{
+    // With the noise transform in force the whole image still goes through the crop; the
+    // result must be the same as filtering in place.
+    const int w = 20, h = 16;
+    std::vector<int> raw = random_samples(w * h * 3, 255, 17);
+    install_image(w, h, COLOUR_RGB, 3, raw);
+    sample_image();
+    info.filter = 2;
+    info.use_level = 0;
+    info.filter_size = 2;
+    process_image();
+    const std::vector<int> in_place(info.processed_image, info.processed_image + w * h * 3);
+    info.noise_kind = 1;
+    info.noise_colour = 1;
+    process_image();
+    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h * 3), in_place);
+    EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + w * h * 3), raw);
+}
+
+TEST_F(Pipeline, NothingHappensWithoutAnImage)
+{
+    reset_info();
+    sample_image();
+    EXPECT_EQ(info.sampled_image, nullptr);
+    process_image();
+    EXPECT_EQ(info.processed_image, nullptr);
+}
+
+int compare_calls;
+int compared[4];
+void record_compare(int x0, int y0, int x1, int y1)
+{
+    compare_calls++;
+    compared[0] = x0, compared[1] = y0, compared[2] = x1, compared[3] = y1;
+}
+
+TEST_F(Pipeline, NoFilterCopiesTheInputWithoutTimingOrComparison)
+{
+    std::vector<int> raw = random_samples(30 * 20, 255, 10);
+    install_image(30, 20, 0, 1, raw);
+    sample_image();
+    ui_status(2, "untouched");
+    compare_calls = 0;
+    pipeline_compare_hook = record_compare;
+    info.ref_image = new int[30 * 20]();
+    process_image();
+    ASSERT_NE(info.processed_image, nullptr);
+    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + 600), raw);
+    EXPECT_EQ(ui_last_status(2), "untouched");
+    EXPECT_EQ(compare_calls, 0);
+    EXPECT_EQ(info.multires_level, 1);
+}
+
+TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
+{
+    const int w = 100, h = 80;
+    std::vector<int> raw = random_samples(w * h, 255, 11);
+    install_image(w, h, 0, 1, raw);
+    sample_image();
+    info.filter = 2;  // Gaussian, plain (level not in force)
+    info.use_level = 0;
+    info.filter_size = 2;
+    info.window_width = 40;
+    info.window_height = 30;
+    info.zoom = 4.0;
+    info.centre.x = 10;
+    info.centre.y = 70;
+    info.cursor.x = 12;
+    info.cursor.y = 66;
+    info.ref_image = new int[w * h]();
+    compare_calls = 0;
+    pipeline_compare_hook = record_compare;
+    process_image();
+
+    // Visible rows floor((70 - 3.75)) = 66 .. ceil(73.75) + 1 = 75; columns 5 .. 16.
+    const int r0 = 66, r1 = 75, c0 = 5, c1 = 16;
+    // Margin 2, rounded down to even at the start: rows 64..77, columns 2..18.
+    const int R0 = 64, R1 = 77, C0 = 2, C1 = 18;
+    const visible_region v = pipeline_visible_region();
+    EXPECT_EQ(v.r0, r0);
+    EXPECT_EQ(v.r1, r1);
+    EXPECT_EQ(v.c0, c0);
+    EXPECT_EQ(v.c1, c1);
+    EXPECT_EQ(v.R0, R0);
+    EXPECT_EQ(v.R1, R1);
+    EXPECT_EQ(v.C0, C0);
+    EXPECT_EQ(v.C1, C1);
+
+    const int cw = C1 - C0, ch = R1 - R0;
+    std::vector<int> crop(cw * ch), filtered(cw * ch);
+    for (int y = 0; y < ch; y++)
+        for (int x = 0; x < cw; x++) crop[y * cw + x] = raw[(y + R0) * w + x + C0];
+    filter_2d(crop.data(), cw, ch, 2.6, filtered.data());
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const bool inside = y >= r0 && y < r1 && x >= c0 && x < c1;
+            const int expected = inside ? filtered[(y - R0) * cw + x - C0] : raw[y * w + x];
+            ASSERT_EQ(info.processed_image[y * w + x], expected) << x << "," << y;
+        }
+    EXPECT_EQ(info.proc_width, w);
+    EXPECT_EQ(info.cursor.x, 12);
+    EXPECT_EQ(info.cursor.y, 66);
+    EXPECT_TRUE(ui_last_status(2).StartsWith("Filtering took "));
+    EXPECT_TRUE(ui_last_status(2).EndsWith(" ms"));
+    ASSERT_EQ(compare_calls, 1);
+    EXPECT_EQ(compared[0], c0);
+    EXPECT_EQ(compared[1], r0);
+    EXPECT_EQ(compared[2], c1);
+    EXPECT_EQ(compared[3], r1);
+}
+
+TEST_F(Pipeline, CentreFarOutsideTheImageFiltersNothing)
+{
+    std::vector<int> raw = random_samples(20 * 20, 255, 12);
+    install_image(20, 20, 0, 1, raw);
+    sample_image();
+    info.filter = 2;
+    info.use_level = 0;
+    info.centre.x = 3000;
+    info.centre.y = -3000;
+    process_image();
+    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + 400), raw);
+}
+
+int nested_calls;
+int* processed_during_nested;
+void status_reenters(int field, const wxString&)
+{
+    // A status update arrives while the pipeline runs; a nested run must return at once.
+    int* before = info.processed_image;
+    process_image();
+    processed_during_nested = info.processed_image;
+    nested_calls += before == info.processed_image;
+}
+
+TEST_F(Pipeline, ANestedCallReturnsAtOnce)
+{
+    std::vector<int> raw = random_samples(16 * 16, 255, 13);
+    install_image(16, 16, 0, 1, raw);
+    sample_image();
+    info.filter = 2;
+    info.use_level = 0;
+    ui_hooks hooks;
+    hooks.status = status_reenters;
+    ui_install(hooks);
+    nested_calls = 0;
+    process_image();
+    EXPECT_EQ(nested_calls, 1);
+    ui_install(ui_hooks());
+    // The guard is released afterwards: a later run works.
+    info.filter = 0;
+    info.processed_image[0] = -999;
+    process_image();
+    EXPECT_EQ(info.processed_image[0], raw[0]);
+}
+
+TEST_F(Pipeline, NoiseMapIsPresentAndZeroedWhenAsked)
+{
+    std::vector<int> raw = random_samples(24 * 24, 255, 14);
+    install_image(24, 24, 0, 1, raw);
+    sample_image();
+    info.show_noise = 1;
+    info.window_width = 8;
+    info.window_height = 8;
+    info.zoom = 1;
+    process_image();
+    ASSERT_NE(info.noise_image, nullptr);
+    for (int i = 0; i < 24 * 24; i++) ASSERT_EQ(info.noise_image[i], 0);
+}
+
+TEST_F(Pipeline, ColourImagesFilterEveryChannel)
+{
+    const int w = 12, h = 10;
+    std::vector<int> raw = random_samples(w * h * 3, 255, 15);
+    install_image(w, h, COLOUR_RGB, 3, raw);
+    info.colour = COLOUR_HSV;
+    sample_image();
+    std::vector<int> sampled(info.sampled_image, info.sampled_image + w * h * 3);
+    info.filter = 2;
+    info.use_level = 0;
+    info.filter_size = 1;
+    process_image();
+    std::vector<int> plane(w * h), out(w * h);
+    for (int k = 0; k < 3; k++) {
+        for (int i = 0; i < w * h; i++) plane[i] = sampled[i * 3 + k];
+        filter_2d(plane.data(), w, h, 1.3, out.data());
+        for (int i = 0; i < w * h; i++) ASSERT_EQ(info.processed_image[i * 3 + k], out[i]);
+    }
+}
+
+}  // namespace
