@@ -1,37 +1,16 @@
 // voxmira-batch's argument handling and exit codes, run as a separate process.
 #include <gtest/gtest.h>
 
+#include "batch_runner.h"
+
 #include <array>
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
 
-namespace {
-
-struct run_result {
-    int status;
-    std::string out;  // stdout and stderr together
-};
-
-run_result run_batch(const std::string& arguments)
-{
-    const std::string command = std::string(VOXMIRA_BATCH) + " " + arguments + " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    run_result r{-1, ""};
-    if (!p) return r;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), p)) > 0) r.out.append(buffer.data(), n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-}  // namespace
-
 TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
 {
-    const run_result r = run_batch("--help");
+    const batch_run_result r = run_batch("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("info"), std::string::npos);
     EXPECT_NE(r.out.find("raw"), std::string::npos);
@@ -44,7 +23,7 @@ TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
     for (const char* args : {"", "frob x", "info", "info a b", "info --bogus a",
                              "info a --frame", "info a --frame x", "info a --frame -3",
                              "raw a", "info a --loader tiffany"}) {
-        const run_result r = run_batch(args);
+        const batch_run_result r = run_batch(args);
         EXPECT_EQ(r.status, 2) << "voxmira-batch " << args << "\n" << r.out;
         EXPECT_NE(r.out.find("voxmira-batch"), std::string::npos) << args;
     }
@@ -52,7 +31,7 @@ TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
 
 TEST(BatchCli, MissingOrUnloadableFileExitsOne)
 {
-    run_result r = run_batch("info /nonexistent/scan.dcm");
+    batch_run_result r = run_batch("info /nonexistent/scan.dcm");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("/nonexistent/scan.dcm"), std::string::npos) << r.out;
 

@@ -2,6 +2,8 @@
 // against the same arithmetic computed here.
 #include <gtest/gtest.h>
 
+#include "batch_runner.h"
+
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -21,26 +23,6 @@
 
 namespace {
 
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result run_batch(const std::string& arguments, bool with_stderr = true)
-{
-    const std::string command =
-        std::string(VOXMIRA_BATCH) + " " + arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
-    run_result r{-1, ""};
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), p)) > 0) r.out.append(buffer.data(), n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
 std::vector<unsigned char> read_file(const std::string& name)
 {
     std::ifstream f(name, std::ios::binary);
@@ -54,7 +36,7 @@ TEST(BatchPipelineVerbs, HelpAndBadArguments)
     for (const char* args : {"process a", "display a", "display a --out x.tif",
                              "process a --out x --filter", "display a --out x.png --zoom",
                              "process a --out x --bogus"}) {
-        const run_result r = run_batch(args);
+        const batch_run_result r = run_batch(args);
         EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
     }
     EXPECT_EQ(run_batch("process /nonexistent.png --out /tmp/x.bin").status, 1);
@@ -87,7 +69,7 @@ protected:
 TEST_F(BatchPipelineOnImage, ProcessWritesTheFilteredImage)
 {
     const std::string out = ::testing::TempDir() + "processed.bin";
-    run_result r = run_batch("process " + png + " --out " + out, false);
+    batch_run_result r = run_batch("process " + png + " --out " + out, false);
     ASSERT_EQ(r.status, 0) << r.out;
     std::vector<unsigned char> bytes = read_file(out);
     ASSERT_EQ(bytes.size(), (size_t)w * h * 4);
@@ -113,7 +95,7 @@ TEST_F(BatchPipelineOnImage, ProcessWritesTheFilteredImage)
 TEST_F(BatchPipelineOnImage, DisplayMatchesTheDescribedArithmetic)
 {
     const std::string out = ::testing::TempDir() + "display.bin";
-    const run_result r = run_batch("display " + png +
+    const batch_run_result r = run_batch("display " + png +
                                        " --size 96x64 --zoom 2.5 --centre 17,12 --interp 7"
                                        " --window 110,180 --line 2,3,30,20 --out " + out,
                                    false);

@@ -2,6 +2,8 @@
 // sequence, each checked against what it wrote.
 #include <gtest/gtest.h>
 
+#include "batch_runner.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -12,34 +14,11 @@
 #include "../io/image_test_support.h"
 #include "io/image_file.h"
 
-namespace {
-
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result batch(const std::string& arguments)
-{
-    const std::string command = std::string(VOXMIRA_BATCH) + " " + arguments + " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    run_result r{-1, ""};
-    if (!p) return r;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), p)) > 0) r.out.append(buffer.data(), n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-}  // namespace
-
 TEST(BatchImages, SamplePairReportsTheIndependentPsnr)
 {
     const std::string noisy = std::string(VOXMIRA_SAMPLES) + "/camera_all_noise_016.png";
     const std::string clean = std::string(VOXMIRA_SAMPLES) + "/camera_all_ref_016.png";
-    const run_result info_run = batch("info " + noisy);
+    const batch_run_result info_run = run_batch("info " + noisy);
     ASSERT_EQ(info_run.status, 0) << info_run.out;
     EXPECT_NE(info_run.out.find("\"level\":100"), std::string::npos) << info_run.out;
     EXPECT_NE(info_run.out.find("\"window_centre\":127,\"window_range\":155"), std::string::npos);
@@ -56,7 +35,7 @@ TEST(BatchImages, SamplePairReportsTheIndependentPsnr)
         sum += d * d;
     }
     const double psnr = -10 * std::log10(sum / n);
-    const run_result cmp = batch("compare " + noisy);
+    const batch_run_result cmp = run_batch("compare " + noisy);
     ASSERT_EQ(cmp.status, 0) << cmp.out;
     double reported = 0, result = 0, gain = 1;
     ASSERT_EQ(std::sscanf(cmp.out.c_str(), "PSNR(dB) %lf to %lf = %lf", &reported, &result, &gain), 3) << cmp.out;
@@ -65,42 +44,71 @@ TEST(BatchImages, SamplePairReportsTheIndependentPsnr)
 
     // An explicit reference: "Open reference" keeps ref_range 1 for a name without
     // "_all_noise"; the SSIM form is asked for.
-    const run_result ssim = batch("compare " + noisy + " --ref " + clean + " --ssim");
+    const batch_run_result ssim = run_batch("compare " + noisy + " --ref " + clean + " --ssim");
     ASSERT_EQ(ssim.status, 0) << ssim.out;
     EXPECT_EQ(ssim.out.rfind("SNR (SSIM) ", 0), 0u) << ssim.out;
 
-    const run_result missing = batch("compare " + clean);
+    const batch_run_result missing = run_batch("compare " + clean);
     EXPECT_EQ(missing.status, 1) << missing.out;
-    EXPECT_EQ(batch("compare " + noisy + " --ref " + image_fixture("colour.png")).status, 1);
+    EXPECT_EQ(run_batch("compare " + noisy + " --ref " + image_fixture("colour.png")).status, 1);
 }
 
 TEST(BatchImages, SaveAndSequenceWriteWhatTheCommandsWrite)
 {
     const std::string dir = fresh_folder();
-    run_result r = batch("save " + image_fixture("minmax16.tif") + " --out " + dir + "p.tif");
+    batch_run_result r = run_batch("save " + image_fixture("minmax16.tif") + " --out " + dir + "p.tif");
     ASSERT_EQ(r.status, 0) << r.out;
     fresh_record(dir + "p.tif");
     ASSERT_TRUE(load_with(load_image_file, dir + "p.tif"));
     EXPECT_EQ(info.raw_image[0], 100 * 16 * 16);  // range 100 .. 3860: 8 x 3860 < 32768, factor 16
 
-    r = batch("save " + image_fixture("colour.png") + " --displayed --out " + dir + "d.bin");
+    r = run_batch("save " + image_fixture("colour.png") + " --displayed --out " + dir + "d.bin");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(file_bytes(dir + "d.bin").size(), 5u * 4 * 3);
-    EXPECT_EQ(batch("save " + image_fixture("colour.png") + " --out " + dir + "x.gif").status, 2);
-    EXPECT_EQ(batch("save " + image_fixture("colour.png")).status, 2);
+    EXPECT_EQ(run_batch("save " + image_fixture("colour.png") + " --out " + dir + "x.gif").status, 2);
+    EXPECT_EQ(run_batch("save " + image_fixture("colour.png")).status, 2);
 
     for (int k = 3; k <= 7; k++) {
         char name[32];
         std::snprintf(name, sizeof name, "frame_%04d.png", k);
         copy_file(image_fixture(std::string("seq/") + name), dir + name);
     }
-    r = batch("sequence " + dir + "frame_0003.png --out " + dir + "avg.png --subsample 2 --average");
+    r = run_batch("sequence " + dir + "frame_0003.png --out " + dir + "avg.png --subsample 2 --average");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "2\n");
     wxImage first(wxString(dir + "avg_0001.png"), wxBITMAP_TYPE_PNG);
     ASSERT_TRUE(first.IsOk());
     EXPECT_EQ(first.GetData()[0], 35);
-    r = batch("sequence " + dir + "frame_0003.png --out " + dir + "all.bmp --displayed");
+    r = run_batch("sequence " + dir + "frame_0003.png --out " + dir + "all.bmp --displayed");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "5\n");
+}
+
+TEST(BatchImages, ProcessReportsTheComparisonAndSavesTheResult)
+{
+    const std::string noisy = std::string(VOXMIRA_SAMPLES) + "/camera_all_noise_016.png";
+    const std::string saved = ::testing::TempDir() + "camera_gauss.png";
+    // A filter that smooths (the level off) must raise the PSNR against the paired reference.
+    batch_run_result r = run_batch("process " + noisy + " --filter 2 --no-level --save " + saved,
+                                   false);
+    ASSERT_EQ(r.status, 0) << r.out;
+    double before = 0, after = 0, gain = 0;
+    const size_t at = r.out.find("PSNR(dB) ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at, "PSNR(dB) %lf to %lf = %lf", &before, &after, &gain),
+              3);
+    EXPECT_NEAR(before, 19.97, 0.01);
+    EXPECT_GT(after, before + 1.0);
+    EXPECT_NEAR(gain, after - before, 0.011);
+
+    // The saved result is the processed image: same size, and it differs from the input.
+    r = run_batch("info " + saved + " --loader image", false);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\"width\":512,\"height\":512"), std::string::npos) << r.out;
+    std::remove(saved.c_str());
+
+    // --ssim adds SSIM to the report; a bad --save type fails before any work.
+    r = run_batch("process " + noisy + " --filter 2 --no-level --out /dev/null --ssim", false);
+    EXPECT_NE(r.out.find("SNR (SSIM) "), std::string::npos) << r.out;
+    EXPECT_EQ(run_batch("process " + noisy + " --save out.xyz").status, 2);
 }
