@@ -407,15 +407,3 @@ TEST_F(Frame, UpdateCheckWithoutNetworkEndsWithItsMessagesQuickly)
         EXPECT_EQ(log.messages[1], "Could not determine latest Voxmira version.");
     }
 }
-
-TEST_F(Frame, AboutBoxOpensAndCloses)
-{
-    const size_t before = wxTopLevelWindows.size();
-    command(ID_ABOUT);
-    pump_for(0.3);
-    // GTK shows its about dialog without blocking; close whatever it opened.
-    for (wxWindow* w : wxTopLevelWindows)
-        if (w != myframe && (!help || w != help->GetFrame())) w->Close(true);
-    pump_for(0.2);
-    EXPECT_LE(wxTopLevelWindows.size(), before + 1);
-}

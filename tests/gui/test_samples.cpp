@@ -68,7 +68,13 @@ TEST(Samples, DroppedNoisyImageOpensWithItsReference)
     if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
     ASSERT_TRUE(start_program({}));
     ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
-    EXPECT_TRUE(myframe->open_dropped_file(noisy));
+    // The drop event as the toolkit delivers it to the canvas.
+    // The event owns its array of names.
+    wxString* files = new wxString[1]{noisy};
+    wxDropFilesEvent drop(wxEVT_DROP_FILES, 1, files);
+    drop.SetEventObject(myframe->canvas);
+    myframe->canvas->GetEventHandler()->ProcessEvent(drop);
+    EXPECT_NE(info.raw_image, nullptr);
     EXPECT_EQ(info.width, 512);
     EXPECT_EQ(info.open_filter, 6);
     EXPECT_EQ(myframe->GetTitle(),
