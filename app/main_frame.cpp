@@ -27,7 +27,7 @@
 #include "app/startup.h"
 #include "app/version.h"
 #include "display/canvas_colour.h"
-#include "display/canvas_coords.h"
+#include "display/coordinates.h"
 #include "display/display_image.h"
 #include "display/gl_canvas.h"
 #include "display/gl_fonts.h"
@@ -369,8 +369,8 @@ void MyFrame::update_zoom_crop_status()
         b.x = (short)std::min(info.window_width, 32767);
         b.y = (short)std::min(info.window_height, 32767);
     }
-    a = canvas_coords::window_to_image(a);
-    b = canvas_coords::window_to_image(b);
+    a = window_to_image(a);
+    b = window_to_image(b);
     const int x0 = std::clamp((int)std::min(a.x, b.x), 0, info.width);
     const int x1 = std::clamp((int)std::max(a.x, b.x), 0, info.width);
     const int y0 = std::clamp((int)std::min(a.y, b.y), 0, info.height);

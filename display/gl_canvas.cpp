@@ -12,13 +12,11 @@
 #include "app/record.h"
 #include "app/ui.h"
 #include "display/canvas_colour.h"
-#include "display/canvas_coords.h"
+#include "display/coordinates.h"
 #include "display/display_image.h"
 #include "display/gl_fonts.h"
 #include "processing/pipeline.h"
 
-using canvas_coords::image_to_window;
-using canvas_coords::window_to_image;
 
 MyGLCanvas* canvas = nullptr;
 const int wxglcanvas_attrib_list[] = {WX_GL_RGBA, WX_GL_DOUBLEBUFFER, WX_GL_DEPTH_SIZE, 16, 0};
