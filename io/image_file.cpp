@@ -111,8 +111,14 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
         page = index;
     }
     wxImage image;
-    if (!image.LoadFile(name, wxBITMAP_TYPE_ANY, page) || !image.IsOk()) return false;
+    const bool read = image.LoadFile(name, wxBITMAP_TYPE_ANY, page) && image.IsOk();
     quiet.reset();
+    if (!read) {
+        // A handler recognised the file's signature, so this is a damaged image file rather
+        // than a file of another kind: say so instead of failing silently.
+        wxLogWarning("%s: the image file is damaged or truncated and could not be read.", path);
+        return false;
+    }
 
     const int w = image.GetWidth(), stored_h = image.GetHeight();
     const unsigned char* rgb = image.GetData();

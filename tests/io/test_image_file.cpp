@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <vector>
 #include <wx/filename.h>
 #include <wx/log.h>
 
@@ -288,4 +290,33 @@ TEST(ImageFileDamaged, EveryTruncatedTiffFailsOrLoadsCleanly)
             }
         }
     }
+}
+
+TEST(ImageFileDamaged, TruncatedPngIsRefusedWithAMessageAndTheRecordKept)
+{
+    const std::string sample = std::string(VOXMIRA_SAMPLES) + "/camera_all_noise_016.png";
+    std::ifstream in(sample, std::ios::binary);
+    std::vector<char> bytes(3000);
+    in.read(bytes.data(), (std::streamsize)bytes.size());
+    const std::string cut = ::testing::TempDir() + "cut_0001.png";
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), (std::streamsize)in.gcount());
+
+    reset_info();
+    info.width = 7;
+    info.raw_image = new int[7 * 1200]();
+    int* before = info.raw_image;
+    wxLog* old = wxLog::SetActiveTarget(nullptr);
+    wxLogBuffer* buffer = new wxLogBuffer;
+    wxLog::SetActiveTarget(buffer);
+    std::vector<char> path(cut.begin(), cut.end());
+    path.push_back('\0');
+    EXPECT_FALSE(load_image_file(path.data(), -1));
+    const wxString messages = buffer->GetBuffer();
+    wxLog::SetActiveTarget(old);
+    delete buffer;
+    EXPECT_NE(messages.Find("damaged or truncated"), wxNOT_FOUND) << messages;
+    EXPECT_EQ(info.raw_image, before);
+    EXPECT_EQ(info.width, 7);
+    reset_info();
+    std::remove(cut.c_str());
 }
