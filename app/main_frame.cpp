@@ -541,17 +541,10 @@ void MyFrame::OnDropFiles(wxDropFilesEvent& event)
 
 bool MyFrame::open_dropped_file(const wxString& path)
 {
-    // As the Open command's "All files" (filter 6) would, except that every loader is
-    // tried in start-up order.
-    const int w = info.window_width, h = info.window_height;
-    reset_info();
-    info.file_name = path;
-    info.open_filter = 6;
-    const bool ok = load_startup_file();
-    derive_first_view(w, h);
-    if (info.raw_image && info.file_type == -4) pair_reference();
-    sample_image();
-    process_image();
+    // As the Open command's "All files" would, except that every loader is tried in
+    // start-up order.
+    const bool ok = open_data_set(path, 6, true);
+    if (!ok) info.file_name.clear();  // as at start-up: an empty window names no file
     reset_controls();
     refresh_canvas();
     if (!ok) wxLogWarning("Could not open '%s': no loader recognised it.", path);

@@ -23,14 +23,14 @@ int level_slider_maximum()
     return info.colour_processing ? 443 : 256;
 }
 
-bool open_data_set(const wxString& path, int filter_index)
+bool open_data_set(const wxString& path, int filter_index, bool any_loader)
 {
     reset_info();
     info.file_name = path;
     info.open_filter = filter_index;
-    const char* loader = loader_for_filter(filter_index);
+    const char* loader = any_loader ? nullptr : loader_for_filter(filter_index);
     const std::string narrow(path.mb_str());
-    if (loader && !narrow.empty()) load_with_chain(narrow, -1, loader);
+    if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
 
     if (info.raw_image && info.window_range == 1) {
         info.window_centre = (info.data_min + info.data_max) / 2;
