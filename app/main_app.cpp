@@ -73,12 +73,13 @@ bool MyApp::start_up(const std::vector<wxString>& args)
 
     // 15. Batch mode: correct every frame, then end.
     if (cmd.batch) {
-        myframe->Refresh();
-        myframe->Update();
+        MyFrame* frame = myframe;
+        frame->Refresh();
+        frame->Update();
         mdt_all_frames();
-        myframe->Close(true);
-        myframe->Destroy();
-        myframe = nullptr;
+        // The close handler forgets the global frame and schedules its destruction.
+        frame->Close(true);
+        frame->Destroy();
         reset_info();
         return false;
     }

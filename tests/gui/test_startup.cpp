@@ -40,3 +40,17 @@ TEST(Startup, NoFileOpensBlackWindowAndClosesCleanly)
     EXPECT_EQ(info.histogram, nullptr);
     EXPECT_EQ(key, 0);
 }
+
+TEST(Startup, BatchSwitchRunsTheAllFramesStepAndEnds)
+{
+    // With and without a loadable file, -m/-M ends start-up with false and leaves no window.
+    for (const std::vector<wxString>& args :
+         {std::vector<wxString>{"-m"},
+          std::vector<wxString>{"-M", VOXMIRA_SAMPLES "/ct_phantom/ct_phantom_0001.dcm"}}) {
+        EXPECT_FALSE(start_program(args));
+        EXPECT_EQ(myframe, nullptr);
+        EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
+        EXPECT_EQ(info.raw_image, nullptr);
+        EXPECT_EQ(key, 0);
+    }
+}
