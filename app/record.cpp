@@ -27,6 +27,15 @@ void release_mask_tables()
     info.mask_b = 0.0;
 }
 
+void install_raw_frame(int* samples, int data_min, int data_max)
+{
+    release_array(info.raw_image);
+    release_array(info.ref_image);
+    info.raw_image = samples;
+    info.data_min = data_min;
+    info.data_max = data_max;
+}
+
 static void reset_rsq_cache()
 {
     if (info.rsq_cache) {

@@ -202,6 +202,10 @@ void reset_info();
 // Releases the mask tables built by create_mask_info() and zeroes the mask data.
 void release_mask_tables();
 
+// The last step every loader shares: the new frame's samples replace raw_image (taking
+// ownership), any reference image goes, and the frame's range is recorded.
+void install_raw_frame(int* samples, int data_min, int data_max);
+
 // Number of slots in the micro-CT sinogram cache for the current neighbour count.
 inline int rsq_cache_slots() { return 2 * info.rsq_neighbours + 1; }
 

@@ -153,10 +153,6 @@ bool load_dfe_file(char* path, int index)
     info.frame = frame;
     for (int k = 0; k < 3; k++) info.position[k] = info.orientation_angles[k] = 0;
     info.slice_location = 0;
-    release_array(info.raw_image);
-    release_array(info.ref_image);
-    info.raw_image = raw.release();
-    info.data_min = lo;
-    info.data_max = hi;
+    install_raw_frame(raw.release(), lo, hi);
     return true;
 }

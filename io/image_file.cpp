@@ -250,15 +250,11 @@ bool load_image_file(char* path_text, int index)
     info.frames = pages.frames;
     info.first_frame = pages.first_frame;
     info.frame = index == -1 ? pages.frame : (pages.file_type == -5 ? index : pages.frame);
-    release_array(info.raw_image);
-    release_array(info.ref_image);
-    info.raw_image = s.raw.release();
+    install_raw_frame(s.raw.release(), s.data_min, s.data_max);
     info.width = s.width;
     info.height = s.height;
     info.data_colour = s.data_colour;
     info.channels = s.channels;
-    info.data_min = s.data_min;
-    info.data_max = s.data_max;
     if (s.has_centre) info.window_centre = s.window_centre;
     if (s.has_range) info.window_range = s.window_range;
     if (index == -1) {

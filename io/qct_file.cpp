@@ -76,10 +76,6 @@ bool load_qct_file(char* path, int index)
     for (double& a : info.orientation_angles) a = 0;
     info.position[0] = info.position[1] = 0;
     info.position[2] = info.slice_location = std::isfinite(z) ? z : 0.0;
-    release_array(info.raw_image);
-    release_array(info.ref_image);
-    info.raw_image = raw.release();
-    info.data_min = lo;
-    info.data_max = hi;
+    install_raw_frame(raw.release(), lo, hi);
     return true;
 }

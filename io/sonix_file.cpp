@@ -105,10 +105,6 @@ bool load_sonix_file(char* path, int index)
         return false;
     }
     info.frame = frame;
-    release_array(info.raw_image);
-    release_array(info.ref_image);
-    info.raw_image = raw.release();
-    info.data_min = lo;
-    info.data_max = hi;
+    install_raw_frame(raw.release(), lo, hi);
     return true;
 }
