@@ -29,24 +29,24 @@ void allocate_display_and_fit(bool allocate)
                          (double)info.window_height / info.height);
 }
 
-void derive_first_view(int window_w, int window_h, bool allocate_display)
+void derive_default_window()
 {
-    if (!info.raw_image) {
-        info.file_name.clear();
-        info.default_range = info.window_range;
-    } else {
-        info.default_range = info.window_range;
-        if (info.window_range == 1) {
-            info.window_centre = (info.data_min + info.data_max) / 2;
-            // A flat image would give width 0; the display divides by the width.
-            info.window_range = std::max(info.data_max - info.data_min, 1);
-            info.default_range = info.window_range;
-        }
+    if (info.raw_image && info.window_range == 1) {
+        info.window_centre = (info.data_min + info.data_max) / 2;
+        // A flat image would give width 0; the display divides by the width.
+        info.window_range = std::max(info.data_max - info.data_min, 1);
     }
-    info.window_width = window_w > 0 ? window_w : info.width;
-    info.window_height = window_h > 0 ? window_h : info.height;
+    info.default_centre = info.window_centre;
+    info.default_range = info.window_range;
     info.colour = info.data_colour;
     info.channel = 0;
-    info.default_centre = info.window_centre;
+}
+
+void derive_first_view(int window_w, int window_h, bool allocate_display)
+{
+    if (!info.raw_image) info.file_name.clear();
+    derive_default_window();
+    info.window_width = window_w > 0 ? window_w : info.width;
+    info.window_height = window_h > 0 ? window_h : info.height;
     allocate_display_and_fit(allocate_display);
 }

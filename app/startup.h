@@ -7,6 +7,11 @@
 // `only`) as a first open. Returns true when one accepted it.
 bool load_startup_file(const char* only = nullptr);
 
+// After a load: when the loader proposed no window (width 1) derives it from the data
+// range (width at least 1), makes it the default window, and shows the data's own colour
+// space, all channels.
+void derive_default_window();
+
 // Derives the first view after a load attempt: with no image, clears file_name; otherwise
 // takes the loader's window as the default, deriving it from the data range when the
 // loader proposed none (width 1). Then sizes the canvas to the image (or to the given

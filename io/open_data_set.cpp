@@ -6,6 +6,7 @@
 #include <wx/filename.h>
 
 #include "app/record.h"
+#include "app/startup.h"
 #include "display/display_image.h"
 #include "evaluation/reference.h"
 #include "io/loader_chain.h"
@@ -32,15 +33,7 @@ bool open_data_set(const wxString& path, int filter_index, bool any_loader)
     const std::string narrow(path.mb_str());
     if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
 
-    if (info.raw_image && info.window_range == 1) {
-        info.window_centre = (info.data_min + info.data_max) / 2;
-        // A flat image would give width 0, which the display divides by.
-        info.window_range = std::max(info.data_max - info.data_min, 1);
-    }
-    info.channel = 0;
-    info.default_centre = info.window_centre;
-    info.default_range = info.window_range;
-    info.colour = info.data_colour;
+    derive_default_window();
     release_array(info.display_image);
     info.display_image =
         new unsigned char[(size_t)std::max(info.window_width, 1) * std::max(info.window_height, 1) * 3]();
