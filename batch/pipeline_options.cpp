@@ -64,24 +64,3 @@ void resize_batch_window(int w, int h)
     release_array(info.display_image);
     info.display_image = new unsigned char[(size_t)w * h * 3]();
 }
-
-void write_bytes_file(const std::string& name, const unsigned char* bytes, size_t count)
-{
-    FILE* f = std::fopen(name.c_str(), "wb");
-    if (!f) throw run_error("cannot write " + name);
-    const bool ok = std::fwrite(bytes, 1, count, f) == count;
-    if (std::fclose(f) != 0 || !ok) {
-        std::remove(name.c_str());
-        throw run_error("could not write all of " + name);
-    }
-}
-
-void write_int32_file(const std::string& name, const int* values, size_t count)
-{
-    std::vector<unsigned char> bytes(count * 4);
-    for (size_t i = 0; i < count; i++) {
-        const uint32_t v = (uint32_t)values[i];
-        for (int b = 0; b < 4; b++) bytes[i * 4 + b] = (unsigned char)(v >> (8 * b));
-    }
-    write_bytes_file(name, bytes.data(), bytes.size());
-}

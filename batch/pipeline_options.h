@@ -13,9 +13,5 @@ void apply_sampling_options(const batch_args& args);
 void apply_filter_options(const batch_args& args);
 // Sizes the canvas and display_image to w x h.
 void resize_batch_window(int w, int h);
-// Writes `count` values as little-endian int32.
-void write_int32_file(const std::string& name, const int* values, size_t count);
-// Writes bytes as they are.
-void write_bytes_file(const std::string& name, const unsigned char* bytes, size_t count);
 // Whether the colour choice accepts `colour` for data of layout `data_colour`.
 bool colour_allowed(int data_colour, int colour);

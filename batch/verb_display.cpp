@@ -7,6 +7,7 @@
 
 #include "app/record.h"
 #include "batch/batch_load.h"
+#include "batch/batch_output.h"
 #include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
 #include "batch/pipeline_options.h"
