@@ -16,7 +16,6 @@
 #include <wx/dialog.h>
 #include <wx/html/htmlwin.h>
 #include <wx/log.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
 
@@ -112,7 +111,7 @@ std::string http_get(const std::string& url, int timeout_ms)
 struct check_state {
     std::mutex lock;
     bool done = false;
-    std::string latest;
+    update_check_result result;
 };
 
 std::shared_ptr<check_state> running;
@@ -168,10 +167,9 @@ update_check_result run_update_check(int timeout_ms)
     return evaluate_versions_pages(primary, fallback);
 }
 
-void update_check_dialog(wxWindow* parent)
+// The dialog for a finished check; without a readable page only the messages are logged.
+static void show_update_dialog(wxWindow* parent, const update_check_result& r)
 {
-    wxBusyCursor busy;
-    const update_check_result r = run_update_check();
     if (r.html.empty()) {
         for (const std::string& m : r.messages) wxLogMessage("%s", wxString::FromUTF8(m));
         return;
@@ -200,21 +198,27 @@ void update_check_dialog(wxWindow* parent)
     if (dialog.ShowModal() == wxID_OK && r.newer) wxLaunchDefaultBrowser(voxmira_web_page);
 }
 
+void update_check_dialog(wxWindow* parent)
+{
+    update_check_result r;
+    {
+        wxBusyCursor busy;
+        r = run_update_check();
+    }
+    show_update_dialog(parent, r);
+}
+
 void start_background_update_check()
 {
     if (running) return;
     running = std::make_shared<check_state>();
     std::shared_ptr<check_state> state = running;
-    // The worker touches only its own state and the C library, never wx, so it may be
-    // abandoned mid-lookup when the program ends.
+    // The worker touches only its own state, the C library and wx strings, never a window,
+    // so it may be abandoned mid-lookup when the program ends.
     std::thread([state] {
-        std::string text = strip_tags(http_get(voxmira_versions_page, 3000));
-        const std::string trimmed = text.substr(std::min(text.find_first_not_of(" \t\r\n"),
-                                                         text.size()));
-        if (text.empty() || trimmed.compare(0, 19, "Original location: ") == 0)
-            text = strip_tags(http_get(voxmira_versions_fallback, 3000));
+        update_check_result r = run_update_check(3000);
         std::lock_guard<std::mutex> hold(state->lock);
-        state->latest = latest_version_from_text(text);
+        state->result = std::move(r);
         state->done = true;
     }).detach();
 }
@@ -222,20 +226,13 @@ void start_background_update_check()
 void poll_background_update_check()
 {
     if (!running) return;
-    std::string latest;
+    update_check_result r;
     {
         std::lock_guard<std::mutex> hold(running->lock);
         if (!running->done) return;
-        latest = running->latest;
+        r = running->result;
     }
     running.reset();
-    if (latest.empty() || latest == VOXMIRA_VERSION) return;
-    wxMessageDialog dialog(myframe,
-                           wxString::Format("Version %s of Voxmira is now available.\n\nThe "
-                                            "currently running version of Voxmira is %s.\n"
-                                            "Click 'update' to visit the download web pages.",
-                                            latest, VOXMIRA_VERSION),
-                           "Check for updates", wxOK | wxCANCEL);
-    dialog.SetOKCancelLabels("Update", "Cancel");
-    if (dialog.ShowModal() == wxID_OK) wxLaunchDefaultBrowser(voxmira_web_page);
+    // At start-up the check speaks only when there is something new.
+    if (r.newer) show_update_dialog(myframe, r);
 }
