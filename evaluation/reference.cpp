@@ -8,6 +8,7 @@
 #include "evaluation/compare.h"
 #include "io/checked_size.h"
 #include "io/image_file.h"
+#include "io/loader_chain.h"
 
 bool load_ref_image_file(char* name)
 {
@@ -66,8 +67,7 @@ bool open_reference(const wxString& path)
     info.ref_file_name = path;
     info.ref_range = 1.0;
     const std::string narrow(path.mb_str());
-    std::vector<char> buffer(narrow.begin(), narrow.end());
-    buffer.push_back('\0');
+    std::vector<char> buffer = path_buffer(narrow);
     if (narrow.empty() || !info.raw_image || !load_ref_image_file(buffer.data())) {
         wxLogWarning("This reference is either not the same size or colour as the loaded image");
         // No reference remains, so none is named.

@@ -23,6 +23,13 @@ const std::vector<loader_entry>& startup_loaders()
     return table;
 }
 
+std::vector<char> path_buffer(const std::string& path)
+{
+    std::vector<char> buffer(path.begin(), path.end());
+    buffer.push_back('\0');
+    return buffer;
+}
+
 const loader_entry* find_loader(const std::string& name)
 {
     for (const loader_entry& e : startup_loaders())
@@ -35,8 +42,7 @@ bool load_with_chain(const std::string& path, int index, const char* only)
     for (const loader_entry& e : startup_loaders()) {
         if (only && std::strcmp(only, e.name) != 0) continue;
         if (!e.load) continue;
-        std::vector<char> buffer(path.begin(), path.end());
-        buffer.push_back('\0');
+        std::vector<char> buffer = path_buffer(path);
         if (e.load(buffer.data(), index)) return true;
     }
     return false;
@@ -69,8 +75,7 @@ bool reload_frame(int n)
     if (!e) return false;
     const int centre = info.window_centre, range = info.window_range;
     const std::string path(info.file_name.mb_str());
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.push_back('\0');
+    std::vector<char> buffer = path_buffer(path);
     const bool ok = e->load(buffer.data(), n);
     info.window_centre = centre;
     info.window_range = range;

@@ -14,6 +14,10 @@ struct loader_entry {
     loader_fn load;    // null while that loader is not part of the build
 };
 
+// A private, NUL-terminated copy of a path for the loaders' char* interface, so that no
+// loader can alter the caller's string.
+std::vector<char> path_buffer(const std::string& path);
+
 // The start-up order: image file, DICOM, ultrasound, QCT, micro-CT, DXA.
 const std::vector<loader_entry>& startup_loaders();
 

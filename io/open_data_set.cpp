@@ -52,8 +52,7 @@ bool try_reference(const wxFileName& opened, const wxString& name)
     candidate.SetName(name);
     const std::string narrow(candidate.GetFullPath().mb_str());
     if (narrow.empty()) return false;
-    std::vector<char> buffer(narrow.begin(), narrow.end());
-    buffer.push_back('\0');
+    std::vector<char> buffer = path_buffer(narrow);
     if (!load_ref_image_file(buffer.data())) return false;
     info.ref_file_name = candidate.GetFullPath();
     return true;

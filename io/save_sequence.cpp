@@ -166,8 +166,7 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
         info.writing_frames = 1;
         info.metal_iteration = -1;
         const std::string path(info.file_name.mb_str());
-        std::vector<char> buffer(path.begin(), path.end());
-        buffer.push_back('\0');
+        std::vector<char> buffer = path_buffer(path);
         if (reader->load(buffer.data(), info.frame)) written++;
         info.metal_iteration = 0;
         info.writing_frames = 0;
