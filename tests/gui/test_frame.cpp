@@ -21,50 +21,6 @@ static bool shown(int id) { return myframe->control(id)->IsShown(); }
 static bool enabled(int id) { return myframe->control(id)->IsEnabled(); }
 static bool menu_enabled(int id) { return myframe->GetMenuBar()->IsEnabled(id); }
 
-TEST_F(Frame, MenusCarryTheirLabelsAcceleratorsAndHelp)
-{
-    wxMenuBar* bar = myframe->GetMenuBar();
-    ASSERT_EQ(bar->GetMenuCount(), 3u);
-    EXPECT_EQ(bar->GetMenuLabel(0), "&File");
-    EXPECT_EQ(bar->GetMenuLabel(1), "&Display");
-    EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
-    struct {
-        int id;
-        const char* label;
-        const char* help;
-    } expected[] = {
-        {ID_OPEN, "&Open\tAlt-O", "Open a Dicom file or sequence of files"},
-        {ID_OPEN_REF, "Open re&ference\tAlt-F", "Open a noise-free reference image file"},
-        {ID_CLOSE, "&Close\tAlt-C", "Close current file"},
-        {ID_SAVE_DISPLAY, "Save &interpolated\tAlt-I", "Save current view to an image file"},
-        {ID_SAVE_PROCESSED, "Save &processed\tAlt-P", "Save processed image to file"},
-        {ID_SAVE_SEQUENCE, "Save s&equence\tAlt-E", "Save whole sequence to an image file"},
-        {ID_PROCESS_DICOM, "Process DICO&M/TIFF\tAlt-M", "Save a new DICOM/TIFF data set as currently processed"},
-        {ID_EXIT, "E&xit\tAlt-X", "Exit Voxmira"},
-        {ID_ZOOM_FIT, "&Zoom to fit\tAlt-Z", "Reset the zoom so the whole image is visible"},
-        {ID_ZOOM_UNITY, "&Unity zoom\tAlt-U", "Set the zoom so one display pixel equals one image pixel"},
-        {ID_RESIZE, "&Resize to image\tAlt-R", "Reset the window size to the image size"},
-        {ID_REWINDOW, "Reset &windowing\tAlt-W", "Reset the windowing to that saved with the file"},
-        {ID_OVERLAY, "Display overla&y\tAlt-Y", "Display the windowing and line image overlay"},
-        {ID_FONT, "Overlay font", "Select the font used for the image overlays"},
-        {ID_HELP, "Help window\tF1", "View help on this software"},
-        {ID_ONLINE, "Online pages", "Use an external browser to access the online Voxmira pages"},
-        {ID_UPDATE, "Check for updates", "Check for any more recent software releases"},
-        {ID_ABOUT, "&About...", "Display information about this software"},
-    };
-    for (const auto& e : expected) {
-        wxMenuItem* item = bar->FindItem(e.id);
-        ASSERT_NE(item, nullptr) << e.id;
-        EXPECT_EQ(item->GetItemLabel(), e.label);
-        EXPECT_EQ(item->GetHelp(), e.help);
-        EXPECT_EQ(item->GetKind(), wxITEM_NORMAL);
-    }
-    // Separators where the table puts them: File has 11 entries, Display 7, Help 6.
-    EXPECT_EQ(myframe->file_menu->GetMenuItemCount(), 11u);
-    EXPECT_EQ(myframe->display_menu->GetMenuItemCount(), 7u);
-    EXPECT_EQ(myframe->help_menu->GetMenuItemCount(), 6u);
-}
-
 TEST_F(Frame, PagesHoldEveryControlOfTheTable)
 {
     ASSERT_EQ(myframe->pages->GetPageCount(), 4u);
