@@ -6,7 +6,7 @@
 #include <wx/utils.h>
 
 #include "app/main_frame.h"
-#include "app/ui.h"
+#include "core/ui.h"
 
 static std::unique_ptr<wxProgressDialog> progress;
 

@@ -4,16 +4,16 @@
 #include <wx/fs_inet.h>
 #include <wx/image.h>
 
-#include "app/command_line.h"
+#include "commands/command_line.h"
 #include "app/gui_ui.h"
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "app/startup.h"
+#include "core/record.h"
+#include "commands/startup.h"
 #include "app/version.h"
 #include "ct/metal_pipeline.h"
-#include "display/gl_canvas.h"
+#include "app/gl_canvas.h"
 #include "help/update_check.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 
 bool MyApp::OnInit()

@@ -23,17 +23,18 @@
 
 #include "app/main_app.h"
 #include "app/main_controls.h"
-#include "app/record.h"
-#include "app/startup.h"
+#include "core/record.h"
+#include "commands/filter_choice.h"
+#include "commands/startup.h"
 #include "app/version.h"
 #include "display/canvas_colour.h"
 #include "display/coordinates.h"
 #include "display/display_image.h"
-#include "display/gl_canvas.h"
-#include "display/gl_fonts.h"
+#include "app/gl_canvas.h"
+#include "app/gl_fonts.h"
 #include "io/loader_chain.h"
-#include "io/open_data_set.h"
-#include "processing/pipeline.h"
+#include "commands/open_data_set.h"
+#include "commands/pipeline.h"
 
 #include "app/voxmira_icon.xpm"
 
@@ -280,41 +281,10 @@ void MyFrame::reset_controls()
     label(ID_FRAME)->Enable(info.frames > 1);
 
     // Rows that depend on the filter.
-    bool centile_row = false, level_row = false, mask_row = false;
-    wxString centile_label = " ";
-    int centile_value = 0;
-    switch (info.filter) {
-    case 1: mask_row = true; break;
-    case 2: case 10: level_row = true; break;
-    case 3: level_row = mask_row = true; break;
-    case 4: case 5: case 6: case 12:
-        for (int k : {3, 4})
-            if (info.dev_values[k] == 30) info.dev_values[k] = 24;
-        if (info.centile_alt == 5) info.centile_alt = 6;
-        if (info.mask == 1) {
-            if (info.centile == 8) info.centile = 4;
-        } else if (info.centile == 4) {
-            info.centile = 8;
-        }
-        centile_row = level_row = mask_row = true;
-        centile_label = "Mask centile:";
-        centile_value = info.centile;
-        break;
-    case 8:
-        centile_row = mask_row = true;
-        centile_label = "Mask centile:";
-        centile_value = info.centile;
-        break;
-    case 11:
-        for (int k : {3, 4})
-            if (info.dev_values[k] == 24) info.dev_values[k] = 30;
-        if (info.centile_alt == 6) info.centile_alt = 5;
-        centile_row = level_row = true;
-        centile_label = "Filter anisotropy:";
-        centile_value = info.centile_alt;
-        break;
-    default: break;  // 0, 7, 9: no centile, level or mask rows
-    }
+    const filter_rows rows = apply_filter_choice();
+    const bool centile_row = rows.centile, level_row = rows.level, mask_row = rows.mask;
+    const wxString centile_label = rows.centile_label;
+    const int centile_value = rows.centile_value;
     label(ID_CENTILE)->SetLabel(centile_label);
     slider(ID_CENTILE)->SetValue(centile_value);
     show_row(ID_CENTILE, data && centile_row);

@@ -5,13 +5,13 @@
 #include <wx/filedlg.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "app/ui.h"
-#include "display/gl_canvas.h"
+#include "core/record.h"
+#include "core/ui.h"
+#include "app/gl_canvas.h"
 #include "evaluation/reference.h"
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 #include "io/save_image.h"
-#include "io/save_sequence.h"
+#include "commands/save_sequence.h"
 
 static const char* const open_wildcard =
     "Image file|*.png;*.jpg;*.jpeg;*.tiff;*.tif;*.bmp;*.pnm;*.ppm|Dicom file|*.dcm;*.acr;|"

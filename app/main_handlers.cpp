@@ -7,29 +7,19 @@
 #include <wx/choice.h>
 #include <wx/slider.h>
 
+#include "app/main_controls.h"
 #include "app/main_frame.h"
-#include "app/record.h"
+#include "core/record.h"
 #include "ct/metal_pipeline.h"
 #include "display/display_image.h"
 #include "evaluation/compare.h"
-#include "display/gl_canvas.h"
+#include "app/gl_canvas.h"
 #include "display/interpolation.h"
 #include "io/loader_chain.h"
-#include "processing/pipeline.h"
+#include "commands/filter_choice.h"
+#include "commands/pipeline.h"
 
 namespace {
-
-// True when colour space `target` may be chosen for data of colour space `data`.
-bool colour_allowed(int data, int target)
-{
-    switch (data) {
-    case 0: return false;
-    case 1: return target != 7 && target != 8 && target != 9;
-    case 7: return target == 0 || target == 7;
-    case 8: return target == 0 || target == 8 || target == 9;
-    default: return target >= 0 && target <= 9;
-    }
-}
 
 void release_metal_work()
 {
@@ -40,25 +30,25 @@ void release_metal_work()
 
 }  // namespace
 
+// The common handler of the rows that only store their value and re-run a stage.
+void MyFrame::OnControl(wxCommandEvent& event)
+{
+    const control_row* row = find_control_row(event.GetId());
+    if (!row || !row->store) return;
+    const long long v = event.GetInt();
+    if (row->only_changes && row->value() == v) return;
+    row->store(v);
+    if (row->resets) reset_controls();
+    switch (row->redo) {
+    case control_redo::none: return;
+    case control_redo::display: create_display_image(); break;
+    case control_redo::sample: sample_image(); process_image(); break;
+    case control_redo::process: process_image(); break;
+    }
+    refresh_canvas();
+}
+
 // Display page.
-
-void MyFrame::OnCheckSubFilter(wxCommandEvent& event)
-{
-    info.subsample_filter = event.GetInt() != 0;
-    sample_image();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderSubsample(wxCommandEvent& event)
-{
-    const int v = std::max(event.GetInt(), 1);
-    if (v == info.subsample) return;
-    info.subsample = v;
-    sample_image();
-    process_image();
-    refresh_canvas();
-}
 
 void MyFrame::OnChoiceColour(wxCommandEvent& event)
 {
@@ -90,28 +80,7 @@ void MyFrame::OnChoiceChannel(wxCommandEvent& event)
 
 void MyFrame::OnChoiceInterp(wxCommandEvent& event)
 {
-    info.interp = event.GetInt();
-    switch (info.interp) {
-    case 3: info.cubic_c = 0.0; info.cubic_b = 1.0; break;
-    case 4: info.cubic_c = 0.5; info.cubic_b = 0.0; break;
-    case 5: info.cubic_c = 1.0 / 3; info.cubic_b = 1.0 / 3; break;
-    default: break;
-    }
-    update_cubic_params();
-    create_display_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnCheckGrad(wxCommandEvent& event)
-{
-    info.show_gradient = event.GetInt() != 0;
-    create_display_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnCheckThresh(wxCommandEvent& event)
-{
-    info.show_threshold = event.GetInt() != 0;
+    select_interpolation(event.GetInt());
     create_display_image();
     refresh_canvas();
 }
@@ -130,15 +99,6 @@ void MyFrame::OnSliderThreshold(wxCommandEvent& event)
 
 // Process page.
 
-void MyFrame::OnChoiceNoise(wxCommandEvent& event)
-{
-    info.noise_kind = event.GetInt();
-    info.noise_colour = info.noise_kind != 0 && info.data_colour == 1;
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
 void MyFrame::OnCheckNoise(wxCommandEvent& event)
 {
     info.show_noise = event.GetInt() != 0;
@@ -148,82 +108,6 @@ void MyFrame::OnCheckNoise(wxCommandEvent& event)
         create_display_image();
     else
         process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnChoiceFilter(wxCommandEvent& event)
-{
-    info.filter = event.GetInt();
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderFilter(wxCommandEvent& event)
-{
-    const int v = event.GetInt();
-    if (v == info.filter_size) return;
-    info.filter_size = v;
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnCheckUseLevel(wxCommandEvent& event)
-{
-    info.use_level = event.GetInt() != 0;
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnCheckLevel(wxCommandEvent& event)
-{
-    info.levelling = event.GetInt() != 0;
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderFiltLevel(wxCommandEvent& event)
-{
-    const int v = event.GetInt();
-    if (v == info.level) return;
-    info.level = v;
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnCheckFiltIter(wxCommandEvent& event)
-{
-    info.filter_iterate = event.GetInt() != 0;
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderFiltIter(wxCommandEvent& event)
-{
-    const int v = event.GetInt();
-    if (v == info.iterations) return;
-    info.iterations = v;
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnChoiceMask(wxCommandEvent& event)
-{
-    info.mask = event.GetInt();
-    reset_controls();
-    process_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderFiltAngle(wxCommandEvent& event)
-{
-    const int v = event.GetInt();
-    if (v == info.angle) return;
-    info.angle = v;
-    process_image();
     refresh_canvas();
 }
 
@@ -241,30 +125,7 @@ void MyFrame::OnSliderFiltCentile(wxCommandEvent& event)
     refresh_canvas();
 }
 
-void MyFrame::OnCheckHipass(wxCommandEvent& event)
-{
-    info.show_hipass = event.GetInt() != 0;
-    if (info.show_hipass) info.show_noise = 0;
-    reset_controls();
-    create_display_image();
-    refresh_canvas();
-}
-
-void MyFrame::OnSliderFiltDetail(wxCommandEvent& event)
-{
-    const int v = event.GetInt();
-    if (v == info.detail) return;
-    info.detail = v;
-    create_display_image();
-    refresh_canvas();
-}
-
-// CT Recon page: parameters of the next reconstruction; nothing is recomputed now.
-
-void MyFrame::OnSliderReconScale(wxCommandEvent& event) { info.recon_scale = event.GetInt(); }
-void MyFrame::OnSliderReconAngle(wxCommandEvent& event) { info.recon_angle = event.GetInt(); }
-void MyFrame::OnSliderReconFilter(wxCommandEvent& event) { info.recon_filter = event.GetInt(); }
-void MyFrame::OnSliderReconNoise(wxCommandEvent& event) { info.recon_noise = event.GetInt(); }
+// CT Recon page.
 
 // Micro-CT display choices reload the current record through the loader of the open file.
 void MyFrame::OnChoiceXtremeLoad(wxCommandEvent& event)
@@ -333,11 +194,6 @@ void MyFrame::OnChoiceMetal(wxCommandEvent& event)
         OnMetal(event);
     }
 }
-
-void MyFrame::OnSliderMetalSmooth(wxCommandEvent& event) { info.metal_smooth = event.GetInt(); }
-void MyFrame::OnSliderMetalSmoothFrames(wxCommandEvent& event) { info.metal_smooth_frames = event.GetInt(); }
-void MyFrame::OnSliderMetalIter(wxCommandEvent& event) { info.metal_iterations = event.GetInt(); }
-void MyFrame::OnSliderMetalConv(wxCommandEvent& event) { info.metal_convergence = event.GetInt(); }
 
 // While a HU slider moves, pixels at or above its value are marked on the image; the
 // thumb's release (or an event repeating the stored value) ends the preview.

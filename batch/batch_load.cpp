@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <wx/filename.h>
 
-#include "app/record.h"
-#include "app/startup.h"
+#include "core/record.h"
+#include "commands/startup.h"
 #include "io/loader_chain.h"
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 
 void batch_load(const batch_args& args)
 {

@@ -10,7 +10,7 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "batch/batch_verbs.h"
 
 static std::vector<batch_verb>& verb_table()

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <wx/string.h>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "batch/batch_load.h"
 #include "evaluation/compare.h"
 #include "evaluation/reference.h"
 #include "io/save_image.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 bool report_reference_comparison(const batch_args& args, bool always)
 {

@@ -4,20 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/record.h"
+#include "commands/filter_choice.h"
+#include "core/record.h"
 #include "processing/colour.h"
-
-bool colour_allowed(int data_colour, int colour)
-{
-    if (colour < 0 || colour >= COLOUR_SPACES) return false;
-    switch (data_colour) {
-    case COLOUR_GREY: return colour == COLOUR_GREY;
-    case COLOUR_RGB: return colour != COLOUR_RGBA && colour != COLOUR_RAW && colour != COLOUR_YUVDG;
-    case COLOUR_RGBA: return colour == COLOUR_GREY || colour == COLOUR_RGBA;
-    case COLOUR_RAW: return colour == COLOUR_GREY || colour == COLOUR_RAW || colour == COLOUR_YUVDG;
-    default: return true;
-    }
-}
 
 void apply_sampling_options(const batch_args& args)
 {
@@ -53,8 +42,7 @@ void apply_filter_options(const batch_args& args)
         info.noise_kind = (int)args.integer("--noise", 0, 0, 2);
         info.noise_colour = info.noise_kind != 0 && info.data_colour == COLOUR_RGB;
     }
-    // The anisotropic filter's pyramid divisors, as the filter choice sets them.
-    info.dev_values[3] = info.dev_values[4] = info.filter == 11 ? 30 : 24;
+    apply_filter_choice();
 }
 
 void resize_batch_window(int w, int h)

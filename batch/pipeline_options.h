@@ -13,5 +13,3 @@ void apply_sampling_options(const batch_args& args);
 void apply_filter_options(const batch_args& args);
 // Sizes the canvas and display_image to w x h.
 void resize_batch_window(int w, int h);
-// Whether the colour choice accepts `colour` for data of layout `data_colour`.
-bool colour_allowed(int data_colour, int colour);

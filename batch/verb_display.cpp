@@ -5,7 +5,7 @@
 #include <vector>
 #include <wx/image.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
 #include "batch/batch_reference.h"
@@ -13,7 +13,7 @@
 #include "batch/pipeline_options.h"
 #include "display/display_image.h"
 #include "display/interpolation.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 static bool ends_with(const std::string& s, const char* tail)
 {

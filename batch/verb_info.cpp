@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
 #include "batch/batch_verbs.h"

@@ -5,13 +5,13 @@
 #include <vector>
 #include <wx/string.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
 #include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
 #include "batch/pipeline_options.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 // Writes processed_image as little-endian int32, channels interleaved, top row first.
 static void write_processed(const std::string& out_name)

@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <wx/string.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "batch/batch_load.h"
 #include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
-#include "io/save_sequence.h"
+#include "commands/save_sequence.h"
 
 static int run_sequence(const batch_args& args)
 {

@@ -11,10 +11,10 @@
 #include <random>
 #include <wx/app.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "display/display_image.h"
 #include "display/interpolation.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 namespace {
 

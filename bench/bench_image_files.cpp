@@ -11,7 +11,7 @@
 #include <wx/app.h>
 #include <wx/image.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/image_file.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <wx/app.h>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/dicom_reader.h"
 #include "io/lossless_jpeg.h"
 

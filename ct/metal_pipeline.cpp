@@ -2,7 +2,7 @@
 // the all-frames step has nothing to do without it.
 #include "ct/metal_pipeline.h"
 
-#include "app/record.h"
+#include "core/record.h"
 
 void mdt_all_frames()
 {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "display/display_image.h"
 
 vertex2s window_to_image(vertex2s w)

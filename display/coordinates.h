@@ -2,7 +2,7 @@
 // info.zoom, info.centre, info.window_width and info.window_height.
 #pragma once
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 // Raw-image pixel under window pixel w, rounded: (int)((w - size / 2) / zoom + centre
 // + 0.5) with size / 2 in integers.

@@ -16,7 +16,7 @@
 #define VOXMIRA_X86 0
 #endif
 
-#include "app/record.h"
+#include "core/record.h"
 #include "display/interpolation.h"
 #include "processing/colour.h"
 

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/record.h"
+#include "core/record.h"
 
 static const char* const interp_labels[INTERP_KINDS] = {
     "No interpolation", "Nearest neighbour", "Bi-linear", "Cubic B spline",
@@ -13,20 +13,6 @@ static const char* const interp_labels[INTERP_KINDS] = {
 const char* interp_label(int kind)
 {
     return kind >= 0 && kind < INTERP_KINDS ? interp_labels[kind] : nullptr;
-}
-
-void update_cubic_params()
-{
-    const double B = info.cubic_b, C = info.cubic_c;
-    double* p = info.cubic_coeffs;
-    p[0] = (12 - 9 * B - 6 * C) / 6;
-    p[1] = (-18 + 12 * B + 6 * C) / 6;
-    p[2] = 0.0;
-    p[3] = (6 - 2 * B) / 6;
-    p[4] = (-B - 6 * C) / 6;
-    p[5] = (6 * B + 30 * C) / 6;
-    p[6] = (-12 * B - 48 * C) / 6;
-    p[7] = (8 * B + 24 * C) / 6;
 }
 
 void select_interpolation(int kind)

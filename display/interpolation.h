@@ -1,7 +1,7 @@
 // Interpolation kernels of the display stage.
 #pragma once
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 // The eight display interpolation kinds.
 enum interp_t {
@@ -20,9 +20,6 @@ enum { INTERP_KINDS = 8 };
 // The interpolation choice's label for kind k (untranslated), or null outside 0..7.
 const char* interp_label(int kind);
 
-// Recomputes info.cubic_coeffs from info.cubic_b and info.cubic_c: four coefficients
-// (cubic term first) of P1 for 0 <= t < 1, then four of P2 for 1 <= t < 2.
-void update_cubic_params();
 
 // What the interpolation choice does: interp = kind, and for the cubic kinds 3, 4, 5 the
 // parameters (C, B) = (0, 1), (0.5, 0), (1/3, 1/3) with update_cubic_params().

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "processing/colour.h"
 #include "evaluation/ssim.h"
 

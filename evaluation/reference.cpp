@@ -4,9 +4,9 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "evaluation/compare.h"
-#include "io/checked_size.h"
+#include "core/checked_size.h"
 #include "io/image_file.h"
 #include "io/loader_chain.h"
 
@@ -45,21 +45,27 @@ bool load_ref_image_file(char* name)
     return true;
 }
 
+const all_noise_row* all_noise_row_for(const wxString& reference_name)
+{
+    // Noise sigma 1 .. 128 in 8-bit levels: ref_range 1 / (1 + 0.04 sigma), the level
+    // that suits it; the three coarse endings keep the level.
+    static const all_noise_row table[] = {
+        {"_001", 6, 25.0 / 26},   {"_002", 13, 25.0 / 27}, {"_004", 30, 25.0 / 29},
+        {"_008", 62, 25.0 / 33},  {"_016", 100, 25.0 / 41}, {"_032", 142, 25.0 / 57},
+        {"_064", 184, 25.0 / 89}, {"_128", 214, 25.0 / 153}, {"_16", 0, 0.8},
+        {"_32", 0, 0.6},          {"_64", 0, 0.5},
+    };
+    const wxString name = wxFileName(reference_name).GetName();
+    for (const all_noise_row& row : table)
+        if (name.EndsWith(row.ending)) return &row;
+    return nullptr;
+}
+
 double ref_range_for_reference(const wxString& loaded_name, const wxString& reference_name)
 {
     if (!wxFileName(loaded_name).GetName().Contains("_all_noise")) return 1.0;
-    const wxString name = wxFileName(reference_name).GetName();
-    static const struct {
-        const char* ending;
-        double range;
-    } table[] = {
-        {"_001", 1 / 1.04}, {"_002", 1 / 1.08}, {"_004", 1 / 1.16}, {"_008", 1 / 1.32},
-        {"_016", 1 / 1.64}, {"_032", 1 / 2.28}, {"_064", 1 / 3.56}, {"_128", 1 / 6.12},
-        {"_16", 0.8},       {"_32", 0.6},       {"_64", 0.5},
-    };
-    for (const auto& row : table)
-        if (name.EndsWith(row.ending)) return row.range;
-    return 1.0;
+    const all_noise_row* row = all_noise_row_for(reference_name);
+    return row ? row->range : 1.0;
 }
 
 bool open_reference(const wxString& path)

@@ -9,6 +9,15 @@
 // differs from width x height or its kind (grey or RGB) from data_colour.
 bool load_ref_image_file(char* name);
 
+// The "_all_noise" series: by the ending of the reference's name, the level to filter
+// with (0: keep the current one) and ref_range. Null for other endings.
+struct all_noise_row {
+    const char* ending;
+    int level;
+    double range;
+};
+const all_noise_row* all_noise_row_for(const wxString& reference_name);
+
 // ref_range for a reference file name while the loaded image's name contains
 // "_all_noise": 1 / (1 + 0.04 k) for the endings "_001" .. "_128", 0.8, 0.6, 0.5 for
 // "_16", "_32", "_64"; 1.0 otherwise.

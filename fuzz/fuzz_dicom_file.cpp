@@ -9,7 +9,7 @@
 #include <wx/app.h>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/dicom_reader.h"
 
 static std::string scratch_path()

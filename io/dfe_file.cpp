@@ -5,8 +5,8 @@
 #include <new>
 #include <wx/log.h>
 
-#include "app/record.h"
-#include "io/checked_size.h"
+#include "core/record.h"
+#include "core/checked_size.h"
 #include "io/vendor_file.h"
 
 static const int dxa_max_width = 2048;

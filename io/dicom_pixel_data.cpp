@@ -7,7 +7,7 @@
 #include <wx/log.h>
 #include <wx/mstream.h>
 
-#include "io/checked_size.h"
+#include "core/checked_size.h"
 #include "io/jpeg2000_decode.h"
 #include "io/lossless_jpeg.h"
 #include "io/rle_decode.h"

@@ -15,9 +15,9 @@
 #include <vector>
 #include <wx/log.h>
 
-#include "app/record.h"
-#include "app/ui.h"
-#include "io/checked_size.h"
+#include "core/record.h"
+#include "core/ui.h"
+#include "core/checked_size.h"
 #include "io/dicom_pixel_data.h"
 #include "io/sequence_name.h"
 

@@ -6,9 +6,9 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
-#include "app/record.h"
-#include "app/ui.h"
-#include "io/checked_size.h"
+#include "core/record.h"
+#include "core/ui.h"
+#include "core/checked_size.h"
 #include "io/image_file_tiff.h"
 #include "io/sample_buffer.h"
 #include "io/sequence_name.h"

@@ -8,7 +8,7 @@
 #include <tiffio.h>
 #include <wx/log.h>
 
-#include "io/checked_size.h"
+#include "core/checked_size.h"
 #include "io/sample_buffer.h"
 
 bool has_tiff_magic(const std::string& path)

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/dicom_reader.h"
 #include "io/dfe_file.h"
 #include "io/image_file.h"

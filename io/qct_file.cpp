@@ -5,8 +5,8 @@
 #include <vector>
 #include <wx/log.h>
 
-#include "app/record.h"
-#include "io/checked_size.h"
+#include "core/record.h"
+#include "core/checked_size.h"
 #include "io/vendor_file.h"
 
 // Rows longer than this are not supported by the format's readers.

@@ -5,7 +5,7 @@
 #include <new>
 #include <sys/mman.h>
 
-#include "io/checked_size.h"
+#include "core/checked_size.h"
 
 // Allocates width x height x channels samples with new[] (so release_array frees them)
 // without clearing them, when the size is sane; null otherwise. Large buffers ask the

@@ -9,7 +9,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "processing/colour.h"
 #include "io/image_file.h"
 #include "io/sequence_name.h"

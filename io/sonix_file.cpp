@@ -4,8 +4,8 @@
 #include <vector>
 #include <wx/log.h>
 
-#include "app/record.h"
-#include "io/checked_size.h"
+#include "core/record.h"
+#include "core/checked_size.h"
 #include "io/vendor_file.h"
 
 bool load_sonix_file(char* path, int index)

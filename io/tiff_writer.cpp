@@ -5,7 +5,7 @@
 #include <vector>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/image_file.h"
 
 void tiff_scaling(int data_min, int data_max, int& offset, int& factor)

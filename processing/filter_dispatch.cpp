@@ -3,7 +3,7 @@
 
 #include <wx/intl.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "processing/filter_entries.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "processing/gaussian_filter.h"
 
 void copy_sampled_to_processed()
@@ -22,18 +22,8 @@ void filter_each_channel(const plane_filter& filter)
 {
     const int w = info.proc_width, h = info.proc_height;
     if (!info.sampled_image || !info.processed_image || w < 1 || h < 1) return;
-    if (!info.colour_processing) {
-        filter(info.sampled_image, w, h, info.processed_image);
-        return;
-    }
-    const int n = info.channels;
-    const size_t pixels = (size_t)w * h;
-    std::vector<int> plane(pixels), result(pixels);
-    for (int k = 0; k < n; k++) {
-        for (size_t i = 0; i < pixels; i++) plane[i] = info.sampled_image[i * n + k];
-        filter(plane.data(), w, h, result.data());
-        for (size_t i = 0; i < pixels; i++) info.processed_image[i * n + k] = result[i];
-    }
+    filter_planes(info.sampled_image, w, h, info.colour_processing ? info.channels : 1,
+                  info.processed_image, filter);
 }
 
 void gauss_2d()

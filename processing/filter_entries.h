@@ -2,10 +2,7 @@
 // processed_image at proc_width x proc_height, channel by channel for colour images.
 #pragma once
 
-#include <functional>
-
-// A one-plane filter: (input plane, width, height, output plane).
-using plane_filter = std::function<void(int* in, int width, int height, int* out)>;
+#include "processing/planes.h"
 
 // Applies `filter` to sampled_image into processed_image: directly for one plane, or
 // for colour processing to each of `channels` channels extracted into a plane and

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "processing/thresholded_filter.h"
 
 void gaussian_kernel(double sigma, double* taps)

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/record.h"
+#include "core/record.h"
 
 void estimate_histogram(int* image, int width, int height)
 {

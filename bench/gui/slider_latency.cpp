@@ -21,10 +21,10 @@
 
 #include "app/main_app.h"
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "app/startup.h"
-#include "display/gl_canvas.h"
-#include "processing/pipeline.h"
+#include "core/record.h"
+#include "commands/startup.h"
+#include "app/gl_canvas.h"
+#include "commands/pipeline.h"
 
 wxIMPLEMENT_APP_NO_MAIN(MyApp);
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "display/interpolation.h"
 #include "processing/colour.h"
 

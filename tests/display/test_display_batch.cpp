@@ -14,12 +14,12 @@
 #include <wx/image.h>
 
 #include "../processing/pipeline_fixture.h"
-#include "app/record.h"
+#include "core/record.h"
 #include "display/interpolation.h"
 #include "display_reference.h"
 #include "io/loader_chain.h"
 #include "processing/gaussian_filter.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 namespace {
 

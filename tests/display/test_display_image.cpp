@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "../processing/pipeline_fixture.h"
-#include "app/record.h"
+#include "core/record.h"
 #include "display/coordinates.h"
 #include "display/display_image.h"
 #include "display/interpolation.h"
 #include "display_reference.h"
 #include "processing/colour.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "display/interpolation.h"
 
 namespace {

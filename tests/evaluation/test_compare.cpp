@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "evaluation/compare.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <wx/image.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "app/startup.h"
-#include "display/gl_canvas.h"
-#include "processing/pipeline.h"
+#include "core/record.h"
+#include "commands/startup.h"
+#include "app/gl_canvas.h"
+#include "commands/pipeline.h"
 
 int phantom_value(int x, int y, int w, int h)
 {

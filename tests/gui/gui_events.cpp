@@ -6,8 +6,8 @@
 #include <wx/slider.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "display/gl_canvas.h"
+#include "core/record.h"
+#include "app/gl_canvas.h"
 #include "gui_harness.h"
 
 void mouse(wxEventType type, int x, int y, bool shift, bool ctrl, int wheel)

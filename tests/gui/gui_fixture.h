@@ -6,8 +6,8 @@
 #include <wx/toplevel.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "display/gl_canvas.h"
+#include "core/record.h"
+#include "app/gl_canvas.h"
 #include "gui_data.h"
 #include "gui_events.h"
 #include "gui_harness.h"

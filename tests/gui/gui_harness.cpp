@@ -5,7 +5,7 @@
 #include <wx/utils.h>
 
 #include "app/main_app.h"
-#include "app/record.h"
+#include "core/record.h"
 
 bool start_program(const std::vector<wxString>& args)
 {

@@ -3,8 +3,8 @@
 
 #include <wx/statusbr.h>
 
-#include "app/ui.h"
-#include "display/gl_fonts.h"
+#include "core/ui.h"
+#include "app/gl_fonts.h"
 #include "gui_fixture.h"
 
 using Canvas = GuiTest;

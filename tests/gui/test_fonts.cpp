@@ -6,7 +6,7 @@
 #include <wx/image.h>
 #include <wx/mstream.h>
 
-#include "display/gl_fonts.h"
+#include "app/gl_fonts.h"
 #include "gui_fixture.h"
 
 TEST(FontTable, ElevenCabinAtlasesWithConsistentGlyphTables)

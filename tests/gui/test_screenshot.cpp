@@ -8,9 +8,9 @@
 #include <wx/filename.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
+#include "core/record.h"
 #include "display/display_image.h"
-#include "display/gl_canvas.h"
+#include "app/gl_canvas.h"
 #include "gui_data.h"
 #include "gui_events.h"
 #include "gui_harness.h"

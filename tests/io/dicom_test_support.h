@@ -12,7 +12,7 @@
 #include <vector>
 #include <wx/log.h>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/dicom_reader.h"
 
 namespace dicom_test {

@@ -7,7 +7,7 @@
 #include <vector>
 #include <wx/image.h>
 
-#include "app/record.h"
+#include "core/record.h"
 
 inline std::string image_fixture(const std::string& name)
 {

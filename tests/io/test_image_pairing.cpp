@@ -5,10 +5,10 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
-#include "app/ui.h"
+#include "core/ui.h"
 #include "evaluation/reference.h"
 #include "image_test_support.h"
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 
 namespace {
 

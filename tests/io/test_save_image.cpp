@@ -10,9 +10,9 @@
 
 #include "image_test_support.h"
 #include "io/image_file.h"
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 #include "io/save_image.h"
-#include "io/save_sequence.h"
+#include "commands/save_sequence.h"
 #include "io/tiff_writer.h"
 
 namespace {

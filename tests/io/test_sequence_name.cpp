@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "io/checked_size.h"
+#include "core/checked_size.h"
 #include "io/sequence_name.h"
 
 TEST(SequenceName, FieldIsTheLastRunOfDigitsAnywhere)

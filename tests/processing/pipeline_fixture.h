@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "app/record.h"
+#include "core/record.h"
 
 // Resets the record and installs a width x height image of `channels` values per pixel
 // (data_colour 0 for one channel) with the given samples, a window of the image's size

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "pipeline_fixture.h"
 #include "processing/gaussian_filter.h"
 

@@ -4,12 +4,12 @@
 #include <climits>
 #include <vector>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "pipeline_fixture.h"
 #include "processing/colour.h"
 #include "processing/gaussian_filter.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 namespace {
 

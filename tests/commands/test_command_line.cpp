@@ -1,7 +1,7 @@
 // The command-line rules of start-up.
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "commands/command_line.h"
 
 static command_line_t parse(std::vector<wxString> args) { return parse_command_line(args); }
 

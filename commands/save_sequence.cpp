@@ -1,4 +1,4 @@
-#include "io/save_sequence.h"
+#include "commands/save_sequence.h"
 
 #include <cmath>
 #include <memory>
@@ -8,14 +8,14 @@
 #include <wx/log.h>
 #include <wx/stopwatch.h>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "processing/colour.h"
 #include "io/loader_chain.h"
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 #include "io/save_image.h"
 #include "io/tiff_writer.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 wxString sequence_choice_text(int choice)
 {

@@ -8,7 +8,7 @@
 
 #include <wx/string.h>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 struct gl_font_info_t {
     const wchar_t* name;        // "Cabin 16" ... "Cabin 96"

@@ -1,4 +1,4 @@
-#include "display/gl_canvas.h"
+#include "app/gl_canvas.h"
 
 #include <GL/gl.h>
 
@@ -9,13 +9,13 @@
 #include <wx/dcclient.h>
 
 #include "app/main_frame.h"
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "display/canvas_colour.h"
 #include "display/coordinates.h"
 #include "display/display_image.h"
-#include "display/gl_fonts.h"
-#include "processing/pipeline.h"
+#include "app/gl_fonts.h"
+#include "commands/pipeline.h"
 
 
 MyGLCanvas* canvas = nullptr;

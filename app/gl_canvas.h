@@ -6,7 +6,7 @@
 #include <vector>
 #include <wx/glcanvas.h>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 class MyGLCanvas;
 

@@ -1,5 +1,5 @@
 #define GL_GLEXT_PROTOTYPES
-#include "display/gl_fonts.h"
+#include "app/gl_fonts.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>

@@ -1,7 +1,7 @@
 // The record's reset invariants.
 #include <gtest/gtest.h>
 
-#include "app/record.h"
+#include "core/record.h"
 
 TEST(Record, ResetReleasesEveryImageAndRestoresDefaults)
 {

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "commands/command_line.h"
 
 command_line_t parse_command_line(const std::vector<wxString>& args)
 {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <wx/string.h>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 class gl_fonts;
 
@@ -198,6 +198,10 @@ extern uint8_t key;
 // Releases every image array except that display_image is left null for the caller
 // to reallocate for the current window.
 void reset_info();
+
+// Recomputes info.cubic_coeffs from info.cubic_b and info.cubic_c: four coefficients
+// (cubic term first) of P1 for 0 <= t < 1, then four of P2 for 1 <= t < 2.
+void update_cubic_params();
 
 // Releases the mask tables built by create_mask_info() and zeroes the mask data.
 void release_mask_tables();

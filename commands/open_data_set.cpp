@@ -1,16 +1,16 @@
-#include "io/open_data_set.h"
+#include "commands/open_data_set.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 #include <wx/filename.h>
 
-#include "app/record.h"
-#include "app/startup.h"
+#include "core/record.h"
+#include "commands/startup.h"
 #include "display/display_image.h"
 #include "evaluation/reference.h"
 #include "io/loader_chain.h"
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 const char* loader_for_filter(int filter_index)
 {
@@ -58,28 +58,16 @@ bool try_reference(const wxFileName& opened, const wxString& name)
     return true;
 }
 
-// Level and ref_range by the ending of the "_all_ref" name (noise sigma in 8-bit levels).
+// Level and ref_range by the ending of the "_all_ref" name.
 void apply_all_noise_level(const wxString& ref_name)
 {
-    static const struct {
-        const char* ending;
-        int level;  // 0: unchanged
-        double range;
-    } table[] = {
-        {"_001", 6, 25.0 / 26},   {"_002", 13, 25.0 / 27}, {"_004", 30, 25.0 / 29},
-        {"_008", 62, 25.0 / 33},  {"_016", 100, 25.0 / 41}, {"_032", 142, 25.0 / 57},
-        {"_064", 184, 25.0 / 89}, {"_128", 214, 25.0 / 153}, {"_16", 0, 0.8},
-        {"_32", 0, 0.6},          {"_64", 0, 0.5},
-    };
-    for (const auto& row : table)
-        if (ref_name.EndsWith(row.ending)) {
-            if (row.level) {
-                info.level = row.level;
-                info.use_level = 1;
-            }
-            info.ref_range = row.range;
-            return;
-        }
+    const all_noise_row* row = all_noise_row_for(ref_name);
+    if (!row) return;
+    if (row->level) {
+        info.level = row->level;
+        info.use_level = 1;
+    }
+    info.ref_range = row->range;
 }
 
 // Level by the ISO ending of a NIND image name.

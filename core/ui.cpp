@@ -1,6 +1,6 @@
 // The UI seam with its console behaviour: status text is remembered (the batch tool
 // prints what it needs), progress draws a one-line bar on stderr when it is a terminal.
-#include "app/ui.h"
+#include "core/ui.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "app/startup.h"
+#include "commands/startup.h"
 
 #include <algorithm>
 
-#include "app/record.h"
+#include "core/record.h"
 #include "io/loader_chain.h"
 
 bool load_startup_file(const char* only)

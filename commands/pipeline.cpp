@@ -1,5 +1,5 @@
 // The processing pipeline: sample_image and process_image.
-#include "processing/pipeline.h"
+#include "commands/pipeline.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,14 +8,15 @@
 #include <vector>
 #include <wx/intl.h>
 
-#include "app/record.h"
-#include "app/ui.h"
+#include "core/record.h"
+#include "core/ui.h"
 #include "display/display_image.h"
 #include "evaluation/compare.h"
 #include "processing/colour.h"
 #include "processing/filter_dispatch.h"
 #include "processing/gaussian_filter.h"
 #include "processing/noise_estimation.h"
+#include "processing/planes.h"
 
 // The comparison with a loaded reference; tests replace it to watch the calls.
 static void compare_visible_region(int x0, int y0, int x1, int y1) { compare_to_ref(x0, y0, x1, y1); }
@@ -31,16 +32,8 @@ static std::vector<int> prefiltered_raw(int n, int s)
     const size_t pixels = (size_t)w * h;
     std::vector<int> out(pixels * n);
     const double sigma = (s - 1) + 0.5;
-    if (n == 1) {
-        filter_2d(info.raw_image, w, h, sigma, out.data());
-        return out;
-    }
-    std::vector<int> plane(pixels), result(pixels);
-    for (int k = 0; k < n; k++) {
-        for (size_t i = 0; i < pixels; i++) plane[i] = info.raw_image[i * n + k];
-        filter_2d(plane.data(), w, h, sigma, result.data());
-        for (size_t i = 0; i < pixels; i++) out[i * n + k] = result[i];
-    }
+    filter_planes(info.raw_image, w, h, n, out.data(),
+                  [sigma](int* in, int pw, int ph, int* o) { filter_2d(in, pw, ph, sigma, o); });
     return out;
 }
 
@@ -171,7 +164,7 @@ static void estimate_noise_of(int* image, int channel)
     const size_t pixels = (size_t)w * h;
     std::vector<int> plane(pixels, 0);
     if (channel >= 1 && channel <= n) {
-        for (size_t i = 0; i < pixels; i++) plane[i] = image[i * n + channel - 1];
+        extract_plane(image, pixels, n, channel - 1, plane.data());
     } else {
         to_grey(image, w, h, (colour_t)info.colour, plane.data(), true);
     }
