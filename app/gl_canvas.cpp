@@ -157,8 +157,7 @@ void MyGLCanvas::DoSize(int width, int height)
 {
     if (width < 1 || height < 1) return;
     SetCurrent(*context);
-    info.window_width = width;
-    info.window_height = height;
+    resize_display(width, height);
     // The viewport covers the whole window: one pixel smaller would drop the top row of
     // the image and shrink the overlays.
     glViewport(0, 0, width, height);
@@ -166,8 +165,6 @@ void MyGLCanvas::DoSize(int width, int height)
     glLoadIdentity();
     glOrtho(0, width, 0, height, 0, 1);
     glMatrixMode(GL_MODELVIEW);
-    release_array(info.display_image);
-    info.display_image = new unsigned char[(size_t)width * height * 3]();
     glPixelZoom(1.0f, -1.0f);
     if (info.zoom_mode == 0) set_default_zoom();
     view_changed();

@@ -44,11 +44,3 @@ void apply_filter_options(const batch_args& args)
     }
     apply_filter_choice();
 }
-
-void resize_batch_window(int w, int h)
-{
-    info.window_width = w;
-    info.window_height = h;
-    release_array(info.display_image);
-    info.display_image = new unsigned char[(size_t)w * h * 3]();
-}

@@ -11,5 +11,3 @@ void apply_sampling_options(const batch_args& args);
 // --filter, --size, --centile, --level, --no-level, --auto-level, --multires, --mask,
 // --angle, --noise.
 void apply_filter_options(const batch_args& args);
-// Sizes the canvas and display_image to w x h.
-void resize_batch_window(int w, int h);

@@ -6,6 +6,7 @@
 #include <wx/image.h>
 
 #include "core/record.h"
+#include "display/display_image.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
 #include "batch/batch_reference.h"
@@ -26,7 +27,7 @@ static void apply_display_options(const batch_args& args)
     if (args.has("--size")) {
         int w, h;
         args.size_pair("--size", w, h);
-        resize_batch_window(w, h);
+        resize_display(w, h);
     }
     set_default_zoom();
     if (args.has("--zoom")) {

@@ -6,6 +6,7 @@
 #include <wx/string.h>
 
 #include "core/record.h"
+#include "display/display_image.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
 #include "batch/batch_reference.h"
@@ -30,7 +31,7 @@ static int run_process(const batch_args& args)
     apply_sampling_options(args);
     apply_filter_options(args);
     // A window that shows the whole image at zoom 1, so every pixel is filtered.
-    resize_batch_window(info.width, info.height);
+    resize_display(info.width, info.height);
     info.zoom = 1.0;
     info.centre.x = (short)(info.width / 2);
     info.centre.y = (short)(info.height / 2);

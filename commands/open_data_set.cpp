@@ -34,9 +34,7 @@ bool open_data_set(const wxString& path, int filter_index, bool any_loader)
     if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
 
     derive_default_window();
-    release_array(info.display_image);
-    info.display_image =
-        new unsigned char[(size_t)std::max(info.window_width, 1) * std::max(info.window_height, 1) * 3]();
+    resize_display(info.window_width, info.window_height);
     if (info.raw_image && info.file_type == -4) pair_reference();
     set_default_zoom();
     sample_image();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/record.h"
+#include "display/display_image.h"
 #include "io/loader_chain.h"
 
 bool load_startup_file(const char* only)
@@ -16,12 +17,10 @@ bool load_startup_file(const char* only)
 
 void allocate_display_and_fit(bool allocate)
 {
-    release_array(info.display_image);
-    if (allocate) {
-        const size_t bytes = (size_t)std::max(info.window_width, 1) *
-                             (size_t)std::max(info.window_height, 1) * 3;
-        info.display_image = new unsigned char[bytes]();
-    }
+    if (allocate)
+        resize_display(info.window_width, info.window_height);
+    else
+        release_array(info.display_image);
     info.zoom_mode = 0;
     info.centre.x = (short)(info.width / 2);
     info.centre.y = (short)(info.height / 2);

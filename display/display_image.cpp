@@ -406,6 +406,14 @@ private:
 
 }  // namespace
 
+void resize_display(int w, int h)
+{
+    info.window_width = std::max(w, 1);
+    info.window_height = std::max(h, 1);
+    release_array(info.display_image);
+    info.display_image = new unsigned char[(size_t)info.window_width * info.window_height * 3]();
+}
+
 void create_display_image()
 {
     const int ww = info.window_width, wh = info.window_height;

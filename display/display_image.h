@@ -11,6 +11,10 @@
 // 1 is taken as 1.
 void create_display_image();
 
+// The canvas is w x h pixels (each at least 1): window_width, window_height and a black
+// display_image of that size.
+void resize_display(int w, int h);
+
 // Zoom to fit: zoom_mode 0, centre on the image middle, zoom = min of the two ratios.
 void set_default_zoom();
 

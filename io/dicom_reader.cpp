@@ -6,20 +6,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 #include <wx/log.h>
 
+#include "core/byte_order.h"
+#include "core/mapped_file.h"
 #include "core/record.h"
-#include "core/ui.h"
 #include "core/checked_size.h"
 #include "io/dicom_pixel_data.h"
-#include "io/sequence_name.h"
+#include "io/dicom_series.h"
 
 namespace {
 
@@ -27,56 +23,6 @@ namespace {
 const size_t path_buffer_size = 1024;
 // Text values longer than this are not parsed.
 const size_t text_buffer_size = 1024;
-
-// A read-only view of a whole file; every access is checked against `size`.
-class mapped_file {
-public:
-    explicit mapped_file(const std::string& path)
-    {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            // Files up to a few hundred megabytes are mapped in one go: one page fault per
-            // 4 kB costs more than reading them. Larger (multi-frame) files are faulted in as
-            // the wanted frame is read.
-            const int populate = st.st_size <= (256 << 20) ? MAP_POPULATE : 0;
-            void* p = ::mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE | populate, fd,
-                             0);
-            if (p != MAP_FAILED) {
-                data_ = static_cast<const uint8_t*>(p);
-                size_ = (size_t)st.st_size;
-            }
-        }
-        opened_ = true;
-        ::close(fd);
-    }
-    ~mapped_file()
-    {
-        if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-    }
-    mapped_file(const mapped_file&) = delete;
-    mapped_file& operator=(const mapped_file&) = delete;
-    bool opened() const { return opened_; }
-    const uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
-
-private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    bool opened_ = false;
-};
-
-inline uint16_t le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-inline uint16_t be16(const uint8_t* p) { return (uint16_t)(p[0] << 8 | p[1]); }
-inline uint32_t le32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-inline uint32_t be32(const uint8_t* p)
-{
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
-}
 
 inline bool is_upper(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 
@@ -88,89 +34,6 @@ bool long_length_vr(uint8_t a, uint8_t b)
     for (const char* v : vrs)
         if (a == (uint8_t)v[0] && b == (uint8_t)v[1]) return true;
     return false;
-}
-
-// Frame fields decided by discovery; written to the record only when the load succeeds.
-struct frame_fields {
-    int file_type = 0;
-    int first_frame = 0;
-    int frames = 1;
-    int frame = 0;
-};
-
-bool is_plain_file(const std::string& name)
-{
-    if (name.size() >= path_buffer_size) return false;
-    struct stat st;
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string folder_of(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// The plain files of the path's folder (full names), sorted; false when the folder cannot
-// be listed.
-bool list_folder(const std::string& path, std::vector<std::string>& names)
-{
-    const std::string folder = folder_of(path);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    const std::string prefix = path.find('/') == std::string::npos ? "" : folder + "/";
-    names.clear();
-    while (const dirent* e = ::readdir(dir)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        std::string name = prefix == "//" ? "/" + std::string(e->d_name) : prefix + e->d_name;
-        if (is_plain_file(name)) names.push_back(std::move(name));
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return true;
-}
-
-// Discovery of the frames when a data set is opened (index -1): a numbered series, else
-// every file of the folder, else one file.
-frame_fields discover_frames(const std::string& path)
-{
-    frame_fields f;
-    sequence_field field;
-    if (!find_sequence_field(path, field)) return f;
-    ui_progress progress("Loading Dicom files", "Checking for a sequence of Dicom files", 102,
-                         true);
-    int pulses = 0;
-    long first = field.number, count = 1;
-    const bool finished = find_sequence_range(
-        path, field, is_plain_file, [&]() { return progress.update(++pulses % 102, wxString()); },
-        first, count);
-    f.file_type = 1;
-    f.first_frame = (int)std::min<long>(first, INT_MAX);
-    f.frames = (int)std::min<long>(count, INT_MAX);
-    f.frame = (int)std::min<long>(field.number, INT_MAX);
-    std::vector<std::string> names;
-    if ((count == 1 || !finished) && list_folder(path, names)) {
-        f.file_type = 2;
-        f.first_frame = 0;
-        f.frames = (int)std::min<size_t>(names.size(), INT_MAX);
-        f.frame = 0;
-        for (size_t i = 0; i < names.size(); i++)
-            if (names[i] == path) f.frame = (int)i;
-        // Also find the file when it was opened by a path spelled differently (./a.dcm).
-        if (f.frame == 0 && !names.empty() && names[0] != path) {
-            struct stat a, b;
-            if (::stat(path.c_str(), &a) == 0)
-                for (size_t i = 0; i < names.size(); i++)
-                    if (::stat(names[i].c_str(), &b) == 0 && a.st_ino == b.st_ino &&
-                        a.st_dev == b.st_dev) {
-                        f.frame = (int)i;
-                        break;
-                    }
-        }
-    }
-    return f;
 }
 
 // Parses a text value with a scanf format of `n` doubles; only finite values are kept.
@@ -688,14 +551,9 @@ bool load_dicom_file(char* path, int index)
     frame_fields discovered;
     if (index == -1) {
         discovered = discover_frames(name);
-    } else if (info.file_type == 1) {
-        sequence_field field;
-        if (find_sequence_field(name, field)) name = sequence_file_name(name, field, index);
-        if (name.size() >= path_buffer_size) return false;
-    } else if (info.file_type == 2) {
-        std::vector<std::string> names;
-        if (list_folder(name, names) && index >= 0 && (size_t)index < names.size())
-            name = names[index];
+    } else {
+        name = frame_file_name(name, info.file_type, index);
+        if (name.empty()) return false;
     }
     mapped_file file(name);
     if (!file.opened()) return false;

@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-static uint32_t le32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+#include "core/byte_order.h"
 
 // Expands one PackBits segment starting at `offset` into `n` bytes spaced `stride` apart.
 // A run or literal that would overflow the plane or read past the fragment is passed

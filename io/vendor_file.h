@@ -1,11 +1,11 @@
-// Small helpers the vendor-format loaders share: whole-file access with its size and
-// byte-order reads.
+// Whole-file access with its size, shared by the vendor-format loaders.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "core/byte_order.h"
 
 // An open file that knows its size and closes itself.
 class vendor_file {
@@ -28,29 +28,3 @@ private:
     int64_t bytes = 0;
 };
 
-inline int32_t le32(const unsigned char* p)
-{
-    return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24);
-}
-inline int64_t le64(const unsigned char* p)
-{
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; i--) v = v << 8 | p[i];
-    return (int64_t)v;
-}
-inline uint16_t le16(const unsigned char* p) { return (uint16_t)(p[0] | p[1] << 8); }
-inline uint16_t be16(const unsigned char* p) { return (uint16_t)(p[0] << 8 | p[1]); }
-inline float lef32(const unsigned char* p)
-{
-    const uint32_t u = (uint32_t)le32(p);
-    float v;
-    std::memcpy(&v, &u, 4);
-    return v;
-}
-inline double lef64(const unsigned char* p)
-{
-    const uint64_t u = (uint64_t)le64(p);
-    double v;
-    std::memcpy(&v, &u, 8);
-    return v;
-}
