@@ -128,7 +128,7 @@ int save_sequence(const wxString& base, int index, int choice,
         }
         bool ok;
         if (sixteen) {
-            ok = save_processed_image_as_tiff(name, true);
+            ok = save_processed_image_as_tiff(name, tiff_form::scaled);
         } else if (choice == 1) {
             ok = save_display_image(path, index);
         } else if (index == export_binary) {

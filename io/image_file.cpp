@@ -9,10 +9,10 @@
 #include "core/record.h"
 #include "core/ui.h"
 #include "core/checked_size.h"
+#include "io/frame_writer.h"
 #include "io/image_file_tiff.h"
 #include "io/sample_buffer.h"
 #include "io/sequence_name.h"
-#include "io/tiff_writer.h"
 
 static int last_tiff_offset = 0;
 
@@ -20,16 +20,34 @@ int loaded_tiff_offset() { return last_tiff_offset; }
 
 void register_image_handlers()
 {
-    wxImage::CleanUpHandlers();
-    wxImage::AddHandler(new wxBMPHandler);
-    wxImageHandler* bmp = wxImage::FindHandler(wxBITMAP_TYPE_BMP);
-    bmp->SetName("Windows bitmap file");
-    bmp->SetExtension("bmp");
-    bmp->SetMimeType("image/x-bmp");
-    wxImage::AddHandler(new wxJPEGHandler);
-    wxImage::AddHandler(new wxPNGHandler);
-    wxImage::AddHandler(new wxPNMHandler);
-    wxImage::AddHandler(new wxTIFFHandler);
+    static const wxBitmapType order[] = {wxBITMAP_TYPE_BMP, wxBITMAP_TYPE_JPEG, wxBITMAP_TYPE_PNG,
+                                         wxBITMAP_TYPE_PNM, wxBITMAP_TYPE_TIFF};
+    const int n = (int)(sizeof order / sizeof order[0]);
+    // Already in order at the front: nothing to do (the usual case on every load).
+    int k = 0;
+    for (wxList::compatibility_iterator node = wxImage::GetHandlers().GetFirst(); node && k < n;
+         node = node->GetNext(), k++)
+        if (static_cast<wxImageHandler*>(node->GetData())->GetType() != order[k]) break;
+    if (k == n) return;
+    // The loader's five go to the front in its order; whatever else is registered (GIF,
+    // ICO, XPM, ...) stays behind them.
+    for (int i = n - 1; i >= 0; i--) {
+        if (wxImageHandler* old = wxImage::FindHandler(order[i])) wxImage::RemoveHandler(old->GetName());
+        wxImageHandler* h = nullptr;
+        switch (order[i]) {
+        case wxBITMAP_TYPE_BMP:
+            h = new wxBMPHandler;
+            h->SetName("Windows bitmap file");
+            h->SetExtension("bmp");
+            h->SetMimeType("image/x-bmp");
+            break;
+        case wxBITMAP_TYPE_JPEG: h = new wxJPEGHandler; break;
+        case wxBITMAP_TYPE_PNG: h = new wxPNGHandler; break;
+        case wxBITMAP_TYPE_PNM: h = new wxPNMHandler; break;
+        default: h = new wxTIFFHandler; break;
+        }
+        wxImage::InsertHandler(h);
+    }
 }
 
 static bool is_plain_file(const std::string& name)
@@ -46,44 +64,6 @@ std::string image_frame_path(const std::string& path, int index)
     if (index >= 0 && info.file_type == -4 && info.frames > 1 && find_sequence_field(path, field))
         return sequence_file_name(path, field, index);
     return path;
-}
-
-std::string frame_output_path(const std::string& source)
-{
-    const char* sub = info.metal_iteration < 0 ? "proc"
-                      : info.metal_nmar       ? "nmar"
-                      : info.metal_li         ? "bmar"
-                      : info.metal_rmar       ? "refined"
-                                              : "";
-    // Without a sub-folder the output would be the file being read.
-    if (!*sub) return std::string();
-    wxFileName name(wx_path(source));
-    name.AppendDir(sub);
-    return std::string(name.GetFullPath().mb_str());
-}
-
-// Writing mode: the processed frame goes out as a 16-bit TIFF beside its source.
-static bool write_frame(const std::string& path, int index)
-{
-    const std::string source = image_frame_path(path, index);
-    std::string target = frame_output_path(source);
-    if (!target.empty() && info.file_type == -5) {
-        // Pages of one file would all get the file's name: each page gets its number.
-        wxFileName page(wx_path(target));
-        page.SetName(page.GetName() + wxString::Format("_%04i", index));
-        target = std::string(page.GetFullPath().mb_str());
-    }
-    if (target.empty()) {
-        wxLogWarning("Not writing %s over itself: choose a metal-artefact method or process "
-                     "all frames.", source);
-        return false;
-    }
-    const wxFileName out(wx_path(target));
-    if (!wxFileName::Mkdir(out.GetPath(), 0777, wxPATH_MKDIR_FULL)) {
-        wxLogWarning("Could not create the folder %s.", out.GetPath());
-        return false;
-    }
-    return save_processed_image_as_tiff(out, false);
 }
 
 // The wxImage path: every format the handlers read, 8 bits per channel.
@@ -196,7 +176,9 @@ bool load_image_file(char* path_text, int index)
 {
     if (!path_text || !*path_text) return false;
     std::string path = path_text;
-    if (info.writing_frames) return write_frame(path, index);
+    if (info.writing_frames)
+        return write_processed_frame(image_frame_path(path, index), index,
+                                     unscaled_tiff_form(info.file_type, last_tiff_offset));
 
     page_state pages{info.file_type, info.frames, info.first_frame, info.frame};
     sequence_field field;

@@ -11,23 +11,17 @@
 // record is left exactly as it was. A file that is no image at all fails silently (the
 // start-up chain offers every file here first); a damaged image gets a warning.
 // With writing_frames set the call writes processed_image as a 16-bit TIFF into the
-// output folder beside the frame's file instead of reading (see process_all_frames);
-// pages of a multi-page file are written as NAME_%04i (page number), one file each.
+// output folder beside the frame's file instead of reading (write_processed_frame).
 bool load_image_file(char* path, int index);
 
 // The offset added to the stored words of the 16-bit TIFF loaded last: -32768 for the CT
 // data sets this program writes ("Voxmira RMAR CT Data"), else 0.
 int loaded_tiff_offset();
 
-// The image handlers the loader uses, in its order: BMP, JPEG, PNG, PNM, TIFF. Removes
-// whatever else is registered (the save commands register single handlers).
+// Puts the image handlers the loader uses at the front of wx's list in its order: BMP,
+// JPEG, PNG, PNM, TIFF. Other registered handlers (GIF, ICO, XPM, ...) stay after them.
 void register_image_handlers();
 
 // The path of the file that holds frame `index` of the open data set (the numbered
 // member for a sequence, the file itself otherwise).
 std::string image_frame_path(const std::string& path, int index);
-
-// The output path of the all-frames writer for a frame read from `source`: the source's
-// folder plus "proc" (metal_iteration < 0), "nmar", "bmar" or "refined" by the metal
-// method, same name. Empty when that would be the source file itself.
-std::string frame_output_path(const std::string& source);

@@ -96,25 +96,11 @@ bool write_binary_file(const wxString& path, const void* data, size_t bytes)
     return ok;
 }
 
-static wxImageHandler* handler_for(wxBitmapType type)
-{
-    switch (type) {
-    case wxBITMAP_TYPE_PNG: return new wxPNGHandler;
-    case wxBITMAP_TYPE_JPEG: return new wxJPEGHandler;
-    case wxBITMAP_TYPE_TIFF: return new wxTIFFHandler;
-    case wxBITMAP_TYPE_BMP: return new wxBMPHandler;
-    case wxBITMAP_TYPE_PNM: return new wxPNMHandler;
-    default: return nullptr;
-    }
-}
-
 bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png)
 {
     const wxBitmapType type = export_type(index);
-    wxImageHandler* handler = handler_for(type);
-    if (!handler) return false;
-    wxImage::CleanUpHandlers();
-    wxImage::AddHandler(handler);
+    if (type == wxBITMAP_TYPE_INVALID) return false;
+    register_image_handlers();  // the writer is found by its type
     if (grey_png && type == wxBITMAP_TYPE_PNG)
         image.SetOption(wxIMAGE_OPTION_PNG_FORMAT, wxPNG_TYPE_GREY_RED);
     bool ok;
@@ -122,7 +108,6 @@ bool save_with_handler(wxImage& image, const wxString& path, int index, bool gre
         wxLogNull quiet;  // the handler's own complaints are replaced by one warning
         ok = image.SaveFile(path, type);
     }
-    register_image_handlers();
     if (!ok) wxLogWarning("Could not save %s.", path);
     return ok;
 }
@@ -239,7 +224,7 @@ bool save_processed_image(const wxString& path, int index)
     if (refuse_source(path)) return false;
     const int vpp = info.colour_processing ? info.channels : 1;
     if (index == 2 && (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1)
-        return save_processed_image_as_tiff(wxFileName(path), true);
+        return save_processed_image_as_tiff(wxFileName(path), tiff_form::scaled);
     if (index == export_binary)
         return write_binary_file(path, info.processed_image, (size_t)w * h * vpp * sizeof(int));
     wxImage image;

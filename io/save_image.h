@@ -36,8 +36,8 @@ unsigned char processed_byte(int v, double f);
 // Windowed byte: the same applied to ((v f / 16) - window_centre) x 255 / window_range + 127.
 unsigned char windowed_byte(int v, double f);
 
-// Saves `image` through the one handler of type `index` (PNG files of grey images with
-// "PngFormat" 3); the standard handlers are registered again afterwards.
+// Saves `image` through the handler of type `index` (PNG files of grey images with
+// "PngFormat" 3).
 bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png);
 
 // Writes `bytes` bytes to a new file (permissions 0666 before the umask).

@@ -6,7 +6,6 @@
 #include <wx/log.h>
 
 #include "core/record.h"
-#include "io/image_file.h"
 
 void tiff_scaling(int data_min, int data_max, int& offset, int& factor)
 {
@@ -26,8 +25,9 @@ void tiff_scaling(int data_min, int data_max, int& offset, int& factor)
 
 static uint16_t word(int64_t v) { return (uint16_t)std::clamp<int64_t>(v, 0, 65535); }
 
-bool save_processed_image_as_tiff(wxFileName name, bool scaled)
+bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
 {
+    const bool scaled = form == tiff_form::scaled;
     const int w = info.proc_width, h = info.proc_height;
     if (!info.processed_image || w <= 0 || h <= 0) {
         wxLogWarning("There is no processed image to save.");
@@ -58,12 +58,7 @@ bool save_processed_image_as_tiff(wxFileName name, bool scaled)
             TIFFSetField(tif, TIFFTAG_YRESOLUTION, (float)(10.0 / info.pixel_height));
         }
         const int lo = info.data_min, hi = info.data_max;
-        // CT values round-trip only with the CT offset: DICOM data and TIFF data sets
-        // that were themselves written in CT form.
-        const bool ct = !scaled && (info.file_type == 0 || info.file_type == 1 ||
-                                    info.file_type == 2 ||
-                                    ((info.file_type == -4 || info.file_type == -5) &&
-                                     loaded_tiff_offset() == -32768));
+        const bool ct = form == tiff_form::ct;
         int64_t add = 0, factor = 1, min_word, max_word;
         if (ct) {
             TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "Voxmira RMAR CT Data");

@@ -3,18 +3,23 @@
 
 #include <wx/filename.h>
 
+// How processed values become 16-bit words.
+enum class tiff_form {
+    // Values clamped to data_min..data_max.
+    direct,
+    // Value + 32768, described as "Voxmira RMAR CT Data" with the position and
+    // orientation in PageName; the image loader reads it back to the same values.
+    ct,
+    // The save commands: the range shifted by a power of two to start at or above 0 and
+    // stretched by the largest power of two that keeps it in 16 bits (tiff_scaling).
+    scaled,
+};
+
 // Writes processed_image (proc_width x proc_height, the first value of each pixel) as a
-// one-page 16-bit grey TIFF, one row per strip, resolution from the pixel spacing.
-//  - CT form (scaled false, DICOM data or CT TIFF data sets): value + 32768, described as
-//    "Voxmira RMAR CT Data" with the position and orientation in PageName; the image
-//    loader reads it back to the same values.
-//  - Direct form (scaled false, other data): values clamped to data_min..data_max.
-//  - Scaled form (scaled true, the save commands): the range shifted by a power of two to
-//    start at or above 0 and stretched by the largest power of two that keeps it in 16
-//    bits (tiff_scaling).
-// Every written word is clamped to 0..65535. Returns false (with a warning) when there is
-// nothing to write or the file cannot be created or written.
-bool save_processed_image_as_tiff(wxFileName name, bool scaled);
+// one-page 16-bit grey TIFF in `form`, one row per strip, resolution from the pixel
+// spacing. Every written word is clamped to 0..65535. Returns false (with a warning) when
+// there is nothing to write or the file cannot be created or written.
+bool save_processed_image_as_tiff(wxFileName name, tiff_form form);
 
 // The offset o and factor s of the scaled form for a data range.
 void tiff_scaling(int data_min, int data_max, int& offset, int& factor);

@@ -6,11 +6,13 @@
 #include <fstream>
 #include <vector>
 #include <wx/filename.h>
+#include <wx/image.h>
 #include <wx/log.h>
 
 #include "image_test_support.h"
 #include "io/image_file.h"
 #include "io/loader_chain.h"
+#include "io/save_image.h"
 
 namespace {
 
@@ -319,4 +321,34 @@ TEST(ImageFileDamaged, TruncatedPngIsRefusedWithAMessageAndTheRecordKept)
     EXPECT_EQ(info.width, 7);
     reset_info();
     std::remove(cut.c_str());
+}
+
+// The loader puts its five handlers first without dropping the others wx registered, so
+// an XPM still opens after an image was loaded and another saved.
+TEST(ImageHandlers, LoaderOrderKeepsTheOtherHandlers)
+{
+    ASSERT_TRUE(wxImage::FindHandler(wxBITMAP_TYPE_GIF));
+    ASSERT_TRUE(open_image(image_fixture("grey8_inch.tif")));
+    wxImage picture(6, 4);
+    for (int i = 0; i < 24; i++) picture.SetRGB(i % 6, i / 6, i * 10, i * 10, i * 10);
+    const std::string folder = fresh_folder();
+    ASSERT_TRUE(save_with_handler(picture, folder + "saved.png", 0, false));
+
+    const wxBitmapType order[] = {wxBITMAP_TYPE_BMP, wxBITMAP_TYPE_JPEG, wxBITMAP_TYPE_PNG,
+                                  wxBITMAP_TYPE_PNM, wxBITMAP_TYPE_TIFF};
+    wxList::compatibility_iterator node = wxImage::GetHandlers().GetFirst();
+    for (wxBitmapType t : order) {
+        ASSERT_TRUE(node);
+        EXPECT_EQ(static_cast<wxImageHandler*>(node->GetData())->GetType(), t);
+        node = node->GetNext();
+    }
+    for (wxBitmapType t : {wxBITMAP_TYPE_GIF, wxBITMAP_TYPE_ICO, wxBITMAP_TYPE_XPM})
+        EXPECT_TRUE(wxImage::FindHandler(t)) << t;
+
+    const std::string xpm = folder + "picture.xpm";
+    ASSERT_TRUE(picture.SaveFile(xpm, wxBITMAP_TYPE_XPM));
+    ASSERT_TRUE(open_image(xpm));
+    EXPECT_EQ(info.width, 6);
+    EXPECT_EQ(info.height, 4);
+    EXPECT_EQ(info.raw_image[23], 230 * 16);
 }

@@ -9,6 +9,7 @@
 #include <wx/log.h>
 
 #include "image_test_support.h"
+#include "io/frame_writer.h"
 #include "io/image_file.h"
 #include "commands/open_data_set.h"
 #include "io/save_image.h"
@@ -112,7 +113,8 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     info.position[2] = 12.5;
     info.orientation_angles[1] = 90;
     const std::string ct = fresh_folder() + "ct.tif";
-    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(ct), false));
+    ASSERT_EQ(unscaled_tiff_form(info.file_type, 0), tiff_form::ct);
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(ct), tiff_form::ct));
     const tiff_tags t = read_tiff(ct);
     EXPECT_EQ(t.description, "Voxmira RMAR CT Data");
     EXPECT_EQ(t.page_name, "0.000,0.000,12.500,0.000,90.000,0.000");
@@ -128,7 +130,8 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     info.proc_height = 1;
     info.processed_image = new int[4]{-900 * 16, 0, 16, 32};
     const std::string again = fresh_folder() + "again.tif";
-    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(again), false));
+    ASSERT_EQ(unscaled_tiff_form(info.file_type, loaded_tiff_offset()), tiff_form::ct);
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(again), tiff_form::ct));
     fresh_record(again);
     ASSERT_TRUE(load_with(load_image_file, again));
     EXPECT_EQ(info.raw_image[0], -900 * 16);
@@ -137,7 +140,8 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     processed_grey(3, 1, {5, 700, 9000}, 10, 8000);
     info.file_type = -6;
     const std::string direct = fresh_folder() + "direct.tif";
-    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(direct), false));
+    ASSERT_EQ(unscaled_tiff_form(info.file_type, 0), tiff_form::direct);
+    ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(direct), tiff_form::direct));
     const tiff_tags d = read_tiff(direct);
     EXPECT_TRUE(d.description.empty());
     EXPECT_EQ(d.words, (std::vector<uint16_t>{10, 700, 8000}));
