@@ -51,7 +51,9 @@ struct axis_position {
 axis_position map_axis(int d, int window_size, double centre, int first, int count)
 {
     const double s = std::max(info.subsample, 1);
-    const double v = ((d - window_size * 0.5) / info.zoom + centre) / s - first;
+    // The window's middle pixel (integer half, as window_to_image) shows the centre pixel,
+    // so at zoom 1 every window pixel falls on a sample whatever the parities.
+    const double v = ((d - window_size / 2) / info.zoom + centre) / s - first;
     const double f = std::floor(v);
     axis_position p{-1, 0.0, 0};
     if (!(f >= 0 && f < count)) return p;

@@ -133,11 +133,11 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
             }
         }
     for (int r = 0; r < wh; r++) {
-        const double y = ((r - wh * 0.5) / z + info.centre.y) / s - top;
+        const double y = ((r - wh / 2) / z + info.centre.y) / s - top;
         const int row = (int)std::floor(y);
         if (row < 0 || row >= p.rows) continue;
         for (int c = 0; c < ww; c++) {
-            const double x = ((c - ww * 0.5) / z + info.centre.x) / s - left;
+            const double x = ((c - ww / 2) / z + info.centre.x) / s - left;
             const int col = (int)std::floor(x);
             if (col < 0 || col >= p.cols) continue;
             int kind = info.interp;

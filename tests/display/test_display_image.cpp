@@ -400,3 +400,40 @@ TEST(DisplayCoordinates, MappingsAreInverses)
 }
 
 }  // namespace
+
+// At zoom 1 the pixel grid lines up whatever the parities of window and image: window
+// pixel (c, r) shows sample (c - ww / 2 + w / 2, r - wh / 2 + h / 2) exactly, the pixel
+// window_to_image names, and black only where that falls outside the image.
+TEST_F(DisplayImage, AtZoomOneEveryWindowPixelShowsOneSample)
+{
+    const int sizes[][4] = {{7, 5, 7, 5}, {6, 4, 6, 4}, {7, 5, 8, 6}, {8, 6, 7, 5}, {9, 3, 4, 8}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1], ww = size[2], wh = size[3];
+        std::vector<int> samples(w * h);
+        for (int i = 0; i < w * h; i++) samples[i] = (7 * i + 3) % 250 * 16;
+        grey_image(w, h, samples, ww, wh);
+        set_default_zoom();
+        info.zoom = 1.0;
+        info.window_centre = 127;
+        info.window_range = 255;
+        // The interpolating kinds (the B-spline and Mitchell kernels smooth).
+        for (int kind : {INTERP_NONE, INTERP_NEAREST, INTERP_LINEAR, INTERP_CATMULL_ROM,
+                         INTERP_LANCZOS2, INTERP_LANCZOS3}) {
+            select_interpolation(kind);
+            create_display_image();
+            for (int r = 0; r < wh; r++)
+                for (int c = 0; c < ww; c++) {
+                    const int x = c - ww / 2 + w / 2, y = r - wh / 2 + h / 2;
+                    const bool inside = x >= 0 && x < w && y >= 0 && y < h;
+                    const int expected = inside ? samples[y * w + x] / 16 : 0;
+                    ASSERT_EQ(pixel(c, r)[0], expected)
+                        << w << "x" << h << " in " << ww << "x" << wh << " kind " << kind
+                        << " at " << c << "," << r;
+                    const vertex2s under = window_to_image(vertex2s{(short)c, (short)r});
+                    if (inside) {
+                        ASSERT_TRUE(under.x == x && under.y == y) << c << "," << r;
+                    }
+                }
+        }
+    }
+}
