@@ -56,6 +56,4 @@ private:
     void draw_histogram_labels(double fs);
     void draw_profile(double fs, double a);
     void refresh_now();
-    void apply_windowing_drag(vertex2s p);
-    void apply_pan_drag(vertex2s p);
 };

@@ -12,6 +12,7 @@
 #include "core/record.h"
 #include "ct/metal_pipeline.h"
 #include "display/display_image.h"
+#include "display/status_texts.h"
 #include "evaluation/compare.h"
 #include "app/gl_canvas.h"
 #include "display/interpolation.h"
@@ -91,9 +92,7 @@ void MyFrame::OnSliderThreshold(wxCommandEvent& event)
     if (v == info.threshold) return;
     info.threshold = v;
     create_display_image();
-    SetStatusText(wxString::Format("Threshold is currently at %.0f",
-                                   (v - 127) * (double)info.window_range / 255 + info.window_centre),
-                  1);
+    SetStatusText(threshold_text(), 1);
     refresh_canvas();
 }
 

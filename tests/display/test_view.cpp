@@ -1,0 +1,126 @@
+// What the mouse does to the view and what the status bar says about it, checked against
+// values worked out by hand for a 200 x 100 image in a 200 x 100 window.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "../processing/pipeline_fixture.h"
+#include "commands/pipeline.h"
+#include "display/status_texts.h"
+#include "display/view_arithmetic.h"
+
+namespace {
+
+class View : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        install_image(200, 100, 0, 1, std::vector<int>(200 * 100, 40 * 16));
+        info.data_min = 0;
+        info.data_max = 1000;
+    }
+    void TearDown() override { reset_info(); }
+    static vertex2s at(int x, int y) { return vertex2s{(short)x, (short)y}; }
+};
+
+}  // namespace
+
+TEST_F(View, ZoomBoxWheelAndPan)
+{
+    // A box over the middle half fills the window: zoom 2 about its middle.
+    info.drag_start = at(50, 25);
+    finish_zoom_box(at(150, 75));
+    EXPECT_DOUBLE_EQ(info.zoom, 2.0);
+    EXPECT_EQ(info.centre.x, 100);
+    EXPECT_EQ(info.centre.y, 50);
+    EXPECT_EQ(zoom_crop_text(), "[200,100] @ [50,25:100,50] x 2.000 > [200,100]");
+    // A box in a corner re-centres; the tighter direction decides (100 / 20 = 5 < 200 / 20).
+    info.drag_start = at(0, 0);
+    finish_zoom_box(at(20, 20));
+    EXPECT_DOUBLE_EQ(info.zoom, 10.0);
+    EXPECT_EQ(info.centre.x, 55);  // window (10, 10) at zoom 2 about (100, 50)
+    EXPECT_EQ(info.centre.y, 30);
+    // A click halves; repeated clicks stop at a thousandth.
+    info.drag_start = at(7, 7);
+    finish_zoom_box(at(7, 7));
+    EXPECT_DOUBLE_EQ(info.zoom, 5.0);
+    for (int i = 0; i < 40; i++) finish_zoom_box(at(7, 7));
+    EXPECT_DOUBLE_EQ(info.zoom, 1e-3);
+
+    // One notch towards the user zooms out by 1/20, away zooms in by the inverse.
+    info.zoom = 1.0;
+    EXPECT_FALSE(wheel_zoom(0, 120));
+    EXPECT_TRUE(wheel_zoom(-120, 120));
+    EXPECT_DOUBLE_EQ(info.zoom, 0.95);
+    EXPECT_TRUE(wheel_zoom(120, 120));
+    EXPECT_DOUBLE_EQ(info.zoom, 0.95 / 0.95);
+    EXPECT_TRUE(wheel_zoom(-1000000, 1));  // a huge step neither zeroes nor flips it
+    EXPECT_DOUBLE_EQ(info.zoom, 1e-3);
+
+    // Panning at zoom 2: dragging 20 window pixels right moves the centre 10 image pixels left.
+    info.zoom = 2.0;
+    info.centre = at(100, 50);
+    start_pan(at(10, 10));
+    apply_pan_drag(at(30, 10));
+    EXPECT_EQ(info.centre.x, 90);
+    EXPECT_EQ(info.centre.y, 50);
+    apply_pan_drag(at(10, 30));  // the drag is measured from the press, not the last move
+    EXPECT_EQ(info.centre.x, 100);
+    EXPECT_EQ(info.centre.y, 40);
+}
+
+TEST_F(View, WindowingDragAndItsTexts)
+{
+    info.window_centre = 500;
+    info.window_range = 300;
+    start_windowing_drag(at(100, 50));
+    // Across a fifth of the window width: the centre moves a fifth of the data range.
+    apply_windowing_drag(at(140, 60));
+    EXPECT_EQ(info.window_centre, 700);
+    EXPECT_EQ(info.window_range, 400);
+    EXPECT_EQ(windowing_text(), "Windowing centre 700, width 400");
+    apply_windowing_drag(at(100, 0));  // far up: the width stops at 1
+    EXPECT_EQ(info.window_centre, 500);
+    EXPECT_EQ(info.window_range, 1);
+
+    info.window_centre = 127;
+    info.window_range = 255;
+    info.threshold = 200;
+    EXPECT_EQ(threshold_text(), "Threshold is currently at 200");
+    info.window_centre = 1000;
+    info.window_range = 510;
+    EXPECT_EQ(threshold_text(), "Threshold is currently at 1146");  // (200 - 127) x 2 + 1000
+}
+
+TEST_F(View, ProfileLengthFollowsTheLine)
+{
+    info.line_start = vertex2d(10, 10);
+    set_profile_end(vertex2d(13, 14));   // the window shows the image 1:1
+    EXPECT_EQ(info.profile_length, 20);  // 4 samples per pixel of a 5-pixel line
+    info.line_profile[4 * 20 - 1] = 1;   // the buffers hold that many
+    info.projection_line[19] = 1;
+    info.zoom = 1e-5;
+    set_profile_end(vertex2d(0, 0));  // across a deep zoom-out the count stays bounded
+    EXPECT_EQ(info.profile_length, 1000000);
+}
+
+TEST_F(View, PixelReadOut)
+{
+    sample_image();
+    process_image();
+    info.cursor = at(3, 4);
+    EXPECT_EQ(colour_readout_text(), "Value at pixel: 40");
+    info.cursor = at(200, 4);
+    EXPECT_EQ(colour_readout_text(), "");
+
+    // RGB data processed in RGB: the channel values; one channel when one is chosen.
+    std::vector<int> rgb(4 * 2 * 3);
+    for (size_t i = 0; i < rgb.size(); i++) rgb[i] = (int)(10 + i) * 16;
+    install_image(4, 2, 1, 3, rgb);
+    sample_image();
+    process_image();
+    info.cursor = at(1, 0);
+    EXPECT_EQ(colour_readout_text(), "RGB at pixel: [13,14,15]");
+    info.channel = 2;
+    EXPECT_EQ(colour_readout_text(), "Green at pixel: 14");
+}
