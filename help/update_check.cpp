@@ -1,16 +1,9 @@
+// The update check's runs and its dialog.
 #include "help/update_check.h"
 
-#include <atomic>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -20,93 +13,9 @@
 #include <wx/utils.h>
 
 #include "app/main_frame.h"
-#include "app/version.h"
-
-const char* const voxmira_web_page = "http://voxmira.org/";
-const char* const voxmira_versions_page = "http://voxmira.org/versions.html";
-const char* const voxmira_versions_fallback = "http://www.voxmira.org/versions.html";
-
-bool update_check_due(const wxDateTime& now)
-{
-    const wxDateTime epoch(30, wxDateTime::Sep, 2024, 0, 0, 0);
-    return (now - epoch).GetMinutes() >= 1440;
-}
-
-std::string latest_version_from_text(const std::string& text)
-{
-    size_t b = text.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos || text.compare(b, 8, "Voxmira ") != 0) return std::string();
-    b += 8;
-    size_t e = b;
-    while (e < text.size() && !std::isspace((unsigned char)text[e]) && text[e] != '<') e++;
-    return text.substr(b, e - b);
-}
+#include "help/http_get.h"
 
 namespace {
-
-// Plain text of an HTML page: tags removed.
-std::string strip_tags(const std::string& html)
-{
-    std::string out;
-    bool in_tag = false;
-    for (char c : html) {
-        if (c == '<') in_tag = true;
-        else if (c == '>') in_tag = false;
-        else if (!in_tag) out += c;
-    }
-    return out;
-}
-
-// A bounded HTTP GET: every step gives up after `timeout_ms`. Returns the body, or an
-// empty string on any failure.
-std::string http_get(const std::string& url, int timeout_ms)
-{
-    const std::string prefix = "http://";
-    if (url.compare(0, prefix.size(), prefix) != 0) return std::string();
-    const size_t slash = url.find('/', prefix.size());
-    const std::string host = url.substr(prefix.size(), slash - prefix.size());
-    const std::string path = slash == std::string::npos ? "/" : url.substr(slash);
-
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), "80", &hints, &found) != 0 || !found) return std::string();
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, freeaddrinfo);
-
-    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    if (fd < 0) return std::string();
-    std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* p) {
-        close(*p);
-        delete p;
-    });
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    pollfd pfd{fd, POLLOUT, 0};
-    if (connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
-        if (errno != EINPROGRESS || poll(&pfd, 1, timeout_ms) != 1) return std::string();
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err) return std::string();
-    }
-    const std::string request =
-        "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
-    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != (ssize_t)request.size())
-        return std::string();
-    std::string response;
-    char buffer[4096];
-    pfd.events = POLLIN;
-    while (response.size() < (1 << 16) && poll(&pfd, 1, timeout_ms) == 1) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        response.append(buffer, (size_t)n);
-    }
-    const size_t body = response.find("\r\n\r\n");
-    if (response.compare(0, 5, "HTTP/") != 0 || body == std::string::npos) return std::string();
-    const size_t status = response.find(' ');
-    if (status == std::string::npos || response.compare(status + 1, 3, "200") != 0)
-        return std::string();
-    return response.substr(body + 4);
-}
 
 struct check_state {
     std::mutex lock;
@@ -118,52 +27,11 @@ std::shared_ptr<check_state> running;
 
 }  // namespace
 
-update_check_result evaluate_versions_pages(const std::string& primary_html,
-                                            const std::string& fallback_html)
-{
-    update_check_result r;
-    auto trimmed_text = [](const std::string& html) {
-        const std::string text = strip_tags(html);
-        const size_t b = text.find_first_not_of(" \t\r\n");
-        return b == std::string::npos ? std::string() : text.substr(b);
-    };
-    std::string text = trimmed_text(primary_html);
-    r.html = primary_html;
-    if (text.empty() || text.compare(0, 19, "Original location: ") == 0) {
-        text = trimmed_text(fallback_html);
-        r.html = fallback_html;
-    }
-    if (text.empty()) {
-        r.html.clear();
-        r.messages.push_back("Could not access web page with Voxmira version information.");
-    }
-    r.latest = latest_version_from_text(text);
-    if (r.latest.empty()) {
-        r.messages.push_back("Could not determine latest Voxmira version.");
-        return r;
-    }
-    if (r.latest == VOXMIRA_VERSION) {
-        r.messages.push_back("The version of Voxmira is already up to date.");
-    } else {
-        r.newer = true;
-        r.messages.push_back(
-            (const char*)wxString::Format("Version %s of Voxmira is now available.\n\nThe currently "
-                                          "running version of Voxmira is %s.\nClick 'update' to "
-                                          "visit the download web pages.",
-                                          r.latest, VOXMIRA_VERSION)
-                .utf8_str());
-    }
-    return r;
-}
-
 update_check_result run_update_check(int timeout_ms)
 {
     const std::string primary = http_get(voxmira_versions_page, timeout_ms);
     std::string fallback;
-    const std::string text = strip_tags(primary);
-    const size_t b = text.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos || text.compare(b, 19, "Original location: ") == 0)
-        fallback = http_get(voxmira_versions_fallback, timeout_ms);
+    if (needs_fallback(primary)) fallback = http_get(voxmira_versions_fallback, timeout_ms);
     return evaluate_versions_pages(primary, fallback);
 }
 
