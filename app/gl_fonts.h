@@ -1,7 +1,8 @@
 // Texture fonts for the text on the OpenGL canvas.
 //
 // Eleven sizes of the Cabin typeface are compiled in as 8-bit greyscale PNG atlases with a
-// glyph table each (display/gl_font_atlases.cpp, made by tools/make_font_atlases). A
+// glyph table each (data/fonts, made by tools/make_font_atlases and embedded by the
+// build). A
 // gl_fonts object uploads one atlas as a texture and draws strings as textured quads.
 // Building, drawing and deleting a font need the canvas's GL context to be current.
 #pragma once

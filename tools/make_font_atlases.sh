@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates display/gl_font_atlases.cpp from Debian's fonts-cabin.
+# Regenerates the canvas font atlases in data/fonts from Debian's fonts-cabin.
 # Needs libfreetype-dev, fonts-cabin and the wx development files (scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,4 +9,4 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 g++ -std=c++17 -O2 tools/make_font_atlases.cpp -o "$out/make_font_atlases" \
   $(pkg-config --cflags --libs freetype2) $(wx-config --cxxflags --libs base,core)
-"$out/make_font_atlases" "$font" display/gl_font_atlases.cpp
+"$out/make_font_atlases" "$font" data/fonts
