@@ -8,6 +8,7 @@
 #include "core/record.h"
 #include "display/coordinates.h"
 #include "display/display_image.h"
+#include "display/display_kernels.h"
 #include "display/interpolation.h"
 #include "display_reference.h"
 #include "processing/colour.h"
@@ -86,23 +87,30 @@ TEST_F(DisplayImage, EveryKindMatchesTheStraightforwardComputation)
     }
 }
 
-// The cached-weight and threaded paths give exactly what interp_data gives per pixel.
+// The cached-weight and threaded paths give exactly what interp_data gives per pixel,
+// with the AVX2 kernels and with the plain ones.
 TEST_F(DisplayImage, FastPathsEqualInterpDataPerPixel)
 {
     const int w = 300, h = 260;
     grey_image(w, h, random_samples(w * h, 4095, 24), 640, 360);
     info.window_centre = 2000;
     info.window_range = 3000;
-    for (double zoom : {1.37, 0.61, 4.0}) {
-        info.zoom = zoom;
-        info.centre.x = 140;
-        info.centre.y = 120;
-        for (int kind = 0; kind < INTERP_KINDS; kind++) {
-            select_interpolation(kind);
-            create_display_image();
-            ASSERT_EQ(shown(), display_reference::compute(nullptr, true)) << "kind " << kind << " zoom " << zoom;
+    const bool simd = display_simd_active();
+    for (bool wanted : {false, true}) {
+        use_display_simd(wanted);
+        for (double zoom : {1.37, 0.61, 4.0}) {
+            info.zoom = zoom;
+            info.centre.x = 140;
+            info.centre.y = 120;
+            for (int kind = 0; kind < INTERP_KINDS; kind++) {
+                select_interpolation(kind);
+                create_display_image();
+                ASSERT_EQ(shown(), display_reference::compute(nullptr, true))
+                    << "kind " << kind << " zoom " << zoom << " simd " << display_simd_active();
+            }
         }
     }
+    use_display_simd(simd);
 }
 
 TEST_F(DisplayImage, ColourPathsMatchTheStraightforwardComputation)
