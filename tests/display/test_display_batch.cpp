@@ -17,7 +17,6 @@
 #include "core/record.h"
 #include "display/interpolation.h"
 #include "display_reference.h"
-#include "io/loader_chain.h"
 #include "processing/gaussian_filter.h"
 #include "commands/pipeline.h"
 
@@ -48,8 +47,6 @@ class BatchPipelineOnImage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const loader_entry* image_loader = find_loader("image");
-        if (!image_loader || !image_loader->load) GTEST_SKIP() << "the image loader is not built yet";
         levels.resize(w * h);
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++) levels[y * w + x] = (x * 13 + y * 29 + (x * y) % 17) % 256;

