@@ -46,19 +46,6 @@ TEST_F(Interpolation, CubicParametersOfTheThreeChoices)
     EXPECT_EQ(info.interp, INTERP_LANCZOS2);
 }
 
-TEST_F(Interpolation, InterpolatingKindsReproduceTheSample)
-{
-    patch p;
-    for (int i = 0; i < 36; i++) p.v[i] = (i * 37 % 23) * 160;
-    for (int kind : {INTERP_NONE, INTERP_NEAREST, INTERP_LINEAR, INTERP_CATMULL_ROM, INTERP_LANCZOS2,
-                     INTERP_LANCZOS3}) {
-        select_interpolation(kind);
-        double level = -1;
-        interp_data(p.centre(), 1, 6, 0.0, 0.0, (interp_t)kind, &level);
-        EXPECT_NEAR(level, p.centre()[0] / 16.0, 1e-9) << kind;
-    }
-}
-
 TEST_F(Interpolation, SmoothingKindsDoNotInterpolate)
 {
     patch p = {};

@@ -127,25 +127,6 @@ TEST(ColourStorage, NegativeComponentsStoredAsZeroOthersUnclamped)
     EXPECT_EQ(white[2], (int)(128.0 / 0.577 + 0.5) * 16);
 }
 
-TEST(ColourFactors, TableValues)
-{
-    double f[4];
-    channel_factor(COLOUR_GREY, f, COLOUR_RGB);
-    EXPECT_EQ(f[0], 0.577);
-    channel_factor(COLOUR_GREY, f, COLOUR_RAW);
-    EXPECT_EQ(f[0], 0.5);
-    channel_factor(COLOUR_YUVDG, f, COLOUR_RAW);
-    EXPECT_DOUBLE_EQ(f[0], 0.5037783375314862);
-    EXPECT_DOUBLE_EQ(f[3], 0.7072135785007072);
-    channel_factor(COLOUR_LCH, f, COLOUR_RGB);
-    EXPECT_EQ(f[1], 0.336);
-    EXPECT_EQ(colour_info[COLOUR_LAB].name, "CIE L*a*b");
-    EXPECT_EQ(colour_info[COLOUR_YUVDG].channel_names[3], "Delta Green");
-    EXPECT_EQ(colour_info[COLOUR_HSV].channel_colours[1][1], 0.5);
-    EXPECT_EQ(colour_channels(COLOUR_RAW), 4);
-    EXPECT_EQ(colour_channels(COLOUR_LAB), 3);
-}
-
 // Round trips through the stored samples. Storage keeps whole levels of the scaled
 // channels, so a colour comes back within the step those levels allow: on average within
 // half a level, at worst a few levels where a hue step is steep (HSV stores 510 hues).
