@@ -6,6 +6,8 @@
 #include <wx/string.h>
 
 #include "core/record.h"
+#include "core/ui.h"
+#include "processing/filter_dispatch.h"
 #include "display/display_image.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
@@ -30,6 +32,9 @@ static int run_process(const batch_args& args)
     batch_load(args);
     apply_sampling_options(args);
     apply_filter_options(args);
+    if (info.filter != 0 && !filter_available())
+        throw run_error(std::string(filter_label(info.filter)) +
+                        (info.mask == 7 ? " with the area attribute" : "") + " is not available in this version");
     // A window that shows the whole image at zoom 1, so every pixel is filtered.
     resize_display(info.width, info.height);
     info.zoom = 1.0;
@@ -40,8 +45,7 @@ static int run_process(const batch_args& args)
     if (!info.processed_image) throw run_error("nothing was processed");
     if (args.has("--out")) write_processed(args.value("--out"));
     save_as_requested(args, false);
-    std::fprintf(stderr, "%s\n",
-                 (const char*)wxString::Format("Filtering took %li ms", (long)info.process_time).utf8_str());
+    if (info.filter != 0) std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());
     std::printf("{\"proc_width\":%d,\"proc_height\":%d,\"values_per_pixel\":%d,\"colour\":%d,"
                 "\"data_min\":%d,\"data_max\":%d,\"process_time\":%lld}\n",
                 info.proc_width, info.proc_height, info.colour_processing ? info.channels : 1,

@@ -249,8 +249,12 @@ void process_image()
     const long long micro =
         std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - started).count();
     info.process_time = micro / 1000;
-    if (info.filter != 0)
+    const bool filtered = info.filter != 0 && filter_available();
+    if (filtered)
         ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
+    else if (info.filter != 0)
+        ui_status(2, wxString::Format(_("%s is not available in this version"),
+                                      wxGetTranslation(filter_label(info.filter))));
 
     if (!info.levelling) {
         if (info.show_histogram)
@@ -284,6 +288,6 @@ void process_image()
     info.backproject_pending = 0;
     create_display_image();
     inside = false;
-    if (info.filter != 0 && info.ref_image && pipeline_compare_hook)
+    if (filtered && info.ref_image && pipeline_compare_hook)
         pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
 }

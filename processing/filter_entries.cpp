@@ -1,13 +1,19 @@
-// The whole-image filter entry points and their per-channel loop. Entries whose plane
-// filters are not built yet copy their input; each filter replaces its entry here as it
-// arrives.
+// The whole-image filter entry points. Entries whose plane filters belong to later parts
+// of the filter family copy their input and say so through filter_available.
 #include "processing/filter_entries.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "core/record.h"
+#include "processing/anisotropic_filter.h"
+#include "processing/colour.h"
 #include "processing/gaussian_filter.h"
+#include "processing/guided_filter.h"
+#include "processing/local_rank_filter.h"
+#include "processing/masks.h"
+#include "processing/rank_filter.h"
 
 void copy_sampled_to_processed()
 {
@@ -26,18 +32,132 @@ void filter_each_channel(const plane_filter& filter)
                   info.processed_image, filter);
 }
 
+namespace {
+
+// The plane that steers colour filters: the scaled grey plane of a colour image, or the
+// image itself.
+std::vector<int> steering_plane()
+{
+    const int w = info.proc_width, h = info.proc_height;
+    const size_t pixels = (size_t)w * h;
+    if (!info.colour_processing) return std::vector<int>(info.sampled_image, info.sampled_image + pixels);
+    std::vector<int> grey(pixels, 0);
+    to_grey(info.sampled_image, w, h, (colour_t)info.colour, grey.data(), true);
+    return grey;
+}
+
+// Scales info.level for the length of a scope and restores it however the scope ends.
+class scaled_level {
+public:
+    explicit scaled_level(double factor) : saved(info.level) { info.level = (int)(info.level * factor + 0.5); }
+    ~scaled_level() { info.level = saved; }
+
+private:
+    int saved;
+};
+
+}  // namespace
+
+void average_2d()
+{
+    const int r = info.filter_size;
+    filter_each_channel([r](int* in, int w, int h, int* out) { mean_2d(in, w, h, r, out); });
+}
+
 void gauss_2d()
 {
     const double sigma = info.filter_size * 1.3;
     filter_each_channel([sigma](int* in, int w, int h, int* out) { filter_2d(in, w, h, sigma, out); });
 }
 
-// Not built yet: these pass the image through.
-void average_2d() { copy_sampled_to_processed(); }
-void guided_2d(int level) { copy_sampled_to_processed(); }
+void guided_2d(int level)
+{
+    const int r = info.filter_size;
+    filter_each_channel([r, level](int* in, int w, int h, int* out) { guided_filter(in, w, h, r, level, out); });
+}
+
+void anisotropic_2d()
+{
+    const int w = info.proc_width, h = info.proc_height;
+    if (!info.sampled_image || !info.processed_image || w < 1 || h < 1) return;
+    const double sigma = info.filter_size * 1.3, a = (info.centile_alt + 1) / 10.0;
+    if (!info.colour_processing) {
+        anisotropic_filter_2d(info.sampled_image, w, h, sigma, a, info.processed_image, nullptr, nullptr,
+                              nullptr, false);
+        return;
+    }
+    // One orientation field from the grey plane steers every channel.
+    std::vector<int> grey = steering_plane();
+    std::vector<double> angle((size_t)w * h), strength((size_t)w * h);
+    anisotropic_filter_2d(grey.data(), w, h, sigma, a, nullptr, angle.data(), strength.data(), nullptr, true);
+    filter_each_channel([&](int* in, int pw, int ph, int* out) {
+        anisotropic_filter_2d(in, pw, ph, sigma, a, out, angle.data(), strength.data(), nullptr, false);
+    });
+}
+
+std::vector<int> varying_mask_choice(const int* plane, int w, int h, int r)
+{
+    const size_t pixels = (size_t)w * h;
+    std::vector<double> angle(pixels), strength(pixels);
+    {
+        const uint8_t saved = info.use_level;
+        info.use_level = 0;
+        anisotropic_filter_2d(const_cast<int*>(plane), w, h, r * 1.3, 0.6, nullptr, angle.data(),
+                              strength.data(), nullptr, true);
+        info.use_level = saved;
+    }
+    create_mask_info(r);
+    const int shapes = info.mask_shapes;
+    std::vector<int> index(pixels);
+    for (size_t i = 0; i < pixels; i++) {
+        const int s = std::clamp((int)((1 - std::sqrt(strength[i] / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
+        int o = (int)(angle[i] / M_PI * info.mask_orientations[s] + 0.5);
+        if (o >= info.mask_orientations[s]) o = 0;
+        index[i] = info.mask_first[s] + o;
+    }
+    return index;
+}
+
+void centile_2d(double c)
+{
+    const int w = info.proc_width, h = info.proc_height, r = info.filter_size;
+    if (!info.sampled_image || !info.processed_image || w < 1 || h < 1) return;
+    switch (info.mask) {
+    case 2: {  // local mask, steered by a smoothed guide
+        std::vector<int> grey = steering_plane(), guide(grey.size());
+        {
+            scaled_level level(3);
+            anisotropic_filter_2d(grey.data(), w, h, 1.2 * r, 0.6, guide.data(), nullptr, nullptr, nullptr, false);
+        }
+        const int n = info.colour_processing ? info.channels : 1;
+        std::vector<int> other((size_t)w * h * n);
+        const bool opening = c <= 0.5;
+        rank_2d_x(info.sampled_image, w, h, n, r, info.level, opening ? c : 1 - c, 0,
+                  opening ? info.processed_image : other.data(), opening ? other.data() : info.processed_image,
+                  guide.data(), grey.data());
+        return;
+    }
+    case 7:  // the area attribute arrives with the grain filter
+        copy_sampled_to_processed();
+        return;
+    case 1: {  // varying mask, chosen per pixel from the orientation field
+        std::vector<int> grey = steering_plane();
+        std::vector<int> index = varying_mask_choice(grey.data(), w, h, r);
+        const int count = info.mask_count;
+        filter_each_channel([&](int* in, int pw, int ph, int* out) {
+            varied_rank_2d(in, pw, ph, r, c, out, 0, nullptr, index.data(), index.data(), count);
+        });
+        return;
+    }
+    default:
+        filter_each_channel([r, c](int* in, int pw, int ph, int* out) {
+            rank_2d(in, pw, ph, r, c, out, 0, nullptr, false);
+        });
+    }
+}
+
+// Later parts of the filter family: these pass the image through.
 void grain_2d() { copy_sampled_to_processed(); }
-void anisotropic_2d() { copy_sampled_to_processed(); }
-void centile_2d(double centile) { copy_sampled_to_processed(); }
-void occo_2d(double centile) { copy_sampled_to_processed(); }
-void self_dual_2d(double centile, int kind) { copy_sampled_to_processed(); }
-void bitonic_2d(double centile) { copy_sampled_to_processed(); }
+void occo_2d(double) { copy_sampled_to_processed(); }
+void self_dual_2d(double, int) { copy_sampled_to_processed(); }
+void bitonic_2d(double) { copy_sampled_to_processed(); }

@@ -1,12 +1,64 @@
-// The level-thresholded Gaussian. Until it is built with the other smoothing filters it
-// passes the plane through unchanged, so that the "Gaussian filter" with the level in
-// force is a safe no-op.
+// The level-thresholded Gaussian.
 #include "processing/thresholded_filter.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
 
-void thresholded_filter_2d(int* in, int width, int height, double sigma, int* out)
+#include "core/record.h"
+
+double smoothing_weight(double d, double sigma, int n)
 {
-    if (width < 1 || height < 1 || in == out) return;
-    std::copy(in, in + (size_t)width * height, out);
+    const double u = 2 * d / sigma, g = std::exp(-u * u);
+    if (d > 0 && n == 1) return (1 - 0.75 / d) * g + 0.75 / d;
+    if (d > 0 && n == 2) return (1 - 0.25 / d) * g + 0.25 / d;
+    return g;
+}
+
+void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    const size_t count = (size_t)w * h;
+    const int n = (int)std::floor(sigma);
+    if (n < 1) {
+        if (in != out) std::copy(in, in + count, out);
+        return;
+    }
+    std::vector<int> copy;
+    const int* src = in;
+    if (in == out) {
+        copy.assign(in, in + count);
+        src = copy.data();
+    }
+    const int d = 2 * n + 1;
+    std::vector<double> weight((size_t)d * d);
+    for (int dy = -n; dy <= n; dy++)
+        for (int dx = -n; dx <= n; dx++)
+            weight[(size_t)(dy + n) * d + dx + n] = smoothing_weight(std::sqrt((double)dx * dx + dy * dy), sigma, n);
+    const long long fixed = (long long)info.level * 16;
+    const int* noise = info.levelling && info.noise_image && w == info.proc_width && h == info.proc_height
+                           ? info.noise_image
+                           : nullptr;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const long long centre = src[(size_t)y * w + x];
+            const long long centre_noise = noise ? noise[(size_t)y * w + x] : 0;
+            double sum = 0.0, total = 0.0;
+            for (int dy = -n; dy <= n; dy++) {
+                const int yy = std::clamp(y + dy, 0, h - 1);
+                for (int dx = -n; dx <= n; dx++) {
+                    const int xx = std::clamp(x + dx, 0, w - 1);
+                    const size_t at = (size_t)yy * w + xx;
+                    const long long v = src[at];
+                    const long long t = noise ? (noise[at] + centre_noise) * info.level / 8192 : fixed;
+                    if (std::llabs(v - centre) >= t) continue;
+                    const double g = weight[(size_t)(dy + n) * d + dx + n];
+                    sum += g * v;
+                    total += g;
+                }
+            }
+            // The centre always counts unless the threshold is 0; then it stays as it is.
+            out[(size_t)y * w + x] = total > 0 ? (int)(sum / total + 0.5) : (int)centre;
+        }
 }

@@ -1,0 +1,197 @@
+// The gradient, the structure tensor's orientation field and the anisotropic smoother.
+#include "processing/anisotropic_filter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/gaussian_filter.h"
+#include "processing/thresholded_filter.h"
+
+void grad_2d(int* in, int w, int h, int* gx, int* gy)
+{
+    if (!in || w < 1 || h < 1) return;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const size_t i = (size_t)y * w + x;
+            if (gx) {
+                if (w < 2) gx[i] = 0;
+                else if (x == 0) gx[i] = in[i + 1] - in[i];
+                else if (x == w - 1) gx[i] = in[i] - in[i - 1];
+                else gx[i] = (in[i + 1] - in[i - 1]) / 2;
+            }
+            if (gy) {
+                if (h < 2) gy[i] = 0;
+                else if (y == 0) gy[i] = in[i + w] - in[i];
+                else if (y == h - 1) gy[i] = in[i] - in[i - w];
+                else gy[i] = (in[i + w] - in[i - w]) / 2;
+            }
+        }
+}
+
+namespace {
+
+// Clamps a 64-bit product into the int planes the Gaussian smooths.
+int saturate(long long v) { return (int)std::clamp<long long>(v, INT32_MIN, INT32_MAX); }
+
+void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
+{
+    const size_t count = (size_t)w * h;
+    std::vector<int> gx(count), gy(count);
+    grad_2d(in, w, h, gx.data(), gy.data());
+    std::vector<int> jxx(count), jyy(count), jxy(count), tmp(count);
+    for (size_t i = 0; i < count; i++) {
+        const long long a = gx[i] / 16, b = gy[i] / 16;
+        jxx[i] = saturate(a * a);
+        jyy[i] = saturate(b * b);
+        jxy[i] = saturate(2 * a * b);
+    }
+    for (std::vector<int>* p : {&jxx, &jyy, &jxy}) {
+        filter_2d(p->data(), w, h, sigma, tmp.data());
+        p->swap(tmp);
+    }
+    std::vector<int> minor(count);
+    std::vector<double> major(count);
+    for (size_t i = 0; i < count; i++) {
+        const double s = (double)jxx[i] + jyy[i], d = (double)jxx[i] - jyy[i];
+        const double r = std::sqrt(d * d + (double)jxy[i] * jxy[i]);
+        angle[i] = (std::atan2((double)jxy[i], d) + M_PI) / 2;
+        if (s == 0) {
+            major[i] = 0;
+            minor[i] = 0;
+            if (extra) extra[i] = 0;
+        } else {
+            major[i] = s + r;
+            minor[i] = saturate((long long)(s - r + 0.5));
+            if (extra) extra[i] = (s - r) * (s + r) / 2;
+        }
+    }
+    if (extra) {
+        // Normalise by the mean of the lowest 90 %: a flat image (maximum 0) stays at 0.
+        const double top = *std::max_element(extra, extra + count);
+        if (top > 0) {
+            std::vector<long long> bins(256, 0), sums(256, 0);
+            for (size_t i = 0; i < count; i++) {
+                const int b = std::clamp((int)(extra[i] * 256 / top), 0, 255);
+                bins[b]++;
+                sums[b] += (long long)extra[i];
+            }
+            long long n = 0, sum = 0;
+            const long long limit = (long long)(0.9 * count);
+            double m = 0.0;
+            for (int b = 0; b < 256; b++) {
+                n += bins[b];
+                sum += sums[b];
+                if (n > limit) {
+                    m = (double)sum / n;
+                    break;
+                }
+            }
+            const double t = 2 * m;
+            for (size_t i = 0; i < count; i++) extra[i] = t > 0 ? std::max(0.0, (extra[i] - t) / (40 * t - t)) : 0.0;
+        } else {
+            std::fill(extra, extra + count, 0.0);
+        }
+    }
+    filter_2d(minor.data(), w, h, 2 * sigma, tmp.data());
+    for (size_t i = 0; i < count; i++) {
+        if (major[i] > 0) {
+            const double q = 1 - tmp[i] / major[i];
+            strength[i] = q < 0 ? 0.0 : std::min(q * q, 1.0);
+        } else {
+            strength[i] = 0.0;
+        }
+    }
+}
+
+}  // namespace
+
+void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotropy, int* out,
+                           double* angle, double* strength, double* extra, bool structure_only)
+{
+    if (!in || w < 1 || h < 1) return;
+    const size_t count = (size_t)w * h;
+    std::vector<double> own_angle, own_strength;
+    if (structure_only || !angle || !strength) {
+        if (!angle) {
+            own_angle.resize(count);
+            angle = own_angle.data();
+        }
+        if (!strength) {
+            own_strength.resize(count);
+            strength = own_strength.data();
+        }
+        orientation_field(in, w, h, sigma, angle, strength, extra);
+        if (structure_only) return;
+    }
+    if (!out) return;
+    const int n = (int)std::floor(sigma);
+    if (n < 1) {
+        if (in != out) std::copy(in, in + count, out);
+        return;
+    }
+    std::vector<int> copy;
+    const int* src = in;
+    if (in == out) {
+        copy.assign(in, in + count);
+        src = copy.data();
+    }
+    // Orientation vectors scaled by the anisotropy.
+    const double a2 = anisotropy * anisotropy;
+    std::vector<double> vx(count), vy(count), ex;
+    for (size_t i = 0; i < count; i++) {
+        const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
+        vx[i] = std::cos(angle[i]) * f;
+        vy[i] = std::sin(angle[i]) * f;
+    }
+    if (extra) {
+        ex.resize(count);
+        for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
+    }
+    // Half the window: each unordered pair is visited once, from the earlier pixel.
+    struct offset {
+        int dx, dy;
+        double g, d;
+    };
+    std::vector<offset> half;
+    for (int dy = 0; dy <= n; dy++)
+        for (int dx = -n; dx <= n; dx++) {
+            if (dy == 0 && dx <= 0) continue;
+            const double d = std::sqrt((double)dx * dx + dy * dy);
+            half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
+        }
+    const long long fixed = (long long)info.level * 16;
+    const int* noise = info.levelling && info.noise_image && info.use_level && w == info.proc_width &&
+                               h == info.proc_height
+                           ? info.noise_image
+                           : nullptr;
+    std::vector<double> sum(count), total(count, 1.0);
+    for (size_t i = 0; i < count; i++) sum[i] = src[i];
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const size_t p = (size_t)y * w + x;
+            for (const offset& o : half) {
+                const int qx = x + o.dx, qy = y + o.dy;
+                if (qx < 0 || qx >= w || qy >= h) continue;
+                const size_t q = (size_t)qy * w + qx;
+                if (info.use_level) {
+                    const long long t = noise ? ((long long)noise[p] + noise[q]) * info.level / 8192 : fixed;
+                    if (std::llabs((long long)src[p] - src[q]) >= t) continue;
+                }
+                double across_q = std::fabs(vx[q] * o.dy - vy[q] * o.dx);
+                double across_p = std::fabs(vx[p] * o.dy - vy[p] * o.dx);
+                if (extra) {
+                    across_q += ex[q] * o.d;
+                    across_p += ex[p] * o.d;
+                }
+                const double g = o.g / ((across_q + 1) * (across_p + 1));
+                sum[p] += g * src[q];
+                total[p] += g;
+                sum[q] += g * src[p];
+                total[q] += g;
+            }
+        }
+    for (size_t i = 0; i < count; i++) out[i] = total[i] > 0 ? (int)std::round(sum[i] / total[i]) : 0;
+}

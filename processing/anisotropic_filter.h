@@ -1,0 +1,17 @@
+// The gradient and the orientation-following, level-thresholded smoother.
+#pragma once
+
+// Central differences halved (truncated towards zero), one-sided at the first and last
+// column and row.
+void grad_2d(int* in, int width, int height, int* gx, int* gy);
+
+// With structure_only, computes the orientation field only: angle (radians, 0 .. pi,
+// along edges), strength (0 isotropic .. 1 a clean edge) and, when given, extra (the
+// normalised corner measure). Otherwise filters `in` into `out` along that field: the
+// given one when angle and strength are passed, else one computed here. Pairs of pixels
+// within the (2n + 1)^2 window (n = floor(sigma)) are weighted by the radial weight over
+// their offsets across the orientation, and only count while their difference is below
+// the level (or the noise-map threshold with the automatic level).
+void anisotropic_filter_2d(int* in, int width, int height, double sigma, double anisotropy,
+                           int* out, double* angle, double* strength, double* extra,
+                           bool structure_only);

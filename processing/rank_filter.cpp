@@ -1,0 +1,404 @@
+// Rank filters by a running histogram of levels or a sorted window, and the mean.
+#include "processing/rank_filter.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/masks.h"
+#include "processing/row_bands.h"
+
+namespace {
+
+inline int level_of(int v) { return v / 16; }
+
+// A running histogram of whole levels lo .. hi with coarse bins of 16 levels. Each of
+// the two trackers remembers a coarse bin and the count below it, so the next rank query
+// starts where the last one ended.
+class level_histogram {
+public:
+    level_histogram(int lo, int hi) : lo(lo), fine((size_t)(hi - lo) + 1, 0), coarse(((size_t)(hi - lo) >> 4) + 1, 0) {}
+    void add(int level)
+    {
+        const int i = level - lo;
+        fine[i]++;
+        coarse[i >> 4]++;
+        for (tracker& t : trackers)
+            if ((i >> 4) < t.bin) t.below++;
+        n++;
+    }
+    void remove(int level)
+    {
+        const int i = level - lo;
+        fine[i]--;
+        coarse[i >> 4]--;
+        for (tracker& t : trackers)
+            if ((i >> 4) < t.bin) t.below--;
+        n--;
+    }
+    int size() const { return n; }
+    // The level of rank k (0-based) among the samples held.
+    int kth(int k, int which)
+    {
+        tracker& t = trackers[which];
+        const int last = (int)coarse.size() - 1;
+        while (t.bin > 0 && t.below > k) t.below -= coarse[--t.bin];
+        while (t.bin < last && t.below + coarse[t.bin] <= k) t.below += coarse[t.bin++];
+        int acc = t.below;
+        for (size_t i = (size_t)t.bin << 4;; i++) {
+            acc += fine[i];
+            if (acc > k) return lo + (int)i;
+        }
+    }
+
+private:
+    struct tracker {
+        int bin = 0, below = 0;
+    };
+    int lo, n = 0;
+    std::vector<int> fine, coarse;
+    tracker trackers[2];
+};
+
+// A sorted window of levels.
+class sorted_window {
+public:
+    void add(int level) { v.insert(std::upper_bound(v.begin(), v.end(), level), level); }
+    void remove(int level) { v.erase(std::lower_bound(v.begin(), v.end(), level)); }
+    int size() const { return (int)v.size(); }
+    int kth(int k, int) const { return v[k]; }
+
+private:
+    std::vector<int> v;
+};
+
+// One rank pass over rows y0..y1: at every pixel the levels of ranks ps[j] among the
+// samples of the mask (clipped to the image) go to outs[j] as level x 16.
+template <class Bag>
+void rank_rows(const int* in, int w, int h, const mask_runs& m, int y0, int y1, const double* ps,
+               int np, int* const* outs, Bag bag, yield_clock* clock)
+{
+    const int r = m.r;
+    for (int y = y0; y < y1; y++) {
+        for (int dy = -r; dy <= r; dy++) {
+            const int yy = y + dy;
+            if (yy < 0 || yy >= h) continue;
+            const int* row = in + (size_t)yy * w;
+            for (int x = std::max(0, m.row_first[dy + r]); x <= std::min(w - 1, m.row_last[dy + r]); x++)
+                bag.add(level_of(row[x]));
+        }
+        for (int x = 0; x < w; x++) {
+            if (x > 0)
+                for (int dy = -r; dy <= r; dy++) {
+                    const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
+                    if (yy < 0 || yy >= h || a > b) continue;
+                    const int* row = in + (size_t)yy * w;
+                    const int leaving = x - 1 + a, entering = x + b;
+                    if (leaving >= 0 && leaving < w) bag.remove(level_of(row[leaving]));
+                    if (entering >= 0 && entering < w) bag.add(level_of(row[entering]));
+                }
+            const int n = bag.size();
+            for (int j = 0; j < np; j++)
+                outs[j][(size_t)y * w + x] = bag.kth(rank_index(ps[j], n), j) * 16;
+        }
+        // Empty the window of the last column, ready for the next row.
+        for (int dy = -r; dy <= r; dy++) {
+            const int yy = y + dy;
+            if (yy < 0 || yy >= h) continue;
+            const int* row = in + (size_t)yy * w;
+            for (int x = std::max(0, w - 1 + m.row_first[dy + r]); x <= std::min(w - 1, w - 1 + m.row_last[dy + r]); x++)
+                bag.remove(level_of(row[x]));
+        }
+        if (clock) clock->maybe_yield();
+    }
+}
+
+void level_range(const int* in, size_t count, int& lo, int& hi)
+{
+    lo = INT_MAX;
+    hi = INT_MIN;
+    for (size_t i = 0; i < count; i++) {
+        const int l = level_of(in[i]);
+        lo = std::min(lo, l);
+        hi = std::max(hi, l);
+    }
+}
+
+void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps, int np, int* const* outs)
+{
+    int lo, hi;
+    level_range(in, (size_t)w * h, lo, hi);
+    // A histogram wider than a few million levels costs more than it saves.
+    const bool histogram = rank_by_histogram() && (long long)hi - lo < (1 << 22);
+    over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
+        if (histogram)
+            rank_rows(in, w, h, m, y0, y1, ps, np, outs, level_histogram(lo, hi), clock);
+        else
+            rank_rows(in, w, h, m, y0, y1, ps, np, outs, sorted_window(), clock);
+    });
+}
+
+// The probe display: the samples under the mask at the probe pixel (the one of rank
+// `level` flagged by + 160000), -160000 outside the mask or the image.
+void record_probe(const int* in, int w, int h, const mask_runs& m, int result)
+{
+    const int px = info.cursor.x, py = info.cursor.y, r = m.r, d = 2 * r + 1;
+    if (px < 0 || py < 0 || px >= w || py >= h) return;
+    release_array(info.probe_values);
+    info.probe_values = new int[(size_t)d * d];
+    info.probe_count = d;
+    for (int dy = -r; dy <= r; dy++)
+        for (int dx = -r; dx <= r; dx++) {
+            int& cell = info.probe_values[(size_t)(dy + r) * d + dx + r];
+            const int x = px + dx, y = py + dy;
+            const bool inside = dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r] && x >= 0 &&
+                                y >= 0 && x < w && y < h;
+            if (!inside) {
+                cell = -160000;
+                continue;
+            }
+            const int v = in[(size_t)y * w + x];
+            cell = v >= 0 && level_of(v) == level_of(result) ? v + 160000 : v;
+        }
+}
+
+void copy_plane(const int* in, int w, int h, int* out)
+{
+    if (out && out != in) std::copy(in, in + (size_t)w * h, out);
+}
+
+}  // namespace
+
+bool rank_by_histogram() { return info.use_histogram && info.file_type != -7; }
+
+void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int* out2, bool rank_only, bool)
+{
+    if (!in || w < 1 || h < 1) return;
+    // Too large a mask, or a centile outside [0, 1]: the outputs stay defined as copies.
+    if (r < 0 || r > w / 2 || r > h / 2 || !(c1 >= 0 && c1 <= 1) || !(c2 >= 0 && c2 <= 1)) {
+        copy_plane(in, w, h, out1);
+        copy_plane(in, w, h, out2);
+        return;
+    }
+    create_mask_info(r);
+    info.mask_a = info.mask_major[0];
+    info.mask_b = info.mask_minor[0];
+    const mask_runs m = make_mask(info.mask, r, info.angle * M_PI / 180, info.mask_a, info.mask_b);
+    const size_t count = (size_t)w * h;
+    const int probe = info.probe_mode;
+
+    if (rank_only || (c1 == 0.5 && !out2)) {
+        // One pass: plain ranks (or the median) straight into the outputs.
+        std::vector<int> spare;
+        int* o1 = out1;
+        if (!o1) {
+            spare.resize(count);
+            o1 = spare.data();
+        }
+        std::vector<int> spare2;
+        int* o2 = out2;
+        if (!o2 && rank_only) {
+            spare2.resize(count);
+            o2 = spare2.data();
+        }
+        const double ps[2] = {c1, c2};
+        int* outs[2] = {o1, o2};
+        rank_pass(in, w, h, m, ps, rank_only ? 2 : 1, outs);
+        if (probe && info.cursor.x >= 0 && info.cursor.x < w && info.cursor.y >= 0 && info.cursor.y < h)
+            record_probe(in, w, h, m, (probe == 2 && rank_only ? o2 : o1)[(size_t)info.cursor.y * w + info.cursor.x]);
+        return;
+    }
+
+    // Pass 1: ranks c1 and c2 of the input; passes 2 and 3: ranks 1 - c1 and 1 - c2 of those.
+    std::vector<int> first(count), second(out2 ? count : 0);
+    {
+        const double ps[2] = {c1, c2};
+        int* outs[2] = {first.data(), second.data()};
+        rank_pass(in, w, h, m, ps, out2 ? 2 : 1, outs);
+    }
+    const size_t at = (size_t)info.cursor.y * w + info.cursor.x;
+    const bool probe_here = probe && info.cursor.x >= 0 && info.cursor.x < w && info.cursor.y >= 0 && info.cursor.y < h;
+    if (probe_here && probe == 1) record_probe(in, w, h, m, first[at]);
+    if (out1) {
+        const double p = 1 - c1;
+        int* outs[1] = {out1};
+        rank_pass(first.data(), w, h, m, &p, 1, outs);
+        if (probe_here && probe == 2) record_probe(first.data(), w, h, m, out1[at]);
+    }
+    if (out2) {
+        const double p = 1 - c2;
+        int* outs[1] = {out2};
+        rank_pass(second.data(), w, h, m, &p, 1, outs);
+    }
+}
+
+void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int* out2,
+                    int* mask1, int* mask2, int count)
+{
+    if (!in || w < 1 || h < 1) return;
+    if (r < 0 || r > w / 2 || r > h / 2 || !(c1 >= 0 && c1 <= 1) || !(c2 >= 0 && c2 <= 1) ||
+        !mask1 || count < 1) {
+        copy_plane(in, w, h, out1);
+        copy_plane(in, w, h, out2);
+        return;
+    }
+    if (info.mask_count != count || !info.mask_shape_of) create_mask_info(r);
+    count = info.mask_count;
+    std::vector<mask_runs> masks;
+    for (int k = 0; k < count; k++) masks.push_back(family_mask(k, r));
+    // The thinnest shape's mean pixel count and the circle's area steer the rank index.
+    double thin = 0.0;
+    for (int o = 0; o < info.mask_orientations[0]; o++) thin += masks[info.mask_first[0] + o].pixels;
+    thin /= info.mask_orientations[0];
+    const double circle_area = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
+    const size_t n_pixels = (size_t)w * h;
+
+    // One rank per pixel over that pixel's mask.
+    auto pass = [&](const int* src, const int* mask_of, double p, int* dst) {
+        over_row_bands(h, (long long)n_pixels * masks[0].pixels, [&](int y0, int y1, yield_clock* clock) {
+            std::vector<int> levels;
+            for (int y = y0; y < y1; y++) {
+                for (int x = 0; x < w; x++) {
+                    const int k = std::clamp(mask_of[(size_t)y * w + x], 0, count - 1);
+                    const mask_runs& m = masks[k];
+                    levels.clear();
+                    for (int dy = -r; dy <= r; dy++) {
+                        const int yy = y + dy;
+                        if (yy < 0 || yy >= h) continue;
+                        const int a = std::max(0, x + m.row_first[dy + r]), b = std::min(w - 1, x + m.row_last[dy + r]);
+                        for (int xx = a; xx <= b; xx++) levels.push_back(level_of(src[(size_t)yy * w + xx]));
+                    }
+                    const int n = (int)levels.size();
+                    const int idx = calculate_centile(p, k, n, circle_area, thin, 2 * r + 1, false, false, false);
+                    std::nth_element(levels.begin(), levels.begin() + idx, levels.end());
+                    dst[(size_t)y * w + x] = levels[idx] * 16;
+                }
+                if (clock) clock->maybe_yield();
+            }
+        });
+    };
+    std::vector<int> work(n_pixels);
+    if (out1) {
+        pass(in, mask1, c1, work.data());
+        pass(work.data(), mask1, 1 - c1, out1);
+    }
+    if (out2) {
+        const int* m2 = mask2 ? mask2 : mask1;
+        pass(in, m2, c2, work.data());
+        pass(work.data(), m2, 1 - c2, out2);
+    }
+}
+
+namespace {
+
+// Sliding sums of a plane over mask runs, border-clipped; out = sum / count rounded half
+// away from zero.
+template <typename T>
+void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out)
+{
+    const int r = m.r;
+    over_row_bands(h, (long long)w * h * (2 * r + 1), [&](int y0, int y1, yield_clock* clock) {
+        for (int y = y0; y < y1; y++) {
+            long long sum = 0;
+            int n = 0;
+            for (int dy = -r; dy <= r; dy++) {
+                const int yy = y + dy;
+                if (yy < 0 || yy >= h) continue;
+                for (int x = std::max(0, m.row_first[dy + r]); x <= std::min(w - 1, m.row_last[dy + r]); x++) {
+                    sum += in[(size_t)yy * w + x];
+                    n++;
+                }
+            }
+            for (int x = 0; x < w; x++) {
+                if (x > 0)
+                    for (int dy = -r; dy <= r; dy++) {
+                        const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
+                        if (yy < 0 || yy >= h || a > b) continue;
+                        const T* row = in + (size_t)yy * w;
+                        const int leaving = x - 1 + a, entering = x + b;
+                        if (leaving >= 0 && leaving < w) sum -= row[leaving], n--;
+                        if (entering >= 0 && entering < w) sum += row[entering], n++;
+                    }
+                const long long q = sum >= 0 ? (2 * sum + n) / (2LL * n) : -((-2 * sum + n) / (2LL * n));
+                out[(size_t)y * w + x] = (T)q;
+            }
+            if (clock) clock->maybe_yield();
+        }
+    });
+}
+
+}  // namespace
+
+void mean_2d(int* in, int w, int h, int r, int* out)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    if (r < 0 || r > w / 2 || r > h / 2) {
+        copy_plane(in, w, h, out);
+        return;
+    }
+    create_mask_info(r);
+    info.mask_a = info.mask_major[0];
+    info.mask_b = info.mask_minor[0];
+    const mask_runs m = make_mask(info.mask, r, info.angle * M_PI / 180, info.mask_a, info.mask_b);
+    if (in == out) {
+        std::vector<int> copy(in, in + (size_t)w * h);
+        mean_rows(copy.data(), w, h, m, out);
+    } else {
+        mean_rows(in, w, h, m, out);
+    }
+    if (info.probe_mode) {
+        // A picture of the mask: data_max inside, empty outside.
+        const int d = 2 * r + 1;
+        release_array(info.probe_values);
+        info.probe_values = new int[(size_t)d * d];
+        info.probe_count = d;
+        for (int dy = -r; dy <= r; dy++)
+            for (int dx = -r; dx <= r; dx++)
+                info.probe_values[(size_t)(dy + r) * d + dx + r] =
+                    dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r] ? info.data_max * 16 : -160000;
+    }
+}
+
+void mean_2d_wide(const long long* in, int w, int h, int r, long long* out)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    if (r < 0 || r > w / 2 || r > h / 2) {
+        std::copy(in, in + (size_t)w * h, out);
+        return;
+    }
+    mean_rows(in, w, h, make_mask(0, r, 0, r + 0.5, r + 0.5), out);
+}
+
+int qsort_int_compare(const void* a, const void* b)
+{
+    const int x = *(const int*)a, y = *(const int*)b;
+    return x > y ? 1 : x < y ? -1 : 0;
+}
+
+int qsort_compare(const void* a, const void* b)
+{
+    const double x = *(const double*)a, y = *(const double*)b;
+    return x > y ? 1 : x < y ? -1 : 0;
+}
+
+int qsort_svmf_compare(const void* a, const void* b)
+{
+    const int* x = (const int*)a;
+    const int* y = (const int*)b;
+    if (x[0] != y[0]) return x[0] > y[0] ? 1 : -1;
+    return x[1] > y[1] ? 1 : x[1] < y[1] ? -1 : 0;
+}
+
+int qsort_dsvmf_compare(const void* a, const void* b)
+{
+    struct record {
+        double d;
+        int i;
+    };
+    const record* x = (const record*)a;
+    const record* y = (const record*)b;
+    if (x->d != y->d) return x->d > y->d ? 1 : -1;
+    return x->i > y->i ? 1 : x->i < y->i ? -1 : 0;
+}

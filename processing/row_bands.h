@@ -1,0 +1,20 @@
+// Splitting a filter's rows over the cores, with the first band on the calling thread
+// yielding to the event loop now and then so the window stays responsive. Bands write
+// disjoint rows, so the result is the same however many cores run.
+#pragma once
+
+#include <functional>
+
+class yield_clock {
+public:
+    yield_clock();
+    // Yields through the UI seam when a sixth of a second has passed since the last time.
+    void maybe_yield();
+
+private:
+    long long last_ms;
+};
+
+// Runs body(y0, y1, clock) over bands of the h rows; `work` (samples touched) decides
+// whether a second thread pays. clock is null on the other threads.
+void over_row_bands(int h, long long work, const std::function<void(int, int, yield_clock*)>& body);
