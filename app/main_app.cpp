@@ -5,6 +5,7 @@
 #include <wx/image.h>
 
 #include "commands/command_line.h"
+#include "app/deferred_input.h"
 #include "app/gui_ui.h"
 #include "app/main_frame.h"
 #include "core/record.h"
@@ -30,6 +31,7 @@ bool MyApp::start_up(const std::vector<wxString>& args)
         once = true;
         wxInitAllImageHandlers();
         gui_install_ui_hooks();
+        install_deferred_input();
         // Help and update pages are read through the file system.
         wxFileSystem::AddHandler(new wxInternetFSHandler);
     }
@@ -111,4 +113,5 @@ void MyApp::OnIdle(wxIdleEvent& event)
     }
     poll_background_update_check();
     key = 0;
+    replay_deferred_input();
 }

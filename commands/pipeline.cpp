@@ -33,7 +33,7 @@ static std::vector<int> prefiltered_raw(int n, int s)
     std::vector<int> out(pixels * n);
     const double sigma = (s - 1) + 0.5;
     filter_planes(info.raw_image, w, h, n, out.data(),
-                  [sigma](int* in, int pw, int ph, int* o) { filter_2d(in, pw, ph, sigma, o); });
+                  [sigma](int* in, int pw, int ph, int* o) { gaussian_blur_2d(in, pw, ph, sigma, o); });
     return out;
 }
 
@@ -173,13 +173,17 @@ static void estimate_noise_of(int* image, int channel)
 
 static int* new_zeroed(size_t count) { return new int[count](); }
 
+// Set while process_image runs (the rank filters yield to the event loop meanwhile).
+static bool inside = false;
+
+bool pipeline_running() { return inside; }
+
 void process_image()
 {
     using clock = std::chrono::steady_clock;
     auto started = clock::now();
     const bool need_noise = info.show_noise || info.levelling;
 
-    static bool inside = false;
     if (!info.sampled_image || inside) return;
     inside = true;
     // Clears the guard however the run ends (an allocation failure included).

@@ -18,6 +18,10 @@ void sample_image();
 // image, or when called while already running (a filter that yields), returns at once.
 void process_image();
 
+// True while process_image runs. Long filters yield to the event loop, so the window
+// must hold back input that would change or free what the run is using until it ends.
+bool pipeline_running();
+
 // The reference comparison of the visible region (x0, y0) .. (x1, y1) in processed
 // pixels, run after filtering when a reference image is loaded: compare_to_ref, which
 // tests may replace.

@@ -64,6 +64,16 @@ static void convolve_line(const In* in, size_t stride, int count, const double* 
 
 void filter_2d(int* in, int width, int height, double sigma, int* out)
 {
+    if (width >= 1 && height >= 1 && std::floor(sigma) >= 1 && info.filter == 2 && info.use_level) {
+        cached_kernel(sigma, (int)std::floor(sigma));
+        thresholded_filter_2d(in, width, height, sigma, out);
+        return;
+    }
+    gaussian_blur_2d(in, width, height, sigma, out);
+}
+
+void gaussian_blur_2d(int* in, int width, int height, double sigma, int* out)
+{
     if (width < 1 || height < 1) return;
     const size_t count = (size_t)width * height;
     const int n = (int)std::floor(sigma);
@@ -72,10 +82,6 @@ void filter_2d(int* in, int width, int height, double sigma, int* out)
         return;
     }
     const double* k = cached_kernel(sigma, n);
-    if (info.filter == 2 && info.use_level) {
-        thresholded_filter_2d(in, width, height, sigma, out);
-        return;
-    }
     std::vector<double> rows(count);
     for (int y = 0; y < height; y++)
         convolve_line(in + (size_t)y * width, 1, width, k, n, rows.data() + (size_t)y * width, 1);

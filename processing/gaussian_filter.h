@@ -12,6 +12,10 @@
 // The kernel of the last call is kept in info.kernel / info.kernel_size.
 void filter_2d(int* in, int width, int height, double sigma, int* out);
 
+// The plain Gaussian whatever the filter choice: the anti-aliasing filter of sub-sampling
+// must not become the level-thresholded one.
+void gaussian_blur_2d(int* in, int width, int height, double sigma, int* out);
+
 // The normalised kernel filter_2d uses for sigma (2 floor(sigma) + 1 taps; empty when
 // floor(sigma) < 1). For tests and for filters that convolve on their own.
 void gaussian_kernel(double sigma, double* taps);

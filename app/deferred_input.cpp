@@ -1,0 +1,102 @@
+// Holding back input while the pipeline runs.
+#include "app/deferred_input.h"
+
+#include <deque>
+#include <memory>
+#include <wx/app.h>
+#include <wx/event.h>
+#include <wx/weakref.h>
+#include <wx/window.h>
+
+#include "app/main_frame.h"
+#include "commands/pipeline.h"
+
+namespace {
+
+struct held_event {
+    wxWeakRef<wxWindow> target;
+    std::unique_ptr<wxEvent> event;
+};
+
+std::deque<held_event> held;
+bool replaying = false;
+const wxEvent* replayed = nullptr;  // the event being replayed passes the filter
+
+bool is_scroll(wxEventType t)
+{
+    return t == wxEVT_SCROLL_TOP || t == wxEVT_SCROLL_BOTTOM || t == wxEVT_SCROLL_LINEUP ||
+           t == wxEVT_SCROLL_LINEDOWN || t == wxEVT_SCROLL_PAGEUP || t == wxEVT_SCROLL_PAGEDOWN ||
+           t == wxEVT_SCROLL_THUMBTRACK || t == wxEVT_SCROLL_THUMBRELEASE || t == wxEVT_SCROLL_CHANGED;
+}
+
+bool is_held_type(wxEventType t)
+{
+    return is_scroll(t) || t == wxEVT_CHOICE || t == wxEVT_CHECKBOX || t == wxEVT_BUTTON ||
+           t == wxEVT_MENU || t == wxEVT_LEFT_DOWN || t == wxEVT_LEFT_UP || t == wxEVT_LEFT_DCLICK ||
+           t == wxEVT_MIDDLE_DOWN || t == wxEVT_MIDDLE_UP || t == wxEVT_MIDDLE_DCLICK ||
+           t == wxEVT_RIGHT_DOWN || t == wxEVT_RIGHT_UP || t == wxEVT_RIGHT_DCLICK ||
+           t == wxEVT_MOUSEWHEEL || t == wxEVT_MOTION || t == wxEVT_KEY_DOWN ||
+           t == wxEVT_CLOSE_WINDOW || t == wxEVT_DROP_FILES;
+}
+
+// The main window, or the window inside it, that an event is for; null for anything else
+// (a progress dialog, say).
+wxWindow* main_window_target(wxEvent& e)
+{
+    if (!myframe) return nullptr;
+    if (e.GetEventType() == wxEVT_MENU) return myframe;
+    wxWindow* w = wxDynamicCast(e.GetEventObject(), wxWindow);
+    for (wxWindow* p = w; p; p = p->IsTopLevel() ? nullptr : p->GetParent())
+        if (p == myframe) return w;
+    return nullptr;
+}
+
+class input_filter : public wxEventFilter {
+public:
+    int FilterEvent(wxEvent& e) override
+    {
+        if (&e == replayed || !pipeline_running() || !is_held_type(e.GetEventType())) return Event_Skip;
+        wxWindow* target = main_window_target(e);
+        if (!target) return Event_Skip;
+        // A newer position of the same slider, or a newer mouse position, replaces the older.
+        const wxEventType t = e.GetEventType();
+        if (!held.empty() && held.back().target.get() == target) {
+            const wxEventType last = held.back().event->GetEventType();
+            if ((is_scroll(t) && is_scroll(last) && t != wxEVT_SCROLL_THUMBRELEASE) ||
+                (t == wxEVT_MOTION && last == wxEVT_MOTION)) {
+                held.back().event.reset(e.Clone());
+                return Event_Processed;
+            }
+        }
+        held.push_back({target, std::unique_ptr<wxEvent>(e.Clone())});
+        return Event_Processed;
+    }
+};
+
+}  // namespace
+
+void install_deferred_input()
+{
+    static input_filter* filter = nullptr;
+    if (filter) return;
+    filter = new input_filter;
+    wxEvtHandler::AddFilter(filter);
+}
+
+void replay_deferred_input()
+{
+    if (replaying) return;
+    replaying = true;
+    while (!held.empty() && !pipeline_running()) {
+        held_event h = std::move(held.front());
+        held.pop_front();
+        if (!h.target || !myframe) continue;
+        wxWindow* w = h.event->GetEventType() == wxEVT_MENU ? myframe : h.target.get();
+        replayed = h.event.get();
+        w->GetEventHandler()->ProcessEvent(*h.event);
+        replayed = nullptr;
+    }
+    replaying = false;
+}
+
+int deferred_input_count() { return (int)held.size(); }

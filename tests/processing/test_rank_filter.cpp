@@ -1,0 +1,195 @@
+// Masks and rank filters against masks drawn and ranks taken here by brute force.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/masks.h"
+#include "processing/rank_filter.h"
+#include "pipeline_fixture.h"
+
+namespace {
+
+// Whether offset (dx, dy) lies in mask `kind` of radius r at angle theta, from the
+// shapes' definitions.
+bool in_mask(int kind, int r, double theta, int dx, int dy)
+{
+    const double a = r + 0.5, c = std::cos(theta), s = std::sin(theta);
+    const double u = dx * c + dy * s, v = -dx * s + dy * c;
+    switch (kind) {
+    case 3: return true;
+    case 4: return dx == 0 || dy == 0;
+    case 5:
+        for (int t = -r; t <= r; t++) {
+            const bool shallow = std::fabs(c) > std::fabs(s);
+            const double x = shallow ? t * (c > 0 ? 1 : -1) : t * c / s, y = shallow ? t * std::fabs(s / c) : t;
+            if ((int)(x + r + 0.5) - r == dx && (int)(y + r + 0.5) - r == dy) return true;
+        }
+        return false;
+    case 6: return (dx == 0 && dy == 0) || std::pow(std::fabs(u) / a, 3) + std::fabs(v) / (a / 3.4) <= 1;
+    default: return dx * dx + dy * dy <= a * a;
+    }
+}
+
+// The rank filter by brute force: rank p of the levels under the mask, clipped.
+std::vector<int> naive_rank(const std::vector<int>& in, int w, int h, const mask_runs& m, double p)
+{
+    std::vector<int> out(in.size());
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            std::vector<int> v;
+            for (int dy = -m.r; dy <= m.r; dy++)
+                for (int dx = m.row_first[dy + m.r]; dx <= m.row_last[dy + m.r]; dx++)
+                    if (x + dx >= 0 && x + dx < w && y + dy >= 0 && y + dy < h)
+                        v.push_back(in[(y + dy) * w + x + dx] / 16);
+            std::sort(v.begin(), v.end());
+            out[y * w + x] = v[rank_index(p, (int)v.size())] * 16;
+        }
+    return out;
+}
+
+class RankFilter : public ::testing::Test {
+protected:
+    void SetUp() override { reset_info(); }
+    void TearDown() override { reset_info(); }
+};
+
+}  // namespace
+
+TEST_F(RankFilter, MasksMatchTheirShapes)
+{
+    for (int kind : {0, 3, 4, 5, 6})
+        for (int r : {0, 1, 2, 5, 9})
+            for (double deg : {0.0, 30.0, 90.0, 135.0}) {
+                const double theta = deg * M_PI / 180;
+                const mask_runs m = make_mask(kind, r, theta, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
+                int expected = 0;
+                for (int dy = -r; dy <= r; dy++) {
+                    int first = 1, last = 0;
+                    for (int dx = -r; dx <= r; dx++)
+                        if (in_mask(kind, r, theta, dx, dy)) {
+                            if (first > last) first = dx;
+                            last = dx;
+                            expected++;
+                        }
+                    ASSERT_EQ(m.row_first[dy + r], first) << kind << " r " << r << " at " << deg << " row " << dy;
+                    ASSERT_EQ(m.row_last[dy + r], last) << kind << " r " << r << " at " << deg << " row " << dy;
+                }
+                EXPECT_EQ(m.pixels, expected) << kind << " r " << r;
+            }
+    EXPECT_EQ(make_mask(4, 2, 0, 2.5, 2.5).pixels, 9);
+    EXPECT_EQ(make_mask(3, 2, 0, 2.5, 2.5).pixels, 25);
+    EXPECT_EQ(make_mask(0, 0, 0, 0.5, 0.5).pixels, 1);
+    // The line at 0 degrees is the centre row, at 90 the centre column.
+    const mask_runs row = make_mask(5, 3, 0, 3.5, 3.5), column = make_mask(5, 3, M_PI / 2, 3.5, 3.5);
+    EXPECT_EQ(row.row_first[3], -3);
+    EXPECT_EQ(row.row_last[3], 3);
+    EXPECT_EQ(column.col_first[3], -3);
+    EXPECT_EQ(column.col_last[3], 3);
+
+    // The varying family: thin ellipses in several orientations, then the circle.
+    info.mask = 1;
+    for (int r : {0, 3, 8}) {
+        create_mask_info(r);
+        ASSERT_GE(info.mask_shapes, 2);
+        EXPECT_EQ(info.mask_orientations[info.mask_shapes - 1], 1);
+        EXPECT_EQ(info.mask_count, info.mask_first[info.mask_shapes - 1] + 1);
+        for (int k = 0; k < info.mask_count; k++) ASSERT_GE(family_mask(k, r).pixels, 1);
+        if (r > 0) {
+            EXPECT_LT(family_mask(0, r).pixels, family_mask(info.mask_count - 1, r).pixels);
+        }
+        // No rank index outside the mask or on the wrong side of the median, never NaN.
+        const double circle = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
+        for (double p : {0.0, 0.04, 0.3, 0.5, 0.7, 1.0}) {
+            const int n = family_mask(0, r).pixels;
+            const int k = calculate_centile(p, 0, n, circle, n, 2 * r + 1, false, false, false);
+            ASSERT_GE(k, 0);
+            ASSERT_LT(k, n);
+            if (p < 0.5 && n > 2) {
+                EXPECT_LT(k, n / 2);
+            }
+        }
+    }
+}
+
+TEST_F(RankFilter, RankIndexRule)
+{
+    EXPECT_EQ(rank_index(0.04, 9), 1);  // a centile inside (0, 1) never takes the extreme
+    EXPECT_EQ(rank_index(0.0, 9), 0);
+    EXPECT_EQ(rank_index(1.0, 9), 8);
+    EXPECT_EQ(rank_index(0.96, 9), 7);
+    EXPECT_EQ(rank_index(0.5, 37), 18);
+    EXPECT_EQ(rank_index(0.3, 3), 1);
+    EXPECT_EQ(rank_index(0.04, 3), 0);  // fewer than four samples may take the extreme
+}
+
+// Both strategies against brute force, for every fixed mask, several radii and centiles,
+// with negative levels and images narrower than the window.
+TEST_F(RankFilter, BothStrategiesEqualBruteForce)
+{
+    const int sizes[][2] = {{23, 17}, {7, 30}, {40, 9}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        std::vector<int> in = random_samples((size_t)w * h, 600, w * h);
+        for (int& v : in) v -= 300 * 16;
+        for (int kind : {0, 3, 4, 5, 6})
+            for (int r : {1, 3})
+                for (double c : {0.5, 0.1, 0.8}) {
+                    info.mask = kind;
+                    info.angle = 30;
+                    const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
+                    const std::vector<int> first = naive_rank(in, w, h, m, c);
+                    const std::vector<int> opened = naive_rank(first, w, h, m, 1 - c);
+                    for (bool histogram : {true, false}) {
+                        info.use_histogram = histogram;
+                        std::vector<int> out(in.size(), -1), plain(in.size()), other(in.size());
+                        rank_2d(in.data(), w, h, r, c, out.data(), 0, nullptr, false);
+                        if (r > w / 2 || r > h / 2) {
+                            ASSERT_EQ(out, in) << "a mask that does not fit leaves a copy";
+                            continue;
+                        }
+                        ASSERT_EQ(out, c == 0.5 ? first : opened)
+                            << "mask " << kind << " r " << r << " c " << c << " histogram " << histogram;
+                        rank_2d(in.data(), w, h, r, c, plain.data(), 1 - c, other.data(), true);
+                        ASSERT_EQ(plain, first);
+                    }
+                }
+    }
+}
+
+TEST_F(RankFilter, OpeningRemovesASpeckAndConstantsStay)
+{
+    const int w = 20, h = 20;
+    std::vector<int> flat(w * h, 77 * 16), out(w * h);
+    info.mask = 0;
+    for (double c : {0.5, 0.2}) {
+        rank_2d(flat.data(), w, h, 2, c, out.data(), 0, nullptr, false);
+        EXPECT_EQ(out, flat);
+        mean_2d(flat.data(), w, h, 2, out.data());
+        EXPECT_EQ(out, flat);
+    }
+    std::vector<int> speck = flat;
+    speck[10 * w + 10] = 250 * 16;
+    rank_2d(speck.data(), w, h, 1, 0.1, out.data(), 0, nullptr, false);
+    EXPECT_EQ(out, flat);
+}
+
+TEST_F(RankFilter, MeanEqualsBruteForceWithinRounding)
+{
+    const int w = 19, h = 13;
+    std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
+    info.mask = 0;
+    mean_2d(in.data(), w, h, 3, out.data());
+    const mask_runs m = make_mask(0, 3, 0, 3.5, 3.5);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double sum = 0;
+            int n = 0;
+            for (int dy = -3; dy <= 3; dy++)
+                for (int dx = m.row_first[dy + 3]; dx <= m.row_last[dy + 3]; dx++)
+                    if (x + dx >= 0 && x + dx < w && y + dy >= 0 && y + dy < h) sum += in[(y + dy) * w + x + dx], n++;
+            ASSERT_NEAR(out[y * w + x], sum / n, 0.5) << x << "," << y;
+        }
+}
