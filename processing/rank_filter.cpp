@@ -17,6 +17,7 @@ inline int level_of(int v) { return v / 16; }
 // A running histogram of whole levels lo .. hi with coarse bins of 16 levels. Each of
 // the two trackers remembers a coarse bin and the count below it, so the next rank query
 // starts where the last one ended.
+template <int trackers_used>
 class level_histogram {
 public:
     level_histogram(int lo, int hi) : lo(lo), fine((size_t)(hi - lo) + 1, 0), coarse(((size_t)(hi - lo) >> 4) + 1, 0) {}
@@ -25,8 +26,9 @@ public:
         const int i = level - lo;
         fine[i]++;
         coarse[i >> 4]++;
-        for (tracker& t : trackers)
-            if ((i >> 4) < t.bin) t.below++;
+        // Branch-free: with noisy data the comparison is a coin toss.
+        trackers[0].below += (i >> 4) < trackers[0].bin;
+        if (trackers_used > 1) trackers[1].below += (i >> 4) < trackers[1].bin;
         n++;
     }
     void remove(int level)
@@ -34,8 +36,8 @@ public:
         const int i = level - lo;
         fine[i]--;
         coarse[i >> 4]--;
-        for (tracker& t : trackers)
-            if ((i >> 4) < t.bin) t.below--;
+        trackers[0].below -= (i >> 4) < trackers[0].bin;
+        if (trackers_used > 1) trackers[1].below -= (i >> 4) < trackers[1].bin;
         n--;
     }
     int size() const { return n; }
@@ -58,7 +60,8 @@ private:
         int bin = 0, below = 0;
     };
     int lo, n = 0;
-    std::vector<int> fine, coarse;
+    std::vector<unsigned short> fine;  // a window never holds 65536 samples (r < 128)
+    std::vector<int> coarse;
     tracker trackers[2];
 };
 
@@ -81,36 +84,58 @@ void rank_rows(const int* in, int w, int h, const mask_runs& m, int y0, int y1, 
                int np, int* const* outs, Bag bag, yield_clock* clock)
 {
     const int r = m.r;
-    for (int y = y0; y < y1; y++) {
-        for (int dy = -r; dy <= r; dy++) {
-            const int yy = y + dy;
-            if (yy < 0 || yy >= h) continue;
-            const int* row = in + (size_t)yy * w;
-            for (int x = std::max(0, m.row_first[dy + r]); x <= std::min(w - 1, m.row_last[dy + r]); x++)
-                bag.add(level_of(row[x]));
+    // The rank of each centile for every sample count the clipped window can hold.
+    std::vector<int> ranks[2];
+    for (int j = 0; j < np; j++)
+        for (int n = 0; n <= m.pixels; n++) ranks[j].push_back(rank_index(ps[j], n));
+    struct run {
+        const int* row;
+        int a, b;
+    };
+    std::vector<run> runs;
+    int min_a = 0, max_b = 0;
+    for (int dy = -r; dy <= r; dy++)
+        if (m.row_first[dy + r] <= m.row_last[dy + r]) {
+            min_a = std::min(min_a, m.row_first[dy + r]);
+            max_b = std::max(max_b, m.row_last[dy + r]);
         }
-        for (int x = 0; x < w; x++) {
-            if (x > 0)
-                for (int dy = -r; dy <= r; dy++) {
-                    const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
-                    if (yy < 0 || yy >= h || a > b) continue;
-                    const int* row = in + (size_t)yy * w;
-                    const int leaving = x - 1 + a, entering = x + b;
-                    if (leaving >= 0 && leaving < w) bag.remove(level_of(row[leaving]));
-                    if (entering >= 0 && entering < w) bag.add(level_of(row[entering]));
-                }
+    // Columns where every leaving and entering sample lies inside the image.
+    const int inner_first = std::max(1, 1 - min_a), inner_last = w - 1 - max_b;
+    for (int y = y0; y < y1; y++) {
+        runs.clear();
+        for (int dy = -r; dy <= r; dy++) {
+            const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
+            if (yy >= 0 && yy < h && a <= b) runs.push_back({in + (size_t)yy * w, a, b});
+        }
+        for (const run& u : runs)
+            for (int x = std::max(0, u.a); x <= std::min(w - 1, u.b); x++) bag.add(level_of(u.row[x]));
+        int* o0 = outs[0] + (size_t)y * w;
+        int* o1 = np > 1 ? outs[1] + (size_t)y * w : nullptr;
+        auto emit = [&](int x) {
             const int n = bag.size();
-            for (int j = 0; j < np; j++)
-                outs[j][(size_t)y * w + x] = bag.kth(rank_index(ps[j], n), j) * 16;
+            o0[x] = bag.kth(ranks[0][n], 0) * 16;
+            if (o1) o1[x] = bag.kth(ranks[1][n], 1) * 16;
+        };
+        emit(0);
+        for (int x = 1; x < w; x++) {
+            if (x >= inner_first && x <= inner_last) {
+                for (const run& u : runs) {
+                    bag.remove(level_of(u.row[x - 1 + u.a]));
+                    bag.add(level_of(u.row[x + u.b]));
+                }
+            } else {
+                for (const run& u : runs) {
+                    const int leaving = x - 1 + u.a, entering = x + u.b;
+                    if (leaving >= 0 && leaving < w) bag.remove(level_of(u.row[leaving]));
+                    if (entering >= 0 && entering < w) bag.add(level_of(u.row[entering]));
+                }
+            }
+            emit(x);
         }
         // Empty the window of the last column, ready for the next row.
-        for (int dy = -r; dy <= r; dy++) {
-            const int yy = y + dy;
-            if (yy < 0 || yy >= h) continue;
-            const int* row = in + (size_t)yy * w;
-            for (int x = std::max(0, w - 1 + m.row_first[dy + r]); x <= std::min(w - 1, w - 1 + m.row_last[dy + r]); x++)
-                bag.remove(level_of(row[x]));
-        }
+        for (const run& u : runs)
+            for (int x = std::max(0, w - 1 + u.a); x <= std::min(w - 1, w - 1 + u.b); x++)
+                bag.remove(level_of(u.row[x]));
         if (clock) clock->maybe_yield();
     }
 }
@@ -131,10 +156,12 @@ void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps
     int lo, hi;
     level_range(in, (size_t)w * h, lo, hi);
     // A histogram wider than a few million levels costs more than it saves.
-    const bool histogram = rank_by_histogram() && (long long)hi - lo < (1 << 22);
+    const bool histogram = rank_by_histogram() && (long long)hi - lo < (1 << 22) && m.r < 128;
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
-        if (histogram)
-            rank_rows(in, w, h, m, y0, y1, ps, np, outs, level_histogram(lo, hi), clock);
+        if (histogram && np == 1)
+            rank_rows(in, w, h, m, y0, y1, ps, np, outs, level_histogram<1>(lo, hi), clock);
+        else if (histogram)
+            rank_rows(in, w, h, m, y0, y1, ps, np, outs, level_histogram<2>(lo, hi), clock);
         else
             rank_rows(in, w, h, m, y0, y1, ps, np, outs, sorted_window(), clock);
     });

@@ -1,0 +1,95 @@
+// The filter family on a 1024 x 1024 12-bit image (noise over a smooth ramp): the median
+// with the circular mask at r = 1, 3, 7, 15 by both rank strategies, and the mean,
+// Gaussian (with and without the level), guided and anisotropic filters at r = 3.
+//
+//   build-bench/bench/bench_filters [--benchmark_filter=median]
+//   /usr/bin/python3 bench/filters_vs_opencv.py    (the OpenCV peers in the same run)
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "core/record.h"
+#include "processing/anisotropic_filter.h"
+#include "processing/gaussian_filter.h"
+#include "processing/guided_filter.h"
+#include "processing/rank_filter.h"
+
+namespace {
+
+const int side = 1024;
+
+const std::vector<int>& picture()
+{
+    static const std::vector<int> image = [] {
+        std::vector<int> v((size_t)side * side);
+        std::mt19937 rng(1);
+        std::normal_distribution<double> noise(0, 80);
+        for (int y = 0; y < side; y++)
+            for (int x = 0; x < side; x++)
+                v[(size_t)y * side + x] = (int)std::clamp(1000 + x + y + noise(rng), 0.0, 4095.0) * 16;
+        return v;
+    }();
+    return image;
+}
+
+void setup()
+{
+    reset_info();
+    info.mask = 0;
+    info.level = 200;
+    info.data_max = 4095;
+}
+
+void BM_median(benchmark::State& state)
+{
+    setup();
+    info.use_histogram = state.range(1) != 0;
+    std::vector<int> in = picture(), out(in.size());
+    for (auto _ : state) rank_2d(in.data(), side, side, (int)state.range(0), 0.5, out.data(), 0, nullptr, false);
+    state.SetLabel(info.use_histogram ? "histogram" : "sorting");
+}
+BENCHMARK(BM_median)
+    ->ArgsProduct({{1, 3, 7, 15}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_mean(benchmark::State& state)
+{
+    setup();
+    std::vector<int> in = picture(), out(in.size());
+    for (auto _ : state) mean_2d(in.data(), side, side, 3, out.data());
+}
+BENCHMARK(BM_mean)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_gaussian(benchmark::State& state)
+{
+    setup();
+    info.filter = 2;
+    info.use_level = state.range(0) != 0;
+    std::vector<int> in = picture(), out(in.size());
+    for (auto _ : state) filter_2d(in.data(), side, side, 3 * 1.3, out.data());
+    state.SetLabel(info.use_level ? "with the level" : "plain");
+}
+BENCHMARK(BM_gaussian)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_guided(benchmark::State& state)
+{
+    setup();
+    std::vector<int> in = picture(), out(in.size());
+    for (auto _ : state) guided_filter(in.data(), side, side, 3, 200, out.data());
+}
+BENCHMARK(BM_guided)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_anisotropic(benchmark::State& state)
+{
+    setup();
+    std::vector<int> in = picture(), out(in.size());
+    for (auto _ : state)
+        anisotropic_filter_2d(in.data(), side, side, 3 * 1.3, 0.6, out.data(), nullptr, nullptr, nullptr, false);
+}
+BENCHMARK(BM_anisotropic)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
