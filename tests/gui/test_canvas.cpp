@@ -134,8 +134,15 @@ TEST_F(Canvas, ShiftDragDrawsAProfileLine)
 
 TEST_F(Canvas, ProbesWithShiftAndCtrlRightButton)
 {
+    // The median records the samples under its mask at the probe pixel for the grid.
+    choose(ID_FILTER, 3);
+    choose(ID_MASK, 0);
     mouse(wxEVT_RIGHT_DOWN, 320, 240, true, false);
     EXPECT_EQ(info.probe_mode, 1);
+    ASSERT_NE(info.probe_values, nullptr);
+    EXPECT_EQ(info.probe_count, 2 * info.filter_size + 1);
+    EXPECT_EQ(info.probe_values[0], -160000) << "the corner lies outside the circle";
+    EXPECT_GT(info.probe_values[info.probe_count * info.probe_count / 2], -160000);
     EXPECT_EQ(info.cursor.x, 128);
     EXPECT_EQ(info.cursor.y, 128);
     int w, h;
