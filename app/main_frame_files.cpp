@@ -5,6 +5,7 @@
 #include <wx/filedlg.h>
 
 #include "app/main_frame.h"
+#include "commands/pipeline.h"
 #include "core/record.h"
 #include "core/ui.h"
 #include "app/gl_canvas.h"
@@ -76,8 +77,10 @@ void MyFrame::OnSaveProcessedImage(wxCommandEvent&)
 {
     wxString path;
     int index;
-    if (choose_save_path(this, "Save filtered original image", path, index))
-        save_processed_image(path, index);
+    if (!choose_save_path(this, "Save filtered original image", path, index)) return;
+    // The file gets the whole image filtered, not only the part in view.
+    if (info.filter != 0) process_whole_image();
+    save_processed_image(path, index);
 }
 
 void MyFrame::OnSaveImageSeq(wxCommandEvent&)

@@ -295,3 +295,13 @@ void process_image()
     if (filtered && info.ref_image && pipeline_compare_hook)
         pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
 }
+
+void process_whole_image()
+{
+    const double zoom = info.zoom;
+    // So small a zoom makes every sampled pixel visible (the region is clamped to the image).
+    info.zoom = 1e-9;
+    process_image();
+    info.zoom = zoom;
+    create_display_image();
+}

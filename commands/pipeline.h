@@ -18,6 +18,10 @@ void sample_image();
 // image, or when called while already running (a filter that yields), returns at once.
 void process_image();
 
+// process_image over the whole image rather than the visible region, for the commands
+// that write the result (saving, sequences, data sets); the view stays as it was.
+void process_whole_image();
+
 // True while process_image runs. Long filters yield to the event loop, so the window
 // must hold back input that would change or free what the run is using until it ends.
 bool pipeline_running();

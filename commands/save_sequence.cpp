@@ -113,7 +113,11 @@ int save_sequence(const wxString& base, int index, int choice,
                     info.sampled_image[i] = (int)std::trunc((double)(s[i] + sum[i]) / n + 0.5);
             }
         }
-        process_image();
+        // A saved filtered frame is filtered whole; a frame saved as displayed shows the view.
+        if (choice == 0)
+            process_whole_image();
+        else
+            process_image();
         if (after_frame) after_frame();
         if (!progress.update(position + 1,
                              wxString::Format("Currently saving %i of %i.", position + 1, frames)))
@@ -159,7 +163,8 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
         if (!progress.update(k, wxString::Format("Processing frame %i of %i", k, last))) break;
         ui_yield();
         if (f != info.frame) change_frame(f);
-        else if (!info.processed_image) sample_image(), process_image();
+        else if (!info.processed_image) sample_image();
+        process_whole_image();
         if (after_frame) after_frame();
         ui_yield();
         if (!reader || !(image || dicom)) break;

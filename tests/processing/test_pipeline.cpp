@@ -223,6 +223,13 @@ TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
     EXPECT_EQ(compared[1], r0);
     EXPECT_EQ(compared[2], c1);
     EXPECT_EQ(compared[3], r1);
+
+    // The commands that write the result filter the whole image and keep the view.
+    process_whole_image();
+    std::vector<int> whole(w * h);
+    filter_2d(raw.data(), w, h, 2.6, whole.data());
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), info.processed_image));
+    EXPECT_DOUBLE_EQ(info.zoom, 4.0);
 }
 
 TEST_F(Pipeline, CentreFarOutsideTheImageFiltersNothing)
