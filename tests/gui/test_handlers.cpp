@@ -5,6 +5,9 @@
 #include <wx/slider.h>
 #include <wx/statusbr.h>
 
+#include "app/deferred_input.h"
+#include "app/gui_ui.h"
+#include "core/ui.h"
 #include "gui_fixture.h"
 
 using Handlers = GuiTest;
@@ -136,4 +139,44 @@ TEST_F(Handlers, DroppedFileThatNoLoaderTakesLeavesAnEmptyWindow)
     EXPECT_EQ(info.raw_image, nullptr);
     EXPECT_TRUE(info.file_name.empty());
     EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62");
+}
+
+namespace {
+
+int yields = 0;
+
+// Stands in for the event loop during a filter's yield: a user moves the sub-sample and
+// filter-size sliders while the median runs.
+void yield_with_input()
+{
+    if (yields++ != 0) return;
+    slide(ID_SUBSAMPLE, 2);
+    slide(ID_FILTER_SIZE, 4);
+}
+
+}  // namespace
+
+// Input during a run is held back, not applied to the arrays in use nor lost to the
+// run's restore of its parameters, and takes effect once the run has ended.
+TEST_F(Handlers, InputDuringAFilterRunWaitsForItsEnd)
+{
+    load_phantom(1024, 1024);
+    choose(ID_FILTER, 3);
+    choose(ID_MASK, 0);
+    info.use_histogram = 0;  // the slow strategy, so the run yields
+    ui_hooks hooks;
+    hooks.yield = yield_with_input;
+    ui_install(hooks);
+    yields = 0;
+    slide(ID_FILTER_SIZE, 7);
+    gui_install_ui_hooks();
+    EXPECT_GE(yields, 1);
+    EXPECT_EQ(info.subsample, 1) << "not applied while the run used the arrays";
+    EXPECT_EQ(info.filter_size, 7);
+    EXPECT_EQ(deferred_input_count(), 2);
+    info.use_histogram = 1;
+    pump_until([] { return deferred_input_count() == 0; }, 10.0);
+    EXPECT_EQ(info.subsample, 2);
+    EXPECT_EQ(info.filter_size, 4);
+    EXPECT_EQ(info.proc_width, 512);
 }
