@@ -33,38 +33,54 @@ void grad_2d(int* in, int w, int h, int* gx, int* gy)
 
 namespace {
 
-// Clamps a 64-bit product into the int planes the Gaussian smooths.
-int saturate(long long v) { return (int)std::clamp<long long>(v, INT32_MIN, INT32_MAX); }
+// The Gaussian of filter_2d (same taps, edge replication, results rounded) on a plane of
+// doubles: the structure tensor of strong 16-bit gradients does not fit in 32 bits.
+void smooth_wide(std::vector<double>& plane, int w, int h, double sigma)
+{
+    const int n = (int)std::floor(sigma);
+    if (n < 1) return;
+    std::vector<double> k(2 * n + 1), rows(plane.size());
+    gaussian_kernel(sigma, k.data());
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double s = 0;
+            for (int j = -n; j <= n; j++) s += k[j + n] * plane[(size_t)y * w + std::clamp(x + j, 0, w - 1)];
+            rows[(size_t)y * w + x] = s;
+        }
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            double s = 0;
+            for (int j = -n; j <= n; j++) s += k[j + n] * rows[(size_t)std::clamp(y + j, 0, h - 1) * w + x];
+            plane[(size_t)y * w + x] = std::round(s);
+        }
+}
 
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
 {
     const size_t count = (size_t)w * h;
     std::vector<int> gx(count), gy(count);
     grad_2d(in, w, h, gx.data(), gy.data());
-    std::vector<int> jxx(count), jyy(count), jxy(count), tmp(count);
+    std::vector<double> jxx(count), jyy(count), jxy(count);
     for (size_t i = 0; i < count; i++) {
-        const long long a = gx[i] / 16, b = gy[i] / 16;
-        jxx[i] = saturate(a * a);
-        jyy[i] = saturate(b * b);
-        jxy[i] = saturate(2 * a * b);
+        const double a = gx[i] / 16, b = gy[i] / 16;  // whole levels, truncated
+        jxx[i] = a * a;
+        jyy[i] = b * b;
+        jxy[i] = 2 * a * b;
     }
-    for (std::vector<int>* p : {&jxx, &jyy, &jxy}) {
-        filter_2d(p->data(), w, h, sigma, tmp.data());
-        p->swap(tmp);
-    }
-    std::vector<int> minor(count);
+    for (std::vector<double>* p : {&jxx, &jyy, &jxy}) smooth_wide(*p, w, h, sigma);
+    std::vector<double> minor(count);
     std::vector<double> major(count);
     for (size_t i = 0; i < count; i++) {
-        const double s = (double)jxx[i] + jyy[i], d = (double)jxx[i] - jyy[i];
-        const double r = std::sqrt(d * d + (double)jxy[i] * jxy[i]);
-        angle[i] = (std::atan2((double)jxy[i], d) + M_PI) / 2;
+        const double s = jxx[i] + jyy[i], d = jxx[i] - jyy[i];
+        const double r = std::sqrt(d * d + jxy[i] * jxy[i]);
+        angle[i] = (std::atan2(jxy[i], d) + M_PI) / 2;
         if (s == 0) {
             major[i] = 0;
             minor[i] = 0;
             if (extra) extra[i] = 0;
         } else {
             major[i] = s + r;
-            minor[i] = saturate((long long)(s - r + 0.5));
+            minor[i] = std::floor(s - r + 0.5);
             if (extra) extra[i] = (s - r) * (s + r) / 2;
         }
     }
@@ -95,10 +111,10 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
             std::fill(extra, extra + count, 0.0);
         }
     }
-    filter_2d(minor.data(), w, h, 2 * sigma, tmp.data());
+    smooth_wide(minor, w, h, 2 * sigma);
     for (size_t i = 0; i < count; i++) {
         if (major[i] > 0) {
-            const double q = 1 - tmp[i] / major[i];
+            const double q = 1 - minor[i] / major[i];
             strength[i] = q < 0 ? 0.0 : std::min(q * q, 1.0);
         } else {
             strength[i] = 0.0;
