@@ -33,8 +33,7 @@ static int run_process(const batch_args& args)
     apply_sampling_options(args);
     apply_filter_options(args);
     if (info.filter != 0 && !filter_available())
-        throw run_error(std::string(filter_label(info.filter)) +
-                        (info.mask == 7 ? " with the area attribute" : "") + " is not available in this version");
+        throw run_error(std::string(filter_label(info.filter)) + " is not available in this version");
     // A window that shows the whole image at zoom 1, so every pixel is filtered.
     resize_display(info.width, info.height);
     info.zoom = 1.0;

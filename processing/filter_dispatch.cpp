@@ -21,12 +21,12 @@ const filter_entry filter_table[FILTER_KINDS] = {
     {wxTRANSLATE("Opening filter"), [](double c) { centile_2d(c); }, true},
     {wxTRANSLATE("Closing filter"), [](double c) { centile_2d(1.0 - c); }, true},
     {wxTRANSLATE("OCCO filter"), [](double c) { occo_2d(c); }, false},
-    {wxTRANSLATE("Grain filter"), [](double) { grain_2d(); }, false},
+    {wxTRANSLATE("Grain filter"), [](double) { grain_2d(); }, true},
     {wxTRANSLATE("OCCO levelling"), [](double c) { self_dual_2d(c, 1); }, false},
     {wxTRANSLATE("Gaussian levelling"), [](double c) { self_dual_2d(c, 0); }, false},
     {wxTRANSLATE("Image-guided filter"), [](double) { guided_2d(info.level); }, true},
     {wxTRANSLATE("Anisotropic filter"), [](double) { anisotropic_2d(); }, true},
-    {wxTRANSLATE("Bitonic filter"), [](double c) { bitonic_2d(c); }, false},
+    {wxTRANSLATE("Bitonic filter"), [](double c) { bitonic_2d(c); }, true},
 };
 }  // namespace
 
@@ -38,9 +38,7 @@ const char* filter_label(int kind)
 bool filter_available()
 {
     const int kind = info.filter;
-    if (kind < 0 || kind >= FILTER_KINDS || !filter_table[kind].built) return false;
-    // The rank filters' area attribute arrives with the grain filter.
-    return !(info.mask == 7 && (kind == 3 || kind == 4 || kind == 5));
+    return kind >= 0 && kind < FILTER_KINDS && filter_table[kind].built;
 }
 
 void run_filter()

@@ -8,8 +8,10 @@
 
 #include "core/record.h"
 #include "processing/anisotropic_filter.h"
+#include "processing/bitonic_filter.h"
 #include "processing/colour.h"
 #include "processing/gaussian_filter.h"
+#include "processing/grain_filter.h"
 #include "processing/guided_filter.h"
 #include "processing/local_rank_filter.h"
 #include "processing/masks.h"
@@ -137,8 +139,8 @@ void centile_2d(double c)
                   guide.data(), grey.data());
         return;
     }
-    case 7:  // the area attribute arrives with the grain filter
-        copy_sampled_to_processed();
+    case 7:  // the area attribute
+        filter_each_channel([r, c](int* in, int pw, int ph, int* out) { grain_filter_2d(in, pw, ph, r, c, out); });
         return;
     case 1: {  // varying mask, chosen per pixel from the orientation field
         std::vector<int> grey = steering_plane();
@@ -156,8 +158,37 @@ void centile_2d(double c)
     }
 }
 
+void grain_2d()
+{
+    const int r = info.filter_size;
+    filter_each_channel([r](int* in, int w, int h, int* out) { grain_filter_2d(in, w, h, r, 0.5, out); });
+}
+
+void bitonic_2d(double c)
+{
+    const int w = info.proc_width, h = info.proc_height, r = info.filter_size;
+    if (!info.sampled_image || !info.processed_image || w < 1 || h < 1) return;
+    if (info.mask == 2) {
+        bitonic_x_filter(info.sampled_image, w, h, r, c, info.processed_image);
+        return;
+    }
+    std::vector<double> angle, strength;
+    if (info.mask == 1 && r >= 1) {
+        // One orientation field, from the grey plane for colour, steers every channel.
+        std::vector<int> grey = steering_plane();
+        angle.resize(grey.size());
+        strength.resize(grey.size());
+        const uint8_t saved = info.use_level;
+        info.use_level = 0;
+        anisotropic_filter_2d(grey.data(), w, h, r * 1.3, 0.6, nullptr, angle.data(), strength.data(), nullptr, true);
+        info.use_level = saved;
+    }
+    filter_each_channel([&](int* in, int pw, int ph, int* out) {
+        bitonic_filter(in, pw, ph, r, c, out, angle.empty() ? nullptr : angle.data(),
+                       strength.empty() ? nullptr : strength.data());
+    });
+}
+
 // Later parts of the filter family: these pass the image through.
-void grain_2d() { copy_sampled_to_processed(); }
 void occo_2d(double) { copy_sampled_to_processed(); }
 void self_dual_2d(double, int) { copy_sampled_to_processed(); }
-void bitonic_2d(double) { copy_sampled_to_processed(); }

@@ -1,6 +1,5 @@
 // Noise estimation. The estimators arrive with the noise models; until then they give a
-// cleared histogram and a zero noise map, and the transforms leave the data unchanged,
-// so every caller in the pipeline already runs safely.
+// cleared histogram and a zero noise map, so every caller in the pipeline runs safely.
 #include "processing/noise_estimation.h"
 
 #include <algorithm>
@@ -17,16 +16,4 @@ void estimate_noise_image(int* image, int width, int height, int* noise)
 {
     if (!noise || width < 6 || height < 6) return;
     std::fill(noise, noise + (size_t)width * height, 0);
-}
-
-bool inverse_gamma_and_apply_anscombe(int* image, int width, int height, colour_t space,
-                                      double gamma, double gain, double sigma, double offset)
-{
-    return image && width > 0 && height > 0;
-}
-
-bool inverse_anscombe_and_apply_gamma(int* image, int width, int height, colour_t space,
-                                      double gamma, double gain, double sigma, double offset)
-{
-    return image && width > 0 && height > 0;
 }

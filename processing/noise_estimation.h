@@ -2,6 +2,7 @@
 #pragma once
 
 #include "processing/colour.h"
+#include "processing/noise_transforms.h"
 
 // Fills info.histogram (info.histogram_bins bins) for the image of the current size and
 // colour layout.
@@ -10,10 +11,3 @@ void estimate_histogram(int* image, int width, int height);
 // Per-pixel noise level of one plane relative to the filter level, in 1/4096, written
 // into `noise` (width x height). Leaves `noise` untouched below 6 x 6.
 void estimate_noise_image(int* image, int width, int height, int* noise);
-
-// Gamma removal and generalised Anscombe transform of an image in space `space`, in
-// place, and its inverse. Return false when nothing could be done.
-bool inverse_gamma_and_apply_anscombe(int* image, int width, int height, colour_t space,
-                                      double gamma, double gain, double sigma, double offset);
-bool inverse_anscombe_and_apply_gamma(int* image, int width, int height, colour_t space,
-                                      double gamma, double gain, double sigma, double offset);

@@ -1,0 +1,182 @@
+// The bitonic filter and its local-mask variant.
+#include "processing/bitonic_filter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/anisotropic_filter.h"
+#include "processing/colour.h"
+#include "processing/gaussian_filter.h"
+#include "processing/grain_filter.h"
+#include "processing/local_rank_filter.h"
+#include "processing/masks.h"
+#include "processing/noise_transforms.h"
+#include "processing/rank_filter.h"
+
+namespace {
+
+// Scales info.level for the length of a scope, restoring it on every way out.
+class scaled_level {
+public:
+    explicit scaled_level(double factor) : saved(info.level) { info.level = (int)(info.level * factor + 0.5); }
+    ~scaled_level() { info.level = saved; }
+
+private:
+    int saved;
+};
+
+// Clears use_level for the length of a scope.
+class level_off {
+public:
+    level_off() : saved(info.use_level) { info.use_level = 0; }
+    ~level_off() { info.use_level = saved; }
+
+private:
+    uint8_t saved;
+};
+
+}  // namespace
+
+int bitonic_blend(int o, int c, int so, int sc)
+{
+    // Cubes of errors near 48000 x 16 exceed 64 bits' worth of products: doubles.
+    const double op = (double)o + so, cp = (double)c - sc;
+    const double a = std::fabs((double)so), b = std::fabs((double)sc);
+    const double a3 = a * a * a, b3 = b * b * b;
+    if (a3 + b3 > 0) return (int)((op * b3 + cp * a3) / (a3 + b3));
+    return (int)((op + cp) * 0.5);
+}
+
+void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const double* angle,
+                    const double* strength)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    const size_t n = (size_t)w * h;
+    if (r < 1) {
+        if (in != out) std::copy(in, in + n, out);
+        return;
+    }
+    double sigma = 1.3 * r;
+    std::vector<int> O(n), C(n);
+    std::vector<double> field_angle, field_strength;
+    std::vector<int> index;
+    const bool varying = info.mask == 1;
+    if (info.mask == 7) {
+        grain_filter_2d(in, w, h, r, c, O.data());
+        grain_filter_2d(in, w, h, r, 1 - c, C.data());
+        // The grains' errors are smoothed less, but at least by the narrowest kernel: below
+        // sigma 1 the Gaussian copies its input and the filter would return the image as it was.
+        sigma = std::max(sigma * 0.25, 1.0);
+    } else if (varying) {
+        field_angle.assign(n, 0.0);
+        field_strength.assign(n, 0.0);
+        if (angle && strength) {
+            std::copy(angle, angle + n, field_angle.begin());
+            std::copy(strength, strength + n, field_strength.begin());
+        } else {
+            level_off off;
+            anisotropic_filter_2d(in, w, h, 1.3 * r, 0.6, nullptr, field_angle.data(), field_strength.data(),
+                                  nullptr, true);
+        }
+        create_mask_info(r);
+        const int shapes = info.mask_shapes;
+        index.resize(n);
+        for (size_t i = 0; i < n; i++) {
+            const int s = std::clamp((int)((1 - std::sqrt(field_strength[i] / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
+            int o = (int)(field_angle[i] / M_PI * info.mask_orientations[s] + 0.5);
+            if (o >= info.mask_orientations[s]) o = 0;
+            index[i] = info.mask_first[s] + o;
+        }
+        varied_rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), index.data(), index.data(), info.mask_count);
+    } else {
+        rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), false);
+    }
+
+    std::vector<int> eO(n), eC(n), sO(n), sC(n);
+    for (size_t i = 0; i < n; i++) {
+        eO[i] = in[i] - O[i];
+        eC[i] = C[i] - in[i];
+    }
+    {
+        scaled_level level(1.5);
+        if (varying && info.mask_count >= 2) {
+            // Where the image has little structure of its own, the chosen masks say which way
+            // the errors should be smoothed.
+            const int shapes = info.mask_shapes;
+            const double t = std::pow(5.5 / (r + 5) - 0.05, 2);
+            for (size_t i = 0; i < n; i++) {
+                if (field_strength[i] >= t) continue;
+                const int m = index[i], s = info.mask_shape_of[m];
+                const double e = std::pow(1 - (double)s / std::max(shapes - 1, 1), 2) * 0.65;
+                if (e >= t) continue;
+                field_strength[i] = e;
+                field_angle[i] = info.mask_orientation_of[m] * M_PI / info.mask_orientations[s];
+            }
+            anisotropic_filter_2d(eO.data(), w, h, sigma, 0.6, sO.data(), field_angle.data(), field_strength.data(),
+                                  nullptr, false);
+            anisotropic_filter_2d(eC.data(), w, h, sigma, 0.6, sC.data(), field_angle.data(), field_strength.data(),
+                                  nullptr, false);
+        } else {
+            filter_2d(eO.data(), w, h, sigma, sO.data());
+            filter_2d(eC.data(), w, h, sigma, sC.data());
+        }
+    }
+    for (size_t i = 0; i < n; i++) out[i] = bitonic_blend(O[i], C[i], sO[i], sC[i]);
+}
+
+void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    const int channels = info.colour_processing ? std::clamp(info.channels, 1, 4) : 1;
+    const size_t pixels = (size_t)w * h, count = pixels * channels;
+    if (r < 1) {
+        if (in != out) std::copy(in, in + count, out);
+        return;
+    }
+    const double sigma = 1.2 * r;
+    // The guide: the grey plane smoothed along its own orientation field.
+    std::vector<int> grey(pixels), guide(pixels);
+    if (channels == 1)
+        std::copy(in, in + pixels, grey.begin());
+    else
+        to_grey(in, w, h, (colour_t)info.colour, grey.data(), true);
+    std::vector<double> angle(pixels), strength(pixels), extra;
+    {
+        scaled_level level(3);
+        if (info.level < 114) extra.resize(pixels);
+        anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
+                              extra.empty() ? nullptr : extra.data(), true);
+        anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, guide.data(), angle.data(), strength.data(),
+                              extra.empty() ? nullptr : extra.data(), false);
+    }
+    std::vector<int> O(count), C(count);
+    const int k = info.filter_iterate ? info.multires_level : 0;
+    rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey.data());
+
+    std::vector<int> input(in, in + count);
+    const bool transform = channels > 1 && info.noise_colour;
+    if (transform) {
+        for (std::vector<int>* p : {&input, &O, &C})
+            inverse_gamma_and_apply_anscombe(p->data(), w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
+    }
+    {
+        scaled_level level(1.4);
+        std::vector<int> eO(pixels), eC(pixels), sO(pixels), sC(pixels);
+        for (int ch = 0; ch < channels; ch++) {
+            for (size_t i = 0; i < pixels; i++) {
+                const size_t at = i * channels + ch;
+                eO[i] = input[at] - O[at];
+                eC[i] = C[at] - input[at];
+            }
+            anisotropic_filter_2d(eO.data(), w, h, sigma, 0.6, sO.data(), angle.data(), strength.data(), nullptr, false);
+            anisotropic_filter_2d(eC.data(), w, h, sigma, 0.6, sC.data(), angle.data(), strength.data(), nullptr, false);
+            for (size_t i = 0; i < pixels; i++) {
+                const size_t at = i * channels + ch;
+                out[at] = bitonic_blend(O[at], C[at], sO[i], sC[i]);
+            }
+        }
+    }
+    if (transform) inverse_anscombe_and_apply_gamma(out, w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
+}

@@ -1,0 +1,159 @@
+// The grain filter against a flood-fill reference, the bitonic filter's blend and variants,
+// and the noise transforms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/bitonic_filter.h"
+#include "processing/grain_filter.h"
+#include "processing/noise_transforms.h"
+#include "pipeline_fixture.h"
+
+namespace {
+
+// The area opening by its definition: a pixel keeps the highest level t at which its
+// component of {value >= t} has more than `limit` pixels.
+std::vector<int> naive_area_opening(const std::vector<int>& in, int w, int h, long long limit)
+{
+    const int lowest = *std::min_element(in.begin(), in.end());
+    std::vector<int> out(in.size(), lowest);
+    for (int t : std::set<int>(in.begin(), in.end())) {
+        std::vector<int> label(in.size(), -1);
+        for (size_t s = 0; s < in.size(); s++) {
+            if (in[s] < t || label[s] >= 0) continue;
+            std::vector<size_t> component{s}, stack{s};
+            label[s] = (int)s;
+            while (!stack.empty()) {
+                const size_t p = stack.back();
+                stack.pop_back();
+                const int x = (int)(p % w), y = (int)(p / w);
+                const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
+                for (int k = 0; k < 4; k++) {
+                    if (nx[k] < 0 || nx[k] >= w || ny[k] < 0 || ny[k] >= h) continue;
+                    const size_t q = (size_t)ny[k] * w + nx[k];
+                    if (in[q] >= t && label[q] < 0) {
+                        label[q] = (int)s;
+                        component.push_back(q);
+                        stack.push_back(q);
+                    }
+                }
+            }
+            if ((long long)component.size() > limit)
+                for (size_t p : component) out[p] = std::max(out[p], t);
+        }
+    }
+    return out;
+}
+
+class Bitonic : public ::testing::Test {
+protected:
+    void SetUp() override { reset_info(); }
+    void TearDown() override { reset_info(); }
+};
+
+}  // namespace
+
+TEST_F(Bitonic, AreaOpeningEqualsTheFloodFillReference)
+{
+    for (unsigned seed = 1; seed <= 12; seed++) {
+        const int w = 9 + seed % 5, h = 7 + seed % 4;
+        std::vector<int> in = random_samples((size_t)w * h, seed % 2 ? 6 : 200, seed), out(in.size());
+        for (long long limit : {1LL, 3LL, 8LL, 40LL}) {
+            area_opening(in.data(), w, h, limit, out.data());
+            ASSERT_EQ(out, naive_area_opening(in, w, h, limit)) << "seed " << seed << " limit " << limit;
+        }
+    }
+    // The grain filter is the opening, then the closing (the opening of the negative).
+    const int w = 12, h = 10;
+    std::vector<int> in = random_samples(w * h, 9, 77), out(in.size());
+    grain_filter_2d(in.data(), w, h, 2, 0.3, out.data());  // A = 9: bright <= 6, dark <= 3
+    std::vector<int> expected = naive_area_opening(in, w, h, 6);
+    for (int& v : expected) v = -v;
+    expected = naive_area_opening(expected, w, h, 3);
+    for (int& v : expected) v = -v;
+    EXPECT_EQ(out, expected);
+}
+
+TEST_F(Bitonic, BlendFavoursTheSideThatFits)
+{
+    // Where the opening's smoothed error vanishes the corrected opening wins outright.
+    EXPECT_EQ(bitonic_blend(100, 300, 0, 50), 100);
+    EXPECT_EQ(bitonic_blend(100, 300, 50, 0), 300 - 0);
+    EXPECT_EQ(bitonic_blend(100, 300, 0, 0), 200);  // flat: the mean of O and C
+    // Against the formula in double precision, with errors large enough to overflow 64 bits.
+    const int cases[][4] = {{1000, 1200, 30, -70}, {-16000, 40000, 48000 * 16, 47000 * 16}, {5, 9, -3, 2}};
+    for (const auto& k : cases) {
+        const double a = std::fabs((double)k[2]), b = std::fabs((double)k[3]);
+        const double expected = ((k[0] + (double)k[2]) * b * b * b + (k[1] - (double)k[3]) * a * a * a) / (a * a * a + b * b * b);
+        EXPECT_EQ(bitonic_blend(k[0], k[1], k[2], k[3]), (int)expected);
+    }
+}
+
+// Every mask variant: r = 0 returns the input, a flat plane stays flat, noise goes down,
+// a clean step edge stays a step, and the level is the same afterwards.
+TEST_F(Bitonic, EveryVariantOnFlatNoisyAndStepPlanes)
+{
+    const int w = 40, h = 32, n = w * h;
+    std::vector<int> noisy = random_samples(n, 40, 3), step(n), out(n);
+    for (int& v : noisy) v += 80 * 16;
+    for (int i = 0; i < n; i++) step[i] = (i % w < w / 2 ? 60 : 200) * 16;
+    for (int mask = 0; mask <= 7; mask++) {
+        SCOPED_TRACE(mask);
+        info.mask = mask;
+        info.level = 64;
+        info.angle = 45;
+        info.proc_width = w;
+        info.proc_height = h;
+        auto run = [&](std::vector<int>& in, int r) {
+            if (mask == 2)
+                bitonic_x_filter(in.data(), w, h, r, 0.04, out.data());
+            else
+                bitonic_filter(in.data(), w, h, r, 0.04, out.data());
+            EXPECT_EQ(info.level, 64);
+        };
+        run(noisy, 0);
+        EXPECT_EQ(out, noisy);
+        std::vector<int> flat(n, 90 * 16);
+        run(flat, 3);
+        EXPECT_EQ(out, flat);
+        run(step, 3);
+        for (int y = 4; y < h - 4; y++)
+            for (int x = 0; x < w; x++) ASSERT_NEAR(out[y * w + x], step[y * w + x], 16) << x << "," << y;
+        run(noisy, 3);
+        double before = 0, after = 0;
+        for (int i = 0; i < n; i++) {
+            before += std::pow(noisy[i] - 100 * 16, 2);
+            after += std::pow(out[i] - 100 * 16, 2);
+        }
+        EXPECT_LT(after, before * 0.6);
+    }
+}
+
+TEST_F(Bitonic, TransformsRoundTripWithinALevel)
+{
+    std::vector<int> grey(256 * 3);
+    for (int i = 0; i < 256 * 3; i++) grey[i] = (i % 256) * 16 + (i / 256) * 5;
+    for (double gain : {0.0, 1.5})
+        for (colour_t space : {COLOUR_GREY, COLOUR_RGB, COLOUR_HSV}) {
+            std::vector<int> v = grey;
+            const int w = space == COLOUR_GREY ? 256 * 3 : 256;
+            ASSERT_TRUE(inverse_gamma_and_apply_anscombe(v.data(), w, 1, space, 2.4, gain, 2, 0));
+            if (space != COLOUR_HSV && gain == 0) {
+                EXPECT_LT(v[100], grey[100]) << "decoded to linear";
+            }
+            ASSERT_TRUE(inverse_anscombe_and_apply_gamma(v.data(), w, 1, space, 2.4, gain, 2, 0));
+            for (size_t i = 0; i < v.size(); i++) ASSERT_NEAR(v[i], grey[i], 16) << i << " gain " << gain;
+        }
+    // sRGB: 128 of 255 decodes to about 55.
+    int mid = 128 * 16;
+    inverse_gamma_and_apply_anscombe(&mid, 1, 1, COLOUR_GREY, 2.4, 0, 0, 0);
+    EXPECT_NEAR(mid / 16.0, std::pow((128 / 255.0 + 0.055) / 1.055, 2.4) * 255, 0.1);
+    // A threshold keeps its proportion: in the dark the decoded curve is flatter.
+    int value = 20 * 16, threshold = 10;
+    ASSERT_TRUE(threshold_for_inverse_gamma(&value, &threshold, 1, 1, 2.4));
+    EXPECT_LT(threshold, 10);
+    EXPECT_FALSE(threshold_for_inverse_gamma(nullptr, &threshold, 1, 1, 2.4));
+}
