@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -19,43 +20,144 @@ struct local_setup {
     const int* grey;
 };
 
-// The admission half-width for pixel (x, y): level x 16 x f from the guide's spread in
-// the window and the pixel's distance from its extremes.
-double admission(const local_setup& s, int x, int y)
+// Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, by rows
+// then columns.
+void window_extremes(const local_setup& s, std::vector<int>& lo, std::vector<int>& hi)
 {
-    int lo = s.guide[(size_t)y * s.w + x], hi = lo;
-    for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++)
-        for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
-            const int g = s.guide[(size_t)yy * s.w + xx];
-            lo = std::min(lo, g);
-            hi = std::max(hi, g);
+    const size_t count = (size_t)s.w * s.h;
+    std::vector<int> row_lo(count), row_hi(count);
+    for (int y = 0; y < s.h; y++)
+        for (int x = 0; x < s.w; x++) {
+            int a = s.guide[(size_t)y * s.w + x], b = a;
+            for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
+                const int g = s.guide[(size_t)y * s.w + xx];
+                a = std::min(a, g);
+                b = std::max(b, g);
+            }
+            row_lo[(size_t)y * s.w + x] = a;
+            row_hi[(size_t)y * s.w + x] = b;
         }
+    lo.resize(count);
+    hi.resize(count);
+    for (int y = 0; y < s.h; y++)
+        for (int x = 0; x < s.w; x++) {
+            int a = row_lo[(size_t)y * s.w + x], b = row_hi[(size_t)y * s.w + x];
+            for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++) {
+                a = std::min(a, row_lo[(size_t)yy * s.w + x]);
+                b = std::max(b, row_hi[(size_t)yy * s.w + x]);
+            }
+            lo[(size_t)y * s.w + x] = a;
+            hi[(size_t)y * s.w + x] = b;
+        }
+}
+
+// Each pixel's local mask as bits over its window (row by row), built once for the four
+// passes: a neighbour is admitted when its grey value lies within level x 16 x f of the
+// pixel's guide value, f from the guide's spread in the window and the pixel's place in it.
+struct local_masks {
+    int words = 0;
+    std::vector<uint64_t> bits;
+    std::vector<int> dx, dy;
+};
+
+local_masks admit(const local_setup& s)
+{
+    local_masks m;
+    const int d = 2 * s.r + 1;
+    m.words = (d * d + 63) / 64;
+    for (int y = -s.r; y <= s.r; y++)
+        for (int x = -s.r; x <= s.r; x++) {
+            m.dx.push_back(x);
+            m.dy.push_back(y);
+        }
+    std::vector<int> lo, hi;
+    window_extremes(s, lo, hi);
+    const size_t count = (size_t)s.w * s.h;
+    m.bits.assign(count * m.words, 0);
     const double L = s.half_width_scale;
-    const double own = s.guide[(size_t)y * s.w + x];
-    const double m1 = (hi - lo) / L, m2 = std::min(own - lo, hi - own) / L;
-    double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
-    if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
-    return L * f;
+    over_row_bands(s.h, (long long)count * d * d, [&](int y0, int y1, yield_clock* clock) {
+        for (int y = y0; y < y1; y++) {
+            for (int x = 0; x < s.w; x++) {
+                const size_t p = (size_t)y * s.w + x;
+                const double own = s.guide[p];
+                const double m1 = (hi[p] - lo[p]) / L, m2 = std::min(own - lo[p], hi[p] - own) / L;
+                double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
+                if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
+                const double limit = L * f;
+                uint64_t* b = &m.bits[p * m.words];
+                for (int k = 0; k < d * d; k++) {
+                    const int xx = x + m.dx[k], yy = y + m.dy[k];
+                    if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
+                    if (std::fabs(s.grey[(size_t)yy * s.w + xx] - own) <= limit) b[k >> 6] |= 1ull << (k & 63);
+                }
+            }
+            if (clock) clock->maybe_yield();
+        }
+    });
+    return m;
+}
+
+// The value of rank k (0-based) among v: near either end by keeping the k + 1 extreme
+// values seen (ranks near the ends are what openings and closings ask for), else by
+// nth_element.
+int select_rank(std::vector<int>& v, int k)
+{
+    const int n = (int)v.size();
+    if (k < 6) {
+        int best[6];
+        int held = 0;
+        for (int x : v) {
+            if (held <= k) {
+                int i = held++;
+                while (i > 0 && best[i - 1] > x) best[i] = best[i - 1], i--;
+                best[i] = x;
+            } else if (x < best[k]) {
+                int i = k;
+                while (i > 0 && best[i - 1] > x) best[i] = best[i - 1], i--;
+                best[i] = x;
+            }
+        }
+        return best[k];
+    }
+    if (n - 1 - k < 6) {
+        const int j = n - 1 - k;
+        int best[6];
+        int held = 0;
+        for (int x : v) {
+            if (held <= j) {
+                int i = held++;
+                while (i > 0 && best[i - 1] < x) best[i] = best[i - 1], i--;
+                best[i] = x;
+            } else if (x > best[j]) {
+                int i = j;
+                while (i > 0 && best[i - 1] < x) best[i] = best[i - 1], i--;
+                best[i] = x;
+            }
+        }
+        return best[j];
+    }
+    std::nth_element(v.begin(), v.begin() + k, v.end());
+    return v[k];
 }
 
 // One pass: per pixel and channel, the sample of centile p among the admitted neighbours
-// of `src`, written to dst.
-void local_pass(const local_setup& s, const int* src, double p, int* dst)
+// of `src`, written to dst; a pixel that admits none keeps its value.
+void local_pass(const local_setup& s, const local_masks& m, const int* src, double p, int* dst)
 {
-    over_row_bands(s.h, (long long)s.w * s.h * (2 * s.r + 1) * (2 * s.r + 1), [&](int y0, int y1, yield_clock* clock) {
-        std::vector<int> at;
+    const int d = 2 * s.r + 1;
+    over_row_bands(s.h, (long long)s.w * s.h * d * d, [&](int y0, int y1, yield_clock* clock) {
         std::vector<int> levels;
+        std::vector<int> at;
         for (int y = y0; y < y1; y++) {
             for (int x = 0; x < s.w; x++) {
-                const double limit = admission(s, x, y);
-                const long long centre = s.guide[(size_t)y * s.w + x];
-                at.clear();
-                for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++)
-                    for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
-                        const size_t q = (size_t)yy * s.w + xx;
-                        if (std::llabs(s.grey[q] - centre) <= limit) at.push_back((int)q);
-                    }
                 const size_t self = (size_t)y * s.w + x;
+                const uint64_t* b = &m.bits[self * m.words];
+                at.clear();
+                for (int wi = 0; wi < m.words; wi++)
+                    for (uint64_t bits = b[wi]; bits; bits &= bits - 1) {
+                        const int k = wi * 64 + __builtin_ctzll(bits);
+                        at.push_back((int)((y + m.dy[k]) * s.w + x + m.dx[k]));
+                    }
                 for (int ch = 0; ch < s.n; ch++) {
                     if (at.empty()) {
                         dst[self * s.n + ch] = src[self * s.n + ch];
@@ -63,9 +165,7 @@ void local_pass(const local_setup& s, const int* src, double p, int* dst)
                     }
                     levels.clear();
                     for (int q : at) levels.push_back(src[(size_t)q * s.n + ch] / 16);
-                    const int idx = rank_index(p, (int)levels.size());
-                    std::nth_element(levels.begin(), levels.begin() + idx, levels.end());
-                    dst[self * s.n + ch] = levels[idx] * 16;
+                    dst[self * s.n + ch] = select_rank(levels, rank_index(p, (int)levels.size())) * 16;
                 }
             }
             if (clock) clock->maybe_yield();
@@ -87,9 +187,10 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     }
     local_setup s{in, w, h, n_channels, r, std::max(level, 1) * 16.0, guide, grey ? grey : in};
     if (!grey && n_channels != 1) s.grey = guide;
+    const local_masks masks = admit(s);
     std::vector<int> work(count);
-    local_pass(s, in, c, work.data());
-    local_pass(s, work.data(), 1 - c, open);
-    local_pass(s, in, 1 - c, work.data());
-    local_pass(s, work.data(), c, close);
+    local_pass(s, masks, in, c, work.data());
+    local_pass(s, masks, work.data(), 1 - c, open);
+    local_pass(s, masks, in, 1 - c, work.data());
+    local_pass(s, masks, work.data(), c, close);
 }
