@@ -39,20 +39,32 @@ void smooth_wide(std::vector<double>& plane, int w, int h, double sigma)
 {
     const int n = (int)std::floor(sigma);
     if (n < 1) return;
-    std::vector<double> k(2 * n + 1), rows(plane.size());
+    std::vector<double> k(2 * n + 1), rows(plane.size()), acc(w);
     gaussian_kernel(sigma, k.data());
-    for (int y = 0; y < h; y++)
+    for (int y = 0; y < h; y++) {
+        const double* in = &plane[(size_t)y * w];
+        double* out = &rows[(size_t)y * w];
         for (int x = 0; x < w; x++) {
             double s = 0;
-            for (int j = -n; j <= n; j++) s += k[j + n] * plane[(size_t)y * w + std::clamp(x + j, 0, w - 1)];
-            rows[(size_t)y * w + x] = s;
+            if (x >= n && x + n < w) {
+                for (int j = -n; j <= n; j++) s += k[j + n] * in[x + j];
+            } else {
+                for (int j = -n; j <= n; j++) s += k[j + n] * in[std::clamp(x + j, 0, w - 1)];
+            }
+            out[x] = s;
         }
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            double s = 0;
-            for (int j = -n; j <= n; j++) s += k[j + n] * rows[(size_t)std::clamp(y + j, 0, h - 1) * w + x];
-            plane[(size_t)y * w + x] = std::round(s);
+    }
+    // Columns a whole row at a time, in the same order of terms.
+    for (int y = 0; y < h; y++) {
+        std::fill(acc.begin(), acc.end(), 0.0);
+        for (int j = -n; j <= n; j++) {
+            const double kj = k[j + n];
+            const double* r = &rows[(size_t)std::clamp(y + j, 0, h - 1) * w];
+            for (int x = 0; x < w; x++) acc[x] += kj * r[x];
         }
+        double* out = &plane[(size_t)y * w];
+        for (int x = 0; x < w; x++) out[x] = std::round(acc[x]);
+    }
 }
 
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
@@ -179,21 +191,23 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
         }
     const long long fixed = (long long)info.level * 16;
-    const int* noise = info.levelling && info.noise_image && info.use_level && w == info.proc_width &&
+    const bool use_level = info.use_level != 0;
+    const int level = info.level;
+    const int* noise = info.levelling && info.noise_image && use_level && w == info.proc_width &&
                                h == info.proc_height
                            ? info.noise_image
                            : nullptr;
     std::vector<double> sum(count), total(count, 1.0);
     for (size_t i = 0; i < count; i++) sum[i] = src[i];
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            const size_t p = (size_t)y * w + x;
-            for (const offset& o : half) {
-                const int qx = x + o.dx, qy = y + o.dy;
-                if (qx < 0 || qx >= w || qy >= h) continue;
-                const size_t q = (size_t)qy * w + qx;
-                if (info.use_level) {
-                    const long long t = noise ? ((long long)noise[p] + noise[q]) * info.level / 8192 : fixed;
+    // Offset by offset, so both pixels of every pair are read and written in memory order.
+    for (const offset& o : half) {
+        const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
+        for (int y = 0; y + o.dy < h; y++) {
+            const size_t row = (size_t)y * w, shift = (size_t)((long long)o.dy * w + o.dx);
+            for (int x = x0; x < x1; x++) {
+                const size_t p = row + x, q = p + shift;
+                if (use_level) {
+                    const long long t = noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed;
                     if (std::llabs((long long)src[p] - src[q]) >= t) continue;
                 }
                 double across_q = std::fabs(vx[q] * o.dy - vy[q] * o.dx);
@@ -209,5 +223,6 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
                 total[q] += g;
             }
         }
+    }
     for (size_t i = 0; i < count; i++) out[i] = total[i] > 0 ? (int)std::round(sum[i] / total[i]) : 0;
 }

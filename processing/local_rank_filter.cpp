@@ -145,27 +145,40 @@ int select_rank(std::vector<int>& v, int k)
 void local_pass(const local_setup& s, const local_masks& m, const int* src, double p, int* dst)
 {
     const int d = 2 * s.r + 1;
+    std::vector<long long> offset(m.dx.size());
+    for (size_t k = 0; k < offset.size(); k++) offset[k] = (long long)m.dy[k] * s.w + m.dx[k];
+    // Rank of each centile for every admitted count.
+    std::vector<int> rank_of(d * d + 1);
+    for (int k = 0; k <= d * d; k++) rank_of[k] = rank_index(p, k);
     over_row_bands(s.h, (long long)s.w * s.h * d * d, [&](int y0, int y1, yield_clock* clock) {
         std::vector<int> levels;
-        std::vector<int> at;
+        std::vector<long long> at;
+        levels.reserve(d * d);
+        at.reserve(d * d);
         for (int y = y0; y < y1; y++) {
             for (int x = 0; x < s.w; x++) {
-                const size_t self = (size_t)y * s.w + x;
+                const long long self = (long long)y * s.w + x;
                 const uint64_t* b = &m.bits[self * m.words];
+                if (s.n == 1) {
+                    levels.clear();
+                    for (int wi = 0; wi < m.words; wi++)
+                        for (uint64_t bits = b[wi]; bits; bits &= bits - 1)
+                            levels.push_back(src[self + offset[wi * 64 + __builtin_ctzll(bits)]] / 16);
+                    dst[self] = levels.empty() ? src[self] : select_rank(levels, rank_of[levels.size()]) * 16;
+                    continue;
+                }
                 at.clear();
                 for (int wi = 0; wi < m.words; wi++)
-                    for (uint64_t bits = b[wi]; bits; bits &= bits - 1) {
-                        const int k = wi * 64 + __builtin_ctzll(bits);
-                        at.push_back((int)((y + m.dy[k]) * s.w + x + m.dx[k]));
-                    }
+                    for (uint64_t bits = b[wi]; bits; bits &= bits - 1)
+                        at.push_back(self + offset[wi * 64 + __builtin_ctzll(bits)]);
                 for (int ch = 0; ch < s.n; ch++) {
                     if (at.empty()) {
                         dst[self * s.n + ch] = src[self * s.n + ch];
                         continue;
                     }
                     levels.clear();
-                    for (int q : at) levels.push_back(src[(size_t)q * s.n + ch] / 16);
-                    dst[self * s.n + ch] = select_rank(levels, rank_index(p, (int)levels.size())) * 16;
+                    for (long long q : at) levels.push_back(src[q * s.n + ch] / 16);
+                    dst[self * s.n + ch] = select_rank(levels, rank_of[levels.size()]) * 16;
                 }
             }
             if (clock) clock->maybe_yield();
