@@ -8,6 +8,7 @@
 #include "app/deferred_input.h"
 #include "app/gui_ui.h"
 #include "app/main_frame.h"
+#include "core/memory.h"
 #include "core/record.h"
 #include "commands/startup.h"
 #include "app/version.h"
@@ -30,6 +31,7 @@ bool MyApp::start_up(const std::vector<wxString>& args)
     if (!once) {
         once = true;
         wxInitAllImageHandlers();
+        keep_freed_memory();
         gui_install_ui_hooks();
         install_deferred_input();
         // Help and update pages are read through the file system.

@@ -10,6 +10,7 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
+#include "core/memory.h"
 #include "core/record.h"
 #include "batch/batch_verbs.h"
 
@@ -102,6 +103,7 @@ int main(int argc, char** argv)
         return 1;
     }
     wxInitAllImageHandlers();
+    keep_freed_memory();
     wxLog::DisableTimestamp();
     delete wxLog::SetActiveTarget(new wxLogStderr);
 

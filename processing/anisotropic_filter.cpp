@@ -136,6 +136,97 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
 
 }  // namespace
 
+namespace {
+
+// Filters `planes` planes along one field: the pair weights depend only on the field and
+// the offsets, so they are computed once for all the planes; each plane applies its own
+// level test.
+void filter_along_field(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
+                        double anisotropy, const double* angle, const double* strength, const double* extra)
+{
+    const size_t count = (size_t)w * h;
+    const int n = (int)std::floor(sigma);
+    if (n < 1) {
+        for (int k = 0; k < planes; k++)
+            if (ins[k] != outs[k]) std::copy(ins[k], ins[k] + count, outs[k]);
+        return;
+    }
+    std::vector<std::vector<int>> copies(planes);
+    std::vector<const int*> src(planes);
+    for (int k = 0; k < planes; k++) {
+        src[k] = ins[k];
+        if (ins[k] == outs[k]) {
+            copies[k].assign(ins[k], ins[k] + count);
+            src[k] = copies[k].data();
+        }
+    }
+    // Orientation vectors scaled by the anisotropy.
+    const double a2 = anisotropy * anisotropy;
+    std::vector<double> vx(count), vy(count), ex;
+    for (size_t i = 0; i < count; i++) {
+        const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
+        vx[i] = std::cos(angle[i]) * f;
+        vy[i] = std::sin(angle[i]) * f;
+    }
+    if (extra) {
+        ex.resize(count);
+        for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
+    }
+    // Half the window: each unordered pair is visited once.
+    struct offset {
+        int dx, dy;
+        double g, d;
+    };
+    std::vector<offset> half;
+    for (int dy = 0; dy <= n; dy++)
+        for (int dx = -n; dx <= n; dx++) {
+            if (dy == 0 && dx <= 0) continue;
+            const double d = std::sqrt((double)dx * dx + dy * dy);
+            half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
+        }
+    const long long fixed = (long long)info.level * 16;
+    const bool use_level = info.use_level != 0;
+    const int level = info.level;
+    const int* noise = info.levelling && info.noise_image && use_level && w == info.proc_width &&
+                               h == info.proc_height
+                           ? info.noise_image
+                           : nullptr;
+    std::vector<std::vector<double>> sum(planes, std::vector<double>(count)), total(planes, std::vector<double>(count, 1.0));
+    for (int k = 0; k < planes; k++)
+        for (size_t i = 0; i < count; i++) sum[k][i] = src[k][i];
+    // Offset by offset, so both pixels of every pair are read and written in memory order.
+    for (const offset& o : half) {
+        const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
+        for (int y = 0; y + o.dy < h; y++) {
+            const size_t row = (size_t)y * w, shift = (size_t)((long long)o.dy * w + o.dx);
+            for (int x = x0; x < x1; x++) {
+                const size_t p = row + x, q = p + shift;
+                double across_q = std::fabs(vx[q] * o.dy - vy[q] * o.dx);
+                double across_p = std::fabs(vx[p] * o.dy - vy[p] * o.dx);
+                if (extra) {
+                    across_q += ex[q] * o.d;
+                    across_p += ex[p] * o.d;
+                }
+                const double g = o.g / ((across_q + 1) * (across_p + 1));
+                const long long t = use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
+                for (int k = 0; k < planes; k++) {
+                    const int vp = src[k][p], vq = src[k][q];
+                    if (use_level && std::llabs((long long)vp - vq) >= t) continue;
+                    sum[k][p] += g * vq;
+                    total[k][p] += g;
+                    sum[k][q] += g * vp;
+                    total[k][q] += g;
+                }
+            }
+        }
+    }
+    for (int k = 0; k < planes; k++)
+        for (size_t i = 0; i < count; i++)
+            outs[k][i] = total[k][i] > 0 ? (int)std::round(sum[k][i] / total[k][i]) : 0;
+}
+
+}  // namespace
+
 void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotropy, int* out,
                            double* angle, double* strength, double* extra, bool structure_only)
 {
@@ -155,74 +246,12 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
         if (structure_only) return;
     }
     if (!out) return;
-    const int n = (int)std::floor(sigma);
-    if (n < 1) {
-        if (in != out) std::copy(in, in + count, out);
-        return;
-    }
-    std::vector<int> copy;
-    const int* src = in;
-    if (in == out) {
-        copy.assign(in, in + count);
-        src = copy.data();
-    }
-    // Orientation vectors scaled by the anisotropy.
-    const double a2 = anisotropy * anisotropy;
-    std::vector<double> vx(count), vy(count), ex;
-    for (size_t i = 0; i < count; i++) {
-        const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
-        vx[i] = std::cos(angle[i]) * f;
-        vy[i] = std::sin(angle[i]) * f;
-    }
-    if (extra) {
-        ex.resize(count);
-        for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
-    }
-    // Half the window: each unordered pair is visited once, from the earlier pixel.
-    struct offset {
-        int dx, dy;
-        double g, d;
-    };
-    std::vector<offset> half;
-    for (int dy = 0; dy <= n; dy++)
-        for (int dx = -n; dx <= n; dx++) {
-            if (dy == 0 && dx <= 0) continue;
-            const double d = std::sqrt((double)dx * dx + dy * dy);
-            half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
-        }
-    const long long fixed = (long long)info.level * 16;
-    const bool use_level = info.use_level != 0;
-    const int level = info.level;
-    const int* noise = info.levelling && info.noise_image && use_level && w == info.proc_width &&
-                               h == info.proc_height
-                           ? info.noise_image
-                           : nullptr;
-    std::vector<double> sum(count), total(count, 1.0);
-    for (size_t i = 0; i < count; i++) sum[i] = src[i];
-    // Offset by offset, so both pixels of every pair are read and written in memory order.
-    for (const offset& o : half) {
-        const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
-        for (int y = 0; y + o.dy < h; y++) {
-            const size_t row = (size_t)y * w, shift = (size_t)((long long)o.dy * w + o.dx);
-            for (int x = x0; x < x1; x++) {
-                const size_t p = row + x, q = p + shift;
-                if (use_level) {
-                    const long long t = noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed;
-                    if (std::llabs((long long)src[p] - src[q]) >= t) continue;
-                }
-                double across_q = std::fabs(vx[q] * o.dy - vy[q] * o.dx);
-                double across_p = std::fabs(vx[p] * o.dy - vy[p] * o.dx);
-                if (extra) {
-                    across_q += ex[q] * o.d;
-                    across_p += ex[p] * o.d;
-                }
-                const double g = o.g / ((across_q + 1) * (across_p + 1));
-                sum[p] += g * src[q];
-                total[p] += g;
-                sum[q] += g * src[p];
-                total[q] += g;
-            }
-        }
-    }
-    for (size_t i = 0; i < count; i++) out[i] = total[i] > 0 ? (int)std::round(sum[i] / total[i]) : 0;
+    filter_along_field(&in, &out, 1, w, h, sigma, anisotropy, angle, strength, extra);
+}
+
+void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
+                               double anisotropy, const double* angle, const double* strength)
+{
+    if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !angle || !strength) return;
+    filter_along_field(ins, outs, planes, w, h, sigma, anisotropy, angle, strength, nullptr);
 }

@@ -15,3 +15,8 @@ void grad_2d(int* in, int width, int height, int* gx, int* gy);
 void anisotropic_filter_2d(int* in, int width, int height, double sigma, double anisotropy,
                            int* out, double* angle, double* strength, double* extra,
                            bool structure_only);
+
+// The filtering of anisotropic_filter_2d for several planes along one given field (the
+// pair weights are computed once); each plane applies its own level test.
+void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int width, int height,
+                               double sigma, double anisotropy, const double* angle, const double* strength);

@@ -114,10 +114,9 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
                 field_strength[i] = e;
                 field_angle[i] = info.mask_orientation_of[m] * M_PI / info.mask_orientations[s];
             }
-            anisotropic_filter_2d(eO.data(), w, h, sigma, 0.6, sO.data(), field_angle.data(), field_strength.data(),
-                                  nullptr, false);
-            anisotropic_filter_2d(eC.data(), w, h, sigma, 0.6, sC.data(), field_angle.data(), field_strength.data(),
-                                  nullptr, false);
+            int* ins[2] = {eO.data(), eC.data()};
+            int* outs[2] = {sO.data(), sC.data()};
+            anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, field_angle.data(), field_strength.data());
         } else {
             filter_2d(eO.data(), w, h, sigma, sO.data());
             filter_2d(eC.data(), w, h, sigma, sC.data());
@@ -170,8 +169,9 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
                 eO[i] = input[at] - O[at];
                 eC[i] = C[at] - input[at];
             }
-            anisotropic_filter_2d(eO.data(), w, h, sigma, 0.6, sO.data(), angle.data(), strength.data(), nullptr, false);
-            anisotropic_filter_2d(eC.data(), w, h, sigma, 0.6, sC.data(), angle.data(), strength.data(), nullptr, false);
+            int* ins[2] = {eO.data(), eC.data()};
+            int* outs[2] = {sO.data(), sC.data()};
+            anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, angle.data(), strength.data());
             for (size_t i = 0; i < pixels; i++) {
                 const size_t at = i * channels + ch;
                 out[at] = bitonic_blend(O[at], C[at], sO[i], sC[i]);

@@ -2,6 +2,7 @@
 #include "processing/local_rank_filter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -100,42 +101,40 @@ local_masks admit(const local_setup& s)
 // The value of rank k (0-based) among v: near either end by keeping the k + 1 extreme
 // values seen (ranks near the ends are what openings and closings ask for), else by
 // nth_element.
+// The (K + 1)-th smallest (Low) or largest value: each value bubbles through the K + 1
+// extremes held so far by min and max alone, without a branch on the data.
+template <int K, bool Low>
+int extreme_rank(const std::vector<int>& v)
+{
+    int best[K + 1];
+    for (int i = 0; i <= K; i++) best[i] = Low ? INT_MAX : INT_MIN;
+    for (int x : v)
+        for (int i = 0; i <= K; i++) {
+            const int keep = Low ? std::min(best[i], x) : std::max(best[i], x);
+            x = Low ? std::max(best[i], x) : std::min(best[i], x);
+            best[i] = keep;
+        }
+    return best[K];
+}
+
+template <bool Low>
+int extreme_rank(const std::vector<int>& v, int k)
+{
+    switch (k) {
+    case 0: return extreme_rank<0, Low>(v);
+    case 1: return extreme_rank<1, Low>(v);
+    case 2: return extreme_rank<2, Low>(v);
+    default: return extreme_rank<3, Low>(v);
+    }
+}
+
+// The value of rank k (0-based) among v; ranks near the ends, which openings and
+// closings ask for, without sorting.
 int select_rank(std::vector<int>& v, int k)
 {
     const int n = (int)v.size();
-    if (k < 6) {
-        int best[6];
-        int held = 0;
-        for (int x : v) {
-            if (held <= k) {
-                int i = held++;
-                while (i > 0 && best[i - 1] > x) best[i] = best[i - 1], i--;
-                best[i] = x;
-            } else if (x < best[k]) {
-                int i = k;
-                while (i > 0 && best[i - 1] > x) best[i] = best[i - 1], i--;
-                best[i] = x;
-            }
-        }
-        return best[k];
-    }
-    if (n - 1 - k < 6) {
-        const int j = n - 1 - k;
-        int best[6];
-        int held = 0;
-        for (int x : v) {
-            if (held <= j) {
-                int i = held++;
-                while (i > 0 && best[i - 1] < x) best[i] = best[i - 1], i--;
-                best[i] = x;
-            } else if (x > best[j]) {
-                int i = j;
-                while (i > 0 && best[i - 1] < x) best[i] = best[i - 1], i--;
-                best[i] = x;
-            }
-        }
-        return best[j];
-    }
+    if (k < 4) return extreme_rank<true>(v, k);
+    if (n - 1 - k < 4) return extreme_rank<false>(v, n - 1 - k);
     std::nth_element(v.begin(), v.begin() + k, v.end());
     return v[k];
 }
