@@ -129,30 +129,31 @@ void SliderEventToPaint(benchmark::State& state)
     }
 }
 
-// The same with the median filter (circular mask) on a noisy 1024 x 1024 phantom at fit
-// zoom, the filter size moving between 5 and 4.
-void MedianSliderEventToPaint(benchmark::State& state)
+// The same with a filter on a noisy 1024 x 1024 phantom at fit zoom, the filter size
+// moving between 5 and 4 (median, circular mask) or 3 and 2 (bitonic, local mask).
+void FilterSliderEventToPaint(benchmark::State& state, int filter, int mask, int size)
 {
-    static bool ready = false;
-    if (!ready) {
-        ready = true;
+    static int ready_for = -1;
+    if (ready_for != filter) {
+        ready_for = filter;
         load_phantom(1024);
         for (size_t i = 0; i < (size_t)1024 * 1024; i++) info.raw_image[i] += (int)((i * 2654435761u) % 97) * 16 - 48 * 16;
         info.file_name = "phantom";
-        info.filter = 3;
-        info.mask = 0;
-        info.filter_size = 5;
+        info.filter = filter;
+        info.mask = mask;
+        info.filter_size = size;
+        info.level = 60;
         wxCommandEvent fit(wxEVT_MENU, ID_ZOOM_FIT);
         myframe->GetEventHandler()->ProcessEvent(fit);
         sample_image();
         process_image();
         myframe->reset_controls();
         pump(200);
-        std::fprintf(stderr, "median: image %i x %i, zoom %.3f\n", info.width, info.height, info.zoom);
+        std::fprintf(stderr, "filter %i: image %i x %i, zoom %.3f\n", filter, info.width, info.height, info.zoom);
     }
     wxSlider* slider = myframe->slider(ID_FILTER_SIZE);
     for (auto _ : state) {
-        const int value = info.filter_size == 5 ? 4 : 5;
+        const int value = info.filter_size == size ? size - 1 : size;
         const unsigned long painted = myframe->canvas->paint_count;
         const auto t0 = clock_type::now();
         slider->SetValue(value);
@@ -189,7 +190,12 @@ void configure(benchmark::internal::Benchmark* b)
 
 BENCHMARK(SliderEventToPaint)->Apply(configure);
 BENCHMARK(PaintOnly)->Apply(configure);
+void MedianSliderEventToPaint(benchmark::State& state) { FilterSliderEventToPaint(state, 3, 0, 5); }
+void BitonicSliderEventToPaint(benchmark::State& state) { FilterSliderEventToPaint(state, 12, 2, 3); }
 BENCHMARK(MedianSliderEventToPaint)->Apply(configure);
+BENCHMARK(BitonicSliderEventToPaint)->Iterations(1)->Repetitions(20)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->ReportAggregatesOnly(true)
+    ->ComputeStatistics("p95", [](const std::vector<double>& v) { return quantile(v, 0.95); });
 
 int main(int argc, char** argv)
 {
