@@ -13,6 +13,7 @@
 #include "processing/gaussian_filter.h"
 #include "processing/grain_filter.h"
 #include "processing/guided_filter.h"
+#include "processing/levelling.h"
 #include "processing/local_rank_filter.h"
 #include "processing/masks.h"
 #include "processing/rank_filter.h"
@@ -189,6 +190,67 @@ void bitonic_2d(double c)
     });
 }
 
-// Later parts of the filter family: these pass the image through.
-void occo_2d(double) { copy_sampled_to_processed(); }
-void self_dual_2d(double, int) { copy_sampled_to_processed(); }
+namespace {
+
+// What OCCO needs besides the plane: the local mask's guide (built with the level off, as
+// centile_2d builds it) or the varying mask's per-pixel choice.
+struct occo_steering {
+    std::vector<int> grey, guide, masks;
+};
+
+occo_steering steer_occo(int r)
+{
+    const int w = info.proc_width, h = info.proc_height;
+    occo_steering s;
+    if (info.mask == 2) {
+        s.grey = steering_plane();
+        s.guide.resize(s.grey.size());
+        const uint8_t saved = info.use_level;
+        info.use_level = 0;
+        {
+            scaled_level level(3);
+            anisotropic_filter_2d(s.grey.data(), w, h, 1.2 * r, 0.6, s.guide.data(), nullptr, nullptr, nullptr, false);
+        }
+        info.use_level = saved;
+    } else if (info.mask == 1) {
+        std::vector<int> grey = steering_plane();
+        s.masks = varying_mask_choice(grey.data(), w, h, r);
+    }
+    return s;
+}
+
+}  // namespace
+
+void occo_2d(double c)
+{
+    const int r = info.filter_size;
+    if (!info.sampled_image || !info.processed_image || info.proc_width < 1 || info.proc_height < 1) return;
+    occo_steering s = steer_occo(r);
+    filter_each_channel([&](int* in, int w, int h, int* out) {
+        // Every channel is admitted by the grey plane against the grey guide.
+        occo_plane(in, w, h, r, c, out, s.guide.empty() ? nullptr : s.guide.data(),
+                   s.guide.empty() ? nullptr : s.grey.data(), s.masks.empty() ? nullptr : s.masks.data());
+    });
+}
+
+void self_dual_2d(double c, int occo_marker)
+{
+    const int r = info.filter_size;
+    if (!info.sampled_image || !info.processed_image || info.proc_width < 1 || info.proc_height < 1) return;
+    occo_steering s = occo_marker ? steer_occo(r) : occo_steering{};
+    const int channels = info.colour_processing ? info.channels : 1;
+    const int per_channel = (info.proc_width + info.proc_height) / 4;
+    int channel = 0;
+    bool cancelled = false;
+    filter_each_channel([&](int* in, int w, int h, int* out) {
+        // The marker: the OCCO of the plane, or its Gaussian.
+        if (occo_marker)
+            occo_plane(in, w, h, r, c, out, s.guide.empty() ? nullptr : s.guide.data(),
+                       s.guide.empty() ? nullptr : s.grey.data(), s.masks.empty() ? nullptr : s.masks.data());
+        else
+            gaussian_blur_2d(in, w, h, 1.3 * r, out);
+        if (!cancelled)
+            cancelled = !self_dual_levelling(in, w, h, c, out, channel * per_channel, channels * per_channel);
+        channel++;
+    });
+}

@@ -9,6 +9,7 @@
 #include "core/record.h"
 #include "processing/bitonic_filter.h"
 #include "processing/grain_filter.h"
+#include "processing/levelling.h"
 #include "processing/noise_transforms.h"
 #include "pipeline_fixture.h"
 
@@ -156,4 +157,28 @@ TEST_F(Bitonic, TransformsRoundTripWithinALevel)
     ASSERT_TRUE(threshold_for_inverse_gamma(&value, &threshold, 1, 1, 2.4));
     EXPECT_LT(threshold, 10);
     EXPECT_FALSE(threshold_for_inverse_gamma(nullptr, &threshold, 1, 1, 2.4));
+}
+
+// OCCO is self-dual: negating the image and swapping c for 1 - c negates the result. The
+// levelling leaves a constant plane alone and needs more than three pixels of width + height.
+TEST_F(Bitonic, OccoAndLevelling)
+{
+    const int w = 17, h = 13, n = w * h;
+    std::vector<int> in = random_samples(n, 200, 21), neg(n), a(n), b(n);
+    for (int i = 0; i < n; i++) neg[i] = -in[i];
+    for (int mask : {0, 3, 4}) {
+        info.mask = mask;
+        occo_plane(in.data(), w, h, 2, 0.2, a.data(), nullptr, nullptr, nullptr);
+        occo_plane(neg.data(), w, h, 2, 0.8, b.data(), nullptr, nullptr, nullptr);
+        for (int i = 0; i < n; i++) ASSERT_NEAR(a[i], -b[i], 16) << "mask " << mask << " at " << i;
+    }
+    info.mask = 0;
+    std::vector<int> flat(n, 50 * 16), marker(n, 50 * 16);
+    occo_plane(flat.data(), w, h, 2, 0.2, a.data(), nullptr, nullptr, nullptr);
+    EXPECT_EQ(a, flat);
+    EXPECT_TRUE(self_dual_levelling(flat.data(), w, h, 0.2, marker.data(), 0, 1));
+    EXPECT_EQ(marker, flat);
+    int tiny[2] = {16, 32}, tiny_marker[2] = {5, 7};
+    EXPECT_TRUE(self_dual_levelling(tiny, 1, 2, 0.3, tiny_marker, 0, 1));
+    EXPECT_EQ(tiny_marker[0], 5) << "width + height = 3: no iteration";
 }
