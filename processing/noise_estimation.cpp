@@ -1,5 +1,5 @@
 // Noise estimation. The estimators arrive with the noise models; until then they give a
-// cleared histogram and a zero noise map, so every caller in the pipeline runs safely.
+// cleared histogram and a neutral noise map, so every caller in the pipeline runs safely.
 #include "processing/noise_estimation.h"
 
 #include <algorithm>
@@ -15,5 +15,7 @@ void estimate_histogram(int* image, int width, int height)
 void estimate_noise_image(int* image, int width, int height, int* noise)
 {
     if (!noise || width < 6 || height < 6) return;
-    std::fill(noise, noise + (size_t)width * height, 0);
+    // Until the block estimator arrives the map says the noise equals the level everywhere,
+    // so the level-thresholded filters behave as they do without the automatic level.
+    std::fill(noise, noise + (size_t)width * height, 4096);
 }
