@@ -15,7 +15,8 @@ void estimate_histogram(int* image, int width, int height)
 void estimate_noise_image(int* image, int width, int height, int* noise)
 {
     if (!noise || width < 6 || height < 6) return;
-    // Until the block estimator arrives the map says the noise equals the level everywhere,
+    // Until the block estimator arrives the map says the noise equals the level everywhere
+    // (4096 x 16 is the level, in sample units),
     // so the level-thresholded filters behave as they do without the automatic level.
-    std::fill(noise, noise + (size_t)width * height, 4096);
+    std::fill(noise, noise + (size_t)width * height, 4096 * 16);
 }
