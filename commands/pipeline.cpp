@@ -15,6 +15,7 @@
 #include "processing/colour.h"
 #include "processing/filter_dispatch.h"
 #include "processing/gaussian_filter.h"
+#include "processing/multires.h"
 #include "processing/noise_estimation.h"
 #include "processing/planes.h"
 
@@ -173,6 +174,126 @@ static void estimate_noise_of(int* image, int channel)
 
 static int* new_zeroed(size_t count) { return new int[count](); }
 
+// Every sample to its whole level, and data_min / data_max to the range of those levels.
+static void quantise(int* image, size_t count)
+{
+    int lo = INT_MAX, hi = INT_MIN;
+    for (size_t i = 0; i < count; i++) {
+        const int level = (int)(image[i] * 0.0625 + 0.5);
+        image[i] = level * 16;
+        lo = std::min(lo, level);
+        hi = std::max(hi, level);
+    }
+    if (count) {
+        info.data_min = lo;
+        info.data_max = hi;
+    }
+}
+
+// The multi-resolution pass: the filter runs on every level of a pyramid of the (crop)
+// image on the way down, each level's detail kept, and again on the way up on the coarse
+// result plus the detail. Level values fall with the resolution.
+static void run_pyramid(int n)
+{
+    struct level_t {
+        int w, h;
+        std::vector<int> input, output, noise;
+    };
+    const int levels = std::max(info.iterations, 1);
+    const int w0 = info.proc_width, h0 = info.proc_height;
+    std::vector<int> kept(info.sampled_image, info.sampled_image + (size_t)w0 * h0 * n);
+    const int saved_min = info.data_min, saved_max = info.data_max;
+    int* const top_in = info.sampled_image;
+    int* const top_out = info.processed_image;
+    int* const top_noise = info.noise_image;
+
+    // Level values: q0 the base level, then divided by the tuning divisors.
+    std::vector<int> q(levels);
+    double value = info.use_level ? info.level : info.data_max;
+    q[0] = (int)(value + 0.5);
+    for (int k = 1; k < levels; k++) {
+        if (k == 1)
+            value = value / (info.filter_size * info.dev_values[3] / 10.0) * (info.noise_kind == 2 ? 1.5 : 1.0);
+        else
+            value = value / (info.dev_values[4] / 12.0);
+        q[k] = (int)(value + 0.5);
+    }
+    // Level sizes and arrays; a level exists only while half the one above exceeds twice
+    // the filter size in both directions.
+    std::vector<level_t> pyramid(1);
+    pyramid[0].w = w0;
+    pyramid[0].h = h0;
+    for (int k = 1; k < levels; k++) {
+        const level_t& up = pyramid.back();
+        if (std::min((up.w - 1) / 2, (up.h - 1) / 2) <= 2 * info.filter_size) break;
+        level_t l;
+        l.w = (up.w - 1) / 2 + 1;
+        l.h = (up.h - 1) / 2 + 1;
+        l.input.resize((size_t)l.w * l.h * n);
+        l.output.resize((size_t)l.w * l.h * n);
+        if (info.levelling) l.noise.resize((size_t)l.w * l.h);
+        pyramid.push_back(std::move(l));
+    }
+    auto in_of = [&](int k) { return k == 0 ? top_in : pyramid[k].input.data(); };
+    auto out_of = [&](int k) { return k == 0 ? top_out : pyramid[k].output.data(); };
+    auto noise_of = [&](int k) { return k == 0 ? top_noise : (pyramid[k].noise.empty() ? nullptr : pyramid[k].noise.data()); };
+    auto make_current = [&](int k) {
+        info.sampled_image = in_of(k);
+        info.processed_image = out_of(k);
+        info.noise_image = noise_of(k);
+        info.proc_width = pyramid[k].w;
+        info.proc_height = pyramid[k].h;
+    };
+    auto filter_level = [&](int k) {
+        quantise(in_of(k), (size_t)pyramid[k].w * pyramid[k].h * n);
+        run_filter();
+    };
+
+    // Down.
+    int coarsest = 0;
+    for (int k = 0; k < levels; k++) {
+        info.multires_level = k;
+        if (k >= 1) {
+            info.use_level = 1;
+            info.level = q[k];
+            if (info.filter_size < 1 || q[k] < 2 || k >= (int)pyramid.size()) break;
+            const level_t &up = pyramid[k - 1], &here = pyramid[k];
+            restrict_data(out_of(k - 1), up.w, up.h, in_of(k), here.w, here.h);
+            interpolate_data(in_of(k), here.w, here.h, in_of(k - 1), up.w, up.h);
+            int* detail = out_of(k - 1);
+            const int* smooth = in_of(k - 1);
+            for (size_t i = 0; i < (size_t)up.w * up.h * n; i++) detail[i] -= smooth[i];
+            if (info.levelling && noise_of(k - 1) && noise_of(k))
+                restrict(noise_of(k - 1), up.w, up.h, noise_of(k), here.w, here.h);
+            make_current(k);
+        }
+        filter_level(k);
+        coarsest = k;
+    }
+    // Up.
+    for (int j = coarsest; j >= 1; j--) {
+        info.multires_level = -j;
+        info.use_level = 1;
+        info.level = q[j];
+        const level_t &here = pyramid[j], &up = pyramid[j - 1];
+        interpolate_data(out_of(j), here.w, here.h, in_of(j - 1), up.w, up.h);
+        int* sum = in_of(j - 1);
+        int* detail = out_of(j - 1);
+        const size_t count = (size_t)up.w * up.h * n;
+        if (info.level < 1) {
+            for (size_t i = 0; i < count; i++) detail[i] += sum[i];
+        } else {
+            for (size_t i = 0; i < count; i++) sum[i] += detail[i];
+            make_current(j - 1);
+            filter_level(j - 1);
+        }
+    }
+    make_current(0);
+    std::copy(kept.begin(), kept.end(), top_in);
+    info.data_min = saved_min;
+    info.data_max = saved_max;
+}
+
 // Set while process_image runs (the rank filters yield to the event loop meanwhile).
 static bool inside = false;
 
@@ -238,10 +359,14 @@ void process_image()
 
     const int saved_size = info.filter_size, saved_level = info.level;
     const uint8_t saved_use_level = info.use_level;
-    // The multi-resolution pass (filter_iterate) arrives with its resampling operators;
-    // until then every run filters the single full-resolution level.
-    info.multires_level = 0;
-    if (info.proc_width > 0 && info.proc_height > 0) run_filter();
+    if (info.proc_width > 0 && info.proc_height > 0) {
+        if (info.filter_iterate && info.filter != 0) {
+            run_pyramid(n);
+        } else {
+            info.multires_level = 0;
+            run_filter();
+        }
+    }
     info.multires_level = 1;
     info.filter_size = saved_size;
     info.level = saved_level;
