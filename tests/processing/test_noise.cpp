@@ -1,0 +1,73 @@
+// The noise estimators: the eigenvalue routine, the block-PCA variance on known noise and
+// on images with nothing to measure, and the histogram and noise map on wide data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "core/record.h"
+#include "processing/noise_estimation.h"
+#include "processing/noise_variance.h"
+#include "pipeline_fixture.h"
+
+TEST(Noise, EigenvaluesOfTheSecondDifferenceMatrix)
+{
+    // tridiag(-1, 2, -1) of order n: eigenvalues 2 - 2 cos(k pi / (n + 1)).
+    for (int n : {1, 5, 25}) {
+        std::vector<double> a((size_t)n * n, 0.0), lambda(n);
+        for (int i = 0; i < n; i++) {
+            a[i * n + i] = 2;
+            if (i > 0) a[i * n + i - 1] = a[(i - 1) * n + i] = -1;
+        }
+        ComputeEigenvalues(a.data(), n, lambda.data());
+        for (int k = 1; k <= n; k++) EXPECT_NEAR(lambda[k - 1], 2 - 2 * std::cos(k * M_PI / (n + 1)), 1e-9) << n;
+    }
+}
+
+TEST(Noise, BlockPcaFindsKnownNoiseAndNothingWhereThereIsNone)
+{
+    const int w = 256, h = 256;
+    std::mt19937 rng(3);
+    for (double sigma : {5.0, 10.0, 20.0}) {
+        std::normal_distribution<double> noise(0, sigma);
+        std::vector<int> image((size_t)w * h);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++)
+                image[(size_t)y * w + x] = (int)std::lround(60 + 0.3 * x + 40 * std::sin(y / 20.0) + noise(rng));
+        EXPECT_NEAR(std::sqrt(EstimateNoiseVariance(image.data(), w, h)), sigma, 0.05 * sigma);
+    }
+    std::vector<int> flat(64 * 64, 100), clipped(64 * 64, 255), small(5 * 5, 7);
+    EXPECT_EQ(EstimateNoiseVariance(flat.data(), 64, 64), 0.0);
+    EXPECT_EQ(EstimateNoiseVariance(clipped.data(), 64, 64), 0.0);
+    EXPECT_EQ(EstimateNoiseVariance(small.data(), 5, 5), 0.0);
+}
+
+TEST(Noise, HistogramAndMapOnWideData)
+{
+    // CT-like data: the histogram takes data_max + 1 bins, the map stays in range.
+    const int w = 64, h = 48;
+    std::vector<int> ct = random_samples((size_t)w * h, 60, 2);
+    for (int& v : ct) v += 3000 * 16;
+    install_image(w, h, 0, 1, ct);
+    info.data_max = 3100;
+    estimate_histogram(ct.data(), w, h);
+    ASSERT_EQ(info.histogram_bins, 3101);
+    long long counted = 0;
+    for (int i = 0; i < info.histogram_bins; i++) counted += info.histogram[i];
+    EXPECT_GT(counted, 0);
+    info.data_max = -5;
+    estimate_histogram(ct.data(), w, h);
+    EXPECT_EQ(info.histogram_bins, 0);
+    EXPECT_EQ(info.histogram, nullptr);
+
+    std::vector<int> wide = random_samples((size_t)w * h, 60000, 4), noise((size_t)w * h, -1);
+    info.level = 1;
+    estimate_noise_image(wide.data(), w, h, noise.data());
+    for (int v : noise) ASSERT_GE(v, 0) << "no overflow on 16-bit data";
+    info.levelling = 1;
+    info.level = 7;
+    estimate_noise_image(wide.data(), w, h, noise.data());
+    EXPECT_GT(info.level, 1000) << "the automatic level follows the measured noise";
+    reset_info();
+}
