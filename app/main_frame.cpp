@@ -348,6 +348,9 @@ void MyFrame::update_colour_status()
 
 void MyFrame::refresh_canvas()
 {
+    // With the automatic level the pipeline has just set the level: the slider follows.
+    if (info.levelling && slider(ID_LEVEL) && slider(ID_LEVEL)->GetValue() != info.level)
+        slider(ID_LEVEL)->SetValue(std::clamp(info.level, slider(ID_LEVEL)->GetMin(), slider(ID_LEVEL)->GetMax()));
     canvas->Refresh(false);
     canvas->Update();
 }

@@ -117,25 +117,51 @@ long long nearest(double v) { return (long long)(v >= 0 ? v + 0.5 : v - 0.5); }
 double EstimateNoiseVariance(int* image, int w, int h)
 {
     if (!image || w < 6 || h < 6) return 0.0;
+    // Block sums, sums of squares and clipped counts from summed-area tables.
+    const int W = w + 1;
+    std::vector<double> s1((size_t)W * (h + 1), 0), s2((size_t)W * (h + 1), 0);
+    std::vector<int> sc((size_t)W * (h + 1), 0);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const double v = image[(size_t)y * w + x];
+            const size_t at = (size_t)(y + 1) * W + x + 1;
+            s1[at] = v + s1[at - 1] + s1[at - W] - s1[at - W - 1];
+            s2[at] = v * v + s2[at - 1] + s2[at - W] - s2[at - W - 1];
+            sc[at] = (v == 0 || v == 255) + sc[at - 1] + sc[at - W] - sc[at - W - 1];
+        }
+    auto box = [&](const auto& t, int x, int y) {
+        const size_t a = (size_t)y * W + x, b = a + 5, c = a + 5 * W, e = c + 5;
+        return t[e] - t[b] - t[c] + t[a];
+    };
     std::vector<BlockInfo> blocks;
+    blocks.reserve((size_t)(w - 5) * (h - 5));
     for (int y = 0; y < h - 5; y++)
         for (int x = 0; x < w - 5; x++) {
-            int clipped = 0;
-            double sum = 0, sum2 = 0;
-            for (int dy = 0; dy < 5; dy++)
-                for (int dx = 0; dx < 5; dx++) {
-                    const double v = image[(size_t)(y + dy) * w + x + dx];
-                    clipped += v == 0 || v == 255;
-                    sum += v;
-                    sum2 += v * v;
-                }
-            if (clipped >= 3) continue;
-            blocks.push_back({(sum2 - sum * sum / 25) / 25, (long long)y * w + x});
+            if (box(sc, x, y) >= 3) continue;
+            const double sum = box(s1, x, y), sum2 = box(s2, x, y);
+            blocks.push_back({std::max((sum2 - sum * sum / 25) / 25, 0.0), (long long)y * w + x});
         }
     const long long N = (long long)blocks.size();
     if (N == 0) return 0.0;  // nothing measurable
-    std::sort(blocks.begin(), blocks.end(), [](const BlockInfo& a, const BlockInfo& b) { return a.variance < b.variance; });
     auto rank = [&](double p) { return std::clamp<long long>(nearest(p * N), 0, N - 1); };
+    // Only the ranks at the slice boundaries matter, not the order inside a slice: the
+    // blocks are partitioned at those ranks rather than sorted.
+    std::vector<long long> cuts = {rank(0.0005)};
+    for (int k = 0; k < 19; k++) {
+        const double p_hi = 1 - 0.05 * k;
+        double p_lo = p_hi - 0.05;
+        if (p_lo < 0.06) p_lo = 0;
+        cuts.push_back(rank(p_lo));
+        cuts.push_back(std::min(nearest(p_hi * N), N - 1));
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    auto by_variance = [](const BlockInfo& a, const BlockInfo& b) { return a.variance < b.variance; };
+    long long from = 0;
+    for (long long c : cuts) {
+        std::nth_element(blocks.begin() + from, blocks.begin() + c, blocks.end(), by_variance);
+        from = c + 1;
+    }
     const double U = 3.1 * blocks[rank(0.0005)].variance;
 
     // Per slice: count, sum of block vectors, sum of outer products.
@@ -151,9 +177,11 @@ double EstimateNoiseVariance(int* image, int w, int h)
             const long long at = blocks[b].index;
             for (int i = 0; i < d; i++) vec[i] = image[at + (i / 5) * w + i % 5];
             count[k]++;
+            // The outer product is symmetric: its upper triangle is enough.
             for (int i = 0; i < d; i++) {
                 sum[k * d + i] += vec[i];
-                for (int j = 0; j < d; j++) outer[((size_t)k * d + i) * d + j] += vec[i] * vec[j];
+                double* row = &outer[((size_t)k * d + i) * d];
+                for (int j = i; j < d; j++) row[j] += vec[i] * vec[j];
             }
         }
     }
@@ -168,7 +196,8 @@ double EstimateNoiseVariance(int* image, int w, int h)
         double cov[25 * 25];
         for (int i = 0; i < d; i++)
             for (int j = 0; j < d; j++)
-                cov[i * d + j] = outer[((size_t)k * d + i) * d + j] / n - (sum[k * d + i] / n) * (sum[k * d + j] / n);
+                cov[i * d + j] = outer[((size_t)k * d + std::min(i, j)) * d + std::max(i, j)] / n -
+                                 (sum[k * d + i] / n) * (sum[k * d + j] / n);
         ComputeEigenvalues(cov, d, lambda);
     };
     double v = U, previous = 0;
