@@ -56,6 +56,8 @@ TEST(Multires, OneLevelIsTheQuantisedSingleLevelFilter)
     EXPECT_EQ(one, single);
     EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + w * h), raw) << "input restored";
     EXPECT_EQ(info.level, 256);
+    const int data_max = info.data_max;
     const std::vector<int> three = run(true, 3, raw);
     EXPECT_NE(three, single);
+    EXPECT_EQ(info.data_max, data_max) << "the levels' ranges are not left behind";
 }
