@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/record.h"
 #include "processing/masks.h"
 #include "processing/row_bands.h"
 
@@ -185,6 +186,34 @@ void local_pass(const local_setup& s, const local_masks& m, const int* src, doub
     });
 }
 
+// The probe display: the window at the probe pixel, its admitted samples as they are
+// (the one the first pass chose flagged + 160000), the others bit-inverted (drawn inset),
+// -160000 outside the image. First channel only.
+void record_local_probe(const local_setup& s, const local_masks& m, const int* in, const int* first)
+{
+    const int px = info.cursor.x, py = info.cursor.y, d = 2 * s.r + 1;
+    if (px < 0 || py < 0 || px >= s.w || py >= s.h) return;
+    const size_t self = (size_t)py * s.w + px;
+    const uint64_t* b = &m.bits[self * m.words];
+    release_array(info.probe_values);
+    info.probe_values = new int[(size_t)d * d];
+    info.probe_count = d;
+    const int chosen = first[self * s.n] / 16;
+    for (int k = 0; k < d * d; k++) {
+        const int x = px + m.dx[k], y = py + m.dy[k];
+        int& cell = info.probe_values[k];
+        if (x < 0 || y < 0 || x >= s.w || y >= s.h) {
+            cell = -160000;
+            continue;
+        }
+        const int v = in[((size_t)y * s.w + x) * s.n];
+        if ((b[k >> 6] >> (k & 63)) & 1)
+            cell = v >= 0 && v / 16 == chosen ? v + 160000 : v;
+        else
+            cell = ~std::max(v, 0);
+    }
+}
+
 }  // namespace
 
 void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c, int, int* open,
@@ -202,6 +231,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     const local_masks masks = admit(s);
     std::vector<int> work(count);
     local_pass(s, masks, in, c, work.data());
+    if (info.probe_mode) record_local_probe(s, masks, in, work.data());
     local_pass(s, masks, work.data(), 1 - c, open);
     local_pass(s, masks, in, 1 - c, work.data());
     local_pass(s, masks, work.data(), c, close);

@@ -157,6 +157,14 @@ TEST_F(Canvas, ProbesWithShiftAndCtrlRightButton)
     EXPECT_EQ(info.probe_mode, 2);
     mouse(wxEVT_RIGHT_UP, 320, 240);
     EXPECT_EQ(info.probe_mode, 0);
+    // The bitonic filter's local mask shows its window with the admitted samples.
+    choose(ID_FILTER, 12);
+    choose(ID_MASK, 2);
+    release_array(info.probe_values);
+    mouse(wxEVT_RIGHT_DOWN, 320, 240, true, false);
+    ASSERT_NE(info.probe_values, nullptr);
+    EXPECT_EQ(info.probe_count, 2 * info.filter_size + 1);
+    mouse(wxEVT_RIGHT_UP, 320, 240);
 }
 
 TEST_F(Canvas, WheelZooms)
