@@ -109,11 +109,30 @@ static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& 
     // more than a few thousand pixels each.
     const size_t pixels = (size_t)h.rows * h.columns;
     if (pixels > ((size_t)1 << 24) && pixels / 4096 > length) return false;
-    if (!jpeg2000_decode_grey(f, length, h.rows, h.columns, h.pixel_representation == 1,
-                              out.ints))
+    // The decoder gives one component: a header promising colour is refused before any
+    // sample is read, rather than read past the decoded plane.
+    if (h.samples > 1) {
+        out.refusal = "its JPEG 2000 data would have to be colour, which is not read";
         return false;
+    }
+    std::string why;
+    if (!jpeg2000_decode_grey(f, length, h.rows, h.columns, h.pixel_representation == 1,
+                              h.bits_allocated, out.ints, &why)) {
+        out.refusal = why;
+        return false;
+    }
     out.kind = decoded_kind::jpeg2000;
     return true;
+}
+
+size_t decoded_count(const decoded_frame& f)
+{
+    switch (f.kind) {
+    case decoded_kind::jpeg2000: return f.ints.size();
+    case decoded_kind::words16: return f.words.size();
+    case decoded_kind::none: return 0;
+    default: return f.bytes.size();
+    }
 }
 
 bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom_header_t& h,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <string>
 #include <vector>
 
 // The working header of one DICOM read, filled while walking the elements.
@@ -68,7 +69,11 @@ struct decoded_frame {
     sample_vector<uint8_t> bytes;   // bytes8, red_bytes
     sample_vector<uint16_t> words;  // words16
     std::vector<int32_t> ints;      // jpeg2000
+    std::string refusal;            // why a decoder that recognised its data refused it
 };
+
+// The number of decoded samples the frame holds.
+size_t decoded_count(const decoded_frame& f);
 
 // Asks for huge pages over a large buffer about to be written front to back: it saves the
 // kernel hundreds of page faults per megabyte, which dominate a big first open.

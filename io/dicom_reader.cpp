@@ -396,7 +396,11 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
         }
     }
     if (!decode_compressed_frame(fragment, fragment_length, h_, src.decoded)) {
-        wxLogWarning("%s", dicom_unsupported_compression_text);
+        // The program's wording, then the reason when a decoder recognised its data.
+        if (!src.decoded.refusal.empty())
+            wxLogWarning("%s\n(%s: %s.)", dicom_unsupported_compression_text, file_text(), src.decoded.refusal);
+        else
+            wxLogWarning("%s", dicom_unsupported_compression_text);
         return false;
     }
     return true;
@@ -449,6 +453,12 @@ bool dicom_walk::run(const frame_fields& discovered)
         return true;
     }
     const size_t count = (size_t)channels * h_.columns * h_.rows;
+    // A decoder never stands for more samples than it produced.
+    if (!src.uncompressed && decoded_count(src.decoded) < count) {
+        warn(wxString::Format("The DICOM file %s cannot be read: its compressed pixel data hold fewer "
+                              "samples than its header describes.", file_text()));
+        return false;
+    }
     // Every sample is written below, so the new image is not zeroed first.
     int* samples = first_open ? new (std::nothrow) int[count] : info.raw_image;
     if (first_open && samples) advise_huge_pages(samples, count * sizeof(int));

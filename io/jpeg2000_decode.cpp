@@ -1,6 +1,7 @@
 #include "io/jpeg2000_decode.h"
 
 #include <cstring>
+#include <string>
 #include <openjpeg.h>
 
 namespace {
@@ -44,20 +45,24 @@ OPJ_BOOL seek_memory(OPJ_OFF_T to, void* user)
 
 void quiet(const char*, void*) {}
 
-bool image_acceptable(const opj_image_t* image, int rows, int columns, bool is_signed)
+// Empty when the image agrees with the DICOM header, else what disagrees.
+std::string disagreement(const opj_image_t* image, int rows, int columns, bool is_signed, int max_bits)
 {
-    if (!image || image->x0 != 0 || image->y0 != 0) return false;
-    if (image->x1 != (OPJ_UINT32)columns || image->y1 != (OPJ_UINT32)rows) return false;
-    if (image->numcomps != 1 || !image->comps) return false;
+    if (!image || !image->comps) return "its JPEG 2000 header cannot be read";
+    if (image->numcomps != 1) return "its JPEG 2000 data have several components where the header says one";
     const opj_image_comp_t& c = image->comps[0];
-    return c.dx == 1 && c.dy == 1 && c.w == (OPJ_UINT32)columns && c.h == (OPJ_UINT32)rows &&
-           (c.sgnd != 0) == is_signed;
+    if (image->x0 != 0 || image->y0 != 0 || image->x1 != (OPJ_UINT32)columns || image->y1 != (OPJ_UINT32)rows ||
+        c.dx != 1 || c.dy != 1 || c.w != (OPJ_UINT32)columns || c.h != (OPJ_UINT32)rows)
+        return "its JPEG 2000 image is not the size the header gives";
+    if ((c.sgnd != 0) != is_signed) return "its JPEG 2000 samples are not signed as the header says";
+    if (c.prec < 1 || (int)c.prec > max_bits) return "its JPEG 2000 samples are wider than the header allows";
+    return std::string();
 }
 
 }  // namespace
 
 bool jpeg2000_decode_grey(const uint8_t* data, size_t length, int rows, int columns,
-                          bool is_signed, std::vector<int32_t>& out)
+                          bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why)
 {
     if (!data || length < 2 || data[0] != 0xFF || data[1] != 0x4F) return false;
     if (rows <= 0 || columns <= 0) return false;
@@ -73,21 +78,25 @@ bool jpeg2000_decode_grey(const uint8_t* data, size_t length, int rows, int colu
     opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
     opj_image_t* image = nullptr;
     bool ok = false;
+    std::string problem;
     if (codec) {
         opj_set_info_handler(codec, quiet, nullptr);
         opj_set_warning_handler(codec, quiet, nullptr);
         opj_set_error_handler(codec, quiet, nullptr);
         opj_dparameters_t parameters;
         opj_set_default_decoder_parameters(&parameters);
-        ok = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image) &&
-             image_acceptable(image, rows, columns, is_signed) &&
-             opj_decode(codec, stream, image) && opj_end_decompress(codec, stream) &&
-             image_acceptable(image, rows, columns, is_signed) && image->comps[0].data;
+        if (opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image)) {
+            problem = disagreement(image, rows, columns, is_signed, max_bits);
+            ok = problem.empty() && opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
+            if (ok) problem = disagreement(image, rows, columns, is_signed, max_bits);
+            ok = ok && problem.empty() && image->comps[0].data;
+        }
     }
     if (ok) {
         const size_t n = (size_t)rows * columns;
         out.assign(image->comps[0].data, image->comps[0].data + n);
     }
+    if (!ok && why) *why = problem;
     if (image) opj_image_destroy(image);
     if (codec) opj_destroy_codec(codec);
     opj_stream_destroy(stream);

@@ -57,7 +57,7 @@ TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
         {"corrupt_huffman.dcm", "unsupported format"},
         {"bad_restart.dcm", "unsupported format"},
         {"rle_bad_offset.dcm", "unsupported format"},
-        {"j2k_rgb.dcm", "only supports lossless JPEG, RLE and JPEG-2000"},
+        {"j2k_rgb.dcm", "JPEG 2000 data would have to be colour"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,6 +68,25 @@ TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
         EXPECT_NE(log.text.find(c.warning), std::string::npos) << log.text;
         expect_unchanged(before);
     }
+}
+
+// A header that promises three samples over a one-component JPEG 2000 codestream used to
+// read three times past the decoded plane; the mismatch is refused before any sample.
+TEST(DicomHostile, JpegTwoThousandComponentsMustMatchTheHeader)
+{
+    std::vector<char> bytes = read_file(fixture("j2k_s16.dcm"));
+    const std::string tag("\x28\x00\x02\x00US\x02\x00\x01\x00", 10);
+    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 8] = 3;  // SamplesPerPixel 3
+    const std::string path = ::testing::TempDir() + "j2k_header_rgb.dcm";
+    write_file(path, bytes);
+    ASSERT_TRUE(open(fixture("ex_le_u8.dcm")));
+    const record_snapshot before = snapshot();
+    log_catcher log;
+    EXPECT_FALSE(load(path, -1));
+    EXPECT_NE(log.text.find("JPEG 2000"), std::string::npos) << log.text;
+    expect_unchanged(before);
 }
 
 TEST(DicomHostile, UnsupportedCompressionUsesTheProgramsWording)
