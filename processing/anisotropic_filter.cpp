@@ -195,27 +195,30 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
     for (int k = 0; k < planes; k++)
         for (size_t i = 0; i < count; i++) sum[k][i] = src[k][i];
     // Offset by offset, so both pixels of every pair are read and written in memory order.
+    // Each pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for the offset is computed once
+    // for the plane, and a pair's weight is the offset's radial weight times both factors.
+    std::vector<double> factor(count);
     for (const offset& o : half) {
+        for (size_t i = 0; i < count; i++) {
+            double across = std::fabs(vx[i] * o.dy - vy[i] * o.dx);
+            if (extra) across += ex[i] * o.d;
+            factor[i] = 1.0 / (across + 1);
+        }
         const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
         for (int y = 0; y + o.dy < h; y++) {
             const size_t row = (size_t)y * w, shift = (size_t)((long long)o.dy * w + o.dx);
             for (int x = x0; x < x1; x++) {
                 const size_t p = row + x, q = p + shift;
-                double across_q = std::fabs(vx[q] * o.dy - vy[q] * o.dx);
-                double across_p = std::fabs(vx[p] * o.dy - vy[p] * o.dx);
-                if (extra) {
-                    across_q += ex[q] * o.d;
-                    across_p += ex[p] * o.d;
-                }
-                const double g = o.g / ((across_q + 1) * (across_p + 1));
+                const double g = o.g * factor[p] * factor[q];
                 const long long t = use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
                 for (int k = 0; k < planes; k++) {
                     const int vp = src[k][p], vq = src[k][q];
-                    if (use_level && std::llabs((long long)vp - vq) >= t) continue;
-                    sum[k][p] += g * vq;
-                    total[k][p] += g;
-                    sum[k][q] += g * vp;
-                    total[k][q] += g;
+                    // Branch-free: with noise the level test is a coin toss.
+                    const double gk = !use_level || std::llabs((long long)vp - vq) < t ? g : 0.0;
+                    sum[k][p] += gk * vq;
+                    total[k][p] += gk;
+                    sum[k][q] += gk * vp;
+                    total[k][q] += gk;
                 }
             }
         }

@@ -74,6 +74,8 @@ local_masks admit(const local_setup& s)
         }
     std::vector<int> lo, hi;
     window_extremes(s, lo, hi);
+    std::vector<long long> offset(m.dx.size());
+    for (size_t k = 0; k < offset.size(); k++) offset[k] = (long long)m.dy[k] * s.w + m.dx[k];
     const size_t count = (size_t)s.w * s.h;
     m.bits.assign(count * m.words, 0);
     const double L = s.half_width_scale;
@@ -87,6 +89,15 @@ local_masks admit(const local_setup& s)
                 if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
                 const double limit = L * f;
                 uint64_t* b = &m.bits[p * m.words];
+                if (x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r) {
+                    // Inside: every position exists; the bits are set without a branch.
+                    const int* centre = s.grey + p;
+                    for (int k = 0; k < d * d; k++) {
+                        const bool in = std::fabs(centre[offset[k]] - own) <= limit;
+                        b[k >> 6] |= (uint64_t)in << (k & 63);
+                    }
+                    continue;
+                }
                 for (int k = 0; k < d * d; k++) {
                     const int xx = x + m.dx[k], yy = y + m.dy[k];
                     if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
@@ -125,7 +136,11 @@ int extreme_rank(const std::vector<int>& v, int k)
     case 0: return extreme_rank<0, Low>(v);
     case 1: return extreme_rank<1, Low>(v);
     case 2: return extreme_rank<2, Low>(v);
-    default: return extreme_rank<3, Low>(v);
+    case 3: return extreme_rank<3, Low>(v);
+    case 4: return extreme_rank<4, Low>(v);
+    case 5: return extreme_rank<5, Low>(v);
+    case 6: return extreme_rank<6, Low>(v);
+    default: return extreme_rank<7, Low>(v);
     }
 }
 
@@ -134,8 +149,8 @@ int extreme_rank(const std::vector<int>& v, int k)
 int select_rank(std::vector<int>& v, int k)
 {
     const int n = (int)v.size();
-    if (k < 4) return extreme_rank<true>(v, k);
-    if (n - 1 - k < 4) return extreme_rank<false>(v, n - 1 - k);
+    if (k < 8) return extreme_rank<true>(v, k);
+    if (n - 1 - k < 8) return extreme_rank<false>(v, n - 1 - k);
     std::nth_element(v.begin(), v.begin() + k, v.end());
     return v[k];
 }
