@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "core/work_plane.h"
 #include "processing/gaussian_filter.h"
 #include "processing/thresholded_filter.h"
 
@@ -70,7 +71,7 @@ void smooth_wide(std::vector<double>& plane, int w, int h, double sigma)
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
 {
     const size_t count = (size_t)w * h;
-    std::vector<int> gx(count), gy(count);
+    work_plane<int> gx(count), gy(count);
     grad_2d(in, w, h, gx.data(), gy.data());
     std::vector<double> jxx(count), jyy(count), jxy(count);
     for (size_t i = 0; i < count; i++) {
@@ -162,7 +163,7 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
     }
     // Orientation vectors scaled by the anisotropy.
     const double a2 = anisotropy * anisotropy;
-    std::vector<double> vx(count), vy(count), ex;
+    work_plane<double> vx(count), vy(count), ex;
     for (size_t i = 0; i < count; i++) {
         const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
         vx[i] = std::cos(angle[i]) * f;
@@ -197,7 +198,7 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
     // Offset by offset, so both pixels of every pair are read and written in memory order.
     // Each pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for the offset is computed once
     // for the plane, and a pair's weight is the offset's radial weight times both factors.
-    std::vector<double> factor(count);
+    work_plane<double> factor(count);
     for (const offset& o : half) {
         for (size_t i = 0; i < count; i++) {
             double across = std::fabs(vx[i] * o.dy - vy[i] * o.dx);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "core/work_plane.h"
 #include "processing/anisotropic_filter.h"
 #include "processing/colour.h"
 #include "processing/gaussian_filter.h"
@@ -59,7 +60,7 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
         return;
     }
     double sigma = 1.3 * r;
-    std::vector<int> O(n), C(n);
+    work_plane<int> O(n), C(n);
     std::vector<double> field_angle, field_strength;
     std::vector<int> index;
     const bool varying = info.mask == 1;
@@ -94,7 +95,7 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
         rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), false);
     }
 
-    std::vector<int> eO(n), eC(n), sO(n), sC(n);
+    work_plane<int> eO(n), eC(n), sO(n), sC(n);
     for (size_t i = 0; i < n; i++) {
         eO[i] = in[i] - O[i];
         eC[i] = C[i] - in[i];
@@ -136,12 +137,12 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
     }
     const double sigma = 1.2 * r;
     // The guide: the grey plane smoothed along its own orientation field.
-    std::vector<int> grey(pixels), guide(pixels);
+    work_plane<int> grey(pixels), guide(pixels);
     if (channels == 1)
         std::copy(in, in + pixels, grey.begin());
     else
         to_grey(in, w, h, (colour_t)info.colour, grey.data(), true);
-    std::vector<double> angle(pixels), strength(pixels), extra;
+    work_plane<double> angle(pixels), strength(pixels), extra;
     {
         scaled_level level(3);
         if (info.level < 114) extra.resize(pixels);
@@ -150,19 +151,19 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
         anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, guide.data(), angle.data(), strength.data(),
                               extra.empty() ? nullptr : extra.data(), false);
     }
-    std::vector<int> O(count), C(count);
+    work_plane<int> O(count), C(count);
     const int k = info.filter_iterate ? info.multires_level : 0;
     rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey.data());
 
-    std::vector<int> input(in, in + count);
+    work_plane<int> input(in, in + count);
     const bool transform = channels > 1 && info.noise_colour;
     if (transform) {
-        for (std::vector<int>* p : {&input, &O, &C})
+        for (work_plane<int>* p : {&input, &O, &C})
             inverse_gamma_and_apply_anscombe(p->data(), w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
     }
     {
         scaled_level level(1.4);
-        std::vector<int> eO(pixels), eC(pixels), sO(pixels), sC(pixels);
+        work_plane<int> eO(pixels), eC(pixels), sO(pixels), sC(pixels);
         for (int ch = 0; ch < channels; ch++) {
             for (size_t i = 0; i < pixels; i++) {
                 const size_t at = i * channels + ch;

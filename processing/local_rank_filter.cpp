@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "core/work_plane.h"
 #include "processing/masks.h"
 #include "processing/row_bands.h"
 
@@ -27,7 +28,7 @@ struct local_setup {
 void window_extremes(const local_setup& s, std::vector<int>& lo, std::vector<int>& hi)
 {
     const size_t count = (size_t)s.w * s.h;
-    std::vector<int> row_lo(count), row_hi(count);
+    work_plane<int> row_lo(count), row_hi(count);
     for (int y = 0; y < s.h; y++)
         for (int x = 0; x < s.w; x++) {
             int a = s.guide[(size_t)y * s.w + x], b = a;
@@ -244,7 +245,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     local_setup s{in, w, h, n_channels, r, std::max(level, 1) * 16.0, guide, grey ? grey : in};
     if (!grey && n_channels != 1) s.grey = guide;
     const local_masks masks = admit(s);
-    std::vector<int> work(count);
+    work_plane<int> work(count);
     local_pass(s, masks, in, c, work.data());
     if (info.probe_mode) record_local_probe(s, masks, in, work.data());
     local_pass(s, masks, work.data(), 1 - c, open);

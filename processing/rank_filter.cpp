@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "core/work_plane.h"
 #include "processing/masks.h"
 #include "processing/row_bands.h"
 
@@ -239,7 +240,7 @@ void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int*
     }
 
     // Pass 1: ranks c1 and c2 of the input; passes 2 and 3: ranks 1 - c1 and 1 - c2 of those.
-    std::vector<int> first(count), second(out2 ? count : 0);
+    work_plane<int> first(count), second(out2 ? count : 0);
     {
         const double ps[2] = {c1, c2};
         int* outs[2] = {first.data(), second.data()};
