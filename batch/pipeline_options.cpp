@@ -26,7 +26,8 @@ void apply_sampling_options(const batch_args& args)
 void apply_filter_options(const batch_args& args)
 {
     info.filter = (int)args.integer("--filter", info.filter, 0, 12);
-    info.filter_size = (int)args.integer("--size", info.filter_size, 0, 1000);
+    // The window slider offers 1 .. 20; past 100 the windowed filters would run for hours.
+    info.filter_size = (int)args.integer("--size", info.filter_size, 0, 100);
     info.mask_radius[0] = info.mask_radius[1] = info.filter_size + 0.5;
     info.centile = (int)args.integer("--centile", info.centile, 0, 100);
     info.level = (int)args.integer("--level", info.level, 0, 1000000);

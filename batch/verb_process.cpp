@@ -66,7 +66,7 @@ static batch_verb_registrar process_verb({
     "  --no-subsample-filter  sub-sample without the Gaussian pre-filter\n"
     "  --colour C             processing colour space 0..9 (allowed by the data's layout)\n"
     "  --filter K             filter choice 0..12 (0 no filtering)\n"
-    "  --size R               filter size (default 3)\n"
+    "  --size R               filter size 0..100 (default 3)\n"
     "  --centile P            centile in percent (default 4)\n"
     "  --level L              filter level (default 256)\n"
     "  --no-level             the level control is not in force\n"

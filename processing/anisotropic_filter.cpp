@@ -179,8 +179,10 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
         double g, d;
     };
     std::vector<offset> half;
-    for (int dy = 0; dy <= n; dy++)
-        for (int dx = -n; dx <= n; dx++) {
+    // Offsets that reach past the image pair no pixels: a huge sigma costs no more than
+    // the image's own size.
+    for (int dy = 0; dy <= std::min(n, h - 1); dy++)
+        for (int dx = -std::min(n, w - 1); dx <= std::min(n, w - 1); dx++) {
             if (dy == 0 && dx <= 0) continue;
             const double d = std::sqrt((double)dx * dx + dy * dy);
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});

@@ -20,11 +20,14 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
 {
     if (!in || !out || w < 1 || h < 1) return;
     const size_t count = (size_t)w * h;
-    const int n = (int)std::floor(sigma);
-    if (n < 1) {
+    const int n0 = (int)std::floor(sigma);
+    if (n0 < 1) {
         if (in != out) std::copy(in, in + count, out);
         return;
     }
+    // A window wider than the image only repeats its border rows and columns; it is held
+    // to the image's size so a huge sigma cannot take hours.
+    const int n = std::min(n0, std::max(w, h));
     std::vector<int> copy;
     const int* src = in;
     if (in == out) {
@@ -35,7 +38,7 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
     std::vector<double> weight((size_t)d * d);
     for (int dy = -n; dy <= n; dy++)
         for (int dx = -n; dx <= n; dx++)
-            weight[(size_t)(dy + n) * d + dx + n] = smoothing_weight(std::sqrt((double)dx * dx + dy * dy), sigma, n);
+            weight[(size_t)(dy + n) * d + dx + n] = smoothing_weight(std::sqrt((double)dx * dx + dy * dy), sigma, n0);
     const long long fixed = (long long)info.level * 16;
     const int* noise = info.levelling && info.noise_image && w == info.proc_width && h == info.proc_height
                            ? info.noise_image
