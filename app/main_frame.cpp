@@ -428,6 +428,9 @@ void MyFrame::OnClose(wxCommandEvent&)
     allocate_display_and_fit();
     create_display_image();
     reset_controls();
+    // The zoom, timing and read-out texts described the data set that is gone.
+    SetStatusText(wxString(), 1);
+    SetStatusText(wxString(), 2);
     refresh_canvas();
 }
 

@@ -36,6 +36,8 @@ TEST_F(Frame, NoDataDisablesOrHidesEverythingDataDependent)
 {
     command(ID_CLOSE);
     EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62");
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "") << "no zoom text for a closed file";
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2), "");
     for (int id : {ID_CLOSE, ID_SAVE_DISPLAY, ID_SAVE_PROCESSED, ID_SAVE_SEQUENCE, ID_OPEN_REF,
                    ID_PROCESS_DICOM, ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW,
                    ID_OVERLAY, ID_FONT})
