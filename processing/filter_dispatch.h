@@ -7,8 +7,9 @@ enum { FILTER_KINDS = 13 };
 // The choice's label for filter kind k (untranslated), or null outside 0..12.
 const char* filter_label(int kind);
 
-// Whether the current filter choice (with its mask) filters in this build; the others
-// pass their input through and must not report a filtering time or a gain.
+// Whether the current filter choice is one this version runs (every entry of the
+// choice); a choice that did not would pass its input through and must then report no
+// filtering time and no gain.
 bool filter_available();
 
 // Runs the filter of info.filter on sampled_image into processed_image; an unknown kind
