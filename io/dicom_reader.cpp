@@ -230,6 +230,7 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
         break;
     case 0x00280002: u16(h_.samples); break;
     case 0x00280004: break;  // photometric interpretation: samples are taken as stored
+    case 0x00280006: u16(h_.planar_configuration); break;
     case 0x00280008:
         if (read_text()) {
             int n;
@@ -468,6 +469,14 @@ bool dicom_walk::run(const frame_fields& discovered)
     }
     int lo, hi;
     convert_samples(src, h_, big_endian_, samples, count, lo, hi);
+    // Uncompressed colour stored by plane arrives as three planes: interleave them (the
+    // decoders already give interleaved pixels).
+    if (src.uncompressed && channels == 3 && h_.planar_configuration == 1) {
+        const size_t n = (size_t)h_.columns * h_.rows;
+        std::vector<int> planes(samples, samples + count);
+        for (size_t i = 0; i < n; i++)
+            for (int c = 0; c < 3; c++) samples[i * 3 + c] = planes[c * n + i];
+    }
 
     update_geometry();
     if (first_open) {

@@ -110,6 +110,29 @@ TEST(DicomReader, WindowDefaultsAndOddText)
     EXPECT_EQ(info.width, 6);
 }
 
+// Planar configuration 1 stores the red plane, then green, then blue: the same picture
+// must arrive, not its planes read as interleaved pixels.
+TEST(DicomReader, ColourByPlaneArrivesAsTheSamePixels)
+{
+    ASSERT_TRUE(open(fixture("rgb8.dcm")));
+    const size_t n = (size_t)info.width * info.height;
+    const std::vector<int> interleaved(info.raw_image, info.raw_image + n * 3);
+    std::vector<char> bytes = read_file(fixture("rgb8.dcm"));
+    const std::string tag("\x28\x00\x06\x00US\x02\x00\x00\x00", 10);
+    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 8] = 1;
+    // The pixel data are the last n x 3 bytes: rewrite them plane by plane.
+    const size_t first = bytes.size() - n * 3;
+    const std::vector<char> pixels(bytes.begin() + first, bytes.end());
+    for (size_t i = 0; i < n; i++)
+        for (int c = 0; c < 3; c++) bytes[first + c * n + i] = pixels[i * 3 + c];
+    const std::string path = ::testing::TempDir() + "rgb8_planar.dcm";
+    write_file(path, bytes);
+    ASSERT_TRUE(open(path));
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + n * 3), interleaved);
+}
+
 TEST(DicomReader, CapabilityFlagsFollowTheEncoding)
 {
     struct {
