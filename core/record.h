@@ -117,6 +117,7 @@ struct info_t {
     int saved_window[2] = {0, 1};
     int default_centre = 0, default_range = 1;
     int interp = 3;
+    uint8_t invert_grey = 0;  // grey data whose low values show bright (DICOM MONOCHROME1)
     double cubic_c = 0.0, cubic_b = 1.0;
     double cubic_coeffs[8] = {};
 

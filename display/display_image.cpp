@@ -264,8 +264,8 @@ void extend_range(const int* v, size_t n, int& lo, int& hi)
 // value when the span is modest.
 class value_window {
 public:
-    value_window(const int* view, size_t stride, int rows, size_t row_values, bool identity)
-        : identity(identity), centre(info.window_centre),
+    value_window(const int* view, size_t stride, int rows, size_t row_values, bool identity, bool invert)
+        : identity(identity), invert(invert), centre(info.window_centre),
           range(std::max(info.window_range, 1))  // a zero width must not divide
     {
         if (identity || rows < 1 || row_values == 0) return;
@@ -290,9 +290,13 @@ public:
     }
 
 private:
-    int direct_level(long long level) const { return saturate(((level - centre) * 255 / range + 127) * 16); }
+    int direct_level(long long level) const
+    {
+        const long long shown = (level - centre) * 255 / range + 127;
+        return saturate((invert ? 255 - shown : shown) * 16);
+    }
 
-    bool identity;
+    bool identity, invert;
     long long centre, range;
     int lo = 0;
     std::vector<int> table;
@@ -445,7 +449,9 @@ void create_display_image()
     if (padded_buffer.size() > 4 * padded_need) std::vector<int>().swap(padded_buffer);  // zoomed back in
     padded_buffer.resize(std::max(padded_buffer.size(), padded_need));
     int* const padded_data = padded_buffer.data();
-    const value_window window(view, view_stride, rows, (size_t)cols * m, windowed);
+    // MONOCHROME1 data show inverted; their values (read-out, profile) stay as stored.
+    const bool invert = grey && info.invert_grey && !(info.show_noise && info.noise_image);
+    const value_window window(view, view_stride, rows, (size_t)cols * m, windowed, invert);
     for (int y = 0; y < rows; y++) {
         const int* src = view + (size_t)y * view_stride;
         int* dst = padded_data + (size_t)(y + pad) * job.prow;

@@ -21,6 +21,7 @@ struct dicom_header_t {
     uint16_t pixel_representation = 0;  // 0 unsigned, 1 signed
     uint16_t planes = 0;
     uint16_t planar_configuration = 0;  // 1: colour by plane (R plane, G plane, B plane)
+    bool monochrome1 = false;           // grey that shows bright for low values
     uint16_t padding_value = 0;
     int32_t number_of_frames = 1;
     double pixel_spacing[2] = {0.1, 0.1};

@@ -229,7 +229,9 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
         if (read_text()) parse_doubles(text, "%lf", &h_.slice_location, 1);
         break;
     case 0x00280002: u16(h_.samples); break;
-    case 0x00280004: break;  // photometric interpretation: samples are taken as stored
+    case 0x00280004:  // photometric interpretation: samples are taken as stored
+        if (read_text()) h_.monochrome1 = std::strncmp(text, "MONOCHROME1", 11) == 0;
+        break;
     case 0x00280006: u16(h_.planar_configuration); break;
     case 0x00280008:
         if (read_text()) {
@@ -497,6 +499,8 @@ bool dicom_walk::run(const frame_fields& discovered)
         info.height = h_.rows;
         info.data_colour = channels == 3 ? 1 : 0;
         info.channels = channels;
+        // MONOCHROME1 keeps its stored values; the display shows them inverted.
+        info.invert_grey = channels == 1 && h_.monochrome1;
         info.window_centre = clamp_to_int(h_.window_centre);
         // A width below 1 (files carry 0) proposes no window; the caller then derives one.
         info.window_range = h_.window_width >= 1.0 ? clamp_to_int(h_.window_width) : 1;

@@ -10,6 +10,9 @@
 #include <sstream>
 
 #include "dicom_test_support.h"
+#include "commands/pipeline.h"
+#include "display/display_image.h"
+#include "display/interpolation.h"
 #include "io/loader_chain.h"
 
 using namespace dicom_test;
@@ -131,6 +134,38 @@ TEST(DicomReader, ColourByPlaneArrivesAsTheSamePixels)
     write_file(path, bytes);
     ASSERT_TRUE(open(path));
     EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + n * 3), interleaved);
+}
+
+// MONOCHROME1 keeps its stored values and shows them inverted: the display of the same
+// samples is 255 minus that of MONOCHROME2.
+TEST(DicomReader, MonochromeOneShowsInverted)
+{
+    auto shown = [](const std::string& path, std::vector<int>& raw) {
+        EXPECT_TRUE(open(path));
+        raw.assign(info.raw_image, info.raw_image + (size_t)info.width * info.height);
+        resize_display(info.width, info.height);
+        info.zoom = 1;
+        info.centre.x = (short)(info.width / 2);
+        info.centre.y = (short)(info.height / 2);
+        select_interpolation(INTERP_NEAREST);
+        sample_image();
+        process_image();
+        return std::vector<unsigned char>(info.display_image, info.display_image + (size_t)info.width * info.height * 3);
+    };
+    std::vector<int> raw2, raw1;
+    const std::vector<unsigned char> two = shown(fixture("ct_s16.dcm"), raw2);
+    EXPECT_EQ(info.invert_grey, 0);
+    std::vector<char> bytes = read_file(fixture("ct_s16.dcm"));
+    const size_t at = std::string(bytes.begin(), bytes.end()).find("MONOCHROME2");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 10] = '1';
+    const std::string path = ::testing::TempDir() + "ct_monochrome1.dcm";
+    write_file(path, bytes);
+    const std::vector<unsigned char> one = shown(path, raw1);
+    EXPECT_EQ(info.invert_grey, 1);
+    EXPECT_EQ(raw1, raw2) << "the stored values stay";
+    ASSERT_EQ(one.size(), two.size());
+    for (size_t i = 0; i < one.size(); i++) ASSERT_EQ(one[i], 255 - two[i]) << i;
 }
 
 TEST(DicomReader, CapabilityFlagsFollowTheEncoding)
