@@ -11,34 +11,11 @@
 #include "processing/colour.h"
 #include "processing/gaussian_filter.h"
 #include "processing/grain_filter.h"
+#include "processing/level_scope.h"
 #include "processing/local_rank_filter.h"
 #include "processing/masks.h"
 #include "processing/noise_transforms.h"
 #include "processing/rank_filter.h"
-
-namespace {
-
-// Scales info.level for the length of a scope, restoring it on every way out.
-class scaled_level {
-public:
-    explicit scaled_level(double factor) : saved(info.level) { info.level = (int)(info.level * factor + 0.5); }
-    ~scaled_level() { info.level = saved; }
-
-private:
-    int saved;
-};
-
-// Clears use_level for the length of a scope.
-class level_off {
-public:
-    level_off() : saved(info.use_level) { info.use_level = 0; }
-    ~level_off() { info.use_level = saved; }
-
-private:
-    uint8_t saved;
-};
-
-}  // namespace
 
 int bitonic_blend(int o, int c, int so, int sc)
 {
@@ -82,14 +59,8 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
                                   nullptr, true);
         }
         create_mask_info(r);
-        const int shapes = info.mask_shapes;
         index.resize(n);
-        for (size_t i = 0; i < n; i++) {
-            const int s = std::clamp((int)((1 - std::sqrt(field_strength[i] / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
-            int o = (int)(field_angle[i] / M_PI * info.mask_orientations[s] + 0.5);
-            if (o >= info.mask_orientations[s]) o = 0;
-            index[i] = info.mask_first[s] + o;
-        }
+        for (size_t i = 0; i < n; i++) index[i] = family_mask_for(field_angle[i], field_strength[i]);
         varied_rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), index.data(), index.data(), info.mask_count);
     } else {
         rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), false);

@@ -13,6 +13,7 @@
 #include "processing/gaussian_filter.h"
 #include "processing/grain_filter.h"
 #include "processing/guided_filter.h"
+#include "processing/level_scope.h"
 #include "processing/levelling.h"
 #include "processing/local_rank_filter.h"
 #include "processing/masks.h"
@@ -48,16 +49,6 @@ std::vector<int> steering_plane()
     to_grey(info.sampled_image, w, h, (colour_t)info.colour, grey.data(), true);
     return grey;
 }
-
-// Scales info.level for the length of a scope and restores it however the scope ends.
-class scaled_level {
-public:
-    explicit scaled_level(double factor) : saved(info.level) { info.level = (int)(info.level * factor + 0.5); }
-    ~scaled_level() { info.level = saved; }
-
-private:
-    int saved;
-};
 
 }  // namespace
 
@@ -103,21 +94,13 @@ std::vector<int> varying_mask_choice(const int* plane, int w, int h, int r)
     const size_t pixels = (size_t)w * h;
     std::vector<double> angle(pixels), strength(pixels);
     {
-        const uint8_t saved = info.use_level;
-        info.use_level = 0;
+        level_off off;
         anisotropic_filter_2d(const_cast<int*>(plane), w, h, r * 1.3, 0.6, nullptr, angle.data(),
                               strength.data(), nullptr, true);
-        info.use_level = saved;
     }
     create_mask_info(r);
-    const int shapes = info.mask_shapes;
     std::vector<int> index(pixels);
-    for (size_t i = 0; i < pixels; i++) {
-        const int s = std::clamp((int)((1 - std::sqrt(strength[i] / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
-        int o = (int)(angle[i] / M_PI * info.mask_orientations[s] + 0.5);
-        if (o >= info.mask_orientations[s]) o = 0;
-        index[i] = info.mask_first[s] + o;
-    }
+    for (size_t i = 0; i < pixels; i++) index[i] = family_mask_for(angle[i], strength[i]);
     return index;
 }
 
@@ -179,10 +162,8 @@ void bitonic_2d(double c)
         std::vector<int> grey = steering_plane();
         angle.resize(grey.size());
         strength.resize(grey.size());
-        const uint8_t saved = info.use_level;
-        info.use_level = 0;
+        level_off off;
         anisotropic_filter_2d(grey.data(), w, h, r * 1.3, 0.6, nullptr, angle.data(), strength.data(), nullptr, true);
-        info.use_level = saved;
     }
     filter_each_channel([&](int* in, int pw, int ph, int* out) {
         bitonic_filter(in, pw, ph, r, c, out, angle.empty() ? nullptr : angle.data(),
@@ -205,13 +186,9 @@ occo_steering steer_occo(int r)
     if (info.mask == 2) {
         s.grey = steering_plane();
         s.guide.resize(s.grey.size());
-        const uint8_t saved = info.use_level;
-        info.use_level = 0;
-        {
-            scaled_level level(3);
-            anisotropic_filter_2d(s.grey.data(), w, h, 1.2 * r, 0.6, s.guide.data(), nullptr, nullptr, nullptr, false);
-        }
-        info.use_level = saved;
+        level_off off;
+        scaled_level level(3);
+        anisotropic_filter_2d(s.grey.data(), w, h, 1.2 * r, 0.6, s.guide.data(), nullptr, nullptr, nullptr, false);
     } else if (info.mask == 1) {
         std::vector<int> grey = steering_plane();
         s.masks = varying_mask_choice(grey.data(), w, h, r);

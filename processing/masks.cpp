@@ -174,6 +174,15 @@ mask_runs family_mask(int m, int r)
                      info.mask_major[s], info.mask_minor[s]);
 }
 
+int family_mask_for(double angle, double strength)
+{
+    const int shapes = info.mask_shapes;
+    const int s = std::clamp((int)((1 - std::sqrt(strength / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
+    int o = (int)(angle / M_PI * info.mask_orientations[s] + 0.5);
+    if (o >= info.mask_orientations[s]) o = 0;
+    return info.mask_first[s] + o;
+}
+
 int rank_index(double p, int n)
 {
     if (n < 1) return 0;

@@ -29,6 +29,11 @@ mask_runs make_mask(int kind, int r, double theta, double a, double b);
 // The mask of the record's family with index m (0 .. mask_count - 1) for radius r.
 mask_runs family_mask(int m, int r);
 
+// The mask of the record's varying family (create_mask_info done) for one pixel of an
+// orientation field: the thinnest ellipse along a strong edge, the circle where the
+// structure is isotropic; its orientation the nearest to `angle` (radians).
+int family_mask_for(double angle, double strength);
+
 // The rank (0 .. n - 1) that centile p takes among n sorted samples: the nearest rank,
 // counted from the low end below the median and from the high end above it; with four or
 // more samples a centile strictly inside (0, 1) never takes an extreme sample.

@@ -72,8 +72,12 @@ int store(double level) { return (int)std::floor(level * 16 + 0.5); }
 
 }  // namespace
 
-bool inverse_gamma_and_apply_anscombe(int* image, int width, int height, colour_t space,
-                                      double gamma, double gain, double sigma, double offset)
+namespace {
+
+// Both directions over the samples of the space: forward decodes the gamma and then
+// stabilises, backward undoes the stabilisation and then encodes.
+bool transform(int* image, int width, int height, colour_t space, double gamma, double gain, double sigma,
+               double offset, bool forward)
 {
     if (!image || width < 1 || height < 1) return false;
     const layout l = layout_of(space);
@@ -85,31 +89,30 @@ bool inverse_gamma_and_apply_anscombe(int* image, int width, int height, colour_
     const anscombe t(stabilise ? gain : 1, sigma, offset, l.full);
     for (size_t i = 0; i < count; i++) {
         double x = image[i] / 16.0;
-        if (curve) x = decode(x, gamma, slope, threshold);
-        if (stabilise) x = t.forward(x);
+        if (forward) {
+            if (curve) x = decode(x, gamma, slope, threshold);
+            if (stabilise) x = t.forward(x);
+        } else {
+            if (stabilise) x = t.inverse(x);
+            if (curve) x = encode(x, gamma, slope, threshold);
+        }
         image[i] = store(x);
     }
     return true;
 }
 
+}  // namespace
+
+bool inverse_gamma_and_apply_anscombe(int* image, int width, int height, colour_t space,
+                                      double gamma, double gain, double sigma, double offset)
+{
+    return transform(image, width, height, space, gamma, gain, sigma, offset, true);
+}
+
 bool inverse_anscombe_and_apply_gamma(int* image, int width, int height, colour_t space,
                                       double gamma, double gain, double sigma, double offset)
 {
-    if (!image || width < 1 || height < 1) return false;
-    const layout l = layout_of(space);
-    const size_t count = (size_t)width * height * l.channels;
-    double slope = 1, threshold = 0;
-    const bool curve = l.gamma && gamma > 1;
-    if (curve) toe(gamma, slope, threshold);
-    const bool stabilise = gain > 0;
-    const anscombe t(stabilise ? gain : 1, sigma, offset, l.full);
-    for (size_t i = 0; i < count; i++) {
-        double x = image[i] / 16.0;
-        if (stabilise) x = t.inverse(x);
-        if (curve) x = encode(x, gamma, slope, threshold);
-        image[i] = store(x);
-    }
-    return true;
+    return transform(image, width, height, space, gamma, gain, sigma, offset, false);
 }
 
 bool threshold_for_inverse_gamma(int* image, int* threshold, int width, int height, double gamma)
