@@ -104,9 +104,7 @@ void MyFrame::OnSaveImageSeq(wxCommandEvent&)
 
 void MyFrame::OnProcessDicom(wxCommandEvent&)
 {
-    // Image data sets start at the frame shown, the others at their first frame.
-    const int first = (info.file_type == -4 || info.file_type == -5) ? info.frame : info.first_frame;
-    process_all_frames(first, info.first_frame + info.frames - 1, [this] {
+    process_data_set([this] {
         reset_controls();
         canvas->Refresh(false);
         canvas->Update();

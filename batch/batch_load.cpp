@@ -47,7 +47,7 @@ void batch_load(const batch_args& args)
     if (info.raw_image && info.file_type == -4) pair_reference();
 }
 
-static std::string json_string(const wxString& text)
+std::string json_string(const wxString& text)
 {
     std::string out = "\"";
     for (unsigned char c : std::string(text.utf8_str())) {

@@ -11,5 +11,10 @@
 // cannot be read or no loader accepts it.
 void batch_load(const batch_args& args);
 
+#include <wx/string.h>
+
+// `text` as a JSON string (UTF-8, escaped).
+std::string json_string(const wxString& text);
+
 // The record after loading as one JSON object on one line.
 std::string record_json();

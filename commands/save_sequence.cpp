@@ -15,6 +15,7 @@
 #include "commands/open_data_set.h"
 #include "io/save_image.h"
 #include "io/tiff_writer.h"
+#include "io/frame_writer.h"
 #include "commands/pipeline.h"
 
 wxString sequence_choice_text(int choice)
@@ -148,36 +149,82 @@ int save_sequence(const wxString& base, int index, int choice,
     return written;
 }
 
+wxString data_set_refusal()
+{
+    const bool image = info.file_type == -4 || info.file_type == -5;
+    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    if (!info.raw_image) return "no data set is loaded";
+    if (!image && !dicom) return "only DICOM and TIFF data sets can be written";
+    if (info.subsample != 1) return "sub-sampled data cannot be written as a data set";
+    if (info.dicom_output || info.tiff_output) return wxString();
+    if (info.channels != 1) return "colour data cannot be written as a DICOM or TIFF data set";
+    if (image) return "only 16-bit grey TIFF data sets can be written";
+    return "only uncompressed grey DICOM data (written as DICOM) and 16-bit lossless JPEG data "
+           "(written as 16-bit TIFF) can be written; this data set is neither";
+}
+
 int process_all_frames(int first, int last, const std::function<void()>& after_frame)
 {
     if (!(info.dicom_output || info.tiff_output) || info.subsample != 1 || last < first) return 0;
-    wxStopWatch watch;
-    const int count = last - first + 1;
-    ui_progress progress(info.dicom_output ? "Creating DICOM data" : "Creating 16-bit TIFF data",
-                         wxString::Format("Processing frame %i of %i", 0, last), count, true);
     const loader_entry* reader = loader_for_file_type(info.file_type);
     const bool image = info.file_type == -4 || info.file_type == -5;
     const bool dicom = info.file_type >= 0 && info.file_type <= 2;
-    int written = 0;
-    for (int f = first, k = 0; f <= last; f++, k++) {
-        if (!progress.update(k, wxString::Format("Processing frame %i of %i", k, last))) break;
-        ui_yield();
-        if (f != info.frame) change_frame(f);
-        else if (!info.processed_image) sample_image();
-        process_whole_image();
-        if (after_frame) after_frame();
-        ui_yield();
-        if (!reader || !(image || dicom)) break;
-        info.writing_frames = 1;
-        info.metal_iteration = -1;
-        const std::string path(info.file_name.mb_str());
-        std::vector<char> buffer = path_buffer(path);
-        if (reader->load(buffer.data(), info.frame)) written++;
-        info.metal_iteration = 0;
-        info.writing_frames = 0;
+    if (!reader || !(image || dicom)) return 0;
+    wxStopWatch watch;
+    begin_data_set_run();
+    const data_set_run& run = current_data_set_run();
+    const int count = last - first + 1;
+    int written = 0, unread = 0;
+    {
+        ui_progress progress(info.dicom_output ? "Creating DICOM data" : "Creating 16-bit TIFF data",
+                             wxString::Format("Processing frame %i of %i", 0, last), count, true);
+        for (int f = first, k = 0; f <= last; f++, k++) {
+            if (!progress.update(k, wxString::Format("Processing frame %i of %i", k, last))) break;
+            ui_yield();
+            // To frame f as the frame slider goes, except that the frame is filtered once,
+            // whole, rather than first for the view.
+            bool readable = true;
+            if (f != info.frame || !info.sampled_image) {
+                readable = reload_frame(f);
+                if (readable) sample_image();
+                info.metal_active = 0;
+                info.metal_iteration = 0;
+            }
+            if (!readable || !info.sampled_image) {
+                wxLogWarning("Frame %i could not be read: it was not written.", f);
+                unread++;
+                continue;
+            }
+            process_whole_image();
+            if (after_frame) after_frame();
+            ui_yield();
+            info.writing_frames = 1;
+            info.metal_iteration = -1;
+            const std::string path(info.file_name.mb_str());
+            std::vector<char> buffer = path_buffer(path);
+            if (reader->load(buffer.data(), info.frame)) written++;
+            info.metal_iteration = 0;
+            info.writing_frames = 0;
+            if (run.failed) break;
+        }
     }
     const long ms = watch.Time();
-    ui_status(2, wxString::Format("Processed in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
-                                  std::fmod(ms / 1000.0, 60.0)));
+    const int missed = unread + run.skipped;
+    if (run.failed)
+        ui_status(2, wxString::Format("Stopped: a file could not be written (%i written)",
+                                      (int)run.files.size()));
+    else if (written == 0)
+        ui_status(2, "Nothing was written");
+    else
+        ui_status(2, wxString::Format("Processed in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
+                                      std::fmod(ms / 1000.0, 60.0)) +
+                         (missed ? wxString::Format(" (%i frames not written)", missed) : wxString()));
     return written;
+}
+
+int process_data_set(const std::function<void()>& after_frame)
+{
+    // Image data sets start at the frame shown, the others at their first frame.
+    const int first = (info.file_type == -4 || info.file_type == -5) ? info.frame : info.first_frame;
+    return process_all_frames(first, info.first_frame + info.frames - 1, after_frame);
 }

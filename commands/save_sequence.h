@@ -22,7 +22,20 @@ wxString sequence_choice_text(int choice);
 int save_sequence(const wxString& base, int index, int choice,
                   const std::function<void()>& after_frame);
 
+// Why the loaded data cannot be written as a data set ("Process DICOM/TIFF"); empty when
+// it can.
+wxString data_set_refusal();
+
 // Writes every frame of a DICOM or 16-bit TIFF data set, processed, through its reader's
-// writing mode, frames `first` .. `last`. Does nothing without dicom_output or
-// tiff_output, or with sub-sampling. `after_frame` as above. Returns the frames written.
+// writing mode, frames `first` .. `last`: each frame is loaded, filtered whole,
+// `after_frame` is called (as above) and the frame written into the run begun here
+// (current_data_set_run holds the files written). A frame that cannot be read or written
+// is skipped with a warning; a write error stops the run. The status bar then says
+// "Processed in ..." (with the frames not written), or that nothing or not everything
+// was written. Does nothing without dicom_output or tiff_output, or with sub-sampling.
+// Returns the frames written.
 int process_all_frames(int first, int last, const std::function<void()>& after_frame);
+
+// process_all_frames over the frame slider's range: from the frame shown for image data
+// sets, from the first frame for the others, to the last.
+int process_data_set(const std::function<void()>& after_frame);

@@ -16,6 +16,8 @@
 #include "core/checked_size.h"
 #include "io/dicom_pixel_data.h"
 #include "io/dicom_series.h"
+#include "io/dicom_writer.h"
+#include "io/frame_writer.h"
 
 namespace {
 
@@ -142,6 +144,7 @@ private:
     bool skip_undefined_length();
     void act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length);
     bool locate_frame(uint32_t length, bool undefined, frame_source& src);
+    bool write_frame(uint32_t length, bool undefined);
     void warn(const wxString& text) const
     {
         if (looks_dicom()) wxLogWarning("%s", text);
@@ -158,6 +161,8 @@ private:
     bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
     bool multi_frame_ = false;
     int64_t available_frames_ = 1;  // frames the pixel data actually hold (first open)
+    // The identities a written copy replaces: the first top-level occurrence of each.
+    dicom_value_span media_instance_uid_, instance_uid_, series_uid_;
 };
 
 // Skips an undefined-length value: 16-bit words until a sequence delimitation item with
@@ -198,10 +203,14 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
         if (length == 20 && value[18] == '2') big_endian_ = true;
         if (length == 18) explicit_vr_ = false;
         break;
-    // WRITER HOOK (writing_frames): (0008,0018) SOP Instance UID and (0020,000E) Series
-    // Instance UID are rewritten in place by the data-set writer; reading skips them.
-    case 0x00080018: case 0x0020000E:
+    // The identities the data-set writer replaces; reading does not need them.
+    case 0x00020003: case 0x00080018: case 0x0020000E: {
+        dicom_value_span& span = tag == 0x00020003 ? media_instance_uid_
+                                 : tag == 0x00080018 ? instance_uid_
+                                                     : series_uid_;
+        if (span.length == 0) span = {(size_t)(value - d_), length};
         break;
+    }
     case 0x00180050:
         if (read_text()) parse_doubles(text, "%lf", &h_.slice_thickness, 1);
         break;
@@ -416,8 +425,6 @@ bool dicom_walk::run(const frame_fields& discovered)
         pos_ = 132;
         has_prefix_ = true;
     }
-    // WRITER HOOK (writing_frames): the data-set writer replaces this open with a copy of
-    // the frame's file to its output name and walks the copy for update.
     uint32_t length = 0;
     bool undefined = false;
     if (!walk_to_pixel_data(length, undefined)) {
@@ -432,6 +439,8 @@ bool dicom_walk::run(const frame_fields& discovered)
                               file_text(), h_.columns, h_.rows, h_.samples, h_.bits_allocated));
         return false;
     }
+    // While a data set is written the file is not loaded: its processed frame goes out.
+    if (info.writing_frames) return write_frame(length, undefined);
     frame_source src;
     if (!locate_frame(length, undefined, src)) return false;
 
@@ -445,11 +454,8 @@ bool dicom_walk::run(const frame_fields& discovered)
         info.slice_thickness = h_.slice_thickness;
         info.slice_location = h_.slice_location;
     };
-    // `load` is false only while a frame is being written out.
-    const bool load = !info.writing_frames;
-    if (!first_open && (!load || h_.columns != info.width || h_.rows != info.height ||
+    if (!first_open && (h_.columns != info.width || h_.rows != info.height ||
                         channels != info.channels || !info.raw_image)) {
-        // WRITER HOOK (writing_frames): the write-back of the processed frame goes here.
         // A frame of another size or kind in a sequence is not loaded; the previous
         // image stays.
         update_geometry();
@@ -523,6 +529,63 @@ bool dicom_walk::run(const frame_fields& discovered)
         else if (src.decoded.kind == decoded_kind::words16) info.tiff_output = 1;
     }
     return true;
+}
+
+// Writes the processed frame for this file: a new DICOM file for uncompressed grey data,
+// else the 16-bit CT-form TIFF when the data set is written as TIFF. A frame that cannot
+// be written is refused with a warning and the run goes on; write errors stop the run.
+bool dicom_walk::write_frame(uint32_t length, bool undefined)
+{
+    auto refuse = [&](const wxString& why) {
+        wxLogWarning("%s", why);
+        note_frame_skipped();
+        return false;
+    };
+    if (h_.samples != 1)
+        return refuse(wxString::Format("%s holds colour data, which cannot be written as a new "
+                                       "DICOM data set: it was not written.", file_text()));
+    if (info.subsample != 1 || h_.columns != info.proc_width || h_.rows != info.proc_height)
+        return refuse(wxString::Format("%s is %i x %i pixels, not the size of the processed image "
+                                       "(%i x %i): it was not written.", file_text(), h_.columns,
+                                       h_.rows, info.proc_width, info.proc_height));
+    const bool multi_frame_file = info.file_type == 0 && info.frames > 1;
+    if (!info.dicom_output && info.tiff_output) {
+        std::string target = dicom_output_path(name_, true);
+        if (multi_frame_file && !target.empty()) target = numbered_output_path(target, index_);
+        if (target.empty()) {
+            wxLogWarning("Not writing %s over itself.", file_text());
+            note_run_failed();
+            return false;
+        }
+        return write_frame_tiff(target, name_, tiff_form::ct);
+    }
+    const size_t frame_size = (size_t)h_.rows * h_.columns * (h_.bits_allocated / 8);
+    if (undefined || length < frame_size)
+        return refuse(wxString::Format("%s holds compressed pixel data, which cannot be written "
+                                       "back as DICOM: it was not written.", file_text()));
+    if (!std::isfinite(h_.rescale_slope) || h_.rescale_slope == 0)
+        return refuse(wxString::Format("%s gives a rescale slope of %g, so its samples cannot be "
+                                       "computed from the processed values: it was not written.",
+                                       file_text(), h_.rescale_slope));
+    frame_source src;
+    if (!locate_frame(length, undefined, src)) {
+        note_frame_skipped();
+        return false;
+    }
+    dicom_frame_layout layout;
+    layout.media_instance_uid = media_instance_uid_;
+    layout.instance_uid = instance_uid_;
+    layout.series_uid = series_uid_;
+    layout.pixel_offset = (size_t)(src.raw - d_);
+    layout.columns = h_.columns;
+    layout.rows = h_.rows;
+    layout.bits_allocated = h_.bits_allocated;
+    layout.bits_stored = h_.bits_stored;
+    layout.is_signed = h_.pixel_representation == 1;
+    layout.big_endian = big_endian_;
+    layout.slope = h_.rescale_slope;
+    layout.intercept = h_.rescale_intercept;
+    return write_dicom_frame(name_, d_, size_, layout);
 }
 
 }  // namespace

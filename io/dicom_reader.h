@@ -8,6 +8,10 @@
 // of a numbered series, position in the sorted folder listing, 1-based frame of a
 // multi-frame file). The caller's path is never written to.
 //
+// With writing_frames set the frame is not loaded: the processed frame is written as a new
+// file beside it (write_dicom_frame, or the CT-form TIFF when only tiff_output is set).
+// False then means nothing was written; the data-set run says whether the run goes on.
+//
 // Returns true on success, and also for a frame whose size differs from the open data set
 // (the frame is then not loaded). Returns false, with `info` unchanged, when the file
 // cannot be opened, is not a DICOM image, is truncated or corrupt, or holds compressed data

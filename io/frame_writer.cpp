@@ -1,25 +1,58 @@
 // Writing a processed frame beside its source when every frame of a data set is processed.
 #include "io/frame_writer.h"
 
+#include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "io/save_image.h"
 
 static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
+static std::string local_path(const wxFileName& name) { return std::string(name.GetFullPath().mb_str()); }
+
+const char* frame_output_folder()
+{
+    return info.metal_iteration < 0 ? "proc"
+           : info.metal_nmar        ? "nmar"
+           : info.metal_li          ? "bmar"
+           : info.metal_rmar        ? "refined"
+                                    : "";
+}
 
 std::string frame_output_path(const std::string& source)
 {
-    const char* sub = info.metal_iteration < 0 ? "proc"
-                      : info.metal_nmar       ? "nmar"
-                      : info.metal_li         ? "bmar"
-                      : info.metal_rmar       ? "refined"
-                                              : "";
+    const char* sub = frame_output_folder();
     // Without a sub-folder the output would be the file being read.
     if (!*sub) return std::string();
     wxFileName name(wx_path(source));
     name.AppendDir(sub);
-    return std::string(name.GetFullPath().mb_str());
+    return local_path(name);
+}
+
+std::string dicom_output_path(const std::string& source, bool tiff)
+{
+    const std::string in_folder = frame_output_path(source);
+    if (in_folder.empty()) return in_folder;
+    wxFileName name(wx_path(in_folder));
+    const wxString ext = name.GetExt();
+    if (name.HasExt() && ext.find_first_not_of("0123456789") == wxString::npos) {
+        // "1.2.840.10008.7": a UID, not a name with an extension.
+        name.SetName(name.GetFullName());
+        name.ClearExt();
+    }
+    name.SetName(name.GetName() + (info.metal_iteration < 0 ? "_proc" : "_refined"));
+    if (tiff) name.SetExt("tiff");
+    return local_path(name);
+}
+
+std::string numbered_output_path(const std::string& path, int index)
+{
+    wxFileName name(wx_path(path));
+    name.SetName(name.GetName() + wxString::Format("_%04i", index));
+    return local_path(name);
 }
 
 tiff_form unscaled_tiff_form(int file_type, int tiff_offset)
@@ -32,25 +65,84 @@ tiff_form unscaled_tiff_form(int file_type, int tiff_offset)
                : tiff_form::direct;
 }
 
+static data_set_run run_state;
+
+void begin_data_set_run()
+{
+    run_state = data_set_run();
+    run_state.stamp = (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+}
+
+data_set_run& current_data_set_run()
+{
+    if (run_state.stamp == 0) begin_data_set_run();
+    return run_state;
+}
+
+void note_file_written(const std::string& path)
+{
+    std::vector<std::string>& files = current_data_set_run().files;
+    if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+}
+
+void note_frame_skipped() { current_data_set_run().skipped++; }
+void note_run_failed() { current_data_set_run().failed = true; }
+
+void forget_file(const std::string& path)
+{
+    data_set_run& run = current_data_set_run();
+    run.files.erase(std::remove(run.files.begin(), run.files.end(), path), run.files.end());
+    run.made.erase(path);
+}
+
+bool make_output_folder(const std::string& path)
+{
+    const wxFileName out(wx_path(path));
+    if (wxFileName::DirExists(out.GetPath())) return true;
+    if (wxFileName::Mkdir(out.GetPath(), 0777, wxPATH_MKDIR_FULL)) return true;
+    wxLogWarning("Could not create the folder %s.", out.GetPath());
+    return false;
+}
+
+bool refuse_overwriting_source(const std::string& target, const std::string& source)
+{
+    struct stat a, b;
+    const bool same_file = ::stat(target.c_str(), &a) == 0 && ::stat(source.c_str(), &b) == 0 &&
+                           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (!same_file && !wxFileName(wx_path(target)).SameAs(wxFileName(wx_path(source))) &&
+        !is_source_file(wx_path(target)))
+        return false;
+    wxLogWarning("Not writing %s: it is a file of the data set being read.", wx_path(target));
+    return true;
+}
+
+bool write_frame_tiff(const std::string& target, const std::string& source, tiff_form form)
+{
+    if (refuse_overwriting_source(target, source) || !make_output_folder(target)) {
+        note_run_failed();
+        return false;
+    }
+    if (!save_processed_image_as_tiff(wxFileName(wx_path(target)), form)) {
+        forget_file(target);
+        note_run_failed();
+        return false;
+    }
+    note_file_written(target);
+    return true;
+}
+
 bool write_processed_frame(const std::string& source, int index, tiff_form form)
 {
     std::string target = frame_output_path(source);
-    if (!target.empty() && info.file_type == -5) {
-        // Pages of one file would all get the file's name: each page gets its number.
-        wxFileName page(wx_path(target));
-        page.SetName(page.GetName() + wxString::Format("_%04i", index));
-        target = std::string(page.GetFullPath().mb_str());
-    }
+    // Pages of one file would all get the file's name: each page gets its number.
+    if (!target.empty() && info.file_type == -5) target = numbered_output_path(target, index);
     if (target.empty()) {
         wxLogWarning("Not writing %s over itself: choose a metal-artefact method or process "
                      "all frames.", source);
+        note_run_failed();
         return false;
     }
-    const wxFileName out(wx_path(target));
-    if (!wxFileName::Mkdir(out.GetPath(), 0777, wxPATH_MKDIR_FULL)) {
-        wxLogWarning("Could not create the folder %s.", out.GetPath());
-        return false;
-    }
-    return save_processed_image_as_tiff(out, form);
+    return write_frame_tiff(target, source, form);
 }
-

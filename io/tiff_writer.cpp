@@ -1,6 +1,7 @@
 #include "io/tiff_writer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <tiffio.h>
 #include <vector>
 #include <wx/log.h>
@@ -104,6 +105,8 @@ bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
     }
     TIFFSetWarningHandler(warning);
     TIFFSetErrorHandler(error);
+    // A file cut short by a full disk would read as a damaged image: none is better.
+    if (!ok && tif) std::remove(path.c_str());
     if (!ok) wxLogWarning("Could not write the TIFF file %s.", path);
     return ok;
 }
