@@ -159,8 +159,8 @@ wxString data_set_refusal()
     if (info.dicom_output || info.tiff_output) return wxString();
     if (info.channels != 1) return "colour data cannot be written as a DICOM or TIFF data set";
     if (image) return "only 16-bit grey TIFF data sets can be written";
-    return "only uncompressed grey DICOM data (written as DICOM) and 16-bit lossless JPEG data "
-           "(written as 16-bit TIFF) can be written; this data set is neither";
+    return "only uncompressed grey DICOM data (written as DICOM) and 16-bit grey lossless JPEG or "
+           "RLE data (written as 16-bit TIFF) can be written; this data set is neither";
 }
 
 int process_all_frames(int first, int last, const std::function<void()>& after_frame)

@@ -1,6 +1,7 @@
 // The program on the bundled samples: started on the CT series, stepping through its
 // frames, the display stage's threshold marks, and a dropped noisy image that finds its
 // reference.
+#include <wx/file.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/menu.h>
@@ -86,4 +87,48 @@ TEST(Samples, DroppedNoisyImageOpensWithItsReference)
         << myframe->GetStatusBar()->GetStatusText(0);
     myframe->Close(true);
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
+
+// "Process DICOM/TIFF" from the menu while zoomed in: every frame is written, filtered over
+// the whole image, not only over the part the window shows.
+TEST(Samples, ProcessDicomWritesTheWholeFilteredSeries)
+{
+    if (!have_samples()) GTEST_SKIP() << "sample series not in this build";
+    const wxString dir = wxFileName::CreateTempFileName("voxmira_dataset");
+    wxRemoveFile(dir);
+    ASSERT_TRUE(wxFileName::Mkdir(dir));
+    auto bytes = [](const wxString& path) {
+        wxFile f(path);
+        std::vector<char> b(f.IsOpened() ? (size_t)f.Length() : 0);
+        if (!b.empty()) f.Read(b.data(), b.size());
+        return b;
+    };
+    for (int k = 1; k <= 12; k++) {
+        const wxString name = wxString::Format("ct_phantom_%04i.dcm", k);
+        ASSERT_TRUE(wxCopyFile(wxString(VOXMIRA_SAMPLES "/ct_phantom/") + name, dir + "/" + name));
+    }
+    const std::string first(wxString(dir + "/ct_phantom_0001.dcm").mb_str());
+    ASSERT_TRUE(start_program({first.c_str()}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    set_canvas_size(512, 512);
+    choose(ID_FILTER, 1);
+    for (int i = 0; i < 16; i++) mouse(wxEVT_MOUSEWHEEL, 256, 256, false, false, 120);
+    ASSERT_GT(info.zoom, 4.0) << "the view shows only the middle of the image";
+    command(ID_PROCESS_DICOM);
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Processed in "))
+        << myframe->GetStatusBar()->GetStatusText(2);
+    for (int k = 1; k <= 12; k++) {
+        const wxString name = wxString::Format("ct_phantom_%04i", k);
+        const std::vector<char> in = bytes(dir + "/" + name + ".dcm");
+        const std::vector<char> out = bytes(dir + "/proc/" + name + "_proc.dcm");
+        ASSERT_EQ(in.size(), out.size()) << name;
+        // The first 16 rows lie outside the view: filtered all the same.
+        const size_t pixels = in.size() - 256 * 256 * 2;
+        int changed = 0;
+        for (size_t i = pixels; i < pixels + 16 * 256 * 2; i++) changed += in[i] != out[i];
+        EXPECT_GT(changed, 1000) << name;
+    }
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
 }
