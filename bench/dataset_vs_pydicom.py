@@ -46,8 +46,11 @@ for path in sorted(glob.glob(os.path.join(folder, 'ct_*.dcm'))):
 def run(cmd, series):
     shutil.rmtree(os.path.join(series, 'proc'), ignore_errors=True)
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    done = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    elapsed = time.perf_counter() - start
+    if done.returncode != 0:
+        sys.exit('%s failed:\n%s' % (cmd[0] if cmd[0] != '/usr/bin/python3' else 'peer', done.stderr))
+    return elapsed
 
 
 def main():

@@ -61,10 +61,11 @@ std::string new_uid(const std::string& old, uint64_t stamp, unsigned serial)
 
 int stored_sample(int v, double slope, double intercept, int lo, int hi)
 {
-    const double raw = std::round((v / 16.0 - intercept) / slope);
+    const double raw = (v / 16.0 - intercept) / slope;
     if (!(raw >= lo)) return lo;  // also NaN
     if (raw > hi) return hi;
-    return (int)raw;
+    // Halves away from zero, as std::round, without its call.
+    return raw >= 0 ? (int)(raw + 0.5) : -(int)(0.5 - raw);
 }
 
 namespace {
@@ -215,7 +216,10 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
 
     const bool first = run.made.count(target) == 0;
     const std::string path = first ? target + ".part" : target;
-    const int fd = first ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+    // The copy is made under a name of its own, created afresh (never through a link left
+    // there), and takes the output's name only when it is whole.
+    if (first) ::unlink(path.c_str());
+    const int fd = first ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
                          : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return fail(wxString::Format("Could not create %s: %s.", wx_text(path), std::strerror(errno)));

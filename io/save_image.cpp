@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -38,19 +39,34 @@ int export_index_for_path(const wxString& path)
     return -1;
 }
 
+// The absolute, normalised spelling of a path.
+static std::string absolute_path(const wxString& path)
+{
+    wxFileName name(path);
+    name.MakeAbsolute();
+    return std::string(name.GetFullPath().mb_str());
+}
+
 bool is_source_file(const wxString& path)
 {
     if (info.file_name.empty()) return false;
     const wxFileName target(path);
     if (target.SameAs(wxFileName(info.file_name))) return true;
     if ((info.file_type == -4 || info.file_type == 1) && info.frames > 1) {
-        const std::string name(info.file_name.mb_str());
+        // Members differ from the opened file only in the number field: compare the text
+        // around it, then the member of that number (one test however long the series).
+        const std::string name = absolute_path(info.file_name), t = absolute_path(path);
         sequence_field field;
-        if (find_sequence_field(name, field))
-            for (int k = info.first_frame; k < info.first_frame + info.frames; k++) {
-                const wxString member(sequence_file_name(name, field, k).c_str(), wxConvLibc);
-                if (target.SameAs(wxFileName(member))) return true;
-            }
+        if (!find_sequence_field(name, field)) return false;
+        const std::string head = name.substr(0, field.start), tail = name.substr(field.end);
+        if (t.size() < head.size() + tail.size() || t.compare(0, head.size(), head) != 0 ||
+            t.compare(t.size() - tail.size(), tail.size(), tail) != 0)
+            return false;
+        const std::string middle = t.substr(head.size(), t.size() - head.size() - tail.size());
+        if (middle.empty() || middle[0] < '0' || middle[0] > '9') return false;
+        const long k = std::strtol(middle.c_str(), nullptr, 10);
+        return k >= info.first_frame && k < (long)info.first_frame + info.frames &&
+               sequence_file_name(name, field, k) == t;
     }
     return false;
 }

@@ -3,9 +3,11 @@
 // new UIDs; refusals and write errors that leave nothing behind.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <regex>
 #include <set>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <wx/filename.h>
 
@@ -224,8 +226,9 @@ TEST(DataSet, TiffForCompressedSixteenBitAndRefusalsWriteNothing)
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-// A full disk (the copy goes to /dev/full) stops the run, removes what it began and
-// reports no success.
+// A write error (files limited to 100 kB, as a full disk would cut them) stops the run,
+// removes what it began and reports no success; a link left at the copy's name is not
+// written through.
 TEST(DataSet, WriteErrorStopsTheRunAndLeavesNoPartialFile)
 {
     const std::string dir = digit_free_folder("full") + "/";
@@ -233,18 +236,32 @@ TEST(DataSet, WriteErrorStopsTheRunAndLeavesNoPartialFile)
     for (const char* name : {"ct_phantom_0001.dcm", "ct_phantom_0002.dcm", "ct_phantom_0003.dcm"})
         write_file(dir + name, read_file(samples + name));
     ::mkdir((dir + "proc").c_str(), 0777);
-    ASSERT_EQ(::symlink("/dev/full", (dir + "proc/ct_phantom_0002_proc.dcm.part").c_str()), 0);
+    ASSERT_EQ(::symlink("../ct_phantom_0002.dcm", (dir + "proc/ct_phantom_0001_proc.dcm.part").c_str()), 0);
+    const std::vector<char> linked = read_file(dir + "ct_phantom_0002.dcm");
     ASSERT_TRUE(open_data_set(wxString(dir + "ct_phantom_0001.dcm"), 1));
     ASSERT_EQ(info.frames, 3);
+
+    struct rlimit limit, small;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    small = limit;
+    small.rlim_cur = 100000;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int written;
     {
         wxLogNull quiet;
-        EXPECT_EQ(process_data_set(nullptr), 1);
+        written = process_data_set(nullptr);
     }
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(written, 0);
     EXPECT_TRUE(current_data_set_run().failed);
-    EXPECT_TRUE(wxFileName::FileExists(dir + "proc/ct_phantom_0001_proc.dcm"));
-    for (const char* left : {"proc/ct_phantom_0002_proc.dcm", "proc/ct_phantom_0002_proc.dcm.part",
-                             "proc/ct_phantom_0003_proc.dcm"})
+    EXPECT_TRUE(current_data_set_run().files.empty());
+    for (const char* left : {"proc/ct_phantom_0001_proc.dcm", "proc/ct_phantom_0001_proc.dcm.part",
+                             "proc/ct_phantom_0002_proc.dcm"})
         EXPECT_FALSE(wxFileName::Exists(dir + left)) << left;
+    EXPECT_EQ(read_file(dir + "ct_phantom_0002.dcm"), linked);
     EXPECT_TRUE(ui_last_status(2).StartsWith("Stopped")) << ui_last_status(2);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
