@@ -296,6 +296,8 @@ static void run_pyramid(int n)
 
 // Set while process_image runs (the rank filters yield to the event loop meanwhile).
 static bool inside = false;
+// Cleared while a run that nobody watches processes the whole image.
+static bool with_display = true;
 
 bool pipeline_running() { return inside; }
 
@@ -415,18 +417,20 @@ void process_image()
     }
 
     info.backproject_pending = 0;
-    create_display_image();
+    if (with_display) create_display_image();
     inside = false;
     if (filtered && info.ref_image && pipeline_compare_hook)
         pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
 }
 
-void process_whole_image()
+void process_whole_image(bool display)
 {
     const double zoom = info.zoom;
     // So small a zoom makes every sampled pixel visible (the region is clamped to the image).
     info.zoom = 1e-9;
+    with_display = false;
     process_image();
+    with_display = true;
     info.zoom = zoom;
-    create_display_image();
+    if (display) create_display_image();
 }

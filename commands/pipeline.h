@@ -19,8 +19,10 @@ void sample_image();
 void process_image();
 
 // process_image over the whole image rather than the visible region, for the commands
-// that write the result (saving, sequences, data sets); the view stays as it was.
-void process_whole_image();
+// that write the result (saving, sequences, data sets); the view stays as it was. The
+// display image is rebuilt for the view only with `display` (a run over many frames that
+// nobody watches rebuilds it once at the end).
+void process_whole_image(bool display = true);
 
 // True while process_image runs. Long filters yield to the event loop, so the window
 // must hold back input that would change or free what the run is using until it ends.

@@ -10,6 +10,7 @@
 
 #include "core/record.h"
 #include "core/ui.h"
+#include "display/display_image.h"
 #include "processing/colour.h"
 #include "io/loader_chain.h"
 #include "commands/open_data_set.h"
@@ -195,7 +196,7 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
                 unread++;
                 continue;
             }
-            process_whole_image();
+            process_whole_image(after_frame != nullptr);
             if (after_frame) after_frame();
             ui_yield();
             info.writing_frames = 1;
@@ -208,6 +209,7 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
             if (run.failed) break;
         }
     }
+    if (!after_frame) create_display_image();
     const long ms = watch.Time();
     const int missed = unread + run.skipped;
     if (run.failed)
