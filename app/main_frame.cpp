@@ -227,7 +227,8 @@ void MyFrame::reset_controls()
     bar->Enable(ID_SAVE_PROCESSED, data);
     bar->Enable(ID_SAVE_SEQUENCE, data && info.frames > 1);
     bar->Enable(ID_OPEN_REF, data && info.open_filter == 0);
-    bar->Enable(ID_PROCESS_DICOM, data && (info.dicom_output || info.tiff_output));
+    // Sub-sampled data are not written as a data set.
+    bar->Enable(ID_PROCESS_DICOM, data && (info.dicom_output || info.tiff_output) && info.subsample == 1);
     for (int id : {ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW, ID_OVERLAY, ID_FONT})
         bar->Enable(id, data);
     bar->Enable(ID_HELP, help_found);
