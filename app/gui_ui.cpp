@@ -5,8 +5,10 @@
 #include <wx/statusbr.h>
 #include <wx/utils.h>
 
+#include "app/gl_canvas.h"
 #include "app/main_frame.h"
 #include "core/ui.h"
+#include "commands/pipeline.h"
 
 static std::unique_ptr<wxProgressDialog> progress;
 
@@ -37,6 +39,15 @@ static void gui_progress_end() { progress.reset(); }
 
 static void gui_yield() { wxSafeYield(myframe, true); }
 
+// A slice still being reconstructed: filtered and shown as it stands.
+static void gui_redraw()
+{
+    if (!myframe || pipeline_running()) return;
+    process_image();
+    myframe->canvas->Refresh(false);
+    myframe->canvas->Update();
+}
+
 void gui_install_ui_hooks()
 {
     ui_hooks hooks;
@@ -45,5 +56,6 @@ void gui_install_ui_hooks()
     hooks.progress_update = gui_progress_update;
     hooks.progress_end = gui_progress_end;
     hooks.yield = gui_yield;
+    hooks.redraw = gui_redraw;
     ui_install(hooks);
 }

@@ -33,7 +33,7 @@
 #include "display/status_texts.h"
 #include "app/gl_canvas.h"
 #include "app/gl_fonts.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "commands/open_data_set.h"
 #include "commands/pipeline.h"
 

@@ -16,7 +16,8 @@
 #include "evaluation/compare.h"
 #include "app/gl_canvas.h"
 #include "display/interpolation.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
+#include "commands/reconstruct.h"
 #include "commands/filter_choice.h"
 #include "commands/pipeline.h"
 
@@ -126,17 +127,13 @@ void MyFrame::OnSliderFiltCentile(wxCommandEvent& event)
 
 // CT Recon page.
 
-// Micro-CT display choices reload the current record through the loader of the open file.
+// Micro-CT display choices reload the current record in the new mode.
 void MyFrame::OnChoiceXtremeLoad(wxCommandEvent& event)
 {
     info.xtreme_load = event.GetInt();
     if (!info.rsq_loaded) return;
-    if (reload_frame(info.frame)) {
-        info.window_centre = info.default_centre;
-        info.window_range = std::max(info.default_range, 1);
-    }
-    sample_image();
-    process_image();
+    reload_rsq_file(false, true);
+    reset_controls();
     refresh_canvas();
 }
 
@@ -144,14 +141,20 @@ void MyFrame::OnChoiceXtremeRecon(wxCommandEvent& event)
 {
     info.xtreme_recon = event.GetInt();
     if (!info.rsq_loaded) return;
-    reload_frame(info.frame);
-    sample_image();
-    process_image();
+    reload_rsq_file(false, false);
+    reset_controls();
     refresh_canvas();
 }
 
 void MyFrame::OnRecon(wxCommandEvent&)
 {
+    // With raw data every record is refiltered with the current filter parameter.
+    if (info.rsq_loaded) {
+        reload_rsq_file(true, false);
+        reset_controls();
+        refresh_canvas();
+        return;
+    }
     SetStatusText("Reconstruction is not part of this build", 0);
 }
 

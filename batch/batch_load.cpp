@@ -6,7 +6,7 @@
 
 #include "core/record.h"
 #include "commands/startup.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "commands/open_data_set.h"
 
 void batch_load(const batch_args& args)
@@ -23,12 +23,16 @@ void batch_load(const batch_args& args)
         }
     }
     const long frame = args.integer("--frame", -1, 0, 1000000000);
+    const long xtreme_load = args.integer("--xtreme-load", 2, 0, 4);
+    const long xtreme_recon = args.integer("--xtreme-recon", 0, 0, 1);
 
     const wxString path = wxString::FromUTF8(file.c_str());
     if (!wxFileName::FileExists(path) && !wxFileName::DirExists(path))
         throw run_error("cannot open " + file + ": no such file");
 
     reset_info();
+    info.xtreme_load = (int)xtreme_load;
+    info.xtreme_recon = (int)xtreme_recon;
     info.file_name = path;
     if (!load_startup_file(only)) {
         if (only && !find_loader(only)->load)

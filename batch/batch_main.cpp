@@ -26,7 +26,8 @@ const std::vector<batch_verb>& batch_verbs() { return verb_table(); }
 
 const std::vector<option_spec>& load_options()
 {
-    static const std::vector<option_spec> options = {{"--loader", true}, {"--frame", true}};
+    static const std::vector<option_spec> options = {
+        {"--loader", true}, {"--frame", true}, {"--xtreme-load", true}, {"--xtreme-recon", true}};
     return options;
 }
 
@@ -50,7 +51,10 @@ static void print_verb_usage(FILE* out, const batch_verb& verb)
 }
 const char* const load_options_usage =
     "  --loader auto|image|dicom|sonix|qct|dfe|rsq   loader to use (auto: start-up order)\n"
-    "  --frame N          load frame N after the first open, as the frame slider would\n";
+    "  --frame N          load frame N after the first open, as the frame slider would\n"
+    "  --xtreme-load K    micro-CT raw files: 0 sinogram, 1 X-ray projection, 2..4\n"
+    "                     reconstruction x1, x2, x4 (default 2)\n"
+    "  --xtreme-recon K   micro-CT reconstruction: 0 planar, 1 Parallel-FDK (default 0)\n";
 
 static void print_tool_usage(FILE* out)
 {

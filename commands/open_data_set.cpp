@@ -9,7 +9,7 @@
 #include "commands/startup.h"
 #include "display/display_image.h"
 #include "evaluation/reference.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "commands/pipeline.h"
 
 const char* loader_for_filter(int filter_index)

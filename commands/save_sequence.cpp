@@ -12,7 +12,7 @@
 #include "core/ui.h"
 #include "display/display_image.h"
 #include "processing/colour.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "commands/open_data_set.h"
 #include "io/save_image.h"
 #include "io/tiff_writer.h"

@@ -4,7 +4,7 @@
 
 #include "core/record.h"
 #include "display/display_image.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 
 bool load_startup_file(const char* only)
 {

@@ -65,6 +65,27 @@ void keep(T (&to)[N], const T (&from)[N])
 
 }  // namespace
 
+void resize_rsq_cache(int neighbours)
+{
+    if (info.rsq_cache) {
+        for (int i = 0; i < rsq_cache_allocated; i++) release_array(info.rsq_cache[i]);
+        release_array(info.rsq_cache);
+    }
+    info.rsq_neighbours = neighbours;
+    rsq_cache_allocated = rsq_cache_slots();
+    info.rsq_cache = new double*[rsq_cache_allocated]();
+    info.rsq_cache_width = 0;
+    info.rsq_cache_record = -1;
+}
+
+void flush_rsq_cache()
+{
+    if (info.rsq_cache)
+        for (int i = 0; i < rsq_cache_allocated; i++) release_array(info.rsq_cache[i]);
+    info.rsq_cache_width = 0;
+    info.rsq_cache_record = -1;
+}
+
 void reset_info()
 {
     // Release every array the record owns (display_image too: the caller sizes a new

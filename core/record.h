@@ -213,6 +213,11 @@ void install_raw_frame(int* samples, int data_min, int data_max);
 
 // Number of slots in the micro-CT sinogram cache for the current neighbour count.
 inline int rsq_cache_slots() { return 2 * info.rsq_neighbours + 1; }
+// Releases the cache and makes a new one of 2 x `neighbours` + 1 empty slots for that
+// neighbour count (kept in step with rsq_neighbours, so a release never walks past it).
+void resize_rsq_cache(int neighbours);
+// Releases every cached sinogram; the slots stay.
+void flush_rsq_cache();
 
 // Releases an owned array and leaves the pointer null; safe on null.
 template <typename T>

@@ -80,3 +80,8 @@ void ui_yield()
 {
     if (hooks.yield) hooks.yield();
 }
+
+void ui_redraw()
+{
+    if (hooks.redraw) hooks.redraw();
+}

@@ -22,6 +22,9 @@ struct ui_hooks {
     void (*progress_end)() = nullptr;
     // Lets the host process pending events during a long operation.
     void (*yield)() = nullptr;
+    // Shows a result that is still being built (sampled_image): the host runs the
+    // pipeline on it and repaints.
+    void (*redraw)() = nullptr;
 };
 
 // Installs the hooks; null members fall back to the console behaviour.
@@ -35,6 +38,7 @@ void ui_progress_begin(const wxString& title, const wxString& message, int maxim
 bool ui_progress_update(int value, const wxString& message = wxString());
 void ui_progress_end();
 void ui_yield();
+void ui_redraw();
 
 // Scoped progress report: ends the report however the scope is left.
 class ui_progress {

@@ -8,7 +8,7 @@
 #include "evaluation/compare.h"
 #include "core/checked_size.h"
 #include "io/image_file.h"
-#include "io/loader_chain.h"
+#include "core/path_buffer.h"
 
 bool load_ref_image_file(char* name)
 {

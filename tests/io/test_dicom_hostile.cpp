@@ -6,7 +6,7 @@
 
 #include "dicom_test_support.h"
 #include "io/dicom_pixel_data.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 
 using namespace dicom_test;
 

@@ -13,7 +13,7 @@
 #include "commands/pipeline.h"
 #include "display/display_image.h"
 #include "display/interpolation.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 
 using namespace dicom_test;
 

@@ -11,7 +11,7 @@
 
 #include "image_test_support.h"
 #include "io/image_file.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "io/save_image.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "image_test_support.h"
 #include "io/dfe_file.h"
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 #include "io/qct_file.h"
 #include "io/sonix_file.h"
 

@@ -1,15 +1,15 @@
-#include "io/loader_chain.h"
+#include "commands/loader_chain.h"
 
 #include <cstring>
 
 #include "core/record.h"
+#include "ct/rsq_file.h"
 #include "io/dicom_reader.h"
 #include "io/dfe_file.h"
 #include "io/image_file.h"
 #include "io/qct_file.h"
 #include "io/sonix_file.h"
 
-// Loaders join this table as they are built; an entry with a null function is skipped.
 const std::vector<loader_entry>& startup_loaders()
 {
     static const std::vector<loader_entry> table = {
@@ -17,17 +17,10 @@ const std::vector<loader_entry>& startup_loaders()
         {"dicom", load_dicom_file},
         {"sonix", load_sonix_file},
         {"qct", load_qct_file},
-        {"rsq", nullptr},
+        {"rsq", load_rsq_frame},
         {"dfe", load_dfe_file},
     };
     return table;
-}
-
-std::vector<char> path_buffer(const std::string& path)
-{
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.push_back('\0');
-    return buffer;
 }
 
 const loader_entry* find_loader(const std::string& name)

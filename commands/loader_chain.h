@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/path_buffer.h"
+
 // A loader takes the path (locale multibyte) and a frame index, -1 for a first open,
 // and returns true when it recognised and loaded the file.
 typedef bool (*loader_fn)(char* path, int index);
@@ -14,9 +16,6 @@ struct loader_entry {
     loader_fn load;    // null while that loader is not part of the build
 };
 
-// A private, NUL-terminated copy of a path for the loaders' char* interface, so that no
-// loader can alter the caller's string.
-std::vector<char> path_buffer(const std::string& path);
 
 // The start-up order: image file, DICOM, ultrasound, QCT, micro-CT, DXA.
 const std::vector<loader_entry>& startup_loaders();

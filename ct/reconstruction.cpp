@@ -1,0 +1,274 @@
+#include "ct/reconstruction.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <valarray>
+#include <wx/string.h>
+
+#include "core/record.h"
+#include "core/ui.h"
+#include "ct/fft.h"
+#include "processing/row_bands.h"
+
+namespace {
+const double pi = 3.14159265358979323846;
+}
+
+rsq_geometry make_rsq_geometry(int views, int samples, int fan, int margin)
+{
+    rsq_geometry g;
+    g.views = views;
+    g.samples = samples;
+    g.fan = fan;
+    g.margin = margin;
+    g.P = 2 * (views - 2 * margin - fan);
+    if (g.P < 2) return g;
+    g.dtheta = pi / (g.P / 2);
+    g.D = (samples / 2) / std::tan(fan * g.dtheta / 2);
+    g.gamma_max = 0.172 * fan * g.dtheta;
+    g.u0 = std::trunc((samples / 2) - 0.5);
+    return g;
+}
+
+void rebin_fan_to_parallel(const int* A, const rsq_geometry& g, int* out)
+{
+    const int P = g.P, W0 = g.samples, V = g.views;
+    // The detector position and the view offset depend on the column only.
+    std::vector<double> u(P), w_offset(P);
+    std::vector<char> valid(P);
+    for (int q = 0; q < P; q++) {
+        const double s = q - (P / 2);
+        valid[q] = std::fabs(s) <= g.D;
+        if (!valid[q]) continue;
+        const double gamma = std::asin(s / g.D);
+        if (gamma > g.gamma_max)
+            u[q] = (q - 5.0 * P / 6) / std::cos(gamma - 2 * g.gamma_max) + g.u0 + P / 3.0;
+        else if (gamma < -g.gamma_max)
+            u[q] = (q - P / 6.0) / std::cos(gamma + 2 * g.gamma_max) + g.u0 - P / 3.0;
+        else
+            u[q] = s / std::cos(gamma) + g.u0;
+        w_offset[q] = gamma / g.dtheta + g.margin + (g.fan / 2) - 0.5;
+    }
+    for (int r = 0; r < P; r++) {
+        int* row = out + (size_t)r * P;
+        for (int q = 0; q < P; q++) {
+            row[q] = 0;
+            if (!valid[q] || !std::isfinite(u[q])) continue;
+            const double w = w_offset[q] + r;
+            const double fu_floor = std::floor(u[q]), fw_floor = std::floor(w);
+            if (fu_floor < 0 || fu_floor >= W0 - 1 || fw_floor < 0 || fw_floor >= V - 1) continue;
+            const int iu = (int)fu_floor, iw = (int)fw_floor;
+            const double fu = u[q] - iu, fw = w - iw;
+            const int* a0 = A + (size_t)iw * W0;
+            const int* a1 = a0 + W0;
+            row[q] = (int)(((1 - fu) * a0[iu] + fu * a0[iu + 1]) * (1 - fw) +
+                           ((1 - fu) * a1[iu] + fu * a1[iu + 1]) * fw);
+        }
+    }
+}
+
+std::vector<int> reduce_sinogram(const int* in, int P, int k)
+{
+    const int W = P / k;
+    std::vector<int> out((size_t)W * W);
+    for (int y = 0; y < W; y++)
+        for (int x = 0; x < W; x++) {
+            int64_t sum = 0;
+            for (int dy = 0; dy < k; dy++)
+                for (int dx = 0; dx < k; dx++) sum += in[(size_t)(y * k + dy) * P + x * k + dx];
+            out[(size_t)y * W + x] = (int)(sum / (k * k));
+        }
+    return out;
+}
+
+std::vector<double> make_ramp_filter(int W, int64_t window)
+{
+    int L = 2;
+    while (L < W) L *= 2;
+    L *= 2;
+    std::valarray<std::complex<double>> h(std::complex<double>(0.0), (size_t)L);
+    h[0] = 0.25;
+    for (int n = 1; n <= L / 2; n += 2) h[n] = -1.0 / ((n * pi) * (n * pi));
+    for (int n = L / 2 + 1; n < L; n++) h[n] = h[L - n];
+    my_fft(h);
+    std::vector<double> ramp(L);
+    for (int n = 0; n <= L / 2; n++) ramp[n] = h[n].real();
+    if (window <= 99) {
+        const double e = (100 - window) / 25.0;
+        for (int n = 1; n <= L / 2; n++) ramp[n] *= std::pow(std::cos(pi * n / L), e);
+    }
+    for (int n = L / 2 + 1; n < L; n++) ramp[n] = ramp[L - n];
+    return ramp;
+}
+
+void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, double* out)
+{
+    const std::vector<double> ramp = make_ramp_filter(W, info.recon_filter);
+    const int L = (int)ramp.size();
+    info.fft_length = L;
+    release_array(info.ramp_filter);
+    info.ramp_filter = new double[L];
+    std::copy(ramp.begin(), ramp.end(), info.ramp_filter);
+    const double scale = pi * weight / ((W / 2) * pixel_width * 0.1);
+    std::valarray<std::complex<double>> work((size_t)L);
+    for (int i = 0; i < W / 2; i++) {
+        const int* row = sinogram + (size_t)i * W;
+        for (int x = 0; x < L; x++) work[x] = x < W ? (double)row[x] : 0.0;
+        my_fft(work);
+        for (int n = 0; n < L; n++) work[n] *= ramp[n];
+        my_ifft(work);
+        for (int x = 0; x < W; x++) out[(size_t)i * W + x] = work[x].real() * scale;
+    }
+    release_array(info.ramp_filter);
+    info.fft_length = 0;
+}
+
+void build_cone_table(int* table, int W, int k, double D, double z, int N)
+{
+    for (int j = 0; j < W; j++) {
+        const double u = j - (W / 2);
+        const double under = D * D - (u * k) * (u * k);
+        for (int m = 0; m < W; m++) {
+            int slot = N;
+            if (under > 0) {
+                const double R = std::sqrt(under);
+                const double a = (m - (W / 2)) * k - D + R;
+                const double e = z * a / (a + R);
+                if (std::isfinite(e)) {
+                    if (e >= 0)
+                        slot = (int)std::min<double>(2 * N, N + std::floor(e + 0.5));
+                    else
+                        slot = (int)std::max<double>(0, N - std::floor(0.5 - e));
+                }
+            }
+            table[(size_t)j * W + m] = slot;
+        }
+    }
+}
+
+namespace {
+
+struct angle_frame {
+    double ca, sa, ox, oy;
+};
+
+angle_frame frame_of_angle(int W, int i)
+{
+    const double theta = pi / 2 + i * pi / (W / 2);
+    angle_frame a;
+    a.ca = std::cos(theta);
+    a.sa = std::sin(theta);
+    const double cx = W / 2.0, cy = W / 2.0;
+    a.ox = cx - a.ca * cx - a.sa * cy;
+    a.oy = cy + a.sa * cx - a.ca * cy;
+    return a;
+}
+
+// The weight of the last back-projection, for project_rsq_line.
+double last_weight = 1.0;
+
+}  // namespace
+
+void back_project_angle(const backprojection_input& in, int i, int* image, int y0, int y1)
+{
+    const int W = in.W;
+    const angle_frame a = frame_of_angle(W, i);
+    const double* centre = in.slots[in.N] + (size_t)i * W;
+    for (int y = std::max(y0, 0); y < y1 && y < W; y++) {
+        const int h = (int)std::floor(std::sqrt((double)(W - y) * y));
+        const int x0 = (W / 2) - h + 1, x1 = std::min((W / 2) + h, W - 1);
+        int* row = image + (size_t)y * W;
+        for (int x = std::max(x0, 0); x <= x1; x++) {
+            const double t = a.ca * (x - a.ox) - a.sa * (y - a.oy);
+            const double tf = std::floor(t);
+            const double f = t - tf;
+            // Near the rim t reaches W: both samples are held inside the row.
+            const int j = (int)std::clamp(tf, 0.0, (double)(W - 1));
+            const int j1 = std::min(j + 1, W - 1);
+            const double* g = centre;
+            if (in.table) {
+                const double rho = a.ca * (y - a.oy) + a.sa * (x - a.ox) + 0.5;
+                const int m = (int)std::clamp(std::floor(rho), 0.0, (double)(W - 1));
+                g = in.slots[in.table[(size_t)j * W + m]] + (size_t)i * W;
+            }
+            const double value = ((1 - f) * g[j] + f * g[j1]) * in.weight;
+            row[x] = (int)(row[x] + value);
+        }
+    }
+}
+
+bool iradon_rsq(const backprojection_input& in, bool show_progress)
+{
+    using clock = std::chrono::steady_clock;
+    const int W = in.W;
+    last_weight = in.weight;
+    info.profile_length = W;
+    release_array(info.line_profile);
+    release_array(info.projection_line);
+    info.line_profile = new double[4 * (size_t)W]();
+    info.projection_line = new double[W]();
+    int* image = info.sampled_image;
+    std::fill(image, image + (size_t)W * W, -16000);
+
+    const auto started = clock::now();
+    auto refreshed = started;
+    const int angles = W > 1 ? W / 2 : 0;
+    const int chunk = 8;
+    bool progress = false, cancelled = false;
+    for (int i = 0; i < angles && !cancelled; i += chunk) {
+        const int end = std::min(i + chunk, angles);
+        over_row_bands(W, (long long)W * W * (end - i), [&](int y0, int y1, yield_clock*) {
+            for (int a = i; a < end; a++) back_project_angle(in, a, image, y0, y1);
+        });
+        if (clock::now() - refreshed >= std::chrono::microseconds(501000)) {
+            if (show_progress) ui_redraw();
+            ui_yield();
+            if (!progress) ui_progress_begin("Reconstructing", "Back-projecting", angles, true);
+            progress = true;
+            cancelled = !ui_progress_update(end, wxString::Format("Back-projecting angle %i of %i", end, angles));
+            refreshed = clock::now();
+        }
+    }
+    if (progress) ui_progress_end();
+    if (cancelled) return false;
+    if (angles > 0) {
+        // The canvas shows the last direction and its filtered projection.
+        const int i = angles - 1;
+        const angle_frame a = frame_of_angle(W, i);
+        info.line_start = {(float)a.ox, (float)a.oy};
+        info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
+        const double* row = in.slots[in.N] + (size_t)i * W;
+        for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
+        info.show_projection = 1;
+    }
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - started).count();
+    ui_status(2, wxString::Format("Recon in %.3lf secs.", ms / 1000.0));
+    return true;
+}
+
+void project_rsq_line(int angle)
+{
+    const int W = info.width;
+    if (info.profile_length != W || W != info.height || info.file_type != -7 || info.subsample != 1 ||
+        info.xtreme_load < 2 || !info.sampled_image || !info.projection_line || !info.rsq_cache ||
+        info.rsq_cache_width != W || angle < 0 || angle >= W / 2)
+        return;
+    backprojection_input in;
+    in.W = W;
+    in.N = info.rsq_neighbours;
+    in.slots = info.rsq_cache;
+    in.table = info.xtreme_recon == 1 ? info.aux_image : nullptr;
+    in.weight = last_weight;
+    for (int s = 0; s < 2 * in.N + 1; s++)
+        if (!in.slots[s] && (in.table || s == in.N)) return;
+    const angle_frame a = frame_of_angle(W, angle);
+    info.line_start = {(float)a.ox, (float)a.oy};
+    info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
+    const double* row = in.slots[in.N] + (size_t)angle * W;
+    for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
+    info.show_projection = 1;
+    back_project_angle(in, angle, info.sampled_image, 0, W);
+}

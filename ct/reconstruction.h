@@ -1,0 +1,70 @@
+// Filtered back-projection of one detector line of a micro-CT scan: fan-to-parallel
+// rebinning, the ramp filter with its cosine window, the cone-beam record table of
+// "Parallel-FDK" and the back-projection into the inscribed disc.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The rebinning geometry of a record of `views` data rows of `samples` used samples, fan
+// width F views and margin E views.
+struct rsq_geometry {
+    int views = 0, samples = 0, fan = 0, margin = 0;
+    int P = 0;                // parallel sinogram size: 2 ((Y - 2) - 2E - F)
+    double dtheta = 0.0;      // pi / (P div 2)
+    double D = 0.0;           // source distance in samples
+    double gamma_max = 0.0;   // central fan limit
+    double u0 = 0.0;          // detector centre
+};
+rsq_geometry make_rsq_geometry(int views, int samples, int fan, int margin);
+
+// Rebins the converted fan plane A (views rows of `samples` values) into the P x P
+// parallel sinogram `out` (row = parallel view, column = lateral position).
+void rebin_fan_to_parallel(const int* A, const rsq_geometry& g, int* out);
+
+// The P x P sinogram reduced by k (1, 2 or 4) to W x W, W = P / k: each value the integer
+// mean of a k x k block.
+std::vector<int> reduce_sinogram(const int* in, int P, int k);
+
+// The ramp filter of the record's width W with window parameter `window` (1 .. 100; 100
+// none, below that cos(pi n / L)^((100 - window) / 25)): L real coefficients, L twice
+// the smallest power of two >= W (at least 4), mirrored about L / 2.
+std::vector<double> make_ramp_filter(int W, int64_t window);
+
+// Filters the first W div 2 rows of the W x W reduced sinogram into `out` ((W div 2) x W
+// doubles) with the ramp filter of recon_filter, scaled by pi x weight / ((W div 2) x
+// pixel_width x 0.1). Sets fft_length and ramp_filter while it runs.
+void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, double* out);
+
+// The cone-beam record table of "Parallel-FDK": W x W cache slots (0 .. 2N) by lateral
+// offset (row) and position along the ray (column), for reduction k, source distance D
+// and line offset z. Rays with no real geometry (|u k| >= D) take the centre slot N.
+void build_cone_table(int* table, int W, int k, double D, double z, int N);
+
+// The filtered sinograms a back-projection reads: `slots` (2N + 1 pointers, slot N the
+// centre record), each (W div 2) x W, the cone table (null for planar), the weight every
+// value is scaled by.
+struct backprojection_input {
+    int W = 0;
+    int N = 0;
+    double* const* slots = nullptr;
+    const int* table = nullptr;
+    double weight = 1.0;
+};
+
+// Adds angle i (0 <= i < W div 2) of the back-projection to the W x W plane `image`
+// (rows y0 .. y1 - 1 only), truncating every pixel after the addition. Pixels outside
+// the inscribed disc, and row 0, are not touched.
+void back_project_angle(const backprojection_input& in, int i, int* image, int y0, int y1);
+
+// The whole back-projection of sampled_image (W x W, filled with -16000 first, then every
+// angle), rows split over the cores. With `show_progress` the window shows the growing
+// slice about twice a second (through the UI seam); after half a second a cancellable
+// progress report runs. Sets the canvas's projection line and direction of the last angle
+// and shows "Recon in %.3lf secs.". False when cancelled.
+bool iradon_rsq(const backprojection_input& in, bool show_progress);
+
+// One angle of the back-projection of the loaded raw data into sampled_image, as the
+// canvas shows it: nothing unless the record holds a reconstruction of square size at
+// sub-sampling 1.
+void project_rsq_line(int angle);
