@@ -185,6 +185,8 @@ private:
     void build_menus();
     void build_controls();
     void refresh_canvas();
+    // Reloads the open micro-CT record (reload_rsq_file) and brings the window up to date.
+    void reload_raw_data(bool flush_cache, bool reset_window);
     void metal_preview(int value, int stored, int hu);
     void show_row(int id, bool shown);
     void set_choice_items(int id, const wxArrayString& items, int selection);

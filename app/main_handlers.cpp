@@ -10,6 +10,7 @@
 #include "app/main_controls.h"
 #include "app/main_frame.h"
 #include "core/record.h"
+#include "core/ui.h"
 #include "ct/metal_pipeline.h"
 #include "display/display_image.h"
 #include "display/status_texts.h"
@@ -127,32 +128,33 @@ void MyFrame::OnSliderFiltCentile(wxCommandEvent& event)
 
 // CT Recon page.
 
-// Micro-CT display choices reload the current record in the new mode.
+// Micro-CT display choices reload the current record in the new mode; the controls follow
+// its size and frames, and the status bar keeps the reconstruction time.
+void MyFrame::reload_raw_data(bool flush_cache, bool reset_window)
+{
+    reload_rsq_file(flush_cache, reset_window);
+    reset_controls();
+    if (info.xtreme_load >= 2) SetStatusText(ui_last_status(2), 2);
+    refresh_canvas();
+}
+
 void MyFrame::OnChoiceXtremeLoad(wxCommandEvent& event)
 {
     info.xtreme_load = event.GetInt();
-    if (!info.rsq_loaded) return;
-    reload_rsq_file(false, true);
-    reset_controls();
-    refresh_canvas();
+    if (info.rsq_loaded) reload_raw_data(false, true);
 }
 
 void MyFrame::OnChoiceXtremeRecon(wxCommandEvent& event)
 {
     info.xtreme_recon = event.GetInt();
-    if (!info.rsq_loaded) return;
-    reload_rsq_file(false, false);
-    reset_controls();
-    refresh_canvas();
+    if (info.rsq_loaded) reload_raw_data(false, false);
 }
 
 void MyFrame::OnRecon(wxCommandEvent&)
 {
     // With raw data every record is refiltered with the current filter parameter.
     if (info.rsq_loaded) {
-        reload_rsq_file(true, false);
-        reset_controls();
-        refresh_canvas();
+        reload_raw_data(true, false);
         return;
     }
     SetStatusText("Reconstruction is not part of this build", 0);

@@ -223,7 +223,9 @@ bool load_rsq_file(char* name_text, int frame, bool reset_window)
         }
     } else {
         k = mode == 2 ? 1 : mode == 3 ? 2 : 4;
-        if (l.P < 2 || l.P / k < 2 || l.P > max_parallel_size) {
+        // The parallel sinogram (P x P) may not dwarf the record it comes from.
+        const bool backed = (uint64_t)l.P * l.P <= 32ull * l.X * l.Y + (1u << 22);
+        if (l.P < 2 || l.P / k < 2 || l.P > max_parallel_size || !backed) {
             wxLogWarning("The micro-CT file %s cannot be reconstructed at this size: its %i views give "
                          "a slice of %i pixels. Choose \"Sinogram\" or \"X-ray projection\".",
                          text(name), l.Y - 2, std::max(l.P, 0) / k);
@@ -288,6 +290,8 @@ bool load_rsq_file(char* name_text, int frame, bool reset_window)
     info.data_min = lo;
     info.data_max = hi;
     info.rsq_loaded = 1;
+    // The projection overlay belongs to a reconstruction.
+    if (mode < 2) info.show_projection = 0;
     if (reset_window && mode >= 2) {
         info.window_centre = 450;
         info.window_range = 3100;

@@ -9,6 +9,7 @@
 #include <wx/statusbr.h>
 
 #include "gui_fixture.h"
+#include "core/ui.h"
 
 namespace {
 
@@ -131,4 +132,38 @@ TEST(Samples, ProcessDicomWritesTheWholeFilteredSeries)
     myframe->Close(true);
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
     wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
+}
+
+// A micro-CT raw file from start-up: reconstructed, stepped to its last frame, shown as a
+// sinogram, reconstructed again with Parallel-FDK and with "Reconstruct".
+TEST(Samples, MicroCtRawFileInEveryModeFromTheWindow)
+{
+    const char* raw = VOXMIRA_FIXTURES "/rsq/phantom.rsq";
+    ASSERT_TRUE(start_program({raw}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    set_canvas_size(512, 512);
+    ASSERT_EQ(info.file_type, -7);
+    EXPECT_EQ(info.width, 128);
+    EXPECT_EQ(info.frames, 7);
+    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMax(), 7);
+    int w, h;
+    const std::vector<unsigned char> slice = canvas_pixels(w, h, "canvas_rsq_slice");
+    EXPECT_GT(GuiTest::count_colour(slice, w, 0, 0, w, h, 255, 255, 255, 60), 100) << "a bright phantom";
+    slide(ID_FRAME, 7);
+    EXPECT_EQ(info.frame, 7);
+    EXPECT_EQ(info.width, 128);
+    choose(ID_XTREME_LOAD, 0);
+    EXPECT_EQ(info.height, 83) << "the sinogram of the record";
+    EXPECT_EQ(info.frame, 7);
+    canvas_pixels(w, h, "canvas_rsq_sinogram");
+    choose(ID_XTREME_LOAD, 3);
+    EXPECT_EQ(info.width, 64);
+    choose(ID_XTREME_RECON, 1);
+    click(ID_RECON);
+    EXPECT_EQ(info.width, 64);
+    EXPECT_TRUE(ui_last_status(2).StartsWith("Recon in ")) << ui_last_status(2);
+    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Recon in "))
+        << myframe->GetStatusBar()->GetStatusText(2);
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
 }
