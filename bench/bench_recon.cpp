@@ -40,7 +40,8 @@ void BM_ReconstructPlanarSlice(benchmark::State& state)
     state.counters["width"] = info.width;
 }
 
-// Steps between two neighbouring frames: every load filters the one record that is new.
+// Steps forward one frame at a time (back to frame 1 at the end, cache flushed): every
+// load filters the one record that is new.
 void frame_steps(benchmark::State& state, int recon)
 {
     std::vector<char> name = bench_file();
@@ -51,7 +52,13 @@ void frame_steps(benchmark::State& state, int recon)
     }
     int frame = 1;
     for (auto _ : state) {
-        frame = frame == 1 ? 2 : 1;
+        if (++frame > info.frames) {
+            state.PauseTiming();
+            frame = 1;
+            flush_rsq_cache();
+            load_rsq_file(name.data(), frame++, false);
+            state.ResumeTiming();
+        }
         load_rsq_file(name.data(), frame, false);
     }
 }

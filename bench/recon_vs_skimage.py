@@ -2,7 +2,7 @@
 """Times the micro-CT reconstruction against scikit-image's iradon in the same run.
 
 Data: a synthetic raw file (tools/make_rsq.py, binning 2, 512 used samples, 337 views: a
-512 x 512 parallel sinogram over half a turn, 256 angles), and for the peer a 512-sample
+512 x 512 parallel sinogram over half a turn, 256 angles; one stack of 40 records, 22 shown), and for the peer a 512-sample
 sinogram of 256 angles over 180 degrees.
 
 1. Whole processes, five runs each, interleaved: `voxmira-batch raw FILE --out F` (load,
@@ -44,7 +44,7 @@ def main():
     work = tempfile.mkdtemp()
     raw = os.path.join(work, 'slice512.rsq')
     subprocess.run(['/usr/bin/python3', os.path.join(ROOT, 'tools', 'make_rsq.py'), raw, '--binning', '2',
-                    '--views', '337', '--samples', '512', '--records', '21', '--stack', '21'],
+                    '--views', '337', '--samples', '512', '--records', '40', '--stack', '40'],
                    check=True, stdout=subprocess.DEVNULL)
     sino = os.path.join(work, 'sino.npy')
     rng = np.random.default_rng(3)

@@ -171,30 +171,48 @@ double last_weight = 1.0;
 
 }  // namespace
 
-void back_project_angle(const backprojection_input& in, int i, int* image, int y0, int y1)
+void back_project_angles(const backprojection_input& in, int i0, int i1, int* image, int y0, int y1)
 {
     const int W = in.W;
-    const angle_frame a = frame_of_angle(W, i);
-    const double* centre = in.slots[in.N] + (size_t)i * W;
+    const double top = W - 1;
+    std::vector<angle_frame> frames;
+    for (int i = i0; i < i1; i++) frames.push_back(frame_of_angle(W, i));
     for (int y = std::max(y0, 0); y < y1 && y < W; y++) {
         const int h = (int)std::floor(std::sqrt((double)(W - y) * y));
-        const int x0 = (W / 2) - h + 1, x1 = std::min((W / 2) + h, W - 1);
+        const int x0 = std::max((W / 2) - h + 1, 0), x1 = std::min((W / 2) + h, W - 1);
         int* row = image + (size_t)y * W;
-        for (int x = std::max(x0, 0); x <= x1; x++) {
-            const double t = a.ca * (x - a.ox) - a.sa * (y - a.oy);
-            const double tf = std::floor(t);
-            const double f = t - tf;
-            // Near the rim t reaches W: both samples are held inside the row.
-            const int j = (int)std::clamp(tf, 0.0, (double)(W - 1));
-            const int j1 = std::min(j + 1, W - 1);
-            const double* g = centre;
-            if (in.table) {
-                const double rho = a.ca * (y - a.oy) + a.sa * (x - a.ox) + 0.5;
-                const int m = (int)std::clamp(std::floor(rho), 0.0, (double)(W - 1));
-                g = in.slots[in.table[(size_t)j * W + m]] + (size_t)i * W;
+        for (int i = i0; i < i1; i++) {
+            const angle_frame& a = frames[i - i0];
+            const double* centre = in.slots[in.N] + (size_t)i * W;
+            // t (and rho) grow by ca (sa) per column. Inside the disc t lies in 0 .. W; near
+            // the rim both samples are held inside the row.
+            double t = a.ca * (x0 - a.ox) - a.sa * (y - a.oy);
+            if (!in.table) {
+                for (int x = x0; x <= x1; x++, t += a.ca) {
+                    const double tc = t < 0 ? 0 : t > top ? top : t;
+                    const int j = (int)tc;
+                    const double f = tc - j;
+                    const int j1 = j + 1 < W ? j + 1 : j;
+                    row[x] = (int)(row[x] + ((1 - f) * centre[j] + f * centre[j1]) * in.weight);
+                }
+                continue;
             }
-            const double value = ((1 - f) * g[j] + f * g[j1]) * in.weight;
-            row[x] = (int)(row[x] + value);
+            // The rows of this angle in every slot.
+            const double* rows[256];
+            for (int k = 0; k <= 2 * in.N; k++) rows[k] = in.slots[k] + (size_t)i * W;
+            const uint8_t* table = in.table;
+            const double weight = in.weight, ca = a.ca, sa = a.sa;
+            double rho = ca * (y - a.oy) + sa * (x0 - a.ox) + 0.5;
+            for (int x = x0; x <= x1; x++, t += ca, rho += sa) {
+                const double tc = t < 0 ? 0 : t > top ? top : t;
+                const int j = (int)tc;
+                const double f = tc - j;
+                const int j1 = j + 1 < W ? j + 1 : j;
+                const int m = rho < 0 ? 0 : rho > top ? W - 1 : (int)rho;
+                const double* g = rows[table[(size_t)j * W + m]];
+                const int v = (int)(row[x] + ((1 - f) * g[j] + f * g[j1]) * weight);
+                row[x] = v;
+            }
         }
     }
 }
@@ -220,7 +238,7 @@ bool iradon_rsq(const backprojection_input& in, bool show_progress)
     for (int i = 0; i < angles && !cancelled; i += chunk) {
         const int end = std::min(i + chunk, angles);
         over_row_bands(W, (long long)W * W * (end - i), [&](int y0, int y1, yield_clock*) {
-            for (int a = i; a < end; a++) back_project_angle(in, a, image, y0, y1);
+            back_project_angles(in, i, end, image, y0, y1);
         });
         if (clock::now() - refreshed >= std::chrono::microseconds(501000)) {
             if (show_progress) ui_redraw();
@@ -260,15 +278,21 @@ void project_rsq_line(int angle)
     in.W = W;
     in.N = info.rsq_neighbours;
     in.slots = info.rsq_cache;
-    in.table = info.xtreme_recon == 1 ? info.aux_image : nullptr;
+    in.table = nullptr;
     in.weight = last_weight;
+    const bool cone = info.xtreme_recon == 1 && info.aux_image;
     for (int s = 0; s < 2 * in.N + 1; s++)
-        if (!in.slots[s] && (in.table || s == in.N)) return;
+        if (!in.slots[s] && (cone || s == in.N)) return;
+    std::vector<uint8_t> table;
+    if (cone) {
+        table.assign(info.aux_image, info.aux_image + (size_t)W * W);
+        in.table = table.data();
+    }
     const angle_frame a = frame_of_angle(W, angle);
     info.line_start = {(float)a.ox, (float)a.oy};
     info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
     const double* row = in.slots[in.N] + (size_t)angle * W;
     for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
     info.show_projection = 1;
-    back_project_angle(in, angle, info.sampled_image, 0, W);
+    back_project_angles(in, angle, angle + 1, info.sampled_image, 0, W);
 }

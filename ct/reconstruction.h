@@ -42,20 +42,20 @@ void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, doub
 void build_cone_table(int* table, int W, int k, double D, double z, int N);
 
 // The filtered sinograms a back-projection reads: `slots` (2N + 1 pointers, slot N the
-// centre record), each (W div 2) x W, the cone table (null for planar), the weight every
-// value is scaled by.
+// centre record), each (W div 2) x W, the cone table as bytes (null for planar; slots
+// never exceed 2N <= 36), the weight every value is scaled by.
 struct backprojection_input {
     int W = 0;
     int N = 0;
     double* const* slots = nullptr;
-    const int* table = nullptr;
+    const uint8_t* table = nullptr;
     double weight = 1.0;
 };
 
-// Adds angle i (0 <= i < W div 2) of the back-projection to the W x W plane `image`
-// (rows y0 .. y1 - 1 only), truncating every pixel after the addition. Pixels outside
-// the inscribed disc, and row 0, are not touched.
-void back_project_angle(const backprojection_input& in, int i, int* image, int y0, int y1);
+// Adds angles i0 .. i1 - 1 (within 0 .. W div 2 - 1) of the back-projection to the W x W
+// plane `image` (rows y0 .. y1 - 1 only), truncating every pixel after each angle's
+// addition. Pixels outside the inscribed disc, and row 0, are not touched.
+void back_project_angles(const backprojection_input& in, int i0, int i1, int* image, int y0, int y1);
 
 // The whole back-projection of sampled_image (W x W, filled with -16000 first, then every
 // angle), rows split over the cores. With `show_progress` the window shows the growing

@@ -246,10 +246,12 @@ bool load_rsq_file(char* name_text, int frame, bool reset_window)
         in.slots = info.rsq_cache;
         in.weight = (g.D / std::sqrt(g.D * g.D + z * z)) / 0.23;
         release_array(info.aux_image);
+        std::vector<uint8_t> table;
         if (info.xtreme_recon == 1) {
             info.aux_image = new int[(size_t)width * width];
             build_cone_table(info.aux_image, width, k, g.D, z, l.N);
-            in.table = info.aux_image;
+            table.assign(info.aux_image, info.aux_image + (size_t)width * width);
+            in.table = table.data();
         }
         release_array(info.sampled_image);
         info.sampled_image = new int[(size_t)width * width];
