@@ -59,18 +59,24 @@ const loader_entry* loader_for_file_type(int file_type)
 
 bool reload_frame(int n)
 {
+    const int previous = info.frame;
     info.frame = n;
     release_array(info.sampled_image);
     release_array(info.aux_image);
     release_array(info.noise_image);
     release_array(info.processed_image);
     const loader_entry* e = loader_for_file_type(info.file_type);
-    if (!e) return false;
+    if (!e) {
+        info.frame = previous;
+        return false;
+    }
     const int centre = info.window_centre, range = info.window_range;
     const std::string path(info.file_name.mb_str());
     std::vector<char> buffer = path_buffer(path);
     const bool ok = e->load(buffer.data(), n);
     info.window_centre = centre;
     info.window_range = range;
+    // A frame that did not load leaves the record showing the frame it had.
+    if (!ok) info.frame = previous;
     return ok;
 }

@@ -36,5 +36,5 @@ const loader_entry* loader_for_file_type(int file_type);
 // Frame change as the frame slider does it: frame = n, the sampled, auxiliary, noise and
 // processed images released, the frame reloaded through the loader of info.file_type with
 // info.file_name, and the window kept. Returns the loader's result (false when no loader
-// serves the file type).
+// serves the file type); on false `frame` is the frame the record still holds.
 bool reload_frame(int n);

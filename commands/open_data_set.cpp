@@ -146,6 +146,7 @@ bool pair_reference()
 bool change_frame(int n)
 {
     if (n == info.frame) return false;
+    // A frame that does not load (warned by its loader) leaves the previous one shown.
     reload_frame(n);
     sample_image();
     process_image();

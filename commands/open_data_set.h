@@ -27,6 +27,7 @@ bool pair_reference();
 int level_slider_maximum();
 
 // The frame slider: when n differs from frame, reloads frame n with the loader of
-// file_type (window kept), runs the pipeline and clears the metal-artefact state.
-// Returns true when the frame changed.
+// file_type (window kept), runs the pipeline and clears the metal-artefact state. A frame
+// that does not load leaves the previous frame (and `frame`) in place. Returns false only
+// when n is the current frame.
 bool change_frame(int n);

@@ -92,7 +92,10 @@ int save_sequence(const wxString& base, int index, int choice,
     for (int k = first; k < first + frames; k++) {
         const int position = k - first;
         if (skipping && position % n != 0) continue;
-        reload_frame(k);
+        if (!reload_frame(k)) {
+            wxLogWarning("Frame %i could not be read: the sequence stops after %i files.", k, written);
+            break;
+        }
         sample_image();
         if (!info.sampled_image) break;
         if (averaging) {

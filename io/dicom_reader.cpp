@@ -456,10 +456,12 @@ bool dicom_walk::run(const frame_fields& discovered)
     };
     if (!first_open && (h_.columns != info.width || h_.rows != info.height ||
                         channels != info.channels || !info.raw_image)) {
-        // A frame of another size or kind in a sequence is not loaded; the previous
-        // image stays.
-        update_geometry();
-        return true;
+        // A frame of another size or kind in a sequence cannot take the data set's place;
+        // the previous image stays.
+        wxLogWarning("The DICOM file %s holds a %i x %i image with %i samples per pixel, unlike the "
+                     "%i x %i image of this data set: frame %i is not shown.",
+                     file_text(), h_.columns, h_.rows, h_.samples, info.width, info.height, index_);
+        return false;
     }
     const size_t count = (size_t)channels * h_.columns * h_.rows;
     // A decoder never stands for more samples than it produced.

@@ -12,10 +12,10 @@
 // file beside it (write_dicom_frame, or the CT-form TIFF when only tiff_output is set).
 // False then means nothing was written; the data-set run says whether the run goes on.
 //
-// Returns true on success, and also for a frame whose size differs from the open data set
-// (the frame is then not loaded). Returns false, with `info` unchanged, when the file
-// cannot be opened, is not a DICOM image, is truncated or corrupt, or holds compressed data
-// no decoder accepts; every failure of a file that is evidently DICOM logs a warning.
+// Returns true on success. Returns false, with `info` unchanged, when the file cannot be
+// opened, is not a DICOM image, is truncated or corrupt, holds compressed data no decoder
+// accepts, or (a frame after the first open) holds an image of another size or kind than
+// the open data set; every failure of a file that is evidently DICOM logs a warning.
 bool load_dicom_file(char* path, int index);
 
 // Turns info.orientation (row direction cosines, then column) into three angles in

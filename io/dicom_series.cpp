@@ -73,11 +73,15 @@ frame_fields discover_frames(const std::string& path)
     frame_fields f;
     sequence_field field;
     if (!find_sequence_field(path, field)) return f;
+    // Digits in a folder name do not make the files of numbered folders one series: the
+    // file's own folder is listed instead.
+    const size_t slash = path.rfind('/');
+    const bool in_name = slash == std::string::npos || field.start > slash;
     ui_progress progress("Loading Dicom files", "Checking for a sequence of Dicom files", 102,
                          true);
     int pulses = 0;
     long first = field.number, count = 1;
-    const bool finished = find_sequence_range(
+    const bool finished = !in_name || find_sequence_range(
         path, field, is_plain_file, [&]() { return progress.update(++pulses % 102, wxString()); },
         first, count);
     f.file_type = 1;

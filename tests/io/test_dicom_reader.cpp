@@ -230,15 +230,29 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
     EXPECT_EQ(info.raw_image[0], 10 * 16);
     EXPECT_DOUBLE_EQ(info.slice_location, 2.0);
 
-    // A member of another kind (colour) is not loaded; the previous image stays.
+    // A member of another kind (colour) is refused; the previous image and frame stay.
     write_file(dir + "/img013.dcm", read_file(fixture("rgb8.dcm")));
     ASSERT_TRUE(open(dir + "/img012.dcm"));
     EXPECT_EQ(info.frames, 9);
     int* before = info.raw_image;
-    EXPECT_TRUE(reload_frame(13));
+    {
+        wxLogNull quiet;
+        EXPECT_FALSE(reload_frame(13));
+    }
+    EXPECT_EQ(info.frame, 12);
     EXPECT_EQ(info.raw_image, before);
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.raw_image[0], 10 * 16);
+
+    // Digits only in the folder's name: the folder's files, not numbered folders.
+    const std::string numbered = dir + "/scan7";
+    ::mkdir(numbered.c_str(), 0700);
+    ::mkdir((dir + "/scan8").c_str(), 0700);
+    write_file(numbered + "/slice.dcm", read_file(fixture("ct_s16.dcm")));
+    write_file(dir + "/scan8/slice.dcm", read_file(fixture("rgb8.dcm")));
+    ASSERT_TRUE(open(numbered + "/slice.dcm"));
+    EXPECT_EQ(info.file_type, 2);
+    EXPECT_EQ(info.frames, 1);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
