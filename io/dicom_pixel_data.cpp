@@ -64,7 +64,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
 static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_header_t& h,
                               decoded_frame& out)
 {
-    if (h.samples != 1 || h.bits_allocated != 8) return false;
+    if ((h.samples != 1 && h.samples != 3) || h.bits_allocated != 8) return false;
     // The JPEG handler sizes its image from the stream's frame header: check that first. A
     // DCT block costs at least two bits, which bounds the pixels a fragment can describe.
     lossless_jpeg_frame frame;
@@ -79,6 +79,13 @@ static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_heade
     if (image.GetWidth() != h.columns || image.GetHeight() != h.rows) return false;
     const size_t pixels = (size_t)h.rows * h.columns;
     const unsigned char* rgb = image.GetData();
+    if (h.samples == 3) {
+        // Colour streams arrive as RGB whatever the stored colour space (the JPEG decoder
+        // converts YCbCr).
+        out.bytes.assign(rgb, rgb + 3 * pixels);
+        out.kind = decoded_kind::bytes8;
+        return true;
+    }
     out.bytes.resize(pixels);
     for (size_t i = 0; i < pixels; i++) out.bytes[i] = rgb[3 * i];
     out.kind = decoded_kind::red_bytes;

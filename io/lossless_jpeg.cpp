@@ -108,10 +108,8 @@ bool GetDht(DecompressInfo& d)
     while (d.pos < end) {
         const int index = d.data[d.pos++];
         if (index == 0x10 || index == 0x11 || index == 0x12 || index == 0x13) {
-            if (d.decoding) {
-                std::fputs("Huffman table for lossless JPEG is not defined.\n", stderr);
-                return false;
-            }
+            // An AC table: a DCT (baseline or extended) stream, not lossless.
+            if (d.decoding) return false;
             // Only reading the frame header: step over the AC table.
             if (end - d.pos < 16) return false;
             size_t count = 0;

@@ -358,9 +358,11 @@ def main():
         run('dcmcjpeg', '+e1', os.path.join(OUT, 'mf_u16.dcm'), os.path.join(OUT, 'mf_jpegll.dcm'))
         expect('mf_jpegll.dcm', [1, 3, 4])
 
-        # Baseline JPEG grey.
+        # Baseline JPEG grey, and colour (YBR_FULL_422 in the stream, RGB once decoded).
         run('dcmcjpeg', '+eb', os.path.join(OUT, 'ex_le_u8.dcm'), os.path.join(OUT, 'jpeg_baseline.dcm'))
         expect('jpeg_baseline.dcm')
+        run('dcmcjpeg', '+eb', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpeg_rgb.dcm'))
+        expect('jpeg_rgb.dcm')
 
         # RLE: 8-bit grey, 8-bit RGB, 16-bit signed.
         for src, name in (('ex_le_u8.dcm', 'rle_u8.dcm'), ('rgb8.dcm', 'rle_rgb.dcm'),
