@@ -22,6 +22,9 @@ struct dicom_header_t {
     uint16_t planes = 0;
     uint16_t planar_configuration = 0;  // 1: colour by plane (R plane, G plane, B plane)
     bool monochrome1 = false;           // grey that shows bright for low values
+    // Luminance and chrominance (YBR_FULL) stored; with `ybr_422` the chrominance is
+    // shared by each pair of pixels (Y1 Y2 Cb Cr), uncompressed.
+    bool ybr = false, ybr_422 = false;
     uint16_t padding_value = 0;
     int32_t number_of_frames = 1;
     double pixel_spacing[2] = {0.1, 0.1};

@@ -62,11 +62,48 @@ int clamp_to_int(double v)
     return (int)v;
 }
 
+// A text value without its padding spaces.
+std::string trimmed(const char* text)
+{
+    std::string s(text);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    return s;
+}
+
+// YBR_FULL to RGB in place over interleaved samples (value x 16), as DCMTK renders them:
+// offsets at half the range; YBR_FULL truncates each term toward zero (its lookup tables),
+// YBR_FULL_422 the whole sum; then clamped to 0 .. maximum.
+void ybr_to_rgb(int* samples, size_t pixels, int bits, bool pairs)
+{
+    const double m = (double)((1 << bits) - 1);
+    const int top = (1 << bits) - 1;
+    auto clamped = [&](double v) { return v < 0 ? 0 : v > m ? top : (int)v; };
+    for (size_t i = 0; i < pixels; i++) {
+        int* p = samples + 3 * i;
+        const int y = p[0] / 16, cb = p[1] / 16, cr = p[2] / 16;
+        int r, g, b;
+        if (pairs) {
+            r = clamped(y + 1.4020 * cr - 0.7010 * m);
+            g = clamped(y - 0.3441 * cb - 0.7141 * cr + 0.5291 * m);
+            b = clamped(y + 1.7720 * cb - 0.8859 * m);
+        } else {
+            r = std::clamp(y + (int)(1.4020 * cr - 0.7010 * m), 0, top);
+            g = std::clamp(y - (int)(0.3441 * cb) - (int)(0.7141 * cr - 0.5291 * m), 0, top);
+            b = std::clamp(y + (int)(1.7720 * cb - 0.8859 * m), 0, top);
+        }
+        p[0] = 16 * r;
+        p[1] = 16 * g;
+        p[2] = 16 * b;
+    }
+}
+
 // Where the samples of the frame come from.
 struct frame_source {
     const uint8_t* raw = nullptr;  // uncompressed samples in the file
     decoded_frame decoded;         // or the output of the decoder chain
     bool uncompressed = false;
+    std::vector<uint8_t> expanded;  // YBR_FULL_422 pairs spread to three samples a pixel
 };
 
 // Converts every sample s of the frame to trunc((s x slope + intercept) x 16) into `out`
@@ -238,8 +275,13 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
         if (read_text()) parse_doubles(text, "%lf", &h_.slice_location, 1);
         break;
     case 0x00280002: u16(h_.samples); break;
-    case 0x00280004:  // photometric interpretation: samples are taken as stored
-        if (read_text()) h_.monochrome1 = std::strncmp(text, "MONOCHROME1", 11) == 0;
+    case 0x00280004:  // photometric interpretation
+        if (read_text()) {
+            h_.monochrome1 = std::strncmp(text, "MONOCHROME1", 11) == 0;
+            const std::string p = trimmed(text);
+            h_.ybr = p == "YBR_FULL" || p == "YBR_FULL_422";
+            h_.ybr_422 = p == "YBR_FULL_422";
+        }
         break;
     case 0x00280006: u16(h_.planar_configuration); break;
     case 0x00280008:
@@ -332,8 +374,10 @@ bool dicom_walk::walk_to_pixel_data(uint32_t& length, bool& undefined)
 // the decoder chain for encapsulated and short pixel data.
 bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src)
 {
+    // Uncompressed YBR_FULL_422 stores two samples a pixel (Y1 Y2 Cb Cr per pair).
+    const bool pairs = h_.ybr_422 && h_.samples == 3 && !undefined;
     const size_t frame_size =
-        (size_t)h_.rows * h_.columns * h_.samples * (h_.bits_allocated / 8);
+        (size_t)h_.rows * h_.columns * (pairs ? 2 : h_.samples) * (h_.bits_allocated / 8);
     const bool in_frames = index_ >= 0 && info.file_type == 0 && index_ >= info.first_frame &&
                            (int64_t)index_ < (int64_t)info.first_frame + info.frames;
     if (!undefined && length >= frame_size) {
@@ -356,6 +400,22 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
         src.raw = d_ + pos_ + offset;
         available_frames_ = (int64_t)(std::min<size_t>(length, size_ - pos_) / frame_size);
         src.uncompressed = true;
+        if (pairs) {
+            if (h_.columns % 2 != 0) {
+                warn(wxString::Format("The DICOM file %s stores YBR_FULL_422 pixels in pairs but has an "
+                                      "odd width (%i).", file_text(), h_.columns));
+                return false;
+            }
+            const size_t bytes = h_.bits_allocated / 8, n = (size_t)h_.rows * h_.columns;
+            src.expanded.resize(n * 3 * bytes);
+            static const size_t order[6] = {0, 2, 3, 1, 2, 3};  // Y1 Cb Cr, Y2 Cb Cr
+            for (size_t i = 0; i < n; i += 2) {
+                const uint8_t* q = src.raw + i * 2 * bytes;  // Y1 Y2 Cb Cr
+                uint8_t* o = src.expanded.data() + i * 3 * bytes;
+                for (int k = 0; k < 6; k++) std::memcpy(o + k * bytes, q + order[k] * bytes, bytes);
+            }
+            src.raw = src.expanded.data();
+        }
         return true;
     }
     const uint8_t* fragment = nullptr;
@@ -481,11 +541,21 @@ bool dicom_walk::run(const frame_fields& discovered)
     convert_samples(src, h_, big_endian_, samples, count, lo, hi);
     // Uncompressed colour stored by plane arrives as three planes: interleave them (the
     // decoders already give interleaved pixels).
-    if (src.uncompressed && channels == 3 && h_.planar_configuration == 1) {
+    if (src.uncompressed && channels == 3 && h_.planar_configuration == 1 && !h_.ybr_422) {
         const size_t n = (size_t)h_.columns * h_.rows;
         std::vector<int> planes(samples, samples + count);
         for (size_t i = 0; i < n; i++)
             for (int c = 0; c < 3; c++) samples[i * 3 + c] = planes[c * n + i];
+    }
+    // Uncompressed luminance and chrominance arrive as RGB (decoders already give RGB).
+    if (src.uncompressed && channels == 3 && h_.ybr && h_.bits_allocated == 8) {
+        ybr_to_rgb(samples, (size_t)h_.columns * h_.rows, 8, h_.ybr_422);
+        lo = INT_MAX;
+        hi = INT_MIN;
+        for (size_t i = 0; i < count; i++) {
+            lo = std::min(lo, samples[i]);
+            hi = std::max(hi, samples[i]);
+        }
     }
 
     update_geometry();

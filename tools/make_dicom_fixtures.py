@@ -249,12 +249,49 @@ def expected_lines(name, hdr_path, tmp, frames=None):
     return lines
 
 
+def rendered_lines(name, path, tmp):
+    """The colour fixture as DCMTK renders it to RGB (dcm2pnm), in the expected-line form."""
+    from PIL import Image
+    png = os.path.join(tmp, 'rendered.png')
+    run('dcm2pnm', '+on', path, png)
+    rgb = np.asarray(Image.open(png).convert('RGB')).astype(np.int64)
+    rows, cols = rgb.shape[:2]
+    v = rgb.reshape(-1) * 16
+    return ['%s -1 %d %d 3 %d %d %016x %d %d %d' % (name, cols, rows, int(v.min() / 16), int(v.max() / 16),
+                                                  fnv1a64(v), v[0], v[len(v) // 2], v[-1])]
+
+
+def make_ybr_fixtures(rendered):
+    """YBR_FULL (by pixel) and YBR_FULL_422 (Y1 Y2 Cb Cr per pair) uncompressed, 20 x 12."""
+    rgb = np.stack([smooth(12, 20, 0, 255, 9), smooth(12, 20, 30, 220, 12)[::-1],
+                    smooth(12, 20, 10, 250, 6)[:, ::-1]], -1).clip(0, 255).astype(np.uint8)
+    r, g, b = [rgb[..., i].astype(float) for i in range(3)]
+    y = (0.299 * r + 0.587 * g + 0.114 * b).round().clip(0, 255)
+    cb = (128 - 0.168736 * r - 0.331264 * g + 0.5 * b).round().clip(0, 255)
+    cr = (128 + 0.5 * r - 0.418688 * g - 0.081312 * b).round().clip(0, 255)
+    ds = base_dataset(12, 20, 3, 8, False)
+    ds.PhotometricInterpretation = 'YBR_FULL'
+    save(ds, np.stack([y, cb, cr], -1).astype(np.uint8), 'ybr_full.dcm')
+    rendered('ybr_full.dcm')
+    pairs = np.empty((12, 10, 4), np.uint8)
+    pairs[..., 0], pairs[..., 1] = y[:, 0::2], y[:, 1::2]
+    pairs[..., 2] = ((cb[:, 0::2] + cb[:, 1::2] + 1) // 2)
+    pairs[..., 3] = ((cr[:, 0::2] + cr[:, 1::2] + 1) // 2)
+    ds = base_dataset(12, 20, 3, 8, False)
+    ds.PhotometricInterpretation = 'YBR_FULL_422'
+    save(ds, pairs, 'ybr_422.dcm')
+    rendered('ybr_422.dcm')
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     expected = []
     with tempfile.TemporaryDirectory() as tmp:
         def expect(name, frames=None):
             expected.extend(expected_lines(name, os.path.join(OUT, name), tmp, frames))
+
+        def expect_rendered(name):
+            expected.extend(rendered_lines(name, os.path.join(OUT, name), tmp))
 
         # 8-bit unsigned grey, explicit little endian.
         u8 = smooth(24, 32, 0, 255, 6).astype(np.uint8)
@@ -363,6 +400,7 @@ def main():
         expect('jpeg_baseline.dcm')
         run('dcmcjpeg', '+eb', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpeg_rgb.dcm'))
         expect('jpeg_rgb.dcm')
+        make_ybr_fixtures(expect_rendered)
 
         # RLE: 8-bit grey, 8-bit RGB, 16-bit signed.
         for src, name in (('ex_le_u8.dcm', 'rle_u8.dcm'), ('rgb8.dcm', 'rle_rgb.dcm'),
