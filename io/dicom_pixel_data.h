@@ -25,6 +25,7 @@ struct dicom_header_t {
     // Luminance and chrominance (YBR_FULL) stored; with `ybr_422` the chrominance is
     // shared by each pair of pixels (Y1 Y2 Cb Cr), uncompressed.
     bool ybr = false, ybr_422 = false;
+    bool palette = false;  // PALETTE COLOR: one index a pixel into three lookup tables
     uint16_t padding_value = 0;
     int32_t number_of_frames = 1;
     double pixel_spacing[2] = {0.1, 0.1};

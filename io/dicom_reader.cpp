@@ -198,6 +198,14 @@ private:
     bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
     bool multi_frame_ = false;
     int64_t available_frames_ = 1;  // frames the pixel data actually hold (first open)
+    // The red, green and blue lookup tables of PALETTE COLOR data.
+    struct palette_lut {
+        uint32_t entries = 0;  // 0 stands for 65536
+        uint16_t first = 0, bits = 0;
+        const uint8_t* data = nullptr;
+        size_t length = 0;
+    } palette_[3];
+    bool apply_palette(const int* index, size_t n, int* rgb, int& lo, int& hi) const;
     // The identities a written copy replaces: the first top-level occurrence of each.
     dicom_value_span media_instance_uid_, instance_uid_, series_uid_;
 };
@@ -281,8 +289,24 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
             const std::string p = trimmed(text);
             h_.ybr = p == "YBR_FULL" || p == "YBR_FULL_422";
             h_.ybr_422 = p == "YBR_FULL_422";
+            h_.palette = p == "PALETTE COLOR";
         }
         break;
+    // The palette's three descriptors (entries, first mapped value, bits per entry) and tables.
+    case 0x00281101: case 0x00281102: case 0x00281103:
+        if (length >= 6) {
+            palette_lut& t = palette_[element - 0x1101];
+            t.entries = big_endian_ ? be16(value) : le16(value);
+            t.first = big_endian_ ? be16(value + 2) : le16(value + 2);
+            t.bits = big_endian_ ? be16(value + 4) : le16(value + 4);
+        }
+        break;
+    case 0x00281201: case 0x00281202: case 0x00281203: {
+        palette_lut& t = palette_[element - 0x1201];
+        t.data = value;
+        t.length = length;
+        break;
+    }
     case 0x00280006: u16(h_.planar_configuration); break;
     case 0x00280008:
         if (read_text()) {
@@ -504,7 +528,8 @@ bool dicom_walk::run(const frame_fields& discovered)
     frame_source src;
     if (!locate_frame(length, undefined, src)) return false;
 
-    const int channels = h_.samples == 3 ? 3 : 1;
+    const bool palette = h_.palette && h_.samples == 1;
+    const int channels = h_.samples == 3 || palette ? 3 : 1;
     const bool first_open = index_ == -1;
     // Record update: per-frame geometry on every load.
     auto update_geometry = [&]() {
@@ -524,8 +549,9 @@ bool dicom_walk::run(const frame_fields& discovered)
         return false;
     }
     const size_t count = (size_t)channels * h_.columns * h_.rows;
+    const size_t stored = palette ? (size_t)h_.columns * h_.rows : count;
     // A decoder never stands for more samples than it produced.
-    if (!src.uncompressed && decoded_count(src.decoded) < count) {
+    if (!src.uncompressed && decoded_count(src.decoded) < stored) {
         warn(wxString::Format("The DICOM file %s cannot be read: its compressed pixel data hold fewer "
                               "samples than its header describes.", file_text()));
         return false;
@@ -538,7 +564,16 @@ bool dicom_walk::run(const frame_fields& discovered)
         return false;
     }
     int lo, hi;
-    convert_samples(src, h_, big_endian_, samples, count, lo, hi);
+    if (palette) {
+        std::vector<int> index(stored);
+        convert_samples(src, h_, big_endian_, index.data(), stored, lo, hi);
+        if (!apply_palette(index.data(), stored, samples, lo, hi)) {
+            if (first_open) delete[] samples;
+            return false;
+        }
+    } else {
+        convert_samples(src, h_, big_endian_, samples, count, lo, hi);
+    }
     // Uncompressed colour stored by plane arrives as three planes: interleave them (the
     // decoders already give interleaved pixels).
     if (src.uncompressed && channels == 3 && h_.planar_configuration == 1 && !h_.ybr_422) {
@@ -600,6 +635,46 @@ bool dicom_walk::run(const frame_fields& discovered)
         if (src.uncompressed) info.dicom_output = 1;
         else if (src.decoded.kind == decoded_kind::words16) info.tiff_output = 1;
     }
+    return true;
+}
+
+// PALETTE COLOR: each stored index (value x 16) through the red, green and blue tables
+// into interleaved RGB x 16. Indices below the first mapped value take the first entry,
+// above the last the last one (as the standard says); 16-bit entries keep their high byte,
+// as DCMTK renders them. False, with a warning, for tables that are missing or shorter
+// than their descriptors.
+bool dicom_walk::apply_palette(const int* index, size_t n, int* rgb, int& lo, int& hi) const
+{
+    std::vector<int> table[3];
+    for (int c = 0; c < 3; c++) {
+        const palette_lut& t = palette_[c];
+        const size_t entries = t.entries == 0 ? 65536 : t.entries;
+        const size_t bytes = t.bits == 16 ? 2 : t.bits == 8 ? 1 : 0;
+        if (!t.data || bytes == 0 || t.length < entries * bytes) {
+            warn(wxString::Format("The DICOM file %s is PALETTE COLOR but its lookup tables are missing "
+                                  "or shorter than their descriptors say.", file_text()));
+            return false;
+        }
+        table[c].resize(entries);
+        for (size_t i = 0; i < entries; i++) {
+            const uint8_t* p = t.data + i * bytes;
+            table[c][i] = bytes == 1 ? p[0] : (big_endian_ ? be16(p) : le16(p)) >> 8;
+        }
+    }
+    // The first mapped value is signed when the pixel values are.
+    const int first_signed = h_.pixel_representation == 1 ? (int16_t)palette_[0].first : palette_[0].first;
+    lo = INT_MAX;
+    hi = INT_MIN;
+    for (size_t i = 0; i < n; i++)
+        for (int c = 0; c < 3; c++) {
+            const int first = c == 0 ? first_signed
+                              : h_.pixel_representation == 1 ? (int16_t)palette_[c].first : palette_[c].first;
+            const long k = std::clamp<long>((long)(index[i] / 16) - first, 0, (long)table[c].size() - 1);
+            const int v = 16 * table[c][k];
+            rgb[3 * i + c] = v;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
     return true;
 }
 

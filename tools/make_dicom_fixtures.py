@@ -283,6 +283,19 @@ def make_ybr_fixtures(rendered):
     rendered('ybr_422.dcm')
 
 
+def make_palette_fixture(rendered):
+    """PALETTE COLOR, 8-bit indices, three 16-bit tables of 256 entries, 20 x 12."""
+    i = np.arange(256)
+    tables = {'Red': np.clip(i * 300, 0, 65535), 'Green': (255 - i) * 257, 'Blue': (i * 37 % 256) * 256 + 77}
+    ds = base_dataset(12, 20, 1, 8, False)
+    ds.PhotometricInterpretation = 'PALETTE COLOR'
+    for colour, table in tables.items():
+        setattr(ds, colour + 'PaletteColorLookupTableDescriptor', [256, 0, 16])
+        setattr(ds, colour + 'PaletteColorLookupTableData', table.astype('<u2').tobytes())
+    save(ds, (np.arange(240).reshape(12, 20) * 7 % 256).astype(np.uint8), 'palette16.dcm')
+    rendered('palette16.dcm')
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     expected = []
@@ -401,6 +414,7 @@ def main():
         run('dcmcjpeg', '+eb', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpeg_rgb.dcm'))
         expect('jpeg_rgb.dcm')
         make_ybr_fixtures(expect_rendered)
+        make_palette_fixture(expect_rendered)
 
         # RLE: 8-bit grey, 8-bit RGB, 16-bit signed.
         for src, name in (('ex_le_u8.dcm', 'rle_u8.dcm'), ('rgb8.dcm', 'rle_rgb.dcm'),
