@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 #include <wx/log.h>
+#include <zlib.h>
 
 #include "core/byte_order.h"
 #include "core/mapped_file.h"
@@ -167,8 +168,9 @@ void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_
 // One walk over one file.
 class dicom_walk {
 public:
-    dicom_walk(const mapped_file& file, const std::string& name, int index)
-        : d_(file.data()), size_(file.size()), name_(name), index_(index)
+    // `deflated`: the bytes are the file with its data set inflated (never written back).
+    dicom_walk(const uint8_t* data, size_t size, const std::string& name, int index, bool deflated)
+        : d_(data), size_(size), name_(name), index_(index), deflated_(deflated)
     {
     }
 
@@ -194,6 +196,7 @@ private:
     size_t pos_ = 0;
     std::string name_;
     int index_;
+    bool deflated_;
     dicom_header_t h_;
     bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
     bool multi_frame_ = false;
@@ -632,7 +635,7 @@ bool dicom_walk::run(const frame_fields& discovered)
     info.dicom_output = 0;
     info.tiff_output = 0;
     if (channels == 1 && info.subsample == 1) {
-        if (src.uncompressed) info.dicom_output = 1;
+        if (src.uncompressed && !deflated_) info.dicom_output = 1;
         else if (src.decoded.kind == decoded_kind::words16) info.tiff_output = 1;
     }
     return true;
@@ -735,6 +738,60 @@ bool dicom_walk::write_frame(uint32_t length, bool undefined)
     return write_dicom_frame(name_, d_, size_, layout);
 }
 
+enum class inflate_result { not_deflated, inflated, failed };
+
+// A file of the Deflated Explicit VR Little Endian transfer syntax: its file meta, then the
+// rest inflated (raw deflate), into `out`. The inflated size is bounded (at most 1 GB and
+// 1024 times the compressed size) so that a hostile stream cannot exhaust memory.
+inflate_result inflate_data_set(const uint8_t* d, size_t size, std::vector<uint8_t>& out)
+{
+    if (size < 132 || std::memcmp(d + 128, "DICM", 4) != 0) return inflate_result::not_deflated;
+    static const char deflated_uid[] = "1.2.840.10008.1.2.1.99";
+    size_t pos = 132;
+    bool deflated = false;
+    // The file meta: explicit VR little endian elements of group 0002.
+    while (size - pos >= 8 && le16(d + pos) == 0x0002) {
+        const uint16_t element = le16(d + pos + 2);
+        size_t header = 8, length;
+        if (long_length_vr(d[pos + 4], d[pos + 5])) {
+            if (size - pos < 12) return inflate_result::not_deflated;
+            length = le32(d + pos + 8);
+            header = 12;
+        } else {
+            length = le16(d + pos + 6);
+        }
+        if (length > size - pos - header) return inflate_result::not_deflated;
+        if (element == 0x0010 && length >= sizeof deflated_uid - 1 &&
+            std::memcmp(d + pos + header, deflated_uid, sizeof deflated_uid - 1) == 0 &&
+            (length == sizeof deflated_uid - 1 || d[pos + header + sizeof deflated_uid - 1] == 0))
+            deflated = true;
+        pos += header + length;
+    }
+    if (!deflated) return inflate_result::not_deflated;
+    const uint64_t limit = std::min<uint64_t>(1ull << 30, (uint64_t)(size - pos) * 1024 + (1 << 20));
+    out.assign(d, d + pos);
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return inflate_result::failed;
+    z.next_in = const_cast<Bytef*>(d + pos);
+    z.avail_in = (uInt)std::min<size_t>(size - pos, UINT_MAX);
+    int status = Z_OK;
+    std::vector<uint8_t> chunk(1 << 16);
+    while (status == Z_OK) {
+        z.next_out = chunk.data();
+        z.avail_out = (uInt)chunk.size();
+        status = inflate(&z, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END) break;
+        out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
+        if (out.size() > limit) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) break;  // input ended early
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END ? inflate_result::inflated : inflate_result::failed;
+}
+
 }  // namespace
 
 void convert_orientation(double* a0, double* a1, double* a2)
@@ -791,6 +848,18 @@ bool load_dicom_file(char* path, int index)
     mapped_file file(name);
     if (!file.opened()) return false;
     if (!file.data()) return false;  // empty, or not a plain file
-    dicom_walk walk(file, name, index);
+    std::vector<uint8_t> inflated;
+    switch (inflate_data_set(file.data(), file.size(), inflated)) {
+    case inflate_result::not_deflated: break;
+    case inflate_result::inflated: {
+        dicom_walk walk(inflated.data(), inflated.size(), name, index, true);
+        return walk.run(discovered);
+    }
+    case inflate_result::failed:
+        wxLogWarning("The DICOM file %s is deflated, but its data cannot be inflated: the file is "
+                     "damaged or truncated.", wxString(name.c_str(), wxConvLibc));
+        return false;
+    }
+    dicom_walk walk(file.data(), file.size(), name, index, false);
     return walk.run(discovered);
 }

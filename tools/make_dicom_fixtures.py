@@ -416,6 +416,10 @@ def main():
         make_ybr_fixtures(expect_rendered)
         make_palette_fixture(expect_rendered)
 
+        # Deflated explicit VR little endian.
+        run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))
+        expect('deflated.dcm')
+
         # RLE: 8-bit grey, 8-bit RGB, 16-bit signed.
         for src, name in (('ex_le_u8.dcm', 'rle_u8.dcm'), ('rgb8.dcm', 'rle_rgb.dcm'),
                           ('ct_s16.dcm', 'rle_s16.dcm')):
