@@ -111,7 +111,7 @@ struct frame_source {
 // and returns the smallest and largest result. Integer sources go through a table of every
 // possible sample value (the same arithmetic, once per value rather than once per sample);
 // the range is then taken over the table entries that occur, which spares a second pass.
-void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_endian,
+bool convert_samples(const frame_source& src, const dicom_header_t& h, bool big_endian,
                      int* out, size_t count, int& lo, int& hi)
 {
     const bool is_signed = h.pixel_representation == 1;
@@ -120,15 +120,28 @@ void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_
     };
     lo = INT_MAX;
     hi = INT_MIN;
+    if (src.uncompressed && h.bits_allocated == 32) {
+        // 32-bit samples load only when every rescaled value x 16 fits the record's ints.
+        for (size_t i = 0; i < count; i++) {
+            const uint32_t w = big_endian ? be32(src.raw + 4 * i) : le32(src.raw + 4 * i);
+            const double v = ((is_signed ? (double)(int32_t)w : (double)w) * h.rescale_slope +
+                              h.rescale_intercept) * 16.0;
+            if (!(v >= -2147483648.0 && v < 2147483648.0)) return false;
+            out[i] = (int)v;
+            lo = std::min(lo, out[i]);
+            hi = std::max(hi, out[i]);
+        }
+        return true;
+    }
     if (src.decoded.kind == decoded_kind::jpeg2000) {
         for (size_t i = 0; i < count; i++) {
             out[i] = value(src.decoded.ints[i]);
             lo = std::min(lo, out[i]);
             hi = std::max(hi, out[i]);
         }
-        return;
+        return true;
     }
-    const bool bytes = src.uncompressed ? h.bits_allocated == 8
+    const bool bytes = src.uncompressed ? h.bits_allocated == 8 || h.bits_allocated == 1
                                         : src.decoded.kind != decoded_kind::words16;
     const int values = bytes ? 256 : 65536;
     std::vector<int> table(values);
@@ -163,6 +176,7 @@ void convert_samples(const frame_source& src, const dicom_header_t& h, bool big_
             lo = std::min(lo, table[v]);
             hi = std::max(hi, table[v]);
         }
+    return true;
 }
 
 // One walk over one file.
@@ -184,6 +198,7 @@ private:
     void act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length);
     bool locate_frame(uint32_t length, bool undefined, frame_source& src);
     bool write_frame(uint32_t length, bool undefined);
+    bool unpack_bits(uint32_t length, bool undefined, frame_source& src);
     void warn(const wxString& text) const
     {
         if (looks_dicom()) wxLogWarning("%s", text);
@@ -401,6 +416,7 @@ bool dicom_walk::walk_to_pixel_data(uint32_t& length, bool& undefined)
 // the decoder chain for encapsulated and short pixel data.
 bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src)
 {
+    if (h_.bits_allocated == 1) return unpack_bits(length, undefined, src);
     // Uncompressed YBR_FULL_422 stores two samples a pixel (Y1 Y2 Cb Cr per pair).
     const bool pairs = h_.ybr_422 && h_.samples == 3 && !undefined;
     const size_t frame_size =
@@ -519,7 +535,9 @@ bool dicom_walk::run(const frame_fields& discovered)
         return false;
     }
     if (h_.rows == 0 || h_.columns == 0 || (h_.samples != 1 && h_.samples != 3) ||
-        (h_.bits_allocated != 8 && h_.bits_allocated != 16) ||
+        (h_.bits_allocated != 1 && h_.bits_allocated != 8 && h_.bits_allocated != 16 &&
+         h_.bits_allocated != 32) ||
+        (h_.samples != 1 && h_.bits_allocated != 8 && h_.bits_allocated != 16) ||
         !mad3_sizes_valid(h_.rows, h_.columns, h_.samples, 0)) {
         warn(wxString::Format("The DICOM file %s has an image format Voxmira does not read "
                               "(%i x %i pixels, %i samples per pixel, %i bits allocated).",
@@ -569,13 +587,19 @@ bool dicom_walk::run(const frame_fields& discovered)
     int lo, hi;
     if (palette) {
         std::vector<int> index(stored);
-        convert_samples(src, h_, big_endian_, index.data(), stored, lo, hi);
+        if (!convert_samples(src, h_, big_endian_, index.data(), stored, lo, hi)) {
+            if (first_open) delete[] samples;
+            return false;
+        }
         if (!apply_palette(index.data(), stored, samples, lo, hi)) {
             if (first_open) delete[] samples;
             return false;
         }
-    } else {
-        convert_samples(src, h_, big_endian_, samples, count, lo, hi);
+    } else if (!convert_samples(src, h_, big_endian_, samples, count, lo, hi)) {
+        wxLogWarning("The DICOM file %s holds 32-bit values beyond what Voxmira keeps: after the "
+                     "rescale every value must lie within -134217728 .. 134217727.", file_text());
+        if (first_open) delete[] samples;
+        return false;
     }
     // Uncompressed colour stored by plane arrives as three planes: interleave them (the
     // decoders already give interleaved pixels).
@@ -635,7 +659,8 @@ bool dicom_walk::run(const frame_fields& discovered)
     info.dicom_output = 0;
     info.tiff_output = 0;
     if (channels == 1 && info.subsample == 1) {
-        if (src.uncompressed && !deflated_) info.dicom_output = 1;
+        if (src.uncompressed && !deflated_ && (h_.bits_allocated == 8 || h_.bits_allocated == 16))
+            info.dicom_output = 1;
         else if (src.decoded.kind == decoded_kind::words16) info.tiff_output = 1;
     }
     return true;
@@ -678,6 +703,37 @@ bool dicom_walk::apply_palette(const int* index, size_t n, int* rgb, int& lo, in
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
+    return true;
+}
+
+// 1-bit samples (segmentations): frames follow each other bit by bit, the first pixel in
+// the lowest bit of a byte; unpacked to one 0 or 1 byte a pixel.
+bool dicom_walk::unpack_bits(uint32_t length, bool undefined, frame_source& src)
+{
+    if (undefined) {
+        warn(wxString::Format("The DICOM file %s holds compressed 1-bit data, which Voxmira does not "
+                              "read.", file_text()));
+        return false;
+    }
+    const uint64_t frame_bits = (uint64_t)h_.rows * h_.columns;
+    const bool in_frames = index_ >= 2 && info.file_type == 0 && index_ >= info.first_frame &&
+                           (int64_t)index_ < (int64_t)info.first_frame + info.frames;
+    const uint64_t first = in_frames ? (uint64_t)(index_ - 1) * frame_bits : 0;
+    const uint64_t have = (uint64_t)std::min<size_t>(length, size_ - pos_) * 8;
+    if (first + frame_bits > have) {
+        warn(wxString::Format("The DICOM file %s is truncated: its 1-bit pixel data end before frame %i "
+                              "does.", file_text(), std::max(index_, 1)));
+        return false;
+    }
+    available_frames_ = (int64_t)(have / frame_bits);
+    const uint8_t* p = d_ + pos_;
+    src.expanded.resize(frame_bits);
+    for (uint64_t i = 0; i < frame_bits; i++) {
+        const uint64_t b = first + i;
+        src.expanded[i] = (p[b >> 3] >> (b & 7)) & 1;
+    }
+    src.raw = src.expanded.data();
+    src.uncompressed = true;
     return true;
 }
 

@@ -296,6 +296,43 @@ def make_palette_fixture(rendered):
     rendered('palette16.dcm')
 
 
+def pixel_array_lines(name, frames=None):
+    """Expected lines from pydicom's own decoding (for layouts the conversion peers do not
+    keep as samples: 1-bit and 32-bit)."""
+    ds = pydicom.dcmread(os.path.join(OUT, name))
+    a = ds.pixel_array.astype(np.float64)
+    if int(ds.get('NumberOfFrames', 1)) == 1:
+        a = a[None]
+    slope, intercept = float(ds.get('RescaleSlope', 1.0)), float(ds.get('RescaleIntercept', 0.0))
+    lines = []
+    for f in (frames or [-1]):
+        v = np.trunc((a[0 if f == -1 else f - 1].reshape(-1) * slope + intercept) * 16.0).astype(np.int64)
+        lines.append('%s %d %d %d 1 %d %d %016x %d %d %d' % (
+            name, f, int(ds.Columns), int(ds.Rows), int(v.min() / 16), int(v.max() / 16), fnv1a64(v),
+            v[0], v[len(v) // 2], v[-1]))
+    return lines
+
+
+def make_bit_depth_fixtures(expect_array):
+    """1-bit segmentation frames of 15 pixels (frames start inside a byte) and 32-bit doses."""
+    from pydicom.pixel_data_handlers.numpy_handler import pack_bits
+    bits = (RNG.random((3, 3, 5)) > 0.5).astype(np.uint8)
+    ds = base_dataset(3, 5, 1, 8, False, frames=3)
+    ds.BitsAllocated = ds.BitsStored = 1
+    ds.HighBit = 0
+    ds.PixelData = pack_bits(bits.reshape(-1))
+    ds.save_as(os.path.join(OUT, 'bits1_mf.dcm'), write_like_original=False)
+    expect_array('bits1_mf.dcm', [1, 2, 3])
+    dose = (RNG.random((6, 7)) * 4e6).astype('<u4')
+    ds = base_dataset(6, 7, 1, 16, False)
+    ds.BitsAllocated = ds.BitsStored = 32
+    ds.HighBit = 31
+    ds.RescaleSlope = 2.5
+    ds.PixelData = dose.tobytes()
+    ds.save_as(os.path.join(OUT, 'dose32.dcm'), write_like_original=False)
+    expect_array('dose32.dcm')
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     expected = []
@@ -415,6 +452,8 @@ def main():
         expect('jpeg_rgb.dcm')
         make_ybr_fixtures(expect_rendered)
         make_palette_fixture(expect_rendered)
+
+        make_bit_depth_fixtures(lambda name, frames=None: expected.extend(pixel_array_lines(name, frames)))
 
         # Deflated explicit VR little endian.
         run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))

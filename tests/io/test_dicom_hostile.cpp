@@ -162,7 +162,8 @@ TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
     for (const char* name : {"ct_s16.dcm", "ct_s16_big.dcm", "bare_implicit.dcm", "ll_p7_16.dcm",
                              "ll_rgb.dcm", "rle_rgb.dcm", "rle_s16.dcm", "j2k_s16.dcm",
                              "mf_jpegll.dcm", "jpeg_baseline.dcm", "long_text_sequence.dcm",
-                             "jpeg_rgb.dcm", "ybr_422.dcm", "palette16.dcm", "deflated.dcm"}) {
+                             "jpeg_rgb.dcm", "ybr_422.dcm", "palette16.dcm", "deflated.dcm",
+                             "bits1_mf.dcm", "dose32.dcm"}) {
         SCOPED_TRACE(name);
         const std::vector<char> whole = read_file(fixture(name));
         for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 40) {
@@ -216,6 +217,29 @@ TEST(DicomHostile, HeaderSizesBeyondTheFileAllocateNothing)
     log_catcher log;
     EXPECT_FALSE(load(dir + "/big.dcm", -1));
     EXPECT_NE(log.text.find("truncated"), std::string::npos) << log.text;
+    expect_unchanged(before);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// 32-bit values whose rescaled x 16 form leaves the record's ints are refused, never wrapped.
+TEST(DicomHostile, ThirtyTwoBitValuesBeyondTheRecordAreRefused)
+{
+    std::vector<char> bytes = read_file(fixture("dose32.dcm"));
+    const std::string slope_tag("\x28\x00\x53\x10" "DS", 6);
+    const size_t at = std::string(bytes.begin(), bytes.end()).find(slope_tag);
+    ASSERT_NE(at, std::string::npos);
+    const size_t length = (unsigned char)bytes[at + 6];
+    ASSERT_GE(length, 4u);
+    const std::string big = "1000";
+    std::copy(big.begin(), big.end(), bytes.begin() + (long)at + 8);
+    for (size_t i = 4; i < length; i++) bytes[at + 8 + i] = ' ';
+    const std::string dir = digit_free_folder("dose");
+    write_file(dir + "/dose.dcm", bytes);
+    ASSERT_TRUE(open(fixture("ex_le_u8.dcm")));
+    const record_snapshot before = snapshot();
+    log_catcher log;
+    EXPECT_FALSE(load(dir + "/dose.dcm", -1));
+    EXPECT_NE(log.text.find("32-bit values"), std::string::npos) << log.text;
     expect_unchanged(before);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
