@@ -63,6 +63,35 @@ int clamp_to_int(double v)
     return (int)v;
 }
 
+// What a transfer syntax UID stands for, for refusal messages.
+const char* transfer_syntax_name(const std::string& uid)
+{
+    static const struct {
+        const char* uid;
+        const char* name;
+    } names[] = {
+        {"1.2.840.10008.1.2.4.50", "baseline JPEG"},
+        {"1.2.840.10008.1.2.4.51", "extended (12-bit) JPEG"},
+        {"1.2.840.10008.1.2.4.57", "lossless JPEG"},
+        {"1.2.840.10008.1.2.4.70", "lossless JPEG (selection value 1)"},
+        {"1.2.840.10008.1.2.4.80", "JPEG-LS lossless"},
+        {"1.2.840.10008.1.2.4.81", "JPEG-LS near-lossless"},
+        {"1.2.840.10008.1.2.4.90", "JPEG 2000 lossless"},
+        {"1.2.840.10008.1.2.4.91", "JPEG 2000"},
+        {"1.2.840.10008.1.2.4.201", "High-Throughput JPEG 2000 lossless"},
+        {"1.2.840.10008.1.2.4.202", "High-Throughput JPEG 2000 (RPCL) lossless"},
+        {"1.2.840.10008.1.2.4.203", "High-Throughput JPEG 2000"},
+        {"1.2.840.10008.1.2.5", "RLE"},
+        {"1.2.840.10008.1.2.4.100", "MPEG-2 video"},
+        {"1.2.840.10008.1.2.4.102", "MPEG-4 video"},
+        {"1.2.840.10008.1.2.4.110", "MPEG-4 video"},
+        {"1.2.840.10008.1.2.4.107", "HEVC video"},
+    };
+    for (const auto& n : names)
+        if (uid == n.uid) return n.name;
+    return "an encoding Voxmira does not know";
+}
+
 // A text value without its padding spaces.
 std::string trimmed(const char* text)
 {
@@ -212,6 +241,7 @@ private:
     std::string name_;
     int index_;
     bool deflated_;
+    std::string transfer_syntax_;
     dicom_header_t h_;
     bool ts_seen_ = false, explicit_vr_ = true, big_endian_ = false, has_prefix_ = false;
     bool multi_frame_ = false;
@@ -263,6 +293,7 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
     switch (tag) {
     case 0x00020010:
         ts_seen_ = true;
+        if (read_text()) transfer_syntax_ = trimmed(text);
         if (length == 20 && value[18] == '2') big_endian_ = true;
         if (length == 18) explicit_vr_ = false;
         break;
@@ -514,6 +545,9 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
         // The program's wording, then the reason when a decoder recognised its data.
         if (!src.decoded.refusal.empty())
             wxLogWarning("%s\n(%s: %s.)", dicom_unsupported_compression_text, file_text(), src.decoded.refusal);
+        else if (!transfer_syntax_.empty())
+            wxLogWarning("%s\n(%s: its transfer syntax %s, %s, is not read.)", dicom_unsupported_compression_text,
+                         file_text(), wxString(transfer_syntax_), transfer_syntax_name(transfer_syntax_));
         else
             wxLogWarning("%s", dicom_unsupported_compression_text);
         return false;

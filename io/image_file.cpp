@@ -1,5 +1,7 @@
 #include "io/image_file.h"
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sys/stat.h>
 #include <wx/filename.h>
@@ -172,6 +174,18 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     return true;
 }
 
+// "DICM" after the 128-byte preamble.
+static bool has_dicom_prefix(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    unsigned char head[132];
+    const bool dicom = std::fread(head, 1, sizeof head, f) == sizeof head &&
+                       std::memcmp(head + 128, "DICM", 4) == 0;
+    std::fclose(f);
+    return dicom;
+}
+
 bool load_image_file(char* path_text, int index)
 {
     if (!path_text || !*path_text) return false;
@@ -187,8 +201,10 @@ bool load_image_file(char* path_text, int index)
         pages.frame = index;
     }
     // Only files a reader recognises start a sequence scan: the start-up chain offers
-    // DICOM series here first.
+    // DICOM series here first. A DICOM file whose preamble looks like a TIFF header (dual
+    // DICOM-TIFF files) belongs to the DICOM reader: no image reader tries it or warns.
     register_image_handlers();
+    if (has_dicom_prefix(path)) return false;
     const bool tiff = has_tiff_magic(path);
     {
         wxLogNull quiet;

@@ -455,6 +455,9 @@ def main():
 
         make_bit_depth_fixtures(lambda name, frames=None: expected.extend(pixel_array_lines(name, frames)))
 
+        # JPEG-LS lossless: not read; the refusal names the transfer syntax.
+        run('dcmcjpls', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'jpegls_s16.dcm'))
+
         # Deflated explicit VR little endian.
         run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))
         expect('deflated.dcm')

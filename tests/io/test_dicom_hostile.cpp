@@ -243,3 +243,27 @@ TEST(DicomHostile, ThirtyTwoBitValuesBeyondTheRecordAreRefused)
     expect_unchanged(before);
     std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+// Each loader speaks only of its own files: a DICOM file whose preamble reads as a TIFF
+// header loads through the start-up chain without the image reader's warning, and an
+// encoding that is not read is named in the refusal.
+TEST(DicomHostile, RefusalsNameTheirOwnReason)
+{
+    std::vector<char> bytes = read_file(fixture("ct_s16.dcm"));
+    const char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    std::copy(tiff, tiff + 8, bytes.begin());
+    const std::string dir = digit_free_folder("preamble");
+    write_file(dir + "/dual.dcm", bytes);
+    {
+        log_catcher log;
+        reset_info();
+        info.file_name = wxString(dir + "/dual.dcm");
+        EXPECT_TRUE(load_with_chain(dir + "/dual.dcm", -1));
+        EXPECT_EQ(info.file_type, 0);
+        EXPECT_EQ(log.text, "");
+    }
+    log_catcher log;
+    EXPECT_FALSE(open(fixture("jpegls_s16.dcm")));
+    EXPECT_NE(log.text.find("1.2.840.10008.1.2.4.80, JPEG-LS lossless"), std::string::npos) << log.text;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
