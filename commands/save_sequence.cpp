@@ -163,7 +163,7 @@ wxString data_set_refusal()
     if (info.dicom_output || info.tiff_output) return wxString();
     if (info.channels != 1) return "colour data cannot be written as a DICOM or TIFF data set";
     if (image) return "only 16-bit grey TIFF data sets can be written";
-    return "only uncompressed grey DICOM data (written as DICOM) and 16-bit grey lossless JPEG or "
+    return "only uncompressed grey DICOM data (written as DICOM) and 16-bit grey lossless JPEG, JPEG-LS or "
            "RLE data (written as 16-bit TIFF) can be written; this data set is neither";
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/checked_size.h"
 #include "io/jpeg2000_decode.h"
+#include "io/jpeg_ls_decode.h"
 #include "io/lossless_jpeg.h"
 #include "io/rle_decode.h"
 
@@ -149,6 +150,8 @@ bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom
     if (!fragment || length == 0) return false;
     if (h.rows == 0 || h.columns == 0) return false;
     if (!mad3_sizes_valid(h.rows, h.columns, h.samples ? h.samples : 1, 0)) return false;
+    if (jpeg_ls_decode(fragment, length, h, out)) return true;
+    if (!out.refusal.empty()) return false;
     return try_lossless_jpeg(fragment, length, h, out) ||
            try_baseline_jpeg(fragment, length, h, out) || try_rle(fragment, length, h, out) ||
            try_jpeg2000(fragment, length, h, out);

@@ -206,6 +206,8 @@ def peer_decode(path, tmp):
     out = os.path.join(tmp, 'out.dcm')
     if uid.startswith('1.2.840.10008.1.2.4.9'):
         run('gdcmconv', '--raw', path, mid)
+    elif uid.startswith('1.2.840.10008.1.2.4.8'):
+        run('dcmdjpls', path, mid)
     elif uid.startswith('1.2.840.10008.1.2.4'):
         run('dcmdjpeg', path, mid)
     elif uid == '1.2.840.10008.1.2.5':
@@ -455,8 +457,11 @@ def main():
 
         make_bit_depth_fixtures(lambda name, frames=None: expected.extend(pixel_array_lines(name, frames)))
 
-        # JPEG-LS lossless: not read; the refusal names the transfer syntax.
+        # JPEG-LS (CharLS): lossless signed 16-bit grey, near-lossless colour.
         run('dcmcjpls', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'jpegls_s16.dcm'))
+        expect('jpegls_s16.dcm')
+        run('dcmcjpls', '+en', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpegls_nl_rgb.dcm'))
+        expect('jpegls_nl_rgb.dcm')
 
         # Deflated explicit VR little endian.
         run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))

@@ -163,7 +163,7 @@ TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
                              "ll_rgb.dcm", "rle_rgb.dcm", "rle_s16.dcm", "j2k_s16.dcm",
                              "mf_jpegll.dcm", "jpeg_baseline.dcm", "long_text_sequence.dcm",
                              "jpeg_rgb.dcm", "ybr_422.dcm", "palette16.dcm", "deflated.dcm",
-                             "bits1_mf.dcm", "dose32.dcm"}) {
+                             "bits1_mf.dcm", "dose32.dcm", "jpegls_s16.dcm", "jpegls_nl_rgb.dcm"}) {
         SCOPED_TRACE(name);
         const std::vector<char> whole = read_file(fixture(name));
         for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 40) {
@@ -262,8 +262,15 @@ TEST(DicomHostile, RefusalsNameTheirOwnReason)
         EXPECT_EQ(info.file_type, 0);
         EXPECT_EQ(log.text, "");
     }
+    // A JPEG-LS file whose codestream no decoder recognises (its frame marker spoilt).
+    std::vector<char> ls = read_file(fixture("jpegls_s16.dcm"));
+    const std::string all(ls.begin(), ls.end());
+    const size_t sof = all.find(std::string("\xFF\xD8\xFF\xF7", 4));
+    ASSERT_NE(sof, std::string::npos);
+    ls[sof + 3] = (char)0xF9;
+    write_file(dir + "/spoilt.dcm", ls);
     log_catcher log;
-    EXPECT_FALSE(open(fixture("jpegls_s16.dcm")));
+    EXPECT_FALSE(open(dir + "/spoilt.dcm"));
     EXPECT_NE(log.text.find("1.2.840.10008.1.2.4.80, JPEG-LS lossless"), std::string::npos) << log.text;
     std::system(("rm -rf '" + dir + "'").c_str());
 }
