@@ -335,6 +335,26 @@ def make_bit_depth_fixtures(expect_array):
     expect_array('dose32.dcm')
 
 
+def make_icon_fixture():
+    """j2k_s16.dcm with an 8 x 8 thumbnail in an Icon Image Sequence of undefined length (item
+    of undefined length, its own attributes and pixel data): the top-level image is read."""
+    import copy
+    from pydicom.sequence import Sequence
+    ds = copy.deepcopy(pydicom.dcmread(os.path.join(OUT, 'j2k_s16.dcm')))
+    icon = Dataset()
+    icon.SamplesPerPixel = 1
+    icon.PhotometricInterpretation = 'MONOCHROME2'
+    icon.Rows = icon.Columns = 8
+    icon.BitsAllocated = icon.BitsStored = 8
+    icon.HighBit = 7
+    icon.PixelRepresentation = 0
+    icon.PixelData = bytes(range(64))
+    ds.IconImageSequence = Sequence([icon])
+    ds['IconImageSequence'].is_undefined_length = True
+    ds.IconImageSequence[0].is_undefined_length_sequence_item = True
+    ds.save_as(os.path.join(OUT, 'j2k_icon.dcm'))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     expected = []
@@ -477,6 +497,8 @@ def main():
         run('gdcmconv', '--j2k', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'j2k_s16.dcm'))
         expect('j2k_s16.dcm')
         run('gdcmconv', '--j2k', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'j2k_rgb.dcm'))
+        make_icon_fixture()
+        expect('j2k_icon.dcm')
 
         # A numbered series of three 8 x 8 slices with distinct values.
         os.makedirs(os.path.join(OUT, 'series'), exist_ok=True)
