@@ -51,26 +51,30 @@ bool jpeg_ls_decode(const uint8_t* f, size_t length, const dicom_header_t& h, de
         out.refusal = "its JPEG-LS data describe another image than its header";
         return false;
     }
-    std::vector<uint8_t> buffer(bytes);
-    if (charls_jpegls_decoder_decode_to_buffer(dec.d, buffer.data(), bytes, 0) != charls::jpegls_errc::success) {
+    // Decoded straight into the frame's samples (colour coded by plane goes through a
+    // temporary and is interleaved by pixel).
+    const bool planar = samples == 3 && mode == charls::interleave_mode::none;
+    std::vector<uint8_t> planes(planar ? bytes : 0);
+    uint8_t* target;
+    if (per == 1) {
+        out.bytes.resize(values);
+        target = out.bytes.data();
+    } else {
+        out.words.resize(values);
+        target = reinterpret_cast<uint8_t*>(out.words.data());
+    }
+    if (charls_jpegls_decoder_decode_to_buffer(dec.d, planar ? planes.data() : target, bytes, 0) !=
+        charls::jpegls_errc::success) {
+        out.bytes.clear();
+        out.words.clear();
         out.refusal = "its JPEG-LS data do not decode (damaged or truncated)";
         return false;
     }
-    // Colour coded by plane comes out plane after plane: interleave it by pixel.
-    if (samples == 3 && mode == charls::interleave_mode::none) {
-        std::vector<uint8_t> planar(buffer);
+    if (planar) {
         const size_t n = (size_t)h.rows * h.columns;
         for (size_t i = 0; i < n; i++)
-            for (int c = 0; c < 3; c++)
-                std::memcpy(&buffer[(i * 3 + c) * per], &planar[(c * n + i) * per], per);
+            for (int c = 0; c < 3; c++) std::memcpy(target + (i * 3 + c) * per, &planes[(c * n + i) * per], per);
     }
-    if (per == 1) {
-        out.bytes.assign(buffer.begin(), buffer.end());
-        out.kind = decoded_kind::bytes8;
-    } else {
-        out.words.resize(values);
-        std::memcpy(out.words.data(), buffer.data(), bytes);
-        out.kind = decoded_kind::words16;
-    }
+    out.kind = per == 1 ? decoded_kind::bytes8 : decoded_kind::words16;
     return true;
 }
