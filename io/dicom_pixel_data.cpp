@@ -117,15 +117,11 @@ static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& 
     // more than a few thousand pixels each.
     const size_t pixels = (size_t)h.rows * h.columns;
     if (pixels > ((size_t)1 << 24) && pixels / 4096 > length) return false;
-    // The decoder gives one component: a header promising colour is refused before any
-    // sample is read, rather than read past the decoded plane.
-    if (h.samples > 1) {
-        out.refusal = "its JPEG 2000 data would have to be colour, which is not read";
-        return false;
-    }
+    // The codestream must have exactly the header's components (checked before decoding),
+    // so the samples written never exceed the frame.
     std::string why;
-    if (!jpeg2000_decode_grey(f, length, h.rows, h.columns, h.pixel_representation == 1,
-                              h.bits_allocated, out.ints, &why)) {
+    if (!jpeg2000_decode(f, length, h.rows, h.columns, h.samples == 3 ? 3 : 1, h.pixel_representation == 1,
+                         h.bits_allocated, out.ints, &why)) {
         out.refusal = why;
         return false;
     }

@@ -46,26 +46,32 @@ OPJ_BOOL seek_memory(OPJ_OFF_T to, void* user)
 void quiet(const char*, void*) {}
 
 // Empty when the image agrees with the DICOM header, else what disagrees.
-std::string disagreement(const opj_image_t* image, int rows, int columns, bool is_signed, int max_bits)
+std::string disagreement(const opj_image_t* image, int rows, int columns, int components, bool is_signed,
+                         int max_bits)
 {
     if (!image || !image->comps) return "its JPEG 2000 header cannot be read";
-    if (image->numcomps != 1) return "its JPEG 2000 data have several components where the header says one";
-    const opj_image_comp_t& c = image->comps[0];
-    if (image->x0 != 0 || image->y0 != 0 || image->x1 != (OPJ_UINT32)columns || image->y1 != (OPJ_UINT32)rows ||
-        c.dx != 1 || c.dy != 1 || c.w != (OPJ_UINT32)columns || c.h != (OPJ_UINT32)rows)
+    if (image->numcomps != (OPJ_UINT32)components)
+        return components == 1 ? "its JPEG 2000 data have several components where the header says one"
+                               : "its JPEG 2000 data do not have the three components the header says";
+    if (image->x0 != 0 || image->y0 != 0 || image->x1 != (OPJ_UINT32)columns || image->y1 != (OPJ_UINT32)rows)
         return "its JPEG 2000 image is not the size the header gives";
-    if ((c.sgnd != 0) != is_signed) return "its JPEG 2000 samples are not signed as the header says";
-    if (c.prec < 1 || (int)c.prec > max_bits) return "its JPEG 2000 samples are wider than the header allows";
+    for (int k = 0; k < components; k++) {
+        const opj_image_comp_t& c = image->comps[k];
+        if (c.dx != 1 || c.dy != 1 || c.w != (OPJ_UINT32)columns || c.h != (OPJ_UINT32)rows)
+            return "its JPEG 2000 image is not the size the header gives";
+        if ((c.sgnd != 0) != is_signed) return "its JPEG 2000 samples are not signed as the header says";
+        if (c.prec < 1 || (int)c.prec > max_bits) return "its JPEG 2000 samples are wider than the header allows";
+    }
     return std::string();
 }
 
 }  // namespace
 
-bool jpeg2000_decode_grey(const uint8_t* data, size_t length, int rows, int columns,
-                          bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why)
+bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
+                     bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why)
 {
     if (!data || length < 2 || data[0] != 0xFF || data[1] != 0x4F) return false;
-    if (rows <= 0 || columns <= 0) return false;
+    if (rows <= 0 || columns <= 0 || (components != 1 && components != 3)) return false;
     memory_source source{data, length, 0};
     opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
     if (!stream) return false;
@@ -86,15 +92,19 @@ bool jpeg2000_decode_grey(const uint8_t* data, size_t length, int rows, int colu
         opj_dparameters_t parameters;
         opj_set_default_decoder_parameters(&parameters);
         if (opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image)) {
-            problem = disagreement(image, rows, columns, is_signed, max_bits);
+            problem = disagreement(image, rows, columns, components, is_signed, max_bits);
             ok = problem.empty() && opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
-            if (ok) problem = disagreement(image, rows, columns, is_signed, max_bits);
-            ok = ok && problem.empty() && image->comps[0].data;
+            if (ok) problem = disagreement(image, rows, columns, components, is_signed, max_bits);
+            for (int k = 0; ok && k < components; k++) ok = problem.empty() && image->comps[k].data;
         }
     }
     if (ok) {
         const size_t n = (size_t)rows * columns;
-        out.assign(image->comps[0].data, image->comps[0].data + n);
+        out.resize(n * components);
+        for (int k = 0; k < components; k++) {
+            const OPJ_INT32* c = image->comps[k].data;
+            for (size_t i = 0; i < n; i++) out[i * components + k] = c[i];
+        }
     }
     if (!ok && why) *why = problem;
     if (image) opj_image_destroy(image);

@@ -493,10 +493,11 @@ def main():
             run('dcmcrle', os.path.join(OUT, src), os.path.join(OUT, name))
             expect(name)
 
-        # JPEG 2000: 16-bit signed grey is read; RGB must be refused.
+        # JPEG 2000: 16-bit signed grey and RGB.
         run('gdcmconv', '--j2k', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'j2k_s16.dcm'))
         expect('j2k_s16.dcm')
         run('gdcmconv', '--j2k', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'j2k_rgb.dcm'))
+        expect('j2k_rgb.dcm')
         make_icon_fixture()
         expect('j2k_icon.dcm')
 

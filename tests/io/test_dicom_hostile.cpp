@@ -57,7 +57,6 @@ TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
         {"corrupt_huffman.dcm", "unsupported format"},
         {"bad_restart.dcm", "unsupported format"},
         {"rle_bad_offset.dcm", "unsupported format"},
-        {"j2k_rgb.dcm", "JPEG 2000 data would have to be colour"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -92,7 +91,7 @@ TEST(DicomHostile, JpegTwoThousandComponentsMustMatchTheHeader)
 TEST(DicomHostile, UnsupportedCompressionUsesTheProgramsWording)
 {
     log_catcher log;
-    EXPECT_FALSE(open(fixture("j2k_rgb.dcm")));
+    EXPECT_FALSE(open(fixture("corrupt_huffman.dcm")));
     EXPECT_NE(log.text.find("This DICOM file contains compressed data, but in an unsupported "
                             "format.\nCurrently Voxmira only supports lossless JPEG, RLE and "
                             "JPEG-2000 compressed formats."),
@@ -164,7 +163,7 @@ TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
                              "mf_jpegll.dcm", "jpeg_baseline.dcm", "long_text_sequence.dcm",
                              "jpeg_rgb.dcm", "ybr_422.dcm", "palette16.dcm", "deflated.dcm",
                              "bits1_mf.dcm", "dose32.dcm", "jpegls_s16.dcm", "jpegls_nl_rgb.dcm",
-                             "j2k_icon.dcm"}) {
+                             "j2k_icon.dcm", "j2k_rgb.dcm"}) {
         SCOPED_TRACE(name);
         const std::vector<char> whole = read_file(fixture(name));
         for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 40) {
