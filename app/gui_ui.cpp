@@ -48,6 +48,13 @@ static void gui_redraw()
     myframe->canvas->Update();
 }
 
+static void gui_repaint()
+{
+    if (!myframe) return;
+    myframe->canvas->Refresh(false);
+    myframe->canvas->Update();
+}
+
 void gui_install_ui_hooks()
 {
     ui_hooks hooks;
@@ -57,5 +64,6 @@ void gui_install_ui_hooks()
     hooks.progress_end = gui_progress_end;
     hooks.yield = gui_yield;
     hooks.redraw = gui_redraw;
+    hooks.repaint = gui_repaint;
     ui_install(hooks);
 }

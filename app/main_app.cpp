@@ -12,17 +12,27 @@
 #include "core/record.h"
 #include "commands/startup.h"
 #include "app/version.h"
-#include "ct/metal_pipeline.h"
+#include "commands/metal_run.h"
+#include <cstdio>
 #include "app/gl_canvas.h"
 #include "help/update_check.h"
 #include "commands/pipeline.h"
+#include "core/ui.h"
 
 
 bool MyApp::OnInit()
 {
     std::vector<wxString> args;
     for (int i = 1; i < argc; i++) args.push_back(argv[i]);
-    return start_up(args);
+    if (start_up(args)) return true;
+    // A finished batch run: OnRun reports its status instead of running the event loop.
+    return batch_finished;
+}
+
+int MyApp::OnRun()
+{
+    if (batch_finished) return batch_status;
+    return wxApp::OnRun();
 }
 
 bool MyApp::start_up(const std::vector<wxString>& args)
@@ -80,7 +90,20 @@ bool MyApp::start_up(const std::vector<wxString>& args)
         MyFrame* frame = myframe;
         frame->Refresh();
         frame->Update();
-        mdt_all_frames();
+        const wxString refusal = mar_data_refusal();
+        int written = 0;
+        if (!refusal.empty())
+            std::fprintf(stderr, "voxmira: cannot create MAR data from \"%s\": %s\n",
+                         (const char*)info.file_name.utf8_str(), (const char*)refusal.utf8_str());
+        else
+            written = mdt_all_frames(nullptr);
+        if (refusal.empty() && written == 0)
+            std::fprintf(stderr, "voxmira: no corrected frame was written (%s)\n",
+                         (const char*)ui_last_status(2).utf8_str());
+        else if (written > 0)
+            std::fprintf(stderr, "%s (%i frames)\n", (const char*)ui_last_status(2).utf8_str(), written);
+        batch_finished = true;
+        batch_status = written > 0 ? 0 : 1;
         // The close handler forgets the global frame and schedules its destruction.
         frame->Close(true);
         frame->Destroy();

@@ -12,6 +12,10 @@ public:
     // OnInit calls it; the GUI tests call it again for each program run they simulate.
     bool start_up(const std::vector<wxString>& args);
     int OnExit() override;
+    int OnRun() override;
+    // Set when start-up ran a batch correction: its exit status (0 when frames were written).
+    bool batch_finished = false;
+    int batch_status = 0;
     void OnIdle(wxIdleEvent& event);
 };
 

@@ -11,7 +11,8 @@
 #include "app/main_frame.h"
 #include "core/record.h"
 #include "core/ui.h"
-#include "ct/metal_pipeline.h"
+#include "commands/metal_run.h"
+#include <wx/log.h>
 #include "display/display_image.h"
 #include "display/status_texts.h"
 #include "evaluation/compare.h"
@@ -157,7 +158,9 @@ void MyFrame::OnRecon(wxCommandEvent&)
         reload_raw_data(true, false);
         return;
     }
-    SetStatusText("Reconstruction is not part of this build", 0);
+    wxString why;
+    if (!reconstruct_slice(&why) && !why.empty()) SetStatusText("Cannot reconstruct: " + why, 0);
+    refresh_canvas();
 }
 
 void MyFrame::OnReset(wxCommandEvent&)
@@ -246,17 +249,29 @@ METAL_SLIDER(OnSliderMetalRange, metal_range, info.metal_background + v)
 
 void MyFrame::OnMetal(wxCommandEvent&)
 {
-    SetStatusText("Metal artefact reduction is not part of this build", 0);
+    wxString why;
+    if (!metal_apply(&why) && !why.empty()) SetStatusText("Cannot correct: " + why, 0);
+    refresh_canvas();
 }
 
 void MyFrame::OnMetalCont(wxCommandEvent&)
 {
-    SetStatusText("Metal artefact reduction is not part of this build", 0);
+    wxString why;
+    if (!metal_continue(&why) && !why.empty()) SetStatusText("Cannot correct: " + why, 0);
+    refresh_canvas();
 }
 
 void MyFrame::OnMetalAll(wxCommandEvent&)
 {
-    mdt_all_frames();
+    const wxString refusal = mar_data_refusal();
+    if (!refusal.empty()) {
+        wxLogWarning("Cannot create MAR data: %s.", refusal);
+        return;
+    }
+    mdt_all_frames([this] {
+        canvas->Refresh(false);
+        canvas->Update();
+    });
     reset_controls();
     refresh_canvas();
 }

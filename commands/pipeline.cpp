@@ -299,7 +299,7 @@ static bool inside = false;
 // Cleared while a run that nobody watches processes the whole image.
 static bool with_display = true;
 
-bool pipeline_running() { return inside; }
+bool pipeline_running() { return inside || ui_long_run_active(); }
 
 void process_image()
 {

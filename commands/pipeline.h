@@ -24,8 +24,9 @@ void process_image();
 // nobody watches rebuilds it once at the end).
 void process_whole_image(bool display = true);
 
-// True while process_image runs. Long filters yield to the event loop, so the window
-// must hold back input that would change or free what the run is using until it ends.
+// True while process_image or a long run of the core (ui_long_run) is active. Both yield
+// to the event loop, so the window must hold back input that would change or free what
+// the run is using until it ends.
 bool pipeline_running();
 
 // The reference comparison of the visible region (x0, y0) .. (x1, y1) in processed

@@ -1,5 +1,6 @@
 #include "commands/save_sequence.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "io/tiff_writer.h"
 #include "io/frame_writer.h"
 #include "commands/pipeline.h"
+#include "commands/metal_run.h"
 
 wxString sequence_choice_text(int choice)
 {
@@ -83,6 +85,8 @@ int save_sequence(const wxString& base, int index, int choice,
                          info.colour == 0;
     const wxFileName chosen(base);
     const int first = info.first_frame, frames = info.frames;
+    // A reconstruction shown before the command is redone for every frame.
+    const bool reconstruct = info.backproject_pending != 0;
 
     ui_progress progress("Saving as a sequence of images",
                          wxString::Format("Currently saving %i of %i.", 0, frames), frames, true);
@@ -123,6 +127,7 @@ int save_sequence(const wxString& base, int index, int choice,
             process_whole_image();
         else
             process_image();
+        if (reconstruct) reconstruct_frame();
         if (after_frame) after_frame();
         if (!progress.update(position + 1,
                              wxString::Format("Currently saving %i of %i.", position + 1, frames)))
@@ -167,7 +172,7 @@ wxString data_set_refusal()
            "RLE data (written as 16-bit TIFF) can be written; this data set is neither";
 }
 
-int process_all_frames(int first, int last, const std::function<void()>& after_frame)
+int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame)
 {
     if (!(info.dicom_output || info.tiff_output) || info.subsample != 1 || last < first) return 0;
     const loader_entry* reader = loader_for_file_type(info.file_type);
@@ -180,15 +185,14 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
     const int count = last - first + 1;
     int written = 0, unread = 0;
     {
-        ui_progress progress(info.dicom_output ? "Creating DICOM data" : "Creating 16-bit TIFF data",
-                             wxString::Format("Processing frame %i of %i", 0, last), count, true);
+        ui_progress progress(pass.title, wxString::Format("Processing frame %i of %i", 0, last), count, true);
         for (int f = first, k = 0; f <= last; f++, k++) {
             if (!progress.update(k, wxString::Format("Processing frame %i of %i", k, last))) break;
             ui_yield();
             // To frame f as the frame slider goes, except that the frame is filtered once,
             // whole, rather than first for the view.
             bool readable = true;
-            if (f != info.frame || !info.sampled_image) {
+            if (f != info.frame || !info.sampled_image || pass.fresh_frames) {
                 readable = reload_frame(f);
                 if (readable) sample_image();
                 info.metal_active = 0;
@@ -200,10 +204,11 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
                 continue;
             }
             process_whole_image(after_frame != nullptr);
+            if (pass.step) pass.step();
             if (after_frame) after_frame();
             ui_yield();
             info.writing_frames = 1;
-            info.metal_iteration = -1;
+            info.metal_iteration = pass.corrected ? std::max(info.metal_iteration, 0) : -1;
             const std::string path(info.file_name.mb_str());
             std::vector<char> buffer = path_buffer(path);
             if (reader->load(buffer.data(), info.frame)) written++;
@@ -221,10 +226,17 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
     else if (written == 0)
         ui_status(2, "Nothing was written");
     else
-        ui_status(2, wxString::Format("Processed in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
+        ui_status(2, wxString::Format(pass.done + " in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
                                       std::fmod(ms / 1000.0, 60.0)) +
                          (missed ? wxString::Format(" (%i frames not written)", missed) : wxString()));
     return written;
+}
+
+int process_all_frames(int first, int last, const std::function<void()>& after_frame)
+{
+    data_set_pass pass;
+    pass.title = info.dicom_output ? "Creating DICOM data" : "Creating 16-bit TIFF data";
+    return write_data_set(first, last, pass, after_frame);
 }
 
 int process_data_set(const std::function<void()>& after_frame)

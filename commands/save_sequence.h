@@ -36,6 +36,21 @@ wxString data_set_refusal();
 // Returns the frames written.
 int process_all_frames(int first, int last, const std::function<void()>& after_frame);
 
+// A run over the frames of a data set that writes each through its reader's writing
+// mode. `step` is what a frame gets after its reload and the filter (the metal-artefact
+// correction, say); `corrected` writes the corrected slice (sampled_image) into the
+// method's folder rather than the filtered one into "proc"; `fresh_frames` reloads even
+// the frame shown (it may hold an earlier correction). `done` begins the closing status
+// text ("Processed in ...").
+struct data_set_pass {
+    wxString title;
+    wxString done = "Processed";
+    std::function<void()> step;
+    bool corrected = false;
+    bool fresh_frames = false;
+};
+int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame);
+
 // process_all_frames over the frame slider's range: from the frame shown for image data
 // sets, from the first frame for the others, to the last.
 int process_data_set(const std::function<void()>& after_frame);

@@ -85,3 +85,13 @@ void ui_redraw()
 {
     if (hooks.redraw) hooks.redraw();
 }
+
+void ui_repaint()
+{
+    if (hooks.repaint) hooks.repaint();
+}
+
+static int long_runs = 0;
+bool ui_long_run_active() { return long_runs > 0; }
+ui_long_run::ui_long_run() { long_runs++; }
+ui_long_run::~ui_long_run() { long_runs--; }

@@ -25,6 +25,8 @@ struct ui_hooks {
     // Shows a result that is still being built (sampled_image): the host runs the
     // pipeline on it and repaints.
     void (*redraw)() = nullptr;
+    // Repaints the display image as it stands (a long run rebuilt it).
+    void (*repaint)() = nullptr;
 };
 
 // Installs the hooks; null members fall back to the console behaviour.
@@ -39,6 +41,19 @@ bool ui_progress_update(int value, const wxString& message = wxString());
 void ui_progress_end();
 void ui_yield();
 void ui_redraw();
+void ui_repaint();
+
+// A long run in the core (metal-artefact reduction, reconstruction) that yields to the
+// event loop: while one is active the host holds back input that would change or free
+// what it uses, as it does while the pipeline runs.
+bool ui_long_run_active();
+class ui_long_run {
+public:
+    ui_long_run();
+    ~ui_long_run();
+    ui_long_run(const ui_long_run&) = delete;
+    ui_long_run& operator=(const ui_long_run&) = delete;
+};
 
 // Scoped progress report: ends the report however the scope is left.
 class ui_progress {

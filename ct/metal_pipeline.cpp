@@ -1,10 +1,248 @@
-// Metal-artefact reduction over a CT data set. The per-frame correction is not built yet;
-// the all-frames step has nothing to do without it.
 #include "ct/metal_pipeline.h"
 
-#include "core/record.h"
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <wx/string.h>
 
-void mdt_all_frames()
+#include "core/record.h"
+#include "core/ui.h"
+#include "ct/metal_trace.h"
+#include "display/display_image.h"
+#include "processing/row_bands.h"
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+double seconds_since(steady::time_point t)
 {
-    if (!info.raw_image) return;
+    return std::chrono::duration<double>(steady::now() - t).count();
+}
+
+// The prior image of NMAR: every value rounded to the nearest level background + j x range
+// (integer arithmetic in source units). A range of 0 would divide by zero: one level per
+// unit then, which leaves the slice as it is.
+void build_prior()
+{
+    const size_t n = (size_t)info.proc_width * info.proc_height;
+    if (!info.aux_image) info.aux_image = new int[n];
+    const int b = info.metal_background, g = std::max(info.metal_range, 1);
+    for (size_t i = 0; i < n; i++) {
+        const int v = info.processed_image[i] / 16;
+        info.aux_image[i] = (b - 2000 + ((2000 - b) + g / 2 + v) / g * g) * 16;
+    }
+}
+
+// Whether the current pass reads the prior: NMAR, except in the first iteration of
+// LI + NMAR (which has no prior yet).
+bool uses_prior()
+{
+    return !info.recon_only && info.metal_nmar && !info.metal_rmar && !(info.metal_li && info.metal_iteration == 0);
+}
+
+// After the predict-background pass: the predicted background added to the slice below the
+// metal, capped at the metal threshold; air stays air and the metal stays as it was.
+void finish_predict_pass()
+{
+    const size_t n = (size_t)info.proc_width * info.proc_height;
+    const int top = 16 * info.metal_threshold, floor_level = 16 * info.data_min;
+    for (size_t i = 0; i < n; i++) {
+        const int s = info.sampled_image[i];
+        if (s <= floor_level) info.processed_image[i] = 0;
+        if (s < top) {
+            const int v = std::min(info.processed_image[i] + s, top);
+            info.processed_image[i] = info.sampled_image[i] = v;
+        } else {
+            info.processed_image[i] = s;
+        }
+    }
+}
+
+// Clamps processed_image into the data range, copies it into sampled_image and returns
+// the change in percent of the data range over the image.
+double settle_iteration()
+{
+    const size_t n = (size_t)info.proc_width * info.proc_height;
+    const int lo = 16 * (info.data_min + 1), hi = std::max(16 * info.data_max, lo);
+    double sum = 0;
+    for (size_t i = 0; i < n; i++) {
+        const int v = std::clamp(info.processed_image[i], lo, hi);
+        sum += std::abs((double)info.sampled_image[i] - v);
+        info.processed_image[i] = info.sampled_image[i] = v;
+    }
+    // A flat slice has no range to measure against: its change is measured in levels.
+    const double range = std::max(info.data_max - info.data_min, 1);
+    return sum * 100.0 / (range * 16.0 * (double)n);
+}
+
+// Writes angle i's projection (less its correction outside reconstruction runs) as
+// sinogram row i.
+void write_sinogram_row(int i, const line_samples& s, const double* correction)
+{
+    const int w = info.proc_width, h = info.proc_height, L = (int)s.p.size();
+    if (i >= h) return;
+    const double f = (100.0 / info.recon_scale) * (100.0 / info.recon_angle) * info.recon_angles * 20.0 /
+                     ((double)(w + h) * (w + h) * 3.14159265358979323846);
+    int* row = info.processed_image + (size_t)i * w;
+    for (int x = 0; x < w; x++) {
+        const int j = x - w / 2 + L / 2;
+        if (j < 0 || j >= L) continue;
+        const double v = info.recon_only ? s.p[j] : s.p[j] - correction[j];
+        row[x] = (int)std::lround((v * f + 512) * 16);
+    }
+}
+
+}  // namespace
+
+const char* mdt_refusal()
+{
+    if (!info.sampled_image || !info.processed_image || info.proc_width < 2 || info.proc_height < 2)
+        return "no CT slice is loaded";
+    if (info.rsq_loaded) return "raw projection data are loaded: reconstruct them on the CT Recon page";
+    if (info.data_colour != 0) return "the data are in colour: the correction works on grey CT slices";
+    return nullptr;
+}
+
+bool mdt_one_iteration(double** projections, double** corrections)
+{
+    if (mdt_refusal() || !info.ramp_filter || info.profile_length < 2) return false;
+    ui_long_run busy;
+    const auto started = steady::now();
+    const int w = info.proc_width, h = info.proc_height;
+    const int K = std::max(info.recon_angles, 1), L = info.profile_length;
+    const bool recon = info.recon_only != 0;
+    const bool predict = info.metal_predict_back && !recon;
+    const bool last_allowed = info.metal_iteration == info.metal_iterations - 1;
+    const bool sinogram = info.xtreme_load == 0 && (recon || last_allowed);
+
+    const bool prior = uses_prior();
+    if (prior) build_prior();
+    if (recon || predict || (info.xtreme_load == 0 && last_allowed))
+        std::fill(info.processed_image, info.processed_image + (size_t)w * h, 0);
+
+    // Every angle projected, on both cores (each angle reads only the prepared planes).
+    mdt_planes planes;
+    prepare_mdt_planes(planes, prior, mdt_neighbour_metal());
+    std::vector<line_samples> lines(K);
+    over_row_bands(K, (long long)K * L * (w + h), [&](int a0, int a1, yield_clock* clock) {
+        for (int i = a0; i < a1; i++) {
+            project_line(planes, mdt_angle_at(i), lines[i]);
+            if (clock) clock->maybe_yield();
+        }
+    });
+    // The noise in angle order from the one generator.
+    if (recon)
+        for (line_samples& s : lines) add_detection_noise(s);
+
+    // The refined correction fits one hardening model to the whole trace of the slice.
+    hardening_fit fit;
+    if (info.metal_rmar && !recon) {
+        fit.begin(predict ? 3 : info.metal_hardening);
+        std::vector<double> d(L);
+        const double delta = mdt_angle_at(0).delta;
+        for (const line_samples& s : lines) {
+            const auto segments = trace_segments(s, mdt_segment_extension(delta));
+            interpolate_segments(s.p, s.projected, segments, d.data());
+            for (auto [A, B] : segments)
+                for (int j = A; j < B; j++) fit.add(hardening_x(s, j), hardening_t(s, j), d[j]);
+        }
+        fit.solve();
+    }
+
+    std::vector<std::vector<double>> filtered(K, std::vector<double>(L));
+    std::vector<std::pair<int, int>> kept(K);
+    for (int i = 0; i < K; i++) {
+        line_correction(lines[i], &fit, predict, filtered[i].data());
+        if (projections) std::copy(lines[i].p.begin(), lines[i].p.end(), projections[i]);
+        if (corrections) std::copy(filtered[i].begin(), filtered[i].end(), corrections[i]);
+        if (sinogram) write_sinogram_row(i, lines[i], filtered[i].data());
+    }
+    // The line the canvas shows: the last angle's.
+    show_line(lines[K - 1], filtered[K - 1].data());
+    set_mdt_line(K - 1);
+
+    if (!sinogram) {
+        const bool negate = recon || predict;
+        over_row_bands(K, (long long)K * info.fft_length * 20, [&](int a0, int a1, yield_clock* clock) {
+            for (int i = a0; i < a1; i++) {
+                kept[i] = filter_correction(filtered[i].data(), L, negate);
+                if (clock) clock->maybe_yield();
+            }
+        });
+        std::vector<uint8_t> skip;
+        if (!negate) {
+            skip.resize((size_t)w * h);
+            for (size_t k = 0; k < skip.size(); k++) skip[k] = info.sampled_image[k] >= 16 * info.metal_threshold;
+        }
+        // Blocks of angles, so a watched run can show the slice growing.
+        auto last_refresh = steady::now();
+        const int block = 16;
+        for (int a0 = 0; a0 < K; a0 += block) {
+            const int a1 = std::min(K, a0 + block);
+            std::vector<std::vector<double>> part(filtered.begin() + a0, filtered.begin() + a1);
+            std::vector<std::pair<int, int>> part_kept(kept.begin() + a0, kept.begin() + a1);
+            over_row_bands(h, (long long)(a1 - a0) * w * h, [&](int y0, int y1, yield_clock*) {
+                back_project_block(part, part_kept, a0, y0, y1, skip.empty() ? nullptr : skip.data());
+            });
+            if (seconds_since(last_refresh) > 0.100999) {
+                if (info.show_iterations) {
+                    create_display_image();
+                    ui_repaint();
+                }
+                ui_yield();
+                last_refresh = steady::now();
+            }
+        }
+    }
+    info.show_projection = 1;
+    info.backproject_pending = 1;
+
+    double change;
+    if (predict) {
+        finish_predict_pass();
+        info.metal_iteration--;
+        info.metal_predict_back = 0;
+        change = 1e10;
+    } else {
+        change = settle_iteration();
+    }
+    info.metal_change = change;
+    if (!recon)
+        ui_status(2, wxString::Format("%.3lf %% change in %.3lf secs.", change, seconds_since(started)));
+    if (info.xtreme_load != 0 || sinogram) {
+        create_display_image();
+        ui_repaint();
+    }
+    info.metal_iteration++;
+    return true;
+}
+
+bool mdt_correct_frame()
+{
+    if (mdt_refusal()) return false;
+    const auto started = steady::now();
+    info.metal_iteration = 0;
+    info.metal_change = 1e10;
+    if (info.recon_only) {
+        if (!setup_mdt_line_and_filter(false, true, false)) return false;
+        info.show_iterations = info.xtreme_load != 0;
+        const bool ran = mdt_one_iteration();
+        ui_status(2, wxString::Format("Reconstruction in %.3lf secs", seconds_since(started)));
+        info.show_iterations = 1;
+        return ran;
+    }
+    if (!setup_mdt_line_and_filter(true, info.xtreme_load == 0, false)) return false;
+    info.show_iterations = 0;
+    while (info.metal_iteration < info.metal_iterations) {
+        if (!mdt_one_iteration()) break;
+        std::swap(info.line_margins[0], info.line_margins[1]);
+        // A predict-background pass does not count as an iteration.
+        if (info.metal_iteration >= 2 && info.metal_convergence / 1000.0 > info.metal_change) break;
+    }
+    ui_status(2, wxString::Format("MAR in %.3lf secs (%i iterations)", seconds_since(started), info.metal_iteration));
+    info.show_iterations = 1;
+    if (info.metal_choice == 6 && info.metal_iteration >= 0) info.metal_predict_back = 1;
+    return true;
 }

@@ -1,0 +1,136 @@
+#include "commands/metal_run.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/record.h"
+#include "ct/metal_pipeline.h"
+#include "ct/metal_trace.h"
+#include "commands/loader_chain.h"
+#include "commands/pipeline.h"
+#include "commands/save_sequence.h"
+
+namespace {
+
+bool refused(wxString* why)
+{
+    const char* reason = mdt_refusal();
+    if (!reason) return false;
+    if (why) *why = reason;
+    return true;
+}
+
+// The metal of the frames within metal_smooth_frames of the current one, as flags. The
+// current frame's planes are kept as they were; frames of another size are passed over.
+std::vector<uint8_t> neighbour_metal()
+{
+    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    if (info.metal_smooth_frames < 1 || !dicom || info.frames < 2) return {};
+    const int w = info.proc_width, h = info.proc_height, current = info.frame;
+    const size_t n = (size_t)w * h;
+    const std::vector<int> sampled(info.sampled_image, info.sampled_image + n);
+    const std::vector<int> processed(info.processed_image, info.processed_image + n);
+    const int data_min = info.data_min, data_max = info.data_max;
+    std::vector<uint8_t> marks(n, 0);
+    const int level = 16 * info.metal_threshold;
+    const int first = info.first_frame, last = info.first_frame + info.frames - 1;
+    for (int d = 1; d <= info.metal_smooth_frames; d++)
+        for (int f : {current - d, current + d}) {
+            if (f < first || f > last || !reload_frame(f)) continue;
+            sample_image();
+            if (!info.sampled_image || info.proc_width != w || info.proc_height != h) continue;
+            for (size_t i = 0; i < n; i++)
+                if (info.sampled_image[i] >= level) marks[i] = 1;
+        }
+    // Back to the current frame, with its planes as they stood.
+    reload_frame(current);
+    sample_image();
+    if (!info.sampled_image || info.proc_width != w || info.proc_height != h) return {};
+    if (!info.processed_image) info.processed_image = new int[n];
+    std::copy(sampled.begin(), sampled.end(), info.sampled_image);
+    std::copy(processed.begin(), processed.end(), info.processed_image);
+    info.data_min = data_min;
+    info.data_max = data_max;
+    return marks;
+}
+
+}  // namespace
+
+bool mdt_one_frame()
+{
+    if (mdt_refusal()) return false;
+    set_mdt_neighbour_metal(info.recon_only ? std::vector<uint8_t>() : neighbour_metal());
+    if (mdt_refusal()) return false;  // the current frame did not come back
+    return mdt_correct_frame();
+}
+
+bool metal_apply(wxString* why)
+{
+    if (refused(why)) return false;
+    info.metal_active = 1;
+    info.metal_iteration = 0;
+    info.line_margins[0] = info.line_margins[1] = 0;
+    sample_image();
+    process_whole_image();
+    return mdt_one_frame();
+}
+
+bool metal_continue(wxString* why)
+{
+    if (refused(why)) return false;
+    if (!info.metal_active) {
+        info.metal_active = 1;
+        info.line_margins[0] = info.line_margins[1] = 0;
+        info.metal_iteration = 0;
+    }
+    if (!setup_mdt_line_and_filter(false, false, true)) return false;
+    return mdt_one_iteration();
+}
+
+bool reconstruct_slice(wxString* why)
+{
+    if (refused(why)) return false;
+    info.recon_only = 1;
+    info.metal_iteration = 0;
+    sample_image();
+    process_whole_image();
+    const bool ran = mdt_one_frame();
+    info.recon_only = 0;
+    return ran;
+}
+
+void reconstruct_frame()
+{
+    if (mdt_refusal()) return;
+    info.recon_only = 1;
+    info.metal_iteration = 0;
+    mdt_one_frame();
+    info.recon_only = 0;
+}
+
+wxString mar_data_refusal()
+{
+    if (!info.raw_image) return "no data set is loaded";
+    if (const char* reason = mdt_refusal()) return reason;
+    return data_set_refusal();
+}
+
+int mdt_all_frames(const std::function<void()>& after_frame)
+{
+    if (!mar_data_refusal().empty()) return 0;
+    data_set_pass pass;
+    pass.title = "Removing metal artefacts";
+    pass.done = "MAR";
+    pass.corrected = true;
+    pass.fresh_frames = true;
+    pass.step = [] {
+        info.metal_active = 1;
+        info.metal_iteration = 0;
+        info.line_margins[0] = info.line_margins[1] = 0;
+        // A frame without metal is written as it was loaded.
+        if (!mdt_one_frame() && info.processed_image && info.sampled_image)
+            std::copy(info.sampled_image, info.sampled_image + (size_t)info.proc_width * info.proc_height,
+                      info.processed_image);
+    };
+    return write_data_set(info.first_frame, info.first_frame + info.frames - 1, pass, after_frame);
+}
