@@ -177,20 +177,7 @@ void MyFrame::OnReset(wxCommandEvent&)
 
 void MyFrame::OnChoiceMetal(wxCommandEvent& event)
 {
-    // Index: active, LI, NMAR, RMAR, hardening, predict background.
-    static const int flags[7][6] = {{0, 0, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0},
-                                    {1, 1, 1, 0, 0, 0}, {1, 0, 0, 1, 3, 0}, {1, 0, 0, 1, 0, 0},
-                                    {1, 0, 0, 1, 0, 1}};
-    const int c = std::clamp(event.GetInt(), 0, 6);
-    info.metal_choice = c;
-    info.metal_active = flags[c][0];
-    if (c != 0) {
-        info.metal_li = flags[c][1];
-        info.metal_nmar = flags[c][2];
-        info.metal_rmar = flags[c][3];
-        info.metal_hardening = flags[c][4];
-    }
-    info.metal_predict_back = flags[c][5];
+    set_metal_choice(event.GetInt());
     if (!info.metal_active) {
         info.metal_iteration = 0;
         info.line_margins[0] = info.line_margins[1] = 0;

@@ -12,8 +12,18 @@
 
 namespace {
 
-bool refused(wxString* why)
+// The refusal of the loaded data, after the frame has been sampled and filtered again
+// when `run_pipeline` (raw data and colour are refused before anything changes).
+bool refused(wxString* why, bool run_pipeline = false)
 {
+    if (info.rsq_loaded || info.data_colour != 0 || !info.raw_image) {
+        if (why) *why = info.raw_image ? mdt_refusal() : "no CT slice is loaded";
+        return true;
+    }
+    if (run_pipeline) {
+        sample_image();
+        process_whole_image();
+    }
     const char* reason = mdt_refusal();
     if (!reason) return false;
     if (why) *why = reason;
@@ -56,6 +66,24 @@ std::vector<uint8_t> neighbour_metal()
 
 }  // namespace
 
+void set_metal_choice(int choice)
+{
+    // Per method: active, LI, NMAR, RMAR, hardening degree, predict background.
+    static const int flags[7][6] = {{0, 0, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0},
+                                    {1, 1, 1, 0, 0, 0}, {1, 0, 0, 1, 3, 0}, {1, 0, 0, 1, 0, 0},
+                                    {1, 0, 0, 1, 0, 1}};
+    const int c = std::clamp(choice, 0, 6);
+    info.metal_choice = c;
+    info.metal_active = flags[c][0];
+    if (c != 0) {
+        info.metal_li = flags[c][1];
+        info.metal_nmar = flags[c][2];
+        info.metal_rmar = flags[c][3];
+        info.metal_hardening = flags[c][4];
+    }
+    info.metal_predict_back = flags[c][5];
+}
+
 bool mdt_one_frame()
 {
     if (mdt_refusal()) return false;
@@ -66,12 +94,10 @@ bool mdt_one_frame()
 
 bool metal_apply(wxString* why)
 {
-    if (refused(why)) return false;
-    info.metal_active = 1;
     info.metal_iteration = 0;
     info.line_margins[0] = info.line_margins[1] = 0;
-    sample_image();
-    process_whole_image();
+    if (refused(why, true)) return false;
+    info.metal_active = 1;
     return mdt_one_frame();
 }
 
@@ -89,11 +115,9 @@ bool metal_continue(wxString* why)
 
 bool reconstruct_slice(wxString* why)
 {
-    if (refused(why)) return false;
+    if (refused(why, true)) return false;
     info.recon_only = 1;
     info.metal_iteration = 0;
-    sample_image();
-    process_whole_image();
     const bool ran = mdt_one_frame();
     info.recon_only = 0;
     return ran;

@@ -5,6 +5,11 @@
 #include <functional>
 #include <wx/string.h>
 
+// The metal-correction choice (0 "No correction" .. 6 "RMAR (predict back)"): stores the
+// index and sets metal_active and the method switches of that method (index 0 keeps the
+// switches of the last method and only ends the correction).
+void set_metal_choice(int choice);
+
 // The correction (or, with recon_only, the reconstruction) of the current frame: with
 // metal_smooth_frames >= 1 on a DICOM data set of two or more frames, the metal of the
 // frames within that distance is found first (each loaded and sampled in turn, the

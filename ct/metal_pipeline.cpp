@@ -177,6 +177,12 @@ bool mdt_one_iteration(double** projections, double** corrections)
             for (size_t k = 0; k < skip.size(); k++) skip[k] = info.sampled_image[k] >= 16 * info.metal_threshold;
         }
         // Blocks of angles, so a watched run can show the slice growing.
+        const size_t n = (size_t)w * h;
+        const std::vector<int> base(info.processed_image, info.processed_image + n);
+        std::vector<double> sum(n, 0.0);
+        auto settle = [&] {
+            for (size_t k = 0; k < n; k++) info.processed_image[k] = base[k] - (int)std::lround(sum[k]);
+        };
         auto last_refresh = steady::now();
         const int block = 16;
         for (int a0 = 0; a0 < K; a0 += block) {
@@ -184,10 +190,11 @@ bool mdt_one_iteration(double** projections, double** corrections)
             std::vector<std::vector<double>> part(filtered.begin() + a0, filtered.begin() + a1);
             std::vector<std::pair<int, int>> part_kept(kept.begin() + a0, kept.begin() + a1);
             over_row_bands(h, (long long)(a1 - a0) * w * h, [&](int y0, int y1, yield_clock*) {
-                back_project_block(part, part_kept, a0, y0, y1, skip.empty() ? nullptr : skip.data());
+                back_project_block(part, part_kept, a0, y0, y1, skip.empty() ? nullptr : skip.data(), sum.data());
             });
             if (seconds_since(last_refresh) > 0.100999) {
                 if (info.show_iterations) {
+                    settle();
                     create_display_image();
                     ui_repaint();
                 }
@@ -195,6 +202,7 @@ bool mdt_one_iteration(double** projections, double** corrections)
                 last_refresh = steady::now();
             }
         }
+        settle();
     }
     info.show_projection = 1;
     info.backproject_pending = 1;

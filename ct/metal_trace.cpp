@@ -123,8 +123,12 @@ bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line)
             length = 2 * q + std::sqrt(bw * bw + bh * bh);
             centre_x = (left + right + 1) / 2.0;
             centre_y = (top + bottom + 1) / 2.0;
-            // q pixels at each end: as many samples as the sampling density puts there.
-            info.line_margins[0] = info.line_margins[1] = (int)(q * info.recon_scale / 100.0);
+            // q pixels at each end are left unprojected, less room for the trace's widening,
+            // the interpolation's pad and the smoothing (as many samples as the sampling
+            // density puts there).
+            const int k = (int)(info.metal_smooth * info.recon_scale / 100.0 + 0.5);
+            info.line_margins[0] = info.line_margins[1] =
+                std::max(0, (int)(q * info.recon_scale / 100.0) - info.trace_pad[0] - k - 3);
         }
     } else {
         length = diag + 20;
@@ -251,11 +255,12 @@ void project_line(const mdt_planes& P, const mdt_angle& a, line_samples& out)
             if (marks && (P.neighbour_metal[i00] | P.neighbour_metal[i00 + dx] | P.neighbour_metal[i00 + dy] |
                           P.neighbour_metal[i00 + dy + dx]))
                 mark = true;
-            if (is_metal) {
-                if (P.count_trace) trace += v / P.threshold;
+            if (is_metal && P.count_trace) {
+                // The metal itself is left out of every sum (it counts as water): the
+                // correction concerns the tissue the rays cross, and the metal's own
+                // reconstruction would otherwise leak round it as a halo.
+                trace += v / P.threshold;
                 if (v >= P.threshold) metal++;
-                if (prior) continue;  // under a prior the metal is left out of both sums
-                sum += v;
                 continue;
             }
             sum += v;
@@ -310,7 +315,10 @@ std::vector<std::pair<int, int>> trace_segments(const line_samples& s, int exten
     for (auto [a, b] : runs) {
         a = std::max(0, a - extend);
         b = std::min(L, b + extend);
-        while (a > 0 && !s.projected[a]) a++;
+        // Never into the samples the margins leave unprojected (they hold no projection).
+        while (a < b && !s.projected[a]) a++;
+        while (b > a && !s.projected[b - 1]) b--;
+        if (a >= b) continue;
         if (!out.empty() && a <= out.back().second)
             out.back().second = std::max(out.back().second, b);
         else
@@ -457,8 +465,10 @@ void add_fine_residual(const line_samples& s, const std::vector<std::pair<int, i
 
 int mdt_segment_extension(double delta)
 {
-    // Two pixels of the metal's blurred edge, in samples.
-    return std::max(1, (int)std::lround(2.0 / std::max(delta, 1e-6)));
+    // One pixel of the metal's blurred edge, in samples (the four-neighbour rule already
+    // widens the metal by one; more than one further pixel loses tissue to the
+    // interpolation).
+    return std::max(1, (int)std::lround(1.0 / std::max(delta, 1e-6)));
 }
 
 void line_correction(const line_samples& s, const hardening_fit* fit, bool predict, double* correction)
@@ -499,16 +509,13 @@ void line_correction(const line_samples& s, const hardening_fit* fit, bool predi
     std::vector<double> d(L);
     interpolate_segments(s.p, s.projected, segments, d.data());
     std::fill(correction, correction + L, 0.0);
-    if (predict) {
-        if (fit)
-            for (auto [A, B] : segments)
-                for (int i = A; i < B; i++) correction[i] = -fit->nonlinear(hardening_x(s, i), hardening_t(s, i));
-        return;
-    }
-    if (fit && fit->degree >= 2)
+    if (fit)
         for (auto [A, B] : segments)
-            for (int i = A; i < B; i++) correction[i] = fit->nonlinear(hardening_x(s, i), hardening_t(s, i));
-    add_fine_residual(s, segments, d, fit, delta, correction);
+            for (int i = A; i < B; i++) {
+                const double x = hardening_x(s, i), t = hardening_t(s, i);
+                correction[i] = (predict ? -1 : 1) * (fit->linear(x) + fit->nonlinear(x, t));
+            }
+    if (!predict) add_fine_residual(s, segments, d, fit, delta, correction);
 }
 
 void show_line(const line_samples& s, const double* correction)
@@ -559,7 +566,7 @@ std::pair<int, int> filter_correction(double* c, int L, bool negate)
 
 void back_project_block(const std::vector<std::vector<double>>& filtered,
                         const std::vector<std::pair<int, int>>& kept, int a0, int y0, int y1,
-                        const uint8_t* skip)
+                        const uint8_t* skip, double* sum)
 {
     const int w = info.proc_width;
     for (size_t k = 0; k < filtered.size(); k++) {
@@ -581,7 +588,7 @@ void back_project_block(const std::vector<std::vector<double>>& filtered,
             } else if (t0 < first || t0 > last) {
                 continue;
             }
-            int* row = info.processed_image + (size_t)y * w;
+            double* row = sum + (size_t)y * w;
             const uint8_t* skip_row = skip ? skip + (size_t)y * w : nullptr;
             for (int x = xa; x <= xb; x++) {
                 if (skip_row && skip_row[x]) continue;
@@ -590,7 +597,7 @@ void back_project_block(const std::vector<std::vector<double>>& filtered,
                 j = std::clamp(j, first, last);
                 const double f = t - j;
                 const double v = j + 1 <= last ? (1 - f) * c[j] + f * c[j + 1] : c[j];
-                row[x] -= (int)std::lround(v);
+                row[x] += v;
             }
         }
     }
@@ -654,6 +661,9 @@ void back_project_line(double* correction)
         skip.resize((size_t)info.proc_width * info.proc_height);
         for (size_t k = 0; k < skip.size(); k++) skip[k] = info.sampled_image[k] >= 16 * info.metal_threshold;
     }
-    back_project_block(filtered, kept, i, 0, info.proc_height, skip.empty() ? nullptr : skip.data());
+    const size_t n = (size_t)info.proc_width * info.proc_height;
+    std::vector<double> sum(n, 0.0);
+    back_project_block(filtered, kept, i, 0, info.proc_height, skip.empty() ? nullptr : skip.data(), sum.data());
+    for (size_t k = 0; k < n; k++) info.processed_image[k] -= (int)std::lround(sum[k]);
     info.show_projection = 1;
 }

@@ -37,7 +37,7 @@ void set_mdt_line(int i);
 // What projecting one line records per sample: the projection, the prior's projection,
 // and what the rays met.
 struct line_samples {
-    std::vector<double> p;       // sum of slice values along the ray (metal excluded under a prior)
+    std::vector<double> p;       // sum of slice values along the ray (metal left out, except in reconstructions)
     std::vector<double> q;       // sum of prior values along the ray (0 without a prior)
     std::vector<double> trace;   // metal-trace weight: sum of metal values / threshold
     std::vector<float> metal;    // points at or above the threshold, times delta (pixels)
@@ -122,12 +122,15 @@ void show_line(const line_samples& s, const double* correction);
 // kept samples [first, last] (first > last when nothing is kept). Thread-safe.
 std::pair<int, int> filter_correction(double* correction, int L, bool negate);
 
-// Subtracts the filtered corrections of angles `a0 .. a1 - 1` (filtered[k] for angle
-// a0 + k, kept[k] their kept range) from processed_image rows y0 .. y1 - 1, each rounded
-// half away from zero per angle. Pixels flagged in `skip` (may be null) are left alone.
+// Adds the filtered corrections of angles a0 .. a0 + filtered.size() - 1 (filtered[k] for
+// angle a0 + k, kept[k] their kept range) to `sum` (proc_width x proc_height, rows y0 ..
+// y1 - 1), angle by angle, linearly interpolated. The caller subtracts the sum, rounded
+// half away from zero, once: rounding every angle's share would lose every correction
+// smaller than half a level per angle. Pixels flagged in `skip` (may be null) are left
+// alone.
 void back_project_block(const std::vector<std::vector<double>>& filtered,
                         const std::vector<std::pair<int, int>>& kept, int a0, int y0, int y1,
-                        const uint8_t* skip);
+                        const uint8_t* skip, double* sum);
 
 // The metal of the neighbouring frames (proc_width x proc_height flags, or empty), set by
 // the frame step before a correction; it widens the trace and the line's box.
@@ -135,7 +138,7 @@ const std::vector<uint8_t>& mdt_neighbour_metal();
 void set_mdt_neighbour_metal(std::vector<uint8_t> marks);
 
 // How many samples a trace segment reaches past its first and last metal sample (the
-// blurred edge of the metal, two pixels) at sample spacing `delta`.
+// blurred edge of the metal, one pixel) at sample spacing `delta`.
 int mdt_segment_extension(double delta);
 
 // The single-line forms: project the current line (line_start .. line_end) with the

@@ -79,7 +79,8 @@ def simulate(z, rng):
     return np.clip(np.rint(out), -1024, 31743).astype(np.int32)
 
 
-def write_slice(path, n, hu, study, series, frame_of_reference):
+def write_slice(path, n, hu, study, series, frame_of_reference, pixel=PIXEL, thickness=THICKNESS,
+                description='Synthetic phantom with metal insert'):
     ds = Dataset()
     meta = FileMetaDataset()
     meta.MediaStorageSOPClassUID = '1.2.840.10008.5.1.4.1.1.2'  # CT Image Storage
@@ -95,19 +96,20 @@ def write_slice(path, n, hu, study, series, frame_of_reference):
     ds.Manufacturer = 'Voxmira synthetic phantom'
     ds.PatientName = 'Phantom^CT'
     ds.PatientID = 'PHANTOM'
-    ds.SeriesDescription = 'Synthetic phantom with metal insert'
+    ds.SeriesDescription = description
     ds.InstanceNumber = n
-    z = (n - 1) * THICKNESS
-    ds.ImagePositionPatient = [-SIZE * PIXEL / 2, -SIZE * PIXEL / 2, z]
+    rows, columns = hu.shape
+    z = (n - 1) * thickness
+    ds.ImagePositionPatient = [-columns * pixel / 2, -rows * pixel / 2, z]
     ds.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
     ds.SliceLocation = z
-    ds.SliceThickness = THICKNESS
-    ds.PixelSpacing = [PIXEL, PIXEL]
+    ds.SliceThickness = thickness
+    ds.PixelSpacing = [pixel, pixel]
     ds.KVP = 120
     ds.SamplesPerPixel = 1
     ds.PhotometricInterpretation = 'MONOCHROME2'
-    ds.Rows = SIZE
-    ds.Columns = SIZE
+    ds.Rows = rows
+    ds.Columns = columns
     ds.BitsAllocated = 16
     ds.BitsStored = 16
     ds.HighBit = 15
