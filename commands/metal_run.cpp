@@ -61,6 +61,12 @@ std::vector<uint8_t> neighbour_metal()
     std::copy(processed.begin(), processed.end(), info.processed_image);
     info.data_min = data_min;
     info.data_max = data_max;
+    // A neighbour's metal counts only where this frame is dense too (the metal's end,
+    // partly in this slice): where this frame holds soft tissue the metal is not here, and
+    // taking it as trace would interpolate tissue away.
+    const int dense = 16 * (info.metal_background + std::max(info.metal_range, 1));
+    for (size_t i = 0; i < n; i++)
+        if (sampled[i] < dense) marks[i] = 0;
     return marks;
 }
 

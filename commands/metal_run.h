@@ -13,7 +13,8 @@ void set_metal_choice(int choice);
 // The correction (or, with recon_only, the reconstruction) of the current frame: with
 // metal_smooth_frames >= 1 on a DICOM data set of two or more frames, the metal of the
 // frames within that distance is found first (each loaded and sampled in turn, the
-// current frame's planes kept), then the frame is corrected. False when there is no metal
+// current frame's planes kept) and counts where this frame is at least background +
+// range (dense: bone, or the metal's end), then the frame is corrected. False when there is no metal
 // or nothing can run (the image is left as it was).
 bool mdt_one_frame();
 

@@ -35,12 +35,6 @@ void build_prior()
     }
 }
 
-// Whether the current pass reads the prior: NMAR, except in the first iteration of
-// LI + NMAR (which has no prior yet).
-bool uses_prior()
-{
-    return !info.recon_only && info.metal_nmar && !info.metal_rmar && !(info.metal_li && info.metal_iteration == 0);
-}
 
 // After the predict-background pass: the predicted background added to the slice below the
 // metal, capped at the metal threshold; air stays air and the metal stays as it was.
@@ -117,7 +111,7 @@ bool mdt_one_iteration(double** projections, double** corrections)
     const bool last_allowed = info.metal_iteration == info.metal_iterations - 1;
     const bool sinogram = info.xtreme_load == 0 && (recon || last_allowed);
 
-    const bool prior = uses_prior();
+    const bool prior = mdt_uses_prior();
     if (prior) build_prior();
     if (recon || predict || (info.xtreme_load == 0 && last_allowed))
         std::fill(info.processed_image, info.processed_image + (size_t)w * h, 0);
@@ -140,14 +134,8 @@ bool mdt_one_iteration(double** projections, double** corrections)
     hardening_fit fit;
     if (info.metal_rmar && !recon) {
         fit.begin(predict ? 3 : info.metal_hardening);
-        std::vector<double> d(L);
         const double delta = mdt_angle_at(0).delta;
-        for (const line_samples& s : lines) {
-            const auto segments = trace_segments(s, mdt_segment_extension(delta));
-            interpolate_segments(s.p, s.projected, segments, d.data());
-            for (auto [A, B] : segments)
-                for (int j = A; j < B; j++) fit.add(hardening_x(s, j), hardening_t(s, j), d[j]);
-        }
+        for (const line_samples& s : lines) add_to_fit(fit, s, trace_segments(s, mdt_segment_extension(delta)));
         fit.solve();
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <complex>
 #include <random>
 #include <valarray>
@@ -178,6 +179,30 @@ void set_mdt_line(int i)
     const double s = subsample_factor();
     info.line_start = vertex2d((line.cx - line.R * a.ux) * s, (line.cy - line.R * a.uy) * s);
     info.line_end = vertex2d((line.cx + line.R * a.ux) * s, (line.cy + line.R * a.uy) * s);
+}
+
+bool mdt_uses_prior()
+{
+    if (info.recon_only) return false;
+    // The refined correction refines against the prior of its own last result.
+    if (info.metal_rmar) return info.metal_iteration > 0 && !info.metal_predict_back;
+    return info.metal_nmar && !(info.metal_li && info.metal_iteration == 0);
+}
+
+std::vector<double> trace_deviation(const line_samples& s, const std::vector<std::pair<int, int>>& segments)
+{
+    const int L = (int)s.p.size();
+    std::vector<double> v(L), d(L);
+    for (int j = 0; j < L; j++) v[j] = s.p[j] - s.q[j];
+    interpolate_segments(v, s.projected, segments, d.data());
+    return d;
+}
+
+void add_to_fit(hardening_fit& fit, const line_samples& s, const std::vector<std::pair<int, int>>& segments)
+{
+    const std::vector<double> d = trace_deviation(s, segments);
+    for (auto [A, B] : segments)
+        for (int j = A; j < B; j++) fit.add(hardening_x(s, j), hardening_t(s, j), d[j]);
 }
 
 const std::vector<uint8_t>& mdt_neighbour_metal() { return neighbour_marks; }
@@ -480,12 +505,12 @@ void line_correction(const line_samples& s, const hardening_fit* fit, bool predi
     }
     const double delta = 2 * line.R / std::max(L - 1, 1);
     const std::vector<std::pair<int, int>> segments = trace_segments(s, mdt_segment_extension(delta));
-    const bool prior = !info.metal_rmar && info.metal_nmar && !(info.metal_li && info.metal_iteration == 0);
+    const bool prior = mdt_uses_prior();
     if (!info.metal_rmar && !(prior && !info.metal_li)) {
-        // Basic LI, and LI + NMAR: linear interpolation of p - q over the trace.
-        std::vector<double> v(L);
-        for (int j = 0; j < L; j++) v[j] = s.p[j] - (prior ? s.q[j] : 0.0);
-        interpolate_segments(v, s.projected, segments, correction);
+        // Basic LI, and LI + NMAR: linear interpolation of p - q over the trace (q is 0
+        // without a prior).
+        const std::vector<double> d = trace_deviation(s, segments);
+        std::copy(d.begin(), d.end(), correction);
         return;
     }
     if (!info.metal_rmar) {
@@ -506,8 +531,7 @@ void line_correction(const line_samples& s, const hardening_fit* fit, bool predi
         return;
     }
     // Refined: the hardening model where the metal lies, plus the fine residual.
-    std::vector<double> d(L);
-    interpolate_segments(s.p, s.projected, segments, d.data());
+    const std::vector<double> d = trace_deviation(s, segments);
     std::fill(correction, correction + L, 0.0);
     if (fit)
         for (auto [A, B] : segments)
@@ -622,8 +646,7 @@ void forward_project_line(double* projection, double* correction)
     a.margin0 = info.line_margins[0];
     a.margin1 = info.line_margins[1];
     mdt_planes planes;
-    const bool prior = info.metal_nmar && !info.metal_rmar && !(info.metal_li && info.metal_iteration == 0);
-    prepare_mdt_planes(planes, prior, neighbour_marks);
+    prepare_mdt_planes(planes, mdt_uses_prior(), neighbour_marks);
     line_samples samples;
     project_line(planes, a, samples);
     add_detection_noise(samples);
@@ -631,11 +654,7 @@ void forward_project_line(double* projection, double* correction)
     hardening_fit fit;
     if (info.metal_rmar && !info.recon_only) {
         fit.begin(info.metal_hardening);
-        for (auto [A, B] : trace_segments(samples, mdt_segment_extension(a.delta))) {
-            std::vector<double> d(L);
-            interpolate_segments(samples.p, samples.projected, {{A, B}}, d.data());
-            for (int i = A; i < B; i++) fit.add(hardening_x(samples, i), hardening_t(samples, i), d[i]);
-        }
+        add_to_fit(fit, samples, trace_segments(samples, mdt_segment_extension(a.delta)));
         fit.solve();
     }
     line_correction(samples, &fit, false, correction);

@@ -82,6 +82,15 @@ std::vector<std::pair<int, int>> trace_segments(const line_samples& s, int exten
 void interpolate_segments(const std::vector<double>& v, const std::vector<uint8_t>& projected,
                           const std::vector<std::pair<int, int>>& segments, double* out);
 
+// Whether the current pass projects the prior image (aux_image) beside the slice: NMAR
+// (from the second iteration of LI + NMAR, which interpolates plainly first) and the
+// refined correction from its second iteration on (not in a predict-background pass).
+bool mdt_uses_prior();
+
+// The trace's deviation from the linear interpolation across it, of p - q: what Basic LI
+// and LI + NMAR remove, and what the refined correction models.
+std::vector<double> trace_deviation(const line_samples& s, const std::vector<std::pair<int, int>>& segments);
+
 // The beam-hardening fit of the refined (RMAR) correction: the deviation of the trace
 // from the interpolated background, d = p - LI(p), modelled over every trace sample of
 // every angle as c1 x + c2 x^2 + ... + cH x^H + cT x t, with x the metal path in units of
@@ -101,6 +110,9 @@ struct hardening_fit {
     double nonlinear(double x, double t) const;
     double linear(double x) const { return c.empty() ? 0.0 : c[0] * std::min(x, x_max); }
 };
+
+// Adds every trace sample of one line (its deviation and path lengths) to the fit.
+void add_to_fit(hardening_fit& fit, const line_samples& s, const std::vector<std::pair<int, int>>& segments);
 
 // The path units of the hardening model for the current beam_hardening parameters.
 double hardening_x(const line_samples& s, int i);

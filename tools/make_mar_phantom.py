@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Makes CT slices with metal inserts, acquired with beam hardening and noise, and their truth.
 
-Each slice is a random body (water ellipse with a fat rim, a bone ring, soft-tissue,
+The series is a random body (water ellipse with a fat rim, a bone ring, soft-tissue,
 contrast and lung-like inserts) with one to three metal inserts (titanium or steel) at
-random places. The slice is described by three material maps (water-equivalent density,
+random places; inserts and metal are ellipsoids, so neighbouring slices show them at the
+same place, larger or smaller. The slice is described by three material maps (water-equivalent density,
 bone fraction, metal fraction) and acquired polychromatically: for four energies of a
 120 kV-like spectrum the line integrals of each material are taken with scikit-image's
 radon transform, the detected intensity is the spectrum-weighted sum of the transmitted
@@ -50,39 +51,62 @@ MU_METAL = {
 REF = 1   # 60 keV: the energy of the truth and of the water linearisation
 
 
-def materials(size, rng):
-    """Water-equivalent density, bone fraction, metal maps (by kind) and the host density."""
+def describe(size, slices, rng):
+    """The body of a series: its outline, inserts and metal, each with its extent along z."""
+    u = size / 256.0
+    body = dict(sx=rng.uniform(0.8, 1.0) * 85 * u, sy=rng.uniform(0.85, 1.0) * 100 * u,
+                tilt=rng.uniform(-0.2, 0.2), bone=rng.uniform(0.35, 0.6))
+    inserts = []
+    for _ in range(rng.integers(2, 5)):
+        inserts.append(dict(fy=rng.uniform(-0.45, 0.45), fx=rng.uniform(-0.45, 0.45), ry=rng.uniform(5, 15) * u,
+                            rx=rng.uniform(5, 15) * u, kind=int(rng.integers(0, 3)), angle=rng.uniform(0, np.pi),
+                            zc=rng.uniform(0, slices - 1), hz=rng.uniform(0.6, 1.0) * slices))
+    metals = []
+    for _ in range(rng.integers(1, 4)):
+        metals.append(dict(kind=list(MU_METAL)[rng.integers(0, 2)], r=rng.uniform(0.2, 0.55),
+                           a=rng.uniform(0, 2 * np.pi), ry=rng.uniform(2.5, 6.5) * u, rx=rng.uniform(2.5, 6.5) * u,
+                           angle=rng.uniform(0, np.pi), zc=rng.uniform(0, slices - 1),
+                           hz=rng.uniform(0.5, 0.9) * slices + 1))
+    return body, inserts, metals
+
+
+def materials(size, description, z):
+    """Water-equivalent density, bone fraction and metal maps (by kind) of slice z."""
+    body, inserts, metal_list = description
     y, x = np.mgrid[0:size, 0:size].astype(np.float64)
     c = size / 2
     u = size / 256.0
-    sx, sy = rng.uniform(0.8, 1.0) * 85 * u, rng.uniform(0.85, 1.0) * 100 * u
-    tilt = rng.uniform(-0.2, 0.2)
+    sx, sy, tilt = body['sx'], body['sy'], body['tilt']
     water = np.zeros((size, size))
     bone = np.zeros((size, size))
     water[ellipse(y, x, c, c, sy, sx, tilt)] = 0.91                     # fat rim, -90 HU
     water[ellipse(y, x, c, c, sy - 6 * u, sx - 6 * u, tilt)] = 1.0      # water
     ring = ellipse(y, x, c, c, sy - 20 * u, sx - 19 * u, tilt) & ~ellipse(y, x, c, c, sy - 28 * u, sx - 27 * u, tilt)
-    bone[ring] = rng.uniform(0.35, 0.6)
-    for _ in range(rng.integers(2, 5)):
-        cy, cx = c + rng.uniform(-0.45, 0.45) * sy, c + rng.uniform(-0.45, 0.45) * sx
-        ry, rx = rng.uniform(5, 15) * u, rng.uniform(5, 15) * u
-        kind = rng.integers(0, 3)
-        inside = ellipse(y, x, cy, cx, ry, rx, rng.uniform(0, np.pi))
-        if kind == 0:
+    bone[ring] = body['bone']
+    # Inserts and metal are ellipsoids: their cross-section shrinks away from their centre.
+    def section(shape):
+        f = 1 - ((z - shape['zc']) / shape['hz']) ** 2
+        return np.sqrt(f) if f > 0.05 else 0.0
+    for i in inserts:
+        k = section(i)
+        if not k:
+            continue
+        inside = ellipse(y, x, c + i['fy'] * sy, c + i['fx'] * sx, i['ry'] * k, i['rx'] * k, i['angle'])
+        if i['kind'] == 0:
             water[inside] = 1.045                                      # soft tissue
-        elif kind == 1:
+        elif i['kind'] == 1:
             water[inside] = 1.0
             bone[inside] = 0.12                                        # contrast, ~ +300 HU
         else:
             water[inside] = 0.6                                        # lung-like
     metals = {k: np.zeros((size, size)) for k in MU_METAL}
-    for _ in range(rng.integers(1, 4)):
-        kind = list(MU_METAL)[rng.integers(0, 2)]
-        r = rng.uniform(0.2, 0.55) * sx
-        a = rng.uniform(0, 2 * np.pi)
-        cy, cx = c + r * np.sin(a), c + r * np.cos(a)
-        ry, rx = rng.uniform(2.5, 6.5) * u, rng.uniform(2.5, 6.5) * u
-        metals[kind][ellipse(y, x, cy, cx, ry, rx, rng.uniform(0, np.pi))] = 1.0
+    for m in metal_list:
+        k = section(m)
+        if not k:
+            continue
+        r = m['r'] * sx
+        cy, cx = c + r * np.sin(m['a']), c + r * np.cos(m['a'])
+        metals[m['kind']][ellipse(y, x, cy, cx, m['ry'] * k, m['rx'] * k, m['angle'])] = 1.0
     return water, bone, metals
 
 
@@ -145,8 +169,9 @@ def main():
     uids = {sub: (generate_uid(), generate_uid()) for sub in ('metal', 'nometal', 'truth')}
     study = generate_uid()
     arrays = {'truth': [], 'metal_mask': [], 'metal': [], 'nometal': []}
+    description = describe(a.size, a.slices, rng)
     for z in range(a.slices):
-        water, bone, metals = materials(a.size, rng)
+        water, bone, metals = materials(a.size, description, z)
         mask = sum(metals.values()) > 0
         truth = hu_at_ref(water, bone, {k: np.zeros_like(m) for k, m in metals.items()})
         noise_seed = rng.integers(0, 2**31)
