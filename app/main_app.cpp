@@ -37,6 +37,8 @@ int MyApp::OnRun()
 
 bool MyApp::start_up(const std::vector<wxString>& args)
 {
+    batch_finished = false;
+    batch_status = 0;
     static bool once = false;
     if (!once) {
         once = true;
@@ -94,7 +96,7 @@ bool MyApp::start_up(const std::vector<wxString>& args)
         int written = 0;
         if (!refusal.empty())
             std::fprintf(stderr, "voxmira: cannot create MAR data from \"%s\": %s\n",
-                         (const char*)info.file_name.utf8_str(), (const char*)refusal.utf8_str());
+                         (const char*)cmd.file_name.utf8_str(), (const char*)refusal.utf8_str());
         else
             written = mdt_all_frames(nullptr);
         if (refusal.empty() && written == 0)

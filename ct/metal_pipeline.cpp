@@ -92,10 +92,10 @@ void write_sinogram_row(int i, const line_samples& s, const double* correction)
 
 const char* mdt_refusal()
 {
-    if (!info.sampled_image || !info.processed_image || info.proc_width < 2 || info.proc_height < 2)
-        return "no CT slice is loaded";
     if (info.rsq_loaded) return "raw projection data are loaded: reconstruct them on the CT Recon page";
     if (info.data_colour != 0) return "the data are in colour: the correction works on grey CT slices";
+    if (!info.sampled_image || !info.processed_image || info.proc_width < 2 || info.proc_height < 2)
+        return "no CT slice is loaded";
     return nullptr;
 }
 

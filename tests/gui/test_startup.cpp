@@ -1,12 +1,18 @@
 // Start-up with no file: the title, a black canvas, and a clean close.
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <vector>
 #include <wx/app.h>
+#include <wx/file.h>
+#include <wx/filefn.h>
+#include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/toplevel.h>
 
 #include "app/main_frame.h"
 #include "core/record.h"
 #include "app/gl_canvas.h"
+#include "app/main_app.h"
 #include "gui_harness.h"
 
 TEST(Startup, NoFileOpensBlackWindowAndClosesCleanly)
@@ -41,16 +47,39 @@ TEST(Startup, NoFileOpensBlackWindowAndClosesCleanly)
     EXPECT_EQ(key, 0);
 }
 
-TEST(Startup, BatchSwitchRunsTheAllFramesStepAndEnds)
+TEST(Startup, BatchSwitchCorrectsEveryFrameAndEnds)
 {
-    // With and without a loadable file, -m/-M ends start-up with false and leaves no window.
-    for (const std::vector<wxString>& args :
-         {std::vector<wxString>{"-m"},
-          std::vector<wxString>{"-M", VOXMIRA_SAMPLES "/ct_phantom/ct_phantom_0001.dcm"}}) {
-        EXPECT_FALSE(start_program(args));
-        EXPECT_EQ(myframe, nullptr);
-        EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
-        EXPECT_EQ(info.raw_image, nullptr);
-        EXPECT_EQ(key, 0);
+    // A copy of the MAR phantom series (three frames with metal) in a folder without digits.
+    const wxString folder = wxFileName::GetTempDir() + "/voxmira_batch_switch_" + wxString(std::string(6, 'a' + getpid() % 26));
+    wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
+    ASSERT_TRUE(wxFileName::Mkdir(folder, 0777, wxPATH_MKDIR_FULL));
+    for (const char* name : {"mar_0001.dcm", "mar_0002.dcm", "mar_0003.dcm"})
+        ASSERT_TRUE(wxCopyFile(wxString(VOXMIRA_FIXTURES "/mar/metal/") + name, folder + "/" + name));
+
+    // Nothing to read: no window is left and the status is a failure.
+    EXPECT_FALSE(start_program({"-m"}));
+    EXPECT_TRUE(wxGetApp().batch_finished);
+    EXPECT_NE(wxGetApp().batch_status, 0);
+    EXPECT_EQ(myframe, nullptr);
+
+    EXPECT_FALSE(start_program({"-M", folder + "/mar_0002.dcm"}));
+    EXPECT_TRUE(wxGetApp().batch_finished);
+    EXPECT_EQ(wxGetApp().batch_status, 0);
+    EXPECT_EQ(myframe, nullptr);
+    EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
+    EXPECT_EQ(info.raw_image, nullptr);
+    EXPECT_EQ(key, 0);
+    // One corrected file per frame, in the folder of the method (RMAR by default), each a
+    // new image of the same size.
+    for (const char* name : {"mar_0001", "mar_0002", "mar_0003"}) {
+        const wxString source = folder + "/" + name + ".dcm", written = folder + "/refined/" + name + "_refined.dcm";
+        ASSERT_TRUE(wxFileExists(written)) << written;
+        EXPECT_EQ(wxFileName::GetSize(written), wxFileName::GetSize(source));
+        wxFile a(source), b(written);
+        std::vector<char> x(a.Length()), y(b.Length());
+        a.Read(x.data(), x.size());
+        b.Read(y.data(), y.size());
+        EXPECT_NE(x, y) << name << " was written unchanged";
     }
+    wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
 }

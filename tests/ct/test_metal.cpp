@@ -1,0 +1,252 @@
+// Metal-artefact reduction and the simulated acquisition: every method against the MAR
+// phantom's truth, a slice without metal left alone, the iteration rule, the sinogram
+// display and the detection noise against their defining formulas, and the batch verbs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../batch_runner.h"
+#include "../processing/pipeline_fixture.h"
+#include "commands/metal_run.h"
+#include "commands/open_data_set.h"
+#include "commands/pipeline.h"
+#include "core/record.h"
+#include "core/ui.h"
+#include "ct/metal_pipeline.h"
+
+namespace {
+
+std::string phantom(const std::string& name) { return std::string(VOXMIRA_FIXTURES) + "/mar/" + name; }
+
+bool open_slice(const std::string& path)
+{
+    return open_data_set(wxString(path.c_str(), wxConvLibc), 1);
+}
+
+std::vector<int> plane(const int* p) { return std::vector<int>(p, p + (size_t)info.proc_width * info.proc_height); }
+
+// RMSE in HU against `truth` over the body (truth above -950 HU) outside the metal of the
+// loaded slice grown by three pixels.
+struct scorer {
+    std::vector<int> truth;
+    std::vector<uint8_t> keep;
+    double rmse(const std::vector<int>& v) const
+    {
+        double sum = 0;
+        size_t n = 0;
+        for (size_t i = 0; i < v.size(); i++)
+            if (keep[i]) {
+                const double d = (v[i] - truth[i]) / 16.0;
+                sum += d * d;
+                n++;
+            }
+        return std::sqrt(sum / std::max<size_t>(n, 1));
+    }
+};
+
+scorer score_slice(int z)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "mar_%04d.dcm", z);
+    scorer s;
+    EXPECT_TRUE(open_slice(phantom(std::string("truth/") + name)));
+    s.truth = plane(info.raw_image);
+    EXPECT_TRUE(open_slice(phantom(std::string("metal/") + name)));
+    const int w = info.width, h = info.height;
+    s.keep.assign((size_t)w * h, 1);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            if (s.truth[(size_t)y * w + x] <= -950 * 16) s.keep[(size_t)y * w + x] = 0;
+            if (info.raw_image[(size_t)y * w + x] < 2800 * 16) continue;
+            for (int dy = -3; dy <= 3; dy++)
+                for (int dx = -3; dx <= 3; dx++)
+                    if (x + dx >= 0 && x + dx < w && y + dy >= 0 && y + dy < h)
+                        s.keep[(size_t)(y + dy) * w + x + dx] = 0;
+        }
+    return s;
+}
+
+}  // namespace
+
+TEST(Metal, EveryMethodLowersTheErrorOutsideTheMetal)
+{
+    for (int z = 1; z <= 3; z++) {
+        const scorer s = score_slice(z);
+        const double uncorrected = s.rmse(plane(info.raw_image));
+        for (int method = 1; method <= 6; method++) {
+            ASSERT_TRUE(open_slice(phantom("metal/mar_000" + std::to_string(z) + ".dcm")));
+            set_metal_choice(method);
+            ASSERT_TRUE(metal_apply()) << "method " << method;
+            const double corrected = s.rmse(plane(info.processed_image));
+            EXPECT_LT(corrected, uncorrected - 0.5) << "slice " << z << ", method " << method;
+            // The corrected slice is the new sampled image, so "Cont." goes on from it.
+            EXPECT_EQ(plane(info.processed_image), plane(info.sampled_image));
+            EXPECT_TRUE(ui_last_status(2).StartsWith("MAR in ")) << ui_last_status(2);
+        }
+    }
+}
+
+TEST(Metal, SliceWithoutMetalIsLeftAsItWas)
+{
+    ASSERT_TRUE(open_slice(phantom("nometal/mar_0002.dcm")));
+    const std::vector<int> loaded = plane(info.raw_image);
+    ui_status(2, "before");
+    for (int method : {1, 3, 4}) {
+        set_metal_choice(method);
+        EXPECT_FALSE(metal_apply());
+        EXPECT_EQ(plane(info.processed_image), loaded);
+        EXPECT_EQ(plane(info.sampled_image), loaded);
+    }
+    EXPECT_EQ(ui_last_status(2), "before");
+}
+
+TEST(Metal, IterationsStopOnlyWhenTheChangeIsSmall)
+{
+    struct row {
+        int method;
+        int64_t convergence;
+        int range;
+        int iterations;
+        bool all;  // every iteration runs
+    };
+    // "Min change" 0 never stops early; a large one stops after the second iteration; a
+    // prior with range 0 (the slider's lower end) runs without dividing by zero.
+    for (const row r : {row{1, 0, 500, 4, true}, row{3, 0, 500, 3, true}, row{4, 0, 500, 5, true},
+                        row{6, 0, 500, 3, true}, row{1, 100, 500, 6, false}, row{2, 20, 0, 3, false}}) {
+        ASSERT_TRUE(open_slice(phantom("metal/mar_0001.dcm")));
+        set_metal_choice(r.method);
+        info.metal_convergence = r.convergence;
+        info.metal_range = r.range;
+        info.metal_iterations = r.iterations;
+        ASSERT_TRUE(metal_apply());
+        if (r.all)
+            EXPECT_EQ(info.metal_iteration, r.iterations) << "method " << r.method;
+        else
+            EXPECT_LE(info.metal_iteration, r.iterations);
+        EXPECT_GE(info.metal_iteration, r.all ? r.iterations : 2);
+        EXPECT_TRUE(std::isfinite(info.metal_change));
+        EXPECT_EQ(ui_last_status(2), wxString::Format("MAR in %s secs (%i iterations)",
+                                                      ui_last_status(2).AfterFirst(' ').AfterFirst(' ').BeforeFirst(' '),
+                                                      info.metal_iteration));
+        // "RMAR (predict back)" is ready to predict again.
+        EXPECT_EQ(info.metal_predict_back != 0, r.method == 6);
+    }
+}
+
+namespace {
+
+// A 64 x 64 CT slice of 0 HU with one 3000 HU pixel in the top-left corner, range -1000 ..
+// 3000 HU, in the "Sinogram" load mode.
+void install_flat_slice()
+{
+    std::vector<int> v(64 * 64, 0);
+    v[0] = 3000 * 16;
+    install_image(64, 64, 0, 1, v);
+    info.file_type = 0;
+    info.data_min = -1000;
+    info.data_max = 3000;
+    info.xtreme_load = 0;
+}
+
+}  // namespace
+
+TEST(Metal, SinogramShowsOneRowPerAngleOffsetBy512)
+{
+    install_flat_slice();
+    ASSERT_TRUE(reconstruct_slice());
+    const int K = info.recon_angles, w = info.proc_width;
+    ASSERT_GT(K, 8);
+    ASSERT_LT(K, info.proc_height);
+    EXPECT_TRUE(info.backproject_pending);
+    EXPECT_TRUE(ui_last_status(2).StartsWith("Reconstruction in "));
+    for (int i = 0; i < info.proc_height; i++) {
+        // The ray through the image centre meets the bright corner only near 135 degrees.
+        const double theta = i * 3.14159265358979 / K;
+        const int centre = info.processed_image[(size_t)i * w + w / 2];
+        if (i >= K) {
+            EXPECT_EQ(centre, 0) << "row " << i << " should be empty";
+        } else if (std::abs(theta - 0.75 * 3.14159265358979) > 0.2) {
+            EXPECT_EQ(centre, 512 * 16) << "row " << i;
+        }
+    }
+}
+
+TEST(Metal, DetectionNoiseAt40dBHasOneRangePerSubsample)
+{
+    install_flat_slice();
+    info.recon_noise = 40;
+    ASSERT_TRUE(reconstruct_slice());
+    const int K = info.recon_angles, w = info.proc_width, h = info.proc_height;
+    const double f = info.recon_angles * 20.0 / ((double)(w + h) * (w + h) * 3.14159265358979);
+    // Rows well away from the angle whose rays meet the bright corner.
+    double sum = 0, sum2 = 0;
+    int n = 0;
+    for (int i = 0; i < K; i++) {
+        if (std::abs(i * 3.14159265358979 / K - 0.75 * 3.14159265358979) < 0.4) continue;
+        for (int x = 4; x < w - 4; x++) {
+            const double noise = (info.processed_image[(size_t)i * w + x] / 16.0 - 512) / f;
+            sum += noise;
+            sum2 += noise * noise;
+            n++;
+        }
+    }
+    const double mean = sum / n, sd = std::sqrt(sum2 / n - mean * mean);
+    EXPECT_NEAR(sd, 4000.0, 4000.0 * 0.06) << n << " samples";
+    EXPECT_NEAR(mean, 0.0, 4000.0 * 0.1);
+}
+
+TEST(Metal, ReconstructionOfAPhantomCorrelatesWithIt)
+{
+    ASSERT_TRUE(open_slice(phantom("nometal/mar_0001.dcm")));
+    const std::vector<int> slice = plane(info.raw_image);
+    ASSERT_TRUE(reconstruct_slice());
+    const std::vector<int> recon = plane(info.processed_image);
+    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    int n = 0;
+    for (size_t i = 0; i < slice.size(); i++) {
+        if (slice[i] < -950 * 16) continue;  // the body only
+        const double a = slice[i], b = recon[i];
+        sa += a, sb += b, saa += a * a, sbb += b * b, sab += a * b;
+        n++;
+    }
+    const double r = (sab - sa * sb / n) / std::sqrt((saa - sa * sa / n) * (sbb - sb * sb / n));
+    EXPECT_GT(r, 0.95);
+}
+
+TEST(Metal, RefusedOnColourAndWithoutData)
+{
+    reset_info();
+    wxString why;
+    EXPECT_FALSE(metal_apply(&why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(mar_data_refusal().empty());
+    EXPECT_EQ(mdt_all_frames(nullptr), 0);
+
+    install_image(8, 8, 1, 3, random_samples(8 * 8 * 3, 255, 3));
+    const std::vector<int> raw(info.raw_image, info.raw_image + 8 * 8 * 3);
+    why.clear();
+    EXPECT_FALSE(reconstruct_slice(&why));
+    EXPECT_TRUE(why.Contains("colour")) << why;
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 8 * 8 * 3), raw);
+}
+
+TEST(Metal, BatchVerbsCorrectReconstructAndRefuse)
+{
+    const std::string out = ::testing::TempDir() + "voxmira_mar.bin";
+    batch_run_result r = run_batch("mar " + phantom("metal/mar_0001.dcm") + " --method 3 --out " + out, false);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\"ran\":true"), std::string::npos) << r.out;
+    r = run_batch("recon " + phantom("nometal/mar_0001.dcm") + " --noise 30 --out " + out, false);
+    EXPECT_EQ(r.status, 0) << r.out;
+    // Refusals: both or neither of --out and --all, a method out of range, colour data.
+    for (const std::string& bad :
+         {"mar " + phantom("metal/mar_0001.dcm"), "mar " + phantom("metal/mar_0001.dcm") + " --all --out " + out,
+          "mar " + phantom("metal/mar_0001.dcm") + " --method 7 --out " + out,
+          "recon " + std::string(VOXMIRA_FIXTURES) + "/images/colour.png --out " + out}) {
+        r = run_batch(bad);
+        EXPECT_NE(r.status, 0) << bad << "\n" << r.out;
+        EXPECT_NE(r.out.find("voxmira-batch"), std::string::npos) << r.out;
+    }
+}
