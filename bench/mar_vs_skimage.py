@@ -5,7 +5,9 @@ Makes MAR phantoms with tools/make_mar_phantom.py (polychromatic acquisition wit
 hardening and Poisson noise, and the same acquisition with the metal replaced by tissue),
 runs every method of voxmira-batch mar on each slice and scores the RMSE in HU against the
 metal-free truth over the body outside the metal (the metal mask grown by 2 pixels).
-Beside it: the uncorrected slice, the no-metal floor, and a linear-interpolation peer
+Beside it: the uncorrected slice, the no-metal floor, the bound of a perfect correction of
+the metal trace (the true error, projected, kept on the trace and reconstructed, with
+scikit-image at one angle per pixel), and a linear-interpolation peer
 that works on the scanner's own sinogram (scikit-image radon of the slice, the metal
 trace from the radon of the thresholded metal, each projection interpolated across the
 trace with numpy, iradon, the metal pasted back). Then the time per slice of every method
@@ -58,6 +60,21 @@ def li_peer(image, threshold, theta):
     return hu
 
 
+def oracle(image, nometal, threshold, theta):
+    """The bound of any correction of the metal trace through one projection round trip:
+    the true error (slice - metal-free slice) projected, kept on the trace only, and
+    reconstructed is what a perfect trace correction could take off."""
+    size = image.shape[0]
+    metal = image >= threshold
+    error = image - nometal
+    error[metal] = 0
+    trace = radon(metal.astype(float), theta=theta, circle=True) > 0.01
+    trace = binary_dilation(trace, structure=np.ones((3, 1)))
+    removed = iradon(radon(error, theta=theta, circle=True) * trace, theta=theta, filter_name='ramp', circle=True,
+                     output_size=size)
+    return image - removed
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('batch', nargs='?', default='build/voxmira-batch')
@@ -75,7 +92,7 @@ def main():
                     str(a.size), '--slices', str(a.slices), '--seed', str(a.seed)], check=True)
     d = np.load(os.path.join(tmp, 'truth.npz'))
     theta = np.linspace(0.0, 180.0, int(1.5 * a.size), endpoint=False)
-    rows = {'uncorrected': [], 'no-metal floor': [], 'skimage LI (peer)': []}
+    rows = {'uncorrected': [], 'no-metal floor': [], 'skimage LI (peer)': [], 'oracle trace (bound)': []}
     for m in methods:
         rows[METHODS[m]] = []
     for z in range(a.slices):
@@ -90,6 +107,8 @@ def main():
         rows['uncorrected'].append(rmse(stored(d['metal'][z])))
         rows['no-metal floor'].append(rmse(stored(d['nometal'][z])))
         rows['skimage LI (peer)'].append(rmse(li_peer(stored(d['metal'][z]), 2800, theta)))
+        rows['oracle trace (bound)'].append(rmse(oracle(stored(d['metal'][z]), stored(d['nometal'][z]), 2800,
+                                                        np.linspace(0.0, 180.0, a.size, endpoint=False))))
         for m in methods:
             out = os.path.join(tmp, 'out.bin')
             run_mar(a.batch, path, m, out, extra)

@@ -173,6 +173,16 @@ TEST(Metal, SinogramShowsOneRowPerAngleOffsetBy512)
     }
 }
 
+TEST(Metal, TheLowestAngleScaleStillProjectsOneAngle)
+{
+    install_flat_slice();
+    info.xtreme_load = 2;
+    info.recon_angle = 1;
+    ASSERT_TRUE(reconstruct_slice());
+    EXPECT_EQ(info.recon_angles, 1);
+    EXPECT_TRUE(std::isfinite(info.metal_change));
+}
+
 TEST(Metal, DetectionNoiseAt40dBHasOneRangePerSubsample)
 {
     install_flat_slice();
