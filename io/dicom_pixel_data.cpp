@@ -8,6 +8,7 @@
 #include <wx/mstream.h>
 
 #include "core/checked_size.h"
+#include "io/jpeg12_decode.h"
 #include "io/jpeg2000_decode.h"
 #include "io/jpeg_ls_decode.h"
 #include "io/lossless_jpeg.h"
@@ -85,6 +86,7 @@ static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_heade
         // converts YCbCr).
         out.bytes.assign(rgb, rgb + 3 * pixels);
         out.kind = decoded_kind::bytes8;
+        out.rgb = true;
         return true;
     }
     out.bytes.resize(pixels);
@@ -121,7 +123,7 @@ static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& 
     // so the samples written never exceed the frame.
     std::string why;
     if (!jpeg2000_decode(f, length, h.rows, h.columns, h.samples == 3 ? 3 : 1, h.pixel_representation == 1,
-                         h.bits_allocated, out.ints, &why)) {
+                         h.bits_allocated, out.ints, &why, &out.rgb)) {
         out.refusal = why;
         return false;
     }
@@ -148,7 +150,9 @@ bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom
     if (!mad3_sizes_valid(h.rows, h.columns, h.samples ? h.samples : 1, 0)) return false;
     if (jpeg_ls_decode(fragment, length, h, out)) return true;
     if (!out.refusal.empty()) return false;
-    return try_lossless_jpeg(fragment, length, h, out) ||
-           try_baseline_jpeg(fragment, length, h, out) || try_rle(fragment, length, h, out) ||
+    if (try_lossless_jpeg(fragment, length, h, out)) return true;
+    if (jpeg12_decode(fragment, length, h, out)) return true;
+    if (!out.refusal.empty()) return false;
+    return try_baseline_jpeg(fragment, length, h, out) || try_rle(fragment, length, h, out) ||
            try_jpeg2000(fragment, length, h, out);
 }

@@ -76,6 +76,9 @@ struct decoded_frame {
     sample_vector<uint16_t> words;  // words16
     std::vector<int32_t> ints;      // jpeg2000
     std::string refusal;            // why a decoder that recognised its data refused it
+    // The decoder turned the stored colour into RGB itself (baseline JPEG's YCbCr, JPEG
+    // 2000's component transform); otherwise colour comes back as stored.
+    bool rgb = false;
 };
 
 // The number of decoded samples the frame holds.
@@ -88,8 +91,9 @@ void advise_huge_pages(void* p, size_t bytes);
 // The warning logged when no decoder accepts the data.
 extern const char* const dicom_unsupported_compression_text;
 
-// Runs the chain in order: lossless JPEG, baseline JPEG (8-bit grey through wx's JPEG
-// handler), RLE (8-bit, and 16-bit with two segments per sample), JPEG 2000 codestream.
+// Runs the chain in order: JPEG-LS, lossless JPEG, 12-bit DCT JPEG, baseline JPEG (8-bit
+// grey and colour through wx's JPEG handler), RLE (8-bit, and 16-bit with two segments
+// per sample), JPEG 2000 codestream.
 // `fragment` may be null (no encapsulated data). Returns false, with `out` empty, when
 // nothing accepts the data; the caller reports it.
 bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom_header_t& h,

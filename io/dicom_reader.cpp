@@ -643,9 +643,11 @@ bool dicom_walk::run(const frame_fields& discovered)
         for (size_t i = 0; i < n; i++)
             for (int c = 0; c < 3; c++) samples[i * 3 + c] = planes[c * n + i];
     }
-    // Uncompressed luminance and chrominance arrive as RGB (decoders already give RGB).
-    if (src.uncompressed && channels == 3 && h_.ybr && h_.bits_allocated == 8) {
-        ybr_to_rgb(samples, (size_t)h_.columns * h_.rows, 8, h_.ybr_422);
+    // Luminance and chrominance arrive as RGB: uncompressed, and from every decoder that
+    // gives the stored samples back (RLE, lossless JPEG, JPEG-LS, JPEG 2000 without its
+    // component transform).
+    if (channels == 3 && h_.ybr && h_.bits_allocated == 8 && !src.decoded.rgb) {
+        ybr_to_rgb(samples, (size_t)h_.columns * h_.rows, 8, src.uncompressed && h_.ybr_422);
         lo = INT_MAX;
         hi = INT_MIN;
         for (size_t i = 0; i < count; i++) {

@@ -68,8 +68,10 @@ std::string disagreement(const opj_image_t* image, int rows, int columns, int co
 }  // namespace
 
 bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
-                     bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why)
+                     bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why,
+                     bool* transformed)
 {
+    if (transformed) *transformed = false;
     if (!data || length < 2 || data[0] != 0xFF || data[1] != 0x4F) return false;
     if (rows <= 0 || columns <= 0 || (components != 1 && components != 3)) return false;
     memory_source source{data, length, 0};
@@ -93,6 +95,13 @@ bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, 
         opj_set_default_decoder_parameters(&parameters);
         if (opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image)) {
             problem = disagreement(image, rows, columns, components, is_signed, max_bits);
+            if (transformed && problem.empty()) {
+                opj_codestream_info_v2_t* cs = opj_get_cstr_info(codec);
+                if (cs) {
+                    *transformed = cs->m_default_tile_info.mct != 0;
+                    opj_destroy_cstr_info(&cs);
+                }
+            }
             ok = problem.empty() && opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
             if (ok) problem = disagreement(image, rows, columns, components, is_signed, max_bits);
             for (int k = 0; ok && k < components; k++) ok = problem.empty() && image->comps[k].data;

@@ -10,10 +10,11 @@
 // image whose origin is 0, 0, whose size is columns x rows and which has exactly
 // `components` components (1, or 3 for colour), unsubsampled, of the given signedness and
 // a precision of 1 .. max_bits; colour coded with the codestream's component transform
-// (YBR_RCT, YBR_ICT) comes back as RGB. Samples go to `out`, row by row, components
+// (YBR_RCT, YBR_ICT) comes back as RGB, and `transformed` (when given) says whether the
+// codestream applied that transform (without it, colour comes back as stored). Samples go to `out`, row by row, components
 // interleaved by pixel. Every property is checked from the codestream's header before any
 // sample is decoded, and again after. False for anything else, for a JP2 file and for a
 // damaged codestream; `why` (when given) then says which property disagreed, if one did.
 bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
                      bool is_signed, int max_bits, std::vector<int32_t>& out,
-                     std::string* why = nullptr);
+                     std::string* why = nullptr, bool* transformed = nullptr);

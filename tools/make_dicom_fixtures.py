@@ -283,6 +283,14 @@ def make_ybr_fixtures(rendered):
     ds.PhotometricInterpretation = 'YBR_FULL_422'
     save(ds, pairs, 'ybr_422.dcm')
     rendered('ybr_422.dcm')
+    # YBR_FULL through RLE and through JPEG 2000 without its component transform: the
+    # samples come back as stored and are rendered like the uncompressed file.
+    run('dcmcrle', os.path.join(OUT, 'ybr_full.dcm'), os.path.join(OUT, 'rle_ybr.dcm'))
+    rendered('rle_ybr.dcm')
+    run('gdcmconv', '--j2k', os.path.join(OUT, 'ybr_full.dcm'), os.path.join(OUT, 'j2k_ybr.dcm'))
+    with tempfile.TemporaryDirectory() as tmp:
+        run('gdcmconv', '--raw', os.path.join(OUT, 'j2k_ybr.dcm'), os.path.join(tmp, 'raw.dcm'))
+        rendered('j2k_ybr.dcm', os.path.join(tmp, 'raw.dcm'))
 
 
 def make_palette_fixture(rendered):
@@ -362,8 +370,8 @@ def main():
         def expect(name, frames=None):
             expected.extend(expected_lines(name, os.path.join(OUT, name), tmp, frames))
 
-        def expect_rendered(name):
-            expected.extend(rendered_lines(name, os.path.join(OUT, name), tmp))
+        def expect_rendered(name, path=None):
+            expected.extend(rendered_lines(name, path or os.path.join(OUT, name), tmp))
 
         # 8-bit unsigned grey, explicit little endian.
         u8 = smooth(24, 32, 0, 255, 6).astype(np.uint8)
@@ -474,6 +482,18 @@ def main():
         expect('jpeg_rgb.dcm')
         make_ybr_fixtures(expect_rendered)
         make_palette_fixture(expect_rendered)
+
+        # Extended (12-bit) DCT JPEG of a CT slice whose size is not a whole number of
+        # blocks; DCMTK (dcmdjpeg) and GDCM (gdcmconv --raw) decode it to the same samples.
+        ct12 = smooth(38, 45, 0, 4095, 30).astype(np.uint16)
+        ds = base_dataset(38, 45, 1, 12, False)
+        ds.Modality = 'CT'
+        ds.RescaleIntercept = -1024
+        ds.RescaleSlope = 1
+        save(ds, ct12, 'u12.dcm')
+        run('dcmcjpeg', '+ee', os.path.join(OUT, 'u12.dcm'), os.path.join(OUT, 'jpeg12_ct.dcm'))
+        os.remove(os.path.join(OUT, 'u12.dcm'))
+        expect('jpeg12_ct.dcm')
 
         make_bit_depth_fixtures(lambda name, frames=None: expected.extend(pixel_array_lines(name, frames)))
 
