@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include <new>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 #include <wx/log.h>
 #include <zlib.h>
@@ -209,49 +207,6 @@ bool convert_samples(const frame_source& src, const dicom_header_t& h, bool big_
         }
     return true;
 }
-
-// A new image buffer whose pages are faulted in by another thread: for a big compressed
-// frame the kernel's zeroing of fresh pages (a quarter of the open of a large colour image)
-// then runs on the second core while the decoder works on the first.
-class prefaulted_image {
-public:
-    explicit prefaulted_image(size_t count) : p_(new (std::nothrow) int[count])
-    {
-        if (!p_) return;
-        advise_huge_pages(p_, count * sizeof(int));
-        try {
-            t_ = std::thread([p = p_, bytes = count * sizeof(int)] {
-                volatile char* c = reinterpret_cast<volatile char*>(p);
-                for (size_t i = 0; i < bytes; i += 4096) c[i] = 0;
-            });
-        } catch (...) {
-            // No thread: the pages are faulted in where they are first written.
-        }
-    }
-    prefaulted_image(const prefaulted_image&) = delete;
-    prefaulted_image& operator=(const prefaulted_image&) = delete;
-    ~prefaulted_image()
-    {
-        join();
-        delete[] p_;
-    }
-    // The buffer, owned by the caller from now on.
-    int* take()
-    {
-        join();
-        int* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-private:
-    void join()
-    {
-        if (t_.joinable()) t_.join();
-    }
-    int* p_;
-    std::thread t_;
-};
 
 // One walk over one file.
 class dicom_walk {
@@ -625,16 +580,12 @@ bool dicom_walk::run(const frame_fields& discovered)
     }
     // While a data set is written the file is not loaded: its processed frame goes out.
     if (info.writing_frames) return write_frame(length, undefined);
-    const bool palette = h_.palette && h_.samples == 1;
-    const int channels = h_.samples == 3 || palette ? 3 : 1;
-    const bool first_open = index_ == -1;
-    const size_t count = (size_t)channels * h_.columns * h_.rows;
-    std::unique_ptr<prefaulted_image> early;
-    if (first_open && undefined && count * sizeof(int) >= ((size_t)8 << 20))
-        early.reset(new prefaulted_image(count));
     frame_source src;
     if (!locate_frame(length, undefined, src)) return false;
 
+    const bool palette = h_.palette && h_.samples == 1;
+    const int channels = h_.samples == 3 || palette ? 3 : 1;
+    const bool first_open = index_ == -1;
     // Record update: per-frame geometry on every load.
     auto update_geometry = [&]() {
         std::copy(h_.position, h_.position + 3, info.position);
@@ -652,6 +603,7 @@ bool dicom_walk::run(const frame_fields& discovered)
                      file_text(), h_.columns, h_.rows, h_.samples, info.width, info.height, index_);
         return false;
     }
+    const size_t count = (size_t)channels * h_.columns * h_.rows;
     const size_t stored = palette ? (size_t)h_.columns * h_.rows : count;
     // A decoder never stands for more samples than it produced.
     if (!src.uncompressed && decoded_count(src.decoded) < stored) {
@@ -660,10 +612,8 @@ bool dicom_walk::run(const frame_fields& discovered)
         return false;
     }
     // Every sample is written below, so the new image is not zeroed first.
-    int* samples = !first_open ? info.raw_image
-                   : early    ? early->take()
-                              : new (std::nothrow) int[count];
-    if (first_open && samples && !early) advise_huge_pages(samples, count * sizeof(int));
+    int* samples = first_open ? new (std::nothrow) int[count] : info.raw_image;
+    if (first_open && samples) advise_huge_pages(samples, count * sizeof(int));
     if (!samples) {
         wxLogWarning("Not enough memory for the image of %s.", file_text());
         return false;
