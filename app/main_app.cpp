@@ -13,6 +13,7 @@
 #include "commands/startup.h"
 #include "app/version.h"
 #include "commands/metal_run.h"
+#include "commands/open_data_set.h"
 #include <cstdio>
 #include "app/gl_canvas.h"
 #include "help/update_check.h"
@@ -68,6 +69,7 @@ bool MyApp::start_up(const std::vector<wxString>& args)
     // 4-8. Load, derive the first view, size the canvas to the image.
     load_startup_file();
     derive_first_view();
+    pair_reference();
 
     // 9. First pipeline run.
     sample_image();

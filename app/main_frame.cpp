@@ -462,10 +462,12 @@ bool MyFrame::open_dropped_file(const wxString& path)
 {
     // As the Open command's "All files" would, except that every loader is tried in
     // start-up order.
-    const bool ok = open_data_set(path, 6, true);
-    if (!ok) info.file_name.clear();  // as at start-up: an empty window names no file
+    // A file that does not open leaves the window as it was.
+    if (!open_data_set(path, 6, true)) {
+        wxLogWarning("Could not open '%s': no loader recognised it.", path);
+        return false;
+    }
     reset_controls();
     refresh_canvas();
-    if (!ok) wxLogWarning("Could not open '%s': no loader recognised it.", path);
-    return ok;
+    return true;
 }

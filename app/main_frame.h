@@ -167,6 +167,9 @@ public:
     // start-up order.
     void OnDropFiles(wxDropFilesEvent& event);
     bool open_dropped_file(const wxString& path);
+    // What the Open command does once its dialog has chosen: false (the window as it was)
+    // when the file is refused.
+    bool open_file(const wxString& path, int filter);
 
     // Repeats the reference comparison over the whole processed image (keys N and M, the
     // channel choice); reports in status field 0.

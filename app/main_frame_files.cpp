@@ -31,11 +31,18 @@ void MyFrame::OnOpen(wxCommandEvent&)
         path = dialog.GetPath();
         filter = dialog.GetFilterIndex();
     }
-    open_data_set(path, filter);
+    open_file(path, filter);
+}
+
+bool MyFrame::open_file(const wxString& path, int filter)
+{
+    // A refused file (its loader has said why) leaves the window as it was.
+    if (!open_data_set(path, filter)) return false;
     // reset_controls sets the level slider to 1 .. level_slider_maximum() and the frame
     // slider to the new frame range.
     reset_controls();
     canvas->Refresh(false);
+    return true;
 }
 
 void MyFrame::OnOpenRef(wxCommandEvent&)

@@ -48,7 +48,7 @@ void batch_load(const batch_args& args)
     }
     derive_first_view(0, 0, false);
     // Ordinary image files are paired with their reference as the Open command does.
-    if (info.raw_image && info.file_type == -4) pair_reference();
+    pair_reference();
 }
 
 std::string json_string(const wxString& text)

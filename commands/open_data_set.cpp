@@ -26,16 +26,23 @@ int level_slider_maximum()
 
 bool open_data_set(const wxString& path, int filter_index, bool any_loader)
 {
+    // The data set that is open stays, untouched, unless the new one loads.
+    held_record previous;
+    hold_record(previous);
     reset_info();
     info.file_name = path;
     info.open_filter = filter_index;
     const char* loader = any_loader ? nullptr : loader_for_filter(filter_index);
     const std::string narrow(path.mb_str());
     if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
+    if (!info.raw_image) {
+        restore_record(previous);
+        return false;
+    }
 
     derive_default_window();
     resize_display(info.window_width, info.window_height);
-    if (info.raw_image && info.file_type == -4) pair_reference();
+    pair_reference();
     set_default_zoom();
     sample_image();
     process_image();
@@ -92,6 +99,7 @@ void apply_nind_level(const wxString& name)
 
 bool pair_reference()
 {
+    if (!info.raw_image || info.file_type != -4) return false;
     info.ref_range = 1.0;
     info.ref_file_name.clear();
     const wxFileName opened(info.file_name);

@@ -12,11 +12,12 @@ const char* loader_for_filter(int filter_index);
 // from a reset record: derives the window when the loader proposed none, sets colour,
 // channel and the default window, allocates display_image, pairs ordinary image files
 // with a reference, zooms to fit and runs the pipeline. Returns true when an image was
-// loaded; otherwise the record stays reset. With `any_loader` (a file dropped on the
+// loaded; otherwise the record is put back as it was before, the open data set with it. With `any_loader` (a file dropped on the
 // window) every loader is tried in start-up order instead.
 bool open_data_set(const wxString& path, int filter_index, bool any_loader = false);
 
-// The reference search for an ordinary image file (file_type -4) at info.file_name: the
+// The reference search for an ordinary image file (file_type -4; nothing happens for any
+// other data) at info.file_name, for every way a file is opened: the
 // "_all_noise", "NOISY_", "NIND_ ... _ISO", "_noise" and last-"_" rules in that order,
 // with the level, ref_range and window they imply. Sets ref_file_name to the reference
 // found, or empties it. Returns true when a reference is loaded.

@@ -86,21 +86,69 @@ void flush_rsq_cache()
     info.rsq_cache_record = -1;
 }
 
+namespace {
+
+// Every array a record owns for its data set (not the shared histogram buffer or fonts),
+// released, or only forgotten when another record now owns them.
+void release_owned(info_t& r, int rsq_slots, bool forget_only)
+{
+    auto drop = [forget_only](auto*& p) {
+        if (!forget_only) delete[] p;
+        p = nullptr;
+    };
+    drop(r.display_image);
+    for (int** p : {&r.raw_image, &r.sampled_image, &r.aux_image, &r.noise_image, &r.ref_image,
+                    &r.processed_image, &r.probe_values, &r.mask_orientations, &r.mask_first,
+                    &r.mask_shape_of, &r.mask_orientation_of})
+        drop(*p);
+    for (double** p : {&r.kernel, &r.line_profile, &r.projection_line, &r.ramp_filter,
+                       &r.mask_major, &r.mask_minor})
+        drop(*p);
+    if (r.rsq_cache && !forget_only)
+        for (int i = 0; i < rsq_slots; i++) delete[] r.rsq_cache[i];
+    drop(r.rsq_cache);
+}
+
+}  // namespace
+
+held_record::~held_record()
+{
+    if (holding) release_owned(record, rsq_slots, false);
+}
+
+void hold_record(held_record& held)
+{
+    if (held.holding) release_owned(held.record, held.rsq_slots, false);
+    held.record = info;
+    held.rsq_slots = rsq_cache_allocated;
+    held.holding = true;
+    release_owned(info, rsq_cache_allocated, true);
+    rsq_cache_allocated = 0;
+}
+
+void restore_record(held_record& held)
+{
+    if (!held.holding) return;
+    release_owned(info, rsq_cache_allocated, false);
+    // The histogram buffer and the fonts are shared: the live ones stay.
+    int* histogram = info.histogram;
+    const int bins = info.histogram_bins;
+    gl_fonts* font = info.font;
+    info = held.record;
+    info.histogram = histogram;
+    info.histogram_bins = bins;
+    info.font = font;
+    rsq_cache_allocated = held.rsq_slots;
+    release_owned(held.record, held.rsq_slots, true);
+    held.holding = false;
+}
+
 void reset_info()
 {
     // Release every array the record owns (display_image too: the caller sizes a new
     // one for its window).
-    for (unsigned char** p : {&info.display_image}) release_array(*p);
-    for (int** p : {&info.raw_image, &info.sampled_image, &info.aux_image, &info.noise_image,
-                    &info.ref_image, &info.processed_image, &info.probe_values})
-        release_array(*p);
-    for (double** p : {&info.kernel, &info.line_profile, &info.projection_line, &info.ramp_filter})
-        release_array(*p);
+    release_owned(info, rsq_cache_allocated, false);
     release_mask_tables();
-    if (info.rsq_cache) {
-        for (int i = 0; i < rsq_cache_allocated; i++) release_array(info.rsq_cache[i]);
-        release_array(info.rsq_cache);
-    }
 
     // Every field returns to the default it is declared with, except what a new data set
     // leaves alone: the canvas size and view, the fonts, the gradient, threshold and high

@@ -200,6 +200,23 @@ extern uint8_t key;
 // to reallocate for the current window.
 void reset_info();
 
+// The whole record held aside while another data set is tried, its arrays with it: an
+// open that fails puts the previous data set back exactly as it was.
+struct held_record {
+    info_t record;
+    int rsq_slots = 0;
+    bool holding = false;
+    held_record() = default;
+    held_record(const held_record&) = delete;
+    held_record& operator=(const held_record&) = delete;
+    ~held_record();  // releases what it still holds
+};
+// Moves the record into `held` (info keeps no array of it; the shared histogram buffer
+// and fonts stay with info).
+void hold_record(held_record& held);
+// Releases what info holds now and moves the held record back.
+void restore_record(held_record& held);
+
 // Recomputes info.cubic_coeffs from info.cubic_b and info.cubic_c: four coefficients
 // (cubic term first) of P1 for 0 <= t < 1, then four of P2 for 1 <= t < 2.
 void update_cubic_params();
