@@ -319,6 +319,29 @@ void MyGLCanvas::OnKeyDown(wxKeyEvent& event)
         refresh_now();
         ui_status(1, info.use_histogram ? "Using histogram" : "Using sorting");
         break;
+    // Frame stepping as the frame slider does. The canvas keeps these keys even with one
+    // frame: passed on, the toolkit would move the focus to a slider and the next key
+    // would move that slider.
+    case WXK_LEFT: case WXK_PAGEUP: case WXK_NUMPAD_LEFT: case WXK_NUMPAD_PAGEUP:
+    case WXK_RIGHT: case WXK_PAGEDOWN: case WXK_NUMPAD_RIGHT: case WXK_NUMPAD_PAGEDOWN:
+    case WXK_HOME: case WXK_END: case WXK_NUMPAD_HOME: case WXK_NUMPAD_END:
+    case WXK_UP: case WXK_DOWN: case WXK_NUMPAD_UP: case WXK_NUMPAD_DOWN:
+        key = 0;
+        if (myframe) {
+            const int last = info.first_frame + info.frames - 1;
+            switch (code) {
+            case WXK_LEFT: case WXK_PAGEUP: case WXK_NUMPAD_LEFT: case WXK_NUMPAD_PAGEUP:
+                myframe->show_frame(info.frame - 1);
+                break;
+            case WXK_RIGHT: case WXK_PAGEDOWN: case WXK_NUMPAD_RIGHT: case WXK_NUMPAD_PAGEDOWN:
+                myframe->show_frame(info.frame + 1);
+                break;
+            case WXK_HOME: case WXK_NUMPAD_HOME: myframe->show_frame(info.first_frame); break;
+            case WXK_END: case WXK_NUMPAD_END: myframe->show_frame(last); break;
+            default: break;  // Up and Down: kept, so the focus stays here
+            }
+        }
+        return;
     default:
         event.Skip();
     }

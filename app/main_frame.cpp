@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -146,6 +147,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     SetMinSize(ClientToWindowSize(wxSize(2 * ctrl_width + 40, 100)));
 
     Bind(wxEVT_SIZE, &MyFrame::OnSize, this);
+    Bind(wxEVT_CHAR_HOOK, &MyFrame::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &MyFrame::OnCloseWindow, this);
     DragAcceptFiles(true);
     canvas->DragAcceptFiles(true);
@@ -237,7 +239,12 @@ void MyFrame::reset_controls()
     auto set_range = [this](int id, int lo, int hi) {
         if (wxSlider* s = slider(id)) s->SetRange(lo, std::max(hi, lo + 1));
     };
-    set_range(ID_FRAME, info.first_frame, info.first_frame + info.frames - 1);
+    // One frame shows as that frame alone (the toolkit keeps a range of at least one step
+    // otherwise).
+    if (info.frames > 1)
+        set_range(ID_FRAME, info.first_frame, info.first_frame + info.frames - 1);
+    else
+        slider(ID_FRAME)->SetRange(info.first_frame, info.first_frame);
     set_range(ID_METAL_METAL, info.data_min, info.data_max);
     set_range(ID_METAL_BACK, info.data_min, info.data_max);
     set_range(ID_METAL_AIR, info.data_min, info.data_max);
@@ -450,6 +457,25 @@ void MyFrame::OnCloseWindow(wxCloseEvent&)
     release_array(info.histogram);
     if (myframe == this) myframe = nullptr;
     Destroy();
+}
+
+void MyFrame::OnCharHook(wxKeyEvent& event)
+{
+    const int code = event.GetKeyCode();
+    if (event.GetModifiers() == wxMOD_ALT && code >= 'A' && code <= 'Z') {
+        for (const menu_row& row : menu_table) {
+            if (!row.label) continue;
+            const char* tab = std::strchr(row.label, '\t');
+            if (!tab || std::strncmp(tab + 1, "Alt-", 4) != 0 || tab[5] != code || tab[6]) continue;
+            if (GetMenuBar()->IsEnabled(row.id)) {
+                wxCommandEvent command(wxEVT_MENU, row.id);
+                command.SetEventObject(this);
+                ProcessWindowEvent(command);
+            }
+            return;
+        }
+    }
+    event.Skip();
 }
 
 void MyFrame::OnDropFiles(wxDropFilesEvent& event)

@@ -162,6 +162,9 @@ public:
     void OnSliderFrame(wxScrollEvent& event);
 
     void OnSize(wxSizeEvent& event);
+    // The menus' Alt accelerators, taken before the toolkit's menu mnemonics can claim them
+    // (GTK gives Alt-F to the File menu otherwise).
+    void OnCharHook(wxKeyEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
     // A file dropped on the window opens as the Open command would, trying the loaders in
     // start-up order.
@@ -170,6 +173,8 @@ public:
     // What the Open command does once its dialog has chosen: false (the window as it was)
     // when the file is refused.
     bool open_file(const wxString& path, int filter);
+    // Steps the frame as the frame slider does, to `n` clamped to the data set's frames.
+    void show_frame(int n);
 
     // Repeats the reference comparison over the whole processed image (keys N and M, the
     // channel choice); reports in status field 0.

@@ -1,7 +1,9 @@
 // The File menu's open, reference, save and data-set commands and the frame slider. Each
 // handler shows its dialog and hands the choice to the core (io/open_data_set,
 // evaluation/reference, io/save_image, io/save_sequence), which the batch tool shares.
+#include <algorithm>
 #include <wx/choicdlg.h>
+#include <wx/slider.h>
 #include <wx/filedlg.h>
 
 #include "app/main_frame.h"
@@ -52,6 +54,17 @@ void MyFrame::OnOpenRef(wxCommandEvent&)
                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
     if (dialog.ShowModal() != wxID_OK) return;
     open_reference(dialog.GetPath());
+}
+
+void MyFrame::show_frame(int n)
+{
+    if (!info.raw_image || info.frames < 2) return;
+    n = std::clamp(n, info.first_frame, info.first_frame + info.frames - 1);
+    slider(ID_FRAME)->SetValue(n);
+    if (!change_frame(n)) return;
+    reset_controls();
+    canvas->Refresh(false);
+    canvas->Update();
 }
 
 void MyFrame::OnSliderFrame(wxScrollEvent& event)

@@ -97,3 +97,67 @@ TEST(WindowFiles, EveryWayInPairsTheNoisyPictureWithItsReference)
     myframe->Close(true);
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
 }
+
+namespace {
+
+bool have_xdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
+
+bool xdo(const std::string& args)
+{
+    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string canvas_at(int x, int y)
+{
+    const wxPoint p = myframe->canvas->GetScreenPosition();
+    return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
+}
+
+}  // namespace
+
+// Real keys through the X server: over the canvas the arrow, Page, Home and End keys step the
+// frames and never reach a slider; Alt-F opens the reference dialog, not the File menu.
+TEST(WindowKeys, FrameKeysStayWithTheCanvasAndAltFOpensTheReferenceDialog)
+{
+    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
+    ASSERT_TRUE(start_program({ct_first}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    set_canvas_size(512, 512);
+    pump_for(0.2);
+    const int first = info.first_frame;
+    const int threshold = myframe->slider(ID_THRESHOLD)->GetValue();
+    ASSERT_TRUE(xdo("mousemove --sync " + canvas_at(256, 256) + " click 3"));
+    ASSERT_TRUE(pump_until([] { return myframe->canvas->HasFocus(); }, 2.0));
+    const struct {
+        const char* keys;
+        int frame;
+    } steps[] = {{"Right", first + 1}, {"Next", first + 2}, {"Left", first + 1},
+                 {"End", first + 11},  {"Prior", first + 10}, {"Home", first},
+                 {"Down Down Up Right", first + 1}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.keys);
+        ASSERT_TRUE(xdo(std::string("key --delay 60 ") + s.keys));
+        EXPECT_TRUE(pump_until([&] { return info.frame == s.frame; }, 3.0)) << info.frame;
+        pump_for(0.1);
+        EXPECT_EQ(myframe->slider(ID_FRAME)->GetValue(), s.frame);
+        EXPECT_TRUE(myframe->canvas->HasFocus());
+    }
+    EXPECT_EQ(myframe->slider(ID_THRESHOLD)->GetValue(), threshold) << "no slider moved";
+
+    // Alt-F with an ordinary image open: the reference dialog, closed again from outside.
+    command(ID_CLOSE);
+    ASSERT_TRUE(myframe->open_file(noisy, 0));
+    ASSERT_TRUE(myframe->GetMenuBar()->IsEnabled(ID_OPEN_REF));
+    const std::string seen = std::string(wxFileName::CreateTempFileName("voxmira_altf").mb_str());
+    std::remove(seen.c_str());
+    ASSERT_EQ(std::system(("(sleep 1.5; xdotool search --onlyvisible --name 'Open reference image' > '" +
+                           seen + "'; xdotool key Escape) >/dev/null 2>&1 &").c_str()), 0);
+    ASSERT_TRUE(xdo("mousemove --sync " + canvas_at(100, 100) + " click 3 key alt+f"));
+    pump_until([&] { return wxFileName::GetSize(seen) != wxInvalidSize; }, 6.0);
+    pump_for(0.5);
+    EXPECT_GT(wxFileName::GetSize(seen).GetValue(), 0u) << "the Open reference dialog appeared";
+    std::remove(seen.c_str());
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
