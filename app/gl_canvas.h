@@ -51,6 +51,7 @@ private:
     void render();
     void draw_overlays();
     void draw_windowing_panel(double fs, double a);
+    void draw_help_line();
     void draw_probe(double fs);
     void draw_histogram(double fs, double a);
     void draw_histogram_labels(double fs);

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
+#include <wx/arrstr.h>
 
 #include "app/gl_canvas.h"
 #include "app/gl_fonts.h"
@@ -79,8 +81,27 @@ void MyGLCanvas::draw_overlays()
     if (info.line_start.x != info.line_end.x || info.line_start.y != info.line_end.y)
         draw_profile(fs, a);
     if (info.show_histogram && info.histogram) draw_histogram_labels(fs);
-    draw_text("Left button to zoom, middle button to drag and right button for windowing.", 0,
-              0, 0.5, 1.0, 0, 1, 0);
+    draw_help_line();
+}
+
+// The mouse help along the bottom edge, wrapped at word boundaries into as many lines as a
+// narrow canvas needs.
+void MyGLCanvas::draw_help_line()
+{
+    if (!info.font) return;
+    const wxString text = "Left button to zoom, middle button to drag and right button for windowing.";
+    const double room = info.window_width - info.font->size();
+    std::vector<wxString> lines(1);
+    for (const wxString& word : wxSplit(text, ' ')) {
+        const wxString longer = lines.back().empty() ? word : lines.back() + " " + word;
+        if (!lines.back().empty() && info.font->length(longer) > room)
+            lines.push_back(word);
+        else
+            lines.back() = longer;
+    }
+    const double line = info.font->size();
+    for (size_t k = 0; k < lines.size(); k++)
+        draw_text(lines[k], 0, line * (double)(lines.size() - 1 - k), 0.5, 1.0, 0, 1, 0);
 }
 
 void MyGLCanvas::draw_windowing_panel(double fs, double a)

@@ -15,11 +15,14 @@
 #include "commands/metal_run.h"
 #include "commands/open_data_set.h"
 #include <cstdio>
+#include <cstdlib>
 #include "app/gl_canvas.h"
 #include "help/update_check.h"
 #include "commands/pipeline.h"
 #include "core/ui.h"
 
+
+MyApp::MyApp() { setenv("GTK_OVERLAY_SCROLLING", "0", 0); }
 
 bool MyApp::OnInit()
 {

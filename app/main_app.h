@@ -6,6 +6,10 @@
 
 class MyApp : public wxApp {
 public:
+    // Runs before the toolkit starts: scrollbars stay drawn (GTK hides overlay scrollbars
+    // until the pointer finds them, so a clipped control page looked as if it could not
+    // scroll).
+    MyApp();
     bool OnInit() override;
     // Start-up with the arguments after the program name: returns true when the main
     // window is open and the event loop should run, false when batch mode has finished.

@@ -23,6 +23,7 @@
 #include <wx/stdpaths.h>
 
 #include "app/main_app.h"
+#include "app/gtk_style.h"
 #include "app/main_controls.h"
 #include "core/record.h"
 #include "commands/filter_choice.h"
@@ -92,6 +93,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     : wxFrame(nullptr, wxID_ANY, title, pos, wxDefaultSize, style)
 {
     myframe = this;
+    install_window_style();
     SetIcon(wxIcon(voxmira_xpm));
     build_menus();
 
@@ -105,7 +107,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     set_choice_items(ID_COLOUR, colours, info.colour);
 
     splitter->SetSashGravity(1.0);
-    splitter->SetMinimumPaneSize(ctrl_width + 20);
+    splitter->SetMinimumPaneSize(ctrl_width + 30);
     CreateStatusBar(3);
     // The zoom and crop text of the middle field is the longest.
     const int status_widths[3] = {-2, -3, -2};
@@ -144,7 +146,9 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     }
     if (!help_found) SetStatusText(help_missing, 0);
 
-    SetMinSize(ClientToWindowSize(wxSize(2 * ctrl_width + 40, 100)));
+    // Small enough for any screen, large enough that the control pages show a few rows
+    // (they scroll for the rest) and the four page tabs fit side by side.
+    SetMinSize(ClientToWindowSize(wxSize(2 * ctrl_width + 70, 320)));
 
     Bind(wxEVT_SIZE, &MyFrame::OnSize, this);
     Bind(wxEVT_CHAR_HOOK, &MyFrame::OnCharHook, this);
@@ -239,12 +243,11 @@ void MyFrame::reset_controls()
     auto set_range = [this](int id, int lo, int hi) {
         if (wxSlider* s = slider(id)) s->SetRange(lo, std::max(hi, lo + 1));
     };
-    // One frame shows as that frame alone (the toolkit keeps a range of at least one step
-    // otherwise).
+    // One frame shows as that frame alone.
     if (info.frames > 1)
         set_range(ID_FRAME, info.first_frame, info.first_frame + info.frames - 1);
     else
-        slider(ID_FRAME)->SetRange(info.first_frame, info.first_frame);
+        show_single_value(slider(ID_FRAME), info.first_frame);
     set_range(ID_METAL_METAL, info.data_min, info.data_max);
     set_range(ID_METAL_BACK, info.data_min, info.data_max);
     set_range(ID_METAL_AIR, info.data_min, info.data_max);

@@ -15,6 +15,8 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 
+#include <gtk/gtk.h>
+
 #include "app/main_app.h"
 #include "gui_fixture.h"
 
@@ -158,6 +160,104 @@ TEST(WindowKeys, FrameKeysStayWithTheCanvasAndAltFOpensTheReferenceDialog)
     pump_for(0.5);
     EXPECT_GT(wxFileName::GetSize(seen).GetValue(), 0u) << "the Open reference dialog appeared";
     std::remove(seen.c_str());
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
+
+namespace {
+
+// The texts of the plain labels inside a control (a slider's value and end labels).
+std::vector<std::string> label_texts(wxWindow* w)
+{
+    std::vector<std::string> out;
+    struct walk {
+        static void each(GtkWidget* g, gpointer to)
+        {
+            if (GTK_IS_LABEL(g))
+                static_cast<std::vector<std::string>*>(to)->push_back(gtk_label_get_text(GTK_LABEL(g)));
+            else if (GTK_IS_CONTAINER(g))
+                gtk_container_forall(GTK_CONTAINER(g), each, to);
+        }
+    };
+    walk::each(static_cast<GtkWidget*>(w->GetHandle()), &out);
+    return out;
+}
+
+}  // namespace
+
+TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
+{
+    if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
+    ASSERT_TRUE(start_program({noisy}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_EQ(info.frames, 1);
+    ASSERT_EQ(info.first_frame, 16) << "the digits of the name";
+    wxSlider* frame = myframe->slider(ID_FRAME);
+    EXPECT_FALSE(frame->IsEnabled());
+    EXPECT_EQ(frame->GetValue(), 16);
+    for (const std::string& text : label_texts(frame))
+        if (!text.empty()) EXPECT_EQ(text, "16");
+    // A series of twelve shows its ends again.
+    if (wxFileName::FileExists(ct_first)) {
+        ASSERT_TRUE(myframe->open_file(ct_first, 1));
+        EXPECT_TRUE(frame->IsEnabled());
+        const std::vector<std::string> texts = label_texts(frame);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "12"), texts.end());
+    }
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
+
+// At the smallest size the window allows and at the start-up size of a 256 x 256 series:
+// all four page tabs show side by side, a page too long for the pane scrolls, and Unity
+// zoom changes the zoom only.
+TEST(WindowLayout, SmallWindowsKeepEveryTabAndScrollThePages)
+{
+    if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
+    ASSERT_TRUE(start_program({ct_first}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    pump_for(0.3);
+    for (const char* size : {"start-up", "minimum"}) {
+        SCOPED_TRACE(size);
+        if (std::string(size) == "minimum") {
+            myframe->SetSize(100, 100);
+            pump_until([] { return myframe->GetSize() == myframe->GetMinSize(); }, 3.0);
+            pump_for(0.5);
+        }
+        GtkWidget* book = static_cast<GtkWidget*>(myframe->pages->GetHandle());
+        GtkAllocation whole;
+        gtk_widget_get_allocation(book, &whole);
+        for (int k = 0; k < 4; k++) {
+            GtkWidget* tab = gtk_notebook_get_tab_label(
+                GTK_NOTEBOOK(book), static_cast<GtkWidget*>(myframe->page[k]->GetHandle()));
+            ASSERT_NE(tab, nullptr);
+            GtkAllocation a;
+            gtk_widget_get_allocation(tab, &a);
+            EXPECT_TRUE(gtk_widget_get_child_visible(gtk_widget_get_parent(tab)) && gtk_widget_get_mapped(tab))
+                << "tab " << k << " is scrolled away";
+            EXPECT_LE(a.x + a.width, whole.x + whole.width) << "tab " << k;
+        }
+        // The Process page with the bitonic filter holds more rows than the pane.
+        myframe->pages->SetSelection(1);
+        choose(ID_FILTER, 12);
+        pump_for(0.3);
+        wxScrolledWindow* page = myframe->page[1];
+        if (std::string(size) == "minimum")
+            EXPECT_GT(page->GetVirtualSize().y, page->GetClientSize().y) << "the page is taller than the pane";
+        if (page->GetVirtualSize().y > page->GetClientSize().y)
+            EXPECT_TRUE(page->HasScrollbar(wxVERTICAL));
+        choose(ID_FILTER, 0);
+        myframe->pages->SetSelection(0);
+    }
+
+    const wxSize frame_size = myframe->GetSize(), canvas_size = myframe->canvas->GetClientSize();
+    command(ID_ZOOM_UNITY);
+    pump_for(0.3);
+    EXPECT_EQ(info.zoom, 1.0);
+    EXPECT_EQ(myframe->GetSize(), frame_size);
+    EXPECT_EQ(myframe->canvas->GetClientSize(), canvas_size);
+    command(ID_ZOOM_FIT);
+    EXPECT_DOUBLE_EQ(info.zoom, std::min((double)canvas_size.x / info.width, (double)canvas_size.y / info.height));
     myframe->Close(true);
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
 }
