@@ -258,7 +258,9 @@ void MyGLCanvas::OnMouse(wxMouseEvent& event)
             set_profile_end(vertex2d(p.x, p.y));
             create_display_image();
         } else if (info.windowing) {
+            // Live windowing: the display stage re-runs at every step of the drag.
             apply_windowing_drag(p);
+            create_display_image();
             if (myframe) myframe->update_windowing_status();
         } else if (info.panning) {
             apply_pan_drag(p);

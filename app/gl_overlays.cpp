@@ -115,8 +115,12 @@ void MyGLCanvas::draw_windowing_panel(double fs, double a)
     draw_panel(left, bottom, width, height, a);
     draw_text("0", left, bottom, -4, 0.5, 1, 1, 1);
     draw_text("255", left, top, -4, 0.5, 1, 1, 1);
-    const double lo = info.default_centre - info.default_range / 2.0;
-    const double hi = info.default_centre + info.default_range / 2.0;
+    // The axis spans the file's window and the current one, so the ramp stays in the panel
+    // and the axis follows while a drag moves the window beyond where it started.
+    const double lo = std::min(info.default_centre - info.default_range / 2.0,
+                               info.window_centre - info.window_range / 2.0);
+    const double hi = std::max(info.default_centre + info.default_range / 2.0,
+                               info.window_centre + info.window_range / 2.0);
     draw_text(wxString::Format("%i", (int)lo), left, bottom, 0, 0, 1, 1, 1);
     draw_text(wxString::Format("%i", (int)hi), left + width, bottom, -2, 0, 1, 1, 1);
     if (hi <= lo) return;

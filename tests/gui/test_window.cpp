@@ -261,3 +261,23 @@ TEST(WindowLayout, SmallWindowsKeepEveryTabAndScrollThePages)
     myframe->Close(true);
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
 }
+
+// A right-button drag re-windows the image at every step, and the windowing panel's axis
+// follows a window dragged beyond the file's own, so its ramp stays in view.
+TEST_F(Window, WindowingIsLiveAndItsPanelFollowsTheDrag)
+{
+    int w, h;
+    const std::vector<unsigned char> before = canvas_pixels(w, h);
+    const int R = info.data_max - info.data_min;
+    mouse(wxEVT_RIGHT_DOWN, 320, 240);
+    mouse(wxEVT_MOTION, 620, 240);
+    ASSERT_EQ(info.windowing, 1);
+    ASSERT_GT(info.window_centre - info.window_range / 2, info.default_centre + info.default_range / 2)
+        << "the window lies beyond the file's window (R = " << R << ")";
+    const std::vector<unsigned char> during = canvas_pixels(w, h, "canvas_windowing_live");
+    // The image in the middle of the canvas, not only the panel, shows the new window.
+    EXPECT_LT(mean_rgb(during, w, 280, 200, 360, 280), mean_rgb(before, w, 280, 200, 360, 280) - 20);
+    EXPECT_GT(count_colour(during, w, 0, 0, w / 3, h / 2, 0, 204, 0, 40), 20) << "the ramp is drawn";
+    mouse(wxEVT_RIGHT_UP, 620, 240);
+    EXPECT_EQ(info.windowing, 0);
+}
