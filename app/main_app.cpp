@@ -82,6 +82,7 @@ bool MyApp::start_up(const std::vector<wxString>& args)
     const wxString title = wxString("Voxmira v") + VOXMIRA_VERSION;
     myframe = new MyFrame(title, wxDefaultPosition,
                           wxSize(ctrl_width + info.window_width + 70, info.window_height + 82));
+    if (info.raw_image) myframe->remember_file(info.file_name);
     myframe->reset_controls();
     myframe->Show(true);
 

@@ -8,6 +8,7 @@
 #include <wx/choice.h>
 #include <wx/choicdlg.h>
 #include <wx/config.h>
+#include <wx/filehistory.h>
 #include <wx/filename.h>
 #include <wx/fs_arc.h>
 #include <wx/html/helpctrl.h>
@@ -23,6 +24,7 @@
 #include <wx/stdpaths.h>
 
 #include "app/main_app.h"
+#include "app/dicom_info_dialog.h"
 #include "app/gtk_style.h"
 #include "app/main_controls.h"
 #include "core/record.h"
@@ -62,6 +64,7 @@ const menu_row menu_table[] = {
     {0, ID_OPEN, "&Open\tAlt-O", "Open a Dicom file or sequence of files", &MyFrame::OnOpen},
     {0, ID_OPEN_REF, "Open re&ference\tAlt-F", "Open a noise-free reference image file", &MyFrame::OnOpenRef},
     {0, ID_CLOSE, "&Close\tAlt-C", "Close current file", &MyFrame::OnClose},
+    {0, ID_DICOM_INFO, "DICOM information", "List the DICOM elements of the current frame", &MyFrame::OnDicomInfo},
     {0, 0, nullptr, nullptr, nullptr},
     {0, ID_SAVE_DISPLAY, "Save &interpolated\tAlt-I", "Save current view to an image file", &MyFrame::OnSaveDisplayImage},
     {0, ID_SAVE_PROCESSED, "Save &processed\tAlt-P", "Save processed image to file", &MyFrame::OnSaveProcessedImage},
@@ -138,11 +141,16 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     help_controller = new wxHtmlHelpController(wxHF_DEFAULT_STYLE, this);
     help = help_controller;
     help->UseConfig(wxConfig::Get());
-    const wxString book =
-        wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPathWithSep() + "Voxmira_help.zip";
-    {
+    // The help book beside the executable (the build folder), else where an installation
+    // puts it (share/voxmira beside bin).
+    const wxString here = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPathWithSep();
+    help_found = false;
+    for (const wxString& book : {here + "Voxmira_help.zip", here + "../share/voxmira/Voxmira_help.zip"}) {
         wxLogNull quiet;
-        help_found = wxFileName::FileExists(book) && help->AddBook(wxFileName(book));
+        if (wxFileName::FileExists(book) && help->AddBook(wxFileName(book))) {
+            help_found = true;
+            break;
+        }
     }
     if (!help_found) SetStatusText(help_missing, 0);
 
@@ -161,6 +169,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
 
 MyFrame::~MyFrame()
 {
+    delete recent;
     // A closed frame is destroyed later; by then a new one may own the global.
     if (help == help_controller) help = nullptr;
     delete help_controller;
@@ -178,6 +187,13 @@ void MyFrame::build_menus()
         menus[row.menu]->Append(row.id, row.label, row.help_text);
         Bind(wxEVT_MENU, row.handler, this, row.id);
     }
+    // Open Recent follows Open; its entries are wxID_FILE1 .. wxID_FILE9.
+    wxMenu* recent_menu = new wxMenu;
+    file_menu->Insert(1, wxID_ANY, "Open &recent", recent_menu, "Open one of the last data sets again");
+    recent = new wxFileHistory(9, wxID_FILE1);
+    recent->UseMenu(recent_menu);
+    recent->Load(*wxConfig::Get());
+    Bind(wxEVT_MENU, &MyFrame::OnOpenRecent, this, wxID_FILE1, wxID_FILE9);
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file_menu, "&File");
     bar->Append(display_menu, "&Display");
@@ -233,6 +249,7 @@ void MyFrame::reset_controls()
     bar->Enable(ID_SAVE_PROCESSED, data);
     bar->Enable(ID_SAVE_SEQUENCE, data && info.frames > 1);
     bar->Enable(ID_OPEN_REF, data && info.open_filter == 0);
+    bar->Enable(ID_DICOM_INFO, data && info.file_type >= 0 && info.file_type <= 2);
     // Sub-sampled data are not written as a data set.
     bar->Enable(ID_PROCESS_DICOM, data && (info.dicom_output || info.tiff_output) && info.subsample == 1);
     for (int id : {ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW, ID_OVERLAY, ID_FONT})
@@ -447,6 +464,8 @@ void MyFrame::OnClose(wxCommandEvent&)
 
 void MyFrame::OnExit(wxCommandEvent&) { Close(false); }
 
+void MyFrame::OnDicomInfo(wxCommandEvent&) { show_dicom_information(this); }
+
 void MyFrame::OnSize(wxSizeEvent& event)
 {
     if (control_pane) control_pane->Layout();
@@ -496,6 +515,7 @@ bool MyFrame::open_dropped_file(const wxString& path)
         wxLogWarning("Could not open '%s': no loader recognised it.", path);
         return false;
     }
+    remember_file(path);
     reset_controls();
     refresh_canvas();
     return true;

@@ -17,6 +17,7 @@ class wxButton;
 class wxCheckBox;
 class wxChoice;
 class wxDropFilesEvent;
+class wxFileHistory;
 class wxHtmlHelpController;
 class wxPanel;
 class wxScrolledWindow;
@@ -45,6 +46,7 @@ enum {
     ID_HELP = 6016,
     ID_ONLINE = 6017,
     ID_UPDATE = 6018,
+    ID_DICOM_INFO = 6019,
 
     ID_SUBSAMPLE = 6024,
     ID_SUBFILTER = 6025,
@@ -188,8 +190,14 @@ public:
     wxMenu* file_menu = nullptr;
     wxMenu* display_menu = nullptr;
     wxMenu* help_menu = nullptr;
+    // File > Open Recent: the last nine data sets opened, kept between runs in wxConfig.
+    wxFileHistory* recent = nullptr;
+    // Adds a data set that opened to Open Recent (and to the stored list).
+    void remember_file(const wxString& path);
+    void OnDicomInfo(wxCommandEvent& event);
 
 private:
+    void OnOpenRecent(wxCommandEvent& event);
     void build_menus();
     void build_controls();
     void refresh_canvas();

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <wx/choicdlg.h>
 #include <wx/slider.h>
+#include <wx/config.h>
 #include <wx/filedlg.h>
+#include <wx/filehistory.h>
+#include <wx/filename.h>
 
 #include "app/main_frame.h"
 #include "commands/pipeline.h"
@@ -26,7 +29,9 @@ void MyFrame::OnOpen(wxCommandEvent&)
     wxString path;
     int filter = 0;
     {
-        wxFileDialog dialog(this, "Open image or sequence", "", "", open_wildcard,
+        // The dialog starts in the open data set's folder, with its loader's filter.
+        const wxString folder = info.raw_image ? wxFileName(info.file_name).GetPath() : wxString();
+        wxFileDialog dialog(this, "Open image or sequence", folder, "", open_wildcard,
                             wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_CHANGE_DIR);
         dialog.SetFilterIndex(info.open_filter);
         if (dialog.ShowModal() != wxID_OK) return;
@@ -40,11 +45,29 @@ bool MyFrame::open_file(const wxString& path, int filter)
 {
     // A refused file (its loader has said why) leaves the window as it was.
     if (!open_data_set(path, filter)) return false;
+    remember_file(path);
     // reset_controls sets the level slider to 1 .. level_slider_maximum() and the frame
     // slider to the new frame range.
     reset_controls();
     canvas->Refresh(false);
     return true;
+}
+
+void MyFrame::remember_file(const wxString& path)
+{
+    if (!recent || path.empty()) return;
+    recent->AddFileToHistory(wxFileName(path).GetAbsolutePath());
+    recent->Save(*wxConfig::Get());
+    wxConfig::Get()->Flush();
+}
+
+void MyFrame::OnOpenRecent(wxCommandEvent& event)
+{
+    const size_t k = (size_t)(event.GetId() - wxID_FILE1);
+    if (!recent || k >= recent->GetCount()) return;
+    const wxString path = recent->GetHistoryFile(k);
+    // Every loader is tried, as for a dropped file: the entry does not record which one.
+    open_dropped_file(path);
 }
 
 void MyFrame::OnOpenRef(wxCommandEvent&)

@@ -210,7 +210,10 @@ TEST_F(Frame, DisplayMenuCommands)
     EXPECT_EQ(info.zoom_mode, 1);
     EXPECT_DOUBLE_EQ(info.zoom, 1.0);
     pump_until([] { return myframe->canvas->GetClientSize().y == 256; }, 3.0);
-    EXPECT_EQ(myframe->canvas->GetClientSize().y, 256);
+    if (myframe->GetSize().y > myframe->GetMinSize().y)
+        EXPECT_EQ(myframe->canvas->GetClientSize().y, 256);
+    else
+        EXPECT_GE(myframe->canvas->GetClientSize().y, 256) << "held at the minimum size";
     set_canvas_size(canvas_w, canvas_h);
     command(ID_ZOOM_FIT);
 }

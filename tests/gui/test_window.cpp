@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <wx/fileconf.h>
+#include <wx/filehistory.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/menu.h>
@@ -19,6 +21,7 @@
 
 #include "app/main_app.h"
 #include "gui_fixture.h"
+#include "help/update_check.h"
 
 using Window = GuiTest;
 
@@ -196,7 +199,9 @@ TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
     EXPECT_FALSE(frame->IsEnabled());
     EXPECT_EQ(frame->GetValue(), 16);
     for (const std::string& text : label_texts(frame))
-        if (!text.empty()) EXPECT_EQ(text, "16");
+        if (!text.empty()) {
+            EXPECT_EQ(text, "16");
+        }
     // A series of twelve shows its ends again.
     if (wxFileName::FileExists(ct_first)) {
         ASSERT_TRUE(myframe->open_file(ct_first, 1));
@@ -242,10 +247,12 @@ TEST(WindowLayout, SmallWindowsKeepEveryTabAndScrollThePages)
         choose(ID_FILTER, 12);
         pump_for(0.3);
         wxScrolledWindow* page = myframe->page[1];
-        if (std::string(size) == "minimum")
+        if (std::string(size) == "minimum") {
             EXPECT_GT(page->GetVirtualSize().y, page->GetClientSize().y) << "the page is taller than the pane";
-        if (page->GetVirtualSize().y > page->GetClientSize().y)
+        }
+        if (page->GetVirtualSize().y > page->GetClientSize().y) {
             EXPECT_TRUE(page->HasScrollbar(wxVERTICAL));
+        }
         choose(ID_FILTER, 0);
         myframe->pages->SetSelection(0);
     }
@@ -280,4 +287,67 @@ TEST_F(Window, WindowingIsLiveAndItsPanelFollowsTheDrag)
     EXPECT_GT(count_colour(during, w, 0, 0, w / 3, h / 2, 0, 204, 0, 40), 20) << "the ramp is drawn";
     mouse(wxEVT_RIGHT_UP, 620, 240);
     EXPECT_EQ(info.windowing, 0);
+}
+
+namespace {
+
+// Collects what is logged while it is active.
+class log_capture : public wxLog {
+public:
+    std::vector<std::string> messages;
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& text) override { messages.push_back(text.ToStdString()); }
+};
+
+}  // namespace
+
+// The start-up check stays silent when it fails; "Check for updates" reports its own
+// attempt once, and nothing of the start-up one.
+TEST_F(Window, TheFailedStartUpUpdateCheckStaysSilent)
+{
+    log_capture* capture = new log_capture;
+    wxLog* previous = wxLog::SetActiveTarget(capture);
+    start_background_update_check();
+    pump_for(4.0);  // the background check has ended (and been polled) by now
+    wxLog::FlushActive();
+    EXPECT_TRUE(capture->messages.empty()) << capture->messages.front();
+    // Offline (as the test machines are) the check logs its messages and shows no dialog.
+    update_check_dialog(myframe);
+    wxLog::FlushActive();
+    for (size_t i = 0; i < capture->messages.size(); i++)
+        for (size_t j = i + 1; j < capture->messages.size(); j++)
+            EXPECT_NE(capture->messages[i], capture->messages[j]) << "reported twice";
+    wxLog::SetActiveTarget(previous);
+    delete capture;
+}
+
+// File > Open Recent lists the data sets that opened, newest first, reopens one, and keeps
+// the list for the next run.
+TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
+{
+    if (!wxFileName::FileExists(ct_first) || !wxFileName::FileExists(noisy)) GTEST_SKIP() << "samples not in this build";
+    const wxString stored = wxFileName::CreateTempFileName("voxmira_config");
+    wxConfigBase* previous =
+        wxConfigBase::Set(new wxFileConfig("voxmira-test", "", stored, "", wxCONFIG_USE_LOCAL_FILE));
+    ASSERT_TRUE(start_program({ct_first}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(myframe->open_file(noisy, 0));
+    ASSERT_EQ(myframe->recent->GetCount(), 2u);
+    EXPECT_TRUE(myframe->recent->GetHistoryFile(0).EndsWith("camera_all_noise_016.png"));
+    EXPECT_TRUE(myframe->recent->GetHistoryFile(1).EndsWith("ct_phantom_0001.dcm"));
+    command(wxID_FILE2);
+    EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'ct_phantom_0001.dcm'");
+    EXPECT_EQ(info.frames, 12);
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+
+    ASSERT_TRUE(start_program({}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_EQ(myframe->recent->GetCount(), 2u);
+    EXPECT_TRUE(myframe->recent->GetHistoryFile(0).EndsWith("ct_phantom_0001.dcm"));
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    delete wxConfigBase::Set(previous);
+    wxRemoveFile(stored);
 }

@@ -119,11 +119,14 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     const std::string dir = fresh_folder();
     write_png(dir + "pic_all_noise_016.png", 8, 6, 40);
     write_png(dir + "pic_all_ref_016.png", 8, 6, 41);
+    // The refused open leaves the record as it was.
+    const int* samples = info.raw_image;
+    const int filter = info.open_filter;
+    const wxString name = info.file_name;
     EXPECT_FALSE(open_data_set(wxString(dir + "pic_all_noise_016.png"), 6));
-    EXPECT_EQ(info.raw_image, nullptr);
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_EQ(info.open_filter, 6);
-    EXPECT_NE(info.display_image, nullptr);
+    EXPECT_EQ(info.raw_image, samples);
+    EXPECT_EQ(info.open_filter, filter);
+    EXPECT_EQ(info.file_name, name);
 
     // A multi-page file (file_type -5) is not paired.
     const std::string pages = fresh_folder();

@@ -1,0 +1,78 @@
+// The element list of File > DICOM information against values the fixtures were made with.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "io/dicom_elements.h"
+
+namespace {
+
+std::string fixture(const char* name) { return std::string(VOXMIRA_FIXTURES "/dicom/") + name; }
+
+const dicom_element_row* find(const std::vector<dicom_element_row>& rows, uint16_t g, uint16_t e, int depth = 0)
+{
+    for (const dicom_element_row& r : rows)
+        if (r.group == g && r.element == e && r.depth == depth) return &r;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(DicomElements, ListsTheFixturesValuesInEveryEncoding)
+{
+    const struct {
+        const char* file;
+        uint16_t group, element;
+        int depth;
+        const char* vr;
+        const char* value;
+    } cases[] = {
+        {"ct_s16.dcm", 0x0028, 0x0010, 0, "US", "32"},
+        {"ct_s16.dcm", 0x0028, 0x1050, 0, "DS", "40.0\\400.0"},
+        {"ct_s16.dcm", 0x0020, 0x0032, 0, "DS", "-120.0\\-110.5\\-12.5"},
+        {"ct_s16.dcm", 0x0008, 0x0060, 0, "CS", "CT"},
+        {"ct_s16.dcm", 0x0002, 0x0010, 0, "UI", "1.2.840.10008.1.2.1"},
+        {"ct_s16_big.dcm", 0x0028, 0x0011, 0, "US", "40"},
+        {"bare_implicit.dcm", 0x0028, 0x0011, 0, "US", "40"},  // VR from the dictionary
+        {"bare_implicit.dcm", 0x0010, 0x0010, 0, "PN", "Fixture^Test"},
+        {"j2k_icon.dcm", 0x0088, 0x0200, 0, "SQ", "(sequence)"},
+        {"j2k_icon.dcm", 0x0028, 0x0010, 2, "US", "8"},  // the thumbnail, inside its item
+        {"j2k_icon.dcm", 0x0028, 0x0010, 0, "US", "32"},
+        {"j2k_icon.dcm", 0x7FE0, 0x0010, 0, "OB", "(compressed, 1 fragments)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.group) + "," + std::to_string(c.element));
+        std::vector<dicom_element_row> rows;
+        std::string why;
+        ASSERT_TRUE(list_dicom_elements(fixture(c.file), rows, why)) << why;
+        const dicom_element_row* r = find(rows, c.group, c.element, c.depth);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->vr, c.vr);
+        EXPECT_EQ(r->value, c.value);
+    }
+    EXPECT_STREQ(dicom_element_name(0x0028, 0x0010), "Rows");
+}
+
+TEST(DicomElements, CutFilesListWhatCameBeforeAndSaySo)
+{
+    std::ifstream in(fixture("long_text_sequence.dcm"), std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(whole.size(), 300u);
+    const std::string path = testing::TempDir() + "cut_elements.dcm";
+    for (size_t cut = 133; cut < whole.size(); cut += 1 + cut / 30) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)cut);
+        std::vector<dicom_element_row> rows;
+        std::string why;
+        if (list_dicom_elements(path, rows, why)) {
+            EXPECT_FALSE(rows.empty());
+        }
+    }
+    std::vector<dicom_element_row> rows;
+    std::string why;
+    EXPECT_FALSE(list_dicom_elements(fixture("expected.txt"), rows, why));
+    EXPECT_EQ(why, "the file is not DICOM");
+    std::remove(path.c_str());
+}
