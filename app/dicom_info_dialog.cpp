@@ -68,18 +68,37 @@ private:
 
 }  // namespace
 
-void show_dicom_information(wxWindow* parent)
+wxDialog* make_dicom_information(wxWindow* parent)
 {
-    if (!info.raw_image || info.file_type < 0 || info.file_type > 2) return;
+    if (!info.raw_image || info.file_type < 0 || info.file_type > 2) return nullptr;
     const std::string opened(info.file_name.mb_str());
     const std::string path = frame_file_name(opened, info.file_type, info.frame);
     std::vector<dicom_element_row> rows;
     std::string why;
     if (path.empty() || !list_dicom_elements(path, rows, why)) {
         wxLogWarning("The DICOM elements of %s cannot be listed: %s.", wxString(path), wxString(why));
-        return;
+        return nullptr;
     }
-    dicom_info_dialog dialog(parent, "DICOM information: " + wxFileName(wxString(path)).GetFullName(),
-                             std::move(rows));
-    dialog.ShowModal();
+    return new dicom_info_dialog(parent, "DICOM information: " + wxFileName(wxString(path)).GetFullName(),
+                                 std::move(rows));
+}
+
+wxSearchCtrl* dicom_information_search(wxDialog* dialog)
+{
+    auto* d = dynamic_cast<dicom_info_dialog*>(dialog);
+    return d ? d->search : nullptr;
+}
+
+wxListCtrl* dicom_information_list(wxDialog* dialog)
+{
+    auto* d = dynamic_cast<dicom_info_dialog*>(dialog);
+    return d ? d->list : nullptr;
+}
+
+void show_dicom_information(wxWindow* parent)
+{
+    wxDialog* dialog = make_dicom_information(parent);
+    if (!dialog) return;
+    dialog->ShowModal();
+    dialog->Destroy();
 }

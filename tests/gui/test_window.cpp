@@ -9,7 +9,10 @@
 #include <wx/fileconf.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
+#include <wx/dialog.h>
+#include <wx/listctrl.h>
 #include <wx/log.h>
+#include <wx/srchctrl.h>
 #include <wx/menu.h>
 #include <wx/notebook.h>
 #include <wx/scrolwin.h>
@@ -19,6 +22,7 @@
 
 #include <gtk/gtk.h>
 
+#include "app/dicom_info_dialog.h"
 #include "app/main_app.h"
 #include "gui_fixture.h"
 #include "help/update_check.h"
@@ -350,4 +354,30 @@ TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
     pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
     delete wxConfigBase::Set(previous);
     wxRemoveFile(stored);
+}
+
+// File > DICOM information: offered for DICOM data only, it lists the current frame's file,
+// and the search box narrows the list.
+TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
+{
+    if (!wxFileName::FileExists(ct_first) || !wxFileName::FileExists(noisy)) GTEST_SKIP() << "samples not in this build";
+    ASSERT_TRUE(start_program({noisy}));
+    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    EXPECT_FALSE(myframe->GetMenuBar()->IsEnabled(ID_DICOM_INFO));
+    EXPECT_EQ(make_dicom_information(myframe), nullptr);
+    ASSERT_TRUE(myframe->open_file(ct_first, 1));
+    EXPECT_TRUE(myframe->GetMenuBar()->IsEnabled(ID_DICOM_INFO));
+    slide(ID_FRAME, info.first_frame + 6);
+    wxDialog* dialog = make_dicom_information(myframe);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->GetTitle(), "DICOM information: ct_phantom_0007.dcm");
+    wxListCtrl* list = dicom_information_list(dialog);
+    EXPECT_GT(list->GetItemCount(), 20);
+    dicom_information_search(dialog)->SetValue("rescale intercept");
+    ASSERT_EQ(list->GetItemCount(), 1);
+    EXPECT_EQ(list->GetItemText(0, 0), "(0028,1052)");
+    EXPECT_EQ(list->GetItemText(0, 3), "-1024.0");
+    dialog->Destroy();
+    myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
 }
