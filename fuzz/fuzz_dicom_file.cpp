@@ -1,6 +1,7 @@
 // Fuzzes the DICOM reader on a whole file: the input is written to a file whose path has
 // no digits (so no series search runs) and opened as a first open, then, for a multi-frame
-// result, its last frame is loaded too.
+// result, its last frame is loaded too; the element list of the DICOM information window
+// is made of it as well.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "io/dicom_elements.h"
 #include "io/dicom_reader.h"
 
 static std::string scratch_path()
@@ -45,5 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         info.frame = last;
         load_dicom_file(buffer.data(), last);
     }
+    std::vector<dicom_element_row> rows;
+    std::string why;
+    list_dicom_elements(path, rows, why, 5000);
     return 0;
 }
