@@ -8,6 +8,7 @@
 
 #include "core/record.h"
 #include "core/work_plane.h"
+#include "processing/row_bands.h"
 #include "processing/gaussian_filter.h"
 #include "processing/thresholded_filter.h"
 
@@ -200,31 +201,43 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
     // Offset by offset, so both pixels of every pair are read and written in memory order.
     // Each pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for the offset is computed once
     // for the plane, and a pair's weight is the offset's radial weight times both factors.
+    // The factors are split over the cores by rows; the pairs by plane (a pair writes two
+    // rows, so rows cannot be split), each plane summed in the same order as on one core.
     work_plane<double> factor(count);
     for (const offset& o : half) {
-        for (size_t i = 0; i < count; i++) {
-            double across = std::fabs(vx[i] * o.dy - vy[i] * o.dx);
-            if (extra) across += ex[i] * o.d;
-            factor[i] = 1.0 / (across + 1);
-        }
+        over_row_bands(h, (long long)count, [&](int y0, int y1, yield_clock*) {
+            for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+                double across = std::fabs(vx[i] * o.dy - vy[i] * o.dx);
+                if (extra) across += ex[i] * o.d;
+                factor[i] = 1.0 / (across + 1);
+            }
+        });
         const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
-        for (int y = 0; y + o.dy < h; y++) {
-            const size_t row = (size_t)y * w, shift = (size_t)((long long)o.dy * w + o.dx);
-            for (int x = x0; x < x1; x++) {
-                const size_t p = row + x, q = p + shift;
-                const double g = o.g * factor[p] * factor[q];
-                const long long t = use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
-                for (int k = 0; k < planes; k++) {
-                    const int vp = src[k][p], vq = src[k][q];
-                    // Branch-free: with noise the level test is a coin toss.
-                    const double gk = !use_level || std::llabs((long long)vp - vq) < t ? g : 0.0;
-                    sum[k][p] += gk * vq;
-                    total[k][p] += gk;
-                    sum[k][q] += gk * vp;
-                    total[k][q] += gk;
+        const size_t shift = (size_t)((long long)o.dy * w + o.dx);
+        auto pairs = [&](int k0, int k1) {
+            for (int y = 0; y + o.dy < h; y++) {
+                const size_t row = (size_t)y * w;
+                for (int x = x0; x < x1; x++) {
+                    const size_t p = row + x, q = p + shift;
+                    const double g = o.g * factor[p] * factor[q];
+                    const long long t =
+                        use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
+                    for (int k = k0; k < k1; k++) {
+                        const int vp = src[k][p], vq = src[k][q];
+                        // Branch-free: with noise the level test is a coin toss.
+                        const double gk = !use_level || std::llabs((long long)vp - vq) < t ? g : 0.0;
+                        sum[k][p] += gk * vq;
+                        total[k][p] += gk;
+                        sum[k][q] += gk * vp;
+                        total[k][q] += gk;
+                    }
                 }
             }
-        }
+        };
+        if (planes > 1)
+            over_items(planes, (long long)count * planes * 4, [&](int k0, int k1, yield_clock*) { pairs(k0, k1); });
+        else
+            pairs(0, planes);
     }
     for (int k = 0; k < planes; k++)
         for (size_t i = 0; i < count; i++)

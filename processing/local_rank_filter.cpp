@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <immintrin.h>
 #include <vector>
 
 #include "core/record.h"
@@ -156,6 +157,117 @@ int select_rank(std::vector<int>& v, int k)
     return v[k];
 }
 
+bool cpu_has_avx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+bool simd_wanted = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+
+// Which end of the admitted values a pass's ranks lie near, and how far in at most: the
+// K + 1 extremes are then all a pixel needs. None when some count's rank lies deeper.
+struct rank_end {
+    bool usable = false, low = true;
+    int K = 0;
+};
+
+rank_end pass_end(const std::vector<int>& rank_of)
+{
+    int low = 0, high = 0;
+    for (int n = 1; n < (int)rank_of.size(); n++) {
+        low = std::max(low, rank_of[n]);
+        high = std::max(high, n - 1 - rank_of[n]);
+    }
+    rank_end e;
+    if (low <= 7) {
+        e = {true, true, low};
+    } else if (high <= 7) {
+        e = {true, false, high};
+    }
+    return e;
+}
+
+// Eight neighbouring pixels of one grey row at once: per offset, their eight admission bits
+// become a lane mask, their eight neighbour values (divided by 16 with C's truncation)
+// bubble through the K + 1 extremes of each lane, non-admitted ones standing in as the
+// far end so they are never chosen. Writes dst for the lanes whose rank lies within the
+// extremes and returns, as bits, the lanes left to the plain form.
+template <int K, bool Low>
+__attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint64_t* bits, int words,
+                                                      const long long* offset, int taps,
+                                                      const int* rank_of, int* dst)
+{
+    const __m256i far_end = _mm256_set1_epi32(Low ? INT_MAX : INT_MIN);
+    const __m256i one64 = _mm256_set1_epi64x(1), one32 = _mm256_set1_epi32(1);
+    const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+    __m256i best[K + 1];
+    for (int i = 0; i <= K; i++) best[i] = far_end;
+    __m256i count = _mm256_setzero_si256();
+    __m256i w0 = _mm256_setzero_si256(), w1 = w0;
+    for (int k = 0; k < taps; k++) {
+        if ((k & 63) == 0) {
+            const int wi = k >> 6;
+            w0 = _mm256_setr_epi64x((long long)bits[0 * words + wi], (long long)bits[1 * words + wi],
+                                    (long long)bits[2 * words + wi], (long long)bits[3 * words + wi]);
+            w1 = _mm256_setr_epi64x((long long)bits[4 * words + wi], (long long)bits[5 * words + wi],
+                                    (long long)bits[6 * words + wi], (long long)bits[7 * words + wi]);
+        }
+        const __m256i b0 = _mm256_and_si256(w0, one64), b1 = _mm256_and_si256(w1, one64);
+        w0 = _mm256_srli_epi64(w0, 1);
+        w1 = _mm256_srli_epi64(w1, 1);
+        const __m256i packed = _mm256_permutevar8x32_epi32(
+            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(b0), _mm256_castsi256_ps(b1),
+                                                  _MM_SHUFFLE(2, 0, 2, 0))),
+            order);
+        const __m256i admitted = _mm256_cmpeq_epi32(packed, one32);
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + offset[k]));
+        // v / 16 as C divides: toward zero.
+        const __m256i level = _mm256_srai_epi32(
+            _mm256_add_epi32(v, _mm256_and_si256(_mm256_srai_epi32(v, 31), _mm256_set1_epi32(15))), 4);
+        __m256i x = _mm256_blendv_epi8(far_end, level, admitted);
+        count = _mm256_sub_epi32(count, admitted);
+        for (int i = 0; i <= K; i++) {
+            const __m256i keep = Low ? _mm256_min_epi32(best[i], x) : _mm256_max_epi32(best[i], x);
+            x = Low ? _mm256_max_epi32(best[i], x) : _mm256_min_epi32(best[i], x);
+            best[i] = keep;
+        }
+    }
+    alignas(32) int n[8], value[K + 1][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(n), count);
+    for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(value[i]), best[i]);
+    unsigned rest = 0;
+    for (int j = 0; j < 8; j++) {
+        if (n[j] == 0) {
+            dst[j] = src[j];
+            continue;
+        }
+        const int rank = Low ? rank_of[n[j]] : n[j] - 1 - rank_of[n[j]];
+        if (rank > K) {
+            rest |= 1u << j;
+            continue;
+        }
+        dst[j] = value[rank][j] * 16;
+    }
+    return rest;
+}
+
+template <bool Low>
+unsigned eight_pixels_at(int K, const int* src, const uint64_t* bits, int words, const long long* offset,
+                         int taps, const int* rank_of, int* dst)
+{
+    switch (K) {
+    case 0: return eight_pixels<0, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 1: return eight_pixels<1, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 2: return eight_pixels<2, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 3: return eight_pixels<3, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 4: return eight_pixels<4, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 5: return eight_pixels<5, Low>(src, bits, words, offset, taps, rank_of, dst);
+    case 6: return eight_pixels<6, Low>(src, bits, words, offset, taps, rank_of, dst);
+    default: return eight_pixels<7, Low>(src, bits, words, offset, taps, rank_of, dst);
+    }
+}
+
 // One pass: per pixel and channel, the sample of centile p among the admitted neighbours
 // of `src`, written to dst; a pixel that admits none keeps its value.
 void local_pass(const local_setup& s, const local_masks& m, const int* src, double p, int* dst)
@@ -166,15 +278,37 @@ void local_pass(const local_setup& s, const local_masks& m, const int* src, doub
     // Rank of each centile for every admitted count.
     std::vector<int> rank_of(d * d + 1);
     for (int k = 0; k <= d * d; k++) rank_of[k] = rank_index(p, k);
+    // Grey rows whose whole windows lie in the image go eight pixels at a time where the
+    // pass's ranks lie near one end.
+    const rank_end end = pass_end(rank_of);
+    const bool eight = simd_wanted && s.n == 1 && end.usable;
     over_row_bands(s.h, (long long)s.w * s.h * d * d, [&](int y0, int y1, yield_clock* clock) {
         std::vector<int> levels;
         std::vector<long long> at;
         levels.reserve(d * d);
         at.reserve(d * d);
         for (int y = y0; y < y1; y++) {
+            const bool inner_row = y >= s.r && y < s.h - s.r;
             for (int x = 0; x < s.w; x++) {
                 const long long self = (long long)y * s.w + x;
                 const uint64_t* b = &m.bits[self * m.words];
+                if (eight && inner_row && x >= s.r && x + 8 <= s.w - s.r) {
+                    unsigned rest = end.low ? eight_pixels_at<true>(end.K, src + self, b, m.words, offset.data(),
+                                                                    d * d, rank_of.data(), dst + self)
+                                            : eight_pixels_at<false>(end.K, src + self, b, m.words, offset.data(),
+                                                                     d * d, rank_of.data(), dst + self);
+                    for (; rest; rest &= rest - 1) {
+                        const int j = __builtin_ctz(rest);
+                        const uint64_t* bj = b + (size_t)j * m.words;
+                        levels.clear();
+                        for (int wi = 0; wi < m.words; wi++)
+                            for (uint64_t bits = bj[wi]; bits; bits &= bits - 1)
+                                levels.push_back(src[self + j + offset[wi * 64 + __builtin_ctzll(bits)]] / 16);
+                        dst[self + j] = select_rank(levels, rank_of[levels.size()]) * 16;
+                    }
+                    x += 7;
+                    continue;
+                }
                 if (s.n == 1) {
                     levels.clear();
                     for (int wi = 0; wi < m.words; wi++)
@@ -231,6 +365,13 @@ void record_local_probe(const local_setup& s, const local_masks& m, const int* i
 }
 
 }  // namespace
+
+bool use_local_rank_simd(bool wanted)
+{
+    const bool before = simd_wanted;
+    simd_wanted = wanted && cpu_has_avx2();
+    return before;
+}
 
 void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c, int, int* open,
                int* close, int* guide, int* grey)

@@ -23,10 +23,12 @@ void yield_clock::maybe_yield()
     last_ms = now_ms();
 }
 
-void over_row_bands(int h, long long work, const std::function<void(int, int, yield_clock*)>& body)
+namespace {
+
+void over_bands(int h, int fewest, long long work, const std::function<void(int, int, yield_clock*)>& body)
 {
     unsigned workers = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
-    if (work < 200000 || h < 8) workers = 1;
+    if (work < 200000 || h < fewest) workers = 1;
     std::vector<std::thread> threads;
     for (unsigned t = 1; t < workers; t++)
         threads.emplace_back(body, (int)((long long)h * t / workers), (int)((long long)h * (t + 1) / workers),
@@ -34,4 +36,16 @@ void over_row_bands(int h, long long work, const std::function<void(int, int, yi
     yield_clock clock;
     body(0, (int)(h / workers), &clock);
     for (std::thread& t : threads) t.join();
+}
+
+}  // namespace
+
+void over_row_bands(int h, long long work, const std::function<void(int, int, yield_clock*)>& body)
+{
+    over_bands(h, 8, work, body);
+}
+
+void over_items(int n, long long work, const std::function<void(int, int, yield_clock*)>& body)
+{
+    over_bands(n, 2, work, body);
 }

@@ -18,3 +18,6 @@ private:
 // Runs body(y0, y1, clock) over bands of the h rows; `work` (samples touched) decides
 // whether a second thread pays. clock is null on the other threads.
 void over_row_bands(int h, long long work, const std::function<void(int, int, yield_clock*)>& body);
+
+// The same over n large items (planes of an image) instead of rows: even two are split.
+void over_items(int n, long long work, const std::function<void(int, int, yield_clock*)>& body);

@@ -10,6 +10,7 @@
 #include "processing/bitonic_filter.h"
 #include "processing/grain_filter.h"
 #include "processing/levelling.h"
+#include "processing/local_rank_filter.h"
 #include "processing/noise_transforms.h"
 #include "pipeline_fixture.h"
 
@@ -181,4 +182,35 @@ TEST_F(Bitonic, OccoAndLevelling)
     int tiny[2] = {16, 32}, tiny_marker[2] = {5, 7};
     EXPECT_TRUE(self_dual_levelling(tiny, 1, 2, 0.3, tiny_marker, 0, 1));
     EXPECT_EQ(tiny_marker[0], 5) << "width + height = 3: no iteration";
+}
+
+// The local-mask rank filter takes eight grey pixels at a time where the CPU allows: its
+// openings and closings equal the one-pixel form's on random planes of every sign, window
+// sizes whose masks need one and two words, ranks near either end and in the middle.
+TEST(LocalRank, EightPixelsAtATimeEqualTheOneAtATimeForm)
+{
+    const int w = 61, h = 37;
+    uint32_t seed = 99;
+    std::vector<int> in((size_t)w * h);
+    for (int& v : in) {
+        seed = seed * 1664525u + 1013904223u;
+        v = ((int)(seed >> 12) % 4000 - 1500) * 16 + (int)(seed & 15);
+    }
+    for (int r : {1, 3, 5})
+        for (double c : {0.0, 0.1, 0.25, 0.5})
+            for (int level : {2, 40, 2000}) {
+                SCOPED_TRACE("r " + std::to_string(r) + " c " + std::to_string(c) + " level " + std::to_string(level));
+                std::vector<int> guide(in), open[2], close[2];
+                for (int simd = 0; simd < 2; simd++) {
+                    use_local_rank_simd(simd == 1);
+                    open[simd].assign(in.size(), 0);
+                    close[simd].assign(in.size(), 0);
+                    std::vector<int> copy(in);
+                    rank_2d_x(copy.data(), w, h, 1, r, level, c, 0, open[simd].data(), close[simd].data(),
+                              guide.data(), nullptr);
+                }
+                EXPECT_EQ(open[0], open[1]);
+                EXPECT_EQ(close[0], close[1]);
+            }
+    use_local_rank_simd(true);
 }
