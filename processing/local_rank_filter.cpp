@@ -24,6 +24,39 @@ struct local_setup {
     const int* grey;
 };
 
+bool cpu_has_avx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+bool simd_wanted = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+
+// One inner pixel's admission bits, eight neighbours of a window row at a time: a
+// neighbour is admitted when |grey - own| <= limit, which for integers is |grey - own| <=
+// floor(limit). The last chunk of a row is loaded under a mask, so nothing past the
+// window's row is read.
+__attribute__((target("avx2"))) void admit_inner(const int* centre, int w, int r, int own, int limit,
+                                                 uint64_t* b)
+{
+    const int d = 2 * r + 1;
+    const __m256i o = _mm256_set1_epi32(own), l = _mm256_set1_epi32(limit);
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int dy = -r; dy <= r; dy++) {
+        const int* row = centre + (long long)dy * w - r;
+        for (int c = 0; c < d; c += 8) {
+            const int n = std::min(8, d - c);
+            const __m256i v = n == 8 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c))
+                                     : _mm256_maskload_epi32(row + c, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lane));
+            const __m256i far = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(v, o)), l);
+            uint64_t bits = (uint64_t)(~_mm256_movemask_ps(_mm256_castsi256_ps(far)) & ((1 << n) - 1));
+            const int pos = (dy + r) * d + c;
+            b[pos >> 6] |= bits << (pos & 63);
+            if ((pos & 63) + n > 64) b[(pos >> 6) + 1] |= bits >> (64 - (pos & 63));
+        }
+    }
+}
+
 // Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, by rows
 // then columns.
 void window_extremes(const local_setup& s, std::vector<int>& lo, std::vector<int>& hi)
@@ -91,6 +124,11 @@ local_masks admit(const local_setup& s)
                 if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
                 const double limit = L * f;
                 uint64_t* b = &m.bits[p * m.words];
+                if (simd_wanted && x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r && limit >= 0 &&
+                    limit < 2e9) {
+                    admit_inner(s.grey + p, s.w, s.r, s.guide[p], (int)std::floor(limit), b);
+                    continue;
+                }
                 if (x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r) {
                     // Inside: every position exists; the bits are set without a branch.
                     const int* centre = s.grey + p;
@@ -156,14 +194,6 @@ int select_rank(std::vector<int>& v, int k)
     std::nth_element(v.begin(), v.begin() + k, v.end());
     return v[k];
 }
-
-bool cpu_has_avx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-bool simd_wanted = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
 
 // Which end of the admitted values a pass's ranks lie near, and how far in at most: the
 // K + 1 extremes are then all a pixel needs. None when some count's rank lies deeper.
