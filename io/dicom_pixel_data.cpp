@@ -2,13 +2,11 @@
 
 #include <cstring>
 #include <sys/mman.h>
-#include <wx/image.h>
-#include <wx/imagjpeg.h>
 #include <wx/log.h>
-#include <wx/mstream.h>
 
 #include "core/checked_size.h"
 #include "io/jpeg12_decode.h"
+#include "io/jpeg8_decode.h"
 #include "io/jpeg2000_decode.h"
 #include "io/jpeg_ls_decode.h"
 #include "io/lossless_jpeg.h"
@@ -61,40 +59,6 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
     return false;
 }
 
-// Baseline JPEG through a private wx JPEG handler, so the registered handlers of the rest
-// of the program are left as they are.
-static bool try_baseline_jpeg(const uint8_t* f, size_t length, const dicom_header_t& h,
-                              decoded_frame& out)
-{
-    if ((h.samples != 1 && h.samples != 3) || h.bits_allocated != 8) return false;
-    // The JPEG handler sizes its image from the stream's frame header: check that first. A
-    // DCT block costs at least two bits, which bounds the pixels a fragment can describe.
-    lossless_jpeg_frame frame;
-    if (!lossless_jpeg_read_frame(f, length, frame) || frame.width != h.columns ||
-        frame.height != h.rows || (size_t)h.rows * h.columns > length * 256)
-        return false;
-    wxLogNull quiet;
-    wxMemoryInputStream stream(f, length);
-    wxJPEGHandler handler;
-    wxImage image;
-    if (!handler.LoadFile(&image, stream, false) || !image.IsOk()) return false;
-    if (image.GetWidth() != h.columns || image.GetHeight() != h.rows) return false;
-    const size_t pixels = (size_t)h.rows * h.columns;
-    const unsigned char* rgb = image.GetData();
-    if (h.samples == 3) {
-        // Colour streams arrive as RGB whatever the stored colour space (the JPEG decoder
-        // converts YCbCr).
-        out.bytes.assign(rgb, rgb + 3 * pixels);
-        out.kind = decoded_kind::bytes8;
-        out.rgb = true;
-        return true;
-    }
-    out.bytes.resize(pixels);
-    for (size_t i = 0; i < pixels; i++) out.bytes[i] = rgb[3 * i];
-    out.kind = decoded_kind::red_bytes;
-    return true;
-}
-
 static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, decoded_frame& out)
 {
     std::vector<uint8_t> bytes;
@@ -103,6 +67,10 @@ static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, de
     if (h.bits_allocated == 8) {
         out.bytes.assign(bytes.begin(), bytes.end());
         out.kind = decoded_kind::bytes8;
+    } else if (h.bits_allocated == 32) {
+        if (h.samples != 1) return false;
+        out.bytes.assign(bytes.begin(), bytes.end());
+        out.kind = decoded_kind::words32;
     } else {
         out.words.resize(bytes.size() / 2);
         std::memcpy(out.words.data(), bytes.data(), out.words.size() * 2);
@@ -114,7 +82,9 @@ static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, de
 static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& h,
                          decoded_frame& out)
 {
-    if (length < 2 || f[0] != 0xFF || f[1] != 0x4F) return false;
+    const bool jp2 = length >= 8 && f[0] == 0 && f[1] == 0 && f[2] == 0 && f[3] == 0x0C && f[4] == 0x6A &&
+                     f[5] == 0x50 && f[6] == 0x20 && f[7] == 0x20;
+    if (!jp2 && (length < 2 || f[0] != 0xFF || f[1] != 0x4F)) return false;
     // Wavelet coding can shrink flat images enormously; still, a few bytes never stand for
     // more than a few thousand pixels each.
     const size_t pixels = (size_t)h.rows * h.columns;
@@ -124,7 +94,7 @@ static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& 
     std::string why;
     if (!jpeg2000_decode(f, length, h.rows, h.columns, h.samples == 3 ? 3 : 1, h.pixel_representation == 1,
                          h.bits_allocated, out.ints, &why, &out.rgb)) {
-        out.refusal = why;
+        out.refusal = why.empty() ? "its JPEG 2000 data do not decode (damaged or truncated)" : why;
         return false;
     }
     out.kind = decoded_kind::jpeg2000;
@@ -136,6 +106,7 @@ size_t decoded_count(const decoded_frame& f)
     switch (f.kind) {
     case decoded_kind::jpeg2000: return f.ints.size();
     case decoded_kind::words16: return f.words.size();
+    case decoded_kind::words32: return f.bytes.size() / 4;
     case decoded_kind::none: return 0;
     default: return f.bytes.size();
     }
@@ -151,8 +122,7 @@ bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom
     if (jpeg_ls_decode(fragment, length, h, out)) return true;
     if (!out.refusal.empty()) return false;
     if (try_lossless_jpeg(fragment, length, h, out)) return true;
-    if (jpeg12_decode(fragment, length, h, out)) return true;
+    if (jpeg12_decode(fragment, length, h, out) || jpeg8_decode(fragment, length, h, out)) return true;
     if (!out.refusal.empty()) return false;
-    return try_baseline_jpeg(fragment, length, h, out) || try_rle(fragment, length, h, out) ||
-           try_jpeg2000(fragment, length, h, out);
+    return try_rle(fragment, length, h, out) || try_jpeg2000(fragment, length, h, out);
 }

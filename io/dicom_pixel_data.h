@@ -47,7 +47,8 @@ enum class decoded_kind {
     bytes8,     // lossless JPEG (bits allocated 8) or 8-bit RLE: samples interleaved
     words16,    // lossless JPEG 16-bit grey or 16-bit RLE: host-order words
     jpeg2000,   // one component of signed integers
-    red_bytes,  // baseline JPEG through wx: the red byte of each pixel
+    red_bytes,  // grey DCT JPEG: bytes taken unsigned whatever the pixel representation
+    words32,    // 32-bit grey RLE: host-order 32-bit words, in `bytes`
 };
 
 // Leaves new elements uninitialised on resize: decoders write every sample of a frame they
@@ -91,8 +92,8 @@ void advise_huge_pages(void* p, size_t bytes);
 // The warning logged when no decoder accepts the data.
 extern const char* const dicom_unsupported_compression_text;
 
-// Runs the chain in order: JPEG-LS, lossless JPEG, 12-bit DCT JPEG, baseline JPEG (8-bit
-// grey and colour through wx's JPEG handler), RLE (8-bit, and 16-bit with two segments
+// Runs the chain in order: JPEG-LS, lossless JPEG, 12-bit DCT JPEG, 8-bit DCT JPEG (grey
+// and colour through libjpeg), RLE (8-bit, and 16-bit with two segments
 // per sample), JPEG 2000 codestream.
 // `fragment` may be null (no encapsulated data). Returns false, with `out` empty, when
 // nothing accepts the data; the caller reports it.

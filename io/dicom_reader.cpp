@@ -149,10 +149,15 @@ bool convert_samples(const frame_source& src, const dicom_header_t& h, bool big_
     };
     lo = INT_MAX;
     hi = INT_MIN;
-    if (src.uncompressed && h.bits_allocated == 32) {
+    if (h.bits_allocated == 32 && (src.uncompressed || src.decoded.kind == decoded_kind::words32)) {
         // 32-bit samples load only when every rescaled value x 16 fits the record's ints.
+        const uint8_t* words = src.uncompressed ? src.raw : src.decoded.bytes.data();
         for (size_t i = 0; i < count; i++) {
-            const uint32_t w = big_endian ? be32(src.raw + 4 * i) : le32(src.raw + 4 * i);
+            uint32_t w;
+            if (src.uncompressed)
+                w = big_endian ? be32(words + 4 * i) : le32(words + 4 * i);
+            else
+                std::memcpy(&w, words + 4 * i, 4);
             const double v = ((is_signed ? (double)(int32_t)w : (double)w) * h.rescale_slope +
                               h.rescale_intercept) * 16.0;
             if (!(v >= -2147483648.0 && v < 2147483648.0)) return false;

@@ -8,6 +8,7 @@
 // libjpeg that wx uses.
 extern "C" {
 #include <gdcm-3.0/gdcmjpeg/12/jpeglib.h>
+#include <gdcm-3.0/gdcmjpeg/12/jerror.h>
 }
 
 #include "io/lossless_jpeg.h"
@@ -16,8 +17,10 @@ static_assert(sizeof(JSAMPLE) == 2, "the 12-bit library keeps a sample in 16 bit
 
 namespace {
 
-// Errors leave the library by longjmp (it is C: no exception may cross it); warnings about
-// corrupt data are counted so a patched-over stream is refused.
+// Errors leave the library by longjmp (it is C: no exception may cross it); warnings that
+// samples are missing or wrong are counted so a patched-over stream is refused. Harmless
+// ones (extra bytes after a scan, unusual scan parameters, as DCMTK and GDCM also accept)
+// are not.
 struct error_state {
     jpeg_error_mgr mgr;
     std::jmp_buf jump;
@@ -31,13 +34,24 @@ void on_error(j_common_ptr c)
 
 void on_message(j_common_ptr c, int level)
 {
-    if (level < 0) reinterpret_cast<error_state*>(c->err)->corrupt++;
+    if (level >= 0) return;
+    switch (c->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+        reinterpret_cast<error_state*>(c->err)->corrupt++;
+        break;
+    default:
+        break;
+    }
 }
 
 void on_output(j_common_ptr) {}
 
-// The stream in memory. Past its end the library is given an end-of-image marker, which it
-// reports as a warning (counted as corruption).
+// The stream in memory. Past its end the library is given an end-of-image marker: a scan
+// cut short then meets it and warns that its data segment ended early.
 const JOCTET end_of_image[2] = {0xFF, 0xD9};
 
 void init_source(j_decompress_ptr) {}
@@ -46,7 +60,6 @@ boolean fill_input(j_decompress_ptr c)
 {
     c->src->next_input_byte = end_of_image;
     c->src->bytes_in_buffer = 2;
-    reinterpret_cast<error_state*>(c->err)->corrupt++;
     return TRUE;
 }
 
@@ -139,9 +152,10 @@ bool jpeg12_decode(const uint8_t* f, size_t length, const dicom_header_t& h, dec
             }
     }
     const bool complete = cinfo.output_scanline == cinfo.output_height;
+    const int corrupt = err.corrupt;  // while the scans were read
     if (complete) jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    if (!complete || err.corrupt) {
+    if (!complete || corrupt) {
         out.words.clear();
         out.refusal = "its 12-bit JPEG data do not decode (damaged or truncated)";
         return false;

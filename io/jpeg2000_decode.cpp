@@ -72,7 +72,11 @@ bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, 
                      bool* transformed)
 {
     if (transformed) *transformed = false;
-    if (!data || length < 2 || data[0] != 0xFF || data[1] != 0x4F) return false;
+    if (!data || length < 2) return false;
+    // A bare codestream, as DICOM asks, or one wrapped in a JP2 file, as some writers left it.
+    static const uint8_t jp2_signature[12] = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+    const bool jp2 = length >= 12 && std::memcmp(data, jp2_signature, 12) == 0;
+    if (!jp2 && (data[0] != 0xFF || data[1] != 0x4F)) return false;
     if (rows <= 0 || columns <= 0 || (components != 1 && components != 3)) return false;
     memory_source source{data, length, 0};
     opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
@@ -83,7 +87,7 @@ bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, 
     opj_stream_set_skip_function(stream, skip_memory);
     opj_stream_set_seek_function(stream, seek_memory);
 
-    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+    opj_codec_t* codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
     opj_image_t* image = nullptr;
     bool ok = false;
     std::string problem;

@@ -1,4 +1,5 @@
-// JPEG 2000 codestreams (J2K, starting FF 4F) through OpenJPEG, decoded from memory.
+// JPEG 2000 codestreams (J2K, starting FF 4F, or wrapped in a JP2 file) through OpenJPEG,
+// decoded from memory.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +14,8 @@
 // (YBR_RCT, YBR_ICT) comes back as RGB, and `transformed` (when given) says whether the
 // codestream applied that transform (without it, colour comes back as stored). Samples go to `out`, row by row, components
 // interleaved by pixel. Every property is checked from the codestream's header before any
-// sample is decoded, and again after. False for anything else, for a JP2 file and for a
-// damaged codestream; `why` (when given) then says which property disagreed, if one did.
+// sample is decoded, and again after. False for anything else and for a damaged
+// codestream; `why` (when given) then says which property disagreed, if one did.
 bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
                      bool is_signed, int max_bits, std::vector<int32_t>& out,
                      std::string* why = nullptr, bool* transformed = nullptr);

@@ -41,7 +41,7 @@ bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int colu
                       int samples, int bits_allocated, std::vector<uint8_t>& out)
 {
     if (!fragment || length < 64 || rows <= 0 || columns <= 0 || samples <= 0) return false;
-    if (bits_allocated != 8 && bits_allocated != 16) return false;
+    if (bits_allocated != 8 && bits_allocated != 16 && bits_allocated != 32) return false;
     const int bytes = bits_allocated / 8;
     const uint32_t segments = le32(fragment);
     if (segments != (uint32_t)(samples * bytes) || segments > 15) return false;
@@ -57,18 +57,19 @@ bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int colu
     out.assign(n * stride, 0);
     for (uint32_t s = 0; s < segments; s++) {
         const uint32_t offset = le32(fragment + 4 + 4 * s);
-        // Segment k of 16-bit data holds the high (k even) or low byte of sample k / 2.
+        // Segment s of wider data holds byte s % bytes of sample s / bytes, the most
+        // significant first; it goes where the host keeps that byte of a word.
         size_t byte;
         if (bytes == 1) {
             byte = s;
         } else {
-            const size_t sample = s / 2;
-            const bool high = s % 2 == 0;
+            const size_t sample = s / bytes;
+            const size_t significance = bytes - 1 - s % bytes;  // 0: the lowest byte
             uint16_t probe = 1;
             uint8_t first;
             std::memcpy(&first, &probe, 1);
             const bool little = first == 1;
-            byte = sample * 2 + ((high == little) ? 1 : 0);
+            byte = sample * bytes + (little ? significance : bytes - 1 - significance);
         }
         if (!decode_segment(fragment, length, offset, n, out.data() + byte, stride)) return false;
     }

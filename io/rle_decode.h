@@ -9,8 +9,8 @@
 // Decodes one RLE fragment of rows x columns pixels with `samples` samples each.
 //   bits_allocated 8: one segment per sample, segment s holds byte s of every pixel;
 //     `out` gets rows x columns x samples bytes, samples interleaved.
-//   bits_allocated 16: two segments per sample, the high-byte segment first;
-//     `out` gets rows x columns x samples host-order 16-bit words (as bytes).
+//   bits_allocated 16 or 32: two or four segments per sample, the most significant byte's
+//     segment first; `out` gets rows x columns x samples host-order words (as bytes).
 // The first segment must start at offset 64 and every segment must fill all its pixels;
 // false otherwise, or for any other sample format. Never reads outside the fragment.
 bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int columns,

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake make pkg-config
   libwxgtk3.2-dev libgtk-3-dev libgl1-mesa-dev libgl1-mesa-dri
-  libtiff-dev libopenjp2-7-dev libfreetype-dev zlib1g-dev libcharls-dev libgdcm-dev
+  libtiff-dev libopenjp2-7-dev libfreetype-dev zlib1g-dev libjpeg-dev libcharls-dev libgdcm-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps fonts-cabin
 )

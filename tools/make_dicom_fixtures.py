@@ -363,6 +363,55 @@ def make_icon_fixture():
     ds.save_as(os.path.join(OUT, 'j2k_icon.dcm'))
 
 
+def make_markerless_rgb_jpeg(tmp):
+    """RGB baseline JPEG without a JFIF or Adobe marker and with component ids 1, 2, 3
+    (as some writers leave it): dcmcjpeg +cr output with its Adobe marker removed and the
+    ids renumbered. The photometric interpretation (RGB) says the samples are not YCbCr."""
+    from pydicom.encaps import encapsulate, generate_pixel_data_frame
+    coded = os.path.join(tmp, 'rgb_cr.dcm')
+    run('dcmcjpeg', '+eb', '+cr', os.path.join(OUT, 'rgb8.dcm'), coded)
+    ds = pydicom.dcmread(coded)
+    f = bytearray(next(generate_pixel_data_frame(ds.PixelData)))
+    out, k = bytearray(f[:2]), 2
+    while True:
+        m, n = f[k + 1], int.from_bytes(f[k + 2:k + 4], 'big')
+        seg = bytearray(f[k:k + 2 + n])
+        if m == 0xEE:
+            k += 2 + n
+            continue
+        if m == 0xC0:
+            for c in range(seg[9]):
+                seg[10 + 3 * c] = 1 + c
+        if m == 0xDA:
+            for c in range(seg[4]):
+                seg[5 + 2 * c] = 1 + c
+            out += seg + f[k + 2 + n:]
+            break
+        out += seg
+        k += 2 + n
+    ds.PixelData = encapsulate([bytes(out)])
+    ds['PixelData'].is_undefined_length = True
+    ds.save_as(os.path.join(OUT, 'jpeg_rgb_nomarker.dcm'))
+
+
+def make_jp2_box_fixture(tmp):
+    """ex_le_u8.dcm's samples as a JPEG 2000 codestream wrapped in a JP2 file (OpenJPEG's
+    opj_compress), as some writers leave JPEG 2000 pixel data."""
+    from pydicom.encaps import encapsulate
+    from pydicom.uid import JPEG2000Lossless
+    ds = pydicom.dcmread(os.path.join(OUT, 'ex_le_u8.dcm'))
+    a = ds.pixel_array.astype(np.uint8)
+    pgm, jp2 = os.path.join(tmp, 'u8.pgm'), os.path.join(tmp, 'u8.jp2')
+    with open(pgm, 'wb') as f:
+        f.write(b'P5\n%d %d\n255\n' % (a.shape[1], a.shape[0]))
+        f.write(a.tobytes())
+    run('opj_compress', '-n', '3', '-i', pgm, '-o', jp2)
+    ds.PixelData = encapsulate([open(jp2, 'rb').read()])
+    ds['PixelData'].is_undefined_length = True
+    ds.file_meta.TransferSyntaxUID = JPEG2000Lossless
+    ds.save_as(os.path.join(OUT, 'j2k_jp2_box.dcm'), write_like_original=False)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     expected = []
@@ -480,6 +529,9 @@ def main():
         expect('jpeg_baseline.dcm')
         run('dcmcjpeg', '+eb', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpeg_rgb.dcm'))
         expect('jpeg_rgb.dcm')
+        make_markerless_rgb_jpeg(tmp)
+        run('dcmdjpeg', os.path.join(OUT, 'jpeg_rgb_nomarker.dcm'), os.path.join(tmp, 'plain.dcm'))
+        expect_rendered('jpeg_rgb_nomarker.dcm', os.path.join(tmp, 'plain.dcm'))
         make_ybr_fixtures(expect_rendered)
         make_palette_fixture(expect_rendered)
 
@@ -494,8 +546,18 @@ def main():
         run('dcmcjpeg', '+ee', os.path.join(OUT, 'u12.dcm'), os.path.join(OUT, 'jpeg12_ct.dcm'))
         os.remove(os.path.join(OUT, 'u12.dcm'))
         expect('jpeg12_ct.dcm')
+        # The same with a scan whose spectral end is 0: not sequential parameters, which
+        # the decoders warn about and ignore (as in some archived files).
+        data = bytearray(open(os.path.join(OUT, 'jpeg12_ct.dcm'), 'rb').read())
+        sos = data.index(b'\xff\xda')
+        data[sos + 4 + 1 + 2 * data[sos + 4] + 1] = 0
+        open(os.path.join(OUT, 'jpeg12_sos.dcm'), 'wb').write(data)
+        expect('jpeg12_sos.dcm')
 
         make_bit_depth_fixtures(lambda name, frames=None: expected.extend(pixel_array_lines(name, frames)))
+        # 32-bit grey through RLE (DCMTK), its values from pydicom's own RLE decoder.
+        run('dcmcrle', os.path.join(OUT, 'dose32.dcm'), os.path.join(OUT, 'rle_dose32.dcm'))
+        expected.extend(pixel_array_lines('rle_dose32.dcm'))
 
         # JPEG-LS (CharLS): lossless signed 16-bit grey, near-lossless colour.
         run('dcmcjpls', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'jpegls_s16.dcm'))
@@ -520,6 +582,8 @@ def main():
         expect('j2k_rgb.dcm')
         make_icon_fixture()
         expect('j2k_icon.dcm')
+        make_jp2_box_fixture(tmp)
+        expect('j2k_jp2_box.dcm')
 
         # A numbered series of three 8 x 8 slices with distinct values.
         os.makedirs(os.path.join(OUT, 'series'), exist_ok=True)

@@ -163,7 +163,8 @@ TEST(DicomHostile, EveryTruncationAndManyCorruptionsAreSafe)
                              "mf_jpegll.dcm", "jpeg_baseline.dcm", "long_text_sequence.dcm",
                              "jpeg_rgb.dcm", "ybr_422.dcm", "palette16.dcm", "deflated.dcm",
                              "bits1_mf.dcm", "dose32.dcm", "jpegls_s16.dcm", "jpegls_nl_rgb.dcm",
-                             "j2k_icon.dcm", "j2k_rgb.dcm", "jpeg12_ct.dcm"}) {
+                             "j2k_icon.dcm", "j2k_rgb.dcm", "jpeg12_ct.dcm", "rle_dose32.dcm",
+                             "j2k_jp2_box.dcm", "jpeg_rgb_nomarker.dcm"}) {
         SCOPED_TRACE(name);
         const std::vector<char> whole = read_file(fixture(name));
         for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 40) {

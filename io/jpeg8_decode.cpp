@@ -1,0 +1,123 @@
+#include "io/jpeg8_decode.h"
+
+#include <csetjmp>
+#include <cstdio>
+
+extern "C" {
+#include <jerror.h>
+#include <jpeglib.h>
+}
+
+#include "io/lossless_jpeg.h"
+
+namespace {
+
+// As for the 12-bit library: errors leave by longjmp; warnings that samples are missing
+// or wrong are counted.
+struct error_state {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+    int corrupt = 0;
+};
+
+void on_error(j_common_ptr c) { std::longjmp(reinterpret_cast<error_state*>(c->err)->jump, 1); }
+
+void on_message(j_common_ptr c, int level)
+{
+    if (level >= 0) return;
+    switch (c->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+        reinterpret_cast<error_state*>(c->err)->corrupt++;
+        break;
+    default:
+        break;
+    }
+}
+
+void on_output(j_common_ptr) {}
+
+}  // namespace
+
+bool jpeg8_decode(const uint8_t* f, size_t length, const dicom_header_t& h, decoded_frame& out)
+{
+    if ((h.samples != 1 && h.samples != 3) || h.bits_allocated != 8) return false;
+    // The library sizes its work from the frame header: check it first. A DCT block costs
+    // at least two bits, which bounds the pixels a fragment can describe.
+    lossless_jpeg_frame frame;
+    if (!lossless_jpeg_read_frame(f, length, frame) || frame.marker < 0xC0 || frame.marker > 0xC2 ||
+        frame.precision != 8)
+        return false;
+    if (frame.width != h.columns || frame.height != h.rows || frame.components != h.samples) {
+        out.refusal = "its JPEG data describe another image than its header";
+        return false;
+    }
+    const size_t pixels = (size_t)h.rows * h.columns;
+    if (pixels > length * 256) {
+        out.refusal = "its JPEG data are too short for the image";
+        return false;
+    }
+    if (length > (size_t)0x7FFFFFFF) return false;
+
+    jpeg_decompress_struct cinfo;
+    error_state err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = on_error;
+    err.mgr.emit_message = on_message;
+    err.mgr.output_message = on_output;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        out.bytes.clear();
+        out.refusal = "its JPEG data do not decode (damaged or truncated)";
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, f, (unsigned long)length);
+    jpeg_read_header(&cinfo, TRUE);
+    if ((int)cinfo.image_width != h.columns || (int)cinfo.image_height != h.rows ||
+        cinfo.num_components != h.samples) {
+        jpeg_destroy_decompress(&cinfo);
+        out.refusal = "its JPEG data describe another image than its header";
+        return false;
+    }
+    if (h.samples == 3) {
+        if (!cinfo.saw_JFIF_marker && !cinfo.saw_Adobe_marker)
+            cinfo.jpeg_color_space = h.ybr ? JCS_YCbCr : JCS_RGB;
+        cinfo.out_color_space = JCS_RGB;
+    } else {
+        cinfo.out_color_space = JCS_GRAYSCALE;
+    }
+    cinfo.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&cinfo);
+    if ((int)cinfo.output_width != h.columns || (int)cinfo.output_height != h.rows ||
+        cinfo.output_components != h.samples) {
+        jpeg_destroy_decompress(&cinfo);
+        out.refusal = "its JPEG data describe another image than its header";
+        return false;
+    }
+    out.bytes.resize(pixels * h.samples);
+    const size_t stride = (size_t)h.columns * h.samples;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out.bytes.data() + (size_t)cinfo.output_scanline * stride;
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+    }
+    // Warnings while the scans are read count; a missing end-of-image marker after them
+    // (the library then warns of a premature end) does not.
+    const bool complete = cinfo.output_scanline == cinfo.output_height;
+    const int corrupt = err.corrupt;
+    if (complete) jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    if (!complete || corrupt) {
+        out.bytes.clear();
+        out.refusal = "its JPEG data do not decode (damaged or truncated)";
+        return false;
+    }
+    // Grey samples are taken unsigned whatever the header's pixel representation, as the
+    // JPEG codes them.
+    out.kind = h.samples == 3 ? decoded_kind::bytes8 : decoded_kind::red_bytes;
+    out.rgb = h.samples == 3;
+    return true;
+}
