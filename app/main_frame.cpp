@@ -170,6 +170,8 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
 MyFrame::~MyFrame()
 {
     delete recent;
+    // The DICOM information item is owned by the menu only while it is in it.
+    if (dicom_info_item && !file_menu->FindItem(ID_DICOM_INFO)) delete dicom_info_item;
     // A closed frame is destroyed later; by then a new one may own the global.
     if (help == help_controller) help = nullptr;
     delete help_controller;
@@ -194,6 +196,11 @@ void MyFrame::build_menus()
     recent->UseMenu(recent_menu);
     recent->Load(*wxConfig::Get());
     Bind(wxEVT_MENU, &MyFrame::OnOpenRecent, this, wxID_FILE1, wxID_FILE9);
+    // DICOM information is taken out of the menu (and kept) until DICOM data are open.
+    dicom_info_item = file_menu->FindItem(ID_DICOM_INFO);
+    for (size_t k = 0; k < file_menu->GetMenuItemCount(); k++)
+        if (file_menu->FindItemByPosition(k) == dicom_info_item) dicom_info_position = k;
+    file_menu->Remove(dicom_info_item);
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file_menu, "&File");
     bar->Append(display_menu, "&Display");
@@ -249,7 +256,12 @@ void MyFrame::reset_controls()
     bar->Enable(ID_SAVE_PROCESSED, data);
     bar->Enable(ID_SAVE_SEQUENCE, data && info.frames > 1);
     bar->Enable(ID_OPEN_REF, data && info.open_filter == 0);
-    bar->Enable(ID_DICOM_INFO, data && info.file_type >= 0 && info.file_type <= 2);
+    // DICOM information is in the menu only while DICOM data are open.
+    const bool dicom = data && info.file_type >= 0 && info.file_type <= 2;
+    if (dicom && !file_menu->FindItem(ID_DICOM_INFO))
+        file_menu->Insert(dicom_info_position, dicom_info_item);
+    else if (!dicom && file_menu->FindItem(ID_DICOM_INFO))
+        file_menu->Remove(dicom_info_item);
     // Sub-sampled data are not written as a data set.
     bar->Enable(ID_PROCESS_DICOM, data && (info.dicom_output || info.tiff_output) && info.subsample == 1);
     for (int id : {ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW, ID_OVERLAY, ID_FONT})

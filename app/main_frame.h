@@ -18,6 +18,7 @@ class wxCheckBox;
 class wxChoice;
 class wxDropFilesEvent;
 class wxFileHistory;
+class wxMenuItem;
 class wxHtmlHelpController;
 class wxPanel;
 class wxScrolledWindow;
@@ -192,6 +193,8 @@ public:
     wxMenu* help_menu = nullptr;
     // File > Open Recent: the last nine data sets opened, kept between runs in wxConfig.
     wxFileHistory* recent = nullptr;
+    wxMenuItem* dicom_info_item = nullptr;
+    size_t dicom_info_position = 0;
     // Adds a data set that opened to Open Recent (and to the stored list).
     void remember_file(const wxString& path);
     void OnDicomInfo(wxCommandEvent& event);

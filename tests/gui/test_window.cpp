@@ -363,10 +363,11 @@ TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
     if (!wxFileName::FileExists(ct_first) || !wxFileName::FileExists(noisy)) GTEST_SKIP() << "samples not in this build";
     ASSERT_TRUE(start_program({noisy}));
     ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
-    EXPECT_FALSE(myframe->GetMenuBar()->IsEnabled(ID_DICOM_INFO));
+    EXPECT_EQ(myframe->GetMenuBar()->FindItem(ID_DICOM_INFO), nullptr) << "not in the menu";
     EXPECT_EQ(make_dicom_information(myframe), nullptr);
     ASSERT_TRUE(myframe->open_file(ct_first, 1));
-    EXPECT_TRUE(myframe->GetMenuBar()->IsEnabled(ID_DICOM_INFO));
+    ASSERT_NE(myframe->GetMenuBar()->FindItem(ID_DICOM_INFO), nullptr);
+    EXPECT_EQ(myframe->file_menu->FindItemByPosition(4)->GetId(), ID_DICOM_INFO) << "after Close";
     slide(ID_FRAME, info.first_frame + 6);
     wxDialog* dialog = make_dicom_information(myframe);
     ASSERT_NE(dialog, nullptr);
