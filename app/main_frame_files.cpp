@@ -33,7 +33,7 @@ void MyFrame::OnOpen(wxCommandEvent&)
         const wxString folder = info.raw_image ? wxFileName(info.file_name).GetPath() : wxString();
         wxFileDialog dialog(this, "Open image or sequence", folder, "", open_wildcard,
                             wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_CHANGE_DIR);
-        dialog.SetFilterIndex(info.open_filter);
+        dialog.SetFilterIndex(filter_for_open_data());
         if (dialog.ShowModal() != wxID_OK) return;
         path = dialog.GetPath();
         filter = dialog.GetFilterIndex();

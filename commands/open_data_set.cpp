@@ -18,6 +18,19 @@ const char* loader_for_filter(int filter_index)
     return filter_index >= 0 && filter_index < 7 ? names[filter_index] : nullptr;
 }
 
+int filter_for_open_data()
+{
+    if (!info.raw_image) return info.open_filter;
+    switch (info.file_type) {
+    case 0: case 1: case 2: return 1;
+    case -1: case -2: return 2;
+    case -3: return 3;
+    case -6: return 4;
+    case -7: return 5;
+    default: return 0;
+    }
+}
+
 int level_slider_maximum()
 {
     if (info.data_max > 256) return info.data_max;

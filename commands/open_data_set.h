@@ -8,6 +8,11 @@
 // 4 DFE, 5 micro-CT, 6 ("All files") DICOM. Null for any other index.
 const char* loader_for_filter(int filter_index);
 
+// The Open dialog's filter for the data set that is open: that of the loader that read it,
+// however it was opened (dialog, start-up, drop, Open recent); the remembered filter
+// without data.
+int filter_for_open_data();
+
 // Opens `path` with the loader chosen by `filter_index` (not by the extension), always
 // from a reset record: derives the window when the loader proposed none, sets colour,
 // channel and the default window, allocates display_image, pairs ordinary image files
