@@ -43,32 +43,39 @@ void smooth_wide(std::vector<double>& plane, int w, int h, double sigma)
 {
     const int n = (int)std::floor(sigma);
     if (n < 1) return;
-    std::vector<double> k(2 * n + 1), rows(plane.size()), acc(w);
+    std::vector<double> k(2 * n + 1), rows(plane.size());
     gaussian_kernel(sigma, k.data());
-    for (int y = 0; y < h; y++) {
-        const double* in = &plane[(size_t)y * w];
-        double* out = &rows[(size_t)y * w];
-        for (int x = 0; x < w; x++) {
-            double s = 0;
-            if (x >= n && x + n < w) {
-                for (int j = -n; j <= n; j++) s += k[j + n] * in[x + j];
-            } else {
-                for (int j = -n; j <= n; j++) s += k[j + n] * in[std::clamp(x + j, 0, w - 1)];
+    // Both passes split their rows over the cores; every value is the same sum in the same
+    // order whatever the split.
+    over_row_bands(h, (long long)plane.size() * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++) {
+            const double* in = &plane[(size_t)y * w];
+            double* out = &rows[(size_t)y * w];
+            for (int x = 0; x < w; x++) {
+                double s = 0;
+                if (x >= n && x + n < w) {
+                    for (int j = -n; j <= n; j++) s += k[j + n] * in[x + j];
+                } else {
+                    for (int j = -n; j <= n; j++) s += k[j + n] * in[std::clamp(x + j, 0, w - 1)];
+                }
+                out[x] = s;
             }
-            out[x] = s;
         }
-    }
+    });
     // Columns a whole row at a time, in the same order of terms.
-    for (int y = 0; y < h; y++) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int j = -n; j <= n; j++) {
-            const double kj = k[j + n];
-            const double* r = &rows[(size_t)std::clamp(y + j, 0, h - 1) * w];
-            for (int x = 0; x < w; x++) acc[x] += kj * r[x];
+    over_row_bands(h, (long long)plane.size() * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
+        std::vector<double> acc(w);
+        for (int y = y0; y < y1; y++) {
+            std::fill(acc.begin(), acc.end(), 0.0);
+            for (int j = -n; j <= n; j++) {
+                const double kj = k[j + n];
+                const double* r = &rows[(size_t)std::clamp(y + j, 0, h - 1) * w];
+                for (int x = 0; x < w; x++) acc[x] += kj * r[x];
+            }
+            double* out = &plane[(size_t)y * w];
+            for (int x = 0; x < w; x++) out[x] = std::round(acc[x]);
         }
-        double* out = &plane[(size_t)y * w];
-        for (int x = 0; x < w; x++) out[x] = std::round(acc[x]);
-    }
+    });
 }
 
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
@@ -86,20 +93,22 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
     for (std::vector<double>* p : {&jxx, &jyy, &jxy}) smooth_wide(*p, w, h, sigma);
     std::vector<double> minor(count);
     std::vector<double> major(count);
-    for (size_t i = 0; i < count; i++) {
-        const double s = jxx[i] + jyy[i], d = jxx[i] - jyy[i];
-        const double r = std::sqrt(d * d + jxy[i] * jxy[i]);
-        angle[i] = (std::atan2(jxy[i], d) + M_PI) / 2;
-        if (s == 0) {
-            major[i] = 0;
-            minor[i] = 0;
-            if (extra) extra[i] = 0;
-        } else {
-            major[i] = s + r;
-            minor[i] = std::floor(s - r + 0.5);
-            if (extra) extra[i] = (s - r) * (s + r) / 2;
+    over_row_bands(h, (long long)count * 8, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+            const double s = jxx[i] + jyy[i], d = jxx[i] - jyy[i];
+            const double r = std::sqrt(d * d + jxy[i] * jxy[i]);
+            angle[i] = (std::atan2(jxy[i], d) + M_PI) / 2;
+            if (s == 0) {
+                major[i] = 0;
+                minor[i] = 0;
+                if (extra) extra[i] = 0;
+            } else {
+                major[i] = s + r;
+                minor[i] = std::floor(s - r + 0.5);
+                if (extra) extra[i] = (s - r) * (s + r) / 2;
+            }
         }
-    }
+    });
     if (extra) {
         // Normalise by the mean of the lowest 90 %: a flat image (maximum 0) stays at 0.
         const double top = *std::max_element(extra, extra + count);
@@ -204,11 +213,13 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
     // Orientation vectors scaled by the anisotropy.
     const double a2 = anisotropy * anisotropy;
     work_plane<double> vx(count), vy(count), ex;
-    for (size_t i = 0; i < count; i++) {
-        const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
-        vx[i] = std::cos(angle[i]) * f;
-        vy[i] = std::sin(angle[i]) * f;
-    }
+    over_row_bands(h, (long long)count * 8, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+            const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
+            vx[i] = std::cos(angle[i]) * f;
+            vy[i] = std::sin(angle[i]) * f;
+        }
+    });
     if (extra) {
         ex.resize(count);
         for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
