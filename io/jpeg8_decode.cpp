@@ -44,7 +44,9 @@ void on_output(j_common_ptr) {}
 
 bool jpeg8_decode(const uint8_t* f, size_t length, const dicom_header_t& h, decoded_frame& out)
 {
-    if ((h.samples != 1 && h.samples != 3) || h.bits_allocated != 8) return false;
+    // Grey 8-bit streams also come in frames of 16 bits allocated (8 stored).
+    const bool wide = h.bits_allocated == 16 && h.samples == 1;
+    if ((h.samples != 1 && h.samples != 3) || (h.bits_allocated != 8 && !wide)) return false;
     // The library sizes its work from the frame header: check it first. A DCT block costs
     // at least two bits, which bounds the pixels a fragment can describe.
     lossless_jpeg_frame frame;
@@ -114,6 +116,13 @@ bool jpeg8_decode(const uint8_t* f, size_t length, const dicom_header_t& h, deco
         out.bytes.clear();
         out.refusal = "its JPEG data do not decode (damaged or truncated)";
         return false;
+    }
+    if (wide) {
+        out.words.resize(pixels);
+        for (size_t i = 0; i < pixels; i++) out.words[i] = out.bytes[i];
+        out.bytes.clear();
+        out.kind = decoded_kind::words16;
+        return true;
     }
     // Grey samples are taken unsigned whatever the header's pixel representation, as the
     // JPEG codes them.

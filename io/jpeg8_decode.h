@@ -6,8 +6,8 @@
 
 #include "io/dicom_pixel_data.h"
 
-// Decodes one 8-bit DCT JPEG stream of a frame with 8 bits allocated: grey into bytes,
-// colour into interleaved RGB. Colour is converted from YCbCr as the stream's JFIF or
+// Decodes one 8-bit DCT JPEG stream of a frame with 8 bits allocated (grey also with 16):
+// grey into bytes (16-bit words for 16 allocated), colour into interleaved RGB. Colour is converted from YCbCr as the stream's JFIF or
 // Adobe marker says; a stream with neither is taken as the header's photometric
 // interpretation says (RGB: stored as RGB; YBR: stored as YCbCr), as DCMTK does, where the
 // library alone would take every three-component stream for YCbCr. False when the stream

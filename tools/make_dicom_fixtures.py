@@ -529,6 +529,17 @@ def main():
         expect('jpeg_baseline.dcm')
         run('dcmcjpeg', '+eb', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpeg_rgb.dcm'))
         expect('jpeg_rgb.dcm')
+        # 8-bit baseline JPEG in a frame that says 16 bits allocated (8 stored), as some
+        # writers leave it; DCMTK decodes it to the same samples.
+        ds = base_dataset(24, 32, 1, 8, False)
+        ds.BitsAllocated = 16
+        save(ds, smooth(24, 32, 0, 255, 6).astype(np.uint16), 'w8.dcm')
+        run('dcmcjpeg', '+eb', os.path.join(OUT, 'w8.dcm'), os.path.join(OUT, 'jpeg_baseline_16.dcm'))
+        os.remove(os.path.join(OUT, 'w8.dcm'))
+        ds = pydicom.dcmread(os.path.join(OUT, 'jpeg_baseline_16.dcm'))
+        ds.BitsAllocated = 16
+        ds.save_as(os.path.join(OUT, 'jpeg_baseline_16.dcm'))
+        expect('jpeg_baseline_16.dcm')
         make_markerless_rgb_jpeg(tmp)
         run('dcmdjpeg', os.path.join(OUT, 'jpeg_rgb_nomarker.dcm'), os.path.join(tmp, 'plain.dcm'))
         expect_rendered('jpeg_rgb_nomarker.dcm', os.path.join(tmp, 'plain.dcm'))
