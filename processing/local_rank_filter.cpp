@@ -63,29 +63,34 @@ void window_extremes(const local_setup& s, std::vector<int>& lo, std::vector<int
 {
     const size_t count = (size_t)s.w * s.h;
     work_plane<int> row_lo(count), row_hi(count);
-    for (int y = 0; y < s.h; y++)
-        for (int x = 0; x < s.w; x++) {
-            int a = s.guide[(size_t)y * s.w + x], b = a;
-            for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
-                const int g = s.guide[(size_t)y * s.w + xx];
-                a = std::min(a, g);
-                b = std::max(b, g);
+    const long long work = (long long)count * (2 * s.r + 1);
+    over_row_bands(s.h, work, [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++)
+            for (int x = 0; x < s.w; x++) {
+                int a = s.guide[(size_t)y * s.w + x], b = a;
+                for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
+                    const int g = s.guide[(size_t)y * s.w + xx];
+                    a = std::min(a, g);
+                    b = std::max(b, g);
+                }
+                row_lo[(size_t)y * s.w + x] = a;
+                row_hi[(size_t)y * s.w + x] = b;
             }
-            row_lo[(size_t)y * s.w + x] = a;
-            row_hi[(size_t)y * s.w + x] = b;
-        }
+    });
     lo.resize(count);
     hi.resize(count);
-    for (int y = 0; y < s.h; y++)
-        for (int x = 0; x < s.w; x++) {
-            int a = row_lo[(size_t)y * s.w + x], b = row_hi[(size_t)y * s.w + x];
-            for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++) {
-                a = std::min(a, row_lo[(size_t)yy * s.w + x]);
-                b = std::max(b, row_hi[(size_t)yy * s.w + x]);
+    over_row_bands(s.h, work, [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++)
+            for (int x = 0; x < s.w; x++) {
+                int a = row_lo[(size_t)y * s.w + x], b = row_hi[(size_t)y * s.w + x];
+                for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++) {
+                    a = std::min(a, row_lo[(size_t)yy * s.w + x]);
+                    b = std::max(b, row_hi[(size_t)yy * s.w + x]);
+                }
+                lo[(size_t)y * s.w + x] = a;
+                hi[(size_t)y * s.w + x] = b;
             }
-            lo[(size_t)y * s.w + x] = a;
-            hi[(size_t)y * s.w + x] = b;
-        }
+    });
 }
 
 // Each pixel's local mask as bits over its window (row by row), built once for the four
