@@ -15,7 +15,7 @@ void install_window_style()
     const char* const sheet =
         "notebook > header > tabs > tab { padding: 2px 3px; margin: 0; min-width: 0; }\n"
         "notebook > header > tabs > tab label { font-size: 90%; }\n"
-        "scale value { color: @theme_text_color; }\n";
+        "scale:not(:disabled) value { color: @theme_text_color; }\n";
     gtk_css_provider_load_from_data(css, sheet, -1, nullptr);
     gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
