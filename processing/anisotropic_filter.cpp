@@ -268,34 +268,21 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
         // (so no sum is read before an earlier pair of the row has added to it) and the
         // level test does not depend on the noise map.
         const bool fours = pairs_in_fours && !noise && (o.dy > 0 || o.dx >= 4) && (long long)shift >= 4;
+        // Plane by plane (each plane's sums see the pairs in the same order either way);
+        // the four-at-a-time form takes each row's head, the one-pair loop the rest.
         auto pairs = [&](int k0, int k1) {
-            if (fours) {
-                for (int k = k0; k < k1; k++)
-                    for (int y = 0; y + o.dy < h; y++) {
-                        const size_t row = (size_t)y * w;
-                        const int done = pairs_four_at_a_time(src[k], sum[k].data(), total[k].data(), factor.data(),
-                                                              row, x0, x1, shift, o.g, use_level, fixed);
-                        for (int x = done; x < x1; x++) {
-                            const size_t p = row + x, q = p + shift;
-                            const double g = o.g * factor[p] * factor[q];
-                            const int vp = src[k][p], vq = src[k][q];
-                            const double gk = !use_level || std::llabs((long long)vp - vq) < fixed ? g : 0.0;
-                            sum[k][p] += gk * vq;
-                            total[k][p] += gk;
-                            sum[k][q] += gk * vp;
-                            total[k][q] += gk;
-                        }
-                    }
-                return;
-            }
-            for (int y = 0; y + o.dy < h; y++) {
-                const size_t row = (size_t)y * w;
-                for (int x = x0; x < x1; x++) {
-                    const size_t p = row + x, q = p + shift;
-                    const double g = o.g * factor[p] * factor[q];
-                    const long long t =
-                        use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
-                    for (int k = k0; k < k1; k++) {
+            for (int k = k0; k < k1; k++)
+                for (int y = 0; y + o.dy < h; y++) {
+                    const size_t row = (size_t)y * w;
+                    const int done = fours ? pairs_four_at_a_time(src[k], sum[k].data(), total[k].data(),
+                                                                  factor.data(), row, x0, x1, shift, o.g,
+                                                                  use_level, fixed)
+                                           : x0;
+                    for (int x = done; x < x1; x++) {
+                        const size_t p = row + x, q = p + shift;
+                        const double g = o.g * factor[p] * factor[q];
+                        const long long t =
+                            use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
                         const int vp = src[k][p], vq = src[k][q];
                         // Branch-free: with noise the level test is a coin toss.
                         const double gk = !use_level || std::llabs((long long)vp - vq) < t ? g : 0.0;
@@ -305,7 +292,6 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
                         total[k][q] += gk;
                     }
                 }
-            }
         };
         if (planes > 1)
             over_items(planes, (long long)count * planes * 4, [&](int k0, int k1, yield_clock*) { pairs(k0, k1); });
