@@ -1,6 +1,5 @@
 #include "io/jpeg12_decode.h"
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
@@ -11,44 +10,12 @@ extern "C" {
 #include <gdcm-3.0/gdcmjpeg/12/jerror.h>
 }
 
+#include "io/ijg_errors.h"
 #include "io/lossless_jpeg.h"
 
 static_assert(sizeof(JSAMPLE) == 2, "the 12-bit library keeps a sample in 16 bits");
 
 namespace {
-
-// Errors leave the library by longjmp (it is C: no exception may cross it); warnings that
-// samples are missing or wrong are counted so a patched-over stream is refused. Harmless
-// ones (extra bytes after a scan, unusual scan parameters, as DCMTK and GDCM also accept)
-// are not.
-struct error_state {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-    int corrupt = 0;
-};
-
-void on_error(j_common_ptr c)
-{
-    std::longjmp(reinterpret_cast<error_state*>(c->err)->jump, 1);
-}
-
-void on_message(j_common_ptr c, int level)
-{
-    if (level >= 0) return;
-    switch (c->err->msg_code) {
-    case JWRN_HIT_MARKER:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_JPEG_EOF:
-    case JWRN_MUST_RESYNC:
-    case JWRN_BOGUS_PROGRESSION:
-        reinterpret_cast<error_state*>(c->err)->corrupt++;
-        break;
-    default:
-        break;
-    }
-}
-
-void on_output(j_common_ptr) {}
 
 // The stream in memory. Past its end the library is given an end-of-image marker: a scan
 // cut short then meets it and warns that its data segment ended early.
@@ -99,11 +66,8 @@ bool jpeg12_decode(const uint8_t* f, size_t length, const dicom_header_t& h, dec
     }
 
     jpeg_decompress_struct cinfo;
-    error_state err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = on_error;
-    err.mgr.emit_message = on_message;
-    err.mgr.output_message = on_output;
+    ijg_errors err;
+    err.install(cinfo);
     jpeg_source_mgr source;
     // Everything that must survive a longjmp lives above this point or in `out`.
     if (setjmp(err.jump)) {

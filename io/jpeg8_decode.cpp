@@ -1,6 +1,5 @@
 #include "io/jpeg8_decode.h"
 
-#include <csetjmp>
 #include <cstdio>
 
 extern "C" {
@@ -8,39 +7,8 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "io/ijg_errors.h"
 #include "io/lossless_jpeg.h"
-
-namespace {
-
-// As for the 12-bit library: errors leave by longjmp; warnings that samples are missing
-// or wrong are counted.
-struct error_state {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-    int corrupt = 0;
-};
-
-void on_error(j_common_ptr c) { std::longjmp(reinterpret_cast<error_state*>(c->err)->jump, 1); }
-
-void on_message(j_common_ptr c, int level)
-{
-    if (level >= 0) return;
-    switch (c->err->msg_code) {
-    case JWRN_HIT_MARKER:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_JPEG_EOF:
-    case JWRN_MUST_RESYNC:
-    case JWRN_BOGUS_PROGRESSION:
-        reinterpret_cast<error_state*>(c->err)->corrupt++;
-        break;
-    default:
-        break;
-    }
-}
-
-void on_output(j_common_ptr) {}
-
-}  // namespace
 
 bool jpeg8_decode(const uint8_t* f, size_t length, const dicom_header_t& h, decoded_frame& out)
 {
@@ -65,11 +33,8 @@ bool jpeg8_decode(const uint8_t* f, size_t length, const dicom_header_t& h, deco
     if (length > (size_t)0x7FFFFFFF) return false;
 
     jpeg_decompress_struct cinfo;
-    error_state err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = on_error;
-    err.mgr.emit_message = on_message;
-    err.mgr.output_message = on_output;
+    ijg_errors err;
+    err.install(cinfo);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         out.bytes.clear();
