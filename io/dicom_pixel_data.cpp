@@ -82,9 +82,7 @@ static bool try_rle(const uint8_t* f, size_t length, const dicom_header_t& h, de
 static bool try_jpeg2000(const uint8_t* f, size_t length, const dicom_header_t& h,
                          decoded_frame& out)
 {
-    const bool jp2 = length >= 8 && f[0] == 0 && f[1] == 0 && f[2] == 0 && f[3] == 0x0C && f[4] == 0x6A &&
-                     f[5] == 0x50 && f[6] == 0x20 && f[7] == 0x20;
-    if (!jp2 && (length < 2 || f[0] != 0xFF || f[1] != 0x4F)) return false;
+    if (!is_jpeg2000_stream(f, length)) return false;
     // Wavelet coding can shrink flat images enormously; still, a few bytes never stand for
     // more than a few thousand pixels each.
     const size_t pixels = (size_t)h.rows * h.columns;

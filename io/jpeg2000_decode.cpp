@@ -65,18 +65,25 @@ std::string disagreement(const opj_image_t* image, int rows, int columns, int co
     return std::string();
 }
 
+const uint8_t jp2_signature[12] = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+
 }  // namespace
+
+// A bare codestream, as DICOM asks, or one wrapped in a JP2 file, as some writers left it.
+bool is_jpeg2000_stream(const uint8_t* data, size_t length)
+{
+    if (!data || length < 2) return false;
+    if (data[0] == 0xFF && data[1] == 0x4F) return true;
+    return length >= 12 && std::memcmp(data, jp2_signature, 12) == 0;
+}
 
 bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
                      bool is_signed, int max_bits, std::vector<int32_t>& out, std::string* why,
                      bool* transformed)
 {
     if (transformed) *transformed = false;
-    if (!data || length < 2) return false;
-    // A bare codestream, as DICOM asks, or one wrapped in a JP2 file, as some writers left it.
-    static const uint8_t jp2_signature[12] = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
-    const bool jp2 = length >= 12 && std::memcmp(data, jp2_signature, 12) == 0;
-    if (!jp2 && (data[0] != 0xFF || data[1] != 0x4F)) return false;
+    if (!is_jpeg2000_stream(data, length)) return false;
+    const bool jp2 = data[0] != 0xFF;
     if (rows <= 0 || columns <= 0 || (components != 1 && components != 3)) return false;
     memory_source source{data, length, 0};
     opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);

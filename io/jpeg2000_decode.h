@@ -16,6 +16,9 @@
 // interleaved by pixel. Every property is checked from the codestream's header before any
 // sample is decoded, and again after. False for anything else and for a damaged
 // codestream; `why` (when given) then says which property disagreed, if one did.
+// Whether `data` starts as a J2K codestream (FF 4F) or a JP2 file (its signature box).
+bool is_jpeg2000_stream(const uint8_t* data, size_t length);
+
 bool jpeg2000_decode(const uint8_t* data, size_t length, int rows, int columns, int components,
                      bool is_signed, int max_bits, std::vector<int32_t>& out,
                      std::string* why = nullptr, bool* transformed = nullptr);
