@@ -1,10 +1,14 @@
 #include "gui_harness.h"
 
+#include <cstdlib>
 #include <wx/app.h>
+#include <wx/toplevel.h>
 #include <wx/stopwatch.h>
 #include <wx/utils.h>
 
+#include "app/gl_canvas.h"
 #include "app/main_app.h"
+#include "app/main_frame.h"
 #include "core/record.h"
 
 bool start_program(const std::vector<wxString>& args)
@@ -30,4 +34,28 @@ bool pump_until(const std::function<bool()>& done, double seconds)
 void pump_for(double seconds)
 {
     pump_until([] { return false; }, seconds);
+}
+
+bool start_program_shown(const std::vector<wxString>& args)
+{
+    return start_program(args) && pump_until([] { return myframe && myframe->IsShownOnScreen(); });
+}
+
+void close_program()
+{
+    if (myframe) myframe->Close(true);
+    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+}
+
+bool have_xdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
+
+bool xdo(const std::string& args)
+{
+    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string canvas_at(int x, int y)
+{
+    const wxPoint p = myframe->canvas->GetScreenPosition();
+    return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 #include <wx/string.h>
 
@@ -13,3 +14,15 @@ bool pump_until(const std::function<bool()>& done, double seconds = 5.0);
 
 // Processes pending events for a while.
 void pump_for(double seconds);
+
+// start_program, then waits until the main window is on the screen.
+bool start_program_shown(const std::vector<wxString>& args);
+// Closes the main window and waits until it is gone.
+void close_program();
+
+// Real input through the X server: whether xdotool is installed, one xdotool command
+// (true when it succeeded), and the screen position of canvas pixel (x, y) as xdotool
+// takes it.
+bool have_xdotool();
+bool xdo(const std::string& args);
+std::string canvas_at(int x, int y);

@@ -281,8 +281,7 @@ TEST_F(Canvas, ResizeKeepsFitZoomAndReportsStatus)
 // Q closes the window; it runs in a suite of its own because it ends the program run.
 TEST(CanvasQuit, QClosesTheWindow)
 {
-    ASSERT_TRUE(start_program({}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({}));
     load_phantom(64, 64);
     press_key('q');
     EXPECT_EQ(myframe, nullptr);

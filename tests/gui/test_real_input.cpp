@@ -1,29 +1,8 @@
 // Real input through the X server (xdotool): the toolkit's own mouse and key events reach
 // the canvas handlers, focus included.
-#include <cstdlib>
-#include <string>
-
 #include "gui_fixture.h"
 
 using RealInput = GuiTest;
-
-namespace {
-
-bool have_xdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
-
-bool xdo(const std::string& args)
-{
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Screen position of canvas pixel (x, y).
-std::string at(int x, int y)
-{
-    const wxPoint p = myframe->canvas->GetScreenPosition();
-    return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
-}
-
-}  // namespace
 
 TEST_F(RealInput, ClickZoomsOutAndKeysReachTheCanvas)
 {
@@ -31,7 +10,7 @@ TEST_F(RealInput, ClickZoomsOutAndKeysReachTheCanvas)
     myframe->Raise();
     pump_for(0.2);
     const double z = info.zoom;
-    ASSERT_TRUE(xdo("mousemove --sync " + at(320, 240) + " click 1"));
+    ASSERT_TRUE(xdo("mousemove --sync " + canvas_at(320, 240) + " click 1"));
     EXPECT_TRUE(pump_until([&] { return info.zoom == z / 2; }, 3.0)) << "a click halves the zoom";
     EXPECT_TRUE(pump_until([] { return myframe->canvas->HasFocus(); }, 2.0));
 
@@ -42,8 +21,8 @@ TEST_F(RealInput, ClickZoomsOutAndKeysReachTheCanvas)
 
     // A real right-button drag windows the image.
     const int centre = info.window_centre;
-    ASSERT_TRUE(xdo("mousemove --sync " + at(300, 200) + " mousedown 3 mousemove --sync " +
-                    at(400, 200) + " mouseup 3"));
+    ASSERT_TRUE(xdo("mousemove --sync " + canvas_at(300, 200) + " mousedown 3 mousemove --sync " +
+                    canvas_at(400, 200) + " mouseup 3"));
     EXPECT_TRUE(pump_until([&] { return info.window_centre > centre && !info.windowing; }, 3.0));
     EXPECT_EQ(key, 0);
 }

@@ -22,8 +22,7 @@ bool have_samples() { return wxFileName::FileExists(ct_first); }
 TEST(Samples, StartsOnTheCtSeriesAndStepsThroughItsFrames)
 {
     if (!have_samples()) GTEST_SKIP() << "sample series not in this build";
-    ASSERT_TRUE(start_program({ct_first}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({ct_first}));
     set_canvas_size(512, 512);
     ASSERT_NE(info.raw_image, nullptr);
     EXPECT_EQ(info.width, 256);
@@ -60,16 +59,14 @@ TEST(Samples, StartsOnTheCtSeriesAndStepsThroughItsFrames)
     const std::vector<unsigned char> unmarked = canvas_pixels(w, h);
     EXPECT_EQ(GuiTest::count_colour(unmarked, w, 0, 0, w, h - 40, 255, 0, 255, 10), 0);
 
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 TEST(Samples, DroppedNoisyImageOpensWithItsReference)
 {
     const wxString noisy = VOXMIRA_SAMPLES "/camera_all_noise_016.png";
     if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
-    ASSERT_TRUE(start_program({}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({}));
     // The drop event as the toolkit delivers it to the canvas.
     // The event owns its array of names.
     wxString* files = new wxString[1]{noisy};
@@ -86,8 +83,7 @@ TEST(Samples, DroppedNoisyImageOpensWithItsReference)
     press_key('N');
     EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(0).StartsWith("PSNR(dB) "))
         << myframe->GetStatusBar()->GetStatusText(0);
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 // "Process DICOM/TIFF" from the menu while zoomed in: every frame is written, filtered over
@@ -109,8 +105,7 @@ TEST(Samples, ProcessDicomWritesTheWholeFilteredSeries)
         ASSERT_TRUE(wxCopyFile(wxString(VOXMIRA_SAMPLES "/ct_phantom/") + name, dir + "/" + name));
     }
     const std::string first(wxString(dir + "/ct_phantom_0001.dcm").mb_str());
-    ASSERT_TRUE(start_program({first.c_str()}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({first.c_str()}));
     set_canvas_size(512, 512);
     choose(ID_FILTER, 1);
     for (int i = 0; i < 16; i++) mouse(wxEVT_MOUSEWHEEL, 256, 256, false, false, 120);
@@ -129,8 +124,7 @@ TEST(Samples, ProcessDicomWritesTheWholeFilteredSeries)
         for (size_t i = pixels; i < pixels + 16 * 256 * 2; i++) changed += in[i] != out[i];
         EXPECT_GT(changed, 1000) << name;
     }
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
     wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
 }
 
@@ -139,8 +133,7 @@ TEST(Samples, ProcessDicomWritesTheWholeFilteredSeries)
 TEST(Samples, MicroCtRawFileInEveryModeFromTheWindow)
 {
     const char* raw = VOXMIRA_FIXTURES "/rsq/phantom.rsq";
-    ASSERT_TRUE(start_program({raw}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({raw}));
     set_canvas_size(512, 512);
     ASSERT_EQ(info.file_type, -7);
     EXPECT_EQ(info.width, 128);
@@ -164,6 +157,5 @@ TEST(Samples, MicroCtRawFileInEveryModeFromTheWindow)
     EXPECT_TRUE(ui_last_status(2).StartsWith("Recon in ")) << ui_last_status(2);
     EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Recon in "))
         << myframe->GetStatusBar()->GetStatusText(2);
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }

@@ -51,6 +51,5 @@ TEST(Screenshot, SliceWithProfileAndHistogram)
         pump_for(0.3);
         save_window_shot(std::string(VOXMIRA_BUILD_DIR "/shot_page") + std::to_string(p) + ".png");
     }
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }

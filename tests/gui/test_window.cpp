@@ -54,8 +54,7 @@ std::string truncated_dicom()
 TEST(WindowFiles, ARefusedFileLeavesTheOpenDataSetAsItWas)
 {
     if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
-    ASSERT_TRUE(start_program({ct_first}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({ct_first}));
     set_canvas_size(512, 512);
     slide(ID_FRAME, info.first_frame + 3);
     const wxString title = myframe->GetTitle();
@@ -85,16 +84,14 @@ TEST(WindowFiles, ARefusedFileLeavesTheOpenDataSetAsItWas)
     slide(ID_FRAME, info.first_frame + 5);
     EXPECT_EQ(info.frame, info.first_frame + 5);
     wxFileName::Rmdir(wxFileName(cut).GetPath(), wxPATH_RMDIR_RECURSIVE);
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 TEST(WindowFiles, EveryWayInPairsTheNoisyPictureWithItsReference)
 {
     if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
     const std::string paired = "Voxmira v2.62: 'camera_all_noise_016.png' with ref 'camera_all_ref_016.png'";
-    ASSERT_TRUE(start_program({noisy}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({noisy}));
     EXPECT_EQ(myframe->GetTitle(), paired) << "start-up";
     EXPECT_NE(info.ref_image, nullptr);
     press_key('N');
@@ -103,26 +100,8 @@ TEST(WindowFiles, EveryWayInPairsTheNoisyPictureWithItsReference)
     ASSERT_TRUE(myframe->open_file(noisy, 0));
     EXPECT_EQ(myframe->GetTitle(), paired) << "File > Open";
     EXPECT_NE(info.ref_image, nullptr);
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
-
-namespace {
-
-bool have_xdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
-
-bool xdo(const std::string& args)
-{
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string canvas_at(int x, int y)
-{
-    const wxPoint p = myframe->canvas->GetScreenPosition();
-    return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
-}
-
-}  // namespace
 
 // Real keys through the X server: over the canvas the arrow, Page, Home and End keys step the
 // frames and never reach a slider; Alt-F opens the reference dialog, not the File menu.
@@ -130,8 +109,7 @@ TEST(WindowKeys, FrameKeysStayWithTheCanvasAndAltFOpensTheReferenceDialog)
 {
     if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
     if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
-    ASSERT_TRUE(start_program({ct_first}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({ct_first}));
     set_canvas_size(512, 512);
     pump_for(0.2);
     const int first = info.first_frame;
@@ -167,8 +145,7 @@ TEST(WindowKeys, FrameKeysStayWithTheCanvasAndAltFOpensTheReferenceDialog)
     pump_for(0.5);
     EXPECT_GT(wxFileName::GetSize(seen).GetValue(), 0u) << "the Open reference dialog appeared";
     std::remove(seen.c_str());
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 namespace {
@@ -195,8 +172,7 @@ std::vector<std::string> label_texts(wxWindow* w)
 TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
 {
     if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
-    ASSERT_TRUE(start_program({noisy}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({noisy}));
     ASSERT_EQ(info.frames, 1);
     ASSERT_EQ(info.first_frame, 16) << "the digits of the name";
     wxSlider* frame = myframe->slider(ID_FRAME);
@@ -213,8 +189,7 @@ TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
         const std::vector<std::string> texts = label_texts(frame);
         EXPECT_NE(std::find(texts.begin(), texts.end(), "12"), texts.end());
     }
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 // At the smallest size the window allows and at the start-up size of a 256 x 256 series:
@@ -223,8 +198,7 @@ TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
 TEST(WindowLayout, SmallWindowsKeepEveryTabAndScrollThePages)
 {
     if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
-    ASSERT_TRUE(start_program({ct_first}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({ct_first}));
     pump_for(0.3);
     for (const char* size : {"start-up", "minimum"}) {
         SCOPED_TRACE(size);
@@ -269,8 +243,7 @@ TEST(WindowLayout, SmallWindowsKeepEveryTabAndScrollThePages)
     EXPECT_EQ(myframe->canvas->GetClientSize(), canvas_size);
     command(ID_ZOOM_FIT);
     EXPECT_DOUBLE_EQ(info.zoom, std::min((double)canvas_size.x / info.width, (double)canvas_size.y / info.height));
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
 
 // A right-button drag re-windows the image at every step, and the windowing panel's axis
@@ -334,8 +307,7 @@ TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
     const wxString stored = wxFileName::CreateTempFileName("voxmira_config");
     wxConfigBase* previous =
         wxConfigBase::Set(new wxFileConfig("voxmira-test", "", stored, "", wxCONFIG_USE_LOCAL_FILE));
-    ASSERT_TRUE(start_program({ct_first}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({ct_first}));
     ASSERT_TRUE(myframe->open_file(noisy, 0));
     ASSERT_EQ(myframe->recent->GetCount(), 2u);
     EXPECT_TRUE(myframe->recent->GetHistoryFile(0).EndsWith("camera_all_noise_016.png"));
@@ -343,15 +315,12 @@ TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
     command(wxID_FILE2);
     EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'ct_phantom_0001.dcm'");
     EXPECT_EQ(info.frames, 12);
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 
-    ASSERT_TRUE(start_program({}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({}));
     ASSERT_EQ(myframe->recent->GetCount(), 2u);
     EXPECT_TRUE(myframe->recent->GetHistoryFile(0).EndsWith("ct_phantom_0001.dcm"));
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
     delete wxConfigBase::Set(previous);
     wxRemoveFile(stored);
 }
@@ -361,8 +330,7 @@ TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
 TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
 {
     if (!wxFileName::FileExists(ct_first) || !wxFileName::FileExists(noisy)) GTEST_SKIP() << "samples not in this build";
-    ASSERT_TRUE(start_program({noisy}));
-    ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+    ASSERT_TRUE(start_program_shown({noisy}));
     EXPECT_EQ(myframe->GetMenuBar()->FindItem(ID_DICOM_INFO), nullptr) << "not in the menu";
     EXPECT_EQ(make_dicom_information(myframe), nullptr);
     ASSERT_TRUE(myframe->open_file(ct_first, 1));
@@ -379,6 +347,5 @@ TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
     EXPECT_EQ(list->GetItemText(0, 0), "(0028,1052)");
     EXPECT_EQ(list->GetItemText(0, 3), "-1024.0");
     dialog->Destroy();
-    myframe->Close(true);
-    pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
+    close_program();
 }
