@@ -281,11 +281,32 @@ void MyGLCanvas::OnMouse(wxMouseEvent& event)
     key = 0;
 }
 
+// The frame a navigation key asks for (Up and Down: the current one); false for other keys.
+static bool frame_for_key(int code, int& frame)
+{
+    switch (code) {
+    case WXK_LEFT: case WXK_PAGEUP: case WXK_NUMPAD_LEFT: case WXK_NUMPAD_PAGEUP: frame = info.frame - 1; return true;
+    case WXK_RIGHT: case WXK_PAGEDOWN: case WXK_NUMPAD_RIGHT: case WXK_NUMPAD_PAGEDOWN: frame = info.frame + 1; return true;
+    case WXK_HOME: case WXK_NUMPAD_HOME: frame = info.first_frame; return true;
+    case WXK_END: case WXK_NUMPAD_END: frame = info.first_frame + info.frames - 1; return true;
+    case WXK_UP: case WXK_DOWN: case WXK_NUMPAD_UP: case WXK_NUMPAD_DOWN: frame = info.frame; return true;
+    default: return false;
+    }
+}
+
 void MyGLCanvas::OnKeyDown(wxKeyEvent& event)
 {
     if (key) return;
-    key = 1;
     const int code = event.GetKeyCode();
+    // Frame stepping as the frame slider does. The canvas keeps these keys even with one
+    // frame: passed on, the toolkit would move the focus to a slider and the next key
+    // would move that slider.
+    int frame;
+    if (frame_for_key(code, frame)) {
+        if (myframe && frame != info.frame) myframe->show_frame(frame);
+        return;
+    }
+    key = 1;
     switch (code) {
     case WXK_SPACE:
         info.overlay = !info.overlay;
@@ -321,29 +342,6 @@ void MyGLCanvas::OnKeyDown(wxKeyEvent& event)
         refresh_now();
         ui_status(1, info.use_histogram ? "Using histogram" : "Using sorting");
         break;
-    // Frame stepping as the frame slider does. The canvas keeps these keys even with one
-    // frame: passed on, the toolkit would move the focus to a slider and the next key
-    // would move that slider.
-    case WXK_LEFT: case WXK_PAGEUP: case WXK_NUMPAD_LEFT: case WXK_NUMPAD_PAGEUP:
-    case WXK_RIGHT: case WXK_PAGEDOWN: case WXK_NUMPAD_RIGHT: case WXK_NUMPAD_PAGEDOWN:
-    case WXK_HOME: case WXK_END: case WXK_NUMPAD_HOME: case WXK_NUMPAD_END:
-    case WXK_UP: case WXK_DOWN: case WXK_NUMPAD_UP: case WXK_NUMPAD_DOWN:
-        key = 0;
-        if (myframe) {
-            const int last = info.first_frame + info.frames - 1;
-            switch (code) {
-            case WXK_LEFT: case WXK_PAGEUP: case WXK_NUMPAD_LEFT: case WXK_NUMPAD_PAGEUP:
-                myframe->show_frame(info.frame - 1);
-                break;
-            case WXK_RIGHT: case WXK_PAGEDOWN: case WXK_NUMPAD_RIGHT: case WXK_NUMPAD_PAGEDOWN:
-                myframe->show_frame(info.frame + 1);
-                break;
-            case WXK_HOME: case WXK_NUMPAD_HOME: myframe->show_frame(info.first_frame); break;
-            case WXK_END: case WXK_NUMPAD_END: myframe->show_frame(last); break;
-            default: break;  // Up and Down: kept, so the focus stays here
-            }
-        }
-        return;
     default:
         event.Skip();
     }

@@ -176,7 +176,7 @@ public:
     // What the Open command does once its dialog has chosen: false (the window as it was)
     // when the file is refused.
     bool open_file(const wxString& path, int filter);
-    // Steps the frame as the frame slider does, to `n` clamped to the data set's frames.
+    // Shows frame n, clamped to the data set's frames: the frame slider and the canvas's frame keys.
     void show_frame(int n);
 
     // Repeats the reference comparison over the whole processed image (keys N and M, the

@@ -85,19 +85,13 @@ void MyFrame::show_frame(int n)
     n = std::clamp(n, info.first_frame, info.first_frame + info.frames - 1);
     slider(ID_FRAME)->SetValue(n);
     if (!change_frame(n)) return;
-    reset_controls();
-    canvas->Refresh(false);
-    canvas->Update();
-}
-
-void MyFrame::OnSliderFrame(wxScrollEvent& event)
-{
-    if (!change_frame(event.GetPosition())) return;
     // The metal sliders follow the new frame's range.
     reset_controls();
     canvas->Refresh(false);
     canvas->Update();
 }
+
+void MyFrame::OnSliderFrame(wxScrollEvent& event) { show_frame(event.GetPosition()); }
 
 static bool choose_save_path(wxWindow* parent, const wxString& message, wxString& path, int& index)
 {
