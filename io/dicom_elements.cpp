@@ -260,7 +260,7 @@ bool lister::walk(size_t& pos, size_t end, int depth, bool until_delimiter)
         std::string vr;
         uint32_t length;
         size_t header = 8;
-        const bool vr_here = explicit_vr && g != 0xFFFE && (g != 0x0002 || true);
+        const bool vr_here = explicit_vr && g != 0xFFFE;
         if (vr_here && d_[pos + 4] >= 'A' && d_[pos + 4] <= 'Z' && d_[pos + 5] >= 'A' && d_[pos + 5] <= 'Z') {
             vr.assign((const char*)d_ + pos + 4, 2);
             if (long_form(vr.c_str())) {
