@@ -1,6 +1,10 @@
 // Allocator settings for the filters' work planes.
 #include "core/memory.h"
 
+// Any C library header defines __GLIBC__ under glibc; without one the test below is
+// always false and the settings silently vanish.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
