@@ -159,38 +159,108 @@ bool cpu_has_avx2()
 
 const bool pairs_in_fours = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
 
-// Four pairs of one row at once, for a fixed level test (|vp - vq| < t, or none): the same
-// products and sums per pair as the one-pair loop, each rounded alike (no fused
-// multiply-add), so the planes come out identical. Returns the first x not done.
-__attribute__((target("avx2"))) int pairs_four_at_a_time(const int* src, double* sum, double* total,
-                                                         const double* factor, size_t row, int x0, int x1,
-                                                         size_t shift, double og, bool use_level, long long t)
+// One offset of the half window: its radial weight and its distance / 0.65.
+struct offset {
+    int dx, dy;
+    double g, d;
+};
+
+// What every pixel's sums read: the orientation vectors, the corner term and the level test.
+struct field_setup {
+    const double *vx, *vy, *ex;
+    int w, h;
+    bool use_level;
+    long long fixed;  // the level test's bound without a noise map
+    const int* noise;
+    int level;
+};
+
+// A pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for offset o.
+inline double factor_at(const field_setup& f, size_t i, const offset& o)
 {
-    const __m256d radial = _mm256_set1_pd(og);
-    const __m128i limit = _mm_set1_epi32((int)std::min<long long>(t, INT32_MAX));
-    int x = x0;
-    for (; x + 4 <= x1; x += 4) {
-        const size_t p = row + x, q = p + shift;
-        const __m256d g = _mm256_mul_pd(_mm256_mul_pd(radial, _mm256_loadu_pd(factor + p)), _mm256_loadu_pd(factor + q));
+    double across = std::fabs(f.vx[i] * o.dy - f.vy[i] * o.dx);
+    if (f.ex) across += f.ex[i] * o.d;
+    return 1.0 / (across + 1);
+}
+
+// The same four at a time: the same operations in the same order (no fused multiply-add),
+// so the factors are equal to the last bit.
+__attribute__((target("avx2"))) inline __m256d factor_four(const field_setup& f, size_t i, const offset& o)
+{
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    __m256d across = _mm256_sub_pd(_mm256_mul_pd(_mm256_loadu_pd(f.vx + i), _mm256_set1_pd((double)o.dy)),
+                                   _mm256_mul_pd(_mm256_loadu_pd(f.vy + i), _mm256_set1_pd((double)o.dx)));
+    across = _mm256_andnot_pd(sign, across);
+    if (f.ex) across = _mm256_add_pd(across, _mm256_mul_pd(_mm256_loadu_pd(f.ex + i), _mm256_set1_pd(o.d)));
+    return _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_add_pd(across, _mm256_set1_pd(1.0)));
+}
+
+// A row's factors for one offset, four at a time; returns the first x not done.
+__attribute__((target("avx2"))) int factors_four_at_a_time(const field_setup& f, size_t row, const offset& o, int w,
+                                                           double* out)
+{
+    int x = 0;
+    for (; x + 4 <= w; x += 4) _mm256_storeu_pd(out + x, factor_four(f, row + x, o));
+    return x;
+}
+
+// Adds to the sums s / t of row `row` (pixel x at row + x) the pair terms with the partner
+// at `shift` from each pixel of [xa, xb), four pixels at a time; fp[x] holds pixel x's
+// factor for the offset and fq[x] its partner's. A pair's weight is the radial weight times
+// the first pixel's factor times the second's: `partner_first` says the partner is the
+// pair's first pixel. Returns the first x not done. Only without a noise map (a fixed level
+// test).
+__attribute__((target("avx2"))) int terms_four_at_a_time(const field_setup& f, const int* src, const offset& o,
+                                                        const double* fp, const double* fq, double* s, double* t,
+                                                        size_t row, long long shift, bool partner_first, int xa,
+                                                        int xb)
+{
+    const __m256d radial = _mm256_set1_pd(o.g);
+    const __m128i limit = _mm_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
+    int x = xa;
+    for (; x + 4 <= xb; x += 4) {
+        const size_t p = row + x, q = (size_t)((long long)p + shift);
+        const __m256d own = _mm256_loadu_pd(fp + x), other = _mm256_loadu_pd(fq + x);
+        const __m256d g = partner_first ? _mm256_mul_pd(_mm256_mul_pd(radial, other), own)
+                                        : _mm256_mul_pd(_mm256_mul_pd(radial, own), other);
         const __m128i vp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + p));
         const __m128i vq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + q));
         __m256d gk = g;
-        if (use_level) {
+        if (f.use_level) {
             const __m128i near = _mm_cmpgt_epi32(limit, _mm_abs_epi32(_mm_sub_epi32(vp, vq)));
             gk = _mm256_and_pd(g, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(near)));
         }
-        const __m256d dp = _mm256_cvtepi32_pd(vp), dq = _mm256_cvtepi32_pd(vq);
-        _mm256_storeu_pd(sum + p, _mm256_add_pd(_mm256_loadu_pd(sum + p), _mm256_mul_pd(gk, dq)));
-        _mm256_storeu_pd(total + p, _mm256_add_pd(_mm256_loadu_pd(total + p), gk));
-        _mm256_storeu_pd(sum + q, _mm256_add_pd(_mm256_loadu_pd(sum + q), _mm256_mul_pd(gk, dp)));
-        _mm256_storeu_pd(total + q, _mm256_add_pd(_mm256_loadu_pd(total + q), gk));
+        _mm256_storeu_pd(s + x, _mm256_add_pd(_mm256_loadu_pd(s + x), _mm256_mul_pd(gk, _mm256_cvtepi32_pd(vq))));
+        _mm256_storeu_pd(t + x, _mm256_add_pd(_mm256_loadu_pd(t + x), gk));
     }
     return x;
 }
 
-// Filters `planes` planes along one field: the pair weights depend only on the field and
-// the offsets, so they are computed once for all the planes; each plane applies its own
-// level test.
+// The one-pixel form of the same terms, also with a noise map (the level test's bound then
+// comes from both pixels' noise).
+void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, const double* fp, const double* fq,
+                         double* s, double* t, size_t row, long long shift, bool partner_first, int xa, int xb)
+{
+    for (int x = xa; x < xb; x++) {
+        const size_t p = row + x, q = (size_t)((long long)p + shift);
+        const double other = fq[x];
+        const double g = partner_first ? o.g * other * fp[x] : o.g * fp[x] * other;
+        const long long bound =
+            f.use_level ? (f.noise ? ((long long)f.noise[p] + f.noise[q]) * f.level / 8192 : f.fixed) : 0;
+        const int vp = src[p], vq = src[q];
+        // Branch-free: with noise the level test is a coin toss.
+        const double gk = !f.use_level || std::llabs((long long)vp - vq) < bound ? g : 0.0;
+        s[x] += gk * vq;
+        t[x] += gk;
+    }
+}
+
+// Filters `planes` planes along one field. Every pixel is paired with each neighbour of the
+// window, weighted by the offset's radial weight and both pixels' factors for it, and
+// takes the weighted mean of the pairs that pass the level test (its own value weighing 1).
+// Each pixel gathers its own sums, offset by offset in a fixed order (for each offset the
+// neighbour before it, then the one after), so rows split over the cores any way give the
+// same result, and no plane-sized sums are needed.
 void filter_along_field(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
                         double anisotropy, const double* angle, const double* strength, const double* extra)
 {
@@ -201,7 +271,9 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
             if (ins[k] != outs[k]) std::copy(ins[k], ins[k] + count, outs[k]);
         return;
     }
-    std::vector<std::vector<int>> copies(planes);
+    // A row's output is written while later rows still read the input: filtering in place
+    // reads a copy.
+    std::vector<work_plane<int>> copies(planes);
     std::vector<const int*> src(planes);
     for (int k = 0; k < planes; k++) {
         src[k] = ins[k];
@@ -224,11 +296,7 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
         ex.resize(count);
         for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
     }
-    // Half the window: each unordered pair is visited once.
-    struct offset {
-        int dx, dy;
-        double g, d;
-    };
+    // Half the window; each offset pairs a pixel with the neighbours at +o and -o.
     std::vector<offset> half;
     // Offsets that reach past the image pair no pixels: a huge sigma costs no more than
     // the image's own size.
@@ -238,69 +306,57 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
             const double d = std::sqrt((double)dx * dx + dy * dy);
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
         }
-    const long long fixed = (long long)info.level * 16;
-    const bool use_level = info.use_level != 0;
-    const int level = info.level;
-    const int* noise = info.levelling && info.noise_image && use_level && w == info.proc_width &&
-                               h == info.proc_height
-                           ? info.noise_image
-                           : nullptr;
-    std::vector<std::vector<double>> sum(planes, std::vector<double>(count)), total(planes, std::vector<double>(count, 1.0));
-    for (int k = 0; k < planes; k++)
-        for (size_t i = 0; i < count; i++) sum[k][i] = src[k][i];
-    // Offset by offset, so both pixels of every pair are read and written in memory order.
-    // Each pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for the offset is computed once
-    // for the plane, and a pair's weight is the offset's radial weight times both factors.
-    // The factors are split over the cores by rows; the pairs by plane (a pair writes two
-    // rows, so rows cannot be split), each plane summed in the same order as on one core.
-    work_plane<double> factor(count);
-    for (const offset& o : half) {
-        over_row_bands(h, (long long)count, [&](int y0, int y1, yield_clock*) {
-            for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
-                double across = std::fabs(vx[i] * o.dy - vy[i] * o.dx);
-                if (extra) across += ex[i] * o.d;
-                factor[i] = 1.0 / (across + 1);
-            }
-        });
-        const int x0 = std::max(0, -o.dx), x1 = std::min(w, w - o.dx);
-        const size_t shift = (size_t)((long long)o.dy * w + o.dx);
-        // Four pairs at a time when a pair's second pixel lies at least four further on
-        // (so no sum is read before an earlier pair of the row has added to it) and the
-        // level test does not depend on the noise map.
-        const bool fours = pairs_in_fours && !noise && (o.dy > 0 || o.dx >= 4) && (long long)shift >= 4;
-        // Plane by plane (each plane's sums see the pairs in the same order either way);
-        // the four-at-a-time form takes each row's head, the one-pair loop the rest.
-        auto pairs = [&](int k0, int k1) {
-            for (int k = k0; k < k1; k++)
-                for (int y = 0; y + o.dy < h; y++) {
-                    const size_t row = (size_t)y * w;
-                    const int done = fours ? pairs_four_at_a_time(src[k], sum[k].data(), total[k].data(),
-                                                                  factor.data(), row, x0, x1, shift, o.g,
-                                                                  use_level, fixed)
-                                           : x0;
-                    for (int x = done; x < x1; x++) {
-                        const size_t p = row + x, q = p + shift;
-                        const double g = o.g * factor[p] * factor[q];
-                        const long long t =
-                            use_level ? (noise ? ((long long)noise[p] + noise[q]) * level / 8192 : fixed) : 0;
-                        const int vp = src[k][p], vq = src[k][q];
-                        // Branch-free: with noise the level test is a coin toss.
-                        const double gk = !use_level || std::llabs((long long)vp - vq) < t ? g : 0.0;
-                        sum[k][p] += gk * vq;
-                        total[k][p] += gk;
-                        sum[k][q] += gk * vp;
-                        total[k][q] += gk;
-                    }
+    field_setup f{vx.data(), vy.data(), ex.empty() ? nullptr : ex.data(), w, h, info.use_level != 0,
+                  (long long)info.level * 16, nullptr, info.level};
+    if (info.levelling && info.noise_image && f.use_level && w == info.proc_width && h == info.proc_height)
+        f.noise = info.noise_image;
+    const bool fours = pairs_in_fours && !f.noise;
+    auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
+                     size_t row, long long shift, bool partner_first, int xa, int xb) {
+        const int done =
+            fours ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb) : xa;
+        terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
+    };
+    const int offsets = (int)half.size(), ring = 2 * n + 1;
+    over_row_bands(h, (long long)count * planes * offsets * 6, [&](int y0, int y1, yield_clock* clock) {
+        // Every pixel's factor for every offset, for the rows within n of the row being
+        // summed: each factor is computed once and read by the pixel and both partners.
+        std::vector<double> factors((size_t)ring * offsets * w), s(w), t(w);
+        auto factor_row = [&](int y, int k) { return &factors[((size_t)(y % ring) * offsets + k) * w]; };
+        int ready = std::max(0, y0 - n);
+        for (int y = y0; y < y1; y++) {
+            for (; ready <= std::min(h - 1, y + n); ready++)
+                for (int k = 0; k < offsets; k++) {
+                    double* row = factor_row(ready, k);
+                    int x = 0;
+                    if (fours) x = factors_four_at_a_time(f, (size_t)ready * w, half[k], w, row);
+                    for (; x < w; x++) row[x] = factor_at(f, (size_t)ready * w + x, half[k]);
                 }
-        };
-        if (planes > 1)
-            over_items(planes, (long long)count * planes * 4, [&](int k0, int k1, yield_clock*) { pairs(k0, k1); });
-        else
-            pairs(0, planes);
-    }
-    for (int k = 0; k < planes; k++)
-        for (size_t i = 0; i < count; i++)
-            outs[k][i] = total[k][i] > 0 ? (int)std::round(sum[k][i] / total[k][i]) : 0;
+            const size_t row = (size_t)y * w;
+            for (int k = 0; k < planes; k++) {
+                const int* plane = src[k];
+                for (int x = 0; x < w; x++) {
+                    s[x] = plane[row + x];
+                    t[x] = 1.0;
+                }
+                for (int j = 0; j < offsets; j++) {
+                    const offset& o = half[j];
+                    const long long shift = (long long)o.dy * w + o.dx;
+                    const double* own = factor_row(y, j);
+                    // The neighbour at -o (the pair's first pixel), then the one at +o.
+                    if (y - o.dy >= 0)
+                        terms(plane, o, own, factor_row(y - o.dy, j) - o.dx, s.data(), t.data(), row, -shift, true,
+                              std::max(o.dx, 0), std::min(w + o.dx, w));
+                    if (y + o.dy < h)
+                        terms(plane, o, own, factor_row(y + o.dy, j) + o.dx, s.data(), t.data(), row, shift, false,
+                              std::max(0, -o.dx), std::min(w, w - o.dx));
+                }
+                int* out = outs[k] + row;
+                for (int x = 0; x < w; x++) out[x] = t[x] > 0 ? (int)std::round(s[x] / t[x]) : 0;
+            }
+            if (clock) clock->maybe_yield();
+        }
+    });
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -25,17 +27,85 @@ void yield_clock::maybe_yield()
 
 namespace {
 
+// One helper thread that stays for the life of the program and runs the second band of
+// every split: starting a thread per split cost a clone, a fresh stack and a join each time,
+// which a filter with dozens of splits paid dozens of times. A split that arrives while the
+// helper is busy (one started from inside a band, or from an event handled during a yield)
+// gets a thread of its own as before.
+class helper_thread {
+public:
+    // Starts job(y0, y1) on the helper and returns true, or returns false when it is busy.
+    bool start(const std::function<void(int, int, yield_clock*)>& job, int y0, int y1)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (busy) return false;
+        if (!worker.joinable()) worker = std::thread([this] { run(); });
+        busy = true;
+        body = &job;
+        from = y0;
+        to = y1;
+        wake.notify_one();
+        return true;
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        done.wait(lock, [this] { return body == nullptr; });
+        busy = false;
+    }
+    ~helper_thread()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+            wake.notify_one();
+        }
+        if (worker.joinable()) worker.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return quit || body != nullptr; });
+            if (quit) return;
+            const std::function<void(int, int, yield_clock*)>* job = body;
+            lock.unlock();
+            (*job)(from, to, nullptr);
+            lock.lock();
+            body = nullptr;
+            done.notify_one();
+        }
+    }
+    std::mutex mutex;
+    std::condition_variable wake, done;
+    std::thread worker;
+    const std::function<void(int, int, yield_clock*)>* body = nullptr;
+    int from = 0, to = 0;
+    bool busy = false, quit = false;
+};
+
+helper_thread helper;
+
 void over_bands(int h, int fewest, long long work, const std::function<void(int, int, yield_clock*)>& body)
 {
     unsigned workers = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
     if (work < 200000 || h < fewest) workers = 1;
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < workers; t++)
-        threads.emplace_back(body, (int)((long long)h * t / workers), (int)((long long)h * (t + 1) / workers),
-                             nullptr);
     yield_clock clock;
-    body(0, (int)(h / workers), &clock);
-    for (std::thread& t : threads) t.join();
+    if (workers == 1) {
+        body(0, h, &clock);
+        return;
+    }
+    const int half = h / 2;
+    if (helper.start(body, half, h)) {
+        body(0, half, &clock);
+        helper.wait();
+        return;
+    }
+    std::thread other(body, half, h, nullptr);
+    body(0, half, &clock);
+    other.join();
 }
 
 }  // namespace
