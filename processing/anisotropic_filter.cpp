@@ -37,75 +37,124 @@ void grad_2d(int* in, int w, int h, int* gx, int* gy)
 
 namespace {
 
-// The Gaussian of filter_2d (same taps, edge replication, results rounded) on a plane of
-// doubles: the structure tensor of strong 16-bit gradients does not fit in 32 bits.
-void smooth_wide(std::vector<double>& plane, int w, int h, double sigma)
-{
-    const int n = (int)std::floor(sigma);
-    if (n < 1) return;
-    std::vector<double> k(2 * n + 1), rows(plane.size());
-    gaussian_kernel(sigma, k.data());
-    // Both passes split their rows over the cores; every value is the same sum in the same
-    // order whatever the split.
-    over_row_bands(h, (long long)plane.size() * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
-        for (int y = y0; y < y1; y++) {
-            const double* in = &plane[(size_t)y * w];
-            double* out = &rows[(size_t)y * w];
-            for (int x = 0; x < w; x++) {
-                double s = 0;
-                if (x >= n && x + n < w) {
-                    for (int j = -n; j <= n; j++) s += k[j + n] * in[x + j];
-                } else {
-                    for (int j = -n; j <= n; j++) s += k[j + n] * in[std::clamp(x + j, 0, w - 1)];
+// The Gaussian of filter_2d (same taps, edge replication, results rounded) on planes of
+// doubles, a band of rows at a time: the structure tensor of strong 16-bit gradients does
+// not fit in 32 bits. Rows enter a ring of the last 2n + 1 row-smoothed rows and leave it
+// smoothed down the columns, so no plane-sized buffer is needed; every value is the same
+// sum in the same order whatever the split.
+class rolling_gaussian {
+public:
+    rolling_gaussian(double sigma, int w, int h, int components)
+        : n((int)std::floor(sigma)), w(w), h(h), components(components)
+    {
+        if (n < 1) return;
+        k.resize(2 * n + 1);
+        gaussian_kernel(sigma, k.data());
+    }
+    int radius() const { return n; }
+    // Scratch for one band: the ring and a row.
+    struct band {
+        std::vector<double> ring, row;
+        int ready = -1;
+    };
+    void start(band& b, int y0) const
+    {
+        b.ring.assign((size_t)(2 * n + 1) * components * w, 0.0);
+        b.row.assign(w, 0.0);
+        b.ready = std::max(0, y0 - n) - 1;
+    }
+    // Smooths row y of every component into out[c] (w values each); source(r, c, row)
+    // writes row r of component c. Rows must be asked for in increasing order.
+    template <typename Source>
+    void row(band& b, int y, Source&& source, double* const* out) const
+    {
+        for (; b.ready < std::min(h - 1, y + n); ) {
+            const int r = ++b.ready;
+            for (int c = 0; c < components; c++) {
+                source(r, c, b.row.data());
+                double* dst = slot(b, r, c);
+                for (int x = 0; x < w; x++) {
+                    double sum = 0;
+                    if (x >= n && x + n < w) {
+                        for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[x + j];
+                    } else {
+                        for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[std::clamp(x + j, 0, w - 1)];
+                    }
+                    dst[x] = sum;
                 }
-                out[x] = s;
             }
         }
-    });
-    // Columns a whole row at a time, in the same order of terms.
-    over_row_bands(h, (long long)plane.size() * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
-        std::vector<double> acc(w);
-        for (int y = y0; y < y1; y++) {
-            std::fill(acc.begin(), acc.end(), 0.0);
+        for (int c = 0; c < components; c++) {
+            double* acc = out[c];
+            std::fill(acc, acc + w, 0.0);
             for (int j = -n; j <= n; j++) {
                 const double kj = k[j + n];
-                const double* r = &rows[(size_t)std::clamp(y + j, 0, h - 1) * w];
+                const double* r = slot(b, std::clamp(y + j, 0, h - 1), c);
                 for (int x = 0; x < w; x++) acc[x] += kj * r[x];
             }
-            double* out = &plane[(size_t)y * w];
-            for (int x = 0; x < w; x++) out[x] = std::round(acc[x]);
+            for (int x = 0; x < w; x++) acc[x] = std::round(acc[x]);
         }
-    });
+    }
+
+private:
+    double* slot(band& b, int r, int c) const
+    {
+        return &b.ring[((size_t)(r % (2 * n + 1)) * components + c) * w];
+    }
+    int n, w, h, components;
+    std::vector<double> k;
+};
+
+// Row y of the structure tensor (gx^2, gy^2, 2 gx gy) in whole levels: the gradient of
+// grad_2d divided by 16 with C's truncation.
+void tensor_row(const int* in, int w, int h, int y, int c, double* out)
+{
+    const int* row = in + (size_t)y * w;
+    for (int x = 0; x < w; x++) {
+        int gx = 0, gy = 0;
+        if (w >= 2) gx = x == 0 ? row[1] - row[0] : x == w - 1 ? row[x] - row[x - 1] : (row[x + 1] - row[x - 1]) / 2;
+        if (h >= 2) {
+            const int* up = y == 0 ? row : row - w;
+            const int* down = y == h - 1 ? row : row + w;
+            gy = y == 0 || y == h - 1 ? down[x] - up[x] : (down[x] - up[x]) / 2;
+        }
+        const double a = gx / 16, b = gy / 16;
+        out[x] = c == 0 ? a * a : c == 1 ? b * b : 2 * a * b;
+    }
 }
 
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
 {
     const size_t count = (size_t)w * h;
-    work_plane<int> gx(count), gy(count);
-    grad_2d(in, w, h, gx.data(), gy.data());
-    std::vector<double> jxx(count), jyy(count), jxy(count);
-    for (size_t i = 0; i < count; i++) {
-        const double a = gx[i] / 16, b = gy[i] / 16;  // whole levels, truncated
-        jxx[i] = a * a;
-        jyy[i] = b * b;
-        jxy[i] = 2 * a * b;
-    }
-    for (std::vector<double>* p : {&jxx, &jyy, &jxy}) smooth_wide(*p, w, h, sigma);
-    std::vector<double> minor(count);
-    std::vector<double> major(count);
-    over_row_bands(h, (long long)count * 8, [&](int y0, int y1, yield_clock*) {
-        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
-            const double s = jxx[i] + jyy[i], d = jxx[i] - jyy[i];
-            const double r = std::sqrt(d * d + jxy[i] * jxy[i]);
-            angle[i] = (std::atan2(jxy[i], d) + M_PI) / 2;
-            if (s == 0) {
-                major[i] = 0;
-                minor[i] = 0;
-                if (extra) extra[i] = 0;
-            } else {
-                major[i] = s + r;
-                minor[i] = std::floor(s - r + 0.5);
-                if (extra) extra[i] = (s - r) * (s + r) / 2;
+    // First the angle, the major eigenvalue (kept in strength until the end), the minor
+    // one and the corner measure, from the smoothed tensor.
+    work_plane<double> minor(count);
+    const rolling_gaussian tensor(sigma, w, h, 3);
+    over_row_bands(h, (long long)count * (2 * tensor.radius() + 1) * 6, [&](int y0, int y1, yield_clock*) {
+        rolling_gaussian::band band;
+        std::vector<double> j(3 * (size_t)w);
+        double* parts[3] = {j.data(), j.data() + w, j.data() + 2 * w};
+        if (tensor.radius() >= 1) tensor.start(band, y0);
+        for (int y = y0; y < y1; y++) {
+            if (tensor.radius() >= 1)
+                tensor.row(band, y, [&](int r, int c, double* out) { tensor_row(in, w, h, r, c, out); }, parts);
+            else
+                for (int c = 0; c < 3; c++) tensor_row(in, w, h, y, c, parts[c]);
+            for (int x = 0; x < w; x++) {
+                const size_t i = (size_t)y * w + x;
+                const double jxx = parts[0][x], jyy = parts[1][x], jxy = parts[2][x];
+                const double s = jxx + jyy, d = jxx - jyy;
+                const double r = std::sqrt(d * d + jxy * jxy);
+                angle[i] = (std::atan2(jxy, d) + M_PI) / 2;
+                if (s == 0) {
+                    strength[i] = 0;
+                    minor[i] = 0;
+                    if (extra) extra[i] = 0;
+                } else {
+                    strength[i] = s + r;
+                    minor[i] = std::floor(s - r + 0.5);
+                    if (extra) extra[i] = (s - r) * (s + r) / 2;
+                }
             }
         }
     });
@@ -136,15 +185,30 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
             std::fill(extra, extra + count, 0.0);
         }
     }
-    smooth_wide(minor, w, h, 2 * sigma);
-    for (size_t i = 0; i < count; i++) {
-        if (major[i] > 0) {
-            const double q = 1 - minor[i] / major[i];
-            strength[i] = q < 0 ? 0.0 : std::min(q * q, 1.0);
-        } else {
-            strength[i] = 0.0;
+    // Then the strength from the minor eigenvalue smoothed twice as wide.
+    const rolling_gaussian wide(2 * sigma, w, h, 1);
+    over_row_bands(h, (long long)count * (2 * wide.radius() + 1) * 2, [&](int y0, int y1, yield_clock*) {
+        rolling_gaussian::band band;
+        std::vector<double> smoothed(w);
+        double* part = smoothed.data();
+        if (wide.radius() >= 1) wide.start(band, y0);
+        for (int y = y0; y < y1; y++) {
+            const size_t row = (size_t)y * w;
+            if (wide.radius() >= 1)
+                wide.row(band, y, [&](int r, int, double* out) { std::copy_n(&minor[(size_t)r * w], w, out); }, &part);
+            else
+                std::copy_n(&minor[row], w, part);
+            for (int x = 0; x < w; x++) {
+                const double major = strength[row + x];
+                if (major > 0) {
+                    const double q = 1 - part[x] / major;
+                    strength[row + x] = q < 0 ? 0.0 : std::min(q * q, 1.0);
+                } else {
+                    strength[row + x] = 0.0;
+                }
+            }
         }
-    }
+    });
 }
 
 }  // namespace
@@ -262,7 +326,7 @@ void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, 
 // neighbour before it, then the one after), so rows split over the cores any way give the
 // same result, and no plane-sized sums are needed.
 void filter_along_field(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                        double anisotropy, const double* angle, const double* strength, const double* extra)
+                        const double* vx, const double* vy, const double* extra)
 {
     const size_t count = (size_t)w * h;
     const int n = (int)std::floor(sigma);
@@ -282,16 +346,7 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
             src[k] = copies[k].data();
         }
     }
-    // Orientation vectors scaled by the anisotropy.
-    const double a2 = anisotropy * anisotropy;
-    work_plane<double> vx(count), vy(count), ex;
-    over_row_bands(h, (long long)count * 8, [&](int y0, int y1, yield_clock*) {
-        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
-            const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
-            vx[i] = std::cos(angle[i]) * f;
-            vy[i] = std::sin(angle[i]) * f;
-        }
-    });
+    work_plane<double> ex;
     if (extra) {
         ex.resize(count);
         for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
@@ -306,7 +361,7 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
             const double d = std::sqrt((double)dx * dx + dy * dy);
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
         }
-    field_setup f{vx.data(), vy.data(), ex.empty() ? nullptr : ex.data(), w, h, info.use_level != 0,
+    field_setup f{vx, vy, ex.empty() ? nullptr : ex.data(), w, h, info.use_level != 0,
                   (long long)info.level * 16, nullptr, info.level};
     if (info.levelling && info.noise_image && f.use_level && w == info.proc_width && h == info.proc_height)
         f.noise = info.noise_image;
@@ -361,6 +416,19 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
 
 }  // namespace
 
+void field_vectors(double* angle, double* strength, int w, int h, double anisotropy)
+{
+    const double a2 = anisotropy * anisotropy;
+    over_row_bands(h, (long long)w * h * 8, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+            const double f = a2 > 0 ? std::min(strength[i] / a2, 1.2) : 1.2;
+            const double a = angle[i];
+            angle[i] = std::cos(a) * f;
+            strength[i] = std::sin(a) * f;
+        }
+    });
+}
+
 void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotropy, int* out,
                            double* angle, double* strength, double* extra, bool structure_only)
 {
@@ -380,12 +448,24 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
         if (structure_only) return;
     }
     if (!out) return;
-    filter_along_field(&in, &out, 1, w, h, sigma, anisotropy, angle, strength, extra);
+    work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
+    field_vectors(vx.data(), vy.data(), w, h, anisotropy);
+    filter_along_field(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra);
 }
 
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
                                double anisotropy, const double* angle, const double* strength)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !angle || !strength) return;
-    filter_along_field(ins, outs, planes, w, h, sigma, anisotropy, angle, strength, nullptr);
+    const size_t count = (size_t)w * h;
+    work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
+    field_vectors(vx.data(), vy.data(), w, h, anisotropy);
+    filter_along_field(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr);
+}
+
+void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
+                                const double* vx, const double* vy, const double* extra)
+{
+    if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
+    filter_along_field(ins, outs, planes, w, h, sigma, vx, vy, extra);
 }

@@ -20,3 +20,13 @@ void anisotropic_filter_2d(int* in, int width, int height, double sigma, double 
 // pair weights are computed once); each plane applies its own level test.
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int width, int height,
                                double sigma, double anisotropy, const double* angle, const double* strength);
+
+// The field as the smoother reads it, in place: angle and strength become the orientation
+// vector (cos angle, sin angle) x min(strength / anisotropy^2, 1.2), pixel by pixel.
+void field_vectors(double* angle, double* strength, int width, int height, double anisotropy);
+
+// The filtering of anisotropic_filter_planes with the field already turned into vectors by
+// field_vectors (so several filterings along one field convert it once); extra, when
+// given, is the corner measure.
+void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int width, int height,
+                                double sigma, const double* vx, const double* vy, const double* extra);

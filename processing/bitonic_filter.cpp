@@ -119,17 +119,29 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
         if (info.level < 114) extra.resize(pixels);
         anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
                               extra.empty() ? nullptr : extra.data(), true);
-        anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, guide.data(), angle.data(), strength.data(),
-                              extra.empty() ? nullptr : extra.data(), false);
+        // From here on the field is needed only as the smoother reads it.
+        field_vectors(angle.data(), strength.data(), w, h, 0.6);
+        int* grey_plane = grey.data();
+        int* guide_plane = guide.data();
+        anisotropic_filter_vectors(&grey_plane, &guide_plane, 1, w, h, sigma, angle.data(), strength.data(),
+                                   extra.empty() ? nullptr : extra.data());
     }
+    const double *vx = angle.data(), *vy = strength.data();
+    extra = work_plane<double>();
     work_plane<int> O(count), C(count);
     const int k = info.filter_iterate ? info.multires_level : 0;
     rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey.data());
+    grey = work_plane<int>();
+    guide = work_plane<int>();
 
-    work_plane<int> input(in, in + count);
+    // The errors are measured on the input as given, or on its transform for colour noise.
     const bool transform = channels > 1 && info.noise_colour;
+    work_plane<int> transformed;
+    const int* input = in;
     if (transform) {
-        for (work_plane<int>* p : {&input, &O, &C})
+        transformed.assign(in, in + count);
+        input = transformed.data();
+        for (work_plane<int>* p : {&transformed, &O, &C})
             inverse_gamma_and_apply_anscombe(p->data(), w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
     }
     {
@@ -143,7 +155,7 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
             }
             int* ins[2] = {eO.data(), eC.data()};
             int* outs[2] = {sO.data(), sC.data()};
-            anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, angle.data(), strength.data());
+            anisotropic_filter_vectors(ins, outs, 2, w, h, sigma, vx, vy, nullptr);
             for (size_t i = 0; i < pixels; i++) {
                 const size_t at = i * channels + ch;
                 out[at] = bitonic_blend(O[at], C[at], sO[i], sC[i]);

@@ -57,41 +57,50 @@ __attribute__((target("avx2"))) void admit_inner(const int* centre, int w, int r
     }
 }
 
-// Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, by rows
-// then columns.
-void window_extremes(const local_setup& s, std::vector<int>& lo, std::vector<int>& hi)
-{
-    const size_t count = (size_t)s.w * s.h;
-    work_plane<int> row_lo(count), row_hi(count);
-    const long long work = (long long)count * (2 * s.r + 1);
-    over_row_bands(s.h, work, [&](int y0, int y1, yield_clock*) {
-        for (int y = y0; y < y1; y++)
+// Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, a row at
+// a time: the rows' own extremes enter a ring of the last 2r + 1 rows and the window's
+// come from the ring's columns.
+class window_extremes {
+public:
+    window_extremes(const local_setup& s, int y0) : s(s), d(2 * s.r + 1), ring_lo((size_t)d * s.w), ring_hi((size_t)d * s.w),
+        lo(s.w), hi(s.w), ready(std::max(0, y0 - s.r) - 1)
+    {
+    }
+    // Row y's extremes in lo and hi; rows in increasing order.
+    void row(int y)
+    {
+        for (; ready < std::min(s.h - 1, y + s.r);) {
+            const int r = ++ready;
+            const int* g = s.guide + (size_t)r * s.w;
+            int* a = &ring_lo[(size_t)(r % d) * s.w];
+            int* b = &ring_hi[(size_t)(r % d) * s.w];
             for (int x = 0; x < s.w; x++) {
-                int a = s.guide[(size_t)y * s.w + x], b = a;
+                int mn = g[x], mx = mn;
                 for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
-                    const int g = s.guide[(size_t)y * s.w + xx];
-                    a = std::min(a, g);
-                    b = std::max(b, g);
+                    mn = std::min(mn, g[xx]);
+                    mx = std::max(mx, g[xx]);
                 }
-                row_lo[(size_t)y * s.w + x] = a;
-                row_hi[(size_t)y * s.w + x] = b;
+                a[x] = mn;
+                b[x] = mx;
             }
-    });
-    lo.resize(count);
-    hi.resize(count);
-    over_row_bands(s.h, work, [&](int y0, int y1, yield_clock*) {
-        for (int y = y0; y < y1; y++)
+        }
+        const int top = std::max(0, y - s.r), bottom = std::min(s.h - 1, y + s.r);
+        std::copy_n(&ring_lo[(size_t)(top % d) * s.w], s.w, lo.begin());
+        std::copy_n(&ring_hi[(size_t)(top % d) * s.w], s.w, hi.begin());
+        for (int yy = top + 1; yy <= bottom; yy++) {
+            const int* a = &ring_lo[(size_t)(yy % d) * s.w];
+            const int* b = &ring_hi[(size_t)(yy % d) * s.w];
             for (int x = 0; x < s.w; x++) {
-                int a = row_lo[(size_t)y * s.w + x], b = row_hi[(size_t)y * s.w + x];
-                for (int yy = std::max(0, y - s.r); yy <= std::min(s.h - 1, y + s.r); yy++) {
-                    a = std::min(a, row_lo[(size_t)yy * s.w + x]);
-                    b = std::max(b, row_hi[(size_t)yy * s.w + x]);
-                }
-                lo[(size_t)y * s.w + x] = a;
-                hi[(size_t)y * s.w + x] = b;
+                lo[x] = std::min(lo[x], a[x]);
+                hi[x] = std::max(hi[x], b[x]);
             }
-    });
-}
+        }
+    }
+    const local_setup& s;
+    const int d;
+    std::vector<int> ring_lo, ring_hi, lo, hi;
+    int ready;
+};
 
 // Each pixel's local mask as bits over its window (row by row), built once for the four
 // passes: a neighbour is admitted when its grey value lies within level x 16 x f of the
@@ -112,19 +121,20 @@ local_masks admit(const local_setup& s)
             m.dx.push_back(x);
             m.dy.push_back(y);
         }
-    std::vector<int> lo, hi;
-    window_extremes(s, lo, hi);
     std::vector<long long> offset(m.dx.size());
     for (size_t k = 0; k < offset.size(); k++) offset[k] = (long long)m.dy[k] * s.w + m.dx[k];
     const size_t count = (size_t)s.w * s.h;
     m.bits.assign(count * m.words, 0);
     const double L = s.half_width_scale;
     over_row_bands(s.h, (long long)count * d * d, [&](int y0, int y1, yield_clock* clock) {
+        window_extremes window(s, y0);
+        const std::vector<int>&lo = window.lo, &hi = window.hi;
         for (int y = y0; y < y1; y++) {
+            window.row(y);
             for (int x = 0; x < s.w; x++) {
                 const size_t p = (size_t)y * s.w + x;
                 const double own = s.guide[p];
-                const double m1 = (hi[p] - lo[p]) / L, m2 = std::min(own - lo[p], hi[p] - own) / L;
+                const double m1 = (hi[x] - lo[x]) / L, m2 = std::min(own - lo[x], hi[x] - own) / L;
                 double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
                 if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
                 const double limit = L * f;
