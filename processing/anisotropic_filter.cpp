@@ -325,26 +325,25 @@ void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, 
 // Each pixel gathers its own sums, offset by offset in a fixed order (for each offset the
 // neighbour before it, then the one after), so rows split over the cores any way give the
 // same result, and no plane-sized sums are needed.
-void filter_along_field(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                        const double* vx, const double* vy, const double* extra)
+void filter_along_field(const int* const* src, int planes, int w, int h, double sigma, const double* vx,
+                        const double* vy, const double* extra, const filtered_rows& take)
 {
     const size_t count = (size_t)w * h;
     const int n = (int)std::floor(sigma);
     if (n < 1) {
-        for (int k = 0; k < planes; k++)
-            if (ins[k] != outs[k]) std::copy(ins[k], ins[k] + count, outs[k]);
+        // Nothing to smooth over: every row as it is.
+        over_row_bands(h, (long long)count * planes, [&](int y0, int y1, yield_clock*) {
+            std::vector<std::vector<int>> rows(planes, std::vector<int>(w));
+            std::vector<int*> at(planes);
+            for (int y = y0; y < y1; y++) {
+                for (int k = 0; k < planes; k++) {
+                    std::copy_n(src[k] + (size_t)y * w, w, rows[k].begin());
+                    at[k] = rows[k].data();
+                }
+                take(y, at.data());
+            }
+        });
         return;
-    }
-    // A row's output is written while later rows still read the input: filtering in place
-    // reads a copy.
-    std::vector<work_plane<int>> copies(planes);
-    std::vector<const int*> src(planes);
-    for (int k = 0; k < planes; k++) {
-        src[k] = ins[k];
-        if (ins[k] == outs[k]) {
-            copies[k].assign(ins[k], ins[k] + count);
-            src[k] = copies[k].data();
-        }
     }
     work_plane<double> ex;
     if (extra) {
@@ -377,6 +376,8 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
         // Every pixel's factor for every offset, for the rows within n of the row being
         // summed: each factor is computed once and read by the pixel and both partners.
         std::vector<double> factors((size_t)ring * offsets * w), s(w), t(w);
+        std::vector<std::vector<int>> rows(planes, std::vector<int>(w));
+        std::vector<int*> done(planes);
         auto factor_row = [&](int y, int k) { return &factors[((size_t)(y % ring) * offsets + k) * w]; };
         int ready = std::max(0, y0 - n);
         for (int y = y0; y < y1; y++) {
@@ -406,11 +407,33 @@ void filter_along_field(int* const* ins, int* const* outs, int planes, int w, in
                         terms(plane, o, own, factor_row(y + o.dy, j) + o.dx, s.data(), t.data(), row, shift, false,
                               std::max(0, -o.dx), std::min(w, w - o.dx));
                 }
-                int* out = outs[k] + row;
+                int* out = rows[k].data();
                 for (int x = 0; x < w; x++) out[x] = t[x] > 0 ? (int)std::round(s[x] / t[x]) : 0;
+                done[k] = out;
             }
+            take(y, done.data());
             if (clock) clock->maybe_yield();
         }
+    });
+}
+
+// Filters planes into planes: a plane filtered in place is read from a copy, since a row's
+// result is written while later rows still read their neighbours.
+void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, double sigma, const double* vx,
+                 const double* vy, const double* extra)
+{
+    const size_t count = (size_t)w * h;
+    std::vector<work_plane<int>> copies(planes);
+    std::vector<const int*> src(planes);
+    for (int k = 0; k < planes; k++) {
+        src[k] = ins[k];
+        if (ins[k] == outs[k]) {
+            copies[k].assign(ins[k], ins[k] + count);
+            src[k] = copies[k].data();
+        }
+    }
+    filter_along_field(src.data(), planes, w, h, sigma, vx, vy, extra, [&](int y, int* const* rows) {
+        for (int k = 0; k < planes; k++) std::copy_n(rows[k], w, outs[k] + (size_t)y * w);
     });
 }
 
@@ -450,7 +473,7 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
     if (!out) return;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_along_field(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra);
+    filter_into(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra);
 }
 
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
@@ -460,12 +483,19 @@ void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, in
     const size_t count = (size_t)w * h;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_along_field(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr);
+    filter_into(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr);
 }
 
 void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
                                 const double* vx, const double* vy, const double* extra)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
-    filter_along_field(ins, outs, planes, w, h, sigma, vx, vy, extra);
+    filter_into(ins, outs, planes, w, h, sigma, vx, vy, extra);
+}
+
+void anisotropic_filter_rows(const int* const* ins, int planes, int w, int h, double sigma, const double* vx,
+                             const double* vy, const filtered_rows& take)
+{
+    if (!ins || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
+    filter_along_field(ins, planes, w, h, sigma, vx, vy, nullptr, take);
 }

@@ -1,6 +1,8 @@
 // The gradient and the orientation-following, level-thresholded smoother.
 #pragma once
 
+#include <functional>
+
 // Central differences halved (truncated towards zero), one-sided at the first and last
 // column and row.
 void grad_2d(int* in, int width, int height, int* gx, int* gy);
@@ -30,3 +32,9 @@ void field_vectors(double* angle, double* strength, int width, int height, doubl
 // given, is the corner measure.
 void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int width, int height,
                                 double sigma, const double* vx, const double* vy, const double* extra);
+
+// The same, handing each row's results to `take` (row y, then one w-value row per plane)
+// instead of writing planes; rows arrive once each, from either core, in no fixed order.
+using filtered_rows = std::function<void(int y, int* const* rows)>;
+void anisotropic_filter_rows(const int* const* ins, int planes, int width, int height, double sigma,
+                             const double* vx, const double* vy, const filtered_rows& take);

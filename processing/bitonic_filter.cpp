@@ -108,30 +108,31 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
     }
     const double sigma = 1.2 * r;
     // The guide: the grey plane smoothed along its own orientation field.
-    work_plane<int> grey(pixels), guide(pixels);
-    if (channels == 1)
-        std::copy(in, in + pixels, grey.begin());
-    else
-        to_grey(in, w, h, (colour_t)info.colour, grey.data(), true);
+    // One channel is its own grey plane.
+    work_plane<int> grey_of_colour, guide(pixels);
+    if (channels > 1) {
+        grey_of_colour.resize(pixels);
+        to_grey(in, w, h, (colour_t)info.colour, grey_of_colour.data(), true);
+    }
+    int* grey = channels > 1 ? grey_of_colour.data() : in;
     work_plane<double> angle(pixels), strength(pixels), extra;
     {
         scaled_level level(3);
         if (info.level < 114) extra.resize(pixels);
-        anisotropic_filter_2d(grey.data(), w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
+        anisotropic_filter_2d(grey, w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
                               extra.empty() ? nullptr : extra.data(), true);
         // From here on the field is needed only as the smoother reads it.
         field_vectors(angle.data(), strength.data(), w, h, 0.6);
-        int* grey_plane = grey.data();
         int* guide_plane = guide.data();
-        anisotropic_filter_vectors(&grey_plane, &guide_plane, 1, w, h, sigma, angle.data(), strength.data(),
+        anisotropic_filter_vectors(&grey, &guide_plane, 1, w, h, sigma, angle.data(), strength.data(),
                                    extra.empty() ? nullptr : extra.data());
     }
     const double *vx = angle.data(), *vy = strength.data();
     extra = work_plane<double>();
     work_plane<int> O(count), C(count);
     const int k = info.filter_iterate ? info.multires_level : 0;
-    rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey.data());
-    grey = work_plane<int>();
+    rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey);
+    grey_of_colour = work_plane<int>();
     guide = work_plane<int>();
 
     // The errors are measured on the input as given, or on its transform for colour noise.
@@ -146,20 +147,21 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
     }
     {
         scaled_level level(1.4);
-        work_plane<int> eO(pixels), eC(pixels), sO(pixels), sC(pixels);
+        work_plane<int> eO(pixels), eC(pixels);
         for (int ch = 0; ch < channels; ch++) {
             for (size_t i = 0; i < pixels; i++) {
                 const size_t at = i * channels + ch;
                 eO[i] = input[at] - O[at];
                 eC[i] = C[at] - input[at];
             }
-            int* ins[2] = {eO.data(), eC.data()};
-            int* outs[2] = {sO.data(), sC.data()};
-            anisotropic_filter_vectors(ins, outs, 2, w, h, sigma, vx, vy, nullptr);
-            for (size_t i = 0; i < pixels; i++) {
-                const size_t at = i * channels + ch;
-                out[at] = bitonic_blend(O[at], C[at], sO[i], sC[i]);
-            }
+            // Each row blended as soon as its errors are smoothed.
+            const int* ins[2] = {eO.data(), eC.data()};
+            anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
+                for (int x = 0; x < w; x++) {
+                    const size_t at = ((size_t)y * w + x) * channels + ch;
+                    out[at] = bitonic_blend(O[at], C[at], smoothed[0][x], smoothed[1][x]);
+                }
+            });
         }
     }
     if (transform) inverse_anscombe_and_apply_gamma(out, w, h, (colour_t)info.colour, 2.4, 0, 0, 0);

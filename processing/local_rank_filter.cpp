@@ -102,111 +102,105 @@ public:
     int ready;
 };
 
-// Each pixel's local mask as bits over its window (row by row), built once for the four
-// passes: a neighbour is admitted when its grey value lies within level x 16 x f of the
-// pixel's guide value, f from the guide's spread in the window and the pixel's place in it.
-struct local_masks {
+// The window's taps in row order and each pixel's local mask as bits over them: a
+// neighbour is admitted when its grey value lies within level x 16 x f of the pixel's guide
+// value, f from the guide's spread in the window and the pixel's place in it.
+struct window_taps {
     int words = 0;
-    std::vector<uint64_t> bits;
     std::vector<int> dx, dy;
+    std::vector<long long> offset;  // in a plane of the image's width
 };
 
-local_masks admit(const local_setup& s)
+window_taps make_taps(const local_setup& s)
 {
-    local_masks m;
+    window_taps t;
     const int d = 2 * s.r + 1;
-    m.words = (d * d + 63) / 64;
+    t.words = (d * d + 63) / 64;
     for (int y = -s.r; y <= s.r; y++)
         for (int x = -s.r; x <= s.r; x++) {
-            m.dx.push_back(x);
-            m.dy.push_back(y);
+            t.dx.push_back(x);
+            t.dy.push_back(y);
+            t.offset.push_back((long long)y * s.w + x);
         }
-    std::vector<long long> offset(m.dx.size());
-    for (size_t k = 0; k < offset.size(); k++) offset[k] = (long long)m.dy[k] * s.w + m.dx[k];
-    const size_t count = (size_t)s.w * s.h;
-    m.bits.assign(count * m.words, 0);
-    const double L = s.half_width_scale;
-    over_row_bands(s.h, (long long)count * d * d, [&](int y0, int y1, yield_clock* clock) {
-        window_extremes window(s, y0);
-        const std::vector<int>&lo = window.lo, &hi = window.hi;
-        for (int y = y0; y < y1; y++) {
-            window.row(y);
-            for (int x = 0; x < s.w; x++) {
-                const size_t p = (size_t)y * s.w + x;
-                const double own = s.guide[p];
-                const double m1 = (hi[x] - lo[x]) / L, m2 = std::min(own - lo[x], hi[x] - own) / L;
-                double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
-                if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
-                const double limit = L * f;
-                uint64_t* b = &m.bits[p * m.words];
-                if (simd_wanted && x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r && limit >= 0 &&
-                    limit < 2e9) {
-                    admit_inner(s.grey + p, s.w, s.r, s.guide[p], (int)std::floor(limit), b);
-                    continue;
-                }
-                if (x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r) {
-                    // Inside: every position exists; the bits are set without a branch.
-                    const int* centre = s.grey + p;
-                    for (int k = 0; k < d * d; k++) {
-                        const bool in = std::fabs(centre[offset[k]] - own) <= limit;
-                        b[k >> 6] |= (uint64_t)in << (k & 63);
-                    }
-                    continue;
-                }
-                for (int k = 0; k < d * d; k++) {
-                    const int xx = x + m.dx[k], yy = y + m.dy[k];
-                    if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
-                    if (std::fabs(s.grey[(size_t)yy * s.w + xx] - own) <= limit) b[k >> 6] |= 1ull << (k & 63);
-                }
-            }
-            if (clock) clock->maybe_yield();
-        }
-    });
-    return m;
+    return t;
 }
 
-// The value of rank k (0-based) among v: near either end by keeping the k + 1 extreme
-// values seen (ranks near the ends are what openings and closings ask for), else by
-// nth_element.
-// The (K + 1)-th smallest (Low) or largest value: each value bubbles through the K + 1
-// extremes held so far by min and max alone, without a branch on the data.
+// Row y's masks into b (w x words words); `window` holds row y's guide extremes.
+void admit_row(const local_setup& s, const window_taps& t, const window_extremes& window, int y, uint64_t* bits)
+{
+    const int d = 2 * s.r + 1;
+    const std::vector<int>&lo = window.lo, &hi = window.hi;
+    const double L = s.half_width_scale;
+    std::fill(bits, bits + (size_t)s.w * t.words, 0);
+    for (int x = 0; x < s.w; x++) {
+        const size_t p = (size_t)y * s.w + x;
+        const double own = s.guide[p];
+        const double m1 = (hi[x] - lo[x]) / L, m2 = std::min(own - lo[x], hi[x] - own) / L;
+        double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
+        if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
+        const double limit = L * f;
+        uint64_t* b = bits + (size_t)x * t.words;
+        if (simd_wanted && x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r && limit >= 0 && limit < 2e9) {
+            admit_inner(s.grey + p, s.w, s.r, s.guide[p], (int)std::floor(limit), b);
+            continue;
+        }
+        if (x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r) {
+            // Inside: every position exists; the bits are set without a branch.
+            const int* centre = s.grey + p;
+            for (int k = 0; k < d * d; k++) {
+                const bool in = std::fabs(centre[t.offset[k]] - own) <= limit;
+                b[k >> 6] |= (uint64_t)in << (k & 63);
+            }
+            continue;
+        }
+        for (int k = 0; k < d * d; k++) {
+            const int xx = x + t.dx[k], yy = y + t.dy[k];
+            if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
+            if (std::fabs(s.grey[(size_t)yy * s.w + xx] - own) <= limit) b[k >> 6] |= 1ull << (k & 63);
+        }
+    }
+}
+
+// The (K + 1)-th smallest (Low) or largest of the n values: each value bubbles through
+// the K + 1 extremes held so far by min and max alone, without a branch on the data.
 template <int K, bool Low>
-int extreme_rank(const std::vector<int>& v)
+int extreme_rank(const int* v, int n)
 {
     int best[K + 1];
     for (int i = 0; i <= K; i++) best[i] = Low ? INT_MAX : INT_MIN;
-    for (int x : v)
+    for (int j = 0; j < n; j++) {
+        int x = v[j];
         for (int i = 0; i <= K; i++) {
             const int keep = Low ? std::min(best[i], x) : std::max(best[i], x);
             x = Low ? std::max(best[i], x) : std::min(best[i], x);
             best[i] = keep;
         }
+    }
     return best[K];
 }
 
 template <bool Low>
-int extreme_rank(const std::vector<int>& v, int k)
+int extreme_rank(const int* v, int n, int k)
 {
     switch (k) {
-    case 0: return extreme_rank<0, Low>(v);
-    case 1: return extreme_rank<1, Low>(v);
-    case 2: return extreme_rank<2, Low>(v);
-    case 3: return extreme_rank<3, Low>(v);
-    case 4: return extreme_rank<4, Low>(v);
-    case 5: return extreme_rank<5, Low>(v);
-    case 6: return extreme_rank<6, Low>(v);
-    default: return extreme_rank<7, Low>(v);
+    case 0: return extreme_rank<0, Low>(v, n);
+    case 1: return extreme_rank<1, Low>(v, n);
+    case 2: return extreme_rank<2, Low>(v, n);
+    case 3: return extreme_rank<3, Low>(v, n);
+    case 4: return extreme_rank<4, Low>(v, n);
+    case 5: return extreme_rank<5, Low>(v, n);
+    case 6: return extreme_rank<6, Low>(v, n);
+    default: return extreme_rank<7, Low>(v, n);
     }
 }
 
-// The value of rank k (0-based) among v; ranks near the ends, which openings and
-// closings ask for, without sorting.
-int select_rank(std::vector<int>& v, int k)
+// The value of rank k (0-based) among the n values of v (reordered); ranks near the ends,
+// which openings and closings ask for, without sorting.
+int select_rank(int* v, int n, int k)
 {
-    const int n = (int)v.size();
-    if (k < 8) return extreme_rank<true>(v, k);
-    if (n - 1 - k < 8) return extreme_rank<false>(v, n - 1 - k);
-    std::nth_element(v.begin(), v.begin() + k, v.end());
+    if (k < 8) return extreme_rank<true>(v, n, k);
+    if (n - 1 - k < 8) return extreme_rank<false>(v, n, n - 1 - k);
+    std::nth_element(v, v + k, v + n);
     return v[k];
 }
 
@@ -313,89 +307,87 @@ unsigned eight_pixels_at(int K, const int* src, const uint64_t* bits, int words,
     }
 }
 
-// One pass: per pixel and channel, the sample of centile p among the admitted neighbours
-// of `src`, written to dst; a pixel that admits none keeps its value.
-void local_pass(const local_setup& s, const local_masks& m, const int* src, double p, int* dst)
+// One pass's ranks: the rank of its centile for every admitted count, and whether they
+// lie near enough one end for the eight-pixel form.
+struct pass_ranks {
+    std::vector<int> rank_of;
+    rank_end end;
+};
+
+pass_ranks make_ranks(int r, double p)
 {
-    const int d = 2 * s.r + 1;
-    std::vector<long long> offset(m.dx.size());
-    for (size_t k = 0; k < offset.size(); k++) offset[k] = (long long)m.dy[k] * s.w + m.dx[k];
-    // Rank of each centile for every admitted count.
-    std::vector<int> rank_of(d * d + 1);
-    for (int k = 0; k <= d * d; k++) rank_of[k] = rank_index(p, k);
+    const int d = 2 * r + 1;
+    pass_ranks k;
+    k.rank_of.resize(d * d + 1);
+    for (int n = 0; n <= d * d; n++) k.rank_of[n] = rank_index(p, n);
+    k.end = pass_end(k.rank_of);
+    return k;
+}
+
+// One pass over row y: per pixel and channel, the sample of the pass's centile among the
+// admitted neighbours, written to dst (the row's w x channels values); a pixel that admits
+// none keeps its value. rows[r + dy] points at row y + dy of the source (null outside the
+// image), so the source may be a plane or a ring of rows.
+void pass_row(const local_setup& s, const window_taps& t, const uint64_t* bits, const int* const* rows, int y,
+              const pass_ranks& ranks, int* dst)
+{
+    const int d = 2 * s.r + 1, taps = d * d;
+    const int* rank_of = ranks.rank_of.data();
+    const int* own = rows[s.r];
     // Grey rows whose whole windows lie in the image go eight pixels at a time where the
     // pass's ranks lie near one end.
-    const rank_end end = pass_end(rank_of);
-    const bool eight = simd_wanted && s.n == 1 && end.usable;
-    over_row_bands(s.h, (long long)s.w * s.h * d * d, [&](int y0, int y1, yield_clock* clock) {
-        std::vector<int> levels;
-        std::vector<long long> at;
-        levels.reserve(d * d);
-        at.reserve(d * d);
-        for (int y = y0; y < y1; y++) {
-            const bool inner_row = y >= s.r && y < s.h - s.r;
-            for (int x = 0; x < s.w; x++) {
-                const long long self = (long long)y * s.w + x;
-                const uint64_t* b = &m.bits[self * m.words];
-                if (eight && inner_row && x >= s.r && x + 8 <= s.w - s.r) {
-                    unsigned rest = end.low ? eight_pixels_at<true>(end.K, src + self, b, m.words, offset.data(),
-                                                                    d * d, rank_of.data(), dst + self)
-                                            : eight_pixels_at<false>(end.K, src + self, b, m.words, offset.data(),
-                                                                     d * d, rank_of.data(), dst + self);
-                    for (; rest; rest &= rest - 1) {
-                        const int j = __builtin_ctz(rest);
-                        const uint64_t* bj = b + (size_t)j * m.words;
-                        levels.clear();
-                        for (int wi = 0; wi < m.words; wi++)
-                            for (uint64_t bits = bj[wi]; bits; bits &= bits - 1)
-                                levels.push_back(src[self + j + offset[wi * 64 + __builtin_ctzll(bits)]] / 16);
-                        dst[self + j] = select_rank(levels, rank_of[levels.size()]) * 16;
-                    }
-                    x += 7;
-                    continue;
-                }
-                if (s.n == 1) {
-                    levels.clear();
-                    for (int wi = 0; wi < m.words; wi++)
-                        for (uint64_t bits = b[wi]; bits; bits &= bits - 1)
-                            levels.push_back(src[self + offset[wi * 64 + __builtin_ctzll(bits)]] / 16);
-                    dst[self] = levels.empty() ? src[self] : select_rank(levels, rank_of[levels.size()]) * 16;
-                    continue;
-                }
-                at.clear();
-                for (int wi = 0; wi < m.words; wi++)
-                    for (uint64_t bits = b[wi]; bits; bits &= bits - 1)
-                        at.push_back(self + offset[wi * 64 + __builtin_ctzll(bits)]);
-                for (int ch = 0; ch < s.n; ch++) {
-                    if (at.empty()) {
-                        dst[self * s.n + ch] = src[self * s.n + ch];
-                        continue;
-                    }
-                    levels.clear();
-                    for (long long q : at) levels.push_back(src[q * s.n + ch] / 16);
-                    dst[self * s.n + ch] = select_rank(levels, rank_of[levels.size()]) * 16;
-                }
+    const bool inner_row = y >= s.r && y < s.h - s.r;
+    const bool eight = simd_wanted && s.n == 1 && ranks.end.usable && inner_row;
+    std::vector<long long> offset(eight ? taps : 0);
+    std::vector<int> levels(taps), at(taps);
+    if (eight)
+        for (int k = 0; k < taps; k++) offset[k] = (rows[s.r + t.dy[k]] - own) + t.dx[k];
+    auto value = [&](int x, int k, int ch) { return rows[s.r + t.dy[k]][(x + t.dx[k]) * s.n + ch]; };
+    for (int x = 0; x < s.w; x++) {
+        const uint64_t* b = bits + (size_t)x * t.words;
+        if (eight && x >= s.r && x + 8 <= s.w - s.r) {
+            unsigned rest = ranks.end.low
+                                ? eight_pixels_at<true>(ranks.end.K, own + x, b, t.words, offset.data(), taps, rank_of, dst + x)
+                                : eight_pixels_at<false>(ranks.end.K, own + x, b, t.words, offset.data(), taps, rank_of,
+                                                         dst + x);
+            for (; rest; rest &= rest - 1) {
+                const int j = __builtin_ctz(rest);
+                const uint64_t* bj = b + (size_t)j * t.words;
+                int n = 0;
+                for (int wi = 0; wi < t.words; wi++)
+                    for (uint64_t word = bj[wi]; word; word &= word - 1)
+                        levels[n++] = value(x + j, wi * 64 + __builtin_ctzll(word), 0) / 16;
+                dst[x + j] = select_rank(levels.data(), n, rank_of[n]) * 16;
             }
-            if (clock) clock->maybe_yield();
+            x += 7;
+            continue;
         }
-    });
+        int n = 0;
+        for (int wi = 0; wi < t.words; wi++)
+            for (uint64_t word = b[wi]; word; word &= word - 1) at[n++] = wi * 64 + __builtin_ctzll(word);
+        for (int ch = 0; ch < s.n; ch++) {
+            if (n == 0) {
+                dst[x * s.n + ch] = own[x * s.n + ch];
+                continue;
+            }
+            for (int i = 0; i < n; i++) levels[i] = value(x, at[i], ch) / 16;
+            dst[x * s.n + ch] = select_rank(levels.data(), n, rank_of[n]) * 16;
+        }
+    }
 }
 
 // The probe display: the window at the probe pixel, its admitted samples as they are
 // (the one the first pass chose flagged + 160000), the others bit-inverted (drawn inset),
 // -160000 outside the image. First channel only.
-void record_local_probe(const local_setup& s, const local_masks& m, const int* in, const int* first)
+void record_local_probe(const local_setup& s, const window_taps& t, const int* in, const uint64_t* b, int first)
 {
     const int px = info.cursor.x, py = info.cursor.y, d = 2 * s.r + 1;
-    if (px < 0 || py < 0 || px >= s.w || py >= s.h) return;
-    const size_t self = (size_t)py * s.w + px;
-    const uint64_t* b = &m.bits[self * m.words];
     release_array(info.probe_values);
     info.probe_values = new int[(size_t)d * d];
     info.probe_count = d;
-    const int chosen = first[self * s.n] / 16;
+    const int chosen = first / 16;
     for (int k = 0; k < d * d; k++) {
-        const int x = px + m.dx[k], y = py + m.dy[k];
+        const int x = px + t.dx[k], y = py + t.dy[k];
         int& cell = info.probe_values[k];
         if (x < 0 || y < 0 || x >= s.w || y >= s.h) {
             cell = -160000;
@@ -430,11 +422,49 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     }
     local_setup s{in, w, h, n_channels, r, std::max(level, 1) * 16.0, guide, grey ? grey : in};
     if (!grey && n_channels != 1) s.grey = guide;
-    const local_masks masks = admit(s);
-    work_plane<int> work(count);
-    local_pass(s, masks, in, c, work.data());
-    if (info.probe_mode) record_local_probe(s, masks, in, work.data());
-    local_pass(s, masks, work.data(), 1 - c, open);
-    local_pass(s, masks, in, 1 - c, work.data());
-    local_pass(s, masks, work.data(), c, close);
+    const window_taps taps = make_taps(s);
+    const pass_ranks low = make_ranks(r, c), high = make_ranks(r, 1 - c);
+    const int d = 2 * r + 1, words = taps.words, row_values = w * n_channels;
+    const bool probe = info.probe_mode && info.cursor.x >= 0 && info.cursor.y >= 0 && info.cursor.x < w &&
+                       info.cursor.y < h;
+    // Row by row: each row's masks and its two first passes (rank c for the opening, rank
+    // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second
+    // passes make the row r above. A band makes the r rows above its first once more
+    // itself, so no plane of masks or first passes is needed and any split gives the same
+    // rows.
+    over_row_bands(h, (long long)w * h * d * d * 5, [&](int y0, int y1, yield_clock* clock) {
+        std::vector<uint64_t> masks((size_t)d * w * words);
+        std::vector<int> first_open((size_t)d * row_values), first_close((size_t)d * row_values);
+        auto slot = [&](int y) { return y % d; };
+        const int start = std::max(0, y0 - r);
+        window_extremes window(s, start);
+        std::vector<const int*> rows(d);
+        auto plane_rows = [&](const int* plane, int y) {
+            for (int dy = -r; dy <= r; dy++)
+                rows[r + dy] = y + dy >= 0 && y + dy < h ? plane + (size_t)(y + dy) * row_values : nullptr;
+            return rows.data();
+        };
+        auto ring_rows = [&](const std::vector<int>& ring, int y) {
+            for (int dy = -r; dy <= r; dy++)
+                rows[r + dy] = y + dy >= 0 && y + dy < h ? &ring[(size_t)slot(y + dy) * row_values] : nullptr;
+            return rows.data();
+        };
+        int next = start;
+        for (int y = y0; y < y1; y++) {
+            for (; next <= std::min(h - 1, y + r); next++) {
+                window.row(next);
+                uint64_t* b = &masks[(size_t)slot(next) * w * words];
+                admit_row(s, taps, window, next, b);
+                pass_row(s, taps, b, plane_rows(in, next), next, low, &first_open[(size_t)slot(next) * row_values]);
+                pass_row(s, taps, b, plane_rows(in, next), next, high, &first_close[(size_t)slot(next) * row_values]);
+            }
+            const uint64_t* b = &masks[(size_t)slot(y) * w * words];
+            if (probe && y == info.cursor.y)
+                record_local_probe(s, taps, in, b + (size_t)info.cursor.x * words,
+                                   first_open[(size_t)slot(y) * row_values + (size_t)info.cursor.x * n_channels]);
+            pass_row(s, taps, b, ring_rows(first_open, y), y, high, open + (size_t)y * row_values);
+            pass_row(s, taps, b, ring_rows(first_close, y), y, low, close + (size_t)y * row_values);
+            if (clock) clock->maybe_yield();
+        }
+    });
 }
