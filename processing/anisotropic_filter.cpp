@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <climits>
+#include <memory>
+#include <utility>
 #include <cstdlib>
 #include <immintrin.h>
 #include <vector>
@@ -221,7 +223,14 @@ bool cpu_has_avx2()
     return __builtin_cpu_supports("avx2");
 }
 
+bool cpu_has_avx512()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+}
+
 const bool pairs_in_fours = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+const bool pairs_in_eights = pairs_in_fours && cpu_has_avx512();
 
 // One offset of the half window: its radial weight and its distance / 0.65.
 struct offset {
@@ -300,6 +309,108 @@ __attribute__((target("avx2"))) int terms_four_at_a_time(const field_setup& f, c
     return x;
 }
 
+// The same eight at a time (AVX-512).
+__attribute__((target("avx512f,avx512vl"))) int terms_eight_at_a_time(const field_setup& f, const int* src,
+                                                                    const offset& o, const double* fp,
+                                                                    const double* fq, double* s, double* t,
+                                                                    size_t row, long long shift, bool partner_first,
+                                                                    int xa, int xb)
+{
+    const __m512d radial = _mm512_set1_pd(o.g);
+    const __m256i limit = _mm256_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
+    int x = xa;
+    for (; x + 8 <= xb; x += 8) {
+        const size_t p = row + x, q = (size_t)((long long)p + shift);
+        const __m512d own = _mm512_loadu_pd(fp + x), other = _mm512_loadu_pd(fq + x);
+        const __m512d g = partner_first ? _mm512_mul_pd(_mm512_mul_pd(radial, other), own)
+                                        : _mm512_mul_pd(_mm512_mul_pd(radial, own), other);
+        const __m256i vp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + p));
+        const __m256i vq = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + q));
+        __m512d gk = g;
+        if (f.use_level)
+            gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
+        _mm512_storeu_pd(s + x, _mm512_add_pd(_mm512_loadu_pd(s + x), _mm512_mul_pd(gk, _mm512_cvtepi32_pd(vq))));
+        _mm512_storeu_pd(t + x, _mm512_add_pd(_mm512_loadu_pd(t + x), gk));
+    }
+    return x;
+}
+
+// One row's terms where every offset's partners lie in the row range (x in [xa, xb)),
+// eight pixels at a time with their sums held in registers over all the offsets: for each
+// offset j the partner at -o (when the row has one, has_minus) then the one at +o
+// (has_plus), in the order of the per-offset forms, so the sums are the same.
+struct row_terms {
+    const offset* o;
+    const double *const *own, *const *minus, *const *plus;  // factor rows: the pixel's, partners'
+    const long long* shift;
+    const bool *has_minus, *has_plus;
+    int offsets;
+};
+
+__attribute__((target("avx512f,avx512vl"))) inline void interior_term(bool use_level, __m256i limit, __m512d radial,
+                                                                     __m512d own, const double* fq, const int* q,
+                                                                     __m256i vp, bool first, __m512d& S, __m512d& T)
+{
+    const __m512d other = _mm512_loadu_pd(fq);
+    const __m512d g = first ? _mm512_mul_pd(_mm512_mul_pd(radial, other), own)
+                            : _mm512_mul_pd(_mm512_mul_pd(radial, own), other);
+    const __m256i vq = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    __m512d gk = g;
+    if (use_level)
+        gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
+    S = _mm512_add_pd(S, _mm512_mul_pd(gk, _mm512_cvtepi32_pd(vq)));
+    T = _mm512_add_pd(T, gk);
+}
+
+// G groups of eight pixels from x: each pixel's sum is one long chain of additions, so
+// several chains at once keep the adder busy.
+template <int G>
+__attribute__((target("avx512f,avx512vl"))) inline void interior_groups(const field_setup& f, const int* src,
+                                                                      const row_terms& r, double* s, double* t,
+                                                                      size_t row, int x, __m256i limit)
+{
+    __m512d S[G], T[G];
+    __m256i vp[G];
+    for (int i = 0; i < G; i++) {
+        vp[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + row + x + 8 * i));
+        S[i] = _mm512_loadu_pd(s + x + 8 * i);
+        T[i] = _mm512_loadu_pd(t + x + 8 * i);
+    }
+    for (int j = 0; j < r.offsets; j++) {
+        const __m512d radial = _mm512_set1_pd(r.o[j].g);
+        const double* own = r.own[j] + x;
+        if (r.has_minus[j]) {
+            const double* fq = r.minus[j] + x;
+            const int* q = src + (long long)(row + x) - r.shift[j];
+            for (int i = 0; i < G; i++)
+                interior_term(f.use_level, limit, radial, _mm512_loadu_pd(own + 8 * i), fq + 8 * i, q + 8 * i, vp[i],
+                              true, S[i], T[i]);
+        }
+        if (r.has_plus[j]) {
+            const double* fq = r.plus[j] + x;
+            const int* q = src + (long long)(row + x) + r.shift[j];
+            for (int i = 0; i < G; i++)
+                interior_term(f.use_level, limit, radial, _mm512_loadu_pd(own + 8 * i), fq + 8 * i, q + 8 * i, vp[i],
+                              false, S[i], T[i]);
+        }
+    }
+    for (int i = 0; i < G; i++) {
+        _mm512_storeu_pd(s + x + 8 * i, S[i]);
+        _mm512_storeu_pd(t + x + 8 * i, T[i]);
+    }
+}
+
+__attribute__((target("avx512f,avx512vl"))) int interior_eight_at_a_time(const field_setup& f, const int* src,
+                                                                       const row_terms& r, double* s, double* t,
+                                                                       size_t row, int xa, int xb)
+{
+    const __m256i limit = _mm256_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
+    int x = xa;
+    for (; x + 32 <= xb; x += 32) interior_groups<4>(f, src, r, s, t, row, x, limit);
+    for (; x + 8 <= xb; x += 8) interior_groups<1>(f, src, r, s, t, row, x, limit);
+    return x;
+}
+
 // The one-pixel form of the same terms, also with a noise map (the level test's bound then
 // comes from both pixels' noise).
 void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, const double* fp, const double* fq,
@@ -367,8 +478,10 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
     const bool fours = pairs_in_fours && !f.noise;
     auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
-        const int done =
-            fours ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb) : xa;
+        int done = xa;
+        if (fours && pairs_in_eights)
+            done = terms_eight_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
+        if (fours) done = terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
         terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
     };
     const int offsets = (int)half.size(), ring = 2 * n + 1;
@@ -378,6 +491,12 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
         std::vector<double> factors((size_t)ring * offsets * w), s(w), t(w);
         std::vector<std::vector<int>> rows(planes, std::vector<int>(w));
         std::vector<int*> done(planes);
+        // Each offset's factor rows and partners for the row being summed.
+        std::vector<const double*> own(offsets), minus(offsets), plus(offsets);
+        std::vector<long long> shift(offsets);
+        std::unique_ptr<bool[]> has_minus(new bool[offsets]), has_plus(new bool[offsets]);
+        const row_terms terms_of_row{half.data(), own.data(), minus.data(), plus.data(), shift.data(),
+                                     has_minus.get(), has_plus.get(), offsets};
         auto factor_row = [&](int y, int k) { return &factors[((size_t)(y % ring) * offsets + k) * w]; };
         int ready = std::max(0, y0 - n);
         for (int y = y0; y < y1; y++) {
@@ -389,23 +508,40 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                     for (; x < w; x++) row[x] = factor_at(f, (size_t)ready * w + x, half[k]);
                 }
             const size_t row = (size_t)y * w;
+            for (int j = 0; j < offsets; j++) {
+                const offset& o = half[j];
+                shift[j] = (long long)o.dy * w + o.dx;
+                own[j] = factor_row(y, j);
+                has_minus[j] = y - o.dy >= 0;
+                has_plus[j] = y + o.dy < h;
+                minus[j] = has_minus[j] ? factor_row(y - o.dy, j) - o.dx : nullptr;
+                plus[j] = has_plus[j] ? factor_row(y + o.dy, j) + o.dx : nullptr;
+            }
             for (int k = 0; k < planes; k++) {
                 const int* plane = src[k];
                 for (int x = 0; x < w; x++) {
                     s[x] = plane[row + x];
                     t[x] = 1.0;
                 }
+                // Eight pixels at a time over all the offsets inside; the edges (and the
+                // rest of the inside) offset by offset.
+                int inner_from = w, inner_to = w;
+                if (fours && pairs_in_eights && w - n > n) {
+                    inner_from = n;
+                    inner_to = interior_eight_at_a_time(f, plane, terms_of_row, s.data(), t.data(), row, n, w - n);
+                }
                 for (int j = 0; j < offsets; j++) {
                     const offset& o = half[j];
-                    const long long shift = (long long)o.dy * w + o.dx;
-                    const double* own = factor_row(y, j);
-                    // The neighbour at -o (the pair's first pixel), then the one at +o.
-                    if (y - o.dy >= 0)
-                        terms(plane, o, own, factor_row(y - o.dy, j) - o.dx, s.data(), t.data(), row, -shift, true,
-                              std::max(o.dx, 0), std::min(w + o.dx, w));
-                    if (y + o.dy < h)
-                        terms(plane, o, own, factor_row(y + o.dy, j) + o.dx, s.data(), t.data(), row, shift, false,
-                              std::max(0, -o.dx), std::min(w, w - o.dx));
+                    // The neighbour at -o (the pair's first pixel), then the one at +o, on
+                    // either side of what the inside form did.
+                    for (auto [a, b] : {std::pair<int, int>{0, inner_from}, std::pair<int, int>{inner_to, w}}) {
+                        if (has_minus[j])
+                            terms(plane, o, own[j], minus[j], s.data(), t.data(), row, -shift[j], true,
+                                  std::max({o.dx, 0, a}), std::min({w + o.dx, w, b}));
+                        if (has_plus[j])
+                            terms(plane, o, own[j], plus[j], s.data(), t.data(), row, shift[j], false,
+                                  std::max({0, -o.dx, a}), std::min({w, w - o.dx, b}));
+                    }
                 }
                 int* out = rows[k].data();
                 for (int x = 0; x < w; x++) out[x] = t[x] > 0 ? (int)std::round(s[x] / t[x]) : 0;
