@@ -128,34 +128,53 @@ void tensor_row(const int* in, int w, int h, int y, int c, double* out)
 void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
 {
     const size_t count = (size_t)w * h;
-    // First the angle, the major eigenvalue (kept in strength until the end), the minor
-    // one and the corner measure, from the smoothed tensor.
-    work_plane<double> minor(count);
-    const rolling_gaussian tensor(sigma, w, h, 3);
-    over_row_bands(h, (long long)count * (2 * tensor.radius() + 1) * 6, [&](int y0, int y1, yield_clock*) {
-        rolling_gaussian::band band;
-        std::vector<double> j(3 * (size_t)w);
+    // Row by row, in one pass: the smoothed tensor gives a row's angle, major eigenvalue
+    // (kept in strength until the row is finished), minor one and corner measure; the
+    // minor eigenvalues, smoothed twice as wide, then give the strength of the row that
+    // far above. A band makes the rows of minor eigenvalues it needs beyond its own
+    // itself (writing nothing else for them), so no plane of them is needed.
+    const rolling_gaussian tensor(sigma, w, h, 3), wide(2 * sigma, w, h, 1);
+    const int reach = std::max(wide.radius(), 0);
+    over_row_bands(h, (long long)count * (2 * tensor.radius() + 2 * reach + 2) * 6, [&](int y0, int y1, yield_clock*) {
+        rolling_gaussian::band tensor_band, wide_band;
+        std::vector<double> j(3 * (size_t)w), smoothed(w);
         double* parts[3] = {j.data(), j.data() + w, j.data() + 2 * w};
-        if (tensor.radius() >= 1) tensor.start(band, y0);
-        for (int y = y0; y < y1; y++) {
+        double* part = smoothed.data();
+        if (tensor.radius() >= 1) tensor.start(tensor_band, y0 - reach);
+        if (wide.radius() >= 1) wide.start(wide_band, y0);
+        // Row y's minor eigenvalues into out, and for the band's own rows its angle,
+        // major eigenvalue and corner measure.
+        auto eigen_row = [&](int y, double* minor) {
             if (tensor.radius() >= 1)
-                tensor.row(band, y, [&](int r, int c, double* out) { tensor_row(in, w, h, r, c, out); }, parts);
+                tensor.row(tensor_band, y, [&](int r, int c, double* out) { tensor_row(in, w, h, r, c, out); }, parts);
             else
                 for (int c = 0; c < 3; c++) tensor_row(in, w, h, y, c, parts[c]);
+            const bool own = y >= y0 && y < y1;
             for (int x = 0; x < w; x++) {
                 const size_t i = (size_t)y * w + x;
                 const double jxx = parts[0][x], jyy = parts[1][x], jxy = parts[2][x];
                 const double s = jxx + jyy, d = jxx - jyy;
                 const double r = std::sqrt(d * d + jxy * jxy);
+                minor[x] = s == 0 ? 0 : std::floor(s - r + 0.5);
+                if (!own) continue;
                 angle[i] = (std::atan2(jxy, d) + M_PI) / 2;
-                if (s == 0) {
-                    strength[i] = 0;
-                    minor[i] = 0;
-                    if (extra) extra[i] = 0;
+                strength[i] = s == 0 ? 0 : s + r;
+                if (extra) extra[i] = s == 0 ? 0 : (s - r) * (s + r) / 2;
+            }
+        };
+        for (int y = y0; y < y1; y++) {
+            const size_t row = (size_t)y * w;
+            if (wide.radius() >= 1)
+                wide.row(wide_band, y, [&](int r, int, double* out) { eigen_row(r, out); }, &part);
+            else
+                eigen_row(y, part);
+            for (int x = 0; x < w; x++) {
+                const double major = strength[row + x];
+                if (major > 0) {
+                    const double q = 1 - part[x] / major;
+                    strength[row + x] = q < 0 ? 0.0 : std::min(q * q, 1.0);
                 } else {
-                    strength[i] = s + r;
-                    minor[i] = std::floor(s - r + 0.5);
-                    if (extra) extra[i] = (s - r) * (s + r) / 2;
+                    strength[row + x] = 0.0;
                 }
             }
         }
@@ -187,30 +206,6 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
             std::fill(extra, extra + count, 0.0);
         }
     }
-    // Then the strength from the minor eigenvalue smoothed twice as wide.
-    const rolling_gaussian wide(2 * sigma, w, h, 1);
-    over_row_bands(h, (long long)count * (2 * wide.radius() + 1) * 2, [&](int y0, int y1, yield_clock*) {
-        rolling_gaussian::band band;
-        std::vector<double> smoothed(w);
-        double* part = smoothed.data();
-        if (wide.radius() >= 1) wide.start(band, y0);
-        for (int y = y0; y < y1; y++) {
-            const size_t row = (size_t)y * w;
-            if (wide.radius() >= 1)
-                wide.row(band, y, [&](int r, int, double* out) { std::copy_n(&minor[(size_t)r * w], w, out); }, &part);
-            else
-                std::copy_n(&minor[row], w, part);
-            for (int x = 0; x < w; x++) {
-                const double major = strength[row + x];
-                if (major > 0) {
-                    const double q = 1 - part[x] / major;
-                    strength[row + x] = q < 0 ? 0.0 : std::min(q * q, 1.0);
-                } else {
-                    strength[row + x] = 0.0;
-                }
-            }
-        }
-    });
 }
 
 }  // namespace
@@ -329,7 +324,7 @@ __attribute__((target("avx512f,avx512vl"))) int terms_eight_at_a_time(const fiel
         __m512d gk = g;
         if (f.use_level)
             gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
-        _mm512_storeu_pd(s + x, _mm512_add_pd(_mm512_loadu_pd(s + x), _mm512_mul_pd(gk, _mm512_cvtepi32_pd(vq))));
+        _mm512_storeu_pd(s + x, _mm512_add_pd(_mm512_loadu_pd(s + x), _mm512_mul_pd(gk, _mm512_maskz_cvtepi32_pd(0xFF, vq))));
         _mm512_storeu_pd(t + x, _mm512_add_pd(_mm512_loadu_pd(t + x), gk));
     }
     return x;
@@ -358,7 +353,7 @@ __attribute__((target("avx512f,avx512vl"))) inline void interior_term(bool use_l
     __m512d gk = g;
     if (use_level)
         gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
-    S = _mm512_add_pd(S, _mm512_mul_pd(gk, _mm512_cvtepi32_pd(vq)));
+    S = _mm512_add_pd(S, _mm512_mul_pd(gk, _mm512_maskz_cvtepi32_pd(0xFF, vq)));
     T = _mm512_add_pd(T, gk);
 }
 
