@@ -1,16 +1,23 @@
 // The filter family on a 1024 x 1024 12-bit image (noise over a smooth ramp): the median
 // with the circular mask at r = 1, 3, 7, 15 by both rank strategies, and the mean,
-// Gaussian (with and without the level), guided and anisotropic filters at r = 3.
+// Gaussian (with and without the level), guided and anisotropic filters at r = 3; and the
+// default bitonic filter (local mask, r = 3, level 60) on 8-bit noise (sigma 20) over a
+// smooth pattern at 512, 1024 and 2048 square, run after run in one process as the slider
+// runs it (freed planes kept, so no first-touch page faults after the first run).
 //
 //   build-bench/bench/bench_filters [--benchmark_filter=median]
 //   /usr/bin/python3 bench/filters_vs_opencv.py    (the OpenCV peers in the same run)
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "core/memory.h"
 #include "core/record.h"
 #include "processing/anisotropic_filter.h"
+#include "processing/bitonic_filter.h"
 #include "processing/gaussian_filter.h"
 #include "processing/guided_filter.h"
 #include "processing/rank_filter.h"
@@ -89,6 +96,26 @@ void BM_anisotropic(benchmark::State& state)
         anisotropic_filter_2d(in.data(), side, side, 3 * 1.3, 0.6, out.data(), nullptr, nullptr, nullptr, false);
 }
 BENCHMARK(BM_anisotropic)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_bitonic_local(benchmark::State& state)
+{
+    keep_freed_memory();
+    reset_info();
+    info.mask = 2;
+    info.level = 60;
+    info.data_max = 255;
+    const int n = (int)state.range(0);
+    std::vector<int> in((size_t)n * n), out(in.size());
+    std::mt19937 rng(2);
+    std::normal_distribution<double> noise(0, 20);
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++) {
+            const double clean = 128 + 90 * std::sin(x * 0.02) * std::cos(y * 0.015) + (((x / 64) + (y / 64)) % 2 ? 30 : -30);
+            in[(size_t)y * n + x] = (int)std::clamp(std::round(clean + noise(rng)), 0.0, 255.0) * 16;
+        }
+    for (auto _ : state) bitonic_x_filter(in.data(), n, n, 3, info.centile / 100.0, out.data());
+}
+BENCHMARK(BM_bitonic_local)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -39,6 +39,57 @@ void grad_2d(int* in, int w, int h, int* gx, int* gy)
 
 namespace {
 
+// The row loops below in one order of operations per value, so the compiler's SIMD forms
+// for each CPU (chosen at load time) give the plain form's results to the last bit.
+
+// out[x] = sum over j of k[j + n] in[x + j] for x in [from, to), terms in j order.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void taps_along_row(const double* in, const double* k,
+                                                                              int n, int from, int to, double* out)
+{
+    for (int x = from; x < to; x++) out[x] = 0;
+    for (int j = -n; j <= n; j++) {
+        const double kj = k[j + n];
+        for (int x = from; x < to; x++) out[x] += kj * in[x + j];
+    }
+}
+
+// acc[x] += kj r[x].
+__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_row(double* acc, const double* r,
+                                                                              double kj, int w)
+{
+    for (int x = 0; x < w; x++) acc[x] += kj * r[x];
+}
+
+// std::round (halves away from zero) of a row in place: the truncation, plus one away from
+// zero where the exact remainder is at least a half.
+__attribute__((target("avx2"))) int round_four_at_a_time(double* v, int w)
+{
+    const __m256d half = _mm256_set1_pd(0.5), one = _mm256_set1_pd(1.0), sign = _mm256_set1_pd(-0.0);
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const __m256d a = _mm256_loadu_pd(v + x);
+        const __m256d t = _mm256_round_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256d rest = _mm256_andnot_pd(sign, _mm256_sub_pd(a, t));
+        const __m256d away = _mm256_add_pd(t, _mm256_or_pd(one, _mm256_and_pd(sign, a)));
+        _mm256_storeu_pd(v + x, _mm256_blendv_pd(t, away, _mm256_cmp_pd(rest, half, _CMP_GE_OQ)));
+    }
+    return x;
+}
+
+bool cpu_avx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+const bool rows_in_fours = cpu_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+
+void round_row(double* v, int w)
+{
+    int x = rows_in_fours ? round_four_at_a_time(v, w) : 0;
+    for (; x < w; x++) v[x] = std::round(v[x]);
+}
+
 // The Gaussian of filter_2d (same taps, edge replication, results rounded) on planes of
 // doubles, a band of rows at a time: the structure tensor of strong 16-bit gradients does
 // not fit in 32 bits. Rows enter a ring of the last 2n + 1 row-smoothed rows and leave it
@@ -75,13 +126,13 @@ public:
             for (int c = 0; c < components; c++) {
                 source(r, c, b.row.data());
                 double* dst = slot(b, r, c);
+                const int from = std::min(n, w), to = std::max(from, w - n);
+                taps_along_row(b.row.data(), k.data(), n, from, to, dst);
                 for (int x = 0; x < w; x++) {
+                    if (x == from) x = to;
+                    if (x >= w) break;
                     double sum = 0;
-                    if (x >= n && x + n < w) {
-                        for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[x + j];
-                    } else {
-                        for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[std::clamp(x + j, 0, w - 1)];
-                    }
+                    for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[std::clamp(x + j, 0, w - 1)];
                     dst[x] = sum;
                 }
             }
@@ -89,12 +140,8 @@ public:
         for (int c = 0; c < components; c++) {
             double* acc = out[c];
             std::fill(acc, acc + w, 0.0);
-            for (int j = -n; j <= n; j++) {
-                const double kj = k[j + n];
-                const double* r = slot(b, std::clamp(y + j, 0, h - 1), c);
-                for (int x = 0; x < w; x++) acc[x] += kj * r[x];
-            }
-            for (int x = 0; x < w; x++) acc[x] = std::round(acc[x]);
+            for (int j = -n; j <= n; j++) add_scaled_row(acc, slot(b, std::clamp(y + j, 0, h - 1), c), k[j + n], w);
+            round_row(acc, w);
         }
     }
 
@@ -539,7 +586,9 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                     }
                 }
                 int* out = rows[k].data();
-                for (int x = 0; x < w; x++) out[x] = t[x] > 0 ? (int)std::round(s[x] / t[x]) : 0;
+                for (int x = 0; x < w; x++) s[x] /= t[x];
+                round_row(s.data(), w);
+                for (int x = 0; x < w; x++) out[x] = t[x] > 0 ? (int)s[x] : 0;
                 done[k] = out;
             }
             take(y, done.data());
