@@ -272,7 +272,7 @@ bool cpu_has_avx512()
 }
 
 const bool pairs_in_fours = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
-const bool pairs_in_eights = pairs_in_fours && cpu_has_avx512();
+const bool pairs_in_eights = pairs_in_fours && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
 
 // One offset of the half window: its radial weight and its distance / 0.65.
 struct offset {

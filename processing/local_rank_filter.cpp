@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+// GCC 12's AVX-512 headers pass an undefined vector as the unused merge operand of their
+// unmasked forms, which -Wmaybe-uninitialized reports at every use.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #include <vector>
 
@@ -32,30 +36,14 @@ bool cpu_has_avx2()
 
 bool simd_wanted = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
 
-// One inner pixel's admission bits, eight neighbours of a window row at a time: a
-// neighbour is admitted when |grey - own| <= limit, which for integers is |grey - own| <=
-// floor(limit). The last chunk of a row is loaded under a mask, so nothing past the
-// window's row is read.
-__attribute__((target("avx2"))) void admit_inner(const int* centre, int w, int r, int own, int limit,
-                                                 uint64_t* b)
+bool cpu_has_avx512()
 {
-    const int d = 2 * r + 1;
-    const __m256i o = _mm256_set1_epi32(own), l = _mm256_set1_epi32(limit);
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    for (int dy = -r; dy <= r; dy++) {
-        const int* row = centre + (long long)dy * w - r;
-        for (int c = 0; c < d; c += 8) {
-            const int n = std::min(8, d - c);
-            const __m256i v = n == 8 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c))
-                                     : _mm256_maskload_epi32(row + c, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lane));
-            const __m256i far = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(v, o)), l);
-            uint64_t bits = (uint64_t)(~_mm256_movemask_ps(_mm256_castsi256_ps(far)) & ((1 << n) - 1));
-            const int pos = (dy + r) * d + c;
-            b[pos >> 6] |= bits << (pos & 63);
-            if ((pos & 63) + n > 64) b[(pos >> 6) + 1] |= bits >> (64 - (pos & 63));
-        }
-    }
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
 }
+
+bool wide_wanted = simd_wanted && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
 
 // Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, a row at
 // a time: the rows' own extremes enter a ring of the last 2r + 1 rows and the window's
@@ -102,11 +90,13 @@ public:
     int ready;
 };
 
-// The window's taps in row order and each pixel's local mask as bits over them: a
-// neighbour is admitted when its grey value lies within level x 16 x f of the pixel's guide
-// value, f from the guide's spread in the window and the pixel's place in it.
+// The window's taps in row order, and a row's local masks: for every tap, one bit per
+// pixel of the row (bit x % 64 of word x / 64), with a spare word so 64 bits can be read
+// from any pixel on. A neighbour is admitted when its grey value lies within level x 16 x f
+// of the pixel's guide value, f from the guide's spread in the window and the pixel's place
+// in it.
 struct window_taps {
-    int words = 0;
+    int count = 0, stride = 0;  // taps; words per tap in a row's masks
     std::vector<int> dx, dy;
     std::vector<long long> offset;  // in a plane of the image's width
 };
@@ -114,50 +104,111 @@ struct window_taps {
 window_taps make_taps(const local_setup& s)
 {
     window_taps t;
-    const int d = 2 * s.r + 1;
-    t.words = (d * d + 63) / 64;
     for (int y = -s.r; y <= s.r; y++)
         for (int x = -s.r; x <= s.r; x++) {
             t.dx.push_back(x);
             t.dy.push_back(y);
             t.offset.push_back((long long)y * s.w + x);
         }
+    t.count = (int)t.dx.size();
+    t.stride = (s.w + 63) / 64 + 1;
     return t;
 }
 
-// Row y's masks into b (w x words words); `window` holds row y's guide extremes.
-void admit_row(const local_setup& s, const window_taps& t, const window_extremes& window, int y, uint64_t* bits)
+inline bool admitted(const uint64_t* masks, const window_taps& t, int k, int x)
 {
-    const int d = 2 * s.r + 1;
+    return (masks[(size_t)k * t.stride + (x >> 6)] >> (x & 63)) & 1;
+}
+
+// The bits of pixels x, x + 1, ... of one tap's row (at least 57 of them).
+inline uint64_t bits_from(const uint64_t* tap_row, int x)
+{
+    uint64_t v;
+    std::memcpy(&v, reinterpret_cast<const unsigned char*>(tap_row) + (x >> 3), sizeof v);
+    return v >> (x & 7);
+}
+
+inline void set_bits(uint64_t* tap_row, int x, uint64_t bits, int n)
+{
+    tap_row[x >> 6] |= bits << (x & 63);
+    if ((x & 63) + n > 64) tap_row[(x >> 6) + 1] |= bits >> (64 - (x & 63));
+}
+
+// Sixteen (AVX-512) or eight (AVX2) inner pixels from x whose limits are whole numbers
+// (|grey - own| <= limit is then |grey - own| <= floor(limit) for integers): every tap's
+// bits for all of them at once.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void admit_sixteen(const local_setup& s, const window_taps& t,
+                                                                      int y, int x, const int* limit,
+                                                                      uint64_t* masks)
+{
+    const size_t p = (size_t)y * s.w + x;
+    const __m512i own = _mm512_loadu_si512(s.guide + p), l = _mm512_loadu_si512(limit + x);
+    for (int k = 0; k < t.count; k++) {
+        const __m512i v = _mm512_loadu_si512(s.grey + (long long)p + t.offset[k]);
+        const __mmask16 in = _mm512_cmple_epi32_mask(_mm512_abs_epi32(_mm512_sub_epi32(v, own)), l);
+        set_bits(masks + (size_t)k * t.stride, x, in, 16);
+    }
+}
+
+__attribute__((target("avx2"))) void admit_eight(const local_setup& s, const window_taps& t, int y, int x,
+                                                 const int* limit, uint64_t* masks)
+{
+    const size_t p = (size_t)y * s.w + x;
+    const __m256i own = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.guide + p));
+    const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limit + x));
+    for (int k = 0; k < t.count; k++) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.grey + (long long)p + t.offset[k]));
+        const __m256i far = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(v, own)), l);
+        set_bits(masks + (size_t)k * t.stride, x, (uint64_t)(~_mm256_movemask_ps(_mm256_castsi256_ps(far)) & 0xff), 8);
+    }
+}
+
+// Row y's masks (t.count x t.stride words); `window` holds row y's guide extremes.
+void admit_row(const local_setup& s, const window_taps& t, const window_extremes& window, int y, uint64_t* masks,
+               std::vector<double>& limits, std::vector<int>& whole)
+{
     const std::vector<int>&lo = window.lo, &hi = window.hi;
     const double L = s.half_width_scale;
-    std::fill(bits, bits + (size_t)s.w * t.words, 0);
+    std::fill(masks, masks + (size_t)t.count * t.stride, 0);
+    limits.resize(s.w);
+    whole.resize(s.w);
     for (int x = 0; x < s.w; x++) {
-        const size_t p = (size_t)y * s.w + x;
-        const double own = s.guide[p];
+        const double own = s.guide[(size_t)y * s.w + x];
         const double m1 = (hi[x] - lo[x]) / L, m2 = std::min(own - lo[x], hi[x] - own) / L;
         double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
         if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
-        const double limit = L * f;
-        uint64_t* b = bits + (size_t)x * t.words;
-        if (simd_wanted && x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r && limit >= 0 && limit < 2e9) {
-            admit_inner(s.grey + p, s.w, s.r, s.guide[p], (int)std::floor(limit), b);
-            continue;
-        }
-        if (x >= s.r && y >= s.r && x < s.w - s.r && y < s.h - s.r) {
-            // Inside: every position exists; the bits are set without a branch.
-            const int* centre = s.grey + p;
-            for (int k = 0; k < d * d; k++) {
-                const bool in = std::fabs(centre[t.offset[k]] - own) <= limit;
-                b[k >> 6] |= (uint64_t)in << (k & 63);
+        limits[x] = L * f;
+        // -1: not a limit the whole-number forms can take.
+        whole[x] = limits[x] >= 0 && limits[x] < 2e9 ? (int)std::floor(limits[x]) : -1;
+    }
+    const bool inner_row = y >= s.r && y < s.h - s.r;
+    // A chunk of inner pixels whose limits all are whole-number limits.
+    auto whole_limits = [&](int x, int n) {
+        for (int i = 0; i < n; i++)
+            if (whole[x + i] < 0) return false;
+        return true;
+    };
+    int x = 0;
+    while (x < s.w) {
+        if (simd_wanted && inner_row && x >= s.r) {
+            if (wide_wanted && x + 16 <= s.w - s.r && whole_limits(x, 16)) {
+                admit_sixteen(s, t, y, x, whole.data(), masks);
+                x += 16;
+                continue;
             }
-            continue;
+            if (x + 8 <= s.w - s.r && whole_limits(x, 8)) {
+                admit_eight(s, t, y, x, whole.data(), masks);
+                x += 8;
+                continue;
+            }
         }
-        for (int k = 0; k < d * d; k++) {
+        const double own = s.guide[(size_t)y * s.w + x], limit = limits[x];
+        for (int k = 0; k < t.count; k++) {
             const int xx = x + t.dx[k], yy = y + t.dy[k];
             if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
-            if (std::fabs(s.grey[(size_t)yy * s.w + xx] - own) <= limit) b[k >> 6] |= 1ull << (k & 63);
+            if (std::fabs(s.grey[(size_t)yy * s.w + xx] - own) <= limit) set_bits(masks + (size_t)k * t.stride, x, 1, 1);
         }
+        x++;
     }
 }
 
@@ -227,54 +278,81 @@ rank_end pass_end(const std::vector<int>& rank_of)
     return e;
 }
 
-// Eight neighbouring pixels of one grey row at once: per offset, their eight admission bits
-// become a lane mask, their eight neighbour values (divided by 16 with C's truncation)
-// bubble through the K + 1 extremes of each lane, non-admitted ones standing in as the
-// far end so they are never chosen. Writes dst for the lanes whose rank lies within the
-// extremes and returns, as bits, the lanes left to the plain form.
+// Sixteen neighbouring pixels of one grey row at once (AVX-512): per tap, their sixteen
+// admission bits are a lane mask, their sixteen neighbour values (divided by 16 with C's
+// truncation) bubble through the K + 1 extremes of each lane, non-admitted ones standing in
+// as the far end so they are never chosen. Writes dst for the lanes whose rank lies within
+// the extremes and returns, as bits, the lanes left to the plain form.
 template <int K, bool Low>
-__attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint64_t* bits, int words,
-                                                      const long long* offset, int taps,
-                                                      const int* rank_of, int* dst)
+__attribute__((target("avx512f,avx512bw,avx512vl"))) unsigned sixteen_pixels(const int* src, const uint64_t* masks,
+                                                                           const window_taps& t, int x,
+                                                                           const long long* offset,
+                                                                           const int* rank_of, int* dst)
 {
-    const __m256i far_end = _mm256_set1_epi32(Low ? INT_MAX : INT_MIN);
-    const __m256i one64 = _mm256_set1_epi64x(1), one32 = _mm256_set1_epi32(1);
-    const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-    __m256i best[K + 1];
+    const __m512i far_end = _mm512_set1_epi32(Low ? INT_MAX : INT_MIN), one = _mm512_set1_epi32(1);
+    __m512i best[K + 1];
     for (int i = 0; i <= K; i++) best[i] = far_end;
-    __m256i count = _mm256_setzero_si256();
-    __m256i w0 = _mm256_setzero_si256(), w1 = w0;
-    for (int k = 0; k < taps; k++) {
-        if ((k & 63) == 0) {
-            const int wi = k >> 6;
-            w0 = _mm256_setr_epi64x((long long)bits[0 * words + wi], (long long)bits[1 * words + wi],
-                                    (long long)bits[2 * words + wi], (long long)bits[3 * words + wi]);
-            w1 = _mm256_setr_epi64x((long long)bits[4 * words + wi], (long long)bits[5 * words + wi],
-                                    (long long)bits[6 * words + wi], (long long)bits[7 * words + wi]);
-        }
-        const __m256i b0 = _mm256_and_si256(w0, one64), b1 = _mm256_and_si256(w1, one64);
-        w0 = _mm256_srli_epi64(w0, 1);
-        w1 = _mm256_srli_epi64(w1, 1);
-        const __m256i packed = _mm256_permutevar8x32_epi32(
-            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(b0), _mm256_castsi256_ps(b1),
-                                                  _MM_SHUFFLE(2, 0, 2, 0))),
-            order);
-        const __m256i admitted = _mm256_cmpeq_epi32(packed, one32);
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + offset[k]));
+    __m512i count = _mm512_setzero_si512();
+    for (int k = 0; k < t.count; k++) {
+        const __mmask16 in = (__mmask16)bits_from(masks + (size_t)k * t.stride, x);
+        const __m512i v = _mm512_loadu_si512(src + offset[k]);
         // v / 16 as C divides: toward zero.
-        const __m256i level = _mm256_srai_epi32(
-            _mm256_add_epi32(v, _mm256_and_si256(_mm256_srai_epi32(v, 31), _mm256_set1_epi32(15))), 4);
-        __m256i x = _mm256_blendv_epi8(far_end, level, admitted);
-        count = _mm256_sub_epi32(count, admitted);
+        const __m512i level = _mm512_srai_epi32(
+            _mm512_add_epi32(v, _mm512_and_si512(_mm512_srai_epi32(v, 31), _mm512_set1_epi32(15))), 4);
+        __m512i value = _mm512_mask_mov_epi32(far_end, in, level);
+        count = _mm512_mask_add_epi32(count, in, count, one);
         for (int i = 0; i <= K; i++) {
-            const __m256i keep = Low ? _mm256_min_epi32(best[i], x) : _mm256_max_epi32(best[i], x);
-            x = Low ? _mm256_max_epi32(best[i], x) : _mm256_min_epi32(best[i], x);
+            const __m512i keep = Low ? _mm512_min_epi32(best[i], value) : _mm512_max_epi32(best[i], value);
+            value = Low ? _mm512_max_epi32(best[i], value) : _mm512_min_epi32(best[i], value);
             best[i] = keep;
         }
     }
-    alignas(32) int n[8], value[K + 1][8];
+    alignas(64) int n[16], chosen[K + 1][16];
+    _mm512_store_si512(n, count);
+    for (int i = 0; i <= K; i++) _mm512_store_si512(chosen[i], best[i]);
+    unsigned rest = 0;
+    for (int j = 0; j < 16; j++) {
+        if (n[j] == 0) {
+            dst[j] = src[j];
+            continue;
+        }
+        const int rank = Low ? rank_of[n[j]] : n[j] - 1 - rank_of[n[j]];
+        if (rank > K) {
+            rest |= 1u << j;
+            continue;
+        }
+        dst[j] = chosen[rank][j] * 16;
+    }
+    return rest;
+}
+
+// The same for eight pixels (AVX2).
+template <int K, bool Low>
+__attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint64_t* masks, const window_taps& t,
+                                                      int x, const long long* offset, const int* rank_of, int* dst)
+{
+    const __m256i far_end = _mm256_set1_epi32(Low ? INT_MAX : INT_MIN);
+    const __m256i lane_bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    __m256i best[K + 1];
+    for (int i = 0; i <= K; i++) best[i] = far_end;
+    __m256i count = _mm256_setzero_si256();
+    for (int k = 0; k < t.count; k++) {
+        const int bits = (int)(bits_from(masks + (size_t)k * t.stride, x) & 0xff);
+        const __m256i in = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(bits), lane_bit), lane_bit);
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + offset[k]));
+        const __m256i level = _mm256_srai_epi32(
+            _mm256_add_epi32(v, _mm256_and_si256(_mm256_srai_epi32(v, 31), _mm256_set1_epi32(15))), 4);
+        __m256i value = _mm256_blendv_epi8(far_end, level, in);
+        count = _mm256_sub_epi32(count, in);
+        for (int i = 0; i <= K; i++) {
+            const __m256i keep = Low ? _mm256_min_epi32(best[i], value) : _mm256_max_epi32(best[i], value);
+            value = Low ? _mm256_max_epi32(best[i], value) : _mm256_min_epi32(best[i], value);
+            best[i] = keep;
+        }
+    }
+    alignas(32) int n[8], chosen[K + 1][8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(n), count);
-    for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(value[i]), best[i]);
+    for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(chosen[i]), best[i]);
     unsigned rest = 0;
     for (int j = 0; j < 8; j++) {
         if (n[j] == 0) {
@@ -286,25 +364,33 @@ __attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint
             rest |= 1u << j;
             continue;
         }
-        dst[j] = value[rank][j] * 16;
+        dst[j] = chosen[rank][j] * 16;
     }
     return rest;
 }
 
+// The pixels at x of one row, sixteen or eight at a time, for the pass's K and end.
 template <bool Low>
-unsigned eight_pixels_at(int K, const int* src, const uint64_t* bits, int words, const long long* offset,
-                         int taps, const int* rank_of, int* dst)
+unsigned pixels_at(bool sixteen, int K, const int* src, const uint64_t* masks, const window_taps& t, int x,
+                   const long long* offset, const int* rank_of, int* dst)
 {
+#define VOXMIRA_PIXELS(k)                                                                   \
+    case k:                                                                                 \
+        return sixteen ? sixteen_pixels<k, Low>(src, masks, t, x, offset, rank_of, dst)   \
+                       : eight_pixels<k, Low>(src, masks, t, x, offset, rank_of, dst);
     switch (K) {
-    case 0: return eight_pixels<0, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 1: return eight_pixels<1, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 2: return eight_pixels<2, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 3: return eight_pixels<3, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 4: return eight_pixels<4, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 5: return eight_pixels<5, Low>(src, bits, words, offset, taps, rank_of, dst);
-    case 6: return eight_pixels<6, Low>(src, bits, words, offset, taps, rank_of, dst);
-    default: return eight_pixels<7, Low>(src, bits, words, offset, taps, rank_of, dst);
+        VOXMIRA_PIXELS(0)
+        VOXMIRA_PIXELS(1)
+        VOXMIRA_PIXELS(2)
+        VOXMIRA_PIXELS(3)
+        VOXMIRA_PIXELS(4)
+        VOXMIRA_PIXELS(5)
+        VOXMIRA_PIXELS(6)
+    default:
+        return sixteen ? sixteen_pixels<7, Low>(src, masks, t, x, offset, rank_of, dst)
+                       : eight_pixels<7, Low>(src, masks, t, x, offset, rank_of, dst);
     }
+#undef VOXMIRA_PIXELS
 }
 
 // One pass's ranks: the rank of its centile for every admitted count, and whether they
@@ -328,43 +414,25 @@ pass_ranks make_ranks(int r, double p)
 // admitted neighbours, written to dst (the row's w x channels values); a pixel that admits
 // none keeps its value. rows[r + dy] points at row y + dy of the source (null outside the
 // image), so the source may be a plane or a ring of rows.
-void pass_row(const local_setup& s, const window_taps& t, const uint64_t* bits, const int* const* rows, int y,
+void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks, const int* const* rows, int y,
               const pass_ranks& ranks, int* dst)
 {
-    const int d = 2 * s.r + 1, taps = d * d;
     const int* rank_of = ranks.rank_of.data();
     const int* own = rows[s.r];
-    // Grey rows whose whole windows lie in the image go eight pixels at a time where the
-    // pass's ranks lie near one end.
+    // Grey rows whose whole windows lie in the image go sixteen or eight pixels at a time
+    // where the pass's ranks lie near one end.
     const bool inner_row = y >= s.r && y < s.h - s.r;
-    const bool eight = simd_wanted && s.n == 1 && ranks.end.usable && inner_row;
-    std::vector<long long> offset(eight ? taps : 0);
-    std::vector<int> levels(taps), at(taps);
-    if (eight)
-        for (int k = 0; k < taps; k++) offset[k] = (rows[s.r + t.dy[k]] - own) + t.dx[k];
+    const bool simd = simd_wanted && s.n == 1 && ranks.end.usable && inner_row;
+    std::vector<long long> offset(simd ? t.count : 0);
+    std::vector<int> levels(t.count), at(t.count);
+    if (simd)
+        for (int k = 0; k < t.count; k++) offset[k] = (rows[s.r + t.dy[k]] - own) + t.dx[k];
     auto value = [&](int x, int k, int ch) { return rows[s.r + t.dy[k]][(x + t.dx[k]) * s.n + ch]; };
-    for (int x = 0; x < s.w; x++) {
-        const uint64_t* b = bits + (size_t)x * t.words;
-        if (eight && x >= s.r && x + 8 <= s.w - s.r) {
-            unsigned rest = ranks.end.low
-                                ? eight_pixels_at<true>(ranks.end.K, own + x, b, t.words, offset.data(), taps, rank_of, dst + x)
-                                : eight_pixels_at<false>(ranks.end.K, own + x, b, t.words, offset.data(), taps, rank_of,
-                                                         dst + x);
-            for (; rest; rest &= rest - 1) {
-                const int j = __builtin_ctz(rest);
-                const uint64_t* bj = b + (size_t)j * t.words;
-                int n = 0;
-                for (int wi = 0; wi < t.words; wi++)
-                    for (uint64_t word = bj[wi]; word; word &= word - 1)
-                        levels[n++] = value(x + j, wi * 64 + __builtin_ctzll(word), 0) / 16;
-                dst[x + j] = select_rank(levels.data(), n, rank_of[n]) * 16;
-            }
-            x += 7;
-            continue;
-        }
+    // One pixel by the plain form.
+    auto plain = [&](int x) {
         int n = 0;
-        for (int wi = 0; wi < t.words; wi++)
-            for (uint64_t word = b[wi]; word; word &= word - 1) at[n++] = wi * 64 + __builtin_ctzll(word);
+        for (int k = 0; k < t.count; k++)
+            if (admitted(masks, t, k, x)) at[n++] = k;
         for (int ch = 0; ch < s.n; ch++) {
             if (n == 0) {
                 dst[x * s.n + ch] = own[x * s.n + ch];
@@ -373,13 +441,26 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* bits, 
             for (int i = 0; i < n; i++) levels[i] = value(x, at[i], ch) / 16;
             dst[x * s.n + ch] = select_rank(levels.data(), n, rank_of[n]) * 16;
         }
+    };
+    for (int x = 0; x < s.w;) {
+        const int lanes = simd && x >= s.r ? (wide_wanted && x + 16 <= s.w - s.r ? 16 : x + 8 <= s.w - s.r ? 8 : 0) : 0;
+        if (!lanes) {
+            plain(x++);
+            continue;
+        }
+        unsigned rest = ranks.end.low
+                            ? pixels_at<true>(lanes == 16, ranks.end.K, own + x, masks, t, x, offset.data(), rank_of, dst + x)
+                            : pixels_at<false>(lanes == 16, ranks.end.K, own + x, masks, t, x, offset.data(), rank_of,
+                                               dst + x);
+        for (; rest; rest &= rest - 1) plain(x + __builtin_ctz(rest));
+        x += lanes;
     }
 }
 
 // The probe display: the window at the probe pixel, its admitted samples as they are
 // (the one the first pass chose flagged + 160000), the others bit-inverted (drawn inset),
 // -160000 outside the image. First channel only.
-void record_local_probe(const local_setup& s, const window_taps& t, const int* in, const uint64_t* b, int first)
+void record_local_probe(const local_setup& s, const window_taps& t, const int* in, const uint64_t* masks, int first)
 {
     const int px = info.cursor.x, py = info.cursor.y, d = 2 * s.r + 1;
     release_array(info.probe_values);
@@ -394,7 +475,7 @@ void record_local_probe(const local_setup& s, const window_taps& t, const int* i
             continue;
         }
         const int v = in[((size_t)y * s.w + x) * s.n];
-        if ((b[k >> 6] >> (k & 63)) & 1)
+        if (admitted(masks, t, k, px))
             cell = v >= 0 && v / 16 == chosen ? v + 160000 : v;
         else
             cell = ~std::max(v, 0);
@@ -407,6 +488,7 @@ bool use_local_rank_simd(bool wanted)
 {
     const bool before = simd_wanted;
     simd_wanted = wanted && cpu_has_avx2();
+    wide_wanted = simd_wanted && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
     return before;
 }
 
@@ -424,7 +506,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     if (!grey && n_channels != 1) s.grey = guide;
     const window_taps taps = make_taps(s);
     const pass_ranks low = make_ranks(r, c), high = make_ranks(r, 1 - c);
-    const int d = 2 * r + 1, words = taps.words, row_values = w * n_channels;
+    const int d = 2 * r + 1, row_words = taps.count * taps.stride, row_values = w * n_channels;
     const bool probe = info.probe_mode && info.cursor.x >= 0 && info.cursor.y >= 0 && info.cursor.x < w &&
                        info.cursor.y < h;
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
@@ -433,7 +515,9 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     // itself, so no plane of masks or first passes is needed and any split gives the same
     // rows.
     over_row_bands(h, (long long)w * h * d * d * 5, [&](int y0, int y1, yield_clock* clock) {
-        std::vector<uint64_t> masks((size_t)d * w * words);
+        std::vector<uint64_t> masks((size_t)d * row_words);
+        std::vector<double> limits;
+        std::vector<int> whole;
         std::vector<int> first_open((size_t)d * row_values), first_close((size_t)d * row_values);
         auto slot = [&](int y) { return y % d; };
         const int start = std::max(0, y0 - r);
@@ -453,14 +537,14 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
         for (int y = y0; y < y1; y++) {
             for (; next <= std::min(h - 1, y + r); next++) {
                 window.row(next);
-                uint64_t* b = &masks[(size_t)slot(next) * w * words];
-                admit_row(s, taps, window, next, b);
+                uint64_t* b = &masks[(size_t)slot(next) * row_words];
+                admit_row(s, taps, window, next, b, limits, whole);
                 pass_row(s, taps, b, plane_rows(in, next), next, low, &first_open[(size_t)slot(next) * row_values]);
                 pass_row(s, taps, b, plane_rows(in, next), next, high, &first_close[(size_t)slot(next) * row_values]);
             }
-            const uint64_t* b = &masks[(size_t)slot(y) * w * words];
+            const uint64_t* b = &masks[(size_t)slot(y) * row_words];
             if (probe && y == info.cursor.y)
-                record_local_probe(s, taps, in, b + (size_t)info.cursor.x * words,
+                record_local_probe(s, taps, in, b,
                                    first_open[(size_t)slot(y) * row_values + (size_t)info.cursor.x * n_channels]);
             pass_row(s, taps, b, ring_rows(first_open, y), y, high, open + (size_t)y * row_values);
             pass_row(s, taps, b, ring_rows(first_close, y), y, low, close + (size_t)y * row_values);
