@@ -11,8 +11,14 @@ setting); scikit-image denoise_tv_chambolle, bilateralFilter (d 7) and the media
 sigma against the clean picture (an oracle that favours them). Then the time of the
 default bitonic filter (r = 3) on 512 x 512, 1024 x 1024 and 2048 x 2048 beside NLM.
 
-Usage: /usr/bin/python3 bench/bitonic_vs_peers.py [build/voxmira-batch]
+The bitonic time is the batch tool's own "Filtering took" in a fresh process (median of
+5), which pays the first touch of every page the filter uses; given bench_filters too, the
+table adds its in-process time on a pattern of the same size (the filter run after run,
+as the slider runs it). NLM is timed in this process, median of 5.
+
+Usage: /usr/bin/python3 bench/bitonic_vs_peers.py [build/voxmira-batch] [build-bench/bench/bench_filters]
 """
+import json
 import re
 import statistics
 import subprocess
@@ -26,6 +32,7 @@ from skimage import color, data
 from skimage.restoration import denoise_tv_chambolle
 
 BATCH = sys.argv[1] if len(sys.argv) > 1 else "build/voxmira-batch"
+BENCH = sys.argv[2] if len(sys.argv) > 2 else None
 TMP = tempfile.mkdtemp()
 
 
@@ -69,20 +76,30 @@ def main():
             row.append(max(psnr(cv2.medianBlur(noisy, k), clean) for k in (3, 5)))
             print(f"| {name} | {sigma} | " + " | ".join(f"{v:.2f}" for v in row) + " |")
 
+    warm = {}
+    if BENCH:
+        r = subprocess.run([BENCH, "--benchmark_filter=bitonic_local", "--benchmark_repetitions=5",
+                            "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
+                           check=True, capture_output=True, text=True)
+        for b in json.loads(r.stdout)["benchmarks"]:
+            if b.get("aggregate_name") == "median":
+                warm[int(b["run_name"].split("/")[1])] = b["real_time"]
     print()
-    print("| size | bitonic (local mask, r 3) ms | NLM ms | ratio |")
-    print("|---|---|---|---|")
+    print("| size | bitonic (local mask, r 3) fresh process ms | in process ms | NLM ms | ratio fresh | ratio in process |")
+    print("|---|---|---|---|---|---|")
     for side in (512, 1024, 2048):
         clean = cv2.resize(pictures["camera"], (side, side), interpolation=cv2.INTER_CUBIC)
         noisy = np.clip(np.round(clean + rng.normal(0, 20, clean.shape)), 0, 255).astype(np.uint8)
-        ours = statistics.median(bitonic(noisy, 2, 60, 3)[1] for _ in range(3))
+        ours = statistics.median(bitonic(noisy, 2, 60, 3)[1] for _ in range(5))
         nlm = []
-        for _ in range(3):
+        for _ in range(5):
             start = time.perf_counter()
             cv2.fastNlMeansDenoising(noisy, None, h=20, templateWindowSize=7, searchWindowSize=21)
             nlm.append((time.perf_counter() - start) * 1000)
         theirs = statistics.median(nlm)
-        print(f"| {side} | {ours:.0f} | {theirs:.0f} | {ours / theirs:.2f} |")
+        w = warm.get(side)
+        print(f"| {side} | {ours:.0f} | " + (f"{w:.0f}" if w else "-") + f" | {theirs:.0f} | {ours / theirs:.2f} | " +
+              (f"{w / theirs:.2f}" if w else "-") + " |")
 
 
 if __name__ == "__main__":
