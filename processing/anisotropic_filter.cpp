@@ -82,7 +82,16 @@ bool cpu_avx2()
     return __builtin_cpu_supports("avx2");
 }
 
-const bool rows_in_fours = cpu_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+bool cpu_avx512()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+}
+
+// The SIMD forms in use: AVX2 (four doubles) and AVX-512 (eight), where the CPU has them
+// and VOXMIRA_NO_SIMD / VOXMIRA_NO_AVX512 do not turn them off.
+bool rows_in_fours = cpu_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+bool rows_in_eights = rows_in_fours && cpu_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
 
 void round_row(double* v, int w)
 {
@@ -259,20 +268,6 @@ void orientation_field(int* in, int w, int h, double sigma, double* angle, doubl
 
 namespace {
 
-bool cpu_has_avx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-bool cpu_has_avx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-}
-
-const bool pairs_in_fours = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
-const bool pairs_in_eights = pairs_in_fours && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
 
 // One offset of the half window: its radial weight and its distance / 0.65.
 struct offset {
@@ -534,11 +529,11 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                   (long long)info.level * 16, nullptr, info.level};
     if (info.levelling && info.noise_image && f.use_level && w == info.proc_width && h == info.proc_height)
         f.noise = info.noise_image;
-    const bool fours = pairs_in_fours && !f.noise;
+    const bool fours = rows_in_fours && !f.noise;
     auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
         int done = xa;
-        if (fours && pairs_in_eights)
+        if (fours && rows_in_eights)
             done = terms_eight_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
         if (fours) done = terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
         terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
@@ -563,7 +558,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                 for (int k = 0; k < offsets; k++) {
                     double* row = factor_row(ready, k);
                     int x = 0;
-                    if (fours && pairs_in_eights) x = factors_eight_at_a_time(f, (size_t)ready * w, half[k], w, row);
+                    if (fours && rows_in_eights) x = factors_eight_at_a_time(f, (size_t)ready * w, half[k], w, row);
                     if (fours) x += factors_four_at_a_time(f, (size_t)ready * w + x, half[k], w - x, row + x);
                     for (; x < w; x++) row[x] = factor_at(f, (size_t)ready * w + x, half[k]);
                 }
@@ -586,7 +581,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                 // Eight pixels at a time over all the offsets inside; the edges (and the
                 // rest of the inside) offset by offset.
                 int inner_from = w, inner_to = w;
-                if (fours && pairs_in_eights && w - n > n) {
+                if (fours && rows_in_eights && w - n > n) {
                     inner_from = n;
                     inner_to = interior_eight_at_a_time(f, plane, terms_of_row, s.data(), t.data(), row, n, w - n);
                 }
@@ -636,6 +631,14 @@ void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, do
 }
 
 }  // namespace
+
+bool use_along_field_simd(bool wanted, bool wide)
+{
+    const bool before = rows_in_fours;
+    rows_in_fours = wanted && cpu_avx2();
+    rows_in_eights = rows_in_fours && wide && cpu_avx512();
+    return before;
+}
 
 void field_vectors(double* angle, double* strength, int w, int h, double anisotropy)
 {

@@ -38,3 +38,8 @@ void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, i
 using filtered_rows = std::function<void(int y, int* const* rows)>;
 void anisotropic_filter_rows(const int* const* ins, int planes, int width, int height, double sigma,
                              const double* vx, const double* vy, const filtered_rows& take);
+
+// Whether the smoothing and the field's rows take four (AVX2) or eight (AVX-512) values at a
+// time, where the CPU has them; the results are identical either way. false forces the
+// plain forms, wide false keeps to AVX2. Returns the previous choice.
+bool use_along_field_simd(bool wanted, bool wide = true);

@@ -484,11 +484,11 @@ void record_local_probe(const local_setup& s, const window_taps& t, const int* i
 
 }  // namespace
 
-bool use_local_rank_simd(bool wanted)
+bool use_local_rank_simd(bool wanted, bool wide)
 {
     const bool before = simd_wanted;
     simd_wanted = wanted && cpu_has_avx2();
-    wide_wanted = simd_wanted && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
+    wide_wanted = simd_wanted && wide && cpu_has_avx512();
     return before;
 }
 

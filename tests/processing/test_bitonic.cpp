@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "core/record.h"
+#include "processing/anisotropic_filter.h"
 #include "processing/bitonic_filter.h"
 #include "processing/grain_filter.h"
 #include "processing/levelling.h"
@@ -184,33 +186,78 @@ TEST_F(Bitonic, OccoAndLevelling)
     EXPECT_EQ(tiny_marker[0], 5) << "width + height = 3: no iteration";
 }
 
-// The local-mask rank filter takes eight grey pixels at a time where the CPU allows: its
-// openings and closings equal the one-pixel form's on random planes of every sign, window
-// sizes whose masks need one and two words, ranks near either end and in the middle.
-TEST(LocalRank, EightPixelsAtATimeEqualTheOneAtATimeForm)
+// The local-mask rank filter takes sixteen (AVX-512) or eight (AVX2) grey pixels at a time
+// where the CPU allows: its openings and closings equal the one-pixel form's on random
+// planes of every sign, widths that leave a remainder after whole groups, window sizes of
+// one and several mask words, ranks near either end and in the middle.
+TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
 {
-    const int w = 61, h = 37;
-    uint32_t seed = 99;
-    std::vector<int> in((size_t)w * h);
-    for (int& v : in) {
-        seed = seed * 1664525u + 1013904223u;
-        v = ((int)(seed >> 12) % 4000 - 1500) * 16 + (int)(seed & 15);
-    }
-    for (int r : {1, 3, 5})
-        for (double c : {0.0, 0.1, 0.25, 0.5})
-            for (int level : {2, 40, 2000}) {
-                SCOPED_TRACE("r " + std::to_string(r) + " c " + std::to_string(c) + " level " + std::to_string(level));
-                std::vector<int> guide(in), open[2], close[2];
-                for (int simd = 0; simd < 2; simd++) {
-                    use_local_rank_simd(simd == 1);
-                    open[simd].assign(in.size(), 0);
-                    close[simd].assign(in.size(), 0);
-                    std::vector<int> copy(in);
-                    rank_2d_x(copy.data(), w, h, 1, r, level, c, 0, open[simd].data(), close[simd].data(),
-                              guide.data(), nullptr);
+    for (auto [w, h] : {std::pair<int, int>{61, 37}, {40, 23}}) {
+        uint32_t seed = 99;
+        std::vector<int> in((size_t)w * h);
+        for (int& v : in) {
+            seed = seed * 1664525u + 1013904223u;
+            v = ((int)(seed >> 12) % 4000 - 1500) * 16 + (int)(seed & 15);
+        }
+        for (int r : {1, 3, 5})
+            for (double c : {0.0, 0.1, 0.25, 0.5})
+                for (int level : {2, 40, 2000}) {
+                    SCOPED_TRACE("w " + std::to_string(w) + " r " + std::to_string(r) + " c " + std::to_string(c) +
+                                 " level " + std::to_string(level));
+                    std::vector<int> guide(in), open[3], close[3];
+                    for (int form = 0; form < 3; form++) {
+                        use_local_rank_simd(form > 0, form == 2);
+                        open[form].assign(in.size(), 0);
+                        close[form].assign(in.size(), 0);
+                        std::vector<int> copy(in);
+                        rank_2d_x(copy.data(), w, h, 1, r, level, c, 0, open[form].data(), close[form].data(),
+                                  guide.data(), nullptr);
+                    }
+                    for (int form : {1, 2}) {
+                        EXPECT_EQ(open[0], open[form]) << "form " << form;
+                        EXPECT_EQ(close[0], close[form]) << "form " << form;
+                    }
                 }
-                EXPECT_EQ(open[0], open[1]);
-                EXPECT_EQ(close[0], close[1]);
-            }
+    }
     use_local_rank_simd(true);
+}
+
+// The along-field smoothing's AVX2 and AVX-512 forms add the same terms in the same order
+// as the plain form: equal outputs with and without the level test and the corner term, on
+// one and two planes, for sizes below, at and beyond the window.
+TEST(AlongField, SimdFormsEqualThePlainForm)
+{
+    uint32_t seed = 7;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (auto [w, h] : {std::pair<int, int>{3, 5}, {9, 9}, {53, 41}})
+        for (double sigma : {1.2, 3.6, 6.5})
+            for (int use_level : {0, 1}) {
+                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " sigma " + std::to_string(sigma) +
+                             " level " + std::to_string(use_level));
+                const size_t n = (size_t)w * h;
+                std::vector<int> a(n), b(n);
+                for (size_t i = 0; i < n; i++) {
+                    a[i] = (int)(next() >> 20) % 3000 * 16 - 8000;
+                    b[i] = (int)(i % w) * 40 + (int)(next() >> 26);
+                }
+                reset_info();
+                info.use_level = (uint8_t)use_level;
+                info.level = 60;
+                std::vector<int> out[3][3];
+                for (int form = 0; form < 3; form++) {
+                    use_along_field_simd(form > 0, form == 2);
+                    std::vector<double> angle(n), strength(n), extra(n);
+                    out[form][0].assign(n, 0);
+                    anisotropic_filter_2d(a.data(), w, h, sigma, 0.6, out[form][0].data(), angle.data(), strength.data(),
+                                          extra.data(), false);
+                    int* ins[2] = {a.data(), b.data()};
+                    out[form][1].assign(n, 0);
+                    out[form][2].assign(n, 0);
+                    int* outs[2] = {out[form][1].data(), out[form][2].data()};
+                    anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, angle.data(), strength.data());
+                }
+                for (int form : {1, 2})
+                    for (int k = 0; k < 3; k++) EXPECT_EQ(out[0][k], out[form][k]) << "form " << form << " output " << k;
+            }
+    use_along_field_simd(true);
 }
