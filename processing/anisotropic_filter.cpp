@@ -363,32 +363,6 @@ __attribute__((target("avx2"))) int terms_four_at_a_time(const field_setup& f, c
     return x;
 }
 
-// The same eight at a time (AVX-512).
-__attribute__((target("avx512f,avx512vl"))) int terms_eight_at_a_time(const field_setup& f, const int* src,
-                                                                    const offset& o, const double* fp,
-                                                                    const double* fq, double* s, double* t,
-                                                                    size_t row, long long shift, bool partner_first,
-                                                                    int xa, int xb)
-{
-    const __m512d radial = _mm512_set1_pd(o.g);
-    const __m256i limit = _mm256_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
-    int x = xa;
-    for (; x + 8 <= xb; x += 8) {
-        const size_t p = row + x, q = (size_t)((long long)p + shift);
-        const __m512d own = _mm512_loadu_pd(fp + x), other = _mm512_loadu_pd(fq + x);
-        const __m512d g = partner_first ? _mm512_mul_pd(_mm512_mul_pd(radial, other), own)
-                                        : _mm512_mul_pd(_mm512_mul_pd(radial, own), other);
-        const __m256i vp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + p));
-        const __m256i vq = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + q));
-        __m512d gk = g;
-        if (f.use_level)
-            gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
-        _mm512_storeu_pd(s + x, _mm512_add_pd(_mm512_loadu_pd(s + x), _mm512_mul_pd(gk, _mm512_maskz_cvtepi32_pd(0xFF, vq))));
-        _mm512_storeu_pd(t + x, _mm512_add_pd(_mm512_loadu_pd(t + x), gk));
-    }
-    return x;
-}
-
 // One row's terms where every offset's partners lie in the row range (x in [xa, xb)),
 // eight pixels at a time with their sums held in registers over all the offsets: for each
 // offset j the partner at -o (when the row has one, has_minus) then the one at +o
@@ -532,10 +506,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
     const bool fours = rows_in_fours && !f.noise;
     auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
-        int done = xa;
-        if (fours && rows_in_eights)
-            done = terms_eight_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
-        if (fours) done = terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
+        const int done = fours ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb) : xa;
         terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
     };
     const int offsets = (int)half.size(), ring = 2 * n + 1;

@@ -278,11 +278,32 @@ rank_end pass_end(const std::vector<int>& rank_of)
     return e;
 }
 
+// The lanes' results from their admitted counts n and their K + 1 extremes (chosen[i x
+// lanes + j], the i-th of lane j): a lane that admits none keeps its value, one whose rank
+// lies deeper than the extremes is left, as a bit of the result, to the plain form.
+template <int K, bool Low>
+unsigned finish_lanes(int lanes, const int* n, const int* chosen, const int* src, const int* rank_of, int* dst)
+{
+    unsigned rest = 0;
+    for (int j = 0; j < lanes; j++) {
+        if (n[j] == 0) {
+            dst[j] = src[j];
+            continue;
+        }
+        const int rank = Low ? rank_of[n[j]] : n[j] - 1 - rank_of[n[j]];
+        if (rank > K) {
+            rest |= 1u << j;
+            continue;
+        }
+        dst[j] = chosen[rank * lanes + j] * 16;
+    }
+    return rest;
+}
+
 // Sixteen neighbouring pixels of one grey row at once (AVX-512): per tap, their sixteen
 // admission bits are a lane mask, their sixteen neighbour values (divided by 16 with C's
 // truncation) bubble through the K + 1 extremes of each lane, non-admitted ones standing in
-// as the far end so they are never chosen. Writes dst for the lanes whose rank lies within
-// the extremes and returns, as bits, the lanes left to the plain form.
+// as the far end so they are never chosen.
 template <int K, bool Low>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) unsigned sixteen_pixels(const int* src, const uint64_t* masks,
                                                                            const window_taps& t, int x,
@@ -310,20 +331,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) unsigned sixteen_pixels(con
     alignas(64) int n[16], chosen[K + 1][16];
     _mm512_store_si512(n, count);
     for (int i = 0; i <= K; i++) _mm512_store_si512(chosen[i], best[i]);
-    unsigned rest = 0;
-    for (int j = 0; j < 16; j++) {
-        if (n[j] == 0) {
-            dst[j] = src[j];
-            continue;
-        }
-        const int rank = Low ? rank_of[n[j]] : n[j] - 1 - rank_of[n[j]];
-        if (rank > K) {
-            rest |= 1u << j;
-            continue;
-        }
-        dst[j] = chosen[rank][j] * 16;
-    }
-    return rest;
+    return finish_lanes<K, Low>(16, n, &chosen[0][0], src, rank_of, dst);
 }
 
 // The same for eight pixels (AVX2).
@@ -353,20 +361,7 @@ __attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint
     alignas(32) int n[8], chosen[K + 1][8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(n), count);
     for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(chosen[i]), best[i]);
-    unsigned rest = 0;
-    for (int j = 0; j < 8; j++) {
-        if (n[j] == 0) {
-            dst[j] = src[j];
-            continue;
-        }
-        const int rank = Low ? rank_of[n[j]] : n[j] - 1 - rank_of[n[j]];
-        if (rank > K) {
-            rest |= 1u << j;
-            continue;
-        }
-        dst[j] = chosen[rank][j] * 16;
-    }
-    return rest;
+    return finish_lanes<K, Low>(8, n, &chosen[0][0], src, rank_of, dst);
 }
 
 // The pixels at x of one row, sixteen or eight at a time, for the pass's K and end.
