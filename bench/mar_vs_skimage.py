@@ -15,6 +15,7 @@ and of "recon", median of 5 runs, on 512 x 512.
 
 Usage: /usr/bin/python3 bench/mar_vs_skimage.py [build/voxmira-batch] [--size 256]
        [--slices 6] [--seed 11] [--methods 1,2,3,4,5,6] [--extra "--iterations 3"]
+       [--photons I0] [--angles A]   (the phantom's acquisition; default 1e6 photons, 1.5 x size angles)
 """
 import argparse
 import os
@@ -83,13 +84,16 @@ def main():
     ap.add_argument('--seed', type=int, default=11)
     ap.add_argument('--methods', default='1,2,3,4,5,6')
     ap.add_argument('--extra', default='')
+    ap.add_argument('--photons', type=float, default=1.0e6)
+    ap.add_argument('--angles', type=int, default=0)
     ap.add_argument('--no-timing', action='store_true')
     a = ap.parse_args()
     methods = [int(m) for m in a.methods.split(',')]
     extra = a.extra.split()
     tmp = tempfile.mkdtemp()
     subprocess.run(['/usr/bin/python3', os.path.join(HERE, '..', 'tools', 'make_mar_phantom.py'), tmp, '--size',
-                    str(a.size), '--slices', str(a.slices), '--seed', str(a.seed)], check=True)
+                    str(a.size), '--slices', str(a.slices), '--seed', str(a.seed), '--photons', str(a.photons),
+                    '--angles', str(a.angles)], check=True)
     d = np.load(os.path.join(tmp, 'truth.npz'))
     theta = np.linspace(0.0, 180.0, int(1.5 * a.size), endpoint=False)
     rows = {'uncorrected': [], 'no-metal floor': [], 'skimage LI (peer)': [], 'oracle trace (bound)': []}
