@@ -9,6 +9,7 @@
 #include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/masks.h"
+#include "processing/rank_select.h"
 #include "processing/row_bands.h"
 
 namespace {
@@ -283,25 +284,29 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
     const double circle_area = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
     const size_t n_pixels = (size_t)w * h;
 
-    // One rank per pixel over that pixel's mask.
+    // One rank per pixel over that pixel's mask; the rank index depends only on the mask
+    // and the count of its pixels inside the image, so it is looked up.
+    const int most = (2 * r + 1) * (2 * r + 1);
     auto pass = [&](const int* src, const int* mask_of, double p, int* dst) {
+        std::vector<int> rank_at((size_t)count * (most + 1));
+        for (int k = 0; k < count; k++)
+            for (int n = 1; n <= most; n++)
+                rank_at[(size_t)k * (most + 1) + n] = calculate_centile(p, k, n, circle_area, thin, 2 * r + 1, false, false, false);
         over_row_bands(h, (long long)n_pixels * masks[0].pixels, [&](int y0, int y1, yield_clock* clock) {
-            std::vector<int> levels;
+            std::vector<int> levels(most);
             for (int y = y0; y < y1; y++) {
                 for (int x = 0; x < w; x++) {
                     const int k = std::clamp(mask_of[(size_t)y * w + x], 0, count - 1);
                     const mask_runs& m = masks[k];
-                    levels.clear();
+                    int n = 0;
                     for (int dy = -r; dy <= r; dy++) {
                         const int yy = y + dy;
                         if (yy < 0 || yy >= h) continue;
                         const int a = std::max(0, x + m.row_first[dy + r]), b = std::min(w - 1, x + m.row_last[dy + r]);
-                        for (int xx = a; xx <= b; xx++) levels.push_back(level_of(src[(size_t)yy * w + xx]));
+                        for (int xx = a; xx <= b; xx++) levels[n++] = level_of(src[(size_t)yy * w + xx]);
                     }
-                    const int n = (int)levels.size();
-                    const int idx = calculate_centile(p, k, n, circle_area, thin, 2 * r + 1, false, false, false);
-                    std::nth_element(levels.begin(), levels.begin() + idx, levels.end());
-                    dst[(size_t)y * w + x] = levels[idx] * 16;
+                    dst[(size_t)y * w + x] =
+                        n ? select_rank(levels.data(), n, rank_at[(size_t)k * (most + 1) + n]) * 16 : src[(size_t)y * w + x];
                 }
                 if (clock) clock->maybe_yield();
             }
