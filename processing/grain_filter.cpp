@@ -5,6 +5,37 @@
 #include <numeric>
 #include <vector>
 
+namespace {
+
+// The pixels by value, brightest first, equal values in pixel order: a stable radix sort
+// of (maximum - value), sixteen bits a pass (one pass for a range up to 65536).
+std::vector<unsigned> brightest_first(const int* in, size_t n)
+{
+    std::vector<unsigned> order(n), other(n);
+    std::iota(order.begin(), order.end(), 0u);
+    if (n == 0) return order;
+    const auto [lo, hi] = std::minmax_element(in, in + n);
+    const int top = *hi;
+    const unsigned long long range = (unsigned long long)((long long)top - *lo);
+    std::vector<size_t> start(1 << 16);
+    for (int shift = 0; shift < 32 && (shift == 0 || (range >> shift) != 0); shift += 16) {
+        std::fill(start.begin(), start.end(), 0);
+        auto digit = [&](unsigned p) { return (unsigned)(((unsigned long long)((long long)top - in[p]) >> shift) & 0xffff); };
+        for (size_t i = 0; i < n; i++) start[digit((unsigned)i)]++;
+        size_t at = 0;
+        for (size_t& c : start) {
+            const size_t count = c;
+            c = at;
+            at += count;
+        }
+        for (unsigned p : order) other[start[digit(p)]++] = p;
+        order.swap(other);
+    }
+    return order;
+}
+
+}  // namespace
+
 void area_opening(const int* in, int w, int h, long long limit, int* out)
 {
     const size_t n = (size_t)w * h;
@@ -14,9 +45,7 @@ void area_opening(const int* in, int w, int h, long long limit, int* out)
     }
     // Brightest first; a component stays while it is no larger than the limit, and is then
     // flattened into the level at which it joins a larger one.
-    std::vector<unsigned> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](unsigned a, unsigned b) { return in[a] > in[b] || (in[a] == in[b] && a < b); });
+    const std::vector<unsigned> order = brightest_first(in, n);
     std::vector<unsigned> parent(n);
     std::vector<long long> area(n, 0);
     std::vector<char> done(n, 0);
