@@ -220,6 +220,9 @@ struct rank_end {
     int K = 0;
 };
 
+// The deepest rank from either end that the SIMD forms keep.
+constexpr int deepest_simd_rank = 31;
+
 rank_end pass_end(const std::vector<int>& rank_of)
 {
     int low = 0, high = 0;
@@ -228,9 +231,9 @@ rank_end pass_end(const std::vector<int>& rank_of)
         high = std::max(high, n - 1 - rank_of[n]);
     }
     rank_end e;
-    if (low <= 7) {
+    if (low <= deepest_simd_rank) {
         e = {true, true, low};
-    } else if (high <= 7) {
+    } else if (high <= deepest_simd_rank) {
         e = {true, false, high};
     }
     return e;
@@ -322,28 +325,28 @@ __attribute__((target("avx2"))) unsigned eight_pixels(const int* src, const uint
     return finish_lanes<K, Low>(8, n, &chosen[0][0], src, rank_of, dst);
 }
 
-// The pixels at x of one row, sixteen or eight at a time, for the pass's K and end.
+// The pixels at x of one row, sixteen or eight at a time, keeping at least the pass's K + 1
+// extremes (K rounded up to the next form built: any rank within the kept ones is exact).
+template <bool Low, int K>
+unsigned pixels_with(bool sixteen, const int* src, const uint64_t* masks, const window_taps& t, int x,
+                     const long long* offset, const int* rank_of, int* dst)
+{
+    return sixteen ? sixteen_pixels<K, Low>(src, masks, t, x, offset, rank_of, dst)
+                   : eight_pixels<K, Low>(src, masks, t, x, offset, rank_of, dst);
+}
+
 template <bool Low>
 unsigned pixels_at(bool sixteen, int K, const int* src, const uint64_t* masks, const window_taps& t, int x,
                    const long long* offset, const int* rank_of, int* dst)
 {
-#define VOXMIRA_PIXELS(k)                                                                   \
-    case k:                                                                                 \
-        return sixteen ? sixteen_pixels<k, Low>(src, masks, t, x, offset, rank_of, dst)   \
-                       : eight_pixels<k, Low>(src, masks, t, x, offset, rank_of, dst);
-    switch (K) {
-        VOXMIRA_PIXELS(0)
-        VOXMIRA_PIXELS(1)
-        VOXMIRA_PIXELS(2)
-        VOXMIRA_PIXELS(3)
-        VOXMIRA_PIXELS(4)
-        VOXMIRA_PIXELS(5)
-        VOXMIRA_PIXELS(6)
-    default:
-        return sixteen ? sixteen_pixels<7, Low>(src, masks, t, x, offset, rank_of, dst)
-                       : eight_pixels<7, Low>(src, masks, t, x, offset, rank_of, dst);
-    }
-#undef VOXMIRA_PIXELS
+    using form = unsigned (*)(bool, const int*, const uint64_t*, const window_taps&, int, const long long*,
+                              const int*, int*);
+    static const form forms[] = {pixels_with<Low, 0>, pixels_with<Low, 1>, pixels_with<Low, 2>,
+                                 pixels_with<Low, 3>, pixels_with<Low, 4>, pixels_with<Low, 5>,
+                                 pixels_with<Low, 6>, pixels_with<Low, 7>, pixels_with<Low, 11>,
+                                 pixels_with<Low, 15>, pixels_with<Low, 23>, pixels_with<Low, deepest_simd_rank>};
+    const int tier = K <= 7 ? K : K <= 11 ? 8 : K <= 15 ? 9 : K <= 23 ? 10 : 11;
+    return forms[tier](sixteen, src, masks, t, x, offset, rank_of, dst);
 }
 
 // One pass's ranks: the rank of its centile for every admitted count, and whether they
