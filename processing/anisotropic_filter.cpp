@@ -293,42 +293,12 @@ inline double factor_at(const field_setup& f, size_t i, const offset& o)
     return 1.0 / (across + 1);
 }
 
-// The same four at a time: the same operations in the same order (no fused multiply-add),
-// so the factors are equal to the last bit.
-__attribute__((target("avx2"))) inline __m256d factor_four(const field_setup& f, size_t i, const offset& o)
+// A row's factors for one offset, as a loop the compiler vectorises for each CPU (the
+// same operations per value, so the same factors).
+__attribute__((target_clones("avx512f", "avx2", "default"))) void factor_row_of(const field_setup& f, size_t row,
+                                                                             const offset& o, int w, double* out)
 {
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    __m256d across = _mm256_sub_pd(_mm256_mul_pd(_mm256_loadu_pd(f.vx + i), _mm256_set1_pd((double)o.dy)),
-                                   _mm256_mul_pd(_mm256_loadu_pd(f.vy + i), _mm256_set1_pd((double)o.dx)));
-    across = _mm256_andnot_pd(sign, across);
-    if (f.ex) across = _mm256_add_pd(across, _mm256_mul_pd(_mm256_loadu_pd(f.ex + i), _mm256_set1_pd(o.d)));
-    return _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_add_pd(across, _mm256_set1_pd(1.0)));
-}
-
-// A row's factors for one offset, four at a time; returns the first x not done.
-__attribute__((target("avx2"))) int factors_four_at_a_time(const field_setup& f, size_t row, const offset& o, int w,
-                                                           double* out)
-{
-    int x = 0;
-    for (; x + 4 <= w; x += 4) _mm256_storeu_pd(out + x, factor_four(f, row + x, o));
-    return x;
-}
-
-// The same eight at a time (AVX-512).
-__attribute__((target("avx512f,avx512vl"))) int factors_eight_at_a_time(const field_setup& f, size_t row,
-                                                                      const offset& o, int w, double* out)
-{
-    const __m512d dy = _mm512_set1_pd((double)o.dy), dx = _mm512_set1_pd((double)o.dx), d = _mm512_set1_pd(o.d);
-    const __m512d one = _mm512_set1_pd(1.0);
-    int x = 0;
-    for (; x + 8 <= w; x += 8) {
-        const size_t i = row + x;
-        __m512d across = _mm512_sub_pd(_mm512_mul_pd(_mm512_loadu_pd(f.vx + i), dy), _mm512_mul_pd(_mm512_loadu_pd(f.vy + i), dx));
-        across = _mm512_abs_pd(across);
-        if (f.ex) across = _mm512_add_pd(across, _mm512_mul_pd(_mm512_loadu_pd(f.ex + i), d));
-        _mm512_storeu_pd(out + x, _mm512_div_pd(one, _mm512_add_pd(across, one)));
-    }
-    return x;
+    for (int x = 0; x < w; x++) out[x] = factor_at(f, row + x, o);
 }
 
 // Adds to the sums s / t of row `row` (pixel x at row + x) the pair terms with the partner
@@ -526,13 +496,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
         int ready = std::max(0, y0 - n);
         for (int y = y0; y < y1; y++) {
             for (; ready <= std::min(h - 1, y + n); ready++)
-                for (int k = 0; k < offsets; k++) {
-                    double* row = factor_row(ready, k);
-                    int x = 0;
-                    if (fours && rows_in_eights) x = factors_eight_at_a_time(f, (size_t)ready * w, half[k], w, row);
-                    if (fours) x += factors_four_at_a_time(f, (size_t)ready * w + x, half[k], w - x, row + x);
-                    for (; x < w; x++) row[x] = factor_at(f, (size_t)ready * w + x, half[k]);
-                }
+                for (int k = 0; k < offsets; k++) factor_row_of(f, (size_t)ready * w, half[k], w, factor_row(ready, k));
             const size_t row = (size_t)y * w;
             for (int j = 0; j < offsets; j++) {
                 const offset& o = half[j];
