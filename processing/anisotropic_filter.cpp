@@ -16,24 +16,29 @@
 #include "processing/gaussian_filter.h"
 #include "processing/thresholded_filter.h"
 
+namespace {
+
+// The gradient at (x, y): central differences halved (truncated towards zero), one-sided at
+// the first and last column and row.
+inline void gradient_at(const int* in, int w, int h, int x, int y, int& gx, int& gy)
+{
+    const int* row = in + (size_t)y * w;
+    gx = w < 2 ? 0 : x == 0 ? row[1] - row[0] : x == w - 1 ? row[x] - row[x - 1] : (row[x + 1] - row[x - 1]) / 2;
+    gy = h < 2 ? 0 : y == 0 ? row[x + w] - row[x] : y == h - 1 ? row[x] - row[x - w] : (row[x + w] - row[x - w]) / 2;
+}
+
+}  // namespace
+
 void grad_2d(int* in, int w, int h, int* gx, int* gy)
 {
     if (!in || w < 1 || h < 1) return;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
+            int a, b;
+            gradient_at(in, w, h, x, y, a, b);
             const size_t i = (size_t)y * w + x;
-            if (gx) {
-                if (w < 2) gx[i] = 0;
-                else if (x == 0) gx[i] = in[i + 1] - in[i];
-                else if (x == w - 1) gx[i] = in[i] - in[i - 1];
-                else gx[i] = (in[i + 1] - in[i - 1]) / 2;
-            }
-            if (gy) {
-                if (h < 2) gy[i] = 0;
-                else if (y == 0) gy[i] = in[i + w] - in[i];
-                else if (y == h - 1) gy[i] = in[i] - in[i - w];
-                else gy[i] = (in[i + w] - in[i - w]) / 2;
-            }
+            if (gx) gx[i] = a;
+            if (gy) gy[i] = b;
         }
 }
 
@@ -167,15 +172,9 @@ private:
 // grad_2d divided by 16 with C's truncation.
 void tensor_row(const int* in, int w, int h, int y, int c, double* out)
 {
-    const int* row = in + (size_t)y * w;
     for (int x = 0; x < w; x++) {
-        int gx = 0, gy = 0;
-        if (w >= 2) gx = x == 0 ? row[1] - row[0] : x == w - 1 ? row[x] - row[x - 1] : (row[x + 1] - row[x - 1]) / 2;
-        if (h >= 2) {
-            const int* up = y == 0 ? row : row - w;
-            const int* down = y == h - 1 ? row : row + w;
-            gy = y == 0 || y == h - 1 ? down[x] - up[x] : (down[x] - up[x]) / 2;
-        }
+        int gx, gy;
+        gradient_at(in, w, h, x, y, gx, gy);
         const double a = gx / 16, b = gy / 16;
         out[x] = c == 0 ? a * a : c == 1 ? b * b : 2 * a * b;
     }
