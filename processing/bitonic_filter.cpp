@@ -146,37 +146,37 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
             inverse_gamma_and_apply_anscombe(p->data(), w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
     }
     {
-    scaled_level level(1.4);
-    if (channels == 1) {
-        // One plane: the opening and closing become their errors in place, and are found
-        // again from the input when blended.
-        for (size_t i = 0; i < pixels; i++) {
-            O[i] = in[i] - O[i];
-            C[i] = C[i] - in[i];
-        }
-        const int* ins[2] = {O.data(), C.data()};
-        anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
-            for (size_t i = (size_t)y * w, x = 0; x < (size_t)w; i++, x++)
-                out[i] = bitonic_blend(in[i] - O[i], C[i] + in[i], smoothed[0][x], smoothed[1][x]);
-        });
-    } else {
-        work_plane<int> eO(pixels), eC(pixels);
-        for (int ch = 0; ch < channels; ch++) {
+        scaled_level level(1.4);
+        if (channels == 1) {
+            // One plane: the opening and closing become their errors in place, and are found
+            // again from the input when blended.
             for (size_t i = 0; i < pixels; i++) {
-                const size_t at = i * channels + ch;
-                eO[i] = input[at] - O[at];
-                eC[i] = C[at] - input[at];
+                O[i] = in[i] - O[i];
+                C[i] = C[i] - in[i];
             }
-            // Each row blended as soon as its errors are smoothed.
-            const int* ins[2] = {eO.data(), eC.data()};
+            const int* ins[2] = {O.data(), C.data()};
             anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
-                for (int x = 0; x < w; x++) {
-                    const size_t at = ((size_t)y * w + x) * channels + ch;
-                    out[at] = bitonic_blend(O[at], C[at], smoothed[0][x], smoothed[1][x]);
-                }
+                for (size_t i = (size_t)y * w, x = 0; x < (size_t)w; i++, x++)
+                    out[i] = bitonic_blend(in[i] - O[i], C[i] + in[i], smoothed[0][x], smoothed[1][x]);
             });
+        } else {
+            work_plane<int> eO(pixels), eC(pixels);
+            for (int ch = 0; ch < channels; ch++) {
+                for (size_t i = 0; i < pixels; i++) {
+                    const size_t at = i * channels + ch;
+                    eO[i] = input[at] - O[at];
+                    eC[i] = C[at] - input[at];
+                }
+                // Each row blended as soon as its errors are smoothed.
+                const int* ins[2] = {eO.data(), eC.data()};
+                anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
+                    for (int x = 0; x < w; x++) {
+                        const size_t at = ((size_t)y * w + x) * channels + ch;
+                        out[at] = bitonic_blend(O[at], C[at], smoothed[0][x], smoothed[1][x]);
+                    }
+                });
+            }
         }
-    }
     }
     if (transform) inverse_anscombe_and_apply_gamma(out, w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
 }
