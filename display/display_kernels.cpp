@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "core/cpu_features.h"
 #include "display/interpolation.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -105,17 +106,8 @@ __attribute__((target("avx2"))) void vertical_sums_avx2(const double* const* row
 }
 #endif
 
-bool cpu_has_avx2()
-{
-#if VOXMIRA_X86
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
 // Chosen once: the CPU's support, unless VOXMIRA_NO_SIMD is set in the environment.
-bool simd = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
+bool simd = avx2_allowed();
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <immintrin.h>
 #include <vector>
 
+#include "core/cpu_features.h"
 #include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/row_bands.h"
@@ -81,22 +82,10 @@ __attribute__((target("avx2"))) int round_four_at_a_time(double* v, int w)
     return x;
 }
 
-bool cpu_avx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-bool cpu_avx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-}
-
 // The SIMD forms in use: AVX2 (four doubles) and AVX-512 (eight), where the CPU has them
 // and VOXMIRA_NO_SIMD / VOXMIRA_NO_AVX512 do not turn them off.
-bool rows_in_fours = cpu_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
-bool rows_in_eights = rows_in_fours && cpu_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
+bool rows_in_fours = avx2_allowed();
+bool rows_in_eights = avx512_allowed();
 
 void round_row(double* v, int w)
 {
@@ -569,8 +558,8 @@ void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, do
 bool use_along_field_simd(bool wanted, bool wide)
 {
     const bool before = rows_in_fours;
-    rows_in_fours = wanted && cpu_avx2();
-    rows_in_eights = rows_in_fours && wide && cpu_avx512();
+    rows_in_fours = wanted && cpu_has_avx2();
+    rows_in_eights = rows_in_fours && wide && cpu_has_avx512();
     return before;
 }
 

@@ -13,6 +13,7 @@
 #include <immintrin.h>
 #include <vector>
 
+#include "core/cpu_features.h"
 #include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/masks.h"
@@ -29,22 +30,9 @@ struct local_setup {
     const int* grey;
 };
 
-bool cpu_has_avx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
+bool simd_wanted = avx2_allowed();
 
-bool simd_wanted = cpu_has_avx2() && !std::getenv("VOXMIRA_NO_SIMD");
-
-bool cpu_has_avx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
-}
-
-bool wide_wanted = simd_wanted && cpu_has_avx512() && !std::getenv("VOXMIRA_NO_AVX512");
+bool wide_wanted = avx512_allowed();
 
 // Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, a row at
 // a time: the rows' own extremes enter a ring of the last 2r + 1 rows and the window's
