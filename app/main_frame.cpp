@@ -44,6 +44,22 @@
 #include "app/voxmira_icon.xpm"
 
 const int ctrl_width = 220;
+
+namespace {
+
+// The splitter's minimum binds both panes, the canvas too.
+const int min_pane_width = ctrl_width + 20;
+
+// The sash for a canvas `want` pixels wide in a client area `client_w` wide. It must lie
+// inside both panes' minimum: a sash asked for below it is clamped by the splitter but kept as
+// the request, which then pins the canvas at the minimum and sends every later pixel of the
+// frame's growth to the control pane.
+int sash_for_canvas_width(int want, int client_w)
+{
+    return std::max(min_pane_width, std::min(want, client_w - min_pane_width));
+}
+
+}  // namespace
 MyFrame* myframe = nullptr;
 wxHtmlHelpController* help = nullptr;
 bool help_found = false;
@@ -110,7 +126,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
     set_choice_items(ID_COLOUR, colours, info.colour);
 
     splitter->SetSashGravity(1.0);
-    splitter->SetMinimumPaneSize(ctrl_width + 30);
+    splitter->SetMinimumPaneSize(min_pane_width);
     CreateStatusBar(3);
     // The zoom and crop text of the middle field is the longest.
     const int status_widths[3] = {-2, -3, -2};
@@ -128,8 +144,7 @@ MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size, 
         Move(pos);
     }
     const int client_w = GetClientSize().x;
-    splitter->SplitVertically(canvas, control_pane,
-                              std::clamp(info.width, 100, std::max(client_w - ctrl_width - 20, 100)));
+    splitter->SplitVertically(canvas, control_pane, sash_for_canvas_width(info.width, client_w));
 
     // Help book beside the executable.
     static bool handlers = false;
@@ -244,12 +259,9 @@ wxSize MyFrame::SizeToPixels(wxSize dialog_units)
     return s;
 }
 
-void MyFrame::reset_controls()
+void MyFrame::update_menu_states()
 {
-    Freeze();
     const bool data = loaded();
-
-    // Menus.
     wxMenuBar* bar = GetMenuBar();
     bar->Enable(ID_CLOSE, data);
     bar->Enable(ID_SAVE_DISPLAY, data);
@@ -267,6 +279,13 @@ void MyFrame::reset_controls()
     for (int id : {ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW, ID_OVERLAY, ID_FONT})
         bar->Enable(id, data);
     bar->Enable(ID_HELP, help_found);
+}
+
+void MyFrame::reset_controls()
+{
+    Freeze();
+    const bool data = loaded();
+    update_menu_states();
 
     // Ranges that follow the data.
     auto set_range = [this](int id, int lo, int hi) {
@@ -420,11 +439,11 @@ void MyFrame::OnDisplayReSize(wxCommandEvent&)
     info.zoom = 1.0;
     info.centre.x = (short)(info.width / 2);
     info.centre.y = (short)(info.height / 2);
-    splitter->SetSashPosition(info.width);
+    splitter->SetSashPosition(sash_for_canvas_width(info.width, GetClientSize().x));
     const wxSize now = canvas->GetClientSize();
     const wxSize frame = GetSize();
-    SetSize(frame.x + info.width - now.x, frame.y + info.height - now.y);
-    splitter->SetSashPosition(info.width);
+    SetSize(frame.x + std::max(info.width, min_pane_width) - now.x, frame.y + info.height - now.y);
+    splitter->SetSashPosition(sash_for_canvas_width(info.width, GetClientSize().x));
     info.filter ? process_image() : create_display_image();
     refresh_canvas();
     update_zoom_crop_status();

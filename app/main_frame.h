@@ -105,6 +105,8 @@ public:
 
     // Brings every control, menu state, the title and the status into line with the record.
     void reset_controls();
+    // The menu items' enabled states alone, for changes that move no control.
+    void update_menu_states();
     // Status texts: zoom and crop, windowing (field 1); the pixel read-out (field 2).
     void update_zoom_crop_status();
     void update_windowing_status();

@@ -46,7 +46,8 @@ void MyFrame::OnControl(wxCommandEvent& event)
     switch (row->redo) {
     case control_redo::none: return;
     case control_redo::display: create_display_image(); break;
-    case control_redo::sample: sample_image(); process_image(); break;
+    // Sub-sampled data cannot be written as a data set: the menu follows the slider.
+    case control_redo::sample: update_menu_states(); sample_image(); process_image(); break;
     case control_redo::process: process_image(); break;
     }
     refresh_canvas();

@@ -37,6 +37,8 @@ batch_args::batch_args(const std::vector<std::string>& args,
             for (const option_spec& o : options)
                 if (a == o.name) spec = &o;
             if (!spec) throw usage_error("unknown option " + a);
+            // A second value would silently replace the first: the user meant one of them.
+            if (values.count(a)) throw usage_error(a + " is given more than once");
             if (spec->takes_value) {
                 if (i + 1 >= args.size()) throw usage_error(a + " needs a value");
                 values[a] = args[++i];

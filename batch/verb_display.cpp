@@ -45,6 +45,9 @@ static void apply_display_options(const batch_args& args)
     if (args.has("--window")) {
         const std::vector<double> w = args.numbers("--window", 2);
         if (std::fabs(w[0]) > 1e9 || std::fabs(w[1]) > 1e9) throw usage_error("--window is out of range");
+        // The windowing drag never lets the width fall below one unit; a zero or negative width
+        // has no ramp to draw.
+        if (std::lround(w[1]) < 1) throw usage_error("--window needs a width of at least 1, not '" + args.value("--window") + "'");
         info.window_centre = (int)std::lround(w[0]);
         info.window_range = (int)std::lround(w[1]);
     }

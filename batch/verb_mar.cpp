@@ -109,6 +109,7 @@ int run_mar(const batch_args& args)
 
 int run_recon(const batch_args& args)
 {
+    if (!args.has("--out")) throw usage_error("recon needs --out F.bin");
     batch_load(args);
     apply_recon_options(args);
     whole_view();

@@ -70,6 +70,12 @@ double ref_range_for_reference(const wxString& loaded_name, const wxString& refe
 
 bool open_reference(const wxString& path)
 {
+    // A name that is no file gets its own word: "not the same size" would send the user
+    // looking at the wrong thing.
+    if (!wxFileName::FileExists(path)) {
+        wxLogWarning("Cannot open the reference %s: there is no such file.", path);
+        return false;
+    }
     info.ref_file_name = path;
     info.ref_range = 1.0;
     const std::string narrow(path.mb_str());

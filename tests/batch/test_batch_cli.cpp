@@ -22,7 +22,8 @@ TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
 {
     for (const char* args : {"", "frob x", "info", "info a b", "info --bogus a",
                              "info a --frame", "info a --frame x", "info a --frame -3",
-                             "raw a", "info a --loader tiffany"}) {
+                             "raw a", "info a --loader tiffany", "info a --frame 1 --frame 2",
+                             "recon a", "display " VOXMIRA_SAMPLES "/camera_all_noise_016.png --out b.png --window 40,0"}) {
         const batch_run_result r = run_batch(args);
         EXPECT_EQ(r.status, 2) << "voxmira-batch " << args << "\n" << r.out;
         EXPECT_NE(r.out.find("voxmira-batch"), std::string::npos) << args;
@@ -45,4 +46,9 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("no loader could open"), std::string::npos) << r.out;
     std::remove(junk.c_str());
+
+    // A reference that is no file is named as missing, not as of another size.
+    r = run_batch("compare " VOXMIRA_SAMPLES "/camera_all_noise_016.png --ref /nonexistent/ref.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("no such file"), std::string::npos) << r.out;
 }

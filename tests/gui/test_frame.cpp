@@ -76,6 +76,11 @@ TEST_F(Frame, OneFrameAgainstManyFrames)
     EXPECT_EQ(myframe->slider(ID_FRAME)->GetValue(), 4);
     EXPECT_TRUE(menu_enabled(ID_SAVE_SEQUENCE));
     EXPECT_TRUE(menu_enabled(ID_PROCESS_DICOM));
+    // Sub-sampled data are not written as a data set, whichever way the slider moves.
+    slide(ID_SUBSAMPLE, 2);
+    EXPECT_FALSE(menu_enabled(ID_PROCESS_DICOM));
+    slide(ID_SUBSAMPLE, 1);
+    EXPECT_TRUE(menu_enabled(ID_PROCESS_DICOM));
     EXPECT_TRUE(enabled(ID_METAL_ALL));
     EXPECT_FALSE(enabled(ID_AUTO_LEVEL)) << "auto level is off while writing data sets";
     EXPECT_EQ(myframe->GetTitle(), "Voxmira v2.62: 'ct_0004.dcm' with ref 'clean.png'");

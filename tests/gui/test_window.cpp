@@ -87,6 +87,22 @@ TEST(WindowFiles, ARefusedFileLeavesTheOpenDataSetAsItWas)
     close_program();
 }
 
+// A picture narrower than the control pane: the canvas, not the control pane, takes the
+// width the frame gains.
+TEST(WindowFiles, CanvasTakesTheExtraWidthOfANarrowPicture)
+{
+    ASSERT_TRUE(start_program_shown({VOXMIRA_FIXTURES "/images/ssim_clean.png"}));
+    ASSERT_EQ(info.width, 48);
+    const int canvas_before = myframe->canvas->GetSize().x;
+    const int pane_before = myframe->control_pane->GetSize().x;
+    const wxSize size = myframe->GetSize();
+    myframe->SetSize(size.x + 300, size.y);
+    pump_until([&] { return myframe->canvas->GetSize().x >= canvas_before + 300; }, 2);
+    EXPECT_EQ(myframe->canvas->GetSize().x, canvas_before + 300);
+    EXPECT_EQ(myframe->control_pane->GetSize().x, pane_before);
+    close_program();
+}
+
 TEST(WindowFiles, EveryWayInPairsTheNoisyPictureWithItsReference)
 {
     if (!wxFileName::FileExists(noisy)) GTEST_SKIP() << "denoising sample not in this build";
