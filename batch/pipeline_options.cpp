@@ -11,6 +11,11 @@
 void apply_sampling_options(const batch_args& args)
 {
     info.subsample = (int)args.integer("--subsample", info.subsample, 1, 64);
+    // A factor past the image's size leaves no pixel to filter or show; running on would
+    // report a filtering time for nothing.
+    if (info.raw_image && (info.width / info.subsample < 1 || info.height / info.subsample < 1))
+        throw run_error("sub-sampling by " + std::to_string(info.subsample) + " leaves no pixel of a " +
+                        std::to_string(info.width) + " x " + std::to_string(info.height) + " image");
     if (args.has("--no-subsample-filter")) info.subsample_filter = 0;
     if (args.has("--colour")) {
         const int c = (int)args.integer("--colour", info.colour, 0, COLOUR_SPACES - 1);

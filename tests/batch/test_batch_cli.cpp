@@ -51,4 +51,10 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     r = run_batch("compare " VOXMIRA_SAMPLES "/camera_all_noise_016.png --ref /nonexistent/ref.png");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("no such file"), std::string::npos) << r.out;
+
+    // Sub-sampling a 5 x 4 picture by 5 leaves nothing to filter: no time is reported.
+    r = run_batch("process " VOXMIRA_FIXTURES "/images/colour.png --filter 3 --subsample 5 --out " + junk);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("leaves no pixel"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Filtering took"), std::string::npos) << r.out;
 }
