@@ -8,6 +8,7 @@
 #include <wx/weakref.h>
 #include <wx/window.h>
 
+#include "app/gl_canvas.h"
 #include "app/main_frame.h"
 #include "commands/pipeline.h"
 
@@ -29,14 +30,18 @@ bool is_scroll(wxEventType t)
            t == wxEVT_SCROLL_THUMBTRACK || t == wxEVT_SCROLL_THUMBRELEASE || t == wxEVT_SCROLL_CHANGED;
 }
 
+bool is_mouse_or_key(wxEventType t)
+{
+    return t == wxEVT_LEFT_DOWN || t == wxEVT_LEFT_UP || t == wxEVT_LEFT_DCLICK ||
+           t == wxEVT_MIDDLE_DOWN || t == wxEVT_MIDDLE_UP || t == wxEVT_MIDDLE_DCLICK ||
+           t == wxEVT_RIGHT_DOWN || t == wxEVT_RIGHT_UP || t == wxEVT_RIGHT_DCLICK ||
+           t == wxEVT_MOUSEWHEEL || t == wxEVT_MOTION || t == wxEVT_KEY_DOWN;
+}
+
 bool is_held_type(wxEventType t)
 {
     return is_scroll(t) || t == wxEVT_CHOICE || t == wxEVT_CHECKBOX || t == wxEVT_BUTTON ||
-           t == wxEVT_MENU || t == wxEVT_LEFT_DOWN || t == wxEVT_LEFT_UP || t == wxEVT_LEFT_DCLICK ||
-           t == wxEVT_MIDDLE_DOWN || t == wxEVT_MIDDLE_UP || t == wxEVT_MIDDLE_DCLICK ||
-           t == wxEVT_RIGHT_DOWN || t == wxEVT_RIGHT_UP || t == wxEVT_RIGHT_DCLICK ||
-           t == wxEVT_MOUSEWHEEL || t == wxEVT_MOTION || t == wxEVT_KEY_DOWN ||
-           t == wxEVT_CLOSE_WINDOW || t == wxEVT_DROP_FILES;
+           t == wxEVT_MENU || is_mouse_or_key(t) || t == wxEVT_CLOSE_WINDOW || t == wxEVT_DROP_FILES;
 }
 
 // The main window, or the window inside it, that an event is for; null for anything else
@@ -51,15 +56,37 @@ wxWindow* main_window_target(wxEvent& e)
     return nullptr;
 }
 
+void schedule_replay()
+{
+    static bool scheduled = false;
+    if (scheduled || !wxTheApp) return;
+    scheduled = true;
+    wxTheApp->CallAfter([] {
+        scheduled = false;
+        replay_deferred_input();
+    });
+}
+
 class input_filter : public wxEventFilter {
 public:
     int FilterEvent(wxEvent& e) override
     {
-        if (&e == replayed || !pipeline_running() || !is_held_type(e.GetEventType())) return Event_Skip;
+        const wxEventType t = e.GetEventType();
+        const bool running = pipeline_running();
+        if (&e == replayed || !is_held_type(t) || (!running && !is_scroll(t))) return Event_Skip;
         wxWindow* target = main_window_target(e);
         if (!target) return Event_Skip;
+        // A slider's move is acted on from the top of the event loop, never inside the
+        // toolkit's delivery of the pointer motion that moved it: a run started there would
+        // keep the toolkit from delivering the drag's later motions until it ends, while the
+        // button's release still comes through, so the drag would stop where the run began.
+        if (!running) schedule_replay();
+        // Mouse and keys act on the arrays through the canvas only. A native control must see
+        // its own: held, they never reach the toolkit, so a dragged slider would stop under
+        // the pointer and its later positions be lost. The control's scroll or command event
+        // is held instead.
+        if (is_mouse_or_key(e.GetEventType()) && target != myframe->canvas) return Event_Skip;
         // A newer position of the same slider, or a newer mouse position, replaces the older.
-        const wxEventType t = e.GetEventType();
         if (!held.empty() && held.back().target.get() == target) {
             const wxEventType last = held.back().event->GetEventType();
             if ((is_scroll(t) && is_scroll(last) && t != wxEVT_SCROLL_THUMBRELEASE) ||

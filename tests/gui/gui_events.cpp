@@ -5,6 +5,7 @@
 #include <wx/choice.h>
 #include <wx/slider.h>
 
+#include "app/deferred_input.h"
 #include "app/main_frame.h"
 #include "core/record.h"
 #include "app/gl_canvas.h"
@@ -53,6 +54,7 @@ void slide(int id, int value, wxEventType type)
     wxScrollEvent e(type, id, s->GetValue(), wxHORIZONTAL);
     e.SetEventObject(s);
     s->GetEventHandler()->ProcessEvent(e);
+    replay_deferred_input();  // as the event loop would next
 }
 
 void choose(int id, int index)
