@@ -5,8 +5,14 @@
 
 #include <array>
 #include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
 {
@@ -45,4 +51,124 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("no loader could open"), std::string::npos) << r.out;
     std::remove(junk.c_str());
+}
+
+namespace {
+
+std::string bytes_of(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The files under `dir` (one level of sub-folders), by relative name.
+std::set<std::string> files_in(const std::string& dir)
+{
+    std::set<std::string> names;
+    for (const std::string sub : {"", "proc/"}) {
+        DIR* d = opendir((dir + sub).c_str());
+        for (dirent* e; d && (e = readdir(d));) {
+            struct stat st;
+            if (lstat((dir + sub + e->d_name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                names.insert(sub + e->d_name);
+        }
+        if (d) closedir(d);
+    }
+    return names;
+}
+
+std::string replaced(std::string s, const std::string& key, const std::string& value)
+{
+    for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
+    return s;
+}
+
+std::string fresh_dir()
+{
+    std::string pattern = ::testing::TempDir() + "writers_XXXXXX";
+    return std::string(mkdtemp(&pattern[0])) + "/";
+}
+
+}  // namespace
+
+// Every writer refuses a symbolic link or the file being read as its output, and on a full
+// disk (here a file-size limit of 0) exits 1 with the reason and leaves no file behind; the
+// source is never touched.
+TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
+{
+    struct writer {
+        const char* source;  // a fixture, copied to the case's folder
+        const char* args;    // SRC and OUT are filled in
+        const char* ext;     // of OUT
+        const char* first;   // the first file written for OUT NAME.ext: NAME + first + ext
+    };
+    const writer writers[] = {
+        {"mar/nometal/mar_0001.dcm", "raw SRC --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "recon SRC --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "mar SRC --method 0 --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "save SRC --out OUT", ".tif", ""},
+        {"images/ssim_noisy.png", "process SRC --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "process SRC --filter 1 --save OUT", ".png", ""},
+        {"images/ssim_noisy.png", "display SRC --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "display SRC --out OUT", ".bin", ""},
+        {"images/ssim_noisy.png", "save SRC --displayed --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".jpg", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".bmp", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".pnm", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".tif", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".bin", ""},
+        {"images/pages16.tif", "sequence SRC --out OUT", ".png", "_0000"},
+        {"images/pages16.tif", "dataset SRC", "", nullptr},
+    };
+    for (const writer& w : writers) {
+        const std::string name = std::string(w.source).substr(std::string(w.source).rfind('/') + 1);
+        const std::string ext = w.ext;
+        // Over a link to the source, over the source itself (when the verb takes its name),
+        // and on a full disk.
+        for (const char* target : {"link", "source", "full"}) {
+            const std::string t = target;
+            if (!w.first && t != "full") continue;
+            const std::string dir = fresh_dir(), src = dir + name;
+            std::ofstream(src, std::ios::binary) << bytes_of(std::string(VOXMIRA_FIXTURES) + "/" + w.source);
+            const std::string before = bytes_of(src);
+            std::string out = dir + t + ext;
+            if (t == "link") {
+                ASSERT_EQ(symlink(src.c_str(), (dir + t + w.first + ext).c_str()), 0);
+            }
+            if (t == "source") {
+                if (src.compare(src.size() - ext.size(), ext.size(), ext) != 0 || *w.first) continue;
+                out = src;
+            }
+            const std::string args = replaced(replaced(w.args, "SRC", src), "OUT", out);
+            const batch_run_result r = run_batch(args, true, t == "full" ? "ulimit -f 0; " : "");
+            const std::string what = args + " (" + t + ")\n" + r.out;
+            EXPECT_EQ(r.status, 1) << what;
+            EXPECT_NE(r.out.find(t == "link" ? "symbolic link" : t == "source" ? "being read" : "File too large"),
+                      std::string::npos) << what;
+            EXPECT_EQ(bytes_of(src), before) << what;
+            std::set<std::string> expected = {name};
+            if (t == "link") expected.insert(t + w.first + ext);
+            EXPECT_EQ(files_in(dir), expected) << what;
+        }
+    }
+}
+
+// A multi-page TIFF whose second page cannot be read: the page is counted as not written
+// and both verbs fail.
+TEST(BatchCli, AnUnreadablePageIsReportedNotWritten)
+{
+    const std::string dir = fresh_dir(), src = dir + "pages.tif";
+    std::string tiff = bytes_of(std::string(VOXMIRA_FIXTURES) + "/images/pages16.tif");
+    // The second page's strip offset (its directory at 280, entry 6) points past the end.
+    const size_t at = 280 + 2 + 12 * 6 + 8;
+    ASSERT_EQ(tiff.substr(at - 8, 2), std::string("\x11\x01", 2));
+    tiff.replace(at, 4, std::string("\0\0\0\x7f", 4));
+    std::ofstream(src, std::ios::binary) << tiff;
+
+    batch_run_result r = run_batch("dataset " + src);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("\"frames_written\":2,\"frames_not_written\":1"), std::string::npos) << r.out;
+    r = run_batch("sequence " + src + " --out " + dir + "seq.png", false);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out, "1\n");
 }
