@@ -60,6 +60,9 @@ wxString output_refusal(const std::string& target, const std::string& source)
     // Writing through a link would change whatever it points at, a source file perhaps.
     if (exists && S_ISLNK(st.st_mode))
         return wxString::Format("Not writing %s: it is a symbolic link.", wx_path(target));
+    // A device or fifo would be replaced by the renamed file, not written.
+    if (exists && !S_ISREG(st.st_mode))
+        return wxString::Format("Not writing %s: it is not a regular file.", wx_path(target));
     const std::string open_file(info.file_name.mb_str()), reference(info.ref_file_name.mb_str());
     const bool read_here =
         (exists && (same_file(st, source) || same_file(st, open_file) || same_file(st, reference))) ||

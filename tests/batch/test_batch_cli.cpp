@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
@@ -149,6 +150,7 @@ TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
             std::set<std::string> expected = {name};
             if (t == "link") expected.insert(t + w.first + ext);
             EXPECT_EQ(files_in(dir), expected) << what;
+            std::system(("rm -rf '" + dir + "'").c_str());
         }
     }
 }
@@ -171,4 +173,5 @@ TEST(BatchCli, AnUnreadablePageIsReportedNotWritten)
     r = run_batch("sequence " + src + " --out " + dir + "seq.png", false);
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(r.out, "1\n");
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
