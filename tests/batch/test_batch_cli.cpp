@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "batch_runner.h"
+#include "../io/image_test_support.h"
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -56,13 +56,7 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
 
 namespace {
 
-std::string bytes_of(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// The files under `dir` (one level of sub-folders), by relative name.
+// The files in `dir` and in its proc/ folder, by relative name.
 std::set<std::string> files_in(const std::string& dir)
 {
     std::set<std::string> names;
@@ -82,12 +76,6 @@ std::string replaced(std::string s, const std::string& key, const std::string& v
 {
     for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
     return s;
-}
-
-std::string fresh_dir()
-{
-    std::string pattern = ::testing::TempDir() + "writers_XXXXXX";
-    return std::string(mkdtemp(&pattern[0])) + "/";
 }
 
 }  // namespace
@@ -129,9 +117,9 @@ TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
         for (const char* target : {"link", "source", "full"}) {
             const std::string t = target;
             if (!w.first && t != "full") continue;
-            const std::string dir = fresh_dir(), src = dir + name;
-            std::ofstream(src, std::ios::binary) << bytes_of(std::string(VOXMIRA_FIXTURES) + "/" + w.source);
-            const std::string before = bytes_of(src);
+            const std::string dir = fresh_folder(), src = dir + name;
+            copy_file(std::string(VOXMIRA_FIXTURES) + "/" + w.source, src);
+            const std::vector<char> before = file_bytes(src);
             std::string out = dir + t + ext;
             if (t == "link") {
                 ASSERT_EQ(symlink(src.c_str(), (dir + t + w.first + ext).c_str()), 0);
@@ -146,7 +134,7 @@ TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
             EXPECT_EQ(r.status, 1) << what;
             EXPECT_NE(r.out.find(t == "link" ? "symbolic link" : t == "source" ? "being read" : "File too large"),
                       std::string::npos) << what;
-            EXPECT_EQ(bytes_of(src), before) << what;
+            EXPECT_EQ(file_bytes(src), before) << what;
             std::set<std::string> expected = {name};
             if (t == "link") expected.insert(t + w.first + ext);
             EXPECT_EQ(files_in(dir), expected) << what;
@@ -159,13 +147,13 @@ TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
 // and both verbs fail.
 TEST(BatchCli, AnUnreadablePageIsReportedNotWritten)
 {
-    const std::string dir = fresh_dir(), src = dir + "pages.tif";
-    std::string tiff = bytes_of(std::string(VOXMIRA_FIXTURES) + "/images/pages16.tif");
+    const std::string dir = fresh_folder(), src = dir + "pages.tif";
+    std::vector<char> tiff = file_bytes(image_fixture("pages16.tif"));
     // The second page's strip offset (its directory at 280, entry 6) points past the end.
     const size_t at = 280 + 2 + 12 * 6 + 8;
-    ASSERT_EQ(tiff.substr(at - 8, 2), std::string("\x11\x01", 2));
-    tiff.replace(at, 4, std::string("\0\0\0\x7f", 4));
-    std::ofstream(src, std::ios::binary) << tiff;
+    ASSERT_EQ(tiff.at(at - 8) + 256 * tiff.at(at - 7), 273);
+    tiff[at + 3] = 0x7f;
+    std::ofstream(src, std::ios::binary).write(tiff.data(), (std::streamsize)tiff.size());
 
     batch_run_result r = run_batch("dataset " + src);
     EXPECT_EQ(r.status, 1) << r.out;
