@@ -64,11 +64,13 @@ wxString output_refusal(const std::string& target, const std::string& source)
     if (exists && !S_ISREG(st.st_mode))
         return wxString::Format("Not writing %s: it is not a regular file.", wx_path(target));
     const std::string open_file(info.file_name.mb_str()), reference(info.ref_file_name.mb_str());
-    const bool read_here =
-        (exists && (same_file(st, source) || same_file(st, open_file) || same_file(st, reference))) ||
-        (!source.empty() && wxFileName(wx_path(target)).SameAs(wxFileName(wx_path(source)))) ||
-        is_source_file(wx_path(target));
+    const bool read_here = (exists && (same_file(st, source) || same_file(st, open_file) ||
+                                       same_file(st, reference))) ||
+                           is_source_file(wx_path(target));
     if (read_here) return wxString::Format("Not writing %s: it is a file being read.", wx_path(target));
+    // The rename would replace a file the user may not write.
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        return wxString::Format("Not writing %s: %s.", wx_path(target), std::strerror(errno));
     return wxString();
 }
 

@@ -16,7 +16,7 @@ bool is_source_file(const wxString& path);
 // Why `target` may not be written, or empty when it may: it is a symbolic link or another
 // file that is not a regular one (a device, a fifo, a folder), or it is
 // (by name, or by device and inode through another name) `source`, the open data set's
-// file or one of its members, or the reference image.
+// file or one of its members, or the reference image, or the user may not write it.
 wxString output_refusal(const std::string& target, const std::string& source = std::string());
 
 class output_file {
