@@ -14,6 +14,7 @@
 #include "app/version.h"
 #include "commands/metal_run.h"
 #include "commands/open_data_set.h"
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include "app/gl_canvas.h"
@@ -26,6 +27,9 @@ MyApp::MyApp() { setenv("GTK_OVERLAY_SCROLLING", "0", 0); }
 
 bool MyApp::OnInit()
 {
+    // A write past a file-size limit then fails and the save reports it, rather than the
+    // signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<wxString> args;
     for (int i = 1; i < argc; i++) args.push_back(argv[i]);
     if (start_up(args)) return true;

@@ -1,6 +1,7 @@
 // voxmira-batch: the core's loaders, pipeline and writers without a display.
 //
 // Exit codes: 0 success, 1 a file no loader accepts or work that failed, 2 bad arguments.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -101,6 +102,9 @@ int main(int argc, char** argv)
             return 0;
         }
 
+    // Past a file-size limit a write then fails with EFBIG, which the writers report,
+    // rather than the signal ending the tool with a partial file.
+    std::signal(SIGXFSZ, SIG_IGN);
     wxInitializer wx_init;
     if (!wx_init.IsOk()) {
         std::fprintf(stderr, "voxmira-batch: could not initialise wxWidgets\n");

@@ -39,6 +39,9 @@ static int run_dataset(const batch_args& args)
     std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());
     if (run.failed) throw run_error("the run stopped: a file could not be written");
     if (run.files.empty()) throw run_error("no file was written");
+    if (run.skipped)
+        throw run_error(std::to_string(run.skipped) + (run.skipped == 1 ? " frame was" : " frames were") +
+                        " not written");
     return 0;
 }
 
@@ -49,7 +52,7 @@ static batch_verb_registrar dataset_verb({
     "given filter and writes each beside its source: DICOM as proc/NAME_proc.ext (every\n"
     "element kept but the pixel data and new instance and series UIDs), 16-bit data as\n"
     "proc/NAME_proc.tiff or proc/NAME.tif. Prints the files written as JSON; exits 1 when\n"
-    "the data cannot be written or a file could not be written.\n"
+    "the data cannot be written or a frame could not be read or written.\n"
     "  --filter K             filter choice 0..12 (0 no filtering)\n"
     "  --size R               filter size 0..100 (default 3)\n"
     "  --centile P            centile in percent (default 4)\n"

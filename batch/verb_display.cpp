@@ -3,12 +3,10 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include <wx/image.h>
 
 #include "core/record.h"
-#include "display/display_image.h"
 #include "batch/batch_load.h"
-#include "batch/batch_output.h"
+#include "io/save_image.h"
 #include "batch/batch_reference.h"
 #include "batch/batch_verbs.h"
 #include "batch/pipeline_options.h"
@@ -98,14 +96,9 @@ static int run_display(const batch_args& args)
     apply_display_options(args);
     sample_image();
     process_image();  // ends with create_display_image()
-    const size_t bytes = (size_t)info.window_width * info.window_height * 3;
-    if (png) {
-        wxImage image(info.window_width, info.window_height, info.display_image, true);
-        if (!image.SaveFile(wxString::FromUTF8(out.c_str()), wxBITMAP_TYPE_PNG))
-            throw run_error("cannot write " + out);
-    } else {
-        write_bytes_file(out, info.display_image, bytes);
-    }
+    // The PNG or the raw RGB bytes, as "Save interpolated" writes them.
+    if (!save_display_image(wxString::FromUTF8(out.c_str()), png ? 0 : export_binary))
+        throw run_error("could not write " + out);
     save_as_requested(args, true);
     if (args.has("--line")) print_profile();
     return 0;

@@ -75,8 +75,9 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
 }
 
 int save_sequence(const wxString& base, int index, int choice,
-                  const std::function<void()>& after_frame)
+                  const std::function<void()>& after_frame, bool* complete)
 {
+    if (complete) *complete = false;
     if (!info.raw_image || index < 0 || index > export_binary) return 0;
     const int n = info.subsample > 1 ? info.subsample : 1;
     const bool skipping = n > 1 && !info.subsample_filter;
@@ -93,21 +94,27 @@ int save_sequence(const wxString& base, int index, int choice,
     std::vector<int64_t> sum;
     size_t frame_values = 0;
     int written = 0;
+    bool stopped = false;  // by a frame that could not be read or written, not by a cancel
     for (int k = first; k < first + frames; k++) {
         const int position = k - first;
         if (skipping && position % n != 0) continue;
         if (!reload_frame(k)) {
             wxLogWarning("Frame %i could not be read: the sequence stops after %i files.", k, written);
+            stopped = true;
             break;
         }
         sample_image();
-        if (!info.sampled_image) break;
+        if (!info.sampled_image) {
+            stopped = true;
+            break;
+        }
         if (averaging) {
             const size_t values = (size_t)info.proc_width * info.proc_height *
                                   (info.colour_processing ? info.channels : 1);
             if (frame_values == 0) frame_values = values;
             if (values != frame_values) {
                 wxLogWarning("Ignoring image since it is not the same size as previous images in this sequence.");
+                stopped = true;
                 break;
             }
             const int* s = info.sampled_image;
@@ -136,10 +143,6 @@ int save_sequence(const wxString& base, int index, int choice,
         wxFileName name(chosen);
         name.SetName(chosen.GetName() + wxString::Format("_%04i", written));
         const wxString path = name.GetFullPath();
-        if (is_source_file(path)) {
-            wxLogWarning("Not saving over %s: it is a file of the open data set.", path);
-            break;
-        }
         bool ok;
         if (sixteen) {
             ok = save_processed_image_as_tiff(name, tiff_form::scaled);
@@ -152,9 +155,13 @@ int save_sequence(const wxString& base, int index, int choice,
             bool grey = false;
             ok = windowed_processed_image(index, image, grey) && save_with_handler(image, path, index, grey);
         }
-        if (!ok) break;
+        if (!ok) {
+            stopped = true;
+            break;
+        }
         written++;
     }
+    if (complete) *complete = !stopped;
     return written;
 }
 
@@ -183,7 +190,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
     begin_data_set_run();
     const data_set_run& run = current_data_set_run();
     const int count = last - first + 1;
-    int written = 0, unread = 0;
+    int written = 0;
     {
         ui_progress progress(pass.title, wxString::Format("Processing frame %i of %i", 0, last), count, true);
         for (int f = first, k = 0; f <= last; f++, k++) {
@@ -200,7 +207,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
             }
             if (!readable || !info.sampled_image) {
                 wxLogWarning("Frame %i could not be read: it was not written.", f);
-                unread++;
+                note_frame_skipped();
                 continue;
             }
             process_whole_image(after_frame != nullptr);
@@ -219,7 +226,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
     }
     if (!after_frame) create_display_image();
     const long ms = watch.Time();
-    const int missed = unread + run.skipped;
+    const int missed = run.skipped;
     if (run.failed)
         ui_status(2, wxString::Format("Stopped: a file could not be written (%i written)",
                                       (int)run.files.size()));

@@ -17,10 +17,12 @@ wxString sequence_choice_text(int choice);
 // from `base`. Choice 0 writes the processed image windowed to 8 bits, or the scaled
 // 16-bit TIFF for grey data of range 256 or more saved as TIFF; choice 1 writes the
 // display image. Stops when cancelled (progress dialog), on a frame of another size
-// while averaging (warning), or when a name would overwrite a source file. Returns the
-// number of files written; the last frame processed stays loaded.
+// while averaging (warning), on a frame that cannot be read, or when a file is refused
+// or cannot be written (warned by the writer; nothing partial is left). Returns the
+// number of files written and sets `complete` unless such an error stopped it (a cancel
+// does not); the last frame processed stays loaded.
 int save_sequence(const wxString& base, int index, int choice,
-                  const std::function<void()>& after_frame);
+                  const std::function<void()>& after_frame, bool* complete = nullptr);
 
 // Why the loaded data cannot be written as a data set ("Process DICOM/TIFF"); empty when
 // it can.

@@ -14,6 +14,7 @@
 #include "core/byte_order.h"
 #include "core/record.h"
 #include "io/frame_writer.h"
+#include "io/output_file.h"
 
 bool valid_uid(const std::string& uid)
 {
@@ -215,38 +216,40 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
     const std::vector<uint8_t> samples = encode_frame(l, values, lo, hi);
 
     const bool first = run.made.count(target) == 0;
-    const std::string path = first ? target + ".part" : target;
-    // The copy is made under a name of its own, created afresh (never through a link left
-    // there), and takes the output's name only when it is whole.
-    if (first) ::unlink(path.c_str());
-    const int fd = first ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
-                         : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(wxString::Format("Could not create %s: %s.", wx_text(path), std::strerror(errno)));
-    bool ok = true;
+    // A multi-frame copy with frames left unprocessed is removed.
+    auto removed = [&](int why) {
+        ::unlink(target.c_str());
+        forget_file(target);
+        return fail(wxString::Format("Could not write %s: %s. The file was removed.", wx_text(target),
+                                     std::strerror(why ? why : EIO)));
+    };
     if (first) {
+        // The copy is made under a temporary name and takes the output's name only when
+        // it is whole.
+        output_file out;
         std::vector<uid_patch> patches;
-        if (!new_identities(source, file, l, patches)) {
-            ::close(fd);
-            ::unlink(path.c_str());
+        if (!out.open(target, source) || !new_identities(source, file, l, patches)) {
             note_run_failed();
             return false;
         }
-        ok = write_all(fd, file, file_size, 0);
-        for (const uid_patch& p : patches)
-            ok = ok && write_all(fd, p.text.data(), p.text.size(), (off_t)p.span.offset);
-    }
-    ok = ok && write_all(fd, samples.data(), samples.size(), (off_t)l.pixel_offset);
-    const int error = ok ? 0 : errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && first) ok = ::rename(path.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        const int why = error ? error : errno;
-        // A copy cut short, or a multi-frame copy with frames left unprocessed, is removed.
-        ::unlink(path.c_str());
-        forget_file(target);
-        return fail(wxString::Format("Could not write %s: %s. The file was removed.", wx_text(target),
-                                     std::strerror(why)));
+        out.write(file, file_size);
+        for (const uid_patch& p : patches) out.write_at(p.text.data(), p.text.size(), (off_t)p.span.offset);
+        out.write_at(samples.data(), samples.size(), (off_t)l.pixel_offset);
+        if (!out.commit()) {
+            forget_file(target);
+            note_run_failed();
+            return false;
+        }
+    } else {
+        // A later frame of a multi-frame file goes into the copy this run made.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return removed(errno);
+        bool ok = write_all(fd, samples.data(), samples.size(), (off_t)l.pixel_offset) && ::fsync(fd) == 0;
+        const int error = ok ? 0 : errno;
+        ok = (::close(fd) == 0) && ok;
+        if (!ok) {
+            return removed(error ? error : errno);
+        }
     }
     run.made.insert(target);
     note_file_written(target);

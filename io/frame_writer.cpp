@@ -3,12 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sys/stat.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 
 #include "core/record.h"
-#include "io/save_image.h"
+#include "io/output_file.h"
 
 static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
 static std::string local_path(const wxFileName& name) { return std::string(name.GetFullPath().mb_str()); }
@@ -108,13 +107,9 @@ bool make_output_folder(const std::string& path)
 
 bool refuse_overwriting_source(const std::string& target, const std::string& source)
 {
-    struct stat a, b;
-    const bool same_file = ::stat(target.c_str(), &a) == 0 && ::stat(source.c_str(), &b) == 0 &&
-                           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    if (!same_file && !wxFileName(wx_path(target)).SameAs(wxFileName(wx_path(source))) &&
-        !is_source_file(wx_path(target)))
-        return false;
-    wxLogWarning("Not writing %s: it is a file of the data set being read.", wx_path(target));
+    const wxString refusal = output_refusal(target, source);
+    if (refusal.empty()) return false;
+    wxLogWarning("%s", refusal);
     return true;
 }
 

@@ -53,7 +53,7 @@ struct data_set_run {
     // frame is written into that copy.
     std::set<std::string> made;
     std::vector<std::string> files;  // written, in order
-    int skipped = 0;                 // frames refused (warned), the run goes on
+    int skipped = 0;                 // frames not read or refused (warned), the run goes on
     bool failed = false;             // a write error: the run stops
 };
 
@@ -72,6 +72,6 @@ void forget_file(const std::string& path);
 // failure.
 bool make_output_folder(const std::string& path);
 
-// True, with a warning, when `target` is the file `source` itself (by path or by
-// identity, through a link) or a file of the open data set.
+// True, with a warning, when output_refusal refuses `target`: a link, the file `source`
+// itself or a file of the open data set.
 bool refuse_overwriting_source(const std::string& target, const std::string& source);

@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <wx/mstream.h>
 
 #include "core/record.h"
 #include "processing/colour.h"
 #include "io/image_file.h"
-#include "io/sequence_name.h"
+#include "io/output_file.h"
 #include "io/tiff_writer.h"
 
 const char* const save_wildcard =
@@ -39,45 +37,6 @@ int export_index_for_path(const wxString& path)
     return -1;
 }
 
-// The absolute, normalised spelling of a path.
-static std::string absolute_path(const wxString& path)
-{
-    wxFileName name(path);
-    name.MakeAbsolute();
-    return std::string(name.GetFullPath().mb_str());
-}
-
-bool is_source_file(const wxString& path)
-{
-    if (info.file_name.empty()) return false;
-    const wxFileName target(path);
-    if (target.SameAs(wxFileName(info.file_name))) return true;
-    if ((info.file_type == -4 || info.file_type == 1) && info.frames > 1) {
-        // Members differ from the opened file only in the number field: compare the text
-        // around it, then the member of that number (one test however long the series).
-        const std::string name = absolute_path(info.file_name), t = absolute_path(path);
-        sequence_field field;
-        if (!find_sequence_field(name, field)) return false;
-        const std::string head = name.substr(0, field.start), tail = name.substr(field.end);
-        if (t.size() < head.size() + tail.size() || t.compare(0, head.size(), head) != 0 ||
-            t.compare(t.size() - tail.size(), tail.size(), tail) != 0)
-            return false;
-        const std::string middle = t.substr(head.size(), t.size() - head.size() - tail.size());
-        if (middle.empty() || middle[0] < '0' || middle[0] > '9') return false;
-        const long k = std::strtol(middle.c_str(), nullptr, 10);
-        return k >= info.first_frame && k < (long)info.first_frame + info.frames &&
-               sequence_file_name(name, field, k) == t;
-    }
-    return false;
-}
-
-static bool refuse_source(const wxString& path)
-{
-    if (!is_source_file(path)) return false;
-    wxLogWarning("Not saving over %s: it is a file of the open data set.", path);
-    return true;
-}
-
 unsigned char processed_byte(int v, double f)
 {
     const double x = v * f / 16;
@@ -97,19 +56,7 @@ unsigned char windowed_byte(int v, double f)
 
 bool write_binary_file(const wxString& path, const void* data, size_t bytes)
 {
-    const std::string name(path.mb_str());
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    bool ok = fd >= 0;
-    const char* p = static_cast<const char*>(data);
-    size_t left = bytes;
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n <= 0) ok = false;
-        else p += n, left -= (size_t)n;
-    }
-    if (fd >= 0 && ::close(fd) != 0) ok = false;
-    if (!ok) wxLogWarning("Could not write %s.", path);
-    return ok;
+    return write_output_file(std::string(path.mb_str()), data, bytes);
 }
 
 bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png)
@@ -119,13 +66,23 @@ bool save_with_handler(wxImage& image, const wxString& path, int index, bool gre
     register_image_handlers();  // the writer is found by its type
     if (grey_png && type == wxBITMAP_TYPE_PNG)
         image.SetOption(wxIMAGE_OPTION_PNG_FORMAT, wxPNG_TYPE_GREY_RED);
+    // The handlers write through streams that do not tell a full disk from success, so
+    // the image is encoded in memory and its bytes written here, every write checked.
+    output_file out;
+    if (!out.open(std::string(path.mb_str()))) return false;
+    wxMemoryOutputStream encoded;
     bool ok;
     {
         wxLogNull quiet;  // the handler's own complaints are replaced by one warning
-        ok = image.SaveFile(path, type);
+        ok = image.SaveFile(encoded, type);
     }
-    if (!ok) wxLogWarning("Could not save %s.", path);
-    return ok;
+    if (!ok) {
+        wxLogWarning("Could not encode %s.", path);
+        return false;
+    }
+    const wxStreamBuffer* buffer = encoded.GetOutputStreamBuffer();
+    out.write(buffer->GetBufferStart(), (size_t)encoded.GetLength());
+    return out.commit();
 }
 
 bool save_display_image(const wxString& path, int index)
@@ -134,7 +91,6 @@ bool save_display_image(const wxString& path, int index)
         wxLogWarning("There is no image on display to save.");
         return false;
     }
-    if (refuse_source(path)) return false;
     const size_t bytes = (size_t)info.window_width * info.window_height * 3;
     if (index == export_binary) return write_binary_file(path, info.display_image, bytes);
     wxImage image(info.window_width, info.window_height, info.display_image, true);
@@ -237,7 +193,6 @@ bool save_processed_image(const wxString& path, int index)
         wxLogWarning("Unknown image type for %s.", path);
         return false;
     }
-    if (refuse_source(path)) return false;
     const int vpp = info.colour_processing ? info.channels : 1;
     if (index == 2 && (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1)
         return save_processed_image_as_tiff(wxFileName(path), tiff_form::scaled);

@@ -5,6 +5,8 @@
 #include <wx/image.h>
 #include <wx/string.h>
 
+#include "io/output_file.h"
+
 // The save dialogs' wildcard; its filter index is the export type index below.
 extern const char* const save_wildcard;
 
@@ -15,10 +17,6 @@ wxBitmapType export_type(int index);
 // The export type index for a file name's extension (png, jpg, jpeg, tif, tiff, bmp,
 // pnm, ppm, bin); -1 for any other.
 int export_index_for_path(const wxString& path);
-
-// True when `path` is a file of the open data set (the file itself or a member of its
-// numbered sequence): saving never writes over what is being read.
-bool is_source_file(const wxString& path);
 
 // Writes display_image (window_width x window_height RGB) as type `index`. The binary
 // dump holds exactly window_width x window_height x 3 bytes. Returns false with a warning
@@ -37,8 +35,9 @@ unsigned char processed_byte(int v, double f);
 unsigned char windowed_byte(int v, double f);
 
 // Saves `image` through the handler of type `index` (PNG files of grey images with
-// "PngFormat" 3).
+// "PngFormat" 3) and an output_file. False, with a warning, when it was not written.
 bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png);
 
-// Writes `bytes` bytes to a new file (permissions 0666 before the umask).
+// Writes `bytes` bytes to a new file (permissions 0666 before the umask) through an
+// output_file.
 bool write_binary_file(const wxString& path, const void* data, size_t bytes);

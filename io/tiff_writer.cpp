@@ -1,12 +1,13 @@
 #include "io/tiff_writer.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <tiffio.h>
 #include <vector>
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "io/output_file.h"
 
 void tiff_scaling(int data_min, int data_max, int& offset, int& factor)
 {
@@ -35,13 +36,13 @@ bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
         return false;
     }
     const std::string path(name.GetFullPath().mb_str());
-    if (!info.file_name.empty() && wxFileName(info.file_name).SameAs(name)) {
-        wxLogWarning("Not saving over the file being read: %s", path);
-        return false;
-    }
+    output_file out;
+    if (!out.open(path)) return false;
     TIFFErrorHandler warning = TIFFSetWarningHandler(nullptr);
     TIFFErrorHandler error = TIFFSetErrorHandler(nullptr);
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    // libtiff writes into the output's temporary; the output closes it.
+    errno = 0;
+    TIFF* tif = TIFFFdOpen(out.fd(), out.temporary().c_str(), "w");
     bool ok = tif != nullptr;
     if (tif) {
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, (uint32_t)w);
@@ -100,13 +101,12 @@ bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
             }
             ok = TIFFWriteScanline(tif, row.data(), (uint32_t)y, 0) >= 0;
         }
-        ok = TIFFWriteDirectory(tif) && ok;
-        TIFFClose(tif);
+        ok = ok && TIFFWriteDirectory(tif) && TIFFFlush(tif);
+        TIFFCleanup(tif);
     }
     TIFFSetWarningHandler(warning);
     TIFFSetErrorHandler(error);
-    // A file cut short by a full disk would read as a damaged image: none is better.
-    if (!ok && tif) std::remove(path.c_str());
-    if (!ok) wxLogWarning("Could not write the TIFF file %s.", path);
-    return ok;
+    // A file cut short by a full disk would read as a damaged image: none is left.
+    if (!ok) out.fail(errno);
+    return out.commit();
 }

@@ -17,8 +17,9 @@ enum class tiff_form {
 
 // Writes processed_image (proc_width x proc_height, the first value of each pixel) as a
 // one-page 16-bit grey TIFF in `form`, one row per strip, resolution from the pixel
-// spacing. Every written word is clamped to 0..65535. Returns false (with a warning) when
-// there is nothing to write or the file cannot be created or written.
+// spacing. Every written word is clamped to 0..65535. Written through an output_file:
+// returns false (with a warning) when there is nothing to write or the file was refused
+// or not written whole, and then no file is left.
 bool save_processed_image_as_tiff(wxFileName name, tiff_form form);
 
 // The offset o and factor s of the scaled form for a data range.

@@ -2,11 +2,18 @@
 #include <gtest/gtest.h>
 
 #include "batch_runner.h"
+#include "../io/image_test_support.h"
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <set>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
 {
@@ -57,4 +64,114 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("leaves no pixel"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Filtering took"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// The files in `dir` and in its proc/ folder, by relative name.
+std::set<std::string> files_in(const std::string& dir)
+{
+    std::set<std::string> names;
+    for (const std::string sub : {"", "proc/"}) {
+        DIR* d = opendir((dir + sub).c_str());
+        for (dirent* e; d && (e = readdir(d));) {
+            struct stat st;
+            if (lstat((dir + sub + e->d_name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                names.insert(sub + e->d_name);
+        }
+        if (d) closedir(d);
+    }
+    return names;
+}
+
+std::string replaced(std::string s, const std::string& key, const std::string& value)
+{
+    for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
+    return s;
+}
+
+}  // namespace
+
+// Every writer refuses a symbolic link or the file being read as its output, and on a full
+// disk (here a file-size limit of 0) exits 1 with the reason and leaves no file behind; the
+// source is never touched.
+TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
+{
+    struct writer {
+        const char* source;  // a fixture, copied to the case's folder
+        const char* args;    // SRC and OUT are filled in
+        const char* ext;     // of OUT
+        const char* first;   // the first file written for OUT NAME.ext: NAME + first + ext
+    };
+    const writer writers[] = {
+        {"mar/nometal/mar_0001.dcm", "raw SRC --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "recon SRC --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "mar SRC --method 0 --out OUT", ".dcm", ""},
+        {"mar/nometal/mar_0001.dcm", "save SRC --out OUT", ".tif", ""},
+        {"images/ssim_noisy.png", "process SRC --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "process SRC --filter 1 --save OUT", ".png", ""},
+        {"images/ssim_noisy.png", "display SRC --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "display SRC --out OUT", ".bin", ""},
+        {"images/ssim_noisy.png", "save SRC --displayed --out OUT", ".png", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".jpg", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".bmp", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".pnm", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".tif", ""},
+        {"images/ssim_noisy.png", "save SRC --out OUT", ".bin", ""},
+        {"images/pages16.tif", "sequence SRC --out OUT", ".png", "_0000"},
+        {"images/pages16.tif", "dataset SRC", "", nullptr},
+    };
+    for (const writer& w : writers) {
+        const std::string name = std::string(w.source).substr(std::string(w.source).rfind('/') + 1);
+        const std::string ext = w.ext;
+        // Over a link to the source, over the source itself (when the verb takes its name),
+        // and on a full disk.
+        for (const char* target : {"link", "source", "full"}) {
+            const std::string t = target;
+            if (!w.first && t != "full") continue;
+            const std::string dir = fresh_folder(), src = dir + name;
+            copy_file(std::string(VOXMIRA_FIXTURES) + "/" + w.source, src);
+            const std::vector<char> before = file_bytes(src);
+            std::string out = dir + t + ext;
+            if (t == "link") {
+                ASSERT_EQ(symlink(src.c_str(), (dir + t + w.first + ext).c_str()), 0);
+            }
+            if (t == "source") {
+                if (src.compare(src.size() - ext.size(), ext.size(), ext) != 0 || *w.first) continue;
+                out = src;
+            }
+            const std::string args = replaced(replaced(w.args, "SRC", src), "OUT", out);
+            const batch_run_result r = run_batch(args, true, t == "full" ? "ulimit -f 0; " : "");
+            const std::string what = args + " (" + t + ")\n" + r.out;
+            EXPECT_EQ(r.status, 1) << what;
+            EXPECT_NE(r.out.find(t == "link" ? "symbolic link" : t == "source" ? "being read" : "File too large"),
+                      std::string::npos) << what;
+            EXPECT_EQ(file_bytes(src), before) << what;
+            std::set<std::string> expected = {name};
+            if (t == "link") expected.insert(t + w.first + ext);
+            EXPECT_EQ(files_in(dir), expected) << what;
+            std::system(("rm -rf '" + dir + "'").c_str());
+        }
+    }
+}
+
+// A multi-page TIFF whose second page cannot be read: the page is counted as not written
+// and both verbs fail.
+TEST(BatchCli, AnUnreadablePageIsReportedNotWritten)
+{
+    const std::string dir = fresh_folder(), src = dir + "pages.tif";
+    std::vector<char> tiff = file_bytes(image_fixture("pages16.tif"));
+    // The second page's strip offset (its directory at 280, entry 6) points past the end.
+    const size_t at = 280 + 2 + 12 * 6 + 8;
+    ASSERT_EQ(tiff.at(at - 8) + 256 * tiff.at(at - 7), 273);
+    tiff[at + 3] = 0x7f;
+    std::ofstream(src, std::ios::binary).write(tiff.data(), (std::streamsize)tiff.size());
+
+    batch_run_result r = run_batch("dataset " + src);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("\"frames_written\":2,\"frames_not_written\":1"), std::string::npos) << r.out;
+    r = run_batch("sequence " + src + " --out " + dir + "seq.png", false);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out, "1\n");
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
