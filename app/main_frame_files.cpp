@@ -8,6 +8,7 @@
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
+#include <wx/msgdlg.h>
 
 #include "app/main_frame.h"
 #include "commands/pipeline.h"
@@ -99,7 +100,13 @@ static bool choose_save_path(wxWindow* parent, const wxString& message, wxString
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT | wxFD_CHANGE_DIR);
     if (dialog.ShowModal() != wxID_OK) return false;
     path = dialog.GetPath();
-    index = dialog.GetFilterIndex();
+    const wxString typed = path;
+    index = export_choice(path, dialog.GetFilterIndex());
+    // The dialog asked about the name as typed; a name it did not see is asked about here.
+    if (path != typed && wxFileName::FileExists(path) &&
+        wxMessageBox(wxString::Format("%s already exists.\nDo you want to replace it?", path), message,
+                     wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, parent) != wxYES)
+        return false;
     return true;
 }
 
@@ -107,7 +114,9 @@ void MyFrame::OnSaveDisplayImage(wxCommandEvent&)
 {
     wxString path;
     int index;
-    if (choose_save_path(this, "Save image as displayed", path, index)) save_display_image(path, index);
+    if (!choose_save_path(this, "Save image as displayed", path, index)) return;
+    if (save_display_image(path, index))
+        SetStatusText(wxString::Format("Saved %s %s", display_export_kind(index), wxFileName(path).GetFullName()), 0);
 }
 
 void MyFrame::OnSaveProcessedImage(wxCommandEvent&)
@@ -117,7 +126,8 @@ void MyFrame::OnSaveProcessedImage(wxCommandEvent&)
     if (!choose_save_path(this, "Save filtered original image", path, index)) return;
     // The file gets the whole image filtered, not only the part in view.
     if (info.filter != 0) process_whole_image();
-    save_processed_image(path, index);
+    if (save_processed_image(path, index))
+        SetStatusText(wxString::Format("Saved %s %s", processed_export_kind(index), wxFileName(path).GetFullName()), 0);
 }
 
 void MyFrame::OnSaveImageSeq(wxCommandEvent&)

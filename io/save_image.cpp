@@ -37,6 +37,44 @@ int export_index_for_path(const wxString& path)
     return -1;
 }
 
+int export_choice(wxString& path, int filter_index)
+{
+    const int typed = export_index_for_path(path);
+    if (typed >= 0) return typed;
+    static const char* const extensions[] = {"png", "jpg", "tif", "bmp", "pnm", "bin"};
+    const int index = std::clamp(filter_index, 0, export_binary);
+    path += wxString(".") + extensions[index];
+    return index;
+}
+
+namespace {
+
+const char* const export_names[] = {"PNG", "JPEG", "TIFF", "BMP", "PNM"};
+
+// Grey data of 256 levels or more saved as TIFF keep their precision.
+bool processed_tiff_is_16bit()
+{
+    const int vpp = info.colour_processing ? info.channels : 1;
+    return (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1;
+}
+
+}  // namespace
+
+wxString processed_export_kind(int index)
+{
+    if (index == export_binary) return "32-bit binary";
+    if (index < 0 || index > export_binary) return "";
+    if (index == 2 && processed_tiff_is_16bit()) return "16-bit TIFF";
+    return wxString("8-bit ") + export_names[index];
+}
+
+wxString display_export_kind(int index)
+{
+    if (index == export_binary) return "RGB binary";
+    if (index < 0 || index > export_binary) return "";
+    return wxString("8-bit RGB ") + export_names[index];
+}
+
 unsigned char processed_byte(int v, double f)
 {
     const double x = v * f / 16;
@@ -194,7 +232,7 @@ bool save_processed_image(const wxString& path, int index)
         return false;
     }
     const int vpp = info.colour_processing ? info.channels : 1;
-    if (index == 2 && (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1)
+    if (index == 2 && processed_tiff_is_16bit())
         return save_processed_image_as_tiff(wxFileName(path), tiff_form::scaled);
     if (index == export_binary)
         return write_binary_file(path, info.processed_image, (size_t)w * h * vpp * sizeof(int));

@@ -18,6 +18,17 @@ wxBitmapType export_type(int index);
 // pnm, ppm, bin); -1 for any other.
 int export_index_for_path(const wxString& path);
 
+// The name and type a save dialog's answer stands for. A name ending in an extension of the
+// list is of that type, whatever filter the dialog shows (GTK leaves a typed extension as it
+// is); any other name gets the chosen filter's extension appended. Returns the type index.
+int export_choice(wxString& path, int filter_index);
+
+// What save_processed_image writes for type `index` with the current data ("16-bit TIFF",
+// "8-bit PNG", "binary"...), for the status bar.
+wxString processed_export_kind(int index);
+// Likewise for save_display_image: the displayed RGB bytes.
+wxString display_export_kind(int index);
+
 // Writes display_image (window_width x window_height RGB) as type `index`. The binary
 // dump holds exactly window_width x window_height x 3 bytes. Returns false with a warning
 // when nothing is written.

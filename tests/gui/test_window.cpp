@@ -3,6 +3,7 @@
 // the canvas go to the canvas, one frame shows as one frame, and the control pane keeps
 // every control and tab reachable at small sizes.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -184,6 +185,41 @@ std::vector<std::string> label_texts(wxWindow* w)
 }
 
 }  // namespace
+
+// Save processed through the real dialog, its type left at "PNG file": a typed ".tif" is a
+// TIFF (16 bits for CT data) and the status bar says so; a name without an extension gets
+// the chosen type's.
+TEST(WindowFiles, SavedFileIsOfTheTypeItsTypedNameSays)
+{
+    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    ASSERT_TRUE(start_program_shown({ct_first}));
+    const wxString dir = wxFileName::CreateTempFileName("voxmira_save");
+    wxRemoveFile(dir);
+    wxFileName::Mkdir(dir);
+    const std::string folder(dir.utf8_str());
+    const struct {
+        const char* typed;
+        const char* written;
+        const char* magic;
+        const char* status;
+    } cases[] = {{"ctproc.tif", "ctproc.tif", "II*", "Saved 16-bit TIFF ctproc.tif"},
+                 {"ctplain", "ctplain.png", "\x89PNG", "Saved 8-bit PNG ctplain.png"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ASSERT_EQ(std::system(("(xdotool search --sync --onlyvisible --name 'Save filtered original image' "
+                               "windowfocus --sync; sleep 0.5; xdotool type --delay 20 '" + folder + "/" +
+                               c.typed + "'; sleep 0.3; xdotool key Return) >/dev/null 2>&1 &").c_str()), 0);
+        command(ID_SAVE_PROCESSED);
+        pump_for(0.2);
+        std::ifstream in(folder + "/" + c.written, std::ios::binary);
+        std::string head(4, '\0');
+        in.read(&head[0], 4);
+        EXPECT_EQ(head.substr(0, std::strlen(c.magic)), c.magic);
+        EXPECT_EQ(status(0), c.status);
+    }
+    wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
+    close_program();
+}
 
 TEST(WindowLayout, OneFrameShowsThatFrameAloneOnADisabledSlider)
 {
