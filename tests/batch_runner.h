@@ -11,11 +11,13 @@ struct batch_run_result {
     std::string out;  // stdout, and stderr too unless it was dropped
 };
 
-// `arguments` follow the program name, shell-quoted by the caller.
-inline batch_run_result run_batch(const std::string& arguments, bool with_stderr = true)
+// `arguments` follow the program name, shell-quoted by the caller; `shell` runs first in
+// the same shell (a ulimit, say).
+inline batch_run_result run_batch(const std::string& arguments, bool with_stderr = true,
+                                  const std::string& shell = "")
 {
-    const std::string command =
-        std::string(VOXMIRA_BATCH) + " " + arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
+    const std::string command = (shell.empty() ? "" : shell + "; ") + std::string(VOXMIRA_BATCH) + " " +
+                                arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
     batch_run_result r{-1, ""};
     FILE* p = popen(command.c_str(), "r");
     if (!p) return r;
