@@ -526,12 +526,24 @@ void process_image()
 
 void process_whole_image(bool display)
 {
-    const double zoom = info.zoom;
-    // So small a zoom makes every sampled pixel visible (the region is clamped to the image).
-    info.zoom = 1e-9;
-    with_display = false;
-    process_image();
-    with_display = true;
-    info.zoom = zoom;
+    // So small a zoom makes every sampled pixel visible (the region is clamped to the image);
+    // the view comes back however the run ends.
+    struct whole_view {
+        const double zoom = info.zoom;
+        whole_view()
+        {
+            info.zoom = 1e-9;
+            with_display = false;
+        }
+        ~whole_view()
+        {
+            with_display = true;
+            info.zoom = zoom;
+        }
+    };
+    {
+        whole_view whole;
+        process_image();
+    }
     if (display) create_display_image();
 }
