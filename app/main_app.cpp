@@ -17,6 +17,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <wx/log.h>
 #include "app/gl_canvas.h"
 #include "help/update_check.h"
 #include "commands/pipeline.h"
@@ -35,6 +38,20 @@ bool MyApp::OnInit()
     if (start_up(args)) return true;
     // A finished batch run: OnRun reports its status instead of running the event loop.
     return batch_finished;
+}
+
+bool MyApp::OnExceptionInMainLoop()
+{
+    try {
+        throw;
+    } catch (const memory_refused&) {
+    } catch (const std::bad_alloc&) {
+        wxLogWarning(_("not enough memory for this command"));
+    } catch (const std::length_error&) {
+        wxLogWarning(_("not enough memory for this command"));
+    }
+    // Any other exception has left this function as the toolkit's default would.
+    return true;
 }
 
 int MyApp::OnRun()
@@ -78,9 +95,15 @@ bool MyApp::start_up(const std::vector<wxString>& args)
     derive_first_view();
     pair_reference();
 
-    // 9. First pipeline run.
-    sample_image();
-    process_image();
+    // 9. First pipeline run. A file too large to process here (the stage has said so)
+    // leaves the window empty.
+    try {
+        sample_image();
+        process_image();
+    } catch (const std::bad_alloc&) {
+        reset_info();
+        derive_first_view();
+    }
 
     // 10-11. The main window.
     const wxString title = wxString("Voxmira v") + VOXMIRA_VERSION;

@@ -17,6 +17,9 @@ public:
     bool start_up(const std::vector<wxString>& args);
     int OnExit() override;
     int OnRun() override;
+    // An allocation failure that leaves an event handler: the stage it struck has undone
+    // its work and said so (or is named here); the program goes on with the data it had.
+    bool OnExceptionInMainLoop() override;
     // Set when start-up ran a batch correction: its exit status (0 when frames were written).
     bool batch_finished = false;
     int batch_status = 0;

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,16 @@ int main(int argc, char** argv)
     } catch (const run_error& e) {
         wxLog::FlushActive();
         std::fprintf(stderr, "voxmira-batch %s: %s\n", verb->name, e.what());
+        status = 1;
+    } catch (const memory_refused&) {
+        status = 1;  // the stage that ran short has said so
+    } catch (const std::bad_alloc&) {
+        wxLog::FlushActive();
+        std::fprintf(stderr, "voxmira-batch %s: not enough memory for this file\n", verb->name);
+        status = 1;
+    } catch (const std::length_error&) {
+        wxLog::FlushActive();
+        std::fprintf(stderr, "voxmira-batch %s: not enough memory for this file\n", verb->name);
         status = 1;
     }
     wxLog::FlushActive();

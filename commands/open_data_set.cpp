@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 #include <wx/filename.h>
 
@@ -53,12 +54,18 @@ bool open_data_set(const wxString& path, int filter_index, bool any_loader)
         return false;
     }
 
-    derive_default_window();
-    resize_display(info.window_width, info.window_height);
-    pair_reference();
-    set_default_zoom();
-    sample_image();
-    process_image();
+    try {
+        derive_default_window();
+        resize_display(info.window_width, info.window_height);
+        pair_reference();
+        set_default_zoom();
+        sample_image();
+        process_image();
+    } catch (const std::bad_alloc&) {
+        // Loaded, but too large to process here: the data set that was open comes back.
+        restore_record(previous);
+        throw;
+    }
     return info.raw_image != nullptr;
 }
 

@@ -5,9 +5,12 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <memory>
+#include <string>
 #include <vector>
 #include <wx/intl.h>
 
+#include "core/memory.h"
 #include "core/record.h"
 #include "core/ui.h"
 #include "display/display_image.h"
@@ -38,12 +41,19 @@ static std::vector<int> prefiltered_raw(int n, int s)
     return out;
 }
 
-void sample_image()
-{
-    if (!info.raw_image) return;
-    const int n = info.data_colour != COLOUR_GREY ? info.channels : 1;
-    release_array(info.sampled_image);
+// The sampled plane, its size and range, built beside the record.
+struct sampled_plane {
+    std::unique_ptr<int[]> samples;
+    int w = 0, h = 0;
+    bool colour_processing = false;
+    bool converted = false;
+    int lo = 0, hi = 0;
+};
 
+static sampled_plane sample_raw()
+{
+    sampled_plane out;
+    const int n = info.data_colour != COLOUR_GREY ? info.channels : 1;
     const int s = std::max(info.subsample, 1);
     std::vector<int> filtered;
     const int* source = info.raw_image;
@@ -53,14 +63,14 @@ void sample_image()
     }
 
     const int w = info.width / s, h = info.height / s;
-    info.proc_width = w;
-    info.proc_height = h;
+    out.w = w;
+    out.h = h;
     const size_t src_row = (size_t)info.width * n;
 
     if (info.data_colour != COLOUR_GREY && info.colour == COLOUR_GREY) {
         // One grey plane in the scale of the Grey channel factor.
-        info.colour_processing = 0;
-        info.sampled_image = new int[(size_t)w * h];
+        out.samples.reset(new int[(size_t)w * h]);
+        int* const plane = out.samples.get();
         double f;
         channel_factor(COLOUR_GREY, &f, (colour_t)info.data_colour);
         const int summed = info.data_colour == COLOUR_RAW ? 4 : 3;
@@ -70,43 +80,64 @@ void sample_image()
                 const int* p = source + (size_t)y * s * src_row + (size_t)x * s * n;
                 double sum = 0.0;
                 for (int k = 0; k < std::min(summed, n); k++) sum += p[k];
-                info.sampled_image[(size_t)y * w + x] = (int)(sum / divisor + 0.5);
+                plane[(size_t)y * w + x] = (int)(sum / divisor + 0.5);
             }
-    } else {
-        info.colour_processing = info.data_colour != COLOUR_GREY;
-        info.sampled_image = new int[(size_t)w * h * n];
-        for (int y = 0; y < h; y++) {
-            const int* row = source + (size_t)y * s * src_row;
-            int* out = info.sampled_image + (size_t)y * w * n;
-            if (s == 1) {
-                std::copy(row, row + (size_t)w * n, out);  // whole rows at once
-            } else if (n == 1) {
-                for (int x = 0; x < w; x++) out[x] = row[(size_t)x * s];
-            } else {
-                for (int x = 0; x < w; x++)
-                    for (int k = 0; k < n; k++) out[(size_t)x * n + k] = row[(size_t)x * s * n + k];
-            }
+        return out;
+    }
+    out.colour_processing = info.data_colour != COLOUR_GREY;
+    out.samples.reset(new int[(size_t)w * h * n]);
+    int* const plane = out.samples.get();
+    for (int y = 0; y < h; y++) {
+        const int* row = source + (size_t)y * s * src_row;
+        int* o = plane + (size_t)y * w * n;
+        if (s == 1) {
+            std::copy(row, row + (size_t)w * n, o);  // whole rows at once
+        } else if (n == 1) {
+            for (int x = 0; x < w; x++) o[x] = row[(size_t)x * s];
+        } else {
+            for (int x = 0; x < w; x++)
+                for (int k = 0; k < n; k++) o[(size_t)x * n + k] = row[(size_t)x * s * n + k];
         }
     }
     filtered.clear();
     filtered.shrink_to_fit();
 
-    if (!info.colour_processing) return;
+    if (!out.colour_processing) return out;
     int converted = 0;
     if (info.data_colour == COLOUR_RGB && n == 3)
-        converted = from_rgb(info.sampled_image, w, h, (colour_t)info.colour);
+        converted = from_rgb(plane, w, h, (colour_t)info.colour);
     else if (info.data_colour == COLOUR_RAW && n == 4)
-        converted = from_raw(info.sampled_image, w, h, (colour_t)info.colour);
-    if (!converted) return;  // RGB processed as RGB, say: the loader's range stays
-    int lo = INT_MAX, hi = INT_MIN;
+        converted = from_raw(plane, w, h, (colour_t)info.colour);
+    if (!converted) return out;  // RGB processed as RGB, say: the loader's range stays
+    out.converted = true;
+    out.lo = INT_MAX;
+    out.hi = INT_MIN;
     const size_t count = (size_t)w * h * n;
     for (size_t i = 0; i < count; i++) {
-        const int v = info.sampled_image[i] / 16;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
+        const int v = plane[i] / 16;
+        out.lo = std::min(out.lo, v);
+        out.hi = std::max(out.hi, v);
     }
-    info.data_min = lo;
-    info.data_max = hi;
+    return out;
+}
+
+void sample_image()
+{
+    if (!info.raw_image) return;
+    // The new plane is complete before the record changes: refused for memory, the record
+    // keeps the sampled image it had.
+    sampled_plane fresh;
+    within_memory("sub-sampling a " + std::to_string(info.width) + " x " + std::to_string(info.height) + " image",
+                  [&] { fresh = sample_raw(); });
+    release_array(info.sampled_image);
+    info.sampled_image = fresh.samples.release();
+    info.proc_width = fresh.w;
+    info.proc_height = fresh.h;
+    info.colour_processing = fresh.colour_processing;
+    if (fresh.converted) {
+        info.data_min = fresh.lo;
+        info.data_max = fresh.hi;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -152,24 +183,26 @@ visible_region pipeline_visible_region()
 static bool transformed_filter(int f) { return f == 1 || f == 2 || f == 9 || f == 10 || f == 11; }
 
 // Noise estimate of `image` (the current working size) into noise_image: of the plane
-// itself, of one channel, or of the scaled grey plane of a colour image.
+// itself, or of one plane taken from a colour image (one channel, or the scaled grey
+// plane); the estimator reads what it is given as one plane.
 static void estimate_noise_of(int* image, int channel)
 {
     const int w = info.proc_width, h = info.proc_height;
     if (!info.noise_image || w < 1 || h < 1) return;
-    if (!info.colour_processing) {
-        estimate_noise_image(image, w, h, info.noise_image);
-        return;
-    }
-    const int n = info.channels;
-    const size_t pixels = (size_t)w * h;
-    std::vector<int> plane(pixels, 0);
-    if (channel >= 1 && channel <= n) {
-        extract_plane(image, pixels, n, channel - 1, plane.data());
-    } else {
-        to_grey(image, w, h, (colour_t)info.colour, plane.data(), true);
-    }
-    estimate_noise_image(plane.data(), w, h, info.noise_image);
+    within_memory("the noise estimate of a " + std::to_string(w) + " x " + std::to_string(h) + " image", [&] {
+        if (!info.colour_processing) {
+            estimate_noise_image(image, w, h, info.noise_image);
+            return;
+        }
+        const int n = info.channels;
+        const size_t pixels = (size_t)w * h;
+        std::vector<int> plane(pixels, 0);
+        if (channel >= 1 && channel <= n)
+            extract_plane(image, pixels, n, channel - 1, plane.data());
+        else
+            to_grey(image, w, h, (colour_t)info.colour, plane.data(), true);
+        estimate_noise_image(plane.data(), w, h, info.noise_image);
+    });
 }
 
 static int* new_zeroed(size_t count) { return new int[count](); }
@@ -206,6 +239,24 @@ static void run_pyramid(int n)
     int* const top_in = info.sampled_image;
     int* const top_out = info.processed_image;
     int* const top_noise = info.noise_image;
+    // The levels quantise and overwrite the top input; it and the record's planes, size
+    // and range are put back however the pass ends.
+    struct top_restore {
+        const std::vector<int>& kept;
+        int *in, *out, *noise;
+        int w, h, lo, hi;
+        ~top_restore()
+        {
+            std::copy(kept.begin(), kept.end(), in);
+            info.sampled_image = in;
+            info.processed_image = out;
+            info.noise_image = noise;
+            info.proc_width = w;
+            info.proc_height = h;
+            info.data_min = lo;
+            info.data_max = hi;
+        }
+    } restore_top{kept, top_in, top_out, top_noise, w0, h0, saved_min, saved_max};
 
     // Level values: q0 the base level, then divided by the tuning divisors.
     std::vector<int> q(levels);
@@ -288,10 +339,6 @@ static void run_pyramid(int n)
             filter_level(j - 1);
         }
     }
-    make_current(0);
-    std::copy(kept.begin(), kept.end(), top_in);
-    info.data_min = saved_min;
-    info.data_max = saved_max;
 }
 
 // Set while process_image runs (the rank filters yield to the event loop meanwhile).
@@ -301,53 +348,83 @@ static bool with_display = true;
 
 bool pipeline_running() { return inside || ui_long_run_active(); }
 
-void process_image()
+namespace {
+
+// What a pipeline run changes in the record while it works; put back as it was when the
+// run cannot finish (an allocation failure).
+struct pipeline_state {
+    int *sampled, *processed, *noise;
+    int proc_width, proc_height, filter_size, level, multires_level, data_min, data_max;
+    uint8_t use_level;
+    vertex2s cursor;
+
+    pipeline_state()
+        : sampled(info.sampled_image), processed(info.processed_image), noise(info.noise_image),
+          proc_width(info.proc_width), proc_height(info.proc_height), filter_size(info.filter_size),
+          level(info.level), multires_level(info.multires_level), data_min(info.data_min),
+          data_max(info.data_max), use_level(info.use_level), cursor(info.cursor)
+    {
+    }
+    void restore() const
+    {
+        info.sampled_image = sampled;
+        info.processed_image = processed;
+        info.noise_image = noise;
+        info.proc_width = proc_width;
+        info.proc_height = proc_height;
+        info.filter_size = filter_size;
+        info.level = level;
+        info.multires_level = multires_level;
+        info.data_min = data_min;
+        info.data_max = data_max;
+        info.use_level = use_level;
+        info.cursor = cursor;
+    }
+};
+
+}  // namespace
+
+// The filtering of process_image: the new processed (and noise) planes are built beside
+// the record's and replace them only when complete.
+static void filter_visible_region(const visible_region& v, bool need_noise)
 {
     using clock = std::chrono::steady_clock;
-    auto started = clock::now();
-    const bool need_noise = info.show_noise || info.levelling;
-
-    if (!info.sampled_image || inside) return;
-    inside = true;
-    // Clears the guard however the run ends (an allocation failure included).
-    struct guard_reset {
-        ~guard_reset() { inside = false; }
-    } reset_inside;
-
     const int n = info.colour_processing ? info.channels : 1;
     const int full_w = info.proc_width, full_h = info.proc_height;
     const size_t full_pixels = (size_t)full_w * full_h;
-    release_array(info.processed_image);
-    info.processed_image = new int[full_pixels * n];
-    release_array(info.noise_image);
-    if (need_noise) info.noise_image = new_zeroed(full_pixels);
+    std::unique_ptr<int[]> processed(new int[full_pixels * n]);
+    std::unique_ptr<int[]> noise(need_noise ? new_zeroed(full_pixels) : nullptr);
 
-    const visible_region v = pipeline_visible_region();
     const int crop_w = v.C1 - v.C0, crop_h = v.R1 - v.R0;
     const bool cropped = !(v.R0 == 0 && v.C0 == 0 && v.R1 == full_h && v.C1 == full_w &&
                            !info.noise_colour);
 
-    int* full_sampled = info.sampled_image;
-    int* full_processed = info.processed_image;
-    int* full_noise = info.noise_image;
-    const vertex2s full_cursor = info.cursor;
+    int* const full_sampled = info.sampled_image;
+    int* const full_processed = processed.get();
+    int* const full_noise = noise.get();
+    info.processed_image = full_processed;
+    info.noise_image = full_noise;
+    std::unique_ptr<int[]> crop_sampled, crop_processed, crop_noise;
     if (cropped) {
         std::copy(full_sampled, full_sampled + full_pixels * n, full_processed);
         const size_t crop_pixels = (size_t)crop_w * crop_h;
-        info.noise_image = full_noise ? new_zeroed(crop_pixels) : nullptr;
-        info.sampled_image = new int[crop_pixels * n];
-        info.processed_image = new int[crop_pixels * n];
+        if (full_noise) crop_noise.reset(new_zeroed(crop_pixels));
+        crop_sampled.reset(new int[crop_pixels * n]);
+        crop_processed.reset(new int[crop_pixels * n]);
         for (int y = 0; y < crop_h; y++) {
             const int* from = full_sampled + ((size_t)(y + v.R0) * full_w + v.C0) * n;
-            std::copy(from, from + (size_t)crop_w * n, info.sampled_image + (size_t)y * crop_w * n);
+            std::copy(from, from + (size_t)crop_w * n, crop_sampled.get() + (size_t)y * crop_w * n);
         }
+        info.noise_image = crop_noise.get();
+        info.sampled_image = crop_sampled.get();
+        info.processed_image = crop_processed.get();
         info.proc_width = crop_w;
         info.proc_height = crop_h;
         info.cursor.x = (short)(info.cursor.x - v.C0);
         info.cursor.y = (short)(info.cursor.y - v.R0);
     }
 
-    started = clock::now();  // the crop is not timed
+    const auto started = clock::now();  // the crop is not timed
     const bool transform = info.colour_processing && info.noise_colour &&
                            transformed_filter(info.filter);
     if (transform)
@@ -379,13 +456,7 @@ void process_image()
 
     const long long micro =
         std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - started).count();
-    info.process_time = micro / 1000;
-    const bool filtered = info.filter != 0 && filter_available();
-    if (filtered)
-        ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
-    else if (info.filter != 0)
-        ui_status(2, wxString::Format(_("%s is not available in this version"),
-                                      wxGetTranslation(filter_label(info.filter))));
+    const long long process_time = micro / 1000;
 
     if (!info.levelling) {
         if (info.show_histogram)
@@ -396,25 +467,55 @@ void process_image()
     if (cropped) {
         // Only the visible region goes back; the margin was there to feed the filter.
         for (int y = v.r0; y < v.r1; y++) {
-            const int* from =
-                info.processed_image + ((size_t)(y - v.R0) * crop_w + (v.c0 - v.C0)) * n;
+            const int* from = crop_processed.get() + ((size_t)(y - v.R0) * crop_w + (v.c0 - v.C0)) * n;
             std::copy(from, from + (size_t)(v.c1 - v.c0) * n,
                       full_processed + ((size_t)y * full_w + v.c0) * n);
             if (full_noise) {
-                const int* nf = info.noise_image + (size_t)(y - v.R0) * crop_w + (v.c0 - v.C0);
+                const int* nf = crop_noise.get() + (size_t)(y - v.R0) * crop_w + (v.c0 - v.C0);
                 std::copy(nf, nf + (v.c1 - v.c0), full_noise + (size_t)y * full_w + v.c0);
             }
         }
-        release_array(info.sampled_image);
-        release_array(info.processed_image);
-        release_array(info.noise_image);
         info.sampled_image = full_sampled;
-        info.processed_image = full_processed;
-        info.noise_image = full_noise;
         info.proc_width = full_w;
         info.proc_height = full_h;
-        info.cursor = full_cursor;
     }
+    // Complete: the new planes replace the record's (process_image frees the old ones).
+    info.processed_image = processed.release();
+    info.noise_image = noise.release();
+    info.process_time = process_time;
+}
+
+void process_image()
+{
+    if (!info.sampled_image || inside) return;
+    inside = true;
+    // Clears the guard however the run ends (an allocation failure included).
+    struct guard_reset {
+        ~guard_reset() { inside = false; }
+    } reset_inside;
+
+    const bool need_noise = info.show_noise || info.levelling;
+    const visible_region v = pipeline_visible_region();
+    const pipeline_state before;
+    try {
+        within_memory("filtering a " + std::to_string(info.proc_width) + " x " +
+                          std::to_string(info.proc_height) + " image",
+                      [&] { filter_visible_region(v, need_noise); });
+    } catch (...) {
+        // The record keeps the planes it had; those the run built are gone with it.
+        before.restore();
+        throw;
+    }
+    delete[] before.processed;
+    delete[] before.noise;
+    info.cursor = before.cursor;
+
+    const bool filtered = info.filter != 0 && filter_available();
+    if (filtered)
+        ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
+    else if (info.filter != 0)
+        ui_status(2, wxString::Format(_("%s is not available in this version"),
+                                      wxGetTranslation(filter_label(info.filter))));
 
     info.backproject_pending = 0;
     if (with_display) create_display_image();
@@ -425,12 +526,24 @@ void process_image()
 
 void process_whole_image(bool display)
 {
-    const double zoom = info.zoom;
-    // So small a zoom makes every sampled pixel visible (the region is clamped to the image).
-    info.zoom = 1e-9;
-    with_display = false;
-    process_image();
-    with_display = true;
-    info.zoom = zoom;
+    // So small a zoom makes every sampled pixel visible (the region is clamped to the image);
+    // the view comes back however the run ends.
+    struct whole_view {
+        const double zoom = info.zoom;
+        whole_view()
+        {
+            info.zoom = 1e-9;
+            with_display = false;
+        }
+        ~whole_view()
+        {
+            with_display = true;
+            info.zoom = zoom;
+        }
+    };
+    {
+        whole_view whole;
+        process_image();
+    }
     if (display) create_display_image();
 }

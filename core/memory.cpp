@@ -5,6 +5,8 @@
 // always false and the settings silently vanish.
 #include <cstdint>
 #include <cstdlib>
+#include <wx/intl.h>
+#include <wx/log.h>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -28,4 +30,11 @@ void keep_freed_memory()
         std::free(block);
     }
 #endif
+}
+
+void refuse_for_memory(const std::string& purpose)
+{
+    const std::string message = "not enough memory for " + purpose;
+    wxLogWarning("%s", wxString::FromUTF8(message.c_str()));
+    throw memory_refused(message);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #define VOXMIRA_X86 0
 #endif
 
+#include "core/memory.h"
 #include "core/record.h"
 #include "display/display_kernels.h"
 #include "display/interpolation.h"
@@ -306,13 +308,28 @@ private:
 
 void resize_display(int w, int h)
 {
-    info.window_width = std::max(w, 1);
-    info.window_height = std::max(h, 1);
+    w = std::max(w, 1);
+    h = std::max(h, 1);
+    // The canvas keeps its size and picture when the new one cannot be had.
+    unsigned char* fresh = nullptr;
+    within_memory("a " + std::to_string(w) + " x " + std::to_string(h) + " display image",
+                  [&] { fresh = new unsigned char[(size_t)w * h * 3](); });
+    info.window_width = w;
+    info.window_height = h;
     release_array(info.display_image);
-    info.display_image = new unsigned char[(size_t)info.window_width * info.window_height * 3]();
+    info.display_image = fresh;
 }
 
+static void build_display_image();
+
 void create_display_image()
+{
+    within_memory("the display image of a " + std::to_string(info.window_width) + " x " +
+                      std::to_string(info.window_height) + " canvas",
+                  build_display_image);
+}
+
+static void build_display_image()
 {
     const int ww = info.window_width, wh = info.window_height;
     if (ww < 1 || wh < 1) return;

@@ -1,5 +1,6 @@
-// The whole-image filter entry points. Entries whose plane filters belong to later parts
-// of the filter family copy their input and say so through filter_available.
+// The whole-image filter entry points: each reads the sampled image and the filter settings
+// from the record and writes the processed image, a colour image channel by channel, steered
+// by one plane (the scaled grey plane) where the filter follows the structure.
 #include "processing/filter_entries.h"
 
 #include <algorithm>

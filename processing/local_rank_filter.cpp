@@ -401,19 +401,17 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks,
     }
 }
 
-// The probe display: the window at the probe pixel, its admitted samples as they are
-// (the one the first pass chose flagged + 160000), the others bit-inverted (drawn inset),
-// -160000 outside the image. First channel only.
-void record_local_probe(const local_setup& s, const window_taps& t, const int* in, const uint64_t* masks, int first)
+// The probe display: the window at probe pixel (px, py) into `cells` (d x d), its
+// admitted samples as they are (the one the first pass chose flagged + 160000), the others
+// bit-inverted (drawn inset), -160000 outside the image. First channel only.
+void local_probe(const local_setup& s, const window_taps& t, const int* in, const uint64_t* masks, int px,
+                 int py, int first, int* cells)
 {
-    const int px = info.cursor.x, py = info.cursor.y, d = 2 * s.r + 1;
-    release_array(info.probe_values);
-    info.probe_values = new int[(size_t)d * d];
-    info.probe_count = d;
+    const int d = 2 * s.r + 1;
     const int chosen = first / 16;
     for (int k = 0; k < d * d; k++) {
         const int x = px + t.dx[k], y = py + t.dy[k];
-        int& cell = info.probe_values[k];
+        int& cell = cells[k];
         if (x < 0 || y < 0 || x >= s.w || y >= s.h) {
             cell = -160000;
             continue;
@@ -451,8 +449,11 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
     const window_taps taps = make_taps(s);
     const pass_ranks low = make_ranks(r, c), high = make_ranks(r, 1 - c);
     const int d = 2 * r + 1, row_words = taps.count * taps.stride, row_values = w * n_channels;
-    const bool probe = info.probe_mode && info.cursor.x >= 0 && info.cursor.y >= 0 && info.cursor.x < w &&
-                       info.cursor.y < h;
+    const int px = info.cursor.x, py = info.cursor.y;
+    const bool probe = info.probe_mode && px >= 0 && py >= 0 && px < w && py < h;
+    // The probe's window is made by the band that holds its row and stored in the record
+    // after the bands: the canvas may paint while the first band yields.
+    std::vector<int> probe_cells(probe ? (size_t)d * d : 0);
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
     // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second
     // passes make the row r above. A band makes the r rows above its first once more
@@ -487,12 +488,19 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
                 pass_row(s, taps, b, plane_rows(in, next), next, high, &first_close[(size_t)slot(next) * row_values]);
             }
             const uint64_t* b = &masks[(size_t)slot(y) * row_words];
-            if (probe && y == info.cursor.y)
-                record_local_probe(s, taps, in, b,
-                                   first_open[(size_t)slot(y) * row_values + (size_t)info.cursor.x * n_channels]);
+            if (probe && y == py)
+                local_probe(s, taps, in, b, px, py, first_open[(size_t)slot(y) * row_values + (size_t)px * n_channels],
+                            probe_cells.data());
             pass_row(s, taps, b, ring_rows(first_open, y), y, high, open + (size_t)y * row_values);
             pass_row(s, taps, b, ring_rows(first_close, y), y, low, close + (size_t)y * row_values);
             if (clock) clock->maybe_yield();
         }
     });
+    if (probe) {
+        int* const cells = new int[probe_cells.size()];
+        std::copy(probe_cells.begin(), probe_cells.end(), cells);
+        release_array(info.probe_values);
+        info.probe_values = cells;
+        info.probe_count = d;
+    }
 }

@@ -200,6 +200,9 @@ int calculate_centile(double p, int m, int n, double circle_area, double thin_co
                       bool flag_a, bool, bool flag_c)
 {
     if (m < 0 || m >= info.mask_count || !(p >= 0 && p <= 1) || n < 1) return 0;
+    // The median is the middle rank of any mask: the thinness correction moves a centile
+    // towards the middle, and at the middle it would only push the rank past it.
+    if (p == 0.5) return rank_index(p, n);
     const double q = std::min(p, 1 - p);
     double delta = 0.0;
     if (info.mask_varied) {

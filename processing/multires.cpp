@@ -73,12 +73,20 @@ void restrict(int* in, int w, int h, int* out, int w2, int h2)
     case 4: separable_restrict(in, w, h, out, w2, h2, {1, 2, 1}, 4); return;
     case 5: {
         std::vector<int> median((size_t)w * h);
-        const int saved_mask = info.mask, saved_size = info.filter_size;
-        info.mask = 3;
-        info.filter_size = 1;
-        rank_2d(in, w, h, 1, 0.5, median.data(), 0, nullptr, false);
-        info.mask = saved_mask;
-        info.filter_size = saved_size;
+        {
+            // The 3 x 3 square, the controls' mask and size back however the median ends.
+            struct square_scope {
+                const int mask = info.mask, size = info.filter_size;
+                ~square_scope()
+                {
+                    info.mask = mask;
+                    info.filter_size = size;
+                }
+            } square;
+            info.mask = 3;
+            info.filter_size = 1;
+            rank_2d(in, w, h, 1, 0.5, median.data(), 0, nullptr, false);
+        }
         for (int y = 0; y < h2; y++)
             for (int x = 0; x < w2; x++)
                 out[(size_t)y * w2 + x] = whole_level(median[(size_t)std::min(2 * y, h - 1) * w + std::min(2 * x, w - 1)]);

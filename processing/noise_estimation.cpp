@@ -43,9 +43,10 @@ void estimate_histogram(int* image, int w, int h)
     // The histogram is sized from the data: data_max + 1 bins, none for data_max < 0.
     const int bins = std::max(info.data_max + 1, 0);
     if (bins != info.histogram_bins || !info.histogram) {
+        int* const fresh = bins > 0 ? new int[bins]() : nullptr;
         release_array(info.histogram);
         info.histogram_bins = bins;
-        info.histogram = bins > 0 ? new int[bins]() : nullptr;
+        info.histogram = fresh;
     }
     if (!info.histogram) return;
     std::fill(info.histogram, info.histogram + bins, 0);
@@ -123,15 +124,24 @@ std::vector<int> noise_of_plane(const int* p, int w, int h, double f, int s)
 
 }  // namespace
 
-void estimate_noise_image(int* image, int w, int h, int* noise)
+void estimate_noise_image(int* plane, int w, int h, int* noise)
 {
-    if (!noise || !image || w < 6 || h < 6) return;
+    if (!noise || !plane || w < 6 || h < 6) return;
     const size_t pixels = (size_t)w * h;
-    const std::vector<int> g = grey_plane(image, w, h);
+    const int* const g = plane;
     const bool sensor = info.noise_kind == 1 || info.noise_kind == 2;
     const double f = sensor ? 13.2 : 9.6;
-    const int saved_mask = info.mask;
-    const uint8_t saved_use_level = info.use_level;
+    // The rank filter of the smoothing takes the circular mask without the level, whatever
+    // the controls say; both come back however the estimate ends.
+    struct mask_scope {
+        const int mask = info.mask;
+        const uint8_t use_level = info.use_level;
+        ~mask_scope()
+        {
+            info.mask = mask;
+            info.use_level = use_level;
+        }
+    } restore_mask;
     info.mask = 0;
     info.use_level = 0;
     std::vector<long long> map(pixels);
@@ -149,11 +159,9 @@ void estimate_noise_image(int* image, int w, int h, int* noise)
                     for (int x = 0; x < sw; x++) map[(size_t)(2 * y + py) * w + 2 * x + px] = level[(size_t)y * sw + x];
             }
     } else {
-        const std::vector<int> level = noise_of_plane(g.data(), w, h, f, 1);
+        const std::vector<int> level = noise_of_plane(g, w, h, f, 1);
         std::copy(level.begin(), level.end(), map.begin());
     }
-    info.mask = saved_mask;
-    info.use_level = saved_use_level;
 
     // Relative to the level, in 1/4096, in 64 bits (16-bit data overflow 32).
     long long divisor;

@@ -312,6 +312,11 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
             }
         });
     };
+    if (c1 == 0.5 && !out2) {
+        // A median: one pass at the middle rank, as rank_2d takes it.
+        if (out1) pass(in, mask1, c1, out1);
+        return;
+    }
     std::vector<int> work(n_pixels);
     if (out1) {
         pass(in, mask1, c1, work.data());

@@ -16,7 +16,7 @@ void rank_2d(int* in, int width, int height, int r, double c1, int* out1, double
 
 // The same with the mask of the record's family chosen per pixel (mask1 for out1's
 // passes, mask2 for out2's; mask indices 0 .. count - 1) and the rank of each mask from
-// calculate_centile.
+// calculate_centile; a median (c1 = 0.5, no out2) is one pass at the middle rank.
 void varied_rank_2d(int* in, int width, int height, int r, double c1, int* out1, double c2,
                     int* out2, int* mask1, int* mask2, int count);
 

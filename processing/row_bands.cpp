@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/ui.h"
@@ -47,11 +49,13 @@ public:
         wake.notify_one();
         return true;
     }
-    void wait()
+    // Waits for the job; an exception it threw (an allocation failure) is handed back.
+    std::exception_ptr wait()
     {
         std::unique_lock<std::mutex> lock(mutex);
         done.wait(lock, [this] { return body == nullptr; });
         busy = false;
+        return std::exchange(failure, nullptr);
     }
     ~helper_thread()
     {
@@ -72,8 +76,14 @@ private:
             if (quit) return;
             const std::function<void(int, int, yield_clock*)>* job = body;
             lock.unlock();
-            (*job)(from, to, nullptr);
+            std::exception_ptr failed;
+            try {
+                (*job)(from, to, nullptr);
+            } catch (...) {
+                failed = std::current_exception();
+            }
             lock.lock();
+            failure = failed;
             body = nullptr;
             done.notify_one();
         }
@@ -82,6 +92,7 @@ private:
     std::condition_variable wake, done;
     std::thread worker;
     const std::function<void(int, int, yield_clock*)>* body = nullptr;
+    std::exception_ptr failure;
     int from = 0, to = 0;
     bool busy = false, quit = false;
 };
@@ -98,14 +109,32 @@ void over_bands(int h, int fewest, long long work, const std::function<void(int,
         return;
     }
     const int half = h / 2;
+    // Both bands end before an exception of either (an allocation failure) goes on.
+    std::exception_ptr mine;
+    auto first_band = [&] {
+        try {
+            body(0, half, &clock);
+        } catch (...) {
+            mine = std::current_exception();
+        }
+    };
+    std::exception_ptr theirs;
     if (helper.start(body, half, h)) {
-        body(0, half, &clock);
-        helper.wait();
-        return;
+        first_band();
+        theirs = helper.wait();
+    } else {
+        std::thread other([&] {
+            try {
+                body(half, h, nullptr);
+            } catch (...) {
+                theirs = std::current_exception();
+            }
+        });
+        first_band();
+        other.join();
     }
-    std::thread other(body, half, h, nullptr);
-    body(0, half, &clock);
-    other.join();
+    if (mine) std::rethrow_exception(mine);
+    if (theirs) std::rethrow_exception(theirs);
 }
 
 }  // namespace

@@ -11,13 +11,14 @@ struct batch_run_result {
     std::string out;  // stdout, and stderr too unless it was dropped
 };
 
-// `arguments` follow the program name, shell-quoted by the caller; `shell` runs before
-// it (a limit such as "ulimit -f 0;").
+// `arguments` follow the program name, shell-quoted by the caller; `shell` runs first in
+// the same shell (a limit such as "ulimit -f 0").
 inline batch_run_result run_batch(const std::string& arguments, bool with_stderr = true,
-                                  const std::string& shell = std::string())
+                                  std::string shell = "")
 {
-    const std::string command = shell + std::string(VOXMIRA_BATCH) + " " + arguments +
-                                (with_stderr ? " 2>&1" : " 2>/dev/null");
+    while (!shell.empty() && (shell.back() == ';' || shell.back() == ' ')) shell.pop_back();
+    const std::string command = (shell.empty() ? "" : shell + "; ") + std::string(VOXMIRA_BATCH) + " " +
+                                arguments + (with_stderr ? " 2>&1" : " 2>/dev/null");
     batch_run_result r{-1, ""};
     FILE* p = popen(command.c_str(), "r");
     if (!p) return r;

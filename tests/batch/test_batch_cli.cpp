@@ -175,3 +175,20 @@ TEST(BatchCli, AnUnreadablePageIsReportedNotWritten)
     EXPECT_EQ(r.out, "1\n");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+TEST(BatchCli, NotEnoughMemoryExitsOneWithAMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit leaves";
+#endif
+    // A canvas of 3 GB under a 1.5 GB address space: refused, no signal, nothing written.
+    const std::string out = ::testing::TempDir() + "too_large.png";
+    const batch_run_result r =
+        run_batch("display " VOXMIRA_FIXTURES "/images/colour.png --size 32767x32767 --out " + out, true,
+                  "ulimit -v 1500000");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("not enough memory for a 32767 x 32767 display image"), std::string::npos) << r.out;
+    FILE* written = std::fopen(out.c_str(), "rb");
+    EXPECT_EQ(written, nullptr);
+    if (written) std::fclose(written);
+}

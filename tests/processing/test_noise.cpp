@@ -1,12 +1,15 @@
 // The noise estimators: the eigenvalue routine, the block-PCA variance on known noise and
-// on images with nothing to measure, and the histogram and noise map on wide data.
+// on images with nothing to measure, the histogram and noise map on wide data, and the
+// map and automatic level of a colour image.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "commands/pipeline.h"
 #include "core/record.h"
+#include "processing/colour.h"
 #include "processing/noise_estimation.h"
 #include "processing/noise_variance.h"
 #include "pipeline_fixture.h"
@@ -69,5 +72,27 @@ TEST(Noise, HistogramAndMapOnWideData)
     info.level = 7;
     estimate_noise_image(wide.data(), w, h, noise.data());
     EXPECT_GT(info.level, 1000) << "the automatic level follows the measured noise";
+    reset_info();
+}
+
+TEST(Noise, ColourMapAndAutomaticLevelComeFromTheGreyPlane)
+{
+    // The pipeline's map and level of an RGB image are those of its scaled grey plane.
+    const int w = 40, h = 33;
+    install_image(w, h, COLOUR_RGB, 3, random_samples((size_t)w * h * 3, 255, 7));
+    info.filter = 2;
+    info.levelling = 1;
+    info.level = 9;
+    sample_image();
+    std::vector<int> grey((size_t)w * h), expected((size_t)w * h);
+    to_grey(info.sampled_image, w, h, COLOUR_RGB, grey.data(), true);
+    process_whole_image(false);
+    const int level = info.level;
+    const std::vector<int> map(info.noise_image, info.noise_image + w * h);
+    info.colour_processing = 0;
+    info.level = 9;
+    estimate_noise_image(grey.data(), w, h, expected.data());
+    EXPECT_EQ(level, info.level);
+    EXPECT_EQ(map, expected);
     reset_info();
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/record.h"
 #include "core/ui.h"
 #include "pipeline_fixture.h"
@@ -39,6 +40,34 @@ TEST_F(Pipeline, SubsamplingTakesEverySthPixel)
     for (int y = 0; y < 33; y++)
         for (int x = 0; x < 33; x++)
             ASSERT_EQ(info.sampled_image[y * 33 + x], raw[(y * 3) * 100 + x * 3]);
+}
+
+// An image far larger than memory (a petabyte of samples, refused at once): sub-sampling and
+// filtering refuse with memory_refused and the record keeps the planes it had.
+TEST_F(Pipeline, RefusedForMemoryTheRecordKeepsItsPlanes)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer aborts on a refused allocation";
+#endif
+    install_image(30, 20, 0, 1, random_samples(30 * 20, 255, 8));
+    info.filter = 1;
+    sample_image();
+    process_image();
+    const int* const sampled = info.sampled_image;
+    const int* const processed = info.processed_image;
+    const std::vector<int> before(processed, processed + 30 * 20);
+    info.width = info.height = 1 << 24;
+    EXPECT_THROW(sample_image(), memory_refused);
+    EXPECT_EQ(info.sampled_image, sampled);
+    EXPECT_EQ(info.proc_width, 30);
+    info.proc_width = info.proc_height = 1 << 24;
+    EXPECT_THROW(process_image(), memory_refused);
+    EXPECT_EQ(info.processed_image, processed);
+    EXPECT_EQ(std::vector<int>(processed, processed + 30 * 20), before);
+    info.proc_width = 30;
+    info.proc_height = 20;
+    process_image();  // runs again: the re-entry guard is clear
+    EXPECT_NE(info.processed_image, processed);
 }
 
 TEST_F(Pipeline, SubsamplingPrefilterIsTheGaussianOfSigmaSMinusHalf)

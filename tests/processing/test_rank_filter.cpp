@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
+#include "commands/pipeline.h"
 #include "core/record.h"
+#include "processing/filter_entries.h"
 #include "processing/masks.h"
 #include "processing/rank_filter.h"
 #include "pipeline_fixture.h"
@@ -33,12 +36,15 @@ bool in_mask(int kind, int r, double theta, int dx, int dy)
     }
 }
 
-// The rank filter by brute force: rank p of the levels under the mask, clipped.
-std::vector<int> naive_rank(const std::vector<int>& in, int w, int h, const mask_runs& m, double p)
+// The rank filter by brute force: rank p of the levels under the mask (mask_of(pixel)
+// when given), clipped.
+std::vector<int> naive_rank(const std::vector<int>& in, int w, int h, const mask_runs& fixed, double p,
+                            const std::function<mask_runs(size_t)>& mask_of = nullptr)
 {
     std::vector<int> out(in.size());
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
+            const mask_runs m = mask_of ? mask_of((size_t)y * w + x) : fixed;
             std::vector<int> v;
             for (int dy = -m.r; dy <= m.r; dy++)
                 for (int dx = m.row_first[dy + m.r]; dx <= m.row_last[dy + m.r]; dx++)
@@ -156,6 +162,30 @@ TEST_F(RankFilter, BothStrategiesEqualBruteForce)
                         ASSERT_EQ(plain, first);
                     }
                 }
+    }
+}
+
+// "Median filter" with every rank mask is the middle rank over the mask (the varying mask:
+// each pixel's own), one pass, however thin the mask.
+TEST_F(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
+{
+    const int w = 26, h = 19, r = 3;
+    const std::vector<int> in = random_samples((size_t)w * h, 255, 11);
+    for (int kind : {0, 1, 3, 4, 5, 6}) {
+        install_image(w, h, 0, 1, in);
+        info.filter = 3;
+        info.mask = kind;
+        info.filter_size = r;
+        info.angle = 30;
+        sample_image();
+        std::vector<int> chosen;
+        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r);
+        process_whole_image(false);
+        const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
+        const std::vector<int> expected =
+            kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen[i], r); })
+                      : naive_rank(in, w, h, m, 0.5);
+        ASSERT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h), expected) << "mask " << kind;
     }
 }
 
