@@ -28,15 +28,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 SOURCES = [os.path.join(ROOT, 'tests', 'fixtures'), os.path.join(ROOT, 'data', 'samples')]
 SKIP = ('.txt', '.md', '.bin', '.py')
+PER_FOLDER = 3  # members of a numbered series differ only in their pixels
 LIMIT = 2 << 20  # larger files are left to the unit tests
 
 
 def samples():
     for top in SOURCES:
         for folder, _, names in os.walk(top):
+            kept = 0
             for n in sorted(names):
                 p = os.path.join(folder, n)
-                if not n.endswith(SKIP) and os.path.getsize(p) <= LIMIT:
+                if not n.endswith(SKIP) and os.path.getsize(p) <= LIMIT and \
+                        (kept < PER_FOLDER or os.path.basename(folder) in ('dicom', 'images', 'vendor')):
+                    kept += 1
                     yield p
 
 
@@ -79,7 +83,7 @@ def run(tool, verb, path, out, hang):
 def main():
     a = argparse.ArgumentParser()
     a.add_argument('tool')
-    a.add_argument('--mutants', type=int, default=12)
+    a.add_argument('--mutants', type=int, default=8)
     a.add_argument('--seed', type=int, default=28)
     a.add_argument('--jobs', type=int, default=2)
     a.add_argument('--hang', type=float, default=2.0)
@@ -93,7 +97,10 @@ def main():
         ext = os.path.splitext(src)[1]
         for label, b in mutants(data, rng, args.mutants):
             for suffix in {ext, '.dcm'}:
-                name = os.path.join(work, '%d%s' % (len(jobs), suffix))
+                # One folder each: a lone DICOM file makes the reader scan its folder.
+                folder = os.path.join(work, str(len(jobs)))
+                os.mkdir(folder)
+                name = os.path.join(folder, 'mutant' + suffix)
                 with open(name, 'wb') as f:
                     f.write(b)
                 for verb in ('info', 'raw'):
@@ -121,7 +128,8 @@ def main():
                 findings.append('%s [%s] %s: %s' % (src, label, what, ' '.join(cmd)))
                 if args.keep:
                     os.makedirs(args.keep, exist_ok=True)
-                    shutil.copy(name, args.keep)
+                    shutil.copy(name, os.path.join(args.keep, os.path.basename(os.path.dirname(name)) +
+                                                   os.path.splitext(name)[1]))
     print('runs %d over %d samples' % (len(jobs), len(list(samples()))))
     for k in sorted(counts):
         print('  %-8s %d' % (k, counts[k]))

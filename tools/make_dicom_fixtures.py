@@ -588,6 +588,14 @@ def main():
         expect('jpegls_s16.dcm')
         run('dcmcjpls', '+en', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpegls_nl_rgb.dcm'))
         expect('jpegls_nl_rgb.dcm')
+        # 12-bit near-lossless at an odd size, its one frame split over 1 kB fragments (as
+        # encoders that limit fragment sizes write it).
+        u12 = smooth(45, 61, 0, 4095, 400).astype(np.uint16)
+        save(base_dataset(45, 61, 1, 12, False), u12, 'u12_plain.dcm')
+        run('dcmcjpls', '+en', '+md', '3', '+fs', '1', os.path.join(OUT, 'u12_plain.dcm'),
+            os.path.join(OUT, 'jpegls_nl12_fragments.dcm'))
+        os.remove(os.path.join(OUT, 'u12_plain.dcm'))
+        expect('jpegls_nl12_fragments.dcm')
 
         # Deflated explicit VR little endian.
         run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))
