@@ -12,15 +12,14 @@
 static bool decode_segment(const uint8_t* f, size_t end, size_t offset, size_t n,
                            uint8_t* out, size_t stride)
 {
-    const size_t length = end;
     size_t pos = offset, count = 0, excess = 0;
-    while (pos < length) {
+    while (pos < end) {
         const int c = (int8_t)f[pos];
         if (c == -128) {
             pos++;
         } else if (c < 0) {
             const size_t run = (size_t)(1 - c);
-            if (pos + 1 < length) {
+            if (pos + 1 < end) {
                 if (count + run <= n) {
                     const uint8_t b = f[pos + 1];
                     for (size_t i = 0; i < run; i++) out[(count + i) * stride] = b;
@@ -32,7 +31,7 @@ static bool decode_segment(const uint8_t* f, size_t end, size_t offset, size_t n
             pos += 2;
         } else {
             const size_t literal = (size_t)c + 1;
-            if (literal > length - pos - 1) {
+            if (literal > end - pos - 1) {
                 pos += 1;  // a pad byte or a cut literal: nothing complete follows
             } else {
                 if (count + literal <= n) {
