@@ -8,6 +8,7 @@
 #include <wx/sizer.h>
 #include <wx/srchctrl.h>
 
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "io/dicom_elements.h"
 #include "io/dicom_series.h"
@@ -71,15 +72,15 @@ private:
 wxDialog* make_dicom_information(wxWindow* parent)
 {
     if (!info.raw_image || info.file_type < 0 || info.file_type > 2) return nullptr;
-    const std::string opened(info.file_name.mb_str());
+    const std::string opened = native_path(info.file_name);
     const std::string path = frame_file_name(opened, info.file_type, info.frame);
     std::vector<dicom_element_row> rows;
     std::string why;
     if (path.empty() || !list_dicom_elements(path, rows, why)) {
-        wxLogWarning("The DICOM elements of %s cannot be listed: %s.", wxString(path), wxString(why));
+        wxLogWarning("The DICOM elements of %s cannot be listed: %s.", path_text(path), wxString(why));
         return nullptr;
     }
-    return new dicom_info_dialog(parent, "DICOM information: " + wxFileName(wxString(path)).GetFullName(),
+    return new dicom_info_dialog(parent, "DICOM information: " + wxFileName(path_text(path)).GetFullName(),
                                  std::move(rows));
 }
 

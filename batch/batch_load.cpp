@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <wx/filename.h>
+#include <sys/stat.h>
 
 #include "core/record.h"
 #include "commands/startup.h"
@@ -26,9 +26,12 @@ void batch_load(const batch_args& args)
     const long xtreme_load = args.integer("--xtreme-load", 2, 0, 4);
     const long xtreme_recon = args.integer("--xtreme-recon", 0, 0, 1);
 
-    const wxString path = wxString::FromUTF8(file.c_str());
-    if (!wxFileName::FileExists(path) && !wxFileName::DirExists(path))
-        throw run_error("cannot open " + file + ": no such file");
+    const wxString path = path_text(file);
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) throw run_error("cannot open " + file + ": no such file");
+    // A fifo is never read (it would wait for a writer) and a device has no image.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        throw run_error("cannot open " + file + ": not a regular file");
 
     reset_info();
     info.xtreme_load = (int)xtreme_load;

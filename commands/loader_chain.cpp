@@ -71,7 +71,7 @@ bool reload_frame(int n)
         return false;
     }
     const int centre = info.window_centre, range = info.window_range;
-    const std::string path(info.file_name.mb_str());
+    const std::string path = native_path(info.file_name);
     std::vector<char> buffer = path_buffer(path);
     const bool ok = e->load(buffer.data(), n);
     info.window_centre = centre;

@@ -47,7 +47,7 @@ bool open_data_set(const wxString& path, int filter_index, bool any_loader)
     info.file_name = path;
     info.open_filter = filter_index;
     const char* loader = any_loader ? nullptr : loader_for_filter(filter_index);
-    const std::string narrow(path.mb_str());
+    const std::string narrow = native_path(path);
     if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
     if (!info.raw_image) {
         restore_record(previous);
@@ -75,7 +75,7 @@ bool try_reference(const wxFileName& opened, const wxString& name)
 {
     wxFileName candidate(opened);
     candidate.SetName(name);
-    const std::string narrow(candidate.GetFullPath().mb_str());
+    const std::string narrow = native_path(candidate.GetFullPath());
     if (narrow.empty()) return false;
     std::vector<char> buffer = path_buffer(narrow);
     if (!load_ref_image_file(buffer.data())) return false;

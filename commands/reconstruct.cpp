@@ -15,7 +15,7 @@ bool reload_rsq_file(bool flush_cache, bool reset_window)
     release_array(info.sampled_image);
     release_array(info.aux_image);
     release_array(info.processed_image);
-    std::vector<char> name = path_buffer(std::string(info.file_name.mb_str()));
+    std::vector<char> name = path_buffer(native_path(info.file_name));
     const bool ok = load_rsq_file(name.data(), info.frame, reset_window);
     info.default_centre = info.window_centre;
     info.default_range = info.window_range;

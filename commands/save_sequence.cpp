@@ -216,7 +216,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
             ui_yield();
             info.writing_frames = 1;
             info.metal_iteration = pass.corrected ? std::max(info.metal_iteration, 0) : -1;
-            const std::string path(info.file_name.mb_str());
+            const std::string path = native_path(info.file_name);
             std::vector<char> buffer = path_buffer(path);
             if (reader->load(buffer.data(), info.frame)) written++;
             info.metal_iteration = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "display/display_image.h"
 #include "commands/loader_chain.h"
@@ -10,8 +11,8 @@ bool load_startup_file(const char* only)
 {
     info.ref_file_name.clear();
     if (info.file_name.empty()) return false;
-    const std::string path(info.file_name.mb_str());
-    if (path.empty()) return false;  // not representable in the locale's encoding
+    const std::string path = native_path(info.file_name);
+    if (path.empty()) return false;
     return load_with_chain(path, -1, only);
 }
 

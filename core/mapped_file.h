@@ -13,7 +13,8 @@ class mapped_file {
 public:
     explicit mapped_file(const std::string& path)
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking: a fifo given as the file is refused below instead of waiting for a writer.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return;
         struct stat st;
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {

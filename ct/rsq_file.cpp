@@ -10,6 +10,7 @@
 
 #include "core/byte_order.h"
 #include "core/mapped_file.h"
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "ct/reconstruction.h"
 
@@ -20,7 +21,7 @@ const int max_parallel_size = 8192;
 
 int32_t header_int(const uint8_t* file, size_t offset) { return (int32_t)le32(file + offset); }
 
-wxString text(const std::string& s) { return wxString(s.c_str(), wxConvLibc); }
+wxString text(const std::string& s) { return path_text(s); }
 
 }  // namespace
 
@@ -41,6 +42,7 @@ bool read_rsq_layout(const uint8_t* file, size_t size, rsq_layout& l, std::strin
     };
     if (l.X < 1 || l.Y < 1 || l.Z < 1 || header_int(file, 56) < 0 || header_int(file, 60) < 0)
         return refuse("its header gives no samples, rows or records");
+    if (l.Y < 3) return refuse("its records hold no view besides the dark and bright rows");
     l.b = full_samples / l.X;
     if (l.b < 1 || l.b > 138) return refuse("its header gives a binning factor outside 1 to 138");
     l.F = 138 / l.b;
@@ -61,6 +63,12 @@ bool read_rsq_layout(const uint8_t* file, size_t size, rsq_layout& l, std::strin
         return refuse("it is truncated: it holds " +
                       std::to_string(l.data_offset > size ? 0 : (size - l.data_offset) / record_bytes) +
                       " of its " + std::to_string(l.Z) + " records");
+    // Data left over mean the header's sizes are not the data's: rows read with them
+    // would be sheared and the references taken from the wrong rows.
+    if (size - l.data_offset != record_bytes * l.Z)
+        return refuse("its data are " + std::to_string(size - l.data_offset) + " bytes, not the " +
+                      std::to_string(record_bytes * l.Z) + " bytes of " + std::to_string(l.Z) +
+                      " records of " + std::to_string(l.Y) + " rows of " + std::to_string(l.X) + " samples");
     // Whole stacks show M records each; a partial last stack shows what lies inside its
     // first and last N.
     const int64_t frames = (int64_t)l.M * (l.Z / l.S) + std::max(0, l.Z % l.S - 2 * l.N);

@@ -17,8 +17,8 @@ bool load_ref_image_file(char* name)
     {
         register_image_handlers();
         wxLogNull quiet;
-        const wxString path(name, wxConvLibc);
-        if (!wxFileName::FileExists(path) || !image.LoadFile(path, wxBITMAP_TYPE_ANY) ||
+        const wxString path = path_text(name);
+        if (!wxFileName::FileExists(path) || !pnm_header_fault(name).empty() || !image.LoadFile(path, wxBITMAP_TYPE_ANY) ||
             !image.IsOk())
             return false;
     }
@@ -78,7 +78,7 @@ bool open_reference(const wxString& path)
     }
     info.ref_file_name = path;
     info.ref_range = 1.0;
-    const std::string narrow(path.mb_str());
+    const std::string narrow = native_path(path);
     std::vector<char> buffer = path_buffer(narrow);
     if (narrow.empty() || !info.raw_image || !load_ref_image_file(buffer.data())) {
         wxLogWarning("This reference is either not the same size or colour as the loaded image");

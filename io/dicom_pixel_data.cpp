@@ -34,7 +34,7 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
     lossless_jpeg_frame frame;
     if (!lossless_jpeg_read_frame(f, length, frame)) return false;
     const size_t pixels = (size_t)h.rows * h.columns;
-    if (frame.width != h.columns || frame.height != h.rows) return false;
+    if (frame.marker != 0xC3 || frame.width != h.columns || frame.height != h.rows) return false;
     if (pixels * h.samples > length * 8) return false;
     unsigned char* stream = const_cast<unsigned char*>(f);  // read only
     if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {

@@ -13,6 +13,7 @@
 
 #include "core/byte_order.h"
 #include "core/mapped_file.h"
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/dicom_pixel_data.h"
@@ -228,7 +229,9 @@ public:
 
 private:
     bool walk_to_pixel_data(uint32_t& length, bool& undefined);
+    bool read_element_header(uint16_t& group, uint16_t& element, uint32_t& length);
     bool skip_undefined_length();
+    bool skip_items(int depth);
     void act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length);
     bool locate_frame(uint32_t length, bool undefined, frame_source& src);
     bool write_frame(uint32_t length, bool undefined);
@@ -238,7 +241,7 @@ private:
         if (looks_dicom()) wxLogWarning("%s", text);
     }
     bool looks_dicom() const { return has_prefix_ || ts_seen_ || h_.rows || h_.columns; }
-    wxString file_text() const { return wxString(name_.c_str(), wxConvLibc); }
+    wxString file_text() const { return path_text(name_); }
 
     const uint8_t* d_;
     size_t size_;
@@ -263,11 +266,17 @@ private:
     dicom_value_span media_instance_uid_, instance_uid_, series_uid_;
 };
 
-// Skips an undefined-length value: 16-bit words until a sequence delimitation item with
-// zero length (FFFE, E0DD, 0000, 0000) has gone by. Nested sequences end at the first
-// delimiter; the walk then steps over the remaining item and delimiter tags by themselves.
+// Skips an undefined-length value. A sequence is stepped over item by item, entering
+// undefined-length items element by element, so that a sequence nested in an item (an
+// icon's thumbnail behind a referenced-image sequence) ends where it does and none of the
+// item's elements is taken for the data set's own. A value that is not made of items is
+// scanned in 16-bit words for a sequence delimitation item with zero length (FFFE, E0DD,
+// 0000, 0000).
 bool dicom_walk::skip_undefined_length()
 {
+    const size_t start = pos_;
+    if (skip_items(0)) return true;
+    pos_ = start;
     const uint8_t a = big_endian_ ? 0xFF : 0xFE, b = big_endian_ ? 0xFE : 0xFF;
     const uint8_t c = big_endian_ ? 0xE0 : 0xDD, e = big_endian_ ? 0xDD : 0xE0;
     while (size_ - pos_ >= 8) {
@@ -280,6 +289,35 @@ bool dicom_walk::skip_undefined_length()
     }
     pos_ = size_;
     return false;
+}
+
+// The items of an undefined-length value up to and past its delimiter; false (position
+// undefined) when the bytes are not items or nest deeper than any real file.
+bool dicom_walk::skip_items(int depth)
+{
+    if (depth > 32) return false;
+    uint16_t group, element;
+    uint32_t length;
+    for (;;) {
+        if (!read_element_header(group, element, length) || group != 0xFFFE) return false;
+        if (element == 0xE0DD) return true;
+        if (element != 0xE000) return false;
+        if (length != 0xFFFFFFFFu) {
+            if (length > size_ - pos_) return false;
+            pos_ += length;
+            continue;
+        }
+        for (;;) {
+            if (!read_element_header(group, element, length)) return false;
+            if (group == 0xFFFE && element == 0xE00D) break;
+            if (length == 0xFFFFFFFFu) {
+                if (!skip_items(depth + 1)) return false;
+            } else {
+                if (length > size_ - pos_) return false;
+                pos_ += length;
+            }
+        }
+    }
 }
 
 void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, uint32_t length)
@@ -404,38 +442,50 @@ void dicom_walk::act_on(uint16_t group, uint16_t element, const uint8_t* value, 
 }
 
 // Walks elements until (7FE0,0010). False when the file ends first.
+// Reads the tag and length of the element at the position and moves past them. Item and
+// delimiter tags (group FFFE) carry no VR in either encoding.
+bool dicom_walk::read_element_header(uint16_t& group, uint16_t& element, uint32_t& length)
+{
+    if (size_ - pos_ < 8) return false;
+    const uint8_t* p = d_ + pos_;
+    group = le16(p);
+    element = le16(p + 2);
+    const bool meta = group == 0x0002;
+    const bool big = big_endian_ && !meta;
+    if (big) {
+        group = be16(p);
+        element = be16(p + 2);
+    }
+    bool is_explicit;
+    if (meta)
+        is_explicit = true;
+    else if (group == 0xFFFE)
+        is_explicit = false;
+    else if (!ts_seen_)
+        is_explicit = is_upper(p[4]) && is_upper(p[5]);
+    else
+        is_explicit = explicit_vr_;
+    size_t header = 8;
+    if (is_explicit) {
+        if (long_length_vr(p[4], p[5])) {
+            if (size_ - pos_ < 12) return false;
+            length = big ? be32(p + 8) : le32(p + 8);
+            header = 12;
+        } else {
+            length = big ? be16(p + 6) : le16(p + 6);
+        }
+    } else {
+        length = big ? be32(p + 4) : le32(p + 4);
+    }
+    pos_ += header;
+    return true;
+}
+
 bool dicom_walk::walk_to_pixel_data(uint32_t& length, bool& undefined)
 {
     for (;;) {
-        if (size_ - pos_ < 8) return false;
-        const uint8_t* p = d_ + pos_;
-        uint16_t group = le16(p), element = le16(p + 2);
-        const bool meta = group == 0x0002;
-        const bool big = big_endian_ && !meta;
-        bool is_explicit;
-        if (meta)
-            is_explicit = true;
-        else if (!ts_seen_)
-            is_explicit = is_upper(p[4]) && is_upper(p[5]);
-        else
-            is_explicit = explicit_vr_;
-        size_t header = 8;
-        if (is_explicit) {
-            if (long_length_vr(p[4], p[5])) {
-                if (size_ - pos_ < 12) return false;
-                length = big ? be32(p + 8) : le32(p + 8);
-                header = 12;
-            } else {
-                length = big ? be16(p + 6) : le16(p + 6);
-            }
-        } else {
-            length = big ? be32(p + 4) : le32(p + 4);
-        }
-        if (big) {
-            group = be16(p);
-            element = be16(p + 2);
-        }
-        pos_ += header;
+        uint16_t group, element;
+        if (!read_element_header(group, element, length)) return false;
         undefined = length == 0xFFFFFFFFu || length == 0xFFFFu;
         if (group == 0x7FE0 && element == 0x0010) return true;
         if (undefined) {
@@ -499,6 +549,7 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
     }
     const uint8_t* fragment = nullptr;
     size_t fragment_length = 0;
+    std::vector<uint8_t> joined;
     if (undefined) {
         // The basic offset table item, then the item tag of the first fragment.
         auto truncated = [&]() {
@@ -532,6 +583,22 @@ bool dicom_walk::locate_frame(uint32_t length, bool undefined, frame_source& src
         if (item > size_ - pos_) return truncated();
         fragment = d_ + pos_;
         fragment_length = item;
+        // A single frame may be split over several fragments (encoders limit their size):
+        // the frame's stream is all of them, in order.
+        if (h_.number_of_frames <= 1) {
+            size_t at = pos_ + item;
+            while (size_ - at >= 8 && le16(d_ + at) == 0xFFFE && le16(d_ + at + 2) == 0xE000) {
+                const uint32_t n = le32(d_ + at + 4);
+                if (n > size_ - at - 8) return truncated();
+                if (joined.empty()) joined.assign(fragment, fragment + fragment_length);
+                joined.insert(joined.end(), d_ + at + 8, d_ + at + 8 + n);
+                at += 8 + (size_t)n;
+            }
+            if (!joined.empty()) {
+                fragment = joined.data();
+                fragment_length = joined.size();
+            }
+        }
         // The rest of the element is not needed, except on a first open to count the
         // fragments that follow: a frame count beyond them could never be loaded.
         if (index_ == -1 && multi_frame_) {
@@ -954,7 +1021,7 @@ bool load_dicom_file(char* path, int index)
     }
     case inflate_result::failed:
         wxLogWarning("The DICOM file %s is deflated, but its data cannot be inflated: the file is "
-                     "damaged or truncated.", wxString(name.c_str(), wxConvLibc));
+                     "damaged or truncated.", path_text(name));
         return false;
     }
     dicom_walk walk(file.data(), file.size(), name, index, false);

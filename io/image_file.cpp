@@ -1,5 +1,6 @@
 #include "io/image_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "core/ui.h"
 #include "core/checked_size.h"
@@ -58,7 +60,7 @@ static bool is_plain_file(const std::string& name)
     return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
+static wxString wx_path(const std::string& path) { return path_text(path); }
 
 std::string image_frame_path(const std::string& path, int index)
 {
@@ -98,7 +100,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     if (!read) {
         // A handler recognised the file's signature, so this is a damaged image file rather
         // than a file of another kind: say so instead of failing silently.
-        wxLogWarning("%s: the image file is damaged or truncated and could not be read.", path);
+        wxLogWarning("%s: the image file is damaged or truncated and could not be read.", wx_path(path));
         return false;
     }
 
@@ -114,7 +116,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
         if (path.find("_RAW") != std::string::npos) {
             // 16-bit samples stored as high bytes above low bytes.
             if (stored_h < 2) {
-                wxLogWarning("%s: a RAW image needs at least two stored rows.", path);
+                wxLogWarning("%s: a RAW image needs at least two stored rows.", wx_path(path));
                 return false;
             }
             s.data_colour = 8;
@@ -132,7 +134,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     }
     s.raw.reset(new_samples_unfilled(s.width, s.height, s.channels));
     if (!s.raw) {
-        wxLogWarning("%s: the image is too large (%i x %i).", path, w, stored_h);
+        wxLogWarning("%s: the image is too large (%i x %i).", wx_path(path), w, stored_h);
         return false;
     }
     int* dst = s.raw.get();
@@ -174,6 +176,35 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     return true;
 }
 
+std::string pnm_header_fault(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::string();
+    char head[512];
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    // Grey and colour maps (P2, P3, P5, P6) give width, height and the largest sample
+    // value; the toolkit's reader divides by that value.
+    if (n < 2 || head[0] != 'P' || !std::strchr("2356", head[1]) || !head[1]) return std::string();
+    size_t i = 2;
+    long fields[3];
+    for (long& v : fields) {
+        for (;;) {
+            while (i < n && std::isspace((unsigned char)head[i])) i++;
+            if (i < n && head[i] == '#')
+                while (i < n && head[i] != '\n') i++;
+            else
+                break;
+        }
+        if (i >= n || !std::isdigit((unsigned char)head[i])) return "its header is incomplete";
+        v = 0;
+        while (i < n && std::isdigit((unsigned char)head[i]) && v <= 65536) v = v * 10 + (head[i++] - '0');
+    }
+    if (fields[0] < 1 || fields[1] < 1) return "its header gives no pixels";
+    if (fields[2] < 1 || fields[2] > 65535) return "its header gives a largest sample value outside 1 to 65535";
+    return std::string();
+}
+
 // "DICM" after the 128-byte preamble.
 static bool has_dicom_prefix(const std::string& path)
 {
@@ -204,8 +235,13 @@ bool load_image_file(char* path_text, int index)
     // DICOM series here first. A DICOM file whose preamble looks like a TIFF header (dual
     // DICOM-TIFF files) belongs to the DICOM reader: no image reader tries it or warns.
     register_image_handlers();
-    if (has_dicom_prefix(path)) return false;
+    if (!is_plain_file(path) || has_dicom_prefix(path)) return false;
     const bool tiff = has_tiff_magic(path);
+    const std::string pnm_fault = pnm_header_fault(path);
+    if (!pnm_fault.empty()) {
+        wxLogWarning("%s: the PNM image cannot be read: %s.", wx_path(path), pnm_fault);
+        return false;
+    }
     {
         wxLogNull quiet;
         if (!is_plain_file(path) || (!tiff && !wxImage::CanRead(wx_path(path)))) return false;

@@ -22,6 +22,10 @@ int loaded_tiff_offset();
 // JPEG, PNG, PNM, TIFF. Other registered handlers (GIF, ICO, XPM, ...) stay after them.
 void register_image_handlers();
 
+// Why the toolkit must not be given this PNM file (a header without size or with a
+// largest sample value of 0), or empty when it is no PNM file or a sound one.
+std::string pnm_header_fault(const std::string& path);
+
 // The path of the file that holds frame `index` of the open data set (the numbered
 // member for a sequence, the file itself otherwise).
 std::string image_frame_path(const std::string& path, int index);

@@ -9,6 +9,7 @@
 #include <wx/log.h>
 
 #include "core/checked_size.h"
+#include "core/path_buffer.h"
 #include "io/sample_buffer.h"
 
 bool has_tiff_magic(const std::string& path)
@@ -97,11 +98,11 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
     TIFFGetField(tif.t, TIFFTAG_IMAGELENGTH, &h);
     if (w == 0 || h == 0 || w > max_image_side || h > max_image_side ||
         !mad3_sizes_valid(w, h, 1, 0)) {
-        wxLogWarning("%s: the TIFF image size %u x %u is not plausible.", path, w, h);
+        wxLogWarning("%s: the TIFF image size %u x %u is not plausible.", path_text(path), w, h);
         return tiff_read::damaged;
     }
     if (TIFFScanlineSize(tif.t) < (tmsize_t)w * (bits / 8)) {
-        wxLogWarning("%s: the TIFF rows are shorter than the image width.", path);
+        wxLogWarning("%s: the TIFF rows are shorter than the image width.", path_text(path));
         return tiff_read::damaged;
     }
 
@@ -150,14 +151,14 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
     // Every sample is written below, so the buffer is not cleared first.
     s.raw.reset(new_samples_unfilled(w, h, 1));
     if (!s.raw) {
-        wxLogWarning("%s: not enough memory for a %u x %u image.", path, w, h);
+        wxLogWarning("%s: not enough memory for a %u x %u image.", path_text(path), w, h);
         return tiff_read::damaged;
     }
     std::unique_ptr<unsigned char[]> row(new unsigned char[(size_t)TIFFScanlineSize(tif.t)]);
     int lo = 100000, hi = -100000;
     for (uint32_t y = 0; y < h; y++) {
         if (TIFFReadScanline(tif.t, row.get(), y, 0) < 0) {
-            wxLogWarning("%s: the TIFF image data end or are damaged at row %u.", path, y);
+            wxLogWarning("%s: the TIFF image data end or are damaged at row %u.", path_text(path), y);
             return tiff_read::damaged;
         }
         int* dst = s.raw.get() + (size_t)y * w;

@@ -4,8 +4,12 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+#include <wx/log.h>
 
 namespace {
+
+// Said when a scan needs a table the stream never defined (or only an AC table).
+const char* const undefined_table_text = "Huffman table for lossless JPEG is not defined.";
 
 // One Huffman table: the code-length counts and symbols of a DHT segment and the
 // canonical decoding tables built from them, with an 8-bit lookahead.
@@ -109,7 +113,10 @@ bool GetDht(DecompressInfo& d)
         const int index = d.data[d.pos++];
         if (index == 0x10 || index == 0x11 || index == 0x12 || index == 0x13) {
             // An AC table: a DCT (baseline or extended) stream, not lossless.
-            if (d.decoding) return false;
+            if (d.decoding) {
+                wxLogWarning("%s", undefined_table_text);
+                return false;
+            }
             // Only reading the frame header: step over the AC table.
             if (end - d.pos < 16) return false;
             size_t count = 0;
@@ -519,7 +526,11 @@ int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_b
     // HuffDecoderInit.
     for (int c = 0; c < d.scan_count; c++) {
         HuffmanTable& t = d.tables[d.comps[d.scan_comp[c]].table];
-        if (!t.defined || !FixHuffTbl(t)) return -1;
+        if (!t.defined) {
+            wxLogWarning("%s", undefined_table_text);
+            return -1;
+        }
+        if (!FixHuffTbl(t)) return -1;
     }
     // Lossless restart intervals are whole rows; anything else cannot be decoded here.
     if (d.restart_interval) {

@@ -33,7 +33,8 @@ bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
 //      scan components (the stream must carry at least three).
 // The frame must fill `out` exactly: width x height x bytes per pixel == out_size.
 // Returns 0 on success and -1 on any failure (malformed or truncated stream, unsupported
-// process, size mismatch); `out` may then be partly written. A stream with AC Huffman tables
-// (a DCT-coded JPEG) is refused with a note on standard error.
+// process, size mismatch); `out` may then be partly written. A scan whose Huffman table is
+// not defined, or a stream with AC Huffman tables (a DCT-coded JPEG), is refused with the
+// warning "Huffman table for lossless JPEG is not defined." through the log.
 int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_bits, int length,
                             size_t out_size);

@@ -4,37 +4,47 @@
 
 #include "core/byte_order.h"
 
-// Expands one PackBits segment starting at `offset` into `n` bytes spaced `stride` apart.
-// A run or literal that would overflow the plane or read past the fragment is passed
-// over (runs by their two bytes, literals by their control byte) rather than written.
-static bool decode_segment(const uint8_t* f, size_t length, size_t offset, size_t n,
+// Expands the PackBits segment between `offset` and `end` into `n` bytes spaced `stride`
+// apart. A run or literal that would overflow the plane or read past the segment is
+// passed over (runs by their two bytes, literals by their control byte) rather than
+// written, but counted: the segment must decode to exactly `n` bytes, so a header whose
+// rows or columns are not the stream's is refused instead of shown sheared.
+static bool decode_segment(const uint8_t* f, size_t end, size_t offset, size_t n,
                            uint8_t* out, size_t stride)
 {
-    size_t pos = offset, count = 0;
-    while (count < n && pos < length) {
+    size_t pos = offset, count = 0, excess = 0;
+    while (pos < end) {
         const int c = (int8_t)f[pos];
         if (c == -128) {
             pos++;
         } else if (c < 0) {
             const size_t run = (size_t)(1 - c);
-            if (count + run <= n && pos + 1 < length) {
-                const uint8_t b = f[pos + 1];
-                for (size_t i = 0; i < run; i++) out[(count + i) * stride] = b;
-                count += run;
+            if (pos + 1 < end) {
+                if (count + run <= n) {
+                    const uint8_t b = f[pos + 1];
+                    for (size_t i = 0; i < run; i++) out[(count + i) * stride] = b;
+                    count += run;
+                } else {
+                    excess += run;
+                }
             }
             pos += 2;
         } else {
             const size_t literal = (size_t)c + 1;
-            if (count + literal <= n && literal <= length - pos - 1) {
-                for (size_t i = 0; i < literal; i++) out[(count + i) * stride] = f[pos + 1 + i];
-                count += literal;
-                pos += 1 + literal;
+            if (literal > end - pos - 1) {
+                pos += 1;  // a pad byte or a cut literal: nothing complete follows
             } else {
-                pos += 1;
+                if (count + literal <= n) {
+                    for (size_t i = 0; i < literal; i++) out[(count + i) * stride] = f[pos + 1 + i];
+                    count += literal;
+                } else {
+                    excess += literal;
+                }
+                pos += 1 + literal;
             }
         }
     }
-    return count == n;
+    return count == n && excess == 0;
 }
 
 bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int columns,
@@ -71,7 +81,13 @@ bool rle_decode_frame(const uint8_t* fragment, size_t length, int rows, int colu
             const bool little = first == 1;
             byte = sample * bytes + (little ? significance : bytes - 1 - significance);
         }
-        if (!decode_segment(fragment, length, offset, n, out.data() + byte, stride)) return false;
+        // A segment ends where the next begins (or with the fragment).
+        size_t end = length;
+        if (s + 1 < segments) {
+            const uint32_t next = le32(fragment + 8 + 4 * s);
+            if (next > offset && next < end) end = next;
+        }
+        if (!decode_segment(fragment, end, offset, n, out.data() + byte, stride)) return false;
     }
     return true;
 }

@@ -1,8 +1,10 @@
 #include "io/vendor_file.h"
 
+#include "core/path_buffer.h"
+
 vendor_file::vendor_file(const char* path)
 {
-    if (!path) return;
+    if (!path || !is_regular_file(path)) return;  // never a fifo that would wait for a writer
     f = std::fopen(path, "rb");
     if (!f) return;
     if (fseeko(f, 0, SEEK_END) == 0) bytes = ftello(f);

@@ -343,24 +343,37 @@ def make_bit_depth_fixtures(expect_array):
     expect_array('dose32.dcm')
 
 
-def make_icon_fixture():
+def make_icon_fixture(nested=False):
     """j2k_s16.dcm with an 8 x 8 thumbnail in an Icon Image Sequence of undefined length (item
-    of undefined length, its own attributes and pixel data): the top-level image is read."""
+    of undefined length, its own attributes and pixel data): the top-level image is read.
+    `nested`: the item also holds an undefined-length sequence ahead of a PALETTE COLOR
+    thumbnail (j2k_icon_nested.dcm), as some scanners write it."""
     import copy
     from pydicom.sequence import Sequence
     ds = copy.deepcopy(pydicom.dcmread(os.path.join(OUT, 'j2k_s16.dcm')))
     icon = Dataset()
     icon.SamplesPerPixel = 1
-    icon.PhotometricInterpretation = 'MONOCHROME2'
+    icon.PhotometricInterpretation = 'PALETTE COLOR' if nested else 'MONOCHROME2'
     icon.Rows = icon.Columns = 8
     icon.BitsAllocated = icon.BitsStored = 8
     icon.HighBit = 7
     icon.PixelRepresentation = 0
     icon.PixelData = bytes(range(64))
+    if nested:
+        ref = Dataset()
+        ref.ReferencedSOPClassUID = ds.SOPClassUID
+        ref.ReferencedSOPInstanceUID = ds.SOPInstanceUID
+        icon.ReferencedImageSequence = Sequence([ref])
+        icon['ReferencedImageSequence'].is_undefined_length = True
+        ref.is_undefined_length_sequence_item = True
+        for c, tag in enumerate(('Red', 'Green', 'Blue')):
+            setattr(icon, tag + 'PaletteColorLookupTableDescriptor', [256, 0, 8])
+            icon[f'{tag}PaletteColorLookupTableDescriptor'].VR = 'US'
+            setattr(icon, tag + 'PaletteColorLookupTableData', bytes((i * (c + 1)) & 255 for i in range(256)))
     ds.IconImageSequence = Sequence([icon])
     ds['IconImageSequence'].is_undefined_length = True
     ds.IconImageSequence[0].is_undefined_length_sequence_item = True
-    ds.save_as(os.path.join(OUT, 'j2k_icon.dcm'))
+    ds.save_as(os.path.join(OUT, 'j2k_icon_nested.dcm' if nested else 'j2k_icon.dcm'))
 
 
 def make_markerless_rgb_jpeg(tmp):
@@ -575,6 +588,14 @@ def main():
         expect('jpegls_s16.dcm')
         run('dcmcjpls', '+en', os.path.join(OUT, 'rgb8.dcm'), os.path.join(OUT, 'jpegls_nl_rgb.dcm'))
         expect('jpegls_nl_rgb.dcm')
+        # 12-bit near-lossless at an odd size, its one frame split over 1 kB fragments (as
+        # encoders that limit fragment sizes write it).
+        u12 = smooth(45, 61, 0, 4095, 400).astype(np.uint16)
+        save(base_dataset(45, 61, 1, 12, False), u12, 'u12_plain.dcm')
+        run('dcmcjpls', '+en', '+md', '3', '+fs', '1', os.path.join(OUT, 'u12_plain.dcm'),
+            os.path.join(OUT, 'jpegls_nl12_fragments.dcm'))
+        os.remove(os.path.join(OUT, 'u12_plain.dcm'))
+        expect('jpegls_nl12_fragments.dcm')
 
         # Deflated explicit VR little endian.
         run('dcmconv', '+td', os.path.join(OUT, 'ct_s16.dcm'), os.path.join(OUT, 'deflated.dcm'))
@@ -593,6 +614,8 @@ def main():
         expect('j2k_rgb.dcm')
         make_icon_fixture()
         expect('j2k_icon.dcm')
+        make_icon_fixture(nested=True)
+        expect('j2k_icon_nested.dcm')
         make_jp2_box_fixture(tmp)
         expect('j2k_jp2_box.dcm')
 

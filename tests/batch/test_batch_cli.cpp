@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
 {
@@ -64,6 +65,25 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("leaves no pixel"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Filtering took"), std::string::npos) << r.out;
+
+    // A fifo (never read: nothing writes to it) and a device say what they are; a PNM map
+    // whose largest value is 0 is refused by its header, whatever its name.
+    const std::string fifo = ::testing::TempDir() + "fifo.dcm", pnm = ::testing::TempDir() + "max0.dcm";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    f = std::fopen(pnm.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("P5\n4 4\n0\n0123456789abcdef", f);
+    std::fclose(f);
+    for (const auto& [file, says] : {std::pair<std::string, const char*>{fifo, "not a regular file"},
+                                     {"/dev/zero", "not a regular file"},
+                                     {pnm, "largest sample value"}}) {
+        r = run_batch("info " + file);
+        EXPECT_EQ(r.status, 1) << file << "\n" << r.out;
+        EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
+    }
+    std::remove(fifo.c_str());
+    std::remove(pnm.c_str());
 }
 
 namespace {
@@ -191,4 +211,17 @@ TEST(BatchCli, NotEnoughMemoryExitsOneWithAMessage)
     FILE* written = std::fopen(out.c_str(), "rb");
     EXPECT_EQ(written, nullptr);
     if (written) std::fclose(written);
+
+TEST(BatchCli, NonAsciiInputPathsOpen)
+{
+    const std::string folder = ::testing::TempDir() + "M\xC3\xBCller";
+    ::mkdir(folder.c_str(), 0700);
+    for (const char* name : {"images/colour.png", "dicom/ct_s16.dcm", "vendor/grey.b8", "rsq/phantom.rsq"}) {
+        const std::string source = std::string(VOXMIRA_FIXTURES) + "/" + name;
+        const std::string copy = folder + "/\xC3\xBC" + std::string(name).substr(std::string(name).rfind('.'));
+        ASSERT_EQ(std::system(("cp '" + source + "' '" + copy + "'").c_str()), 0);
+        const batch_run_result r = run_batch("info '" + copy + "' --xtreme-load 0");
+        EXPECT_EQ(r.status, 0) << name << "\n" << r.out;
+        std::remove(copy.c_str());
+    }
 }

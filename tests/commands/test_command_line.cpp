@@ -23,4 +23,8 @@ TEST(CommandLine, LaterFileNameWinsAndSwitchesAreNotFileNames)
     const command_line_t both = parse({"-M", "scan.dcm"});
     EXPECT_TRUE(both.batch);
     EXPECT_EQ(both.file_name, "scan.dcm");
+    // A UTF-8 name read byte by byte (the C locale) is the file system's name again; text that
+    // is no UTF-8 in bytes stays as given.
+    EXPECT_EQ(parse({wxString::FromUTF8("M\xC3\x83\xC2\xBCller/ct.dcm")}).file_name, wxString::FromUTF8("M\xC3\xBCller/ct.dcm"));
+    EXPECT_EQ(parse({wxString::FromUTF8("M\xC3\xBCller.dcm")}).file_name, wxString::FromUTF8("M\xC3\xBCller.dcm"));
 }

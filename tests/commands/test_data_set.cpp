@@ -295,3 +295,14 @@ TEST(DataSet, NewUidsAreValidUniqueAndOfTheSameLength)
     for (const char* bad : {"", "1..2", "1.02", ".1", "1.2.", "1.a", "01"}) EXPECT_FALSE(valid_uid(bad)) << bad;
     EXPECT_FALSE(valid_uid(std::string(65, '1')));
 }
+
+// Names from the Open dialog, drops and Open Recent reach the loaders whatever the locale.
+TEST(DataSet, NonAsciiNamesOpen)
+{
+    const std::string dir = digit_free_folder("M\xC3\xBCller") + "/";
+    for (const char* name : {"ct_s16.dcm", "rle_u8.dcm"}) {
+        write_file(dir + "\xC3\xBC" + name, read_file(fixture(name)));
+        EXPECT_TRUE(open_data_set(wxString::FromUTF8(dir + "\xC3\xBC" + name), 1)) << name;
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}

@@ -84,6 +84,8 @@ TEST(RsqHeader, UndefinedOrUnbackedGeometryIsRefusedWithAReason)
         {92, 1 * X},                                   // binning 1: stacks of 56, none whole
         {72, 0},                                       // no sample pitch
         {52, Z + 1},                                   // more records than the file holds
+        {44, X - 1}, {48, Y - 1}, {52, Z - 1},         // sizes one short of the data
+        {48, 1},     {48, 2},                          // no view beside the reference rows
         {508, 1000},                                   // data beyond the end
     };
     for (const mutation& m : cases) {

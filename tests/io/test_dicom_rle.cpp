@@ -69,6 +69,12 @@ TEST(DicomRle, FragmentsThatCannotBeRightAreRefused)
     // A run past the plane is not written; the rest cannot fill it.
     f = fragment({{0xF0, 9}});
     EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
+    // Two rows of three encoded row by row (and a pad byte) fill only a 2 x 3 frame: a header
+    // one row or one column short would show them sheared.
+    f = fragment({{2, 1, 2, 3, 2, 4, 5, 6, 0}});
+    EXPECT_TRUE(rle_decode_frame(f.data(), f.size(), 2, 3, 1, 8, out));
+    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 1, 3, 1, 8, out));
+    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
     // A literal cut by the end of the fragment.
     f = fragment({{3, 1, 2}});
     EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));

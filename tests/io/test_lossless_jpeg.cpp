@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/lossless_jpeg.h"
+#include "dicom_test_support.h"
 
 namespace {
 
@@ -281,10 +282,15 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     s = good();
     s[2 + 2 + 11 + 5] = 3;
     EXPECT_EQ(decode(s, out, 8), -1);
-    // An AC table: a DCT-coded stream.
-    s = good();
-    s[2 + 2 + 11 + 4] = 0x10;
-    EXPECT_EQ(decode(s, out, 8), -1);
+    // A scan whose table is not defined (the one table given is AC, or another number): the
+    // user is told why.
+    for (const uint8_t table : {0x10, 0x02}) {
+        s = good();
+        s[2 + 2 + 11 + 4] = table;
+        dicom_test::log_catcher log;
+        EXPECT_EQ(decode(s, out, 8), -1);
+        EXPECT_NE(log.text.find("Huffman table for lossless JPEG is not defined."), std::string::npos) << (int)table;
+    }
     // A segment length running past the end.
     s = good();
     s[2 + 2 + 11 + 2] = 0xFF;
