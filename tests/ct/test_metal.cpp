@@ -17,6 +17,7 @@
 #include "core/record.h"
 #include "core/ui.h"
 #include "ct/metal_pipeline.h"
+#include "ct/reconstruction.h"
 
 namespace {
 
@@ -189,6 +190,20 @@ TEST(Metal, TheLowestAngleScaleStillProjectsOneAngle)
     ASSERT_TRUE(reconstruct_slice());
     EXPECT_EQ(info.recon_angles, 1);
     EXPECT_TRUE(std::isfinite(info.metal_change));
+}
+
+TEST(Metal, FilterParameterWindowsTheRampWithExponentAQuarterPerStep)
+{
+    install_flat_slice();
+    info.xtreme_load = 2;
+    info.recon_filter = 75;
+    ASSERT_TRUE(reconstruct_slice());
+    const std::vector<double> plain = make_ramp_filter(info.profile_length, 100);
+    const int L = info.fft_length;
+    ASSERT_EQ((int)plain.size(), L);
+    for (int n : {1, L / 8, L / 4, L / 2 - 1})
+        EXPECT_NEAR(info.ramp_filter[n], plain[n] * std::pow(std::cos(3.14159265358979 * n / L), 6.25),
+                    1e-9 * std::abs(plain[n])) << n;
 }
 
 TEST(Metal, DetectionNoiseAt40dBHasOneRangePerSubsample)
