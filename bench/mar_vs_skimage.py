@@ -16,6 +16,8 @@ and of "recon", median of 5 runs, on 512 x 512.
 Usage: /usr/bin/python3 bench/mar_vs_skimage.py [build/voxmira-batch] [--size 256]
        [--slices 6] [--seed 11] [--methods 1,2,3,4,5,6] [--extra "--iterations 3"]
        [--photons I0] [--angles A]   (the phantom's acquisition; default 1e6 photons, 1.5 x size angles)
+       [--phantom heads|hips]        (tools/make_mar_phantom.py, or the two-implant
+                                      tools/make_mar_phantom_hips.py at its own 2e6 photons)
 """
 import argparse
 import os
@@ -84,16 +86,18 @@ def main():
     ap.add_argument('--seed', type=int, default=11)
     ap.add_argument('--methods', default='1,2,3,4,5,6')
     ap.add_argument('--extra', default='')
-    ap.add_argument('--photons', type=float, default=1.0e6)
+    ap.add_argument('--photons', type=float, default=0)
+    ap.add_argument('--phantom', choices=('heads', 'hips'), default='heads')
     ap.add_argument('--angles', type=int, default=0)
     ap.add_argument('--no-timing', action='store_true')
     a = ap.parse_args()
     methods = [int(m) for m in a.methods.split(',')]
     extra = a.extra.split()
     tmp = tempfile.mkdtemp()
-    subprocess.run(['/usr/bin/python3', os.path.join(HERE, '..', 'tools', 'make_mar_phantom.py'), tmp, '--size',
-                    str(a.size), '--slices', str(a.slices), '--seed', str(a.seed), '--photons', str(a.photons),
-                    '--angles', str(a.angles)], check=True)
+    tool = 'make_mar_phantom.py' if a.phantom == 'heads' else 'make_mar_phantom_hips.py'
+    subprocess.run(['/usr/bin/python3', os.path.join(HERE, '..', 'tools', tool), tmp, '--size', str(a.size),
+                    '--slices', str(a.slices), '--seed', str(a.seed), '--angles', str(a.angles)] +
+                   (['--photons', str(a.photons)] if a.photons else []), check=True)
     d = np.load(os.path.join(tmp, 'truth.npz'))
     theta = np.linspace(0.0, 180.0, int(1.5 * a.size), endpoint=False)
     rows = {'uncorrected': [], 'no-metal floor': [], 'skimage LI (peer)': [], 'oracle trace (bound)': []}
@@ -119,7 +123,8 @@ def main():
             rows[METHODS[m]].append(rmse(read_bin(out, a.size)))
     unc = np.mean(rows['uncorrected'])
     floor = np.mean(rows['no-metal floor'])
-    print('RMSE in HU outside the metal, %d slices of %d x %d (seed %d)' % (a.slices, a.size, a.size, a.seed))
+    print('RMSE in HU outside the metal, %s phantom, %d slices of %d x %d (seed %d)' %
+          (a.phantom, a.slices, a.size, a.size, a.seed))
     print('%-22s %8s %10s   per slice' % ('', 'mean', 'removed'))
     for name, v in rows.items():
         removed = (unc - np.mean(v)) / (unc - floor) * 100 if unc > floor else 0

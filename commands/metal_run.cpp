@@ -141,7 +141,10 @@ void reconstruct_frame()
 wxString mar_data_refusal()
 {
     if (!info.raw_image) return "no data set is loaded";
-    if (const char* reason = mdt_refusal()) return reason;
+    // Every frame is loaded and sampled afresh, so only the kind of data can refuse here,
+    // not the planes of the frame in hand (the batch tool has not sampled it yet).
+    if (info.rsq_loaded || info.data_colour != 0) return mdt_refusal();
+    if (info.width < 2 || info.height < 2) return "the frames are too small to correct";
     return data_set_refusal();
 }
 

@@ -113,8 +113,6 @@ bool mdt_one_iteration(double** projections, double** corrections)
 
     const bool prior = mdt_uses_prior();
     if (prior) build_prior();
-    if (recon || predict || (info.xtreme_load == 0 && last_allowed))
-        std::fill(info.processed_image, info.processed_image + (size_t)w * h, 0);
 
     // Every angle projected, on both cores (each angle reads only the prepared planes).
     mdt_planes planes;
@@ -129,6 +127,15 @@ bool mdt_one_iteration(double** projections, double** corrections)
     // The noise in angle order from the one generator.
     if (recon)
         for (line_samples& s : lines) add_detection_noise(s);
+    // A correction whose rays meet no metal has nothing to do: the slice stays as it was.
+    if (!recon && std::none_of(lines.begin(), lines.end(), [](const line_samples& s) {
+            for (size_t j = 0; j < s.p.size(); j++)
+                if (s.projected[j] && (s.trace[j] > 0 || s.mark[j])) return true;
+            return false;
+        }))
+        return false;
+    if (recon || predict || (info.xtreme_load == 0 && last_allowed))
+        std::fill(info.processed_image, info.processed_image + (size_t)w * h, 0);
 
     // The refined correction fits one hardening model to the whole trace of the slice.
     hardening_fit fit;
@@ -225,9 +232,10 @@ bool mdt_correct_frame()
         if (!setup_mdt_line_and_filter(false, true, false)) return false;
         info.show_iterations = info.xtreme_load != 0;
         const bool ran = mdt_one_iteration();
-        ui_status(2, wxString::Format("Reconstruction in %.3lf secs", seconds_since(started)));
         info.show_iterations = 1;
-        return ran;
+        if (!ran) return false;
+        ui_status(2, wxString::Format("Reconstruction in %.3lf secs", seconds_since(started)));
+        return true;
     }
     if (!setup_mdt_line_and_filter(true, info.xtreme_load == 0, false)) return false;
     info.show_iterations = 0;
@@ -237,8 +245,10 @@ bool mdt_correct_frame()
         // A predict-background pass does not count as an iteration.
         if (info.metal_iteration >= 2 && info.metal_convergence / 1000.0 > info.metal_change) break;
     }
-    ui_status(2, wxString::Format("MAR in %.3lf secs (%i iterations)", seconds_since(started), info.metal_iteration));
     info.show_iterations = 1;
     if (info.metal_choice == 6 && info.metal_iteration >= 0) info.metal_predict_back = 1;
+    // Only a run that corrected the slice reports a time.
+    if (info.metal_iteration < 1) return false;
+    ui_status(2, wxString::Format("MAR in %.3lf secs (%i iterations)", seconds_since(started), info.metal_iteration));
     return true;
 }

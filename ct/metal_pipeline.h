@@ -14,12 +14,13 @@ const char* mdt_refusal();
 // and copied into sampled_image; the change in percent goes to metal_change and the
 // status bar. When `projections` / `corrections` are given (recon_angles pointers to L
 // doubles each) every angle's projection and correction are copied there. False when
-// nothing could run.
+// nothing could run or, in a correction, no ray meets metal (the slice is left as it was).
 bool mdt_one_iteration(double** projections = nullptr, double** corrections = nullptr);
 
 // The correction (or, with recon_only, the reconstruction) of the current frame, with
 // the neighbouring frames' metal already set (set_mdt_neighbour_metal): the line fitted
 // to the metal, then up to metal_iterations iterations until the change falls below
-// metal_convergence x 0.001 %. Reports the time in status field 2. False when there is
-// no metal (the image is left as it was) or nothing can run.
+// metal_convergence x 0.001 %. Reports the time in status field 2 only when at least one
+// iteration ran. False when there is no metal (the image is left as it was) or nothing
+// can run.
 bool mdt_correct_frame();

@@ -126,7 +126,8 @@ bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line)
             centre_y = (top + bottom + 1) / 2.0;
             // q pixels at each end are left unprojected, less room for the trace's widening,
             // the interpolation's pad and the smoothing (as many samples as the sampling
-            // density puts there).
+            // density puts there): with no room, a trace that reaches the end of the
+            // projected span has no projection on that side to interpolate from.
             const int k = (int)(info.metal_smooth * info.recon_scale / 100.0 + 0.5);
             info.line_margins[0] = info.line_margins[1] =
                 std::max(0, (int)(q * info.recon_scale / 100.0) - info.trace_pad[0] - k - 3);
@@ -149,7 +150,9 @@ bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line)
     for (double x : {0.0, (double)w})
         for (double y : {0.0, (double)h}) r = std::max(r, std::hypot(x - centre_x, y - centre_y));
     info.recon_angles = std::max(1, (int)(info.recon_angle * std::ceil(r / std::sqrt(s)) / 100));
-    const std::vector<double> ramp = make_ramp_filter(L, info.recon_filter);
+    // The CT pages window the ramp more steeply than the raw-data reconstruction does:
+    // exponent (100 - f) x 0.25, so the slider spans cos^0 .. cos^24.75.
+    const std::vector<double> ramp = make_ramp_filter(L, info.recon_filter, 0.25);
     info.fft_length = (int)ramp.size();
     release_array(info.ramp_filter);
     info.ramp_filter = new double[ramp.size()];

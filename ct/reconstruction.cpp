@@ -83,7 +83,7 @@ std::vector<int> reduce_sinogram(const int* in, int P, int k)
     return out;
 }
 
-std::vector<double> make_ramp_filter(int W, int64_t window)
+std::vector<double> make_ramp_filter(int W, int64_t window, double per_step)
 {
     int L = 2;
     while (L < W) L *= 2;
@@ -96,7 +96,7 @@ std::vector<double> make_ramp_filter(int W, int64_t window)
     std::vector<double> ramp(L);
     for (int n = 0; n <= L / 2; n++) ramp[n] = h[n].real();
     if (window <= 99) {
-        const double e = (100 - window) / 25.0;
+        const double e = (100 - window) * per_step;
         for (int n = 1; n <= L / 2; n++) ramp[n] *= std::pow(std::cos(pi * n / L), e);
     }
     for (int n = L / 2 + 1; n < L; n++) ramp[n] = ramp[L - n];

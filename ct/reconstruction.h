@@ -27,9 +27,10 @@ void rebin_fan_to_parallel(const int* A, const rsq_geometry& g, int* out);
 std::vector<int> reduce_sinogram(const int* in, int P, int k);
 
 // The ramp filter of the record's width W with window parameter `window` (1 .. 100; 100
-// none, below that cos(pi n / L)^((100 - window) / 25)): L real coefficients, L twice
-// the smallest power of two >= W (at least 4), mirrored about L / 2.
-std::vector<double> make_ramp_filter(int W, int64_t window);
+// none, below that cos(pi n / L)^((100 - window) x per_step): 1/25 for raw projection
+// data, 0.25 on the CT pages): L real coefficients, L twice the smallest power of two
+// >= W (at least 4), mirrored about L / 2.
+std::vector<double> make_ramp_filter(int W, int64_t window, double per_step = 1 / 25.0);
 
 // Filters the first W div 2 rows of the W x W reduced sinogram into `out` ((W div 2) x W
 // doubles) with the ramp filter of recon_filter, scaled by pi x weight / ((W div 2) x

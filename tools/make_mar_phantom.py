@@ -151,6 +151,37 @@ def to_stored(hu):
     return np.clip(np.rint(hu), -1024, 31743).astype(np.int32)
 
 
+def write_series(out, slices, size, pixel, theta, photons, rng, slice_materials):
+    """Acquires and writes every slice of a series; slice_materials(z) gives the maps."""
+    for sub in ('metal', 'nometal', 'truth'):
+        os.makedirs(os.path.join(out, sub), exist_ok=True)
+    uids = {sub: (generate_uid(), generate_uid()) for sub in ('metal', 'nometal', 'truth')}
+    study = generate_uid()
+    arrays = {'truth': [], 'metal_mask': [], 'metal': [], 'nometal': []}
+    for z in range(slices):
+        water, bone, metals = slice_materials(z)
+        mask = sum(metals.values()) > 0
+        truth = hu_at_ref(water, bone, {k: np.zeros_like(m) for k, m in metals.items()})
+        noise_seed = rng.integers(0, 2**31)
+        with_metal = acquire(water, bone, metals, theta, pixel, photons, np.random.default_rng(noise_seed))
+        without = acquire(water, bone, {k: np.zeros_like(m) for k, m in metals.items()}, theta, pixel,
+                          photons, np.random.default_rng(noise_seed))
+        name = 'mar_%04d' % (z + 1)
+        for sub, hu, what in (('metal', with_metal, 'with metal'), ('nometal', without, 'metal replaced by tissue'),
+                              ('truth', truth, 'truth without metal')):
+            series, frame_of_reference = uids[sub]
+            write_slice(os.path.join(out, sub, name + '.dcm'), z + 1, to_stored(hu), study, series,
+                        frame_of_reference, pixel=pixel, description='MAR phantom, ' + what)
+        imsave(os.path.join(out, 'truth', name + '_metal.png'), (mask * 255).astype(np.uint8),
+               check_contrast=False)
+        arrays['truth'].append(truth)
+        arrays['metal_mask'].append(mask)
+        arrays['metal'].append(with_metal)
+        arrays['nometal'].append(without)
+    np.savez_compressed(os.path.join(out, 'truth.npz'), pixel=pixel, theta=theta,
+                        **{k: np.array(v) for k, v in arrays.items()})
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('out')
@@ -164,34 +195,9 @@ def main():
     rng = np.random.default_rng(a.seed)
     pixel = a.pixel or 230.0 / a.size
     theta = np.linspace(0.0, 180.0, a.angles or int(1.5 * a.size), endpoint=False)
-    for sub in ('metal', 'nometal', 'truth'):
-        os.makedirs(os.path.join(a.out, sub), exist_ok=True)
-    uids = {sub: (generate_uid(), generate_uid()) for sub in ('metal', 'nometal', 'truth')}
-    study = generate_uid()
-    arrays = {'truth': [], 'metal_mask': [], 'metal': [], 'nometal': []}
     description = describe(a.size, a.slices, rng)
-    for z in range(a.slices):
-        water, bone, metals = materials(a.size, description, z)
-        mask = sum(metals.values()) > 0
-        truth = hu_at_ref(water, bone, {k: np.zeros_like(m) for k, m in metals.items()})
-        noise_seed = rng.integers(0, 2**31)
-        with_metal = acquire(water, bone, metals, theta, pixel, a.photons, np.random.default_rng(noise_seed))
-        without = acquire(water, bone, {k: np.zeros_like(m) for k, m in metals.items()}, theta, pixel,
-                          a.photons, np.random.default_rng(noise_seed))
-        name = 'mar_%04d' % (z + 1)
-        for sub, hu, what in (('metal', with_metal, 'with metal'), ('nometal', without, 'metal replaced by tissue'),
-                              ('truth', truth, 'truth without metal')):
-            series, frame_of_reference = uids[sub]
-            write_slice(os.path.join(a.out, sub, name + '.dcm'), z + 1, to_stored(hu), study, series,
-                        frame_of_reference, pixel=pixel, description='MAR phantom, ' + what)
-        imsave(os.path.join(a.out, 'truth', name + '_metal.png'), (mask * 255).astype(np.uint8),
-               check_contrast=False)
-        arrays['truth'].append(truth)
-        arrays['metal_mask'].append(mask)
-        arrays['metal'].append(with_metal)
-        arrays['nometal'].append(without)
-    np.savez_compressed(os.path.join(a.out, 'truth.npz'), pixel=pixel, theta=theta,
-                        **{k: np.array(v) for k, v in arrays.items()})
+    write_series(a.out, a.slices, a.size, pixel, theta, a.photons, rng,
+                 lambda z: materials(a.size, description, z))
 
 
 if __name__ == '__main__':

@@ -3,7 +3,9 @@
 // display and the detection noise against their defining formulas, and the batch verbs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "core/record.h"
 #include "core/ui.h"
 #include "ct/metal_pipeline.h"
+#include "ct/reconstruction.h"
 
 namespace {
 
@@ -92,13 +95,19 @@ TEST(Metal, SliceWithoutMetalIsLeftAsItWas)
 {
     ASSERT_TRUE(open_slice(phantom("nometal/mar_0002.dcm")));
     const std::vector<int> loaded = plane(info.raw_image);
+    // One level above the densest pixel: the line finds that pixel (threshold - 1), but no
+    // ray meets metal, so nothing runs and no time is reported.
+    const int densest = *std::max_element(loaded.begin(), loaded.end()) / 16;
+    info.metal_smooth_frames = 0;
     ui_status(2, "before");
-    for (int method : {1, 3, 4}) {
-        set_metal_choice(method);
-        EXPECT_FALSE(metal_apply());
-        EXPECT_EQ(plane(info.processed_image), loaded);
-        EXPECT_EQ(plane(info.sampled_image), loaded);
-    }
+    for (int threshold : {2800, densest + 1})
+        for (int method : {1, 3, 4, 6}) {
+            set_metal_choice(method);
+            info.metal_threshold = threshold;
+            EXPECT_FALSE(metal_apply()) << threshold << ", method " << method;
+            EXPECT_EQ(plane(info.processed_image), loaded);
+            EXPECT_EQ(plane(info.sampled_image), loaded);
+        }
     EXPECT_EQ(ui_last_status(2), "before");
 }
 
@@ -183,6 +192,20 @@ TEST(Metal, TheLowestAngleScaleStillProjectsOneAngle)
     EXPECT_TRUE(std::isfinite(info.metal_change));
 }
 
+TEST(Metal, FilterParameterWindowsTheRampWithExponentAQuarterPerStep)
+{
+    install_flat_slice();
+    info.xtreme_load = 2;
+    info.recon_filter = 75;
+    ASSERT_TRUE(reconstruct_slice());
+    const std::vector<double> plain = make_ramp_filter(info.profile_length, 100);
+    const int L = info.fft_length;
+    ASSERT_EQ((int)plain.size(), L);
+    for (int n : {1, L / 8, L / 4, L / 2 - 1})
+        EXPECT_NEAR(info.ramp_filter[n], plain[n] * std::pow(std::cos(3.14159265358979 * n / L), 6.25),
+                    1e-9 * std::abs(plain[n])) << n;
+}
+
 TEST(Metal, DetectionNoiseAt40dBHasOneRangePerSubsample)
 {
     install_flat_slice();
@@ -250,6 +273,17 @@ TEST(Metal, BatchVerbsCorrectReconstructAndRefuse)
     EXPECT_NE(r.out.find("\"ran\":true"), std::string::npos) << r.out;
     r = run_batch("recon " + phantom("nometal/mar_0001.dcm") + " --noise 30 --out " + out, false);
     EXPECT_EQ(r.status, 0) << r.out;
+    // "Create MAR data" on three frames of the bundled series (the first without metal),
+    // copied so that nothing is written beside the samples.
+    const std::string dir = ::testing::TempDir() + "voxmira_mar_all/";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    for (const char* name : {"ct_phantom_0002.dcm", "ct_phantom_0003.dcm", "ct_phantom_0004.dcm"})
+        std::filesystem::copy_file(std::string(VOXMIRA_SAMPLES) + "/ct_phantom/" + name, dir + name);
+    r = run_batch("mar " + dir + "ct_phantom_0003.dcm --all --method 1 --iterations 1", false);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\"frames_written\":3,\"frames_not_written\":0"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir + "bmar/ct_phantom_0004_refined.dcm"));
     // Refusals: both or neither of --out and --all, a method out of range, colour data.
     for (const std::string& bad :
          {"mar " + phantom("metal/mar_0001.dcm"), "mar " + phantom("metal/mar_0001.dcm") + " --all --out " + out,
