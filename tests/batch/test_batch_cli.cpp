@@ -211,6 +211,7 @@ TEST(BatchCli, NotEnoughMemoryExitsOneWithAMessage)
     FILE* written = std::fopen(out.c_str(), "rb");
     EXPECT_EQ(written, nullptr);
     if (written) std::fclose(written);
+}
 
 TEST(BatchCli, NonAsciiInputPathsOpen)
 {
