@@ -5,6 +5,7 @@
 
 #include "core/record.h"
 #include "core/ui.h"
+#include "core/path_buffer.h"
 #include "processing/filter_dispatch.h"
 #include "display/display_image.h"
 #include "io/frame_writer.h"
@@ -33,7 +34,7 @@ static int run_dataset(const batch_args& args)
     const data_set_run& run = current_data_set_run();
     std::string files;
     for (const std::string& f : run.files)
-        files += (files.empty() ? "" : ",") + json_string(wxString(f.c_str(), wxConvLibc));
+        files += (files.empty() ? "" : ",") + json_string(path_text(f));
     std::printf("{\"files\":[%s],\"frames_written\":%d,\"frames_not_written\":%d}\n", files.c_str(),
                 frames, run.skipped + (run.failed ? 1 : 0));
     std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());

@@ -6,6 +6,7 @@
 
 #include "core/record.h"
 #include "core/ui.h"
+#include "core/path_buffer.h"
 #include "display/display_image.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
@@ -70,7 +71,7 @@ int run_all(const batch_args& args)
     const data_set_run& run = current_data_set_run();
     std::string files;
     for (const std::string& f : run.files)
-        files += (files.empty() ? "" : ",") + json_string(wxString(f.c_str(), wxConvLibc));
+        files += (files.empty() ? "" : ",") + json_string(path_text(f));
     std::printf("{\"files\":[%s],\"frames_written\":%d,\"frames_not_written\":%d}\n", files.c_str(), frames,
                 run.skipped + (run.failed ? 1 : 0));
     std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());

@@ -12,6 +12,7 @@
 #include <wx/log.h>
 
 #include "core/byte_order.h"
+#include "core/path_buffer.h"
 #include "core/record.h"
 #include "io/frame_writer.h"
 #include "io/output_file.h"
@@ -71,7 +72,7 @@ int stored_sample(int v, double slope, double intercept, int lo, int hi)
 
 namespace {
 
-wxString wx_text(const std::string& s) { return wxString(s.c_str(), wxConvLibc); }
+wxString wx_text(const std::string& s) { return path_text(s); }
 
 // The UID text of a value: its bytes up to the trailing NUL or space padding.
 std::string uid_text(const uint8_t* file, const dicom_value_span& span)

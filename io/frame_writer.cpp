@@ -7,10 +7,11 @@
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "core/path_buffer.h"
 #include "io/output_file.h"
 
-static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
-static std::string local_path(const wxFileName& name) { return std::string(name.GetFullPath().mb_str()); }
+static wxString wx_path(const std::string& path) { return path_text(path); }
+static std::string local_path(const wxFileName& name) { return native_path(name.GetFullPath()); }
 
 const char* frame_output_folder()
 {

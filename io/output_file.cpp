@@ -11,16 +11,17 @@
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "core/path_buffer.h"
 #include "io/sequence_name.h"
 
-static wxString wx_path(const std::string& path) { return wxString(path.c_str(), wxConvLibc); }
+static wxString wx_path(const std::string& path) { return path_text(path); }
 
 // The absolute, normalised spelling of a path.
 static std::string absolute_path(const wxString& path)
 {
     wxFileName name(path);
     name.MakeAbsolute();
-    return std::string(name.GetFullPath().mb_str());
+    return native_path(name.GetFullPath());
 }
 
 bool is_source_file(const wxString& path)
@@ -63,7 +64,7 @@ wxString output_refusal(const std::string& target, const std::string& source)
     // A device or fifo would be replaced by the renamed file, not written.
     if (exists && !S_ISREG(st.st_mode))
         return wxString::Format("Not writing %s: it is not a regular file.", wx_path(target));
-    const std::string open_file(info.file_name.mb_str()), reference(info.ref_file_name.mb_str());
+    const std::string open_file(native_path(info.file_name)), reference(native_path(info.ref_file_name));
     const bool read_here = (exists && (same_file(st, source) || same_file(st, open_file) ||
                                        same_file(st, reference))) ||
                            is_source_file(wx_path(target));

@@ -9,6 +9,7 @@
 #include <wx/mstream.h>
 
 #include "core/record.h"
+#include "core/path_buffer.h"
 #include "processing/colour.h"
 #include "io/image_file.h"
 #include "io/output_file.h"
@@ -94,7 +95,7 @@ unsigned char windowed_byte(int v, double f)
 
 bool write_binary_file(const wxString& path, const void* data, size_t bytes)
 {
-    return write_output_file(std::string(path.mb_str()), data, bytes);
+    return write_output_file(native_path(path), data, bytes);
 }
 
 bool save_with_handler(wxImage& image, const wxString& path, int index, bool grey_png)
@@ -107,7 +108,7 @@ bool save_with_handler(wxImage& image, const wxString& path, int index, bool gre
     // The handlers write through streams that do not tell a full disk from success, so
     // the image is encoded in memory and its bytes written here, every write checked.
     output_file out;
-    if (!out.open(std::string(path.mb_str()))) return false;
+    if (!out.open(native_path(path))) return false;
     wxMemoryOutputStream encoded;
     bool ok;
     {

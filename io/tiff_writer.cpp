@@ -7,6 +7,7 @@
 #include <wx/log.h>
 
 #include "core/record.h"
+#include "core/path_buffer.h"
 #include "io/output_file.h"
 
 void tiff_scaling(int data_min, int data_max, int& offset, int& factor)
@@ -35,7 +36,7 @@ bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
         wxLogWarning("There is no processed image to save.");
         return false;
     }
-    const std::string path(name.GetFullPath().mb_str());
+    const std::string path(native_path(name.GetFullPath()));
     output_file out;
     if (!out.open(path)) return false;
     TIFFErrorHandler warning = TIFFSetWarningHandler(nullptr);
@@ -68,7 +69,7 @@ bool save_processed_image_as_tiff(wxFileName name, tiff_form form)
                 "%.3lf,%.3lf,%.3lf,%.3lf,%.3lf,%.3lf", info.position[0], info.position[1],
                 info.position[2], info.orientation_angles[0], info.orientation_angles[1],
                 info.orientation_angles[2]);
-            TIFFSetField(tif, TIFFTAG_PAGENAME, (const char*)page.mb_str());
+            TIFFSetField(tif, TIFFTAG_PAGENAME, (const char*)page.utf8_str());
             add = 32768;
             min_word = (int64_t)lo + 32768;
             max_word = (int64_t)hi + 32768;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "batch_runner.h"
+#include "core/path_buffer.h"
 #include "../io/image_test_support.h"
 
 #include <array>
@@ -221,8 +222,17 @@ TEST(BatchCli, NonAsciiInputPathsOpen)
         const std::string source = std::string(VOXMIRA_FIXTURES) + "/" + name;
         const std::string copy = folder + "/\xC3\xBC" + std::string(name).substr(std::string(name).rfind('.'));
         ASSERT_EQ(std::system(("cp '" + source + "' '" + copy + "'").c_str()), 0);
-        const batch_run_result r = run_batch("info '" + copy + "' --xtreme-load 0");
+        const batch_run_result r = run_batch("info '" + copy + "' --xtreme-load 0", true, "export LC_ALL=C");
         EXPECT_EQ(r.status, 0) << name << "\n" << r.out;
         std::remove(copy.c_str());
     }
+    // Written there too, in the C locale: a picture, and a data set beside its source (not
+    // under the working folder, where an unconvertible name once sent it).
+    const std::string dcm = folder + "/\xC3\xBC.dcm";
+    ASSERT_EQ(std::system(("cp '" VOXMIRA_FIXTURES "/dicom/ct_s16.dcm' '" + dcm + "'").c_str()), 0);
+    EXPECT_EQ(run_batch("save '" + dcm + "' --out '" + folder + "/\xC3\xBC.tif'", true, "export LC_ALL=C").status, 0);
+    EXPECT_EQ(run_batch("dataset '" + dcm + "'", true, "export LC_ALL=C").status, 0);
+    for (const std::string written : {"/\xC3\xBC.tif", "/proc/\xC3\xBC_proc.dcm"})
+        EXPECT_TRUE(is_regular_file(folder + written)) << written;
+    std::system(("rm -rf '" + folder + "'").c_str());
 }
