@@ -541,11 +541,8 @@ bool MyFrame::open_dropped_file(const wxString& path)
 {
     // As the Open command's "All files" would, except that every loader is tried in
     // start-up order.
-    // A file that does not open leaves the window as it was.
-    if (!open_data_set(path, 6, true)) {
-        wxLogWarning("Could not open '%s': no loader recognised it.", path);
-        return false;
-    }
+    // A file that does not open leaves the window as it was (the loaders have said why).
+    if (!open_data_set(path, 6, true)) return false;
     remember_file(path);
     reset_controls();
     refresh_canvas();

@@ -1,6 +1,9 @@
 #include "commands/loader_chain.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
+#include <wx/log.h>
 
 #include "core/record.h"
 #include "ct/rsq_file.h"
@@ -13,12 +16,12 @@
 const std::vector<loader_entry>& startup_loaders()
 {
     static const std::vector<loader_entry> table = {
-        {"image", load_image_file},
-        {"dicom", load_dicom_file},
-        {"sonix", load_sonix_file},
-        {"qct", load_qct_file},
-        {"rsq", load_rsq_frame},
-        {"dfe", load_dfe_file},
+        {"image", load_image_file, "an image file (PNG, JPEG, TIFF, BMP or PNM)"},
+        {"dicom", load_dicom_file, "a DICOM file"},
+        {"sonix", load_sonix_file, "a Sonix ultrasound file"},
+        {"qct", load_qct_file, "a Mindways QCT file"},
+        {"rsq", load_rsq_frame, "an Xtreme Raw micro-CT file"},
+        {"dfe", load_dfe_file, "a Lunar DFE file"},
     };
     return table;
 }
@@ -38,6 +41,49 @@ bool load_with_chain(const std::string& path, int index, const char* only)
         std::vector<char> buffer = path_buffer(path);
         if (e.load(buffer.data(), index)) return true;
     }
+    return false;
+}
+
+namespace {
+
+// Hands every message on to the log target in place and notes whether a warning (or
+// worse) went by. Messages silenced with wxLogNull never arrive.
+class warning_watch : public wxLog {
+public:
+    warning_watch() : previous_(wxLog::GetActiveTarget()) { wxLog::SetActiveTarget(this); }
+    ~warning_watch() override { wxLog::SetActiveTarget(previous_); }
+    bool warned = false;
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override
+    {
+        if (level <= wxLOG_Warning) warned = true;
+        if (previous_) previous_->LogRecord(level, msg, info);
+    }
+
+private:
+    wxLog* previous_;
+};
+
+}  // namespace
+
+bool load_or_say_why(const std::string& path, const char* only)
+{
+    bool warned;
+    {
+        warning_watch watch;
+        if (load_with_chain(path, -1, only)) return true;
+        warned = watch.warned;
+    }
+    if (warned) return false;
+    const wxString shown = path_text(path);
+    const loader_entry* e = only ? find_loader(only) : nullptr;
+    if (::access(path.c_str(), R_OK) != 0)
+        wxLogWarning("Could not open '%s': %s.", shown, wxString(std::strerror(errno)));
+    else if (e)
+        wxLogWarning("%s is not %s.", shown, e->kind);
+    else
+        wxLogWarning("Could not open '%s': no loader recognised it.", shown);
     return false;
 }
 

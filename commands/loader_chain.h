@@ -14,6 +14,7 @@ typedef bool (*loader_fn)(char* path, int index);
 struct loader_entry {
     const char* name;  // "image", "dicom", "sonix", "qct", "rsq", "dfe"
     loader_fn load;    // null while that loader is not part of the build
+    const char* kind;  // what the loader reads, as in "... is not a DICOM file."
 };
 
 
@@ -27,6 +28,13 @@ const loader_entry* find_loader(const std::string& name);
 // named `only`) and returns true as soon as one accepts it. Paths are copied into a
 // private buffer so loaders may not alter the caller's string.
 bool load_with_chain(const std::string& path, int index, const char* only = nullptr);
+
+// A first open (index -1) through load_with_chain that never leaves the user without a
+// word: loaders stay quiet about files that are not their own, so when the file is refused
+// and no loader has warned, this warns "<path> is not a DICOM file." (the one loader
+// named, in its own words), "Could not open '<path>': no loader recognised it." (every
+// loader), or why the file cannot be read at all.
+bool load_or_say_why(const std::string& path, const char* only = nullptr);
 
 // The loader that reloads frames of a data set of the given file_type (0, 1, 2 DICOM;
 // -1, -2 ultrasound; -3 QCT; -4, -5 image files; -6 DXA; -7 micro-CT); null for any

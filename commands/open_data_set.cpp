@@ -48,7 +48,8 @@ bool open_data_set(const wxString& path, int filter_index, bool any_loader)
     info.open_filter = filter_index;
     const char* loader = any_loader ? nullptr : loader_for_filter(filter_index);
     const std::string narrow = native_path(path);
-    if ((loader || any_loader) && !narrow.empty()) load_with_chain(narrow, -1, loader);
+    // A refused file is explained by its loader, or else here: never a silent dialog.
+    if ((loader || any_loader) && !narrow.empty()) load_or_say_why(narrow, loader);
     if (!info.raw_image) {
         restore_record(previous);
         return false;

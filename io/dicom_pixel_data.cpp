@@ -34,14 +34,23 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
     lossless_jpeg_frame frame;
     if (!lossless_jpeg_read_frame(f, length, frame)) return false;
     const size_t pixels = (size_t)h.rows * h.columns;
-    if (frame.marker != 0xC3 || frame.width != h.columns || frame.height != h.rows) return false;
-    if (pixels * h.samples > length * 8) return false;
+    if (frame.marker != 0xC3) return false;
+    // From here on the data are lossless JPEG: a refusal says what is wrong with them.
+    if (frame.width != h.columns || frame.height != h.rows) {
+        out.refusal = "its lossless JPEG data describe another image than its header";
+        return false;
+    }
+    if (pixels * h.samples > length * 8) {
+        out.refusal = "its lossless JPEG data are too short for the image";
+        return false;
+    }
     unsigned char* stream = const_cast<unsigned char*>(f);  // read only
+    const char* why = nullptr;
     if (h.bits_allocated == 8 && (h.samples == 1 || h.samples == 3)) {
         out.bytes.resize(pixels * h.samples);
         advise_huge_pages(out.bytes.data(), out.bytes.size());
         if (JPEGLosslessDecodeImage(stream, out.bytes.data(), 8 * h.samples, (int)length,
-                                    out.bytes.size()) == 0) {
+                                    out.bytes.size(), &why) == 0) {
             out.kind = decoded_kind::bytes8;
             return true;
         }
@@ -50,12 +59,14 @@ static bool try_lossless_jpeg(const uint8_t* f, size_t length, const dicom_heade
         out.words.resize(pixels);
         advise_huge_pages(out.words.data(), out.words.size() * 2);
         if (JPEGLosslessDecodeImage(stream, reinterpret_cast<unsigned char*>(out.words.data()),
-                                    16, (int)length, pixels * 2) == 0) {
+                                    16, (int)length, pixels * 2, &why) == 0) {
             out.kind = decoded_kind::words16;
             return true;
         }
         out.words.clear();
     }
+    out.refusal = why ? std::string("its lossless JPEG data are damaged: ") + why
+                      : "lossless JPEG is read for 8-bit grey or colour and 16-bit grey data only";
     return false;
 }
 
@@ -120,6 +131,7 @@ bool decode_compressed_frame(const uint8_t* fragment, size_t length, const dicom
     if (jpeg_ls_decode(fragment, length, h, out)) return true;
     if (!out.refusal.empty()) return false;
     if (try_lossless_jpeg(fragment, length, h, out)) return true;
+    if (!out.refusal.empty()) return false;
     if (jpeg12_decode(fragment, length, h, out) || jpeg8_decode(fragment, length, h, out)) return true;
     if (!out.refusal.empty()) return false;
     return try_rle(fragment, length, h, out) || try_jpeg2000(fragment, length, h, out);

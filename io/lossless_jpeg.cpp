@@ -57,6 +57,7 @@ struct DecompressInfo {
     int next_restart = 0;
     bool error = false;
     bool decoding = false;  // decoding (AC tables refused) rather than reading the frame header
+    const char* fault = nullptr;  // the damage found in a table, for the caller's message
     HuffmanTable tables[4];
 
     // Bit reader: `bits` valid bits at the low end of `acc`. Past a marker or the end of the
@@ -131,10 +132,15 @@ bool GetDht(DecompressInfo& d)
         t = HuffmanTable();
         int count = 0;
         t.bits[0] = 0;
+        int32_t code_space = 0;
         for (int i = 1; i <= 16; i++) {
             t.bits[i] = d.data[d.pos++];
             count += t.bits[i];
+            code_space = (code_space + t.bits[i]) << 1;
+            if (code_space > (2 << i)) d.fault = "a Huffman table's code lengths cannot form a code";
         }
+        // Counts that cannot form a code also misplace everything after them.
+        if (d.decoding && d.fault) return false;
         if (count > 256 || (size_t)count > end - d.pos) return false;
         std::memcpy(t.huffval, d.data + d.pos, count);
         d.pos += count;
@@ -507,38 +513,49 @@ bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
 }
 
 int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_bits, int length,
-                            size_t out_size)
+                            size_t out_size, const char** why)
 {
+    const char* unused;
+    const char*& reason = why ? *why : unused;
+    reason = "its headers are malformed";
+    auto fail = [&reason](const char* text) {
+        reason = text;
+        return -1;
+    };
     if (!stream || !out || length <= 0) return -1;
     // The state holds some 70 kB of tables; keep it off the stack.
     std::unique_ptr<DecompressInfo> state(new DecompressInfo);
     DecompressInfo& d = *state;
     d.decoding = true;
-    if (!read_headers(d, stream, (size_t)length)) return -1;
+    if (!read_headers(d, stream, (size_t)length)) return fail(d.fault ? d.fault : "its headers are malformed");
     if (d.frame_marker != 0xC0 && d.frame_marker != 0xC1 && d.frame_marker != 0xC3) return -1;
-    if (!ReadScanHeader(d)) return -1;
+    if (!ReadScanHeader(d)) return fail(d.fault ? d.fault : "its scan header is missing or malformed");
     // Only the lossless process is decoded; SOF0 and SOF1 streams are DCT-coded.
     if (d.frame_marker != 0xC3) return -1;
     // DecoderStructInit: no subsampling.
     for (int i = 0; i < d.recorded; i++)
-        if (d.comps[i].h != 1 || d.comps[i].v != 1) return -1;
-    if (d.Ss < 1 || d.Ss > 7 || d.Pt >= d.precision) return -1;
+        if (d.comps[i].h != 1 || d.comps[i].v != 1) return fail("it claims subsampled components");
+    if (d.Ss < 1 || d.Ss > 7 || d.Pt >= d.precision)
+        return fail("its predictor or point transform is out of range");
     // HuffDecoderInit.
     for (int c = 0; c < d.scan_count; c++) {
         HuffmanTable& t = d.tables[d.comps[d.scan_comp[c]].table];
         if (!t.defined) {
             wxLogWarning("%s", undefined_table_text);
-            return -1;
+            return fail("a scan uses a Huffman table the stream does not define");
         }
-        if (!FixHuffTbl(t)) return -1;
+        if (!FixHuffTbl(t)) return fail("a Huffman table's code lengths cannot form a code");
     }
     // Lossless restart intervals are whole rows; anything else cannot be decoded here.
     if (d.restart_interval) {
-        if (d.restart_interval % d.width) return -1;
+        if (d.restart_interval % d.width) return fail("its restart interval is not whole rows");
         d.restart_rows = d.restart_interval / d.width;
     }
     const size_t pixels = (size_t)d.width * d.height;
     const int ns = d.scan_count;
+    // The headers are sound: a failure from here on is the coded data's (or a buffer of
+    // the wrong size, which callers rule out).
+    reason = "its coded data are corrupt or cut short";
     if (out_bits == 8) {
         if (pixels != out_size) return -1;
         const unsigned mask8 = ns == 1 && d.precision <= 8 ? 0xFF : 0xFFFF;

@@ -35,6 +35,8 @@ bool lossless_jpeg_read_frame(const unsigned char* stream, size_t length,
 // Returns 0 on success and -1 on any failure (malformed or truncated stream, unsupported
 // process, size mismatch); `out` may then be partly written. A scan whose Huffman table is
 // not defined, or a stream with AC Huffman tables (a DCT-coded JPEG), is refused with the
-// warning "Huffman table for lossless JPEG is not defined." through the log.
+// warning "Huffman table for lossless JPEG is not defined." through the log. On failure
+// `why`, when given, is pointed at the damage found ("its scan header is missing or
+// malformed", "a Huffman table's code lengths cannot form a code", ...).
 int JPEGLosslessDecodeImage(unsigned char* stream, unsigned char* out, int out_bits, int length,
-                            size_t out_size);
+                            size_t out_size, const char** why = nullptr);

@@ -401,3 +401,51 @@ TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
     dialog->Destroy();
     close_program();
 }
+
+// A file its loader refuses always gets a word, and the open data set stays: typed into the
+// real Open dialog while its type is still "Dicom file", chosen with a type, or dropped.
+TEST(WindowFiles, ARefusedFileSaysWhy)
+{
+    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    if (!wxFileName::FileExists(ct_first)) GTEST_SKIP() << "sample series not in this build";
+    ASSERT_TRUE(start_program_shown({ct_first}));
+    const wxString dir = wxFileName::CreateTempFileName("voxmira_refused");
+    wxRemoveFile(dir);
+    wxFileName::Mkdir(dir);
+    const std::string folder(dir.utf8_str());
+    std::ofstream(folder + "/text.dcm") << "Not an image, only words.\n";
+    wxCopyFile(VOXMIRA_FIXTURES "/images/colour.png", folder + "/picture.png");
+    const int* samples = info.raw_image;
+    const struct {
+        std::string path;
+        int filter;  // -1 typed into the dialog, -2 dropped
+        const char* said;
+    } cases[] = {{folder + "/text.dcm", -1, "text.dcm is not a DICOM file."},
+                 {folder + "/picture.png", -1, "picture.png is not a DICOM file."},
+                 {folder + "/picture.png", 2, "picture.png is not a Sonix ultrasound file."},
+                 {folder + "/text.dcm", -2, "text.dcm': no loader recognised it."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.said);
+        log_capture* capture = new log_capture;
+        wxLog* previous = wxLog::SetActiveTarget(capture);
+        if (c.filter == -1) {
+            ASSERT_EQ(std::system(("(xdotool search --sync --onlyvisible --name 'Open image or sequence' "
+                                   "windowfocus --sync; sleep 0.5; xdotool type --delay 20 '" + c.path +
+                                   "'; sleep 0.3; xdotool key Return) >/dev/null 2>&1 &").c_str()), 0);
+            command(ID_OPEN);
+            pump_for(0.2);
+        } else if (c.filter == -2) {
+            EXPECT_FALSE(myframe->open_dropped_file(c.path));
+        } else {
+            EXPECT_FALSE(myframe->open_file(c.path, c.filter));
+        }
+        wxLog::SetActiveTarget(previous);
+        ASSERT_EQ(capture->messages.size(), 1u);
+        EXPECT_NE(capture->messages[0].find(c.said), std::string::npos) << capture->messages[0];
+        delete capture;
+        EXPECT_EQ(info.raw_image, samples);
+        EXPECT_EQ(info.file_type, 1) << "the DICOM series stays open";
+    }
+    wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
+    close_program();
+}

@@ -54,7 +54,7 @@ TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
         {"trunc_header.dcm", "ends before its pixel data"},
         {"trunc_fragment.dcm", "truncated or corrupt"},
         {"huge_frame.dcm", "65535 x 65535"},
-        {"corrupt_huffman.dcm", "unsupported format"},
+        {"corrupt_huffman.dcm", "lossless JPEG data are damaged: a Huffman table's code lengths cannot form a code"},
         {"bad_restart.dcm", "unsupported format"},
         {"rle_bad_offset.dcm", "unsupported format"},
     };
