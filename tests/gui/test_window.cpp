@@ -413,6 +413,9 @@ TEST(WindowFiles, ARefusedFileSaysWhy)
     wxRemoveFile(dir);
     wxFileName::Mkdir(dir);
     const std::string folder(dir.utf8_str());
+    // An earlier dialog may have left the working folder in one since removed, which the
+    // file chooser cannot start from.
+    wxSetWorkingDirectory(dir);
     std::ofstream(folder + "/text.dcm") << "Not an image, only words.\n";
     wxCopyFile(VOXMIRA_FIXTURES "/images/colour.png", folder + "/picture.png");
     const int* samples = info.raw_image;
@@ -446,6 +449,7 @@ TEST(WindowFiles, ARefusedFileSaysWhy)
         EXPECT_EQ(info.raw_image, samples);
         EXPECT_EQ(info.file_type, 1) << "the DICOM series stays open";
     }
+    wxSetWorkingDirectory(wxFileName::GetTempDir());
     wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
     close_program();
 }
