@@ -197,6 +197,7 @@ TEST(WindowFiles, SavedFileIsOfTheTypeItsTypedNameSays)
     wxRemoveFile(dir);
     wxFileName::Mkdir(dir);
     const std::string folder(dir.utf8_str());
+    const wxString cwd = wxGetCwd();  // the dialog moves into the folder it saved in
     const struct {
         const char* typed;
         const char* written;
@@ -217,6 +218,7 @@ TEST(WindowFiles, SavedFileIsOfTheTypeItsTypedNameSays)
         EXPECT_EQ(head.substr(0, std::strlen(c.magic)), c.magic);
         EXPECT_EQ(status(0), c.status);
     }
+    wxSetWorkingDirectory(cwd);
     wxFileName::Rmdir(dir, wxPATH_RMDIR_RECURSIVE);
     close_program();
 }
