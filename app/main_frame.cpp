@@ -210,6 +210,7 @@ void MyFrame::build_menus()
     recent = new wxFileHistory(9, wxID_FILE1);
     recent->UseMenu(recent_menu);
     recent->Load(*wxConfig::Get());
+    recent_placeholder(recent->GetCount() == 0);
     Bind(wxEVT_MENU, &MyFrame::OnOpenRecent, this, wxID_FILE1, wxID_FILE9);
     // DICOM information is taken out of the menu (and kept) until DICOM data are open.
     dicom_info_item = file_menu->FindItem(ID_DICOM_INFO);
@@ -221,6 +222,18 @@ void MyFrame::build_menus()
     bar->Append(display_menu, "&Display");
     bar->Append(help_menu, "&Help");
     SetMenuBar(bar);
+}
+
+// An empty Open recent would pop up as a blank box: it holds a disabled "(none)" until the
+// first data set opens. The entry goes before the history adds one, which would otherwise
+// put a separator after it.
+void MyFrame::recent_placeholder(bool shown)
+{
+    if (!recent || recent->GetMenus().IsEmpty()) return;
+    wxMenu* menu = (wxMenu*)recent->GetMenus().GetFirst()->GetData();
+    const int id = menu->FindItem("(none)");
+    if (id != wxNOT_FOUND && !shown) menu->Destroy(id);
+    if (id == wxNOT_FOUND && shown) menu->Append(wxID_ANY, "(none)")->Enable(false);
 }
 
 wxWindow* MyFrame::control(int id) const
@@ -401,8 +414,8 @@ void MyFrame::update_windowing_status()
 void MyFrame::update_colour_status()
 {
     if (!loaded()) return;
-    const wxString text = colour_readout_text();
-    if (!text.empty()) SetStatusText(text, 2);
+    // Outside the image the read-out is cleared rather than left at the last pixel's value.
+    SetStatusText(colour_readout_text(), 2);
 }
 
 void MyFrame::refresh_canvas()

@@ -199,6 +199,8 @@ public:
     size_t dicom_info_position = 0;
     // Adds a data set that opened to Open Recent (and to the stored list).
     void remember_file(const wxString& path);
+    // Shows or removes the disabled "(none)" entry of an empty Open recent.
+    void recent_placeholder(bool shown);
     void OnDicomInfo(wxCommandEvent& event);
 
 private:

@@ -57,6 +57,7 @@ bool MyFrame::open_file(const wxString& path, int filter)
 void MyFrame::remember_file(const wxString& path)
 {
     if (!recent || path.empty()) return;
+    recent_placeholder(false);
     recent->AddFileToHistory(wxFileName(path).GetAbsolutePath());
     recent->Save(*wxConfig::Get());
     wxConfig::Get()->Flush();

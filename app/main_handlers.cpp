@@ -169,6 +169,11 @@ void MyFrame::OnReset(wxCommandEvent&)
     info.metal_active = 0;
     info.metal_iteration = 0;
     release_metal_work();
+    // The projection line and its report belong to the run undone: the picture goes back
+    // to the loaded slice without them.
+    info.line_start = info.line_end = vertex2d();
+    info.profile_length = 0;
+    SetStatusText(wxString(), 2);
     sample_image();
     process_image();
     refresh_canvas();

@@ -121,6 +121,12 @@ bool metal_continue(wxString* why)
 
 bool reconstruct_slice(wxString* why)
 {
+    // The simulated acquisition works on any grey image (a photograph makes a fine phantom);
+    // only the metal correction needs a CT slice in Hounsfield units.
+    if (!info.raw_image) {
+        if (why) *why = "no image is loaded";
+        return false;
+    }
     if (refused(why, true)) return false;
     info.recon_only = 1;
     info.metal_iteration = 0;

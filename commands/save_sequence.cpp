@@ -179,6 +179,23 @@ wxString data_set_refusal()
            "RLE data (written as 16-bit TIFF) can be written; this data set is neither";
 }
 
+namespace {
+
+// ": 12 files in proc/": how many files a run wrote and the folder they went to, named from
+// the data set's folder when it lies within it.
+wxString files_written_text(const data_set_run& run)
+{
+    if (run.files.empty()) return wxString();
+    wxString where = wxFileName(wxString(run.files.front().c_str(), *wxConvFileName)).GetPath(wxPATH_GET_SEPARATOR);
+    const wxString base = wxFileName(info.file_name).GetPath(wxPATH_GET_SEPARATOR);
+    wxString below;
+    if (!base.empty() && where.StartsWith(base, &below) && !below.empty()) where = below;
+    const size_t n = run.files.size();
+    return wxString::Format(": %zu file%s in %s", n, n == 1 ? "" : "s", where);
+}
+
+}  // namespace
+
 int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame)
 {
     if (!(info.dicom_output || info.tiff_output) || info.subsample != 1 || last < first) return 0;
@@ -235,7 +252,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
     else
         ui_status(2, wxString::Format(pass.done + " in %.0lf mins, %.0lf secs", std::floor(ms / 60000.0),
                                       std::fmod(ms / 1000.0, 60.0)) +
-                         (missed ? wxString::Format(" (%i frames not written)", missed) : wxString()));
+                         files_written_text(run) + (missed ? wxString::Format(" (%i frames not written)", missed) : wxString()));
     return written;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "core/record.h"
 #include "display/coordinates.h"
@@ -80,7 +81,18 @@ void apply_windowing_drag(vertex2s p)
 
 void set_profile_end(vertex2d p)
 {
-    info.line_end = window_to_image(p);
+    // The line stays on the image: a start off it moves to the nearest edge, and the end
+    // stops where the line, in the direction dragged, leaves the image.
+    const double right = std::max(info.width - 1, 0), bottom = std::max(info.height - 1, 0);
+    vertex2d& a = info.line_start;
+    a = vertex2d(std::clamp(a.x, 0.0, right), std::clamp(a.y, 0.0, bottom));
+    const vertex2d b = window_to_image(p);
+    double t = 1;
+    for (const auto& [from, to, top] : {std::tuple(a.x, b.x, right), std::tuple(a.y, b.y, bottom)}) {
+        if (to > top) t = std::min(t, (top - from) / (to - from));
+        if (to < 0) t = std::min(t, from / (from - to));
+    }
+    info.line_end = vertex2d(a.x + t * (b.x - a.x), a.y + t * (b.y - a.y));
     const double lx = info.line_end.x - info.line_start.x;
     const double ly = info.line_end.y - info.line_start.y;
     // Bounded so a line across a deep zoom-out cannot ask for an absurd buffer.

@@ -1,8 +1,12 @@
 // The Help menu: help book, online pages, update check and the About box.
+#include <algorithm>
+
 #include <wx/aboutdlg.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
+#include <wx/display.h>
 #include <wx/html/helpctrl.h>
+#include <wx/html/helpfrm.h>
 #include <wx/html/htmlwin.h>
 #include <wx/icon.h>
 #include <wx/log.h>
@@ -17,9 +21,22 @@
 
 void MyFrame::OnHelp(wxCommandEvent&)
 {
-    if (help_found && help)
+    if (help_found && help) {
+        // A new help frame opens large enough for the book's pages and pictures: the
+        // toolkit's default of 700 x 480 is cramped. A frame already open keeps its size.
+        const bool opened = help->GetFrame() != nullptr;
         help->Display("Voxmira.html");
-    else
+        wxFrame* frame = help->GetFrame();
+        if (!opened && frame) {
+            const wxRect screen = wxDisplay(this).GetClientArea();
+            const wxSize want(std::min(1100, screen.width * 9 / 10), std::min(800, screen.height * 9 / 10));
+            const wxSize now = frame->GetSize();
+            if (now.x < want.x || now.y < want.y) {
+                frame->SetSize(std::max(now.x, want.x), std::max(now.y, want.y));
+                frame->CentreOnScreen();
+            }
+        }
+    } else
         SetStatusText("Could not load Voxmira_help.zip, help system inactive", 0);
 }
 

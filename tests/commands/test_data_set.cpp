@@ -109,6 +109,7 @@ TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
               }),
               10);
     EXPECT_TRUE(ui_last_status(2).StartsWith("Processed in ")) << ui_last_status(2);
+    EXPECT_TRUE(ui_last_status(2).EndsWith(" secs: 10 files in proc/")) << ui_last_status(2);
     ASSERT_EQ(current_data_set_run().files.size(), 10u);
 
     std::set<std::string> instances, series;

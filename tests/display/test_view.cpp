@@ -2,6 +2,7 @@
 // values worked out by hand for a 200 x 100 image in a 200 x 100 window.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "../processing/pipeline_fixture.h"
@@ -92,16 +93,32 @@ TEST_F(View, WindowingDragAndItsTexts)
     EXPECT_EQ(threshold_text(), "Threshold is currently at 1146");  // (200 - 127) x 2 + 1000
 }
 
-TEST_F(View, ProfileLengthFollowsTheLine)
+TEST_F(View, ProfileLineFollowsTheDragAndStaysOnTheImage)
 {
-    info.line_start = vertex2d(10, 10);
-    set_profile_end(vertex2d(13, 14));   // the window shows the image 1:1
-    EXPECT_EQ(info.profile_length, 20);  // 4 samples per pixel of a 5-pixel line
-    info.line_profile[4 * 20 - 1] = 1;   // the buffers hold that many
-    info.projection_line[19] = 1;
+    // The 200 x 100 image fills the window 1:1; the line starts at (10, 10) unless stated.
+    const struct {
+        double sx, sy, px, py, ex, ey;
+        int length;
+    } cases[] = {
+        {10, 10, 13, 14, 13, 14, 20},       // 4 samples per pixel of a 5-pixel line
+        {10, 10, 410, 10, 199, 10, 756},    // stops at the right edge, on its row
+        {10, 10, -90, 210, 0, 30, 89},      // meets the left edge before the bottom
+        {-5, 120, 30, 99, 30, 99, 120},     // a start off the image moves to (0, 99)
+    };
+    for (const auto& c : cases) {
+        info.line_start = vertex2d(c.sx, c.sy);
+        set_profile_end(vertex2d(c.px, c.py));
+        EXPECT_NEAR(info.line_end.x, c.ex, 1e-9) << c.px << "," << c.py;
+        EXPECT_NEAR(info.line_end.y, c.ey, 1e-9) << c.px << "," << c.py;
+        EXPECT_EQ(info.profile_length, c.length) << c.px << "," << c.py;
+    }
+    info.line_profile[4 * 120 - 1] = 1;  // the buffers hold that many
+    info.projection_line[119] = 1;
     info.zoom = 1e-5;
-    set_profile_end(vertex2d(0, 0));  // across a deep zoom-out the count stays bounded
-    EXPECT_EQ(info.profile_length, 1000000);
+    info.line_start = vertex2d(10, 10);
+    set_profile_end(vertex2d(0, 0));  // across a deep zoom-out the line still ends on the image
+    EXPECT_NEAR(info.line_end.x, 0, 1e-9);
+    EXPECT_LE(info.profile_length, 4 * std::hypot(200, 100));
 }
 
 TEST_F(View, PixelReadOut)

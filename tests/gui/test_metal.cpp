@@ -36,6 +36,11 @@ TEST_F(MetalPage, ApplyContinueAndReconstructChangeThePicture)
     EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Reconstruction in "));
     EXPECT_EQ(info.recon_only, 0);
     canvas_pixels(w, h, "metal_recon");
+    // Reset takes the projection line and the run's report away with the reconstruction.
+    click(ID_RECON_RESET);
+    pump_for(0.1);
+    EXPECT_EQ(info.profile_length, 0);
+    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2), "");
 }
 
 TEST_F(MetalPage, ColourDataAreRefusedWithAMessage)

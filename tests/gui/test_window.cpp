@@ -353,17 +353,23 @@ TEST_F(Window, TheFailedStartUpUpdateCheckStaysSilent)
     delete capture;
 }
 
-// File > Open Recent lists the data sets that opened, newest first, reopens one, and keeps
-// the list for the next run.
+// File > Open Recent holds a disabled "(none)" while empty, lists the data sets that opened,
+// newest first, reopens one, and keeps the list for the next run.
 TEST(WindowFiles, OpenRecentKeepsTheLastDataSetsAcrossRuns)
 {
     if (!wxFileName::FileExists(ct_first) || !wxFileName::FileExists(noisy)) GTEST_SKIP() << "samples not in this build";
     const wxString stored = wxFileName::CreateTempFileName("voxmira_config");
     wxConfigBase* previous =
         wxConfigBase::Set(new wxFileConfig("voxmira-test", "", stored, "", wxCONFIG_USE_LOCAL_FILE));
-    ASSERT_TRUE(start_program_shown({ct_first}));
+    ASSERT_TRUE(start_program_shown({}));
+    const wxMenu* menu = (wxMenu*)myframe->recent->GetMenus().GetFirst()->GetData();
+    ASSERT_EQ(menu->GetMenuItemCount(), 1u);
+    EXPECT_EQ(menu->FindItemByPosition(0)->GetItemLabelText(), "(none)");
+    EXPECT_FALSE(menu->FindItemByPosition(0)->IsEnabled());
+    ASSERT_TRUE(myframe->open_dropped_file(ct_first));
     ASSERT_TRUE(myframe->open_file(noisy, 0));
     ASSERT_EQ(myframe->recent->GetCount(), 2u);
+    EXPECT_EQ(menu->GetMenuItemCount(), 2u);  // the two files, nothing else
     EXPECT_TRUE(myframe->recent->GetHistoryFile(0).EndsWith("camera_all_noise_016.png"));
     EXPECT_TRUE(myframe->recent->GetHistoryFile(1).EndsWith("ct_phantom_0001.dcm"));
     command(wxID_FILE2);
