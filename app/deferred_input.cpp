@@ -85,7 +85,7 @@ public:
         // its own: held, they never reach the toolkit, so a dragged slider would stop under
         // the pointer and its later positions be lost. The control's scroll or command event
         // is held instead.
-        if (is_mouse_or_key(e.GetEventType()) && target != myframe->canvas) return Event_Skip;
+        if (is_mouse_or_key(t) && target != myframe->canvas) return Event_Skip;
         // A newer position of the same slider, or a newer mouse position, replaces the older.
         if (!held.empty() && held.back().target.get() == target) {
             const wxEventType last = held.back().event->GetEventType();

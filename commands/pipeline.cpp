@@ -12,6 +12,7 @@
 
 #include "core/memory.h"
 #include "core/record.h"
+#include "processing/level_scope.h"
 #include "core/ui.h"
 #include "display/display_image.h"
 #include "evaluation/compare.h"
@@ -528,21 +529,9 @@ void process_whole_image(bool display)
 {
     // So small a zoom makes every sampled pixel visible (the region is clamped to the image);
     // the view comes back however the run ends.
-    struct whole_view {
-        const double zoom = info.zoom;
-        whole_view()
-        {
-            info.zoom = 1e-9;
-            with_display = false;
-        }
-        ~whole_view()
-        {
-            with_display = true;
-            info.zoom = zoom;
-        }
-    };
     {
-        whole_view whole;
+        const scoped_field<double> whole(info.zoom, 1e-9);
+        const scoped_field<bool> undisplayed(with_display, false);
         process_image();
     }
     if (display) create_display_image();

@@ -186,7 +186,7 @@ namespace {
 wxString files_written_text(const data_set_run& run)
 {
     if (run.files.empty()) return wxString();
-    wxString where = wxFileName(wxString(run.files.front().c_str(), *wxConvFileName)).GetPath(wxPATH_GET_SEPARATOR);
+    wxString where = wxFileName(path_text(run.files.front())).GetPath(wxPATH_GET_SEPARATOR);
     const wxString base = wxFileName(info.file_name).GetPath(wxPATH_GET_SEPARATOR);
     wxString below;
     if (!base.empty() && where.StartsWith(base, &below) && !below.empty()) where = below;

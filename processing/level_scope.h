@@ -1,5 +1,5 @@
-// Filters that change the record's level or level switch for part of their work restore
-// them however that part ends.
+// Filters that change the record's level, level switch or another field for part of their
+// work restore them however that part ends.
 #pragma once
 
 #include <cstdint>
@@ -28,4 +28,18 @@ public:
 
 private:
     uint8_t saved;
+};
+
+// A record field (or any variable) set to `value` for the length of a scope.
+template <class T>
+class scoped_field {
+public:
+    scoped_field(T& f, T value) : field(f), saved(f) { f = value; }
+    ~scoped_field() { field = saved; }
+    scoped_field(const scoped_field&) = delete;
+    scoped_field& operator=(const scoped_field&) = delete;
+
+private:
+    T& field;
+    T saved;
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "processing/level_scope.h"
 #include "processing/rank_filter.h"
 
 int whole_level(int v)
@@ -74,17 +75,8 @@ void restrict(int* in, int w, int h, int* out, int w2, int h2)
     case 5: {
         std::vector<int> median((size_t)w * h);
         {
-            // The 3 x 3 square, the controls' mask and size back however the median ends.
-            struct square_scope {
-                const int mask = info.mask, size = info.filter_size;
-                ~square_scope()
-                {
-                    info.mask = mask;
-                    info.filter_size = size;
-                }
-            } square;
-            info.mask = 3;
-            info.filter_size = 1;
+            // The 3 x 3 square; the controls' mask and size come back however the median ends.
+            const scoped_field<int> square(info.mask, 3), one(info.filter_size, 1);
             rank_2d(in, w, h, 1, 0.5, median.data(), 0, nullptr, false);
         }
         for (int y = 0; y < h2; y++)

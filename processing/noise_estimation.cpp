@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/record.h"
+#include "processing/level_scope.h"
 #include "processing/anisotropic_filter.h"
 #include "processing/colour.h"
 #include "processing/rank_filter.h"
@@ -133,17 +134,8 @@ void estimate_noise_image(int* plane, int w, int h, int* noise)
     const double f = sensor ? 13.2 : 9.6;
     // The rank filter of the smoothing takes the circular mask without the level, whatever
     // the controls say; both come back however the estimate ends.
-    struct mask_scope {
-        const int mask = info.mask;
-        const uint8_t use_level = info.use_level;
-        ~mask_scope()
-        {
-            info.mask = mask;
-            info.use_level = use_level;
-        }
-    } restore_mask;
-    info.mask = 0;
-    info.use_level = 0;
+    const scoped_field<int> circular(info.mask, 0);
+    const level_off no_level;
     std::vector<long long> map(pixels);
     if (sensor && info.colour == COLOUR_RGB) {
         // The four phases of a Bayer-like layout, each estimated on its own.
