@@ -1,8 +1,7 @@
 // The "Filter" choice: which whole-image entry point each value runs.
 #pragma once
 
-// Number of entries in the filter choice, 0 "No filtering" to 12 "Bitonic filter".
-enum { FILTER_KINDS = 13 };
+#include "core/codes.h"
 
 // The choice's label for filter kind k (untranslated), or null outside 0..12.
 const char* filter_label(int kind);
