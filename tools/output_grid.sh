@@ -58,7 +58,7 @@ run() {  # name, args...
             [ -f "$out/$name.$ext" ] && mv "$out/$name.$ext" "$out/$name.$simd.$ext"
         done
         # The filtering time differs from run to run.
-        sed -i 's/"process_time":[0-9]*/"process_time":T/' "$out/$name.$simd.json"
+        sed -i -E 's/"process_time":[0-9]*/"process_time":T/; s/[0-9.]+ (secs|ms)/T \1/g' "$out/$name.$simd.json"
     done
 }
 for img in grey16.pgm tiny.pgm odd.pgm colour.ppm; do
@@ -75,12 +75,14 @@ for img in grey16.pgm tiny.pgm odd.pgm colour.ppm; do
         done
     done
 done
-# The visible crop of a zoomed display, the automatic level and the noise estimate.
+# The display stage: zooms, interpolations and windows.
 ct="$root/data/samples/ct_phantom/ct_phantom_0006.dcm"
-for f in 3 6 11 12; do
-    run "crop_f$f" display "$ct" --size 300 200 --zoom 2 --centre 300 260 --subsample 1 \
-        --out "$out/crop_f$f.png"
+for i in 0 3 7; do
+    run "display_i$i" display "$ct" --size 300x200 --zoom 2.5 --centre 300,260 --interp $i \
+        --window 40,400 --out "$out/display_i$i.png"
+    run "display_col_i$i" display "$inputs/colour.ppm" --zoom 3.3 --interp $i --out "$out/display_col_i$i.bin"
 done
+# The automatic level and the noise estimate.
 for f in 3 12; do
     run "auto_f$f" process "$inputs/grey16.pgm" --filter $f --auto-level --out "$out/auto_f$f.bin"
     run "auto_col_f$f" process "$inputs/colour.ppm" --colour 2 --filter $f --auto-level --out "$out/auto_col_f$f.bin"
@@ -92,6 +94,6 @@ for m in 0 1 2 3 4 5 6; do
     run "mar_m$m" mar "$ct" --method $m --out "$out/mar_m$m.bin"
 done
 run "recon" recon "$ct" --out "$out/recon.bin"
-run "rsq_recon" recon "$root/tests/fixtures/rsq/phantom.rsq" --out "$out/rsq_recon.bin"
+run "rsq_fdk" raw "$root/tests/fixtures/rsq/phantom.rsq" --xtreme-load 3 --xtreme-recon 1 --out "$out/rsq_fdk.bin"
 run "rsq_raw" raw "$root/tests/fixtures/rsq/phantom.rsq" --xtreme-load 2 --out "$out/rsq_raw.bin"
 echo "grid written to $out"
