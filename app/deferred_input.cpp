@@ -5,6 +5,7 @@
 #include <memory>
 #include <wx/app.h>
 #include <wx/event.h>
+#include <wx/log.h>
 #include <wx/weakref.h>
 #include <wx/window.h>
 
@@ -112,8 +113,11 @@ void install_deferred_input()
 
 void replay_deferred_input()
 {
-    if (replaying) return;
+    if (replaying || pipeline_running()) return;
     replaying = true;
+    // A warning raised during the run is shown first: the input held meanwhile was typed
+    // without the user seeing it, and must not end up in its message box.
+    wxLog::FlushActive();
     while (!held.empty() && !pipeline_running()) {
         held_event h = std::move(held.front());
         held.pop_front();

@@ -1,6 +1,7 @@
 #include "app/gui_ui.h"
 
 #include <memory>
+#include <wx/app.h>
 #include <wx/progdlg.h>
 #include <wx/statusbr.h>
 #include <wx/utils.h>
@@ -37,7 +38,14 @@ static bool gui_progress_update(int value, const wxString& message)
 
 static void gui_progress_end() { progress.reset(); }
 
-static void gui_yield() { wxSafeYield(myframe, true); }
+// The toolkit's idle turn is spent inside the yield; asking for another one makes the turn
+// after the run come without waiting for new input, and with it the warnings the run logged
+// and the input it held back.
+static void gui_yield()
+{
+    wxSafeYield(myframe, true);
+    wxWakeUpIdle();
+}
 
 // A slice still being reconstructed: filtered and shown as it stands.
 static void gui_redraw()
