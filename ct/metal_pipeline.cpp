@@ -9,6 +9,8 @@
 
 #include "core/record.h"
 #include "core/ui.h"
+#include "ct/metal_correction.h"
+#include "ct/metal_hardening.h"
 #include "ct/metal_trace.h"
 #include "display/display_image.h"
 #include "processing/row_bands.h"

@@ -1,7 +1,7 @@
 // The projection line of the metal-artefact correction and of the simulated acquisition:
-// where the line lies, how the current slice is projected across it, which samples the
-// metal shadows (the trace) and what part of each projection is to be removed there, and
-// how that correction is filtered and back-projected into processed_image.
+// where the line lies, how the slice is projected across it, and which samples the metal
+// shadows (the trace). The hardening fit is in metal_hardening.h, the correction and its
+// back-projection in metal_correction.h.
 //
 // Everything here is in processed pixels; the slice is the sampled plane / 16 (source
 // units); metal is what reaches the threshold. Nothing here reads the record: the
@@ -87,72 +87,10 @@ std::vector<std::pair<int, int>> trace_segments(const line_samples& s, int exten
 void interpolate_segments(const std::vector<double>& v, const std::vector<uint8_t>& projected,
                           const std::vector<std::pair<int, int>>& segments, int pad, double* out);
 
-// Whether the pass projects the prior image beside the slice: NMAR (from the second
-// iteration of LI + NMAR, which interpolates plainly first) and the refined correction
-// from its second iteration on (not in a predict-background pass).
-bool mdt_uses_prior(const mar_params& p);
-
 // The trace's deviation from the linear interpolation across it, of p - q: what Basic LI
 // and LI + NMAR remove, and what the refined correction models.
 std::vector<double> trace_deviation(const line_samples& s, const std::vector<std::pair<int, int>>& segments,
                                     const mar_params& p);
-
-// The beam-hardening fit of the refined (RMAR) correction: the deviation of the trace
-// from the interpolated background, d = p - LI(p), modelled over every trace sample of
-// every angle as c1 x + c2 x^2 + ... + cH x^H + cT x t, with x the metal path in units of
-// beam_hardening[0] pixels and t the tissue path in units of beam_hardening[0] x
-// beam_hardening[2] pixels; beam_hardening[1] holds the non-linear terms back (ridge,
-// relative to the fit's own scale). Degree 0 or 1 fits the linear term only.
-struct hardening_fit {
-    int degree = 0;
-    std::vector<double> c;   // c[0] = c1 ... c[H-1] = cH, then cT when degree >= 2
-    double x_max = 0;        // the largest x fitted; the model is not extrapolated past it
-    // Accumulated normal equations.
-    std::vector<double> ata, atb;
-    void begin(int degree);
-    void add(double x, double t, double d);
-    // `ridge` (beam_hardening[1]) holds the non-linear terms back.
-    void solve(double ridge);
-    // The non-linear part (what hardening adds beyond the metal's linear attenuation).
-    double nonlinear(double x, double t) const;
-    double linear(double x) const { return c.empty() ? 0.0 : c[0] * std::min(x, x_max); }
-};
-
-// Adds every trace sample of one line (its deviation and path lengths) to the fit.
-void add_to_fit(hardening_fit& fit, const line_samples& s, const std::vector<std::pair<int, int>>& segments,
-                const mar_params& p);
-
-// The path units of the hardening model for the beam_hardening parameters.
-double hardening_x(const line_samples& s, int i, const mar_params& p);
-double hardening_t(const line_samples& s, int i, const mar_params& p);
-
-// The correction of one line (sample spacing `delta`) into `correction` (L samples): the
-// projection in reconstruction-only runs; otherwise, on the trace, linear interpolation of
-// p - q (Basic LI, LI + NMAR), the normalised NMAR form (NMAR alone), or the refined form
-// (hardening fit plus the trace's detail finer than p.smooth pixels). `predict` gives the
-// negated hardening fit alone (the predict-background pass).
-void line_correction(const line_samples& s, const hardening_fit* fit, bool predict, double delta,
-                     const mar_params& p, double* correction);
-
-// The display curves of one line: its projection and the projection less the correction,
-// scaled into the window (centre, range) for the canvas, into `projection` and `corrected`
-// (L values each).
-void line_display(const line_samples& s, const double* correction, double centre, double range,
-                  double* projection, double* corrected);
-
-// Smooths, ramp-filters and scales a correction in place for back-projection; returns the
-// kept samples [first, last] (first > last when nothing is kept).
-std::pair<int, int> filter_correction(double* correction, int L, bool negate, const mdt_line& line,
-                                      const mar_params& p);
-
-// Adds the filtered corrections of angles a0 .. a0 + filtered.size() - 1 (filtered[k] for
-// angle a0 + k, kept[k] their kept range) to `sum` (line.w x line.h, rows y0 .. y1 - 1),
-// angle by angle, linearly interpolated. The caller subtracts the sum, rounded half away
-// from zero, once: rounding every angle's share would lose every correction smaller than
-// half a level per angle. Pixels flagged in `skip` (may be null) are left alone.
-void back_project_block(const mdt_line& line, const std::vector<std::vector<double>>& filtered,
-                        const std::vector<std::pair<int, int>>& kept, int a0, int y0, int y1,
-                        const uint8_t* skip, double* sum);
 
 // How many samples a trace segment reaches past its first and last metal sample (the
 // blurred edge of the metal, one pixel) at sample spacing `delta`.
