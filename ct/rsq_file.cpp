@@ -186,10 +186,11 @@ bool fill_cache(const rsq_reader& reader, const rsq_layout& l, const rsq_geometr
 }
 
 // The whole back-projection into sampled_image (W x W, filled with -16000 first, then every
-// angle), rows split over the cores. With `show_progress` the window shows the growing
-// slice about twice a second (through the UI seam); after half a second a cancellable
-// progress report runs. Sets the canvas's projection line and direction of the last angle
-// and shows "Recon in %.3lf secs.". False when cancelled.
+// angle): rows split over the cores into a plane of its own, copied to the record between
+// the bands. With `show_progress` the window shows the growing slice about twice a second
+// (through the UI seam); after half a second a cancellable progress report runs. Sets the
+// canvas's projection line and direction of the last angle and shows "Recon in %.3lf
+// secs.". False when cancelled.
 bool iradon_rsq(const backprojection_input& in, bool show_progress)
 {
     using clock = std::chrono::steady_clock;
@@ -199,8 +200,8 @@ bool iradon_rsq(const backprojection_input& in, bool show_progress)
     release_array(info.projection_line);
     info.line_profile = new double[4 * (size_t)W]();
     info.projection_line = new double[W]();
-    int* image = info.sampled_image;
-    std::fill(image, image + (size_t)W * W, -16000);
+    std::vector<int> image((size_t)W * W, -16000);
+    auto publish = [&] { std::copy(image.begin(), image.end(), info.sampled_image); };
 
     const auto started = clock::now();
     auto refreshed = started;
@@ -210,10 +211,13 @@ bool iradon_rsq(const backprojection_input& in, bool show_progress)
     for (int i = 0; i < angles && !cancelled; i += chunk) {
         const int end = std::min(i + chunk, angles);
         over_row_bands(W, (long long)W * W * (end - i), [&](int y0, int y1, yield_clock*) {
-            back_project_angles(in, i, end, image, y0, y1);
+            back_project_angles(in, i, end, image.data(), y0, y1);
         });
         if (clock::now() - refreshed >= std::chrono::microseconds(501000)) {
-            if (show_progress) ui_redraw();
+            if (show_progress) {
+                publish();
+                ui_redraw();
+            }
             ui_yield();
             if (!progress) ui_progress_begin("Reconstructing", "Back-projecting", angles, true);
             progress = true;
@@ -222,6 +226,7 @@ bool iradon_rsq(const backprojection_input& in, bool show_progress)
         }
     }
     if (progress) ui_progress_end();
+    publish();
     if (cancelled) return false;
     if (angles > 0) {
         // The canvas shows the last direction and its filtered projection.
