@@ -9,8 +9,8 @@
 #pragma once
 
 #include <cstdint>
-#include <wx/string.h>
 #include <vector>
+#include <wx/string.h>
 
 #include "core/geometry.h"
 

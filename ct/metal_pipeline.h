@@ -17,15 +17,15 @@ const char* mdt_refusal();
 // recon_angles, fft_length and ramp_filter. `keep_line` keeps the record's line.
 bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line, mdt_line& line);
 
-// One pass over every angle of `line`: forward projection of sampled_image, the correction of the
-// metal trace (or the projection itself in reconstruction-only runs), and its filtered
-// back-projection into processed_image, or, in the sinogram mode of a last iteration or
-// a reconstruction, one sinogram row per angle. The result is clamped into the data range
-// and copied into sampled_image; the change in percent goes to metal_change and the
-// status bar. The margins are the record's line_margins; the neighbouring frames' metal
-// is metal_neighbours. The detection noise of a reconstruction is drawn from recon_seed.
-// False when nothing could run or, in a correction, no ray meets metal (the slice is left
-// as it was).
+// One pass over every angle of `line`: forward projection of sampled_image, the
+// correction of the metal trace (or the projection itself in reconstruction-only runs),
+// and its filtered back-projection into processed_image, or, in the sinogram mode of a
+// last iteration or a reconstruction, one sinogram row per angle. The result is clamped
+// into the data range and copied into sampled_image; the change in percent goes to
+// metal_change and the status bar. The margins are the record's line_margins, the
+// neighbouring frames' metal its metal_neighbours; the detection noise of a reconstruction
+// is drawn from recon_seed. False when nothing could run or, in a correction, no ray meets
+// metal (the slice is left as it was).
 bool mdt_one_iteration(const mdt_line& line);
 
 // The correction (or, with recon_only, the reconstruction) of the current frame, with
