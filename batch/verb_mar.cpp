@@ -25,6 +25,7 @@ void apply_recon_options(const batch_args& args)
     info.recon_angle = args.integer("--angle-scale", info.recon_angle, 1, 200);
     info.recon_scale = args.integer("--relative-scale", info.recon_scale, 1, 200);
     info.recon_filter = args.integer("--filter-parameter", info.recon_filter, 1, 100);
+    info.recon_seed = (uint64_t)args.integer("--seed", (long)info.recon_seed, 0, 4294967295L);
 }
 
 // The CT Metal page's choice and sliders.
@@ -129,10 +130,12 @@ int run_recon(const batch_args& args)
     "  --noise DB             detection noise in dB, 0..80 (0 none)\n"                          \
     "  --angle-scale P        projection angles in percent of the default, 1..200\n"           \
     "  --relative-scale P     samples across the line in percent of one per pixel, 1..200\n"   \
-    "  --filter-parameter F   ramp-filter window, 1..100 (100 none)\n"
+    "  --filter-parameter F   ramp-filter window, 1..100 (100 none)\n"                          \
+    "  --seed N               seed of the detection noise, 0..4294967295 (default 1)\n"
 
 const std::vector<option_spec> recon_options = {
-    {"--noise", true}, {"--angle-scale", true}, {"--relative-scale", true}, {"--filter-parameter", true}};
+    {"--noise", true}, {"--angle-scale", true}, {"--relative-scale", true}, {"--filter-parameter", true},
+    {"--seed", true}};
 
 std::vector<option_spec> plus_recon(std::vector<option_spec> o)
 {

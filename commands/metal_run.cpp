@@ -5,7 +5,6 @@
 
 #include "core/record.h"
 #include "ct/metal_pipeline.h"
-#include "ct/metal_trace.h"
 #include "commands/loader_chain.h"
 #include "commands/pipeline.h"
 #include "commands/save_sequence.h"
@@ -93,7 +92,7 @@ void set_metal_choice(int choice)
 bool mdt_one_frame()
 {
     if (mdt_refusal()) return false;
-    set_mdt_neighbour_metal(info.recon_only ? std::vector<uint8_t>() : neighbour_metal());
+    info.metal_neighbours = info.recon_only ? std::vector<uint8_t>() : neighbour_metal();
     if (mdt_refusal()) return false;  // the current frame did not come back
     return mdt_correct_frame();
 }
@@ -115,8 +114,9 @@ bool metal_continue(wxString* why)
         info.line_margins[0] = info.line_margins[1] = 0;
         info.metal_iteration = 0;
     }
-    if (!setup_mdt_line_and_filter(false, false, true)) return false;
-    return mdt_one_iteration();
+    mdt_line line;
+    if (!setup_mdt_line_and_filter(false, false, true, line)) return false;
+    return mdt_one_iteration(line);
 }
 
 bool reconstruct_slice(wxString* why)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 #include <wx/string.h>
 
 #include "core/geometry.h"
@@ -176,6 +177,10 @@ struct info_t {
     int rsq_cache_record = -1;
     int xtreme_load = 2;
     int xtreme_recon = 0;
+    uint64_t recon_seed = 1;  // seed of the simulated detection noise: the same seed, the same noise
+    // The metal of the neighbouring frames (proc_width x proc_height flags, or empty), found
+    // when a correction starts; "Cont." goes on with it.
+    std::vector<uint8_t> metal_neighbours;
 
     // Filter tuning.
     int dev_values[10] = {2, 2, 1, 24, 24, 1, 1, 1, 3, 1};

@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <wx/string.h>
 
 #include "core/record.h"
 #include "core/ui.h"
+#include "ct/metal_correction.h"
+#include "ct/metal_hardening.h"
 #include "ct/metal_trace.h"
 #include "display/display_image.h"
 #include "processing/row_bands.h"
@@ -19,6 +22,44 @@ using steady = std::chrono::steady_clock;
 double seconds_since(steady::time_point t)
 {
     return std::chrono::duration<double>(steady::now() - t).count();
+}
+
+// The settings of the CT pages as the routines below take them.
+mar_params params_from_record()
+{
+    mar_params p;
+    p.recon.scale = info.recon_scale;
+    p.recon.angle = info.recon_angle;
+    p.recon.filter = info.recon_filter;
+    p.recon.noise = info.recon_noise;
+    p.recon.seed = info.recon_seed;
+    p.recon_only = info.recon_only != 0;
+    p.li = info.metal_li != 0;
+    p.nmar = info.metal_nmar != 0;
+    p.rmar = info.metal_rmar != 0;
+    p.hardening = info.metal_hardening;
+    p.predict_back = info.metal_predict_back != 0;
+    p.iteration = info.metal_iteration;
+    p.threshold = info.metal_threshold;
+    p.air = info.metal_air;
+    p.smooth = info.metal_smooth;
+    p.neighbours = info.metal_smooth_frames > 0;
+    std::copy(info.trace_pad, info.trace_pad + 2, p.trace_pad);
+    std::copy(info.beam_hardening, info.beam_hardening + 3, p.beam_hardening);
+    p.data_min = info.data_min;
+    p.data_max = info.data_max;
+    p.subsample = info.subsample;
+    p.sinogram = info.xtreme_load == 0;
+    return p;
+}
+
+// Sets line_start and line_end to angle i of `line` (source pixels).
+void show_line_at(const mdt_line& line, int i)
+{
+    const mdt_angle a = mdt_angle_at(line, i);
+    const double s = std::max(info.subsample, 1);
+    info.line_start = vertex2d((line.cx - line.R * a.ux) * s, (line.cy - line.R * a.uy) * s);
+    info.line_end = vertex2d((line.cx + line.R * a.ux) * s, (line.cy + line.R * a.uy) * s);
 }
 
 // The prior image of NMAR: every value rounded to the nearest level background + j x range
@@ -73,11 +114,11 @@ double settle_iteration()
 
 // Writes angle i's projection (less its correction outside reconstruction runs) as
 // sinogram row i.
-void write_sinogram_row(int i, const line_samples& s, const double* correction)
+void write_sinogram_row(const mdt_line& line, int i, const line_samples& s, const double* correction)
 {
     const int w = info.proc_width, h = info.proc_height, L = (int)s.p.size();
     if (i >= h) return;
-    const double f = (100.0 / info.recon_scale) * (100.0 / info.recon_angle) * info.recon_angles * 20.0 /
+    const double f = (100.0 / info.recon_scale) * (100.0 / info.recon_angle) * line.angles * 20.0 /
                      ((double)(w + h) * (w + h) * 3.14159265358979323846);
     int* row = info.processed_image + (size_t)i * w;
     for (int x = 0; x < w; x++) {
@@ -99,34 +140,65 @@ const char* mdt_refusal()
     return nullptr;
 }
 
-bool mdt_one_iteration(double** projections, double** corrections)
+bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line, mdt_line& line)
 {
-    if (mdt_refusal() || !info.ramp_filter || info.profile_length < 2) return false;
+    if (keep_line) info.line_margins[0] = info.line_margins[1] = 0;
+    const vertex2d kept[2] = {info.line_start, info.line_end};
+    if (!place_mdt_line(info.processed_image, info.proc_width, info.proc_height, info.metal_neighbours,
+                        params_from_record(), fit_metal, whole_image, keep_line ? kept : nullptr, line))
+        return false;
+    std::copy(line.margins, line.margins + 2, info.line_margins);
+    const double s = std::max(info.subsample, 1);
+    info.line_start = vertex2d((line.cx - line.R) * s, line.cy * s);
+    info.line_end = vertex2d((line.cx + line.R) * s, line.cy * s);
+    if (line.L != info.profile_length || !info.line_profile || !info.projection_line) {
+        info.profile_length = line.L;
+        release_array(info.line_profile);
+        release_array(info.projection_line);
+        info.line_profile = new double[4 * (size_t)line.L]();
+        info.projection_line = new double[(size_t)line.L]();
+    }
+    info.recon_angles = line.angles;
+    info.fft_length = (int)line.ramp.size();
+    release_array(info.ramp_filter);
+    info.ramp_filter = new double[line.ramp.size()];
+    std::copy(line.ramp.begin(), line.ramp.end(), info.ramp_filter);
+    return true;
+}
+
+bool mdt_one_iteration(const mdt_line& placed)
+{
+    if (mdt_refusal() || placed.ramp.empty() || placed.L < 2) return false;
     ui_long_run busy;
     const auto started = steady::now();
+    mdt_line line = placed;
+    std::copy(info.line_margins, info.line_margins + 2, line.margins);
+    const mar_params p = params_from_record();
     const int w = info.proc_width, h = info.proc_height;
-    const int K = std::max(info.recon_angles, 1), L = info.profile_length;
-    const bool recon = info.recon_only != 0;
-    const bool predict = info.metal_predict_back && !recon;
+    const int K = std::max(line.angles, 1), L = line.L;
+    const bool recon = p.recon_only;
+    const bool predict = p.predict_back && !recon;
     const bool last_allowed = info.metal_iteration == info.metal_iterations - 1;
-    const bool sinogram = info.xtreme_load == 0 && (recon || last_allowed);
+    const bool sinogram = p.sinogram && (recon || last_allowed);
 
-    const bool prior = mdt_uses_prior();
+    const bool prior = mdt_uses_prior(p);
     if (prior) build_prior();
 
     // Every angle projected, on both cores (each angle reads only the prepared planes).
     mdt_planes planes;
-    prepare_mdt_planes(planes, prior, mdt_neighbour_metal());
+    prepare_mdt_planes(planes, info.sampled_image, prior ? info.aux_image : nullptr, w, h, info.metal_neighbours, p);
     std::vector<line_samples> lines(K);
     over_row_bands(K, (long long)K * L * (w + h), [&](int a0, int a1, yield_clock* clock) {
         for (int i = a0; i < a1; i++) {
-            project_line(planes, mdt_angle_at(i), lines[i]);
+            project_line(planes, mdt_angle_at(line, i), lines[i]);
             if (clock) clock->maybe_yield();
         }
     });
-    // The noise in angle order from the one generator.
-    if (recon)
-        for (line_samples& s : lines) add_detection_noise(s);
+    // The noise in angle order from one generator, seeded afresh for every pass.
+    if (recon) {
+        std::mt19937 generator((std::mt19937::result_type)p.recon.seed);
+        for (line_samples& s : lines) add_detection_noise(s, p, generator);
+    }
     // A correction whose rays meet no metal has nothing to do: the slice stays as it was.
     if (!recon && std::none_of(lines.begin(), lines.end(), [](const line_samples& s) {
             for (size_t j = 0; j < s.p.size(); j++)
@@ -134,42 +206,43 @@ bool mdt_one_iteration(double** projections, double** corrections)
             return false;
         }))
         return false;
-    if (recon || predict || (info.xtreme_load == 0 && last_allowed))
+    if (recon || predict || (p.sinogram && last_allowed))
         std::fill(info.processed_image, info.processed_image + (size_t)w * h, 0);
 
     // The refined correction fits one hardening model to the whole trace of the slice.
+    const double delta = mdt_angle_at(line, 0).delta;
     hardening_fit fit;
-    if (info.metal_rmar && !recon) {
-        fit.begin(predict ? 3 : info.metal_hardening);
-        const double delta = mdt_angle_at(0).delta;
-        for (const line_samples& s : lines) add_to_fit(fit, s, trace_segments(s, mdt_segment_extension(delta)));
-        fit.solve();
+    if (p.rmar && !recon) {
+        fit.begin(predict ? 3 : p.hardening);
+        for (const line_samples& s : lines)
+            add_to_fit(fit, s, trace_segments(s, mdt_segment_extension(delta), p), p);
+        fit.solve(p.beam_hardening[1]);
     }
 
     std::vector<std::vector<double>> filtered(K, std::vector<double>(L));
     std::vector<std::pair<int, int>> kept(K);
     for (int i = 0; i < K; i++) {
-        line_correction(lines[i], &fit, predict, filtered[i].data());
-        if (projections) std::copy(lines[i].p.begin(), lines[i].p.end(), projections[i]);
-        if (corrections) std::copy(filtered[i].begin(), filtered[i].end(), corrections[i]);
-        if (sinogram) write_sinogram_row(i, lines[i], filtered[i].data());
+        line_correction(lines[i], &fit, predict, delta, p, filtered[i].data());
+        if (sinogram) write_sinogram_row(line, i, lines[i], filtered[i].data());
     }
     // The line the canvas shows: the last angle's.
-    show_line(lines[K - 1], filtered[K - 1].data());
-    set_mdt_line(K - 1);
+    if (info.projection_line && info.line_profile && info.profile_length == L)
+        line_display(lines[K - 1], filtered[K - 1].data(), info.window_centre, info.window_range,
+                     info.projection_line, info.line_profile);
+    show_line_at(line, K - 1);
 
     if (!sinogram) {
         const bool negate = recon || predict;
-        over_row_bands(K, (long long)K * info.fft_length * 20, [&](int a0, int a1, yield_clock* clock) {
+        over_row_bands(K, (long long)K * (long long)line.ramp.size() * 20, [&](int a0, int a1, yield_clock* clock) {
             for (int i = a0; i < a1; i++) {
-                kept[i] = filter_correction(filtered[i].data(), L, negate);
+                kept[i] = filter_correction(filtered[i].data(), L, negate, line, p);
                 if (clock) clock->maybe_yield();
             }
         });
         std::vector<uint8_t> skip;
         if (!negate) {
             skip.resize((size_t)w * h);
-            for (size_t k = 0; k < skip.size(); k++) skip[k] = info.sampled_image[k] >= 16 * info.metal_threshold;
+            for (size_t k = 0; k < skip.size(); k++) skip[k] = info.sampled_image[k] >= 16 * p.threshold;
         }
         // Blocks of angles, so a watched run can show the slice growing.
         const size_t n = (size_t)w * h;
@@ -185,7 +258,8 @@ bool mdt_one_iteration(double** projections, double** corrections)
             std::vector<std::vector<double>> part(filtered.begin() + a0, filtered.begin() + a1);
             std::vector<std::pair<int, int>> part_kept(kept.begin() + a0, kept.begin() + a1);
             over_row_bands(h, (long long)(a1 - a0) * w * h, [&](int y0, int y1, yield_clock*) {
-                back_project_block(part, part_kept, a0, y0, y1, skip.empty() ? nullptr : skip.data(), sum.data());
+                back_project_block(line, part, part_kept, a0, y0, y1, skip.empty() ? nullptr : skip.data(),
+                                   sum.data());
             });
             if (seconds_since(last_refresh) > 0.100999) {
                 if (info.show_iterations) {
@@ -228,19 +302,20 @@ bool mdt_correct_frame()
     const auto started = steady::now();
     info.metal_iteration = 0;
     info.metal_change = 1e10;
+    mdt_line line;
     if (info.recon_only) {
-        if (!setup_mdt_line_and_filter(false, true, false)) return false;
+        if (!setup_mdt_line_and_filter(false, true, false, line)) return false;
         info.show_iterations = info.xtreme_load != 0;
-        const bool ran = mdt_one_iteration();
+        const bool ran = mdt_one_iteration(line);
         info.show_iterations = 1;
         if (!ran) return false;
         ui_status(2, wxString::Format("Reconstruction in %.3lf secs", seconds_since(started)));
         return true;
     }
-    if (!setup_mdt_line_and_filter(true, info.xtreme_load == 0, false)) return false;
+    if (!setup_mdt_line_and_filter(true, info.xtreme_load == 0, false, line)) return false;
     info.show_iterations = 0;
     while (info.metal_iteration < info.metal_iterations) {
-        if (!mdt_one_iteration()) break;
+        if (!mdt_one_iteration(line)) break;
         std::swap(info.line_margins[0], info.line_margins[1]);
         // A predict-background pass does not count as an iteration.
         if (info.metal_iteration >= 2 && info.metal_convergence / 1000.0 > info.metal_change) break;

@@ -1,23 +1,29 @@
 // The projection line of the metal-artefact correction and of the simulated acquisition:
-// where the line lies, how the current slice is projected across it, which samples the
-// metal shadows (the trace) and what part of each projection is to be removed there, and
-// how that correction is filtered and back-projected into processed_image.
+// where the line lies, how the slice is projected across it, and which samples the metal
+// shadows (the trace). The hardening fit is in metal_hardening.h, the correction and its
+// back-projection in metal_correction.h.
 //
-// Coordinates: line_start and line_end are in source pixels (processed pixels times the
-// sub-sampling factor); everything else here is in processed pixels. The slice is
-// sampled_image / 16 (source units); metal is what reaches metal_threshold.
+// Everything here is in processed pixels; the slice is the sampled plane / 16 (source
+// units); metal is what reaches the threshold. Nothing here reads the record: the
+// settings come in as mar_params (ct_params.h), the line as mdt_line.
 #pragma once
 
 #include <cstdint>
+#include <random>
+#include <utility>
 #include <vector>
 
-// Places the line and builds the ramp filter (fft_length, ramp_filter), profile_length,
-// recon_angles and the display arrays. `fit_metal`: the line covers the metal's bounding
-// box (pixels of processed_image at or above metal_threshold - 1, with the neighbouring
-// frames' metal) - the whole image diagonal with `whole_image`, else the box's diagonal
-// plus a margin; `keep_line` keeps the current line. Otherwise the line spans the image
-// diagonal. False when metal was asked for and none is there.
-bool setup_mdt_line_and_filter(bool fit_metal, bool whole_image, bool keep_line);
+#include "core/geometry.h"
+#include "ct/ct_params.h"
+
+// Places the line over the w x h slice `processed` and builds its ramp filter, sample
+// count and angle count. `fit_metal`: the line covers the metal's bounding box (pixels at or
+// above threshold - 1, with the `neighbours` flags when p.neighbours) - the whole image
+// diagonal with `whole_image`, else the box's diagonal plus a margin. `keep` (two ends in
+// source pixels, or null) keeps that line. Otherwise the line spans the image diagonal.
+// False when metal was asked for and none is there, or the kept line has no length.
+bool place_mdt_line(const int* processed, int w, int h, const std::vector<uint8_t>& neighbours,
+                    const mar_params& p, bool fit_metal, bool whole_image, const vertex2d* keep, mdt_line& line);
 
 // The geometry of one angle of the current line: samples at start + j delta u
 // (j = 0 .. L - 1), rays along (-u.y, u.x) in steps of delta; samples within the margins
@@ -29,10 +35,8 @@ struct mdt_angle {
     int L = 0;
     int margin0 = 0, margin1 = 0;
 };
-// Angle i of recon_angles (0 .. recon_angles; the last is the first turned half a turn).
-mdt_angle mdt_angle_at(int i);
-// Sets line_start and line_end to angle i.
-void set_mdt_line(int i);
+// Angle i of the line's angles (0 .. angles; the last is the first turned half a turn).
+mdt_angle mdt_angle_at(const mdt_line& line, int i);
 
 // What projecting one line records per sample: the projection, the prior's projection,
 // and what the rays met.
@@ -52,108 +56,42 @@ struct line_samples {
 // thread: the slice and prior as floats, metal flags by the four-neighbour rule.
 struct mdt_planes {
     int w = 0, h = 0;
-    std::vector<float> slice;   // sampled_image / 16
-    std::vector<float> prior;   // aux_image / 16, empty without a prior
-    std::vector<uint8_t> metal; // 1 where the pixel reaches 16 x metal_threshold
+    std::vector<float> slice;   // sampled / 16
+    std::vector<float> prior;   // prior / 16, empty without a prior
+    std::vector<uint8_t> metal; // 1 where the pixel reaches 16 x threshold
     std::vector<uint8_t> neighbour_metal;  // 1 where a neighbouring frame has metal
-    float threshold = 0;        // metal_threshold (source units)
-    float air = 0;              // metal_air
+    float threshold = 0;        // metal threshold (source units)
+    float air = 0;              // air level
     bool count_trace = true;    // false in reconstruction-only runs
 };
-// `neighbours` (proc_width x proc_height, may be empty) marks the neighbouring frames'
-// metal; the prior is taken from aux_image when `with_prior`.
-void prepare_mdt_planes(mdt_planes& planes, bool with_prior, const std::vector<uint8_t>& neighbours);
+// The w x h planes `sampled` and `prior` (x 16; prior null for none); `neighbours` (w x h,
+// may be empty) marks the neighbouring frames' metal.
+void prepare_mdt_planes(mdt_planes& planes, const int* sampled, const int* prior, int w, int h,
+                        const std::vector<uint8_t>& neighbours, const mar_params& p);
 
 // Projects the slice across one line. Reads only `planes` and `a` (thread-safe).
 void project_line(const mdt_planes& planes, const mdt_angle& a, line_samples& out);
 
-// Adds the simulated detection noise of recon_noise to every projected sample (MT19937
-// seeded from the system's random device); nothing at 0 dB.
-void add_detection_noise(line_samples& s);
+// Adds the simulated detection noise of p.recon.noise dB to every projected sample, drawn
+// from `generator`; nothing at 0 dB.
+void add_detection_noise(line_samples& s, const mar_params& p, std::mt19937& generator);
 
 // Runs of trace samples, joined across gaps shorter than 2 x (trace_pad[0] +
 // trace_pad[1]) and widened by `extend` samples: [first, end) pairs.
-std::vector<std::pair<int, int>> trace_segments(const line_samples& s, int extend);
+std::vector<std::pair<int, int>> trace_segments(const line_samples& s, int extend, const mar_params& p);
 
-// Linear interpolation of v over each segment from the means of the trace_pad[0]
-// projected samples on either side: out[i] = v[i] - interpolated[i] inside the
-// segments, 0 elsewhere. A side with no projected sample takes the other side's mean; a
-// segment with neither is left at 0.
+// Linear interpolation of v over each segment from the means of the `pad` projected
+// samples on either side: out[i] = v[i] - interpolated[i] inside the segments, 0
+// elsewhere. A side with no projected sample takes the other side's mean; a segment with
+// neither is left at 0.
 void interpolate_segments(const std::vector<double>& v, const std::vector<uint8_t>& projected,
-                          const std::vector<std::pair<int, int>>& segments, double* out);
-
-// Whether the current pass projects the prior image (aux_image) beside the slice: NMAR
-// (from the second iteration of LI + NMAR, which interpolates plainly first) and the
-// refined correction from its second iteration on (not in a predict-background pass).
-bool mdt_uses_prior();
+                          const std::vector<std::pair<int, int>>& segments, int pad, double* out);
 
 // The trace's deviation from the linear interpolation across it, of p - q: what Basic LI
 // and LI + NMAR remove, and what the refined correction models.
-std::vector<double> trace_deviation(const line_samples& s, const std::vector<std::pair<int, int>>& segments);
-
-// The beam-hardening fit of the refined (RMAR) correction: the deviation of the trace
-// from the interpolated background, d = p - LI(p), modelled over every trace sample of
-// every angle as c1 x + c2 x^2 + ... + cH x^H + cT x t, with x the metal path in units of
-// beam_hardening[0] pixels and t the tissue path in units of beam_hardening[0] x
-// beam_hardening[2] pixels; beam_hardening[1] holds the non-linear terms back (ridge,
-// relative to the fit's own scale). Degree 0 or 1 fits the linear term only.
-struct hardening_fit {
-    int degree = 0;
-    std::vector<double> c;   // c[0] = c1 ... c[H-1] = cH, then cT when degree >= 2
-    double x_max = 0;        // the largest x fitted; the model is not extrapolated past it
-    // Accumulated normal equations.
-    std::vector<double> ata, atb;
-    void begin(int degree);
-    void add(double x, double t, double d);
-    void solve();
-    // The non-linear part (what hardening adds beyond the metal's linear attenuation).
-    double nonlinear(double x, double t) const;
-    double linear(double x) const { return c.empty() ? 0.0 : c[0] * std::min(x, x_max); }
-};
-
-// Adds every trace sample of one line (its deviation and path lengths) to the fit.
-void add_to_fit(hardening_fit& fit, const line_samples& s, const std::vector<std::pair<int, int>>& segments);
-
-// The path units of the hardening model for the current beam_hardening parameters.
-double hardening_x(const line_samples& s, int i);
-double hardening_t(const line_samples& s, int i);
-
-// The correction of one line into `correction` (L samples): the projection in
-// reconstruction-only runs; otherwise, on the trace, linear interpolation of p - q
-// (Basic LI, LI + NMAR), the normalised NMAR form (NMAR alone), or the refined form
-// (hardening fit plus the trace's detail finer than metal_smooth pixels). `predict` gives
-// the negated hardening fit alone (the predict-background pass). Also fills the display
-// curves (projection_line, line_profile) when `display`.
-void line_correction(const line_samples& s, const hardening_fit* fit, bool predict, double* correction);
-
-// Fills projection_line and line_profile from one line's projection and correction,
-// scaled into the window for the canvas.
-void show_line(const line_samples& s, const double* correction);
-
-// Smooths, ramp-filters and scales a correction in place for back-projection; returns the
-// kept samples [first, last] (first > last when nothing is kept). Thread-safe.
-std::pair<int, int> filter_correction(double* correction, int L, bool negate);
-
-// Adds the filtered corrections of angles a0 .. a0 + filtered.size() - 1 (filtered[k] for
-// angle a0 + k, kept[k] their kept range) to `sum` (proc_width x proc_height, rows y0 ..
-// y1 - 1), angle by angle, linearly interpolated. The caller subtracts the sum, rounded
-// half away from zero, once: rounding every angle's share would lose every correction
-// smaller than half a level per angle. Pixels flagged in `skip` (may be null) are left
-// alone.
-void back_project_block(const std::vector<std::vector<double>>& filtered,
-                        const std::vector<std::pair<int, int>>& kept, int a0, int y0, int y1,
-                        const uint8_t* skip, double* sum);
-
-// The metal of the neighbouring frames (proc_width x proc_height flags, or empty), set by
-// the frame step before a correction; it widens the trace and the line's box.
-const std::vector<uint8_t>& mdt_neighbour_metal();
-void set_mdt_neighbour_metal(std::vector<uint8_t> marks);
+std::vector<double> trace_deviation(const line_samples& s, const std::vector<std::pair<int, int>>& segments,
+                                    const mar_params& p);
 
 // How many samples a trace segment reaches past its first and last metal sample (the
 // blurred edge of the metal, one pixel) at sample spacing `delta`.
 int mdt_segment_extension(double delta);
-
-// The single-line forms: project the current line (line_start .. line_end) with the
-// correction of the current method, and filter and back-project a correction along it.
-void forward_project_line(double* projection, double* correction);
-void back_project_line(double* correction);

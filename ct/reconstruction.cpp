@@ -5,12 +5,8 @@
 #include <cmath>
 #include <complex>
 #include <valarray>
-#include <wx/string.h>
 
-#include "core/record.h"
-#include "core/ui.h"
 #include "ct/fft.h"
-#include "processing/row_bands.h"
 
 namespace {
 const double pi = 3.14159265358979323846;
@@ -103,14 +99,10 @@ std::vector<double> make_ramp_filter(int W, int64_t window, double per_step)
     return ramp;
 }
 
-void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, double* out)
+void fft_rsq(const int* sinogram, int W, int64_t window, double pixel_width, double weight, double* out)
 {
-    const std::vector<double> ramp = make_ramp_filter(W, info.recon_filter);
+    const std::vector<double> ramp = make_ramp_filter(W, window);
     const int L = (int)ramp.size();
-    info.fft_length = L;
-    release_array(info.ramp_filter);
-    info.ramp_filter = new double[L];
-    std::copy(ramp.begin(), ramp.end(), info.ramp_filter);
     const double scale = pi * weight / ((W / 2) * pixel_width * 0.1);
     std::valarray<std::complex<double>> work((size_t)L);
     for (int i = 0; i < W / 2; i++) {
@@ -121,8 +113,6 @@ void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, doub
         my_ifft(work);
         for (int x = 0; x < W; x++) out[(size_t)i * W + x] = work[x].real() * scale;
     }
-    release_array(info.ramp_filter);
-    info.fft_length = 0;
 }
 
 void build_cone_table(int* table, int W, int k, double D, double z, int N)
@@ -148,12 +138,6 @@ void build_cone_table(int* table, int W, int k, double D, double z, int N)
     }
 }
 
-namespace {
-
-struct angle_frame {
-    double ca, sa, ox, oy;
-};
-
 angle_frame frame_of_angle(int W, int i)
 {
     const double theta = pi / 2 + i * pi / (W / 2);
@@ -165,11 +149,6 @@ angle_frame frame_of_angle(int W, int i)
     a.oy = cy + a.sa * cx - a.ca * cy;
     return a;
 }
-
-// The weight of the last back-projection, for project_rsq_line.
-double last_weight = 1.0;
-
-}  // namespace
 
 void back_project_angles(const backprojection_input& in, int i0, int i1, int* image, int y0, int y1)
 {
@@ -215,84 +194,4 @@ void back_project_angles(const backprojection_input& in, int i0, int i1, int* im
             }
         }
     }
-}
-
-bool iradon_rsq(const backprojection_input& in, bool show_progress)
-{
-    using clock = std::chrono::steady_clock;
-    const int W = in.W;
-    last_weight = in.weight;
-    info.profile_length = W;
-    release_array(info.line_profile);
-    release_array(info.projection_line);
-    info.line_profile = new double[4 * (size_t)W]();
-    info.projection_line = new double[W]();
-    int* image = info.sampled_image;
-    std::fill(image, image + (size_t)W * W, -16000);
-
-    const auto started = clock::now();
-    auto refreshed = started;
-    const int angles = W > 1 ? W / 2 : 0;
-    const int chunk = 8;
-    bool progress = false, cancelled = false;
-    for (int i = 0; i < angles && !cancelled; i += chunk) {
-        const int end = std::min(i + chunk, angles);
-        over_row_bands(W, (long long)W * W * (end - i), [&](int y0, int y1, yield_clock*) {
-            back_project_angles(in, i, end, image, y0, y1);
-        });
-        if (clock::now() - refreshed >= std::chrono::microseconds(501000)) {
-            if (show_progress) ui_redraw();
-            ui_yield();
-            if (!progress) ui_progress_begin("Reconstructing", "Back-projecting", angles, true);
-            progress = true;
-            cancelled = !ui_progress_update(end, wxString::Format("Back-projecting angle %i of %i", end, angles));
-            refreshed = clock::now();
-        }
-    }
-    if (progress) ui_progress_end();
-    if (cancelled) return false;
-    if (angles > 0) {
-        // The canvas shows the last direction and its filtered projection.
-        const int i = angles - 1;
-        const angle_frame a = frame_of_angle(W, i);
-        info.line_start = {(float)a.ox, (float)a.oy};
-        info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
-        const double* row = in.slots[in.N] + (size_t)i * W;
-        for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
-        info.show_projection = 1;
-    }
-    const long long ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - started).count();
-    ui_status(2, wxString::Format("Recon in %.3lf secs.", ms / 1000.0));
-    return true;
-}
-
-void project_rsq_line(int angle)
-{
-    const int W = info.width;
-    if (info.profile_length != W || W != info.height || info.file_type != -7 || info.subsample != 1 ||
-        info.xtreme_load < 2 || !info.sampled_image || !info.projection_line || !info.rsq_cache ||
-        info.rsq_cache_width != W || angle < 0 || angle >= W / 2)
-        return;
-    backprojection_input in;
-    in.W = W;
-    in.N = info.rsq_neighbours;
-    in.slots = info.rsq_cache;
-    in.table = nullptr;
-    in.weight = last_weight;
-    const bool cone = info.xtreme_recon == 1 && info.aux_image;
-    for (int s = 0; s < 2 * in.N + 1; s++)
-        if (!in.slots[s] && (cone || s == in.N)) return;
-    std::vector<uint8_t> table;
-    if (cone) {
-        table.assign(info.aux_image, info.aux_image + (size_t)W * W);
-        in.table = table.data();
-    }
-    const angle_frame a = frame_of_angle(W, angle);
-    info.line_start = {(float)a.ox, (float)a.oy};
-    info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
-    const double* row = in.slots[in.N] + (size_t)angle * W;
-    for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
-    info.show_projection = 1;
-    back_project_angles(in, angle, angle + 1, info.sampled_image, 0, W);
 }

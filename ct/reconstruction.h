@@ -26,16 +26,16 @@ void rebin_fan_to_parallel(const int* A, const rsq_geometry& g, int* out);
 // mean of a k x k block.
 std::vector<int> reduce_sinogram(const int* in, int P, int k);
 
-// The ramp filter of the record's width W with window parameter `window` (1 .. 100; 100
+// The ramp filter of the slice's width W with window parameter `window` (1 .. 100; 100
 // none, below that cos(pi n / L)^((100 - window) x per_step): 1/25 for raw projection
 // data, 0.25 on the CT pages): L real coefficients, L twice the smallest power of two
 // >= W (at least 4), mirrored about L / 2.
 std::vector<double> make_ramp_filter(int W, int64_t window, double per_step = 1 / 25.0);
 
 // Filters the first W div 2 rows of the W x W reduced sinogram into `out` ((W div 2) x W
-// doubles) with the ramp filter of recon_filter, scaled by pi x weight / ((W div 2) x
-// pixel_width x 0.1). Sets fft_length and ramp_filter while it runs.
-void fft_rsq(const int* sinogram, int W, double pixel_width, double weight, double* out);
+// doubles) with the ramp filter of window `window` (recon_filter), scaled by pi x weight /
+// ((W div 2) x pixel_width x 0.1).
+void fft_rsq(const int* sinogram, int W, int64_t window, double pixel_width, double weight, double* out);
 
 // The cone-beam record table of "Parallel-FDK": W x W cache slots (0 .. 2N) by lateral
 // offset (row) and position along the ray (column), for reduction k, source distance D
@@ -53,19 +53,14 @@ struct backprojection_input {
     double weight = 1.0;
 };
 
+// Angle i of the back-projection of a W x W slice: its direction (cos, sin) and the start
+// of the line through the slice that the canvas shows for it.
+struct angle_frame {
+    double ca, sa, ox, oy;
+};
+angle_frame frame_of_angle(int W, int i);
+
 // Adds angles i0 .. i1 - 1 (within 0 .. W div 2 - 1) of the back-projection to the W x W
 // plane `image` (rows y0 .. y1 - 1 only), truncating every pixel after each angle's
 // addition. Pixels outside the inscribed disc, and row 0, are not touched.
 void back_project_angles(const backprojection_input& in, int i0, int i1, int* image, int y0, int y1);
-
-// The whole back-projection of sampled_image (W x W, filled with -16000 first, then every
-// angle), rows split over the cores. With `show_progress` the window shows the growing
-// slice about twice a second (through the UI seam); after half a second a cancellable
-// progress report runs. Sets the canvas's projection line and direction of the last angle
-// and shows "Recon in %.3lf secs.". False when cancelled.
-bool iradon_rsq(const backprojection_input& in, bool show_progress);
-
-// One angle of the back-projection of the loaded raw data into sampled_image, as the
-// canvas shows it: nothing unless the record holds a reconstruction of square size at
-// sub-sampling 1.
-void project_rsq_line(int angle);

@@ -1,18 +1,22 @@
 #include "ct/rsq_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
 #include <wx/log.h>
+#include <wx/string.h>
 
 #include "core/byte_order.h"
 #include "core/mapped_file.h"
 #include "core/path_buffer.h"
 #include "core/record.h"
+#include "core/ui.h"
 #include "ct/reconstruction.h"
+#include "processing/row_bands.h"
 
 namespace {
 
@@ -161,6 +165,7 @@ bool fill_cache(const rsq_reader& reader, const rsq_layout& l, const rsq_geometr
     info.rsq_cache_record = p;
     cache_file = name;
     const bool cone = info.xtreme_recon == 1;
+    const int64_t window = info.recon_filter;
     std::vector<int> fan((size_t)l.W0 * (l.Y - 2)), parallel((size_t)g.P * g.P);
     for (int j = cone ? 0 : l.N; j <= (cone ? 2 * l.N : l.N); j++) {
         if (cache[j]) continue;
@@ -171,9 +176,71 @@ bool fill_cache(const rsq_reader& reader, const rsq_layout& l, const rsq_geometr
         if (!slot) return false;
         // Filtered unweighted: the weight belongs to the centre record and is applied
         // when back-projecting, so a slot serves whichever record is the centre.
-        fft_rsq(reduced.data(), W, pixel_width, 1.0, slot);
+        fft_rsq(reduced.data(), W, window, pixel_width, 1.0, slot);
         cache[j] = slot;
+        // The CT pages' ramp filter does not outlive a raw-data filtering.
+        release_array(info.ramp_filter);
+        info.fft_length = 0;
     }
+    return true;
+}
+
+// The whole back-projection into sampled_image (W x W, filled with -16000 first, then every
+// angle): rows split over the cores into a plane of its own, copied to the record between
+// the bands. With `show_progress` the window shows the growing slice about twice a second
+// (through the UI seam); after half a second a cancellable progress report runs. Sets the
+// canvas's projection line and direction of the last angle and shows "Recon in %.3lf
+// secs.". False when cancelled.
+bool iradon_rsq(const backprojection_input& in, bool show_progress)
+{
+    using clock = std::chrono::steady_clock;
+    const int W = in.W;
+    info.profile_length = W;
+    release_array(info.line_profile);
+    release_array(info.projection_line);
+    info.line_profile = new double[4 * (size_t)W]();
+    info.projection_line = new double[W]();
+    std::vector<int> image((size_t)W * W, -16000);
+    auto publish = [&] { std::copy(image.begin(), image.end(), info.sampled_image); };
+
+    const auto started = clock::now();
+    auto refreshed = started;
+    const int angles = W > 1 ? W / 2 : 0;
+    const int chunk = 8;
+    bool progress = false, cancelled = false;
+    for (int i = 0; i < angles && !cancelled; i += chunk) {
+        const int end = std::min(i + chunk, angles);
+        over_row_bands(W, (long long)W * W * (end - i), [&](int y0, int y1, yield_clock*) {
+            back_project_angles(in, i, end, image.data(), y0, y1);
+        });
+        if (clock::now() - refreshed >= std::chrono::microseconds(501000)) {
+            if (show_progress) {
+                publish();
+                ui_redraw();
+            }
+            ui_yield();
+            if (!progress) ui_progress_begin("Reconstructing", "Back-projecting", angles, true);
+            progress = true;
+            cancelled = !ui_progress_update(end, wxString::Format("Back-projecting angle %i of %i", end, angles));
+            refreshed = clock::now();
+        }
+    }
+    if (progress) ui_progress_end();
+    publish();
+    if (cancelled) return false;
+    if (angles > 0) {
+        // The canvas shows the last direction and its filtered projection.
+        const int i = angles - 1;
+        const angle_frame a = frame_of_angle(W, i);
+        info.line_start = {(float)a.ox, (float)a.oy};
+        info.line_end = {(float)(a.ox + W * a.ca), (float)(a.oy - W * a.sa)};
+        const double* row = in.slots[in.N] + (size_t)i * W;
+        for (int x = 0; x < W; x++) info.projection_line[x] = row[x] * in.weight;
+        info.show_projection = 1;
+    }
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - started).count();
+    ui_status(2, wxString::Format("Recon in %.3lf secs.", ms / 1000.0));
     return true;
 }
 
