@@ -83,10 +83,15 @@ TEST_F(Canvas, MiddleButtonPans)
     EXPECT_GT(mean_rgb(px, w, 244 + 100, 236, 252 + 100, 244), 240);
 }
 
-TEST_F(Canvas, RightButtonWindowsAndKeepsWidthPositive)
+// A right-button drag re-windows the image at every step; the windowing panel's axis
+// follows a window dragged beyond the file's own, so its ramp stays in view; the width
+// never drops below 1.
+TEST_F(Canvas, RightButtonWindowsLiveAndKeepsWidthPositive)
 {
     const int R = info.data_max - info.data_min;
     ASSERT_EQ(R, 2500);
+    int w, h;
+    const std::vector<unsigned char> before = canvas_pixels(w, h);
     mouse(wxEVT_RIGHT_DOWN, 320, 240);
     mouse(wxEVT_MOTION, 420, 290);
     EXPECT_EQ(info.windowing, 1);
@@ -96,16 +101,22 @@ TEST_F(Canvas, RightButtonWindowsAndKeepsWidthPositive)
               wxString::Format("Windowing centre %i, width %i", info.window_centre,
                                info.window_range));
     // The windowing panel with its yellow frame at the top left.
-    int w, h;
     auto px = canvas_pixels(w, h, "canvas_windowing");
     EXPECT_GT(count_colour(px, w, 0, 0, w / 3, h / 2, 255, 255, 0, 30), 50);
+    mouse(wxEVT_MOTION, 620, 240);
+    ASSERT_GT(info.window_centre - info.window_range / 2, info.default_centre + info.default_range / 2)
+        << "the window lies beyond the file's window";
+    px = canvas_pixels(w, h, "canvas_windowing_live");
+    EXPECT_LT(mean_rgb(px, w, 280, 200, 360, 280), mean_rgb(before, w, 280, 200, 360, 280) - 20)
+        << "the image itself shows the new window during the drag";
+    EXPECT_GT(count_colour(px, w, 0, 0, w / 3, h / 2, 0, 204, 0, 40), 20) << "the ramp is drawn";
+    mouse(wxEVT_MOTION, 420, 290);
     mouse(wxEVT_RIGHT_UP, 420, 290);
     EXPECT_EQ(info.windowing, 0);
     EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
 
-    // Dragging far up would make the width negative: it stays at 1.
     drag(wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, 320, 470, 320, 0);
-    EXPECT_EQ(info.window_range, 1);
+    EXPECT_EQ(info.window_range, 1) << "dragging far up would make the width negative";
     command(ID_REWINDOW);
     EXPECT_EQ(info.window_centre, info.default_centre);
     EXPECT_EQ(info.window_range, info.default_range);

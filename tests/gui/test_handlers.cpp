@@ -1,7 +1,6 @@
 // Control handlers driven by the controls' own events: the field each writes and the work
 // it triggers.
 #include <wx/choice.h>
-#include <wx/log.h>
 #include <wx/slider.h>
 #include <wx/statusbr.h>
 
@@ -33,16 +32,6 @@ TEST_F(Handlers, InterpolationChoiceSetsTheKernel)
     choose(ID_INTERP, 4);
     EXPECT_EQ(info.interp, 4);
     EXPECT_DOUBLE_EQ(info.cubic_coeffs[0], 1.5) << "Catmull-Rom: P1 = 1.5t^3 - 2.5t^2 + 1";
-}
-
-TEST_F(Handlers, ChoosingTheSameFilterAgainResetsTheControls)
-{
-    choose(ID_FILTER, 11);
-    ASSERT_EQ(info.centile_alt, 5);
-    info.centile_alt = 6;  // as if something had changed it behind the window's back
-    choose(ID_FILTER, 11);
-    EXPECT_EQ(info.centile_alt, 5);
-    EXPECT_EQ(myframe->slider(ID_CENTILE)->GetValue(), 5);
 }
 
 TEST_F(Handlers, ThresholdSliderReportsTheSourceValue)
@@ -91,24 +80,6 @@ TEST_F(Handlers, GreyChannelChoiceChangesNothingElse)
     info.channel = 0;
 }
 
-TEST_F(Handlers, ColourNoiseAndChannelWithColourData)
-{
-    load_colour_ramp();
-    choose(ID_NOISE, 1);
-    EXPECT_EQ(info.noise_colour, 1);
-    choose(ID_NOISE, 0);
-    EXPECT_EQ(info.noise_colour, 0);
-    choose(ID_CHANNEL, 1);
-    EXPECT_EQ(info.channel, 1);
-    // The read-out names the channel.
-    mouse(wxEVT_MOTION, 320, 240);
-    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Red at pixel: "))
-        << myframe->GetStatusBar()->GetStatusText(2);
-    choose(ID_CHANNEL, 0);
-    mouse(wxEVT_MOTION, 320, 240);
-    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("RGB at pixel: ["));
-}
-
 TEST_F(Handlers, MetalChoiceAndResetButtons)
 {
     choose(ID_METAL_CHOICE, 2);
@@ -129,16 +100,6 @@ TEST_F(Handlers, MetalChoiceAndResetButtons)
     click(ID_RECON_RESET);
     EXPECT_EQ(info.metal_active, 0);
     ASSERT_NE(info.processed_image, nullptr);
-}
-
-TEST_F(Handlers, DroppedFileThatNoLoaderTakesLeavesTheWindowAsItWas)
-{
-    const int* samples = info.raw_image;
-    const wxString title = myframe->GetTitle();
-    wxLogNull quiet;
-    EXPECT_FALSE(myframe->open_dropped_file("/nonexistent/file.xyz"));
-    EXPECT_EQ(info.raw_image, samples);
-    EXPECT_EQ(myframe->GetTitle(), title);
 }
 
 namespace {
