@@ -206,15 +206,6 @@ TEST_F(Frame, ColourDataShowsColourAndChannelChoices)
     EXPECT_FALSE(enabled(ID_CHANNEL));
 }
 
-TEST_F(Frame, StatusTexts)
-{
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "[256,256] x 1.875 > [640,480]");
-    myframe->update_windowing_status();
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Windowing centre 40, width 400");
-    EXPECT_EQ(myframe->SizeToPixels(wxSize(10, 10)).x,
-              myframe->ConvertDialogToPixels(wxSize(10, 10)).x + 15);
-}
-
 TEST_F(Frame, DisplayMenuCommands)
 {
     command(ID_ZOOM_UNITY);

