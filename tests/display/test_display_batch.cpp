@@ -27,20 +27,6 @@ std::vector<unsigned char> read_file(const std::string& name)
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {});
 }
 
-TEST(BatchPipelineVerbs, HelpAndBadArguments)
-{
-    EXPECT_EQ(run_batch("process --help").status, 0);
-    EXPECT_EQ(run_batch("display --help").status, 0);
-    for (const char* args : {"process a", "display a", "display a --out x.tif",
-                             "process a --out x --filter", "display a --out x.png --zoom",
-                             "process a --out x --bogus"}) {
-        const batch_run_result r = run_batch(args);
-        EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
-    }
-    EXPECT_EQ(run_batch("process /nonexistent.png --out /tmp/x.bin").status, 1);
-    EXPECT_EQ(run_batch("display /nonexistent.png --out /tmp/x.png").status, 1);
-}
-
 // A grey PNG written here; the image loader reads it as value x 16.
 class BatchPipelineOnImage : public ::testing::Test {
 protected:
