@@ -76,11 +76,9 @@ TEST(Samples, CtSeriesStepsMarksAndSurvivesARefusedFile)
               GuiTest::count_colour(first, w, 0, 0, w, h, 255, 255, 255, 2));
     // Pixels at or above 900 HU turn magenta while the metal slider is held.
     slide(ID_METAL_METAL, 900);
-    EXPECT_EQ(info.show_threshold, 1);
     const std::vector<unsigned char> marked = canvas_pixels(w, h, "canvas_ct_metal_preview");
     EXPECT_GT(GuiTest::count_colour(marked, w, 0, 0, w, h, 255, 0, 255, 10), 20);
     slide(ID_METAL_METAL, 900, wxEVT_SCROLL_THUMBRELEASE);
-    EXPECT_EQ(info.show_threshold, 0);
     const std::vector<unsigned char> shown = canvas_pixels(w, h);
     EXPECT_EQ(GuiTest::count_colour(shown, w, 0, 0, w, h - 40, 255, 0, 255, 10), 0);
 
@@ -127,7 +125,7 @@ TEST(Samples, NoisyPictureFindsItsReferenceEveryWayIn)
     EXPECT_FALSE(frame->IsEnabled());
     EXPECT_EQ(frame->GetValue(), 16);
     for (const std::string& text : label_texts(frame))
-        if (!text.empty()) EXPECT_EQ(text, "16");
+        EXPECT_TRUE(text.empty() || text == "16") << text;
 
     command(ID_CLOSE);
     wxString* files = new wxString[1]{noisy};  // the event owns its array of names
