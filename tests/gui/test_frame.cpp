@@ -21,16 +21,6 @@ static bool shown(int id) { return myframe->control(id)->IsShown(); }
 static bool enabled(int id) { return myframe->control(id)->IsEnabled(); }
 static bool menu_enabled(int id) { return myframe->GetMenuBar()->IsEnabled(id); }
 
-// The choices list the labels their owners define.
-TEST_F(Frame, ChoicesCarryTheirOwnersLabels)
-{
-    ASSERT_EQ(myframe->pages->GetPageCount(), 4u);
-    EXPECT_EQ(myframe->choice(ID_FILTER)->GetCount(), 13u);
-    EXPECT_EQ(myframe->choice(ID_FILTER)->GetString(12), "Bitonic filter");
-    EXPECT_EQ(myframe->choice(ID_INTERP)->GetString(7), "Lanczos (a=3) interpolation");
-    EXPECT_EQ(myframe->choice(ID_COLOUR)->GetString(5), "CIE L*a*b colour space");
-}
-
 TEST_F(Frame, NoDataDisablesOrHidesEverythingDataDependent)
 {
     command(ID_CLOSE);
