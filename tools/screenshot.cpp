@@ -6,6 +6,7 @@
 // Run:   xvfb-run -a -s "-screen 0 1920x1200x24" build/tests/voxmira_screenshot [FOLDER]
 // It drives the window with the GUI tests' helpers; `import` (ImageMagick) takes the shots.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 #include <wx/app.h>
@@ -28,6 +29,16 @@
 wxIMPLEMENT_APP_NO_MAIN(MyApp);
 
 namespace {
+
+// The whole main window as the X server shows it, cropped from the root window.
+bool save_window_shot(const std::string& path)
+{
+    const wxRect r = myframe->GetScreenRect();
+    const std::string cmd = "import -window root -crop " + std::to_string(r.width) + "x" +
+                            std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
+                            std::to_string(r.y) + " '" + path + "' 2>/dev/null";
+    return std::system(cmd.c_str()) == 0;
+}
 
 bool take_shots(const std::string& folder)
 {
