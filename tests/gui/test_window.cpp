@@ -56,7 +56,7 @@ TEST(WindowFiles, CanvasTakesTheExtraWidthOfANarrowPicture)
 // not the File menu.
 TEST(WindowKeys, RealInputReachesTheCanvasAndAltFOpensTheReferenceDialog)
 {
-    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    ASSERT_TRUE(have_xdotool()) << "xdotool is installed by scripts/install-deps.sh";
     ASSERT_TRUE(start_program_shown({ct_first}));
     set_canvas_size(512, 512);
     pump_for(0.2);
@@ -109,7 +109,7 @@ TEST(WindowKeys, RealInputReachesTheCanvasAndAltFOpensTheReferenceDialog)
 // the chosen type's.
 TEST(WindowFiles, SavedFileIsOfTheTypeItsTypedNameSays)
 {
-    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    ASSERT_TRUE(have_xdotool()) << "xdotool is installed by scripts/install-deps.sh";
     ASSERT_TRUE(start_program_shown({ct_first}));
     const std::string folder = temp_folder("voxmira_save");
     const wxString cwd = wxGetCwd();  // the dialog moves into the folder it saved in
@@ -248,7 +248,7 @@ TEST(WindowFiles, DicomInformationListsTheCurrentFramesElements)
 // real Open dialog while its type is still "Dicom file", chosen with a type, or dropped.
 TEST(WindowFiles, ARefusedFileSaysWhy)
 {
-    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    ASSERT_TRUE(have_xdotool()) << "xdotool is installed by scripts/install-deps.sh";
     ASSERT_TRUE(start_program_shown({ct_first}));
     const std::string folder = temp_folder("voxmira_refused");
     // An earlier dialog may have left the working folder in one since removed, which the
@@ -297,7 +297,7 @@ using RealInput = GuiTest;
 // slider at is the one that is filtered with, and the slider shows it.
 TEST_F(RealInput, SliderDraggedDuringARunEndsAtItsLastValue)
 {
-    if (!have_xdotool()) GTEST_SKIP() << "xdotool not installed";
+    ASSERT_TRUE(have_xdotool()) << "xdotool is installed by scripts/install-deps.sh";
     load_phantom(512, 512);
     myframe->pages->SetSelection(1);
     choose(ID_FILTER, 3);
