@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 # The bundled sample the run command opens: the CT series when present.
 SAMPLE ?= $(firstword $(wildcard data/samples/ct_phantom/*.dcm) $(wildcard data/samples/*.png))
 
-.PHONY: deps build run test bench asan clean
+.PHONY: deps build run test bench asan tsan clean
 
 deps:
 	./scripts/install-deps.sh
@@ -37,5 +37,16 @@ asan: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer over the tests that run row bands on helper threads: the filters, the
+# rest of processing/ and the CT routines. The unit tests only (the GUI libraries are not
+# instrumented). The sanitizer's allocator aborts on a refused allocation, so the test of a
+# refused one is left out.
+TSAN_FILTER ?= *Filter*:Pipeline*:Bitonic*:*Rank*:Smoothing*:Gaussian*:Noise*:Multires*:Colour*:AlongField*:Fft*:Metal*:Rsq*:*Recon*:Ssim*:DisplayImage*-Pipeline.RefusedForMemory*
+tsan: deps
+	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOXMIRA_TSAN=ON
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target voxmira_tests
+	TSAN_OPTIONS="second_deadlock_stack=1" \
+	  $(BUILD)-tsan/tests/voxmira_tests --gtest_filter='$(TSAN_FILTER)'
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-tsan

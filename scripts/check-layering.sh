@@ -5,6 +5,9 @@
 # each other; batch/ sits beside them and includes neither. Outside app/ and help/ no file
 # includes a wx GUI header or OpenGL: only the wx headers listed below (strings, files,
 # logging, wxImage and its handlers) are allowed there.
+# Below the entry points nothing reads or writes the record: in processing/ and ct/ only the
+# entry-point files listed in record_entry_points may include core/record.h (headers too);
+# every other file there receives planes, sizes and a parameter struct.
 # Usage: scripts/check-layering.sh [SOURCE_ROOT]; prints every breach and exits 1 if any.
 set -u
 root="${1:-$(dirname "$0")/..}"
@@ -27,7 +30,23 @@ allowed_for() {  # prints the project folders a file in folder $1 may include
     echo
 }
 
+# The one file per folder that builds the parameter structs from the record.
+record_entry_points=(processing/filter_entries.cpp ct/metal_pipeline.cpp ct/rsq_file.cpp)
+record_rule_floors=(processing ct)
+
 status=0
+for dir in "${record_rule_floors[@]}"; do
+    [ -d "$dir" ] || continue
+    while IFS= read -r hit; do
+        file=${hit%%:*}
+        rest=${hit#*:}
+        [[ " ${record_entry_points[*]} " == *" $file "* ]] && continue
+        echo "$file:${rest%%:*}: only the entry points may include core/record.h"
+        status=1
+    done < <(grep -rn --include='*.cpp' --include='*.h' --include='*.inc' \
+                 -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"core/record\.h"' "$dir" | sort)
+done
+
 for dir in "${floors[@]}" app help batch; do
     [ -d "$dir" ] || continue
     allowed=" $(allowed_for "$dir") "

@@ -23,8 +23,8 @@ TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("info"), std::string::npos);
     EXPECT_NE(r.out.find("raw"), std::string::npos);
-    EXPECT_EQ(run_batch("info --help").status, 0);
-    EXPECT_EQ(run_batch("raw --help").status, 0);
+    for (const char* verb : {"info", "raw", "process", "display"})
+        EXPECT_EQ(run_batch(std::string(verb) + " --help").status, 0) << verb;
 }
 
 TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
@@ -32,7 +32,9 @@ TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
     for (const char* args : {"", "frob x", "info", "info a b", "info --bogus a",
                              "info a --frame", "info a --frame x", "info a --frame -3",
                              "raw a", "info a --loader tiffany", "info a --frame 1 --frame 2",
-                             "recon a", "display " VOXMIRA_SAMPLES "/camera_all_noise_016.png --out b.png --window 40,0"}) {
+                             "recon a", "process a", "display a", "display a --out x.tif",
+                             "process a --out x --filter", "display a --out x.png --zoom",
+                             "process a --out x --bogus", "display " VOXMIRA_SAMPLES "/camera_all_noise_016.png --out b.png --window 40,0"}) {
         const batch_run_result r = run_batch(args);
         EXPECT_EQ(r.status, 2) << "voxmira-batch " << args << "\n" << r.out;
         EXPECT_NE(r.out.find("voxmira-batch"), std::string::npos) << args;
@@ -44,6 +46,8 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     batch_run_result r = run_batch("info /nonexistent/scan.dcm");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("/nonexistent/scan.dcm"), std::string::npos) << r.out;
+    EXPECT_EQ(run_batch("process /nonexistent.png --out /tmp/x.bin").status, 1);
+    EXPECT_EQ(run_batch("display /nonexistent.png --out /tmp/x.png").status, 1);
 
     // A file that is nothing Voxmira reads.
     const std::string junk = ::testing::TempDir() + "junk.xyz";

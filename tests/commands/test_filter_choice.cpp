@@ -1,36 +1,13 @@
 // The record rules of the filter choice, shared by the window and the batch tool.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "commands/filter_choice.h"
 #include "core/record.h"
 
-TEST(FilterChoice, RowsAndTuningFollowTheFilter)
+// Which rows each filter shows is checked on the real window (the GUI tests).
+TEST(FilterChoice, AnisotropyAndCentileDefaultsConvertBothWays)
 {
     reset_info();
-    // Which rows each filter shows: centile (and its label), level, mask.
-    const struct {
-        bool centile, level, mask;
-        const char* label;
-    } rows[13] = {
-        {false, false, false, " "},          {false, false, true, " "},
-        {false, true, false, " "},           {false, true, true, " "},
-        {true, true, true, "Mask centile:"}, {true, true, true, "Mask centile:"},
-        {true, true, true, "Mask centile:"}, {false, false, false, " "},
-        {true, false, true, "Mask centile:"}, {false, false, false, " "},
-        {false, true, false, " "},           {true, true, false, "Filter anisotropy:"},
-        {true, true, true, "Mask centile:"},
-    };
-    for (int f = 0; f < 13; f++) {
-        info.filter = f;
-        const filter_rows r = apply_filter_choice();
-        EXPECT_EQ(r.centile, rows[f].centile) << f;
-        EXPECT_EQ(r.level, rows[f].level) << f;
-        EXPECT_EQ(r.mask, rows[f].mask) << f;
-        EXPECT_EQ(std::string(r.centile_label), rows[f].label) << f;
-    }
-
     // The anisotropic filter and the rank filters convert each other's defaults both ways;
     // values the user chose stay.
     info.filter = 11;

@@ -83,12 +83,17 @@ inline int level_at(const plane& p, int ch, int col, int row, double fx, double 
 // The display image for a processed image without residual, detail, noise or gradient.
 // With `through_interp_data` every pixel calls interp_data on a clamped copy of its
 // neighbourhood instead of the textbook sums: the result must then match exactly.
+// The wide kernels use clamped reads everywhere; the program narrows them on the image's
+// outermost rings instead, so `edges` receives, per window pixel, how many cells its source
+// cell lies inside the image's border (0 on the outermost ring, capped at 2; -1 outside).
 inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
-                                          bool through_interp_data = false)
+                                          bool through_interp_data = false,
+                                          std::vector<int>* edges = nullptr)
 {
     const int ww = info.window_width, wh = info.window_height;
     std::vector<unsigned char> out((size_t)ww * wh * 3, 0);
     if (ties) ties->assign(out.size(), false);
+    if (edges) edges->assign((size_t)ww * wh, -1);
     const double s = info.subsample, z = info.zoom;
     const int ph = info.proc_height, pw = info.proc_width;
     auto clampi = [](double v, int hi) { return (int)std::min(std::max(v, 0.0), (double)hi); };
@@ -140,10 +145,10 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
             const double x = ((c - ww / 2) / z + info.centre.x) / s - left;
             const int col = (int)std::floor(x);
             if (col < 0 || col >= p.cols) continue;
-            int kind = info.interp;
-            const int edge = std::min(std::min(row, p.rows - 1 - row), std::min(col, p.cols - 1 - col));
-            if (kind >= 3 && edge == 0) kind = 2;
-            if (kind == 7 && edge == 1) kind = 6;
+            const int kind = info.interp;
+            const int image_row = top + row, image_col = left + col;
+            if (edges)
+                (*edges)[(size_t)r * ww + c] = std::min({image_row, ph - 1 - image_row, image_col, pw - 1 - image_col, 2});
             unsigned char* o = &out[((size_t)r * ww + c) * 3];
             if (through_interp_data) {
                 for (int k = 0; k < 3; k++) {
@@ -164,5 +169,9 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
     }
     return out;
 }
+
+// Whether the reference models window pixel `edge` cells inside the border for `kind`: the
+// wide kernels (B-spline and up) are compared only two cells or more inside.
+inline bool modelled(int kind, int edge) { return kind < INTERP_BSPLINE || edge >= 2; }
 
 }  // namespace display_reference

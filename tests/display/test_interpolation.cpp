@@ -24,28 +24,8 @@ protected:
     }
 };
 
-TEST_F(Interpolation, CubicParametersOfTheThreeChoices)
-{
-    select_interpolation(INTERP_BSPLINE);
-    const double* c = info.cubic_coeffs;
-    // B-spline: P1 = (3t^3 - 6t^2 + 4) / 6, P2 = (-t^3 + 6t^2 - 12t + 8) / 6.
-    EXPECT_DOUBLE_EQ(c[0], 0.5);
-    EXPECT_DOUBLE_EQ(c[1], -1.0);
-    EXPECT_DOUBLE_EQ(c[3], 4.0 / 6);
-    EXPECT_DOUBLE_EQ(c[4], -1.0 / 6);
-    EXPECT_DOUBLE_EQ(c[7], 8.0 / 6);
-    select_interpolation(INTERP_CATMULL_ROM);
-    // Catmull-Rom: P1 = 1.5t^3 - 2.5t^2 + 1, P2 = -0.5t^3 + 2.5t^2 - 4t + 2.
-    EXPECT_DOUBLE_EQ(c[0], 1.5);
-    EXPECT_DOUBLE_EQ(c[1], -2.5);
-    EXPECT_DOUBLE_EQ(c[3], 1.0);
-    EXPECT_DOUBLE_EQ(c[6], -4.0);
-    EXPECT_DOUBLE_EQ(c[7], 2.0);
-    select_interpolation(INTERP_LANCZOS2);  // leaves the cubic parameters alone
-    EXPECT_DOUBLE_EQ(info.cubic_c, 0.5);
-    EXPECT_EQ(info.interp, INTERP_LANCZOS2);
-}
-
+// The smoothing kinds (B-spline, Mitchell-Netravali) spread a single sample; Catmull-Rom
+// interpolates it.
 TEST_F(Interpolation, SmoothingKindsDoNotInterpolate)
 {
     patch p = {};
@@ -65,6 +45,14 @@ TEST_F(Interpolation, SmoothingKindsDoNotInterpolate)
     EXPECT_NEAR(level, 36 * (16.0 / 18) * (16.0 / 18), 1e-12);
     interp_data(p.centre() - 6, 1, 6, 0.0, 0.0, INTERP_MITCHELL, &level);  // one row up
     EXPECT_NEAR(level, 36 * (16.0 / 18) * (1.0 / 18), 1e-12);
+    // Catmull-Rom: P1 = 1.5t^3 - 2.5t^2 + 1, P2 = -0.5t^3 + 2.5t^2 - 4t + 2.
+    select_interpolation(INTERP_CATMULL_ROM);
+    interp_data(p.centre(), 1, 6, 0.0, 0.0, INTERP_CATMULL_ROM, &level);
+    EXPECT_NEAR(level, 36, 1e-12);
+    interp_data(p.centre() + 1, 1, 6, 0.5, 0.0, INTERP_CATMULL_ROM, &level);  // P2(1.5) = -1/16
+    EXPECT_NEAR(level, 36 * -0.0625, 1e-12);
+    select_interpolation(INTERP_LANCZOS2);  // leaves the cubic parameters alone
+    EXPECT_DOUBLE_EQ(info.cubic_c, 0.5);
 }
 
 TEST_F(Interpolation, BilinearAndNearestByHand)

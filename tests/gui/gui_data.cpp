@@ -1,7 +1,6 @@
 #include "gui_data.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include <wx/image.h>
 
@@ -97,13 +96,4 @@ std::vector<unsigned char> canvas_pixels(int& w, int& h, const char* name)
         wxImage(w, h, pixels.data(), true)
             .SaveFile(wxString(VOXMIRA_BUILD_DIR "/") + name + ".png", wxBITMAP_TYPE_PNG);
     return pixels;
-}
-
-bool save_window_shot(const std::string& path)
-{
-    const wxRect r = myframe->GetScreenRect();
-    const std::string cmd = "import -window root -crop " + std::to_string(r.width) + "x" +
-                            std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
-                            std::to_string(r.y) + " " + path + " 2>/dev/null";
-    return std::system(cmd.c_str()) == 0;
 }

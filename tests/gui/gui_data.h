@@ -18,6 +18,3 @@ int phantom_value(int x, int y, int w, int h);
 
 // The canvas as RGB bytes, top row first; saves it to build/NAME.png when name is set.
 std::vector<unsigned char> canvas_pixels(int& w, int& h, const char* name = nullptr);
-
-// Saves a screenshot of the whole main window (X server contents) to `path`.
-bool save_window_shot(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <wx/app.h>
+#include <wx/filename.h>
 #include <wx/toplevel.h>
 #include <wx/stopwatch.h>
 #include <wx/utils.h>
@@ -58,4 +59,12 @@ std::string canvas_at(int x, int y)
 {
     const wxPoint p = myframe->canvas->GetScreenPosition();
     return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
+}
+
+std::string temp_folder(const char* stem)
+{
+    const wxString dir = wxFileName::CreateTempFileName(stem);
+    wxRemoveFile(dir);
+    wxFileName::Mkdir(dir);
+    return std::string(dir.utf8_str());
 }

@@ -4,7 +4,13 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <wx/log.h>
 #include <wx/string.h>
+
+#include "app/version.h"
+
+// The main window's title for `rest` (empty, or ": 'name'..." as the frame writes it).
+inline wxString titled(const char* rest = "") { return wxString("Voxmira v") + VOXMIRA_VERSION + rest; }
 
 // Runs the program's start-up with these arguments (after the program name).
 bool start_program(const std::vector<wxString>& args);
@@ -26,3 +32,20 @@ void close_program();
 bool have_xdotool();
 bool xdo(const std::string& args);
 std::string canvas_at(int x, int y);
+
+// A new empty folder under the temporary directory (its name starts with `stem`).
+std::string temp_folder(const char* stem);
+
+// Collects what is logged while it lives, instead of showing it.
+class log_capture : public wxLog {
+public:
+    std::vector<std::string> messages;
+    log_capture() : previous(wxLog::SetActiveTarget(this)) {}
+    ~log_capture() override { wxLog::SetActiveTarget(previous); }
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& text) override { messages.push_back(text.ToStdString()); }
+
+private:
+    wxLog* previous;
+};
