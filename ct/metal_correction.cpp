@@ -48,14 +48,15 @@ void add_fine_residual(const line_samples& s, const std::vector<std::pair<int, i
         }
         std::vector<double> smooth = r;
         gauss_1d(smooth.data(), (int)smooth.size(), sigma);
-        // Photon starvation grows with the metal a ray crosses: the fine detail is removed
-        // in proportion to the ray's metal path against the longest fitted. A ray that only
-        // grazes the metal keeps the edges of the tissue it crosses (a contrast insert in line
-        // with the metal would otherwise come out cut by a dark line).
-        const double longest = fit && fit->x_max > 0 ? fit->x_max : 0.0;
+        // Photon starvation grows with the metal a ray crosses: rays through at least half
+        // the longest metal path fitted lose all their fine detail, rays through less lose
+        // the square of their share of that half. A ray that only grazes the metal keeps the
+        // edges of the tissue it crosses (a contrast insert in line with the metal would
+        // otherwise come out cut by a dark line).
+        const double half_longest = fit && fit->x_max > 0 ? 0.5 * fit->x_max : 0.0;
         for (int i = A; i < B; i++) {
-            const double share = longest > 0 ? std::min(1.0, hardening_x(s, i, p) / longest) : 1.0;
-            correction[i] += share * (r[i - A] - smooth[i - A]);
+            const double f = half_longest > 0 ? std::min(1.0, hardening_x(s, i, p) / half_longest) : 1.0;
+            correction[i] += f * f * (r[i - A] - smooth[i - A]);
         }
     }
 }
