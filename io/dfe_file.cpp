@@ -145,7 +145,7 @@ bool load_dfe_file(char* path, int index)
         info.pixel_width = 0.1;
         info.pixel_height = 0.10625;
         info.first_frame = 0;
-        info.file_type = -6;
+        info.file_type = FILE_DXA;
         info.slice_thickness = 0.01;
     }
     info.width = w;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/dicom_reader.h"
 #include "io/tiff_writer.h"
 
 // The sub-folder a run writes into: "proc" (metal_iteration < 0), else "nmar", "bmar" or
@@ -42,6 +43,12 @@ bool write_processed_frame(const std::string& source, int index, tiff_form form)
 // `source`: creates the folder, refuses the source or a file of the open data set, and
 // records the file in the run (or the failure, after removing a partial file).
 bool write_frame_tiff(const std::string& target, const std::string& source, tiff_form form);
+
+// Writes the processed frame `index` of a DICOM data set, located in its file `f`: a new
+// DICOM file for uncompressed grey data (write_dicom_frame), else the 16-bit CT-form TIFF
+// when the data set is written as TIFF. A frame that cannot be written is refused with a
+// warning and the run goes on; write errors stop the run.
+bool write_dicom_source_frame(const dicom_located_frame& f, int index);
 
 // One run of "Process DICOM/TIFF" (or of the metal-artefact run over all frames).
 struct data_set_run {

@@ -77,11 +77,11 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
             p.frames = count;
             p.frame = 0;
             p.first_frame = 0;
-            p.file_type = -5;
+            p.file_type = FILE_IMAGE_PAGES;
         } else {
-            p.file_type = -4;
+            p.file_type = FILE_IMAGE;
         }
-    } else if (index >= 0 && p.file_type == -5) {
+    } else if (index >= 0 && p.file_type == FILE_IMAGE_PAGES) {
         page = index;
     }
     if (page > 0 && !TIFFSetDirectory(tif.t, (tdir_t)page)) return tiff_read::unsuitable;

@@ -64,7 +64,7 @@ bool load_qct_file(char* path, int index)
         // Slice 0 is the table's first entry, which the format never uses for an image.
         info.frames = (int)(n - 1);
         info.first_frame = 1;
-        info.file_type = -3;
+        info.file_type = FILE_QCT;
         info.pixel_width = pw;
         info.pixel_height = ph;
         info.slice_thickness = std::isfinite(thickness) ? thickness : 0.0;

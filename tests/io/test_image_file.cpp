@@ -10,6 +10,7 @@
 #include <wx/log.h>
 
 #include "image_test_support.h"
+#include "io/frame_writer.h"
 #include "io/image_file.h"
 #include "commands/loader_chain.h"
 #include "io/save_image.h"
@@ -61,13 +62,13 @@ TEST(ImageFileTiff, SixteenBitSampleLimitsSetTheWindow)
     EXPECT_EQ(info.raw_image[9], (9 * 80 + 100) * 16);
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-6);  // 20 pixels per centimetre
     EXPECT_EQ(info.tiff_output, 1);
-    EXPECT_EQ(loaded_tiff_offset(), 0);
+    EXPECT_EQ(info.tiff_offset, 0);
 }
 
 TEST(ImageFileTiff, CtDataSetsCarryTheOffset)
 {
     ASSERT_TRUE(open_image(image_fixture("ct16.tif")));
-    EXPECT_EQ(loaded_tiff_offset(), -32768);
+    EXPECT_EQ(info.tiff_offset, -32768);
     EXPECT_EQ(info.raw_image[0], -1000 * 16);  // stored word 31768
     EXPECT_EQ(info.raw_image[1], 0);
     EXPECT_EQ(info.raw_image[2], 1000 * 16);
@@ -224,6 +225,13 @@ TEST(ImageFileDamaged, FailuresLeaveTheRecordAsItWas)
     EXPECT_EQ(info.window_centre, 2100);
 }
 
+// What the data-set run does for frame `index` of an image data set.
+static bool write_frame_beside(const std::string& path, int index)
+{
+    return write_processed_frame(image_frame_path(path, index), index,
+                                 unscaled_tiff_form(info.file_type, info.tiff_offset));
+}
+
 TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
 {
     const std::string dir = fresh_folder();
@@ -235,9 +243,8 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     info.processed_image = new int[48];
     for (int i = 0; i < 48; i++) info.processed_image[i] = (200 + i) * 16;
 
-    info.writing_frames = 1;
     info.metal_iteration = -1;
-    EXPECT_TRUE(load_with(load_image_file, source, 0));
+    EXPECT_TRUE(write_frame_beside(source, 0));
     EXPECT_TRUE(wxFileName::FileExists(dir + "proc/slice.tif"));
 
     // Without a sub-folder the output would replace the source: refused.
@@ -246,10 +253,9 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     info.metal_rmar = 0;
     {
         wxLogNull quiet;
-        EXPECT_FALSE(load_with(load_image_file, source, 0));
+        EXPECT_FALSE(write_frame_beside(source, 0));
     }
     EXPECT_EQ(file_bytes(source), original);
-    info.writing_frames = 0;
 
     // The written frame reads back through the loader (direct form: values kept).
     ASSERT_TRUE(open_image(dir + "proc/slice.tif"));
@@ -266,10 +272,8 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
         ASSERT_TRUE(reload_frame(page));  // as process_all_frames moves to each frame
         info.processed_image = new int[12];
         for (int i = 0; i < 12; i++) info.processed_image[i] = info.raw_image[i];
-        info.writing_frames = 1;
         info.metal_iteration = -1;
-        ASSERT_TRUE(load_with(load_image_file, pages, page));
-        info.writing_frames = 0;
+        ASSERT_TRUE(write_frame_beside(pages, page));
         info.metal_iteration = 0;
     }
     ASSERT_TRUE(open_image(dir + "proc/pages_0002.tif"));

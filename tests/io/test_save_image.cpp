@@ -130,7 +130,7 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     info.proc_height = 1;
     info.processed_image = new int[4]{-900 * 16, 0, 16, 32};
     const std::string again = fresh_folder() + "again.tif";
-    ASSERT_EQ(unscaled_tiff_form(info.file_type, loaded_tiff_offset()), tiff_form::ct);
+    ASSERT_EQ(unscaled_tiff_form(info.file_type, info.tiff_offset), tiff_form::ct);
     ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(again), tiff_form::ct));
     fresh_record(again);
     ASSERT_TRUE(load_with(load_image_file, again));
