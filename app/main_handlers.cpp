@@ -22,6 +22,7 @@
 #include "commands/reconstruct.h"
 #include "commands/filter_choice.h"
 #include "commands/pipeline.h"
+#include "processing/colour.h"
 
 namespace {
 

@@ -198,17 +198,26 @@ wxString files_written_text(const data_set_run& run)
 
 }  // namespace
 
+namespace {
+
+// The run write_data_set made last (or is making).
+data_set_run last_run;
+
+}  // namespace
+
+const data_set_run& current_data_set_run() { return last_run; }
+
 // Writes the processed frame `index` of the open data set beside the file it was read
 // from: a DICOM frame as its file allows, a frame of an image data set as a 16-bit TIFF.
-static bool write_frame_beside_source(bool dicom, int index)
+static bool write_frame_beside_source(data_set_run& run, bool dicom, int index)
 {
     const std::string path = native_path(info.file_name);
     if (!dicom)
-        return write_processed_frame(image_frame_path(path, index), index,
+        return write_processed_frame(run, image_frame_path(path, index), index,
                                      unscaled_tiff_form(info.file_type, info.tiff_offset));
     std::vector<char> buffer = path_buffer(path);
     return locate_dicom_frame(buffer.data(), index,
-                              [&](const dicom_located_frame& f) { return write_dicom_source_frame(f, index); });
+                              [&](const dicom_located_frame& f) { return write_dicom_source_frame(run, f, index); });
 }
 
 int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame)
@@ -219,8 +228,8 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
     const bool dicom = is_dicom_type(info.file_type);
     if (!reader || !(image || dicom)) return 0;
     wxStopWatch watch;
-    begin_data_set_run();
-    const data_set_run& run = current_data_set_run();
+    last_run = data_set_run::begun();
+    data_set_run& run = last_run;
     const int count = last - first + 1;
     int written = 0;
     {
@@ -239,7 +248,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
             }
             if (!readable || !info.sampled_image) {
                 wxLogWarning("Frame %i could not be read: it was not written.", f);
-                note_frame_skipped();
+                run.note_frame_skipped();
                 continue;
             }
             process_whole_image(after_frame != nullptr);
@@ -248,7 +257,7 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
             ui_yield();
             info.metal_iteration = pass.corrected ? std::max(info.metal_iteration, 0) : -1;
             info.writing_frames = 1;
-            if (write_frame_beside_source(dicom, info.frame)) written++;
+            if (write_frame_beside_source(run, dicom, info.frame)) written++;
             info.writing_frames = 0;
             info.metal_iteration = 0;
             if (run.failed) break;

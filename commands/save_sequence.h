@@ -5,6 +5,8 @@
 #include <functional>
 #include <wx/string.h>
 
+#include "io/frame_writer.h"
+
 // The two choices of the save-sequence dialog for the current sub-sampling: processed
 // (0) and displayed (1).
 wxString sequence_choice_text(int choice);
@@ -52,6 +54,10 @@ struct data_set_pass {
     bool fresh_frames = false;
 };
 int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame);
+
+// The run write_data_set made last, or is making: the files written, the frames not
+// written, whether a write error stopped it. Empty before the first run.
+const data_set_run& current_data_set_run();
 
 // process_all_frames over the frame slider's range: from the frame shown for image data
 // sets, from the first frame for the others, to the last.

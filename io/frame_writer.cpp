@@ -67,36 +67,24 @@ tiff_form unscaled_tiff_form(int file_type, int tiff_offset)
                : tiff_form::direct;
 }
 
-static data_set_run run_state;
-
-void begin_data_set_run()
+data_set_run data_set_run::begun()
 {
-    run_state = data_set_run();
-    run_state.stamp = (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+    data_set_run run;
+    run.stamp = (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count();
+    return run;
 }
 
-data_set_run& current_data_set_run()
+void data_set_run::note_file_written(const std::string& path)
 {
-    if (run_state.stamp == 0) begin_data_set_run();
-    return run_state;
-}
-
-void note_file_written(const std::string& path)
-{
-    std::vector<std::string>& files = current_data_set_run().files;
     if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
 }
 
-void note_frame_skipped() { current_data_set_run().skipped++; }
-void note_run_failed() { current_data_set_run().failed = true; }
-
-void forget_file(const std::string& path)
+void data_set_run::forget_file(const std::string& path)
 {
-    data_set_run& run = current_data_set_run();
-    run.files.erase(std::remove(run.files.begin(), run.files.end(), path), run.files.end());
-    run.made.erase(path);
+    files.erase(std::remove(files.begin(), files.end(), path), files.end());
+    made.erase(path);
 }
 
 bool make_output_folder(const std::string& path)
@@ -116,22 +104,22 @@ bool refuse_overwriting_source(const std::string& target, const std::string& sou
     return true;
 }
 
-bool write_frame_tiff(const std::string& target, const std::string& source, tiff_form form)
+bool write_frame_tiff(data_set_run& run, const std::string& target, const std::string& source, tiff_form form)
 {
     if (refuse_overwriting_source(target, source) || !make_output_folder(target)) {
-        note_run_failed();
+        run.note_run_failed();
         return false;
     }
     if (!save_processed_image_as_tiff(wxFileName(wx_path(target)), form)) {
-        forget_file(target);
-        note_run_failed();
+        run.forget_file(target);
+        run.note_run_failed();
         return false;
     }
-    note_file_written(target);
+    run.note_file_written(target);
     return true;
 }
 
-bool write_processed_frame(const std::string& source, int index, tiff_form form)
+bool write_processed_frame(data_set_run& run, const std::string& source, int index, tiff_form form)
 {
     std::string target = frame_output_path(source);
     // Pages of one file would all get the file's name: each page gets its number.
@@ -139,18 +127,18 @@ bool write_processed_frame(const std::string& source, int index, tiff_form form)
     if (target.empty()) {
         wxLogWarning("Not writing %s over itself: choose a metal-artefact method or process "
                      "all frames.", source);
-        note_run_failed();
+        run.note_run_failed();
         return false;
     }
-    return write_frame_tiff(target, source, form);
+    return write_frame_tiff(run, target, source, form);
 }
 
-bool write_dicom_source_frame(const dicom_located_frame& f, int index)
+bool write_dicom_source_frame(data_set_run& run, const dicom_located_frame& f, int index)
 {
     const wxString file = wx_path(f.file);
     auto refuse = [&](const wxString& why) {
         wxLogWarning("%s", why);
-        note_frame_skipped();
+        run.note_frame_skipped();
         return false;
     };
     if (f.samples != 1)
@@ -166,10 +154,10 @@ bool write_dicom_source_frame(const dicom_located_frame& f, int index)
         if (multi_frame_file && !target.empty()) target = numbered_output_path(target, index);
         if (target.empty()) {
             wxLogWarning("Not writing %s over itself.", file);
-            note_run_failed();
+            run.note_run_failed();
             return false;
         }
-        return write_frame_tiff(target, f.file, tiff_form::ct);
+        return write_frame_tiff(run, target, f.file, tiff_form::ct);
     }
     const size_t frame_size = (size_t)f.rows * f.columns * (f.bits_allocated / 8);
     if (f.encapsulated || f.pixel_length < frame_size)
@@ -184,5 +172,5 @@ bool write_dicom_source_frame(const dicom_located_frame& f, int index)
                                        "computed from the processed values: it was not written.",
                                        file, slope));
     if (!f.frame_fault.empty()) return refuse(f.frame_fault);
-    return write_dicom_frame(f.file, f.data, f.size, f.layout);
+    return write_dicom_frame(run, f.file, f.data, f.size, f.layout);
 }

@@ -228,7 +228,8 @@ TEST(ImageFileDamaged, FailuresLeaveTheRecordAsItWas)
 // What the data-set run does for frame `index` of an image data set.
 static bool write_frame_beside(const std::string& path, int index)
 {
-    return write_processed_frame(image_frame_path(path, index), index,
+    data_set_run run = data_set_run::begun();
+    return write_processed_frame(run, image_frame_path(path, index), index,
                                  unscaled_tiff_form(info.file_type, info.tiff_offset));
 }
 
