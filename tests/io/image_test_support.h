@@ -1,6 +1,7 @@
 // Helpers shared by the image-file, pairing, vendor and saving tests.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -68,4 +69,15 @@ inline void copy_file(const std::string& from, const std::string& to)
 {
     const std::vector<char> bytes = file_bytes(from);
     std::ofstream(to, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+// The fixture sequence frame_0003.png .. frame_0007.png (values 10, 20 .. 50) from `first`
+// to `last` into `dir`.
+inline void copy_sequence(const std::string& dir, int first, int last)
+{
+    for (int k = first; k <= last; k++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.png", k);
+        copy_file(image_fixture(std::string("seq/") + name), dir + name);
+    }
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "dicom_test_support.h"
 #include "commands/pipeline.h"
@@ -56,16 +57,13 @@ TEST(DicomReader, EveryFixtureLoadsWithThePeersValues)
         if (e.frame != -1) {
             ASSERT_TRUE(reload_frame(e.frame));
         }
-        EXPECT_EQ(info.width, e.width);
-        EXPECT_EQ(info.height, e.height);
-        EXPECT_EQ(info.channels, e.channels);
-        EXPECT_EQ(info.data_colour, e.channels == 3 ? 1 : 0);
-        EXPECT_EQ(info.data_min, e.data_min);
-        EXPECT_EQ(info.data_max, e.data_max);
+        EXPECT_EQ(std::tie(info.width, info.height, info.channels, info.data_colour, info.data_min,
+                           info.data_max),
+                  std::make_tuple(e.width, e.height, e.channels, e.channels == 3 ? 1 : 0, e.data_min,
+                                  e.data_max));
         const size_t n = (size_t)e.width * e.height * e.channels;
-        EXPECT_EQ(info.raw_image[0], e.first);
-        EXPECT_EQ(info.raw_image[n / 2], e.middle);
-        EXPECT_EQ(info.raw_image[n - 1], e.last);
+        EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[n / 2], info.raw_image[n - 1]),
+                  std::make_tuple(e.first, e.middle, e.last));
         EXPECT_EQ(samples_checksum(), e.checksum);
     }
 }
@@ -88,10 +86,8 @@ TEST(DicomReader, CtHeaderFieldsReachTheRecord)
         EXPECT_DOUBLE_EQ(info.position[2], -12.5);
         for (double a : info.orientation_angles) EXPECT_DOUBLE_EQ(a, 0.0);
         // Stored -30 with intercept -1024: (-30 - 1024) x 16.
-        EXPECT_EQ(info.raw_image[5 * 40 + 7], -16864);
-        EXPECT_EQ(info.data_min, -1054);
-        EXPECT_EQ(info.dicom_output, 1);
-        EXPECT_EQ(info.tiff_output, 0);
+        EXPECT_EQ(std::tie(info.raw_image[5 * 40 + 7], info.data_min, info.dicom_output, info.tiff_output),
+                  std::make_tuple(-16864, -1054, 1, 0));
     }
 }
 
@@ -100,17 +96,13 @@ TEST(DicomReader, WindowDefaultsAndOddText)
     // Width 0 proposes no window (range 1); slope 0.5 and intercept -100.25 on word 0
     // give trunc(-100.25 x 16) = -1604.
     ASSERT_TRUE(open(fixture("slope_u16.dcm")));
-    EXPECT_EQ(info.window_range, 1);
-    EXPECT_EQ(info.raw_image[0], -1604);
-    EXPECT_EQ(info.data_min, -100);
+    EXPECT_EQ(std::tie(info.window_range, info.raw_image[0], info.data_min), std::make_tuple(1, -1604, -100));
 
     // A 1500-character window centre is skipped, the width still read; an undefined-length
     // sequence holding a nested sequence with Rows 999 is passed over.
     ASSERT_TRUE(open(fixture("long_text_sequence.dcm")));
-    EXPECT_EQ(info.window_centre, 0);
-    EXPECT_EQ(info.window_range, 50);
-    EXPECT_EQ(info.height, 4);
-    EXPECT_EQ(info.width, 6);
+    EXPECT_EQ(std::tie(info.window_centre, info.window_range, info.height, info.width),
+              std::make_tuple(0, 50, 4, 6));
 }
 
 // Planar configuration 1 stores the red plane, then green, then blue: the same picture
@@ -194,10 +186,8 @@ TEST(DicomReader, MultiFrameFilesCountFramesFromOne)
     for (const char* name : {"mf_u16.dcm", "mf_jpegll.dcm"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(open(fixture(name)));
-        EXPECT_EQ(info.file_type, 0);
-        EXPECT_EQ(info.frames, 4);
-        EXPECT_EQ(info.first_frame, 1);
-        EXPECT_EQ(info.frame, 0);
+        EXPECT_EQ(std::tie(info.file_type, info.frames, info.first_frame, info.frame),
+                  std::make_tuple(0, 4, 1, 0));
         const uint64_t first = samples_checksum();
         ASSERT_TRUE(reload_frame(1));
         EXPECT_EQ(samples_checksum(), first);
@@ -218,11 +208,9 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
                                                  ".dcm")));
     }
     ASSERT_TRUE(open(dir + "/img007.dcm"));
-    EXPECT_EQ(info.file_type, 1);
-    EXPECT_EQ(info.first_frame, 5);
-    EXPECT_EQ(info.frames, 8);
-    EXPECT_EQ(info.frame, 7);
-    EXPECT_EQ(info.raw_image[0], 20 * 16);  // 7 % 3 + 1 = 2
+    // 7 % 3 + 1 = 2
+    EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frames, info.frame, info.raw_image[0]),
+              std::make_tuple(1, 5, 8, 7, 20 * 16));
     ASSERT_TRUE(reload_frame(10));          // img010.dcm: slice 2 again? 10 % 3 + 1 = 2
     EXPECT_EQ(info.frame, 10);
     EXPECT_EQ(info.raw_image[0], 20 * 16);
@@ -239,10 +227,8 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
         wxLogNull quiet;
         EXPECT_FALSE(reload_frame(13));
     }
-    EXPECT_EQ(info.frame, 12);
-    EXPECT_EQ(info.raw_image, before);
-    EXPECT_EQ(info.channels, 1);
-    EXPECT_EQ(info.raw_image[0], 10 * 16);
+    EXPECT_EQ(std::tie(info.frame, info.raw_image, info.channels, info.raw_image[0]),
+              std::make_tuple(12, before, 1, 10 * 16));
 
     // Digits only in the folder's name: the folder's files, not numbered folders.
     const std::string numbered = dir + "/scan7";
@@ -266,20 +252,16 @@ TEST(DicomReader, LoneNumberedFileFallsBackToTheFolder)
     }
     ::mkdir((dir + "/sub").c_str(), 0700);  // folders are not frames
     ASSERT_TRUE(open(dir + "/a1.dcm"));
-    EXPECT_EQ(info.file_type, 2);
-    EXPECT_EQ(info.first_frame, 0);
-    EXPECT_EQ(info.frames, 30);
-    EXPECT_EQ(info.frame, 0);  // "a1.dcm" sorts first
-    EXPECT_EQ(info.raw_image[0], 30 * 16);
+    // "a1.dcm" sorts first
+    EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frames, info.frame, info.raw_image[0]),
+              std::make_tuple(2, 0, 30, 0, 30 * 16));
     ASSERT_TRUE(reload_frame(5));
     EXPECT_EQ(info.raw_image[0], 10 * 16);
 
     // A name without digits: one file.
     write_file(dir + "/scan.dcm", read_file(fixture("series/slice_0002.dcm")));
     ASSERT_TRUE(open(dir + "/scan.dcm"));
-    EXPECT_EQ(info.file_type, 0);
-    EXPECT_EQ(info.frames, 1);
-    EXPECT_EQ(info.raw_image[0], 20 * 16);
+    EXPECT_EQ(std::tie(info.file_type, info.frames, info.raw_image[0]), std::make_tuple(0, 1, 20 * 16));
     ASSERT_TRUE(reload_frame(0));  // a reload of the only frame reads it again
     EXPECT_EQ(info.raw_image[0], 20 * 16);
     std::system(("rm -rf '" + dir + "'").c_str());
@@ -323,15 +305,10 @@ TEST(DicomReader, BundledCtSampleOpensAsANumberedSeries)
 {
     const std::string first = std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0001.dcm";
     ASSERT_TRUE(open(first));
-    EXPECT_EQ(info.file_type, 1);
-    EXPECT_EQ(info.first_frame, 1);
-    EXPECT_EQ(info.frames, 12);
-    EXPECT_EQ(info.frame, 1);
-    EXPECT_EQ(info.width, 256);
-    EXPECT_EQ(info.height, 256);
-    EXPECT_EQ(info.window_centre, 40);
-    EXPECT_EQ(info.window_range, 400);
-    EXPECT_EQ(info.data_min, -1024);  // air, clipped at the intercept
+    // air, clipped at the intercept
+    EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frames, info.frame, info.width, info.height,
+                       info.window_centre, info.window_range, info.data_min),
+              std::make_tuple(1, 1, 12, 1, 256, 256, 40, 400, -1024));
     EXPECT_DOUBLE_EQ(info.pixel_width, 0.9);
     EXPECT_EQ(info.dicom_output, 1);
     // The metal slices reach far above bone.

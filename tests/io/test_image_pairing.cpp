@@ -3,6 +3,7 @@
 
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <tuple>
 
 #include "core/ui.h"
 #include "evaluation/reference.h"
@@ -124,9 +125,8 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     const int filter = info.open_filter;
     const wxString name = info.file_name;
     EXPECT_FALSE(open_data_set(wxString(dir + "pic_all_noise_016.png"), 6));
-    EXPECT_EQ(info.raw_image, samples);
-    EXPECT_EQ(info.open_filter, filter);
-    EXPECT_EQ(info.file_name, name);
+    EXPECT_EQ(std::tie(info.raw_image, info.open_filter, info.file_name),
+              std::make_tuple(samples, filter, name));
 
     // A multi-page file (file_type -5) is not paired.
     const std::string pages = fresh_folder();
@@ -139,9 +139,8 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     // Sixteen-bit data without limits get the window from the data range; the level slider
     // reaches the data maximum.
     ASSERT_TRUE(open_data_set(wxString(image_fixture("pages16.tif")), 0));
-    EXPECT_EQ(info.window_centre, (1000 + 1011) / 2);
-    EXPECT_EQ(info.window_range, 11);
-    EXPECT_EQ(info.default_range, 11);
+    EXPECT_EQ(std::tie(info.window_centre, info.window_range, info.default_range),
+              std::make_tuple((1000 + 1011) / 2, 11, 11));
     EXPECT_EQ(level_slider_maximum(), 1011);
     ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
     EXPECT_EQ(info.colour, 1);

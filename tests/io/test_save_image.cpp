@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <tuple>
 
 #include "image_test_support.h"
 #include "io/frame_writer.h"
@@ -158,9 +159,8 @@ TEST(SaveProcessed, EightBitBinaryAndGreyPng)
     EXPECT_EQ(png[25], 0) << "PNG colour type grey";
     fresh_record(dir + "grey.png");
     ASSERT_TRUE(load_with(load_image_file, dir + "grey.png"));
-    EXPECT_EQ(info.data_colour, 0);
-    EXPECT_EQ(info.raw_image[1], 100 * 16);
-    EXPECT_EQ(info.raw_image[3], 255 * 16);
+    EXPECT_EQ(std::tie(info.data_colour, info.raw_image[1], info.raw_image[3]),
+              std::make_tuple(0, 100 * 16, 255 * 16));
 
     // The binary dump keeps the int32 samples as they are.
     processed_grey(3, 2, {1, -2, 3, 4, 5, 6}, -2, 6);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <wx/log.h>
+#include <tuple>
 
 #include "image_test_support.h"
 #include "io/dfe_file.h"
@@ -38,20 +39,17 @@ TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
     const std::string path = vendor_fixture("lines.rf");
     info.file_name = path;
     ASSERT_TRUE(load_with(load_sonix_file, path));
-    EXPECT_EQ(info.width, 5);   // samples per line
-    EXPECT_EQ(info.height, 3);  // lines
-    EXPECT_EQ(info.file_type, -1);
-    EXPECT_EQ(info.frames, 2);
-    EXPECT_EQ(info.first_frame, 1);
-    EXPECT_EQ(info.frame, 1);
-    EXPECT_EQ(info.sonix_mode, 2);
+    // samples per line
+    // lines
+    EXPECT_EQ(std::tie(info.width, info.height, info.file_type, info.frames, info.first_frame, info.frame,
+                       info.sonix_mode),
+              std::make_tuple(5, 3, -1, 2, 1, 1, 2));
     EXPECT_NEAR(info.pixel_width, 0.01925, 1e-12);
     EXPECT_NEAR(info.pixel_height, 0.234, 1e-12);
     EXPECT_EQ(info.data_colour, 0);
     // Line 1 is negative: -100 + s.
-    EXPECT_EQ(info.raw_image[5 + 2], -98 * 16);
-    EXPECT_EQ(info.data_min, -100);
-    EXPECT_EQ(info.data_max, 104);
+    EXPECT_EQ(std::tie(info.raw_image[5 + 2], info.data_min, info.data_max),
+              std::make_tuple(-98 * 16, -100, 104));
     ASSERT_TRUE(reload_frame(2));
     EXPECT_EQ(info.raw_image[0], 200 * 16);
     EXPECT_EQ(info.data_min, -200);
@@ -72,28 +70,19 @@ TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
     const std::string b32 = vendor_fixture("tagged.b32");
     info.file_name = b32;
     ASSERT_TRUE(load_with(load_sonix_file, b32));
-    EXPECT_EQ(info.file_type, -2);
-    EXPECT_EQ(info.data_colour, 1);
-    EXPECT_EQ(info.channels, 3);
-    EXPECT_EQ(info.width, 2);
-    EXPECT_EQ(info.height, 2);
+    EXPECT_EQ(std::tie(info.file_type, info.data_colour, info.channels, info.width, info.height),
+              std::make_tuple(-2, 1, 3, 2, 2));
     // Bytes 10, 20, 30, 255 are B, G, R, x.
-    EXPECT_EQ(info.raw_image[0], 30 * 16);
-    EXPECT_EQ(info.raw_image[1], 20 * 16);
-    EXPECT_EQ(info.raw_image[2], 10 * 16);
-    EXPECT_EQ(info.data_min, 10);
-    EXPECT_EQ(info.data_max, 33);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[1], info.raw_image[2], info.data_min, info.data_max),
+              std::make_tuple(30 * 16, 20 * 16, 10 * 16, 10, 33));
     ASSERT_TRUE(reload_frame(2));  // past the second tag
     EXPECT_EQ(info.raw_image[2], 110 * 16);
 
     const std::string b8 = vendor_fixture("grey.b8");
     fresh_record(b8);
     ASSERT_TRUE(load_with(load_sonix_file, b8));
-    EXPECT_EQ(info.file_type, -1);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 2);
-    EXPECT_EQ(info.frames, 3);
-    EXPECT_EQ(info.sonix_mode, 0);
+    EXPECT_EQ(std::tie(info.file_type, info.width, info.height, info.frames, info.sonix_mode),
+              std::make_tuple(-1, 4, 2, 3, 0));
     ASSERT_TRUE(reload_frame(3));
     EXPECT_EQ(info.raw_image[7], (100 + 7) * 16);
 }
@@ -127,12 +116,9 @@ TEST(Qct, SlicesFromTheOffsetTable)
     const std::string path = vendor_fixture("slices.qct");
     fresh_record(path);
     ASSERT_TRUE(load_with(load_qct_file, path));
-    EXPECT_EQ(info.file_type, -3);
-    EXPECT_EQ(info.first_frame, 1);
-    EXPECT_EQ(info.frame, 1);
-    EXPECT_EQ(info.frames, 2);  // slices 1 and 2 of n = 3
-    EXPECT_EQ(info.width, 3);
-    EXPECT_EQ(info.height, 2);
+    // slices 1 and 2 of n = 3
+    EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frame, info.frames, info.width, info.height),
+              std::make_tuple(-3, 1, 1, 2, 3, 2));
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
     EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
     EXPECT_DOUBLE_EQ(info.slice_thickness, 1.25);
@@ -170,18 +156,13 @@ TEST(Dxa, RecordsFoundByTheirMarker)
     const std::string path = vendor_fixture("scan.dfe");
     fresh_record(path);
     ASSERT_TRUE(load_with(load_dfe_file, path));
-    EXPECT_EQ(info.file_type, -6);
-    EXPECT_EQ(info.frames, 2);
-    EXPECT_EQ(info.first_frame, 0);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 3);
+    EXPECT_EQ(std::tie(info.file_type, info.frames, info.first_frame, info.width, info.height),
+              std::make_tuple(-6, 2, 0, 4, 3));
     EXPECT_NEAR(info.pixel_height, 0.10625, 1e-12);
     EXPECT_DOUBLE_EQ(info.slice_thickness, 0.01);
     // -32000 is stored but does not lower the range.
-    EXPECT_EQ(info.raw_image[0], -32000 * 16);
-    EXPECT_EQ(info.raw_image[5], -100 * 16);
-    EXPECT_EQ(info.data_min, -100);
-    EXPECT_EQ(info.data_max, 100);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[5], info.data_min, info.data_max),
+              std::make_tuple(-32000 * 16, -100 * 16, -100, 100));
     ASSERT_TRUE(reload_frame(1));
     EXPECT_EQ(info.width, 2);
     EXPECT_EQ(info.raw_image[3], 303 * 16);
