@@ -75,15 +75,11 @@ TEST(DicomReader, CtHeaderFieldsReachTheRecord)
     for (const char* name : {"ct_s16.dcm", "ct_s16_big.dcm", "bare_implicit.dcm"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(open(fixture(name)));
-        EXPECT_EQ(info.window_centre, 40);  // "40\400": the first value
-        EXPECT_EQ(info.window_range, 400);
-        EXPECT_DOUBLE_EQ(info.pixel_width, 0.7);
-        EXPECT_DOUBLE_EQ(info.pixel_height, 0.8);
-        EXPECT_DOUBLE_EQ(info.slice_thickness, 2.5);
-        EXPECT_DOUBLE_EQ(info.slice_location, -12.5);
-        EXPECT_DOUBLE_EQ(info.position[0], -120.0);
-        EXPECT_DOUBLE_EQ(info.position[1], -110.5);
-        EXPECT_DOUBLE_EQ(info.position[2], -12.5);
+        // "40\400": the first value
+        EXPECT_EQ(std::tie(info.window_centre, info.window_range, info.pixel_width, info.pixel_height,
+                           info.slice_thickness, info.slice_location, info.position[0], info.position[1],
+                           info.position[2]),
+                  std::make_tuple(40, 400, 0.7, 0.8, 2.5, -12.5, -120.0, -110.5, -12.5));
         for (double a : info.orientation_angles) EXPECT_DOUBLE_EQ(a, 0.0);
         // Stored -30 with intercept -1024: (-30 - 1024) x 16.
         EXPECT_EQ(std::tie(info.raw_image[5 * 40 + 7], info.data_min, info.dicom_output, info.tiff_output),

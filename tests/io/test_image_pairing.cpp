@@ -50,50 +50,35 @@ TEST(ReferencePairing, BenchmarkSeriesSetLevelRangeAndWindow)
         ASSERT_NE(info.ref_image, nullptr);
         EXPECT_EQ(ref_name(), row.ref);
         EXPECT_TRUE(wxFileName(info.ref_file_name).IsAbsolute());
-        EXPECT_EQ(info.ref_image[0], 41 * 16);
-        EXPECT_EQ(info.level, row.level);
-        EXPECT_DOUBLE_EQ(info.ref_range, row.range);
-        EXPECT_EQ(info.window_range, row.window);
-        EXPECT_EQ(info.default_range, 255);
+        EXPECT_EQ(std::tie(info.ref_image[0], info.level, info.ref_range, info.window_range,
+                           info.default_range),
+                  std::make_tuple(41 * 16, row.level, row.range, row.window, 255));
     }
 }
 
 TEST(ReferencePairing, NoisyNoiseAndLastUnderscoreRules)
 {
-    std::string dir = fresh_folder();
-    open_pair(dir, "0010_NOISY_SRGB_010", "0010_GT_SRGB_010");
-    EXPECT_EQ(ref_name(), "0010_GT_SRGB_010");
-    dir = fresh_folder();
-    open_pair(dir, "0010_NOISY_RAW_010", "0010_GT_RAW_010");
-    EXPECT_EQ(ref_name(), "0010_GT_RAW_010");
-    dir = fresh_folder();
-    open_pair(dir, "cat_noise", "cat");
-    EXPECT_EQ(ref_name(), "cat");
-    dir = fresh_folder();
-    open_pair(dir, "cat_noise_sigma", "cat_sigma");
-    EXPECT_EQ(ref_name(), "cat_sigma");
-    dir = fresh_folder();
-    open_pair(dir, "dog_big_3", "dog_big");
-    EXPECT_EQ(ref_name(), "dog_big");
-    EXPECT_EQ(info.level, 256);
-
-    // An "_all_noise" name whose "_all_ref" partner is missing falls through to the last
-    // "_" rule.
-    dir = fresh_folder();
-    open_pair(dir, "x_all_noise_016", "x_all_noise");
-    EXPECT_EQ(ref_name(), "x_all_noise");
-    EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
-    EXPECT_EQ(info.level, 256);
-
-    // No candidate: a leading "_" is not a separator; no partner at all.
-    dir = fresh_folder();
-    open_pair(dir, "_dog", "dog");
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
-    dir = fresh_folder();
-    open_pair(dir, "lonely_7", "");
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
+    const struct {
+        const char *noisy, *ref, *paired;  // paired: the reference found, "" none
+    } rows[] = {
+        {"0010_NOISY_SRGB_010", "0010_GT_SRGB_010", "0010_GT_SRGB_010"},
+        {"0010_NOISY_RAW_010", "0010_GT_RAW_010", "0010_GT_RAW_010"},
+        {"cat_noise", "cat", "cat"},
+        {"cat_noise_sigma", "cat_sigma", "cat_sigma"},
+        {"dog_big_3", "dog_big", "dog_big"},
+        // An "_all_noise" name whose "_all_ref" partner is missing: the last "_" rule.
+        {"x_all_noise_016", "x_all_noise", "x_all_noise"},
+        {"_dog", "dog", ""},  // a leading "_" is not a separator
+        {"lonely_7", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.noisy);
+        open_pair(fresh_folder(), row.noisy, row.ref);
+        EXPECT_EQ(ref_name(), row.paired);
+        EXPECT_EQ(info.ref_image != nullptr, *row.paired != 0);
+        EXPECT_EQ(info.level, 256);
+        EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
+    }
 }
 
 TEST(ReferencePairing, WrongSizeOrKindIsNoReference)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <vector>
+#include <tuple>
 
 #include "io/lossless_jpeg.h"
 #include "dicom_test_support.h"
@@ -262,39 +263,27 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     std::vector<uint8_t> frame(64 * 64);
     EXPECT_EQ(decode(short_data.finish(), frame, 8), -1);
 
-    // A DCT frame marker, a bad precision, a zero width, a predictor of 0.
-    std::vector<uint8_t> s = good();
-    s[3] = 0xC0;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    s[6] = 17;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    s[9] = 0;
-    s[10] = 0;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    const size_t sos = 2 + 2 + 11 + 2 + 2 + 1 + 16 + 17;
-    ASSERT_EQ(s[sos + 1], 0xDA);
-    s[sos + 7] = 0;  // Ss
-    EXPECT_EQ(decode(s, out, 8), -1);
-    // Huffman counts that cannot form a code (three codes of length 1).
-    s = good();
-    s[2 + 2 + 11 + 5] = 3;
-    EXPECT_EQ(decode(s, out, 8), -1);
+    // Single bytes that spoil a good stream: a DCT frame marker, precision 17, a zero width,
+    // predictor (Ss) 0, Huffman counts that cannot form a code (three codes of length 1), a
+    // segment length running past the end.
+    const size_t dht = 2 + 2 + 11, sos = dht + 2 + 2 + 1 + 16 + 17;
+    ASSERT_EQ(good()[sos + 1], 0xDA);
+    const std::vector<std::vector<std::pair<size_t, uint8_t>>> spoilt = {
+        {{3, 0xC0}}, {{6, 17}}, {{9, 0}, {10, 0}}, {{sos + 7, 0}}, {{dht + 5, 3}}, {{dht + 2, 0xFF}}};
+    for (const auto& edits : spoilt) {
+        std::vector<uint8_t> s = good();
+        for (const auto& e : edits) s[e.first] = e.second;
+        EXPECT_EQ(decode(s, out, 8), -1) << edits[0].first;
+    }
     // A scan whose table is not defined (the one table given is AC, or another number): the
     // user is told why.
     for (const uint8_t table : {0x10, 0x02}) {
-        s = good();
-        s[2 + 2 + 11 + 4] = table;
+        std::vector<uint8_t> s = good();
+        s[dht + 4] = table;
         dicom_test::log_catcher log;
         EXPECT_EQ(decode(s, out, 8), -1);
         EXPECT_NE(log.text.find("Huffman table for lossless JPEG is not defined."), std::string::npos) << (int)table;
     }
-    // A segment length running past the end.
-    s = good();
-    s[2 + 2 + 11 + 2] = 0xFF;
-    EXPECT_EQ(decode(s, out, 8), -1);
 }
 
 TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
@@ -303,11 +292,8 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     const std::vector<uint8_t> s = b.finish();
     lossless_jpeg_frame f;
     ASSERT_TRUE(lossless_jpeg_read_frame(s.data(), s.size(), f));
-    EXPECT_EQ(f.width, 300);
-    EXPECT_EQ(f.height, 200);
-    EXPECT_EQ(f.components, 3);
-    EXPECT_EQ(f.precision, 12);
-    EXPECT_EQ(f.marker, 0xC3);
+    EXPECT_EQ(std::tie(f.width, f.height, f.components, f.precision, f.marker),
+              std::make_tuple(300, 200, 3, 12, 0xC3));
     EXPECT_FALSE(lossless_jpeg_read_frame(s.data() + 1, s.size() - 1, f));
 
     // A DCT stream whose AC table comes before its frame: the header is still read (so a
@@ -318,9 +304,8 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
     dct.insert(dct.end(), sof, sof + sizeof sof);
     ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
-    EXPECT_EQ(f.marker, 0xC0);
-    EXPECT_EQ(f.width, 24);
-    EXPECT_EQ(f.height, 16);
+    EXPECT_EQ(std::tie(f.marker, f.width, f.height),
+              std::make_tuple(0xC0, 24, 16));
     std::vector<uint8_t> out(24 * 16);
     EXPECT_EQ(decode(dct, out, 8), -1);
 }

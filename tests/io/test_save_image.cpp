@@ -68,22 +68,15 @@ tiff_tags read_tiff(const std::string& path)
 
 TEST(TiffWriter, ScaledFormOffsetsAndFactors)
 {
-    int o, s;
-    tiff_scaling(-1000, 3000, o, s);
-    EXPECT_EQ(o, 1024);
-    EXPECT_EQ(s, 16);
-    tiff_scaling(0, 4095, o, s);  // 8 x 4095 = 32760 is still below 32768
-    EXPECT_EQ(o, 0);
-    EXPECT_EQ(s, 16);
-    tiff_scaling(-1, 40000, o, s);
-    EXPECT_EQ(o, 1);
-    EXPECT_EQ(s, 1);
-    tiff_scaling(-2, -5, o, s);  // nothing above zero: no stretch
-    EXPECT_EQ(o, 2);
-    EXPECT_EQ(s, 1);
-    tiff_scaling(-3, 0, o, s);
-    EXPECT_EQ(o, 4);
-    EXPECT_EQ(s, 8192);
+    // data min, max -> offset, stretch: 8 x 4095 = 32760 still below 32768; nothing above
+    // zero means no stretch.
+    const int cases[][4] = {{-1000, 3000, 1024, 16}, {0, 4095, 0, 16}, {-1, 40000, 1, 1},
+                            {-2, -5, 2, 1},          {-3, 0, 4, 8192}};
+    for (const auto& c : cases) {
+        int o, s;
+        tiff_scaling(c[0], c[1], o, s);
+        EXPECT_EQ(std::make_pair(o, s), std::make_pair(c[2], c[3])) << c[0] << ".." << c[1];
+    }
 
     // Range -1000 .. 3000 saved from "Save processed" as TIFF.
     processed_grey(3, 2, {-1000, 0, 3000, -2000, 5000, 7}, -1000, 3000);
@@ -92,9 +85,8 @@ TEST(TiffWriter, ScaledFormOffsetsAndFactors)
     const std::string out = fresh_folder() + "scaled.tif";
     ASSERT_TRUE(save_processed_image(wxString(out), 2));
     const tiff_tags t = read_tiff(out);
-    EXPECT_EQ(t.bits, 16);
-    EXPECT_EQ(t.min, 384);
-    EXPECT_EQ(t.max, 64384);
+    EXPECT_EQ(std::tie(t.bits, t.min, t.max),
+              std::make_tuple(16, 384, 64384));
     const std::vector<uint16_t> expected = {384, 1024 * 16, 64384, 384, 64384, 1031 * 16};
     EXPECT_EQ(t.words, expected);
 
@@ -117,10 +109,9 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     ASSERT_EQ(unscaled_tiff_form(info.file_type, 0), tiff_form::ct);
     ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(ct), tiff_form::ct));
     const tiff_tags t = read_tiff(ct);
-    EXPECT_EQ(t.description, "Voxmira RMAR CT Data");
-    EXPECT_EQ(t.page_name, "0.000,0.000,12.500,0.000,90.000,0.000");
-    EXPECT_EQ(t.min, 32768 - 1024);
-    EXPECT_EQ(t.max, 32768 + 3071);
+    EXPECT_EQ(std::tie(t.description, t.page_name, t.min, t.max),
+              std::make_tuple("Voxmira RMAR CT Data", "0.000,0.000,12.500,0.000,90.000,0.000", 32768 - 1024,
+                              32768 + 3071));
     fresh_record(ct);
     ASSERT_TRUE(load_with(load_image_file, ct));
     const int hu[4] = {-1024, -1000, 40, 3071};
@@ -240,11 +231,7 @@ TEST(SaveDisplayed, BinaryDumpAndImage)
 TEST(SaveGuard, NeverOverTheFilesBeingRead)
 {
     const std::string dir = fresh_folder();
-    for (int k = 3; k <= 5; k++) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%04d.png", k);
-        copy_file(image_fixture(std::string("seq/") + name), dir + name);
-    }
+    copy_sequence(dir, 3, 5);
     ASSERT_TRUE(open_data_set(wxString(dir + "frame_0003.png"), 0));
     const std::vector<char> before = file_bytes(dir + "frame_0004.png");
     wxLogNull quiet;
@@ -260,11 +247,7 @@ TEST(SaveGuard, NeverOverTheFilesBeingRead)
 TEST(SaveSequence, EveryFrameSkippingAndAveraging)
 {
     const std::string dir = fresh_folder();
-    for (int k = 3; k <= 7; k++) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%04d.png", k);
-        copy_file(image_fixture(std::string("seq/") + name), dir + name);
-    }
+    copy_sequence(dir, 3, 7);
     auto value_of = [](const std::string& path) {
         wxImage image(wxString(path), wxBITMAP_TYPE_ANY);
         return image.IsOk() ? (int)image.GetData()[0] : -1;

@@ -121,9 +121,8 @@ TEST(Qct, SlicesFromTheOffsetTable)
               std::make_tuple(-3, 1, 1, 2, 3, 2));
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
     EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
-    EXPECT_DOUBLE_EQ(info.slice_thickness, 1.25);
-    EXPECT_DOUBLE_EQ(info.slice_location, -15.0);
-    EXPECT_DOUBLE_EQ(info.position[2], -15.0);
+    EXPECT_EQ(std::tie(info.slice_thickness, info.slice_location, info.position[2]),
+              std::make_tuple(1.25, -15.0, -15.0));
     // Slice 1 holds 1010 + i: a stored 1000 would be water (0).
     EXPECT_EQ(info.raw_image[0], 10 * 16);
     EXPECT_EQ(info.data_max, 15);
