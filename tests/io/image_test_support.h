@@ -9,6 +9,7 @@
 #include <wx/image.h>
 
 #include "core/record.h"
+#include "io/image_file.h"
 
 inline std::string image_fixture(const std::string& name)
 {
@@ -44,6 +45,13 @@ inline void fresh_record(const std::string& path = std::string())
 {
     reset_info();
     info.file_name = wxString(path.c_str(), wxConvLibc);
+}
+
+// Opens `path` afresh through the image loader.
+inline bool open_image(const std::string& path)
+{
+    fresh_record(path);
+    return load_with(load_image_file, path);
 }
 
 // A w x h PNG, grey with value v (or with R, G, B = v, v + 1, v + 2 when colour).

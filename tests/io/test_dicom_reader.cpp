@@ -283,20 +283,6 @@ TEST(DicomReader, OrientationAngles)
     }
 }
 
-TEST(DicomReader, BatchToolReadsDicomFramesAsInt32)
-{
-    const std::string out = ::testing::TempDir() + "dicom_raw.bin";
-    const std::string cmd = std::string(VOXMIRA_BATCH) + " raw " + fixture("mf_jpegll.dcm") +
-                            " --loader dicom --frame 3 --out " + out + " > /dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::vector<char> bytes = read_file(out);
-    ASSERT_EQ(bytes.size(), 16u * 12 * 4);
-    ASSERT_TRUE(open(fixture("mf_jpegll.dcm")));
-    ASSERT_TRUE(reload_frame(3));
-    EXPECT_EQ(std::memcmp(bytes.data(), info.raw_image, bytes.size()), 0);
-    std::remove(out.c_str());
-}
-
 TEST(DicomReader, BundledCtSampleOpensAsANumberedSeries)
 {
     const std::string first = std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0001.dcm";

@@ -21,12 +21,6 @@
 
 namespace {
 
-bool open_image(const std::string& path)
-{
-    fresh_record(path);
-    return load_with(load_image_file, path);
-}
-
 std::vector<int> raw_values()
 {
     const size_t n = (size_t)info.width * info.height * (info.data_colour ? info.channels : 1);
@@ -239,23 +233,6 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     EXPECT_FALSE(write_processed_frame(run, dir + "slice.tif", 0, tiff_form::direct));
     EXPECT_TRUE(run.failed);
     EXPECT_EQ(file_bytes(dir + "slice.tif"), original);
-}
-
-TEST(ImageFileDamaged, EveryTruncatedTiffFailsOrLoadsCleanly)
-{
-    wxLogNull quiet;
-    const std::string dir = fresh_folder();
-    for (const char* name : {"minmax16.tif", "pages16.tif", "ct16.tif"}) {
-        const std::vector<char> whole = file_bytes(image_fixture(name));
-        for (size_t n = 0; n < whole.size(); n += 3) {
-            const std::string cut = dir + "cut.tif";
-            std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
-            fresh_record(cut);
-            if (!load_with(load_image_file, cut)) {
-                EXPECT_EQ(info.raw_image, nullptr) << name << " cut at " << n;
-            }
-        }
-    }
 }
 
 // The loader puts its five handlers first without dropping the others wx registered, so

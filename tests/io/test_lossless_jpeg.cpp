@@ -49,51 +49,36 @@ public:
     std::vector<uint8_t> finish()
     {
         pad();
+        const uint8_t nc = (uint8_t)nc_;
         std::vector<uint8_t> s = {0xFF, 0xD8};
-        put_marker(s, frame_marker, 8 + 3 * nc_);
-        s.push_back((uint8_t)p_);
-        put16(s, h_);
-        put16(s, w_);
-        s.push_back((uint8_t)nc_);
-        for (int c = 0; c < nc_; c++) {
-            s.push_back((uint8_t)(c + 1));
-            s.push_back(0x11);
-            s.push_back(0);
-        }
-        put_marker(s, 0xC4, 2 + 1 + 16 + 17);
-        s.push_back(0x00);
-        for (int l = 1; l <= 16; l++) s.push_back(l == 5 ? 17 : 0);
-        for (int v = 0; v <= 16; v++) s.push_back((uint8_t)v);
-        if (restart) {
-            put_marker(s, 0xDD, 4);
-            put16(s, restart);
-        }
-        put_marker(s, 0xDA, 6 + 2 * nc_);
-        s.push_back((uint8_t)nc_);
-        for (int c = 0; c < nc_; c++) {
-            s.push_back((uint8_t)(c + 1));
-            s.push_back(0x00);
-        }
-        s.push_back((uint8_t)ss_);
-        s.push_back(0);
-        s.push_back((uint8_t)point_transform);
+        // Frame header: precision, height, width, then per component its id, 1 x 1, table 0.
+        std::vector<uint8_t> frame = {(uint8_t)p_, hi(h_), lo(h_), hi(w_), lo(w_), nc};
+        for (int c = 0; c < nc_; c++) frame.insert(frame.end(), {(uint8_t)(c + 1), 0x11, 0});
+        marker(s, frame_marker, frame);
+        // One DC table: 17 codes of length 5 for the categories 0 .. 16.
+        std::vector<uint8_t> table = {0x00};
+        for (int l = 1; l <= 16; l++) table.push_back(l == 5 ? 17 : 0);
+        for (int v = 0; v <= 16; v++) table.push_back((uint8_t)v);
+        marker(s, 0xC4, table);
+        if (restart) marker(s, 0xDD, {hi(restart), lo(restart)});
+        std::vector<uint8_t> scan = {nc};
+        for (int c = 0; c < nc_; c++) scan.insert(scan.end(), {(uint8_t)(c + 1), 0x00});
+        scan.insert(scan.end(), {(uint8_t)ss_, 0, (uint8_t)point_transform});
+        marker(s, 0xDA, scan);
         s.insert(s.end(), entropy_.begin(), entropy_.end());
-        s.push_back(0xFF);
-        s.push_back(0xD9);
+        s.insert(s.end(), {0xFF, 0xD9});
         return s;
     }
 
 private:
-    static void put16(std::vector<uint8_t>& s, int v)
+    static uint8_t hi(int v) { return (uint8_t)(v >> 8); }
+    static uint8_t lo(int v) { return (uint8_t)v; }
+    // A marker segment: the marker, its length and `body`.
+    static void marker(std::vector<uint8_t>& s, int m, const std::vector<uint8_t>& body)
     {
-        s.push_back((uint8_t)(v >> 8));
-        s.push_back((uint8_t)v);
-    }
-    static void put_marker(std::vector<uint8_t>& s, int marker, int length)
-    {
-        s.push_back(0xFF);
-        s.push_back((uint8_t)marker);
-        put16(s, length);
+        const int length = (int)body.size() + 2;
+        s.insert(s.end(), {0xFF, (uint8_t)m, hi(length), lo(length)});
+        s.insert(s.end(), body.begin(), body.end());
     }
     void bits(int value, int n)
     {

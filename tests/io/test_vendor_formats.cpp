@@ -8,6 +8,7 @@
 
 #include "image_test_support.h"
 #include "io/dfe_file.h"
+#include "io/image_file.h"
 #include "commands/loader_chain.h"
 #include "io/qct_file.h"
 #include "io/sonix_file.h"
@@ -133,20 +134,15 @@ TEST(Qct, SlicesFromTheOffsetTable)
     EXPECT_FALSE(load_with(load_qct_file, path, 3));
     EXPECT_EQ(info.frame, 2);
 
-    // The sample 1000 (water) is 0; a table of one slice cannot be opened.
-    std::vector<char> raw = file_bytes(path);
-    std::vector<unsigned char> bytes(raw.begin(), raw.end());
-    bytes[40] = 1;  // n = 1
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("one.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[32] = 2;  // the leading value must be 1
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("two.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[48 + 8 + 7] = 0x40;  // slice 1's offset far outside the file
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("far.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes.resize(bytes.size() - 1);  // the last slice's last sample is missing
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("cut.qct", bytes), 2));
+    // Refused: a table of one slice (n = 1), a leading value other than 1, slice 1's offset
+    // far outside the file, and a last slice missing its last sample.
+    const std::vector<char> raw = file_bytes(path);
+    for (const auto& p : std::vector<std::pair<size_t, unsigned char>>{{40, 1}, {32, 2}, {48 + 8 + 7, 0x40}}) {
+        std::vector<unsigned char> bytes(raw.begin(), raw.end());
+        bytes[p.first] = p.second;
+        EXPECT_FALSE(load_with(load_qct_file, write_bytes("bad.qct", bytes))) << p.first;
+    }
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("cut.qct", {raw.begin(), raw.end() - 1}), 2));
     EXPECT_EQ(info.raw_image[0], 20 * 16);
 }
 
@@ -216,25 +212,28 @@ TEST(Dxa, RowShiftEstimateAndCorrection)
 
 TEST(VendorDamaged, EveryTruncationIsRefusedOrReadsOnlyWhatIsThere)
 {
-    // Each fixture cut at every length: the loaders must fail cleanly (record untouched)
-    // or load from the bytes present; the sanitizer build checks the reads.
+    // Each fixture cut at every length (every third for the TIFF files): the loaders must
+    // fail cleanly (record untouched) or load from the bytes present; the sanitizer build
+    // checks the reads.
     wxLogNull quiet;
     const struct {
-        const char* name;
+        std::string path;
         bool (*load)(char*, int);
-    } files[] = {{"lines.rf", load_sonix_file}, {"tagged.b32", load_sonix_file},
-                 {"slices.qct", load_qct_file}, {"scan.dfe", load_dfe_file}};
+    } files[] = {{vendor_fixture("lines.rf"), load_sonix_file},  {vendor_fixture("tagged.b32"), load_sonix_file},
+                 {vendor_fixture("slices.qct"), load_qct_file},  {vendor_fixture("scan.dfe"), load_dfe_file},
+                 {image_fixture("minmax16.tif"), load_image_file}, {image_fixture("pages16.tif"), load_image_file},
+                 {image_fixture("ct16.tif"), load_image_file}};
     const std::string dir = fresh_folder();
     for (const auto& f : files) {
-        const std::vector<char> whole = file_bytes(vendor_fixture(f.name));
-        for (size_t n = 0; n < whole.size(); n++) {
-            const std::string cut = dir + "cut_" + f.name;
+        const std::vector<char> whole = file_bytes(f.path);
+        const bool tiff = f.load == load_image_file;
+        for (size_t n = 0; n < whole.size(); n += tiff ? 3 : 1) {
+            const std::string cut = dir + "cut" + f.path.substr(f.path.rfind('.'));
             std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
             fresh_record(cut);
-            const bool loaded = load_with(f.load, cut);
-            if (!loaded) {
-                EXPECT_EQ(info.raw_image, nullptr) << f.name << " cut at " << n;
-                EXPECT_EQ(info.width, 1200) << f.name << " cut at " << n;
+            if (!load_with(f.load, cut)) {
+                EXPECT_EQ(info.raw_image, nullptr) << f.path << " cut at " << n;
+                EXPECT_EQ(info.width, 1200) << f.path << " cut at " << n;
             } else {
                 EXPECT_NE(info.raw_image, nullptr);
             }
