@@ -36,6 +36,9 @@ void patch(std::vector<char>& bytes, const std::string& tag, size_t offset, cons
 
 TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
 {
+    const char* const unsupported = "This DICOM file contains compressed data, but in an unsupported "
+                                    "format.\nCurrently Voxmira only supports lossless JPEG, RLE and "
+                                    "JPEG-2000 compressed formats.";
     struct {
         const char* name;
         const char* warning;
@@ -45,8 +48,8 @@ TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)
         {"trunc_fragment.dcm", "truncated or corrupt"},
         {"huge_frame.dcm", "65535 x 65535"},
         {"corrupt_huffman.dcm", "lossless JPEG data are damaged: a Huffman table's code lengths cannot form a code"},
-        {"bad_restart.dcm", "unsupported format"},
-        {"rle_bad_offset.dcm", "unsupported format"},
+        {"bad_restart.dcm", unsupported},
+        {"rle_bad_offset.dcm", unsupported},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,16 +105,6 @@ TEST(DicomHostile, PatchedHeadersAreRefusedBeforeAnySample)
         expect_unchanged(before);
     }
     std::system(("rm -rf '" + path.substr(0, path.rfind('/')) + "'").c_str());
-}
-
-TEST(DicomHostile, UnsupportedCompressionUsesTheProgramsWording)
-{
-    log_catcher log;
-    EXPECT_FALSE(open(fixture("corrupt_huffman.dcm")));
-    EXPECT_NE(log.text.find("This DICOM file contains compressed data, but in an unsupported "
-                            "format.\nCurrently Voxmira only supports lossless JPEG, RLE and "
-                            "JPEG-2000 compressed formats."),
-              std::string::npos);
 }
 
 TEST(DicomHostile, NonDicomFilesAndMissingFilesFailSilently)

@@ -120,33 +120,36 @@ std::vector<uint16_t> words(const std::vector<uint8_t>& bytes)
 
 }  // namespace
 
-TEST(LosslessJpeg, FirstPixelStartsFromHalfTheRange)
+// Whole frames decoded from hand-written differences, their samples as bytes or host words.
+TEST(LosslessJpeg, FramesFromTheirDifferences)
 {
-    // Precision 12, predictor 1: 2048 + 5, then left neighbour - 3; second row from above.
-    stream_builder b(2, 2, 1, 12, 1);
-    for (int d : {5, -3, 100, -1}) b.difference(d);
-    std::vector<uint8_t> out(2 * 2 * 2);
-    ASSERT_EQ(decode(b.finish(), out, 16), 0);
-    EXPECT_EQ(words(out), (std::vector<uint16_t>{2053, 2050, 2153, 2152}));
-
-    // With a point transform of 2 the start is 2^(12 - 2 - 1); samples are not shifted.
-    stream_builder t(1, 1, 1, 12, 1);
-    t.point_transform = 2;
-    t.difference(1);
-    std::vector<uint8_t> one(2);
-    ASSERT_EQ(decode(t.finish(), one, 16), 0);
-    EXPECT_EQ(words(one)[0], 513);
-}
-
-TEST(LosslessJpeg, CategorySixteenAddsHalfTheWordRange)
-{
-    stream_builder b(3, 1, 1, 16, 1);
-    b.difference(32768);   // 32768 + 32768 wraps to 0
-    b.difference(32768);   // 32768
-    b.difference(-32767);  // 1
-    std::vector<uint8_t> out(3 * 2);
-    ASSERT_EQ(decode(b.finish(), out, 16), 0);
-    EXPECT_EQ(words(out), (std::vector<uint16_t>{0, 32768, 1}));
+    const struct {
+        int width, height, components, precision, predictor, point_transform;
+        std::vector<int> differences;
+        int out_bits;
+        std::vector<int> samples;
+    } cases[] = {
+        // Precision 12, predictor 1: 2048 + 5, then left neighbour - 3; second row from above.
+        {2, 2, 1, 12, 1, 0, {5, -3, 100, -1}, 16, {2053, 2050, 2153, 2152}},
+        // With a point transform of 2 the start is 2^(12 - 2 - 1); samples are not shifted.
+        {1, 1, 1, 12, 1, 2, {1}, 16, {513}},
+        // Category 16 adds half the word range: 32768 + 32768 wraps to 0.
+        {3, 1, 1, 16, 1, 0, {32768, 32768, -32767}, 16, {0, 32768, 1}},
+        // Three components give RGB bytes; the 8-bit layout takes the first component.
+        {2, 1, 3, 8, 1, 0, {10, -20, 30, 1, 2, 3}, 24, {138, 108, 158, 139, 110, 161}},
+        {2, 1, 3, 8, 1, 0, {10, -20, 30, 1, 2, 3}, 8, {138, 139}},
+    };
+    for (const auto& c : cases) {
+        stream_builder b(c.width, c.height, c.components, c.precision, c.predictor);
+        b.point_transform = c.point_transform;
+        for (int d : c.differences) b.difference(d);
+        std::vector<uint8_t> out(c.samples.size() * (c.out_bits == 16 ? 2 : 1));
+        ASSERT_EQ(decode(b.finish(), out, c.out_bits), 0);
+        const std::vector<uint16_t> w = words(out);
+        const std::vector<int> got = c.out_bits == 16 ? std::vector<int>(w.begin(), w.end())
+                                                      : std::vector<int>(out.begin(), out.end());
+        EXPECT_EQ(got, c.samples);
+    }
 }
 
 TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
@@ -191,19 +194,6 @@ TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
     odd.restart = 3;
     for (int i = 0; i < 4; i++) odd.difference(0);
     EXPECT_EQ(decode(odd.finish(), out = std::vector<uint8_t>(4), 8), -1);
-}
-
-TEST(LosslessJpeg, ThreeComponentsGiveRgbBytes)
-{
-    stream_builder b(2, 1, 3, 8, 1);
-    for (int d : {10, -20, 30, 1, 2, 3}) b.difference(d);
-    std::vector<uint8_t> out(2 * 3);
-    ASSERT_EQ(decode(b.finish(), out, 24), 0);
-    EXPECT_EQ(out, (std::vector<uint8_t>{138, 108, 158, 139, 110, 161}));
-    // The 8-bit layout takes the first component.
-    std::vector<uint8_t> grey(2);
-    ASSERT_EQ(decode(b.finish(), grey, 8), 0);
-    EXPECT_EQ(grey, (std::vector<uint8_t>{138, 139}));
 }
 
 TEST(LosslessJpeg, WideFramesBeyondFourThousandColumns)
