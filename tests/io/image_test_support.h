@@ -73,11 +73,12 @@ inline std::vector<char> file_bytes(const std::string& path)
     return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline void copy_file(const std::string& from, const std::string& to)
+inline void write_file(const std::string& path, const std::vector<char>& bytes)
 {
-    const std::vector<char> bytes = file_bytes(from);
-    std::ofstream(to, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+    std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
 }
+
+inline void copy_file(const std::string& from, const std::string& to) { write_file(to, file_bytes(from)); }
 
 // The fixture sequence frame_0003.png .. frame_0007.png (values 10, 20 .. 50) from `first`
 // to `last` into `dir`.
