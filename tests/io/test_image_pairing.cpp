@@ -12,12 +12,14 @@
 
 namespace {
 
-// Writes the pair (8 x 6 grey PNGs, the reference one level brighter) and opens the
+// Writes the pair (8 x 6 grey PNGs, the reference one level brighter, unless given another
+// width or colour) and opens the
 // noisy one as the Open command does with the image filter.
-void open_pair(const std::string& dir, const std::string& noisy, const std::string& ref)
+void open_pair(const std::string& dir, const std::string& noisy, const std::string& ref, int ref_width = 8,
+               bool ref_colour = false)
 {
     write_png(dir + noisy + ".png", 8, 6, 40);
-    if (!ref.empty()) write_png(dir + ref + ".png", 8, 6, 41);
+    if (!ref.empty()) write_png(dir + ref + ".png", ref_width, 6, 41, ref_colour);
     ASSERT_TRUE(open_data_set(wxString(dir + noisy + ".png"), 0));
 }
 
@@ -56,10 +58,12 @@ TEST(ReferencePairing, BenchmarkSeriesSetLevelRangeAndWindow)
     }
 }
 
-TEST(ReferencePairing, NoisyNoiseAndLastUnderscoreRules)
+TEST(ReferencePairing, NoisyNoiseLastUnderscoreAndMismatchRules)
 {
     const struct {
         const char *noisy, *ref, *paired;  // paired: the reference found, "" none
+        int ref_width = 8;
+        bool ref_colour = false;
     } rows[] = {
         {"0010_NOISY_SRGB_010", "0010_GT_SRGB_010", "0010_GT_SRGB_010"},
         {"0010_NOISY_RAW_010", "0010_GT_RAW_010", "0010_GT_RAW_010"},
@@ -70,33 +74,18 @@ TEST(ReferencePairing, NoisyNoiseAndLastUnderscoreRules)
         {"x_all_noise_016", "x_all_noise", "x_all_noise"},
         {"_dog", "dog", ""},  // a leading "_" is not a separator
         {"lonely_7", "", ""},
+        // A reference of another size, or colour for a grey image, is none.
+        {"tree_all_noise_016", "tree_all_ref_016", "", 9},
+        {"leaf_noise", "leaf", "", 8, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.noisy);
-        open_pair(fresh_folder(), row.noisy, row.ref);
+        open_pair(fresh_folder(), row.noisy, row.ref, row.ref_width, row.ref_colour);
         EXPECT_EQ(ref_name(), row.paired);
         EXPECT_EQ(info.ref_image != nullptr, *row.paired != 0);
         EXPECT_EQ(info.level, 256);
         EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
     }
-}
-
-TEST(ReferencePairing, WrongSizeOrKindIsNoReference)
-{
-    std::string dir = fresh_folder();
-    write_png(dir + "tree_all_noise_016.png", 8, 6, 40);
-    write_png(dir + "tree_all_ref_016.png", 9, 6, 40);
-    ASSERT_TRUE(open_data_set(wxString(dir + "tree_all_noise_016.png"), 0));
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
-    EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
-
-    dir = fresh_folder();
-    write_png(dir + "leaf_noise.png", 8, 6, 40);
-    write_png(dir + "leaf.png", 8, 6, 40, true);  // colour reference for a grey image
-    ASSERT_TRUE(open_data_set(wxString(dir + "leaf_noise.png"), 0));
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
 }
 
 TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
@@ -118,7 +107,7 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     copy_file(image_fixture("pages16.tif"), pages + "pages_noise.tif");
     write_png(pages + "pages.png", 4, 3, 1);
     ASSERT_TRUE(open_data_set(wxString(pages + "pages_noise.tif"), 0));
-    EXPECT_EQ(info.file_type, -5);
+    EXPECT_EQ(info.file_type, FILE_IMAGE_PAGES);
     EXPECT_EQ(info.ref_image, nullptr);
 
     // Sixteen-bit data without limits get the window from the data range; the level slider

@@ -199,26 +199,6 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 16), original);
 }
 
-TEST(SaveDisplayed, BinaryDumpAndImage)
-{
-    ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
-    info.window_width = 7;
-    info.window_height = 3;
-    release_array(info.display_image);
-    info.display_image = new unsigned char[7 * 3 * 3];
-    for (int i = 0; i < 63; i++) info.display_image[i] = (unsigned char)(i * 4);
-    const std::string dir = fresh_folder();
-    ASSERT_TRUE(save_display_image(wxString(dir + "d.bin"), 5));
-    const std::vector<char> bin = file_bytes(dir + "d.bin");
-    ASSERT_EQ(bin.size(), 63u);
-    EXPECT_EQ((unsigned char)bin[62], 248);
-    ASSERT_TRUE(save_display_image(wxString(dir + "d.png"), 0));
-    wxImage back(wxString(dir + "d.png"), wxBITMAP_TYPE_PNG);
-    ASSERT_TRUE(back.IsOk());
-    EXPECT_EQ(back.GetWidth(), 7);
-    EXPECT_EQ(std::memcmp(back.GetData(), info.display_image, 63), 0);
-}
-
 TEST(SaveGuard, NeverOverTheFilesBeingRead)
 {
     const std::string dir = fresh_folder();

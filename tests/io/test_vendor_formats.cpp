@@ -40,11 +40,10 @@ TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
     const std::string path = vendor_fixture("lines.rf");
     info.file_name = path;
     ASSERT_TRUE(load_with(load_sonix_file, path));
-    // samples per line
-    // lines
+    // A line of samples a row.
     EXPECT_EQ(std::tie(info.width, info.height, info.file_type, info.frames, info.first_frame, info.frame,
                        info.sonix_mode),
-              std::make_tuple(5, 3, -1, 2, 1, 1, 2));
+              std::make_tuple(5, 3, FILE_SONIX, 2, 1, 1, 2));
     EXPECT_NEAR(info.pixel_width, 0.01925, 1e-12);
     EXPECT_NEAR(info.pixel_height, 0.234, 1e-12);
     EXPECT_EQ(info.data_colour, 0);
@@ -72,7 +71,7 @@ TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
     info.file_name = b32;
     ASSERT_TRUE(load_with(load_sonix_file, b32));
     EXPECT_EQ(std::tie(info.file_type, info.data_colour, info.channels, info.width, info.height),
-              std::make_tuple(-2, 1, 3, 2, 2));
+              std::make_tuple(FILE_SONIX_TAGGED, 1, 3, 2, 2));
     // Bytes 10, 20, 30, 255 are B, G, R, x.
     EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[1], info.raw_image[2], info.data_min, info.data_max),
               std::make_tuple(30 * 16, 20 * 16, 10 * 16, 10, 33));
@@ -83,7 +82,7 @@ TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
     fresh_record(b8);
     ASSERT_TRUE(load_with(load_sonix_file, b8));
     EXPECT_EQ(std::tie(info.file_type, info.width, info.height, info.frames, info.sonix_mode),
-              std::make_tuple(-1, 4, 2, 3, 0));
+              std::make_tuple(FILE_SONIX, 4, 2, 3, 0));
     ASSERT_TRUE(reload_frame(3));
     EXPECT_EQ(info.raw_image[7], (100 + 7) * 16);
 }
@@ -119,7 +118,7 @@ TEST(Qct, SlicesFromTheOffsetTable)
     ASSERT_TRUE(load_with(load_qct_file, path));
     // slices 1 and 2 of n = 3
     EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frame, info.frames, info.width, info.height),
-              std::make_tuple(-3, 1, 1, 2, 3, 2));
+              std::make_tuple(FILE_QCT, 1, 1, 2, 3, 2));
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
     EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
     EXPECT_EQ(std::tie(info.slice_thickness, info.slice_location, info.position[2]),
@@ -152,7 +151,7 @@ TEST(Dxa, RecordsFoundByTheirMarker)
     fresh_record(path);
     ASSERT_TRUE(load_with(load_dfe_file, path));
     EXPECT_EQ(std::tie(info.file_type, info.frames, info.first_frame, info.width, info.height),
-              std::make_tuple(-6, 2, 0, 4, 3));
+              std::make_tuple(FILE_DXA, 2, 0, 4, 3));
     EXPECT_NEAR(info.pixel_height, 0.10625, 1e-12);
     EXPECT_DOUBLE_EQ(info.slice_thickness, 0.01);
     // -32000 is stored but does not lower the range.
