@@ -47,6 +47,14 @@ inline uint64_t samples_checksum()
 
 inline std::vector<char> read_file(const std::string& path) { return file_bytes(path); }
 
+// `bytes` with `value` written `offset` bytes after the first occurrence of `tag`.
+inline void patch(std::vector<char>& bytes, const std::string& tag, size_t offset, const std::string& value)
+{
+    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
+    ASSERT_NE(at, std::string::npos) << "tag not found";
+    std::copy(value.begin(), value.end(), bytes.begin() + (long)(at + offset));
+}
+
 // A fresh folder whose path has no digits, so the folder name never forms a sequence field.
 inline std::string digit_free_folder(const std::string& tag)
 {

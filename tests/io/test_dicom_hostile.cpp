@@ -24,14 +24,6 @@ using record_snapshot = decltype(snapshot());
 
 void expect_unchanged(const record_snapshot& s) { EXPECT_EQ(snapshot(), s); }
 
-// `bytes` with `value` written `offset` bytes after the first occurrence of `tag`.
-void patch(std::vector<char>& bytes, const std::string& tag, size_t offset, const std::string& value)
-{
-    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
-    ASSERT_NE(at, std::string::npos);
-    std::copy(value.begin(), value.end(), bytes.begin() + (long)(at + offset));
-}
-
 }  // namespace
 
 TEST(DicomHostile, DamagedFilesFailWithAWarningAndKeepThePreviousImage)

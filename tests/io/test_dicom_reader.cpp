@@ -109,10 +109,7 @@ TEST(DicomReader, ColourByPlaneArrivesAsTheSamePixels)
     const size_t n = (size_t)info.width * info.height;
     const std::vector<int> interleaved(info.raw_image, info.raw_image + n * 3);
     std::vector<char> bytes = read_file(fixture("rgb8.dcm"));
-    const std::string tag("\x28\x00\x06\x00US\x02\x00\x00\x00", 10);
-    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
-    ASSERT_NE(at, std::string::npos);
-    bytes[at + 8] = 1;
+    patch(bytes, std::string("\x28\x00\x06\x00US\x02\x00\x00\x00", 10), 8, "\x01");
     // The pixel data are the last n x 3 bytes: rewrite them plane by plane.
     const size_t first = bytes.size() - n * 3;
     const std::vector<char> pixels(bytes.begin() + first, bytes.end());
@@ -144,9 +141,7 @@ TEST(DicomReader, MonochromeOneShowsInverted)
     const std::vector<unsigned char> two = shown(fixture("ct_s16.dcm"), raw2);
     EXPECT_EQ(info.invert_grey, 0);
     std::vector<char> bytes = read_file(fixture("ct_s16.dcm"));
-    const size_t at = std::string(bytes.begin(), bytes.end()).find("MONOCHROME2");
-    ASSERT_NE(at, std::string::npos);
-    bytes[at + 10] = '1';
+    patch(bytes, "MONOCHROME2", 10, "1");
     const std::string path = ::testing::TempDir() + "ct_monochrome1.dcm";
     write_file(path, bytes);
     const std::vector<unsigned char> one = shown(path, raw1);

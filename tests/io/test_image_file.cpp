@@ -77,8 +77,7 @@ TEST(ImageFileTiff, PagesBecomeFramesAndTheSliderReloadsThem)
 
     info.window_centre = 1234;
     info.window_range = 77;
-    ASSERT_TRUE(reload_frame(2));
-    // the frame slider keeps the window
+    ASSERT_TRUE(reload_frame(2));  // the frame slider keeps the window
     EXPECT_EQ(std::tie(info.frame, info.raw_image[0], info.data_min, info.window_centre, info.window_range),
               std::make_tuple(2, 3000 * 16, 3000, 1234, 77));
     ASSERT_TRUE(reload_frame(1));
@@ -99,18 +98,13 @@ TEST(ImageFileWx, GreyDetectionAndColourLayouts)
     // The same colour pixels through PNG, BMP, PNM and the RGB TIFF that libtiff's grey
     // path declines.
     for (const char* name : {"colour.png", "colour.bmp", "colour.ppm", "rgb8.tif"}) {
-        ASSERT_TRUE(open_image(image_fixture(name))) << name;
-        EXPECT_EQ(info.data_colour, 1) << name;
-        EXPECT_EQ(info.channels, 3) << name;
-        EXPECT_EQ(info.width, 5) << name;
-        EXPECT_EQ(info.height, 4) << name;
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(open_image(image_fixture(name)));
         const int* p = info.raw_image + 3 * (2 * 5 + 3);  // pixel (3, 2)
-        EXPECT_EQ(p[0], 200 * 16) << name;
-        EXPECT_EQ(p[1], 30 * 16) << name;
-        EXPECT_EQ(p[2], 7 * 16) << name;
-        EXPECT_EQ(info.data_min, 0) << name;
-        EXPECT_EQ(info.data_max, 200) << name;
-        EXPECT_NEAR(info.pixel_width, 0.1, 1e-12) << name;
+        EXPECT_EQ(std::tie(info.data_colour, info.channels, info.width, info.height, p[0], p[1], p[2],
+                           info.data_min, info.data_max),
+                  std::make_tuple(1, 3, 5, 4, 200 * 16, 30 * 16, 7 * 16, 0, 200));
+        EXPECT_NEAR(info.pixel_width, 0.1, 1e-12);
     }
     ASSERT_TRUE(open_image(image_fixture("grey.jpg")));
     EXPECT_EQ(info.data_colour, 0);
@@ -119,17 +113,13 @@ TEST(ImageFileWx, GreyDetectionAndColourLayouts)
 TEST(ImageFileWx, AlphaAndTheRawHighLowLayout)
 {
     ASSERT_TRUE(open_image(image_fixture("alpha.png")));
-    EXPECT_EQ(info.data_colour, 7);
-    EXPECT_EQ(info.channels, 4);
+    EXPECT_EQ(std::tie(info.data_colour, info.channels, info.window_centre), std::make_tuple(7, 4, 127));
     const int alpha[4] = {0, 85, 170, 255};
-    for (int x = 0; x < 4; x++) {
+    for (int x = 0; x < 4; x++)
         EXPECT_EQ(std::tie(info.raw_image[4 * x], info.raw_image[4 * x + 2], info.raw_image[4 * x + 3]),
                   std::make_tuple(10 * 16, 30 * 16, alpha[x] * 16));
-    }
-    EXPECT_EQ(info.window_centre, 127);
 
-    ASSERT_TRUE(open_image(image_fixture("scene_RAW.png")));
-    // half the stored height
+    ASSERT_TRUE(open_image(image_fixture("scene_RAW.png")));  // half the stored height
     EXPECT_EQ(std::tie(info.data_colour, info.channels, info.width, info.height), std::make_tuple(8, 4, 2, 2));
     const int words[16] = {258, 65535, 0, 4095, 4096, 1, 300, 1000,
                            12345, 54321, 256, 255, 0, 0, 0, 0};
