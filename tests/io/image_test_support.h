@@ -47,12 +47,14 @@ inline void fresh_record(const std::string& path = std::string())
     info.file_name = wxString(path.c_str(), wxConvLibc);
 }
 
-// Opens `path` afresh through the image loader.
-inline bool open_image(const std::string& path)
+// Opens `path` afresh through `loader` (the image loader when none is named).
+template <typename Loader>
+bool open_with(Loader loader, const std::string& path)
 {
     fresh_record(path);
-    return load_with(load_image_file, path);
+    return load_with(loader, path);
 }
+inline bool open_image(const std::string& path) { return open_with(load_image_file, path); }
 
 // A w x h PNG, grey with value v (or with R, G, B = v, v + 1, v + 2 when colour).
 inline void write_png(const std::string& path, int w, int h, int v, bool colour = false)

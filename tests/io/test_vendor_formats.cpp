@@ -36,10 +36,8 @@ std::vector<unsigned char> sonix_header(int frames, int d1, int d2, int bits, in
 
 TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
 {
-    fresh_record();
     const std::string path = vendor_fixture("lines.rf");
-    info.file_name = path;
-    ASSERT_TRUE(load_with(load_sonix_file, path));
+    ASSERT_TRUE(open_with(load_sonix_file, path));
     // A line of samples a row.
     EXPECT_EQ(std::tie(info.width, info.height, info.file_type, info.frames, info.first_frame, info.frame,
                        info.sonix_mode),
@@ -66,10 +64,7 @@ TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
 
 TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
 {
-    fresh_record();
-    const std::string b32 = vendor_fixture("tagged.b32");
-    info.file_name = b32;
-    ASSERT_TRUE(load_with(load_sonix_file, b32));
+    ASSERT_TRUE(open_with(load_sonix_file, vendor_fixture("tagged.b32")));
     EXPECT_EQ(std::tie(info.file_type, info.data_colour, info.channels, info.width, info.height),
               std::make_tuple(FILE_SONIX_TAGGED, 1, 3, 2, 2));
     // Bytes 10, 20, 30, 255 are B, G, R, x.
@@ -78,9 +73,7 @@ TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
     ASSERT_TRUE(reload_frame(2));  // past the second tag
     EXPECT_EQ(info.raw_image[2], 110 * 16);
 
-    const std::string b8 = vendor_fixture("grey.b8");
-    fresh_record(b8);
-    ASSERT_TRUE(load_with(load_sonix_file, b8));
+    ASSERT_TRUE(open_with(load_sonix_file, vendor_fixture("grey.b8")));
     EXPECT_EQ(std::tie(info.file_type, info.width, info.height, info.frames, info.sonix_mode),
               std::make_tuple(FILE_SONIX, 4, 2, 3, 0));
     ASSERT_TRUE(reload_frame(3));
@@ -114,18 +107,15 @@ TEST(Sonix, BadHeadersAndShortFiles)
 TEST(Qct, SlicesFromTheOffsetTable)
 {
     const std::string path = vendor_fixture("slices.qct");
-    fresh_record(path);
-    ASSERT_TRUE(load_with(load_qct_file, path));
+    ASSERT_TRUE(open_with(load_qct_file, path));
     // slices 1 and 2 of n = 3
     EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frame, info.frames, info.width, info.height),
               std::make_tuple(FILE_QCT, 1, 1, 2, 3, 2));
-    EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
-    EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
-    EXPECT_EQ(std::tie(info.slice_thickness, info.slice_location, info.position[2]),
-              std::make_tuple(1.25, -15.0, -15.0));
+    EXPECT_EQ(std::tie(info.pixel_width, info.pixel_height, info.slice_thickness, info.slice_location,
+                       info.position[2]),
+              std::make_tuple(0.5, 0.75, 1.25, -15.0, -15.0));
     // Slice 1 holds 1010 + i: a stored 1000 would be water (0).
-    EXPECT_EQ(info.raw_image[0], 10 * 16);
-    EXPECT_EQ(info.data_max, 15);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.data_max), std::make_tuple(10 * 16, 15));
     ASSERT_TRUE(reload_frame(2));
     EXPECT_EQ(info.raw_image[0], 20 * 16);
     EXPECT_DOUBLE_EQ(info.slice_location, -10.0);
@@ -148,8 +138,7 @@ TEST(Qct, SlicesFromTheOffsetTable)
 TEST(Dxa, RecordsFoundByTheirMarker)
 {
     const std::string path = vendor_fixture("scan.dfe");
-    fresh_record(path);
-    ASSERT_TRUE(load_with(load_dfe_file, path));
+    ASSERT_TRUE(open_with(load_dfe_file, path));
     EXPECT_EQ(std::tie(info.file_type, info.frames, info.first_frame, info.width, info.height),
               std::make_tuple(FILE_DXA, 2, 0, 4, 3));
     EXPECT_NEAR(info.pixel_height, 0.10625, 1e-12);
