@@ -147,18 +147,17 @@ TEST(Dxa, RecordsFoundByTheirMarker)
     EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[5], info.data_min, info.data_max),
               std::make_tuple(-32000 * 16, -100 * 16, -100, 100));
     ASSERT_TRUE(reload_frame(1));
-    EXPECT_EQ(info.width, 2);
-    EXPECT_EQ(info.raw_image[3], 303 * 16);
+    EXPECT_EQ(std::tie(info.width, info.raw_image[3]), std::make_tuple(2, 303 * 16));
 
     wxLogNull quiet;
     EXPECT_FALSE(load_with(load_dfe_file, path, 2));
-    std::vector<char> raw = file_bytes(path);
-    std::vector<unsigned char> bytes(raw.begin(), raw.end());
-    bytes[3] = 1;  // signature byte 3 must be zero
-    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("sig.dfe", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[13 + 8 + 5] = 200;  // the first record claims 200 rows
-    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("tall.dfe", bytes)));
+    // Signature byte 3 must be zero; the first record claims 200 rows.
+    const std::vector<char> raw = file_bytes(path);
+    for (const auto& p : std::vector<std::pair<size_t, unsigned char>>{{3, 1}, {13 + 8 + 5, 200}}) {
+        std::vector<unsigned char> bytes(raw.begin(), raw.end());
+        bytes[p.first] = p.second;
+        EXPECT_FALSE(load_with(load_dfe_file, write_bytes("bad.dfe", bytes))) << p.first;
+    }
     EXPECT_EQ(info.raw_image[3], 303 * 16);
 }
 
