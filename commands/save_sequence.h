@@ -30,8 +30,9 @@ int save_sequence(const wxString& base, int index, int choice,
 // it can.
 wxString data_set_refusal();
 
-// Writes every frame of a DICOM or 16-bit TIFF data set, processed, through its reader's
-// writing mode, frames `first` .. `last`: each frame is loaded, filtered whole,
+// Writes every frame of a DICOM or 16-bit TIFF data set, processed, beside its source
+// (the reader locates a DICOM frame in its file, the frame writers write it), frames
+// `first` .. `last`: each frame is loaded, filtered whole,
 // `after_frame` is called (as above) and the frame written into the run begun here
 // (current_data_set_run holds the files written). A frame that cannot be read or written
 // is skipped with a warning; a write error stops the run. The status bar then says
@@ -40,8 +41,7 @@ wxString data_set_refusal();
 // Returns the frames written.
 int process_all_frames(int first, int last, const std::function<void()>& after_frame);
 
-// A run over the frames of a data set that writes each through its reader's writing
-// mode. `step` is what a frame gets after its reload and the filter (the metal-artefact
+// A run over the frames of a data set that writes each beside its source. `step` is what a frame gets after its reload and the filter (the metal-artefact
 // correction, say); `corrected` writes the corrected slice (sampled_image) into the
 // method's folder rather than the filtered one into "proc"; `fresh_frames` reloads even
 // the frame shown (it may hold an earlier correction). `done` begins the closing status
