@@ -8,6 +8,7 @@
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/vendor_file.h"
+#include "processing/colour.h"
 
 static const int dxa_max_width = 2048;
 // Whole-file search needs the file in memory; real DXA files are a few megabytes.
@@ -139,7 +140,7 @@ bool load_dfe_file(char* path, int index)
     correct_row_shifts(raw.get(), w, h);
 
     if (index == -1) {
-        info.data_colour = 0;
+        info.data_colour = COLOUR_GREY;
         info.channels = 1;
         info.frames = count;
         info.pixel_width = 0.1;

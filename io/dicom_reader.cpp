@@ -14,6 +14,7 @@
 #include "io/dicom_frame.h"
 #include "io/dicom_series.h"
 #include "io/dicom_walk.h"
+#include "processing/colour.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ bool install_frame(const dicom_header_walk& w, const frame_fields& discovered)
         info.frame = f.frame;
         info.width = w.h.columns;
         info.height = w.h.rows;
-        info.data_colour = channels == 3 ? 1 : 0;
+        info.data_colour = channels == 3 ? COLOUR_RGB : COLOUR_GREY;
         info.channels = channels;
         // MONOCHROME1 keeps its stored values; the display shows them inverted.
         info.invert_grey = channels == 1 && w.h.monochrome1;

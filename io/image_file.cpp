@@ -108,14 +108,14 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     s.height = stored_h;
     if (alpha) {
         s.channels = 4;
-        s.data_colour = 7;
+        s.data_colour = COLOUR_RGBA;
         if (path.find("_RAW") != std::string::npos) {
             // 16-bit samples stored as high bytes above low bytes.
             if (stored_h < 2) {
                 wxLogWarning("%s: a RAW image needs at least two stored rows.", wx_path(path));
                 return false;
             }
-            s.data_colour = 8;
+            s.data_colour = COLOUR_RAW;
             s.height = stored_h / 2;
         }
     } else {
@@ -126,7 +126,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
                 s.channels = 3;
                 break;
             }
-        s.data_colour = s.channels == 3 ? 1 : 0;
+        s.data_colour = s.channels == 3 ? COLOUR_RGB : COLOUR_GREY;
     }
     s.raw.reset(new_samples_unfilled(s.width, s.height, s.channels));
     if (!s.raw) {

@@ -11,6 +11,7 @@
 #include "core/checked_size.h"
 #include "core/path_buffer.h"
 #include "io/sample_buffer.h"
+#include "processing/colour.h"
 
 bool has_tiff_magic(const std::string& path)
 {
@@ -115,7 +116,7 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
     staged_image s;
     s.width = (int)w;
     s.height = (int)h;
-    s.data_colour = 0;
+    s.data_colour = COLOUR_GREY;
     s.channels = 1;
     if (index == -1) {
         s.has_spacing = true;

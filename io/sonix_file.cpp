@@ -7,6 +7,7 @@
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/vendor_file.h"
+#include "processing/colour.h"
 
 bool load_sonix_file(char* path, int index)
 {
@@ -85,7 +86,7 @@ bool load_sonix_file(char* path, int index)
     }
 
     if (index == -1) {
-        info.data_colour = channels == 3 ? 1 : 0;
+        info.data_colour = channels == 3 ? COLOUR_RGB : COLOUR_GREY;
         info.channels = channels;
         info.width = w;
         info.height = h;

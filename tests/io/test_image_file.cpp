@@ -44,18 +44,16 @@ TEST(ImageFileTiff, GreyFilesWithTheirWindowResolutionAndOffset)
         // 20 pixels per centimetre; the limit tags give the window.
         {"minmax16.tif", 8, 6, 2100, 4000, 100, 47 * 80 + 100, 0.5, 1, 0, 9, 9 * 80 + 100},
         // Stored word 31768 is -1000; limits 31768 .. 65535.
-        {"ct16.tif", 0, 0, (31768 + 65535) / 2 - 32768, 65535 - 31768, -1000, 32767, 0, 1, -32768, 0, -1000},
+        {"ct16.tif", 3, 2, (31768 + 65535) / 2 - 32768, 65535 - 31768, -1000, 32767, 0.1, 1, -32768, 0, -1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(open_image(image_fixture(c.name)));
-        if (c.width) EXPECT_EQ(info.width, c.width);
-        if (c.height) EXPECT_EQ(info.height, c.height);
-        EXPECT_EQ(std::tie(info.file_type, info.channels, info.window_centre, info.window_range,
-                           info.data_min, info.data_max),
-                  std::make_tuple(FILE_IMAGE, 1, c.centre, c.range, c.data_min, c.data_max));
-        if (c.pixel_width) EXPECT_NEAR(info.pixel_width, c.pixel_width, 1e-6);
-        if (c.pixel_width) EXPECT_NEAR(info.pixel_height, c.pixel_width, 1e-6);
+        EXPECT_EQ(std::tie(info.width, info.height, info.file_type, info.channels, info.window_centre,
+                           info.window_range, info.data_min, info.data_max),
+                  std::make_tuple(c.width, c.height, FILE_IMAGE, 1, c.centre, c.range, c.data_min, c.data_max));
+        EXPECT_NEAR(info.pixel_width, c.pixel_width, 1e-6);
+        EXPECT_NEAR(info.pixel_height, c.pixel_width, 1e-6);
         EXPECT_EQ(std::tie(info.tiff_output, info.tiff_offset, info.raw_image[c.at]),
                   std::make_tuple(c.tiff_output, c.tiff_offset, c.value * 16));
     }
