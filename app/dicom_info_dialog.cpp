@@ -71,7 +71,7 @@ private:
 
 wxDialog* make_dicom_information(wxWindow* parent)
 {
-    if (!info.raw_image || info.file_type < 0 || info.file_type > 2) return nullptr;
+    if (!info.raw_image || !is_dicom_type(info.file_type)) return nullptr;
     const std::string opened = native_path(info.file_name);
     const std::string path = frame_file_name(opened, info.file_type, info.frame);
     std::vector<dicom_element_row> rows;

@@ -25,7 +25,7 @@ namespace {
 // display image needs rebuilding.
 void view_changed()
 {
-    if (info.filter != 0)
+    if (info.filter != FILTER_NONE)
         process_image();
     else
         create_display_image();

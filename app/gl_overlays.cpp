@@ -14,6 +14,7 @@
 #include "core/record.h"
 #include "display/canvas_colour.h"
 #include "display/coordinates.h"
+#include "processing/colour.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ void MyGLCanvas::draw_probe(double fs)
     if (!info.probe_values || n <= 0) return;
     const double cell = total / n;
     double factor = 1.0;
-    if (info.data_colour != 0) colour_channel_factors(0, &factor, info.data_colour);
+    if (info.data_colour != COLOUR_GREY) colour_channel_factors(0, &factor, info.data_colour);
     const double range = std::max(info.window_range, 1);
     for (int row = 0; row < n; row++)
         for (int col = 0; col < n; col++) {
@@ -320,12 +321,12 @@ void MyGLCanvas::draw_profile(double fs, double a)
     const wxString mm = wxString::Format("%.2f", std::sqrt(dx * dx + dy * dy));
 
     // Which curves: every channel of a colour image (or the chosen one), else one grey curve.
-    const bool colour = info.colour_processing && info.colour != 0;
+    const bool colour = info.colour_processing && info.colour != COLOUR_GREY;
     const int n = colour ? info.channels : 1;
     double factors[4] = {1, 1, 1, 1};
     if (colour)
         colour_channel_factors(info.colour, factors, info.data_colour);
-    else if (info.data_colour != 0 && info.colour != 0)
+    else if (info.data_colour != COLOUR_GREY && info.colour != COLOUR_GREY)
         colour_channel_factors(0, factors, info.data_colour);
 
     if (!colour) {

@@ -42,6 +42,7 @@
 #include "commands/pipeline.h"
 
 #include "app/voxmira_icon.xpm"
+#include "processing/colour.h"
 
 const int ctrl_width = 220;
 
@@ -280,9 +281,9 @@ void MyFrame::update_menu_states()
     bar->Enable(ID_SAVE_DISPLAY, data);
     bar->Enable(ID_SAVE_PROCESSED, data);
     bar->Enable(ID_SAVE_SEQUENCE, data && info.frames > 1);
-    bar->Enable(ID_OPEN_REF, data && info.open_filter == 0);
+    bar->Enable(ID_OPEN_REF, data && info.open_filter == OPEN_IMAGE);
     // DICOM information is in the menu only while DICOM data are open.
-    const bool dicom = data && info.file_type >= 0 && info.file_type <= 2;
+    const bool dicom = data && is_dicom_type(info.file_type);
     if (dicom && !file_menu->FindItem(ID_DICOM_INFO))
         file_menu->Insert(dicom_info_position, dicom_info_item);
     else if (!dicom && file_menu->FindItem(ID_DICOM_INFO))
@@ -317,7 +318,7 @@ void MyFrame::reset_controls()
     set_range(ID_LEVEL, 1, level_slider_maximum());
 
     // The channel choice lists the channels of the processing colour space.
-    if (info.colour == 0) info.channel = 0;
+    if (info.colour == COLOUR_GREY) info.channel = 0;
     wxArrayString channels;
     channels.Add("All channels");
     for (int k = 0; k < info.channels && k < 4; k++)
@@ -342,9 +343,9 @@ void MyFrame::reset_controls()
     control(ID_SUBSAMPLE)->Enable(data);
     control(ID_SUBFILTER)->Enable(data);
     subsample_label->Enable(data);
-    show_row(ID_COLOUR, data && info.data_colour != 0);
-    show_row(ID_CHANNEL, data && info.data_colour != 0);
-    control(ID_CHANNEL)->Enable(info.colour != 0);
+    show_row(ID_COLOUR, data && info.data_colour != COLOUR_GREY);
+    show_row(ID_CHANNEL, data && info.data_colour != COLOUR_GREY);
+    control(ID_CHANNEL)->Enable(info.colour != COLOUR_GREY);
     for (int id : {ID_NOISE, ID_FILTER, ID_FILTER_SIZE, ID_THRESHOLD, ID_INTERP, ID_GRADIENT,
                    ID_SHOW_THRESHOLD, ID_USE_LEVEL})
         control(id)->Enable(data);
@@ -367,11 +368,11 @@ void MyFrame::reset_controls()
                                                      : "Multi-resolution filter");
     control(ID_AUTO_LEVEL)->Enable(!info.dicom_output && !info.tiff_output);
     show_row(ID_MASK, data && mask_row);
-    show_row(ID_ANGLE, data && mask_row && (info.mask == 5 || info.mask == 6));
+    show_row(ID_ANGLE, data && mask_row && mask_has_orientation(info.mask));
 
     // Detail, high pass and noise display exclude one another.
-    show_row(ID_DETAIL, data && info.filter != 0 && !info.show_hipass && !info.show_noise);
-    show_row(ID_HIPASS, data && info.filter != 0 && !info.show_noise);
+    show_row(ID_DETAIL, data && info.filter != FILTER_NONE && !info.show_hipass && !info.show_noise);
+    show_row(ID_HIPASS, data && info.filter != FILTER_NONE && !info.show_noise);
     show_row(ID_SHOW_NOISE, data && !info.show_hipass);
 
     // Reconstruction parameters apply to simulated acquisitions; the FDK choice to micro-CT.
@@ -432,7 +433,7 @@ void MyFrame::refresh_canvas()
 void MyFrame::OnDisplayZoomFit(wxCommandEvent&)
 {
     set_default_zoom();
-    info.filter ? process_image() : create_display_image();
+    info.filter != FILTER_NONE ? process_image() : create_display_image();
     refresh_canvas();
     update_zoom_crop_status();
 }
@@ -441,7 +442,7 @@ void MyFrame::OnDisplayZoomUnity(wxCommandEvent&)
 {
     info.zoom_mode = 1;
     info.zoom = 1.0;
-    info.filter ? process_image() : create_display_image();
+    info.filter != FILTER_NONE ? process_image() : create_display_image();
     refresh_canvas();
     update_zoom_crop_status();
 }
@@ -457,7 +458,7 @@ void MyFrame::OnDisplayReSize(wxCommandEvent&)
     const wxSize frame = GetSize();
     SetSize(frame.x + std::max(info.width, min_pane_width) - now.x, frame.y + info.height - now.y);
     splitter->SetSashPosition(sash_for_canvas_width(info.width, GetClientSize().x));
-    info.filter ? process_image() : create_display_image();
+    info.filter != FILTER_NONE ? process_image() : create_display_image();
     refresh_canvas();
     update_zoom_crop_status();
 }
@@ -555,7 +556,7 @@ bool MyFrame::open_dropped_file(const wxString& path)
     // As the Open command's "All files" would, except that every loader is tried in
     // start-up order.
     // A file that does not open leaves the window as it was (the loaders have said why).
-    if (!open_data_set(path, 6, true)) return false;
+    if (!open_data_set(path, OPEN_ANY, true)) return false;
     remember_file(path);
     reset_controls();
     refresh_canvas();

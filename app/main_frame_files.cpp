@@ -126,7 +126,7 @@ void MyFrame::OnSaveProcessedImage(wxCommandEvent&)
     int index;
     if (!choose_save_path(this, "Save filtered original image", path, index)) return;
     // The file gets the whole image filtered, not only the part in view.
-    if (info.filter != 0) process_whole_image();
+    if (info.filter != FILTER_NONE) process_whole_image();
     if (save_processed_image(path, index))
         SetStatusText(wxString::Format("Saved %s %s", processed_export_kind(index), wxFileName(path).GetFullName()), 0);
 }

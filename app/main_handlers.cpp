@@ -22,6 +22,7 @@
 #include "commands/reconstruct.h"
 #include "commands/filter_choice.h"
 #include "commands/pipeline.h"
+#include "processing/colour.h"
 
 namespace {
 
@@ -74,12 +75,12 @@ void MyFrame::OnChoiceColour(wxCommandEvent& event)
 void MyFrame::OnChoiceChannel(wxCommandEvent& event)
 {
     info.channel = event.GetInt();
-    if (info.data_colour == 0) return;
-    if ((info.show_histogram || info.show_noise) && info.filter == 0)
+    if (info.data_colour == COLOUR_GREY) return;
+    if ((info.show_histogram || info.show_noise) && info.filter == FILTER_NONE)
         process_image();
     else
         create_display_image();
-    if (info.filter != 0) compare_reference();
+    if (info.filter != FILTER_NONE) compare_reference();
     refresh_canvas();
 }
 
@@ -117,7 +118,7 @@ void MyFrame::OnCheckNoise(wxCommandEvent& event)
 void MyFrame::OnSliderFiltCentile(wxCommandEvent& event)
 {
     const int v = event.GetInt();
-    if (info.filter == 11 && v != info.centile_alt) {
+    if (filter_traits_of(info.filter).anisotropy && v != info.centile_alt) {
         info.centile_alt = v;
     } else if (v == info.centile) {
         return;

@@ -19,7 +19,7 @@ bool report_reference_comparison(const batch_args& args, bool always)
         if (!open_reference(wxString::FromUTF8(args.value("--ref").c_str())))
             throw run_error("could not use " + args.value("--ref") + " as the reference");
         report = ui_last_status(0);
-    } else if (info.ref_image && (always || info.filter != 0)) {
+    } else if (info.ref_image && (always || info.filter != FILTER_NONE)) {
         report = compare_to_ref(0, 0, info.proc_width, info.proc_height);
     } else if (always) {
         throw run_error("no reference found for " + args.positional().at(0) + "; give --ref REF");

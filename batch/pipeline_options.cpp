@@ -30,7 +30,7 @@ void apply_sampling_options(const batch_args& args)
 
 void apply_filter_options(const batch_args& args)
 {
-    info.filter = (int)args.integer("--filter", info.filter, 0, 12);
+    info.filter = (int)args.integer("--filter", info.filter, FILTER_NONE, FILTER_KINDS - 1);
     // The window slider offers 1 .. 20; past 100 the windowed filters would run for hours.
     info.filter_size = (int)args.integer("--size", info.filter_size, 0, 100);
     info.mask_radius[0] = info.mask_radius[1] = info.filter_size + 0.5;
@@ -42,7 +42,7 @@ void apply_filter_options(const batch_args& args)
         info.filter_iterate = 1;
         info.iterations = (int)args.integer("--multires", info.iterations, 1, 20);
     }
-    info.mask = (int)args.integer("--mask", info.mask, 0, 7);
+    info.mask = (int)args.integer("--mask", info.mask, 0, MASK_KINDS - 1);
     info.angle = (int)args.integer("--angle", info.angle, -360, 360);
     if (args.has("--noise")) {
         info.noise_kind = (int)args.integer("--noise", 0, 0, 2);

@@ -97,7 +97,7 @@ static int run_display(const batch_args& args)
     sample_image();
     process_image();  // ends with create_display_image()
     // The PNG or the raw RGB bytes, as "Save interpolated" writes them.
-    if (!save_display_image(wxString::FromUTF8(out.c_str()), png ? 0 : export_binary))
+    if (!save_display_image(wxString::FromUTF8(out.c_str()), png ? export_png : export_binary))
         throw run_error("could not write " + out);
     save_as_requested(args, true);
     if (args.has("--line")) print_profile();

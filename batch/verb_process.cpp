@@ -44,7 +44,7 @@ static int run_process(const batch_args& args)
     if (!info.processed_image) throw run_error("nothing was processed");
     if (args.has("--out")) write_processed(args.value("--out"));
     save_as_requested(args, false);
-    if (info.filter != 0) std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());
+    if (info.filter != FILTER_NONE) std::fprintf(stderr, "%s\n", (const char*)ui_last_status(2).utf8_str());
     std::printf("{\"proc_width\":%d,\"proc_height\":%d,\"values_per_pixel\":%d,\"colour\":%d,"
                 "\"data_min\":%d,\"data_max\":%d,\"process_time\":%lld}\n",
                 info.proc_width, info.proc_height, info.colour_processing ? info.channels : 1,

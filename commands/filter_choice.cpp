@@ -16,40 +16,53 @@ bool colour_allowed(int data_colour, int colour)
     }
 }
 
+namespace {
+
+// noise transform, centile row, level row, mask row, rank pyramid, anisotropy
+const filter_traits traits_table[FILTER_KINDS] = {
+    /* FILTER_NONE               */ {false, false, false, false, false, false},
+    /* FILTER_MEAN               */ {true, false, false, true, false, false},
+    /* FILTER_GAUSSIAN           */ {true, false, true, false, false, false},
+    /* FILTER_MEDIAN             */ {false, false, true, true, false, false},
+    /* FILTER_OPENING            */ {false, true, true, true, true, false},
+    /* FILTER_CLOSING            */ {false, true, true, true, true, false},
+    /* FILTER_OCCO               */ {false, true, true, true, true, false},
+    /* FILTER_GRAIN              */ {false, false, false, false, false, false},
+    /* FILTER_OCCO_LEVELLING     */ {false, true, false, true, false, false},
+    /* FILTER_GAUSSIAN_LEVELLING */ {true, false, false, false, false, false},
+    /* FILTER_GUIDED             */ {true, false, true, false, false, false},
+    /* FILTER_ANISOTROPIC        */ {true, true, true, false, false, true},
+    /* FILTER_BITONIC            */ {false, true, true, true, true, false},
+};
+
+}  // namespace
+
+const filter_traits& filter_traits_of(int kind)
+{
+    return traits_table[kind >= 0 && kind < FILTER_KINDS ? kind : FILTER_NONE];
+}
+
 filter_rows apply_filter_choice()
 {
-    filter_rows rows{false, false, false, " ", 0};
-    switch (info.filter) {
-    case 1: rows.mask = true; break;
-    case 2: case 10: rows.level = true; break;
-    case 3: rows.level = rows.mask = true; break;
-    case 4: case 5: case 6: case 12:
-        for (int k : {3, 4})
-            if (info.dev_values[k] == 30) info.dev_values[k] = 24;
+    const filter_traits& t = filter_traits_of(info.filter);
+    if (t.rank_pyramid) {
+        for (int* d : {&pyramid_first_divisor(), &pyramid_later_divisor()})
+            if (*d == 30) *d = 24;
         if (info.centile_alt == 5) info.centile_alt = 6;
-        if (info.mask == 1) {
+        if (info.mask == MASK_VARYING) {
             if (info.centile == 8) info.centile = 4;
         } else if (info.centile == 4) {
             info.centile = 8;
         }
-        rows.centile = rows.level = rows.mask = true;
-        rows.centile_label = "Mask centile:";
-        rows.centile_value = info.centile;
-        break;
-    case 8:
-        rows.centile = rows.mask = true;
-        rows.centile_label = "Mask centile:";
-        rows.centile_value = info.centile;
-        break;
-    case 11:
-        for (int k : {3, 4})
-            if (info.dev_values[k] == 24) info.dev_values[k] = 30;
+    } else if (t.anisotropy) {
+        for (int* d : {&pyramid_first_divisor(), &pyramid_later_divisor()})
+            if (*d == 24) *d = 30;
         if (info.centile_alt == 6) info.centile_alt = 5;
-        rows.centile = rows.level = true;
-        rows.centile_label = "Filter anisotropy:";
-        rows.centile_value = info.centile_alt;
-        break;
-    default: break;  // 0, 7, 9: no centile, level or mask rows
+    }
+    filter_rows rows{t.centile_row, t.level_row, t.mask_row, " ", 0};
+    if (t.centile_row) {
+        rows.centile_label = t.anisotropy ? "Filter anisotropy:" : "Mask centile:";
+        rows.centile_value = t.anisotropy ? info.centile_alt : info.centile;
     }
     return rows;
 }

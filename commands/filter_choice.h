@@ -7,6 +7,19 @@
 // RAW Bayer data Grey, itself or YUVdG; grey data only Grey; other layouts any space.
 bool colour_allowed(int data_colour, int colour);
 
+// What each "Filter" choice is and uses, one entry per filter_kind.
+struct filter_traits {
+    bool noise_transform;  // its input goes through the sensor-noise transform first
+    bool centile_row;      // shows the centile slider
+    bool level_row;        // shows data level, automatic level and multi-resolution
+    bool mask_row;         // shows the mask choice
+    bool rank_pyramid;     // a rank filter whose pyramid divisors and mask centile follow the mask
+    bool anisotropy;       // the centile slider holds the filter anisotropy (centile_alt)
+};
+
+// The traits of filter kind k; FILTER_NONE's (all false) outside 0..12.
+const filter_traits& filter_traits_of(int kind);
+
 // The rows of the Process page a filter choice uses.
 struct filter_rows {
     bool centile;               // the centile slider, labelled centile_label

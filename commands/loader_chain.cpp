@@ -91,12 +91,12 @@ const loader_entry* loader_for_file_type(int file_type)
 {
     const char* name = nullptr;
     switch (file_type) {
-    case 0: case 1: case 2: name = "dicom"; break;
-    case -1: case -2: name = "sonix"; break;
-    case -3: name = "qct"; break;
-    case -4: case -5: name = "image"; break;
-    case -6: name = "dfe"; break;
-    case -7: name = "rsq"; break;
+    case FILE_DICOM: case FILE_DICOM_NUMBERED: case FILE_DICOM_FOLDER: name = "dicom"; break;
+    case FILE_SONIX: case FILE_SONIX_TAGGED: name = "sonix"; break;
+    case FILE_QCT: name = "qct"; break;
+    case FILE_IMAGE: case FILE_IMAGE_PAGES: name = "image"; break;
+    case FILE_DXA: name = "dfe"; break;
+    case FILE_MICRO_CT: name = "rsq"; break;
     default: return nullptr;
     }
     const loader_entry* e = find_loader(name);

@@ -15,20 +15,20 @@
 
 const char* loader_for_filter(int filter_index)
 {
-    static const char* const names[] = {"image", "dicom", "sonix", "qct", "dfe", "rsq", "dicom"};
-    return filter_index >= 0 && filter_index < 7 ? names[filter_index] : nullptr;
+    static const char* const names[OPEN_FILTERS] = {"image", "dicom", "sonix", "qct", "dfe", "rsq", "dicom"};
+    return filter_index >= 0 && filter_index < OPEN_FILTERS ? names[filter_index] : nullptr;
 }
 
 int filter_for_open_data()
 {
     if (!info.raw_image) return info.open_filter;
     switch (info.file_type) {
-    case 0: case 1: case 2: return 1;
-    case -1: case -2: return 2;
-    case -3: return 3;
-    case -6: return 4;
-    case -7: return 5;
-    default: return 0;
+    case FILE_DICOM: case FILE_DICOM_NUMBERED: case FILE_DICOM_FOLDER: return OPEN_DICOM;
+    case FILE_SONIX: case FILE_SONIX_TAGGED: return OPEN_SONIX;
+    case FILE_QCT: return OPEN_QCT;
+    case FILE_DXA: return OPEN_DXA;
+    case FILE_MICRO_CT: return OPEN_MICRO_CT;
+    default: return OPEN_IMAGE;
     }
 }
 
@@ -120,7 +120,7 @@ void apply_nind_level(const wxString& name)
 
 bool pair_reference()
 {
-    if (!info.raw_image || info.file_type != -4) return false;
+    if (!info.raw_image || info.file_type != FILE_IMAGE) return false;
     info.ref_range = 1.0;
     info.ref_file_name.clear();
     const wxFileName opened(info.file_name);

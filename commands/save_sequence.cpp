@@ -15,6 +15,8 @@
 #include "processing/colour.h"
 #include "commands/loader_chain.h"
 #include "commands/open_data_set.h"
+#include "io/dicom_reader.h"
+#include "io/image_file.h"
 #include "io/save_image.h"
 #include "io/tiff_writer.h"
 #include "io/frame_writer.h"
@@ -45,7 +47,7 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
     grey = !info.colour_processing;
     if (grey) {
         double f = 1.0;
-        if (info.data_colour != 0) channel_factor((colour_t)0, &f, (colour_t)info.data_colour);
+        if (info.data_colour != COLOUR_GREY) channel_factor(COLOUR_GREY, &f, (colour_t)info.data_colour);
         for (size_t i = 0; i < n; i++)
             d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = windowed_byte(info.processed_image[i], f);
         return true;
@@ -54,7 +56,7 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
     const int* v = info.processed_image;
     std::unique_ptr<int[]> copy;
     int stride = vpp;
-    if (info.colour != 1) {
+    if (info.colour != COLOUR_RGB) {
         copy.reset(new int[n * vpp]);
         std::copy(v, v + n * vpp, copy.get());
         if (!to_rgb(copy.get(), w, h, (colour_t)info.colour, 0, 1)) {
@@ -66,7 +68,7 @@ static bool windowed_processed_image(int index, wxImage& image, bool& grey)
     }
     for (size_t i = 0; i < n; i++)
         for (int k = 0; k < 3; k++) d[3 * i + k] = windowed_byte(v[stride * i + k], 1.0);
-    if (info.data_colour == 7 && vpp == 4 && index == 0) {
+    if (info.data_colour == COLOUR_RGBA && vpp == 4 && index == export_png) {
         image.SetAlpha();
         unsigned char* a = image.GetAlpha();
         for (size_t i = 0; i < n; i++) a[i] = windowed_byte(info.processed_image[4 * i + 3], 1.0);
@@ -78,12 +80,12 @@ int save_sequence(const wxString& base, int index, int choice,
                   const std::function<void()>& after_frame, bool* complete)
 {
     if (complete) *complete = false;
-    if (!info.raw_image || index < 0 || index > export_binary) return 0;
+    if (!info.raw_image || index < export_png || index > export_binary) return 0;
     const int n = info.subsample > 1 ? info.subsample : 1;
     const bool skipping = n > 1 && !info.subsample_filter;
     const bool averaging = n > 1 && info.subsample_filter;
-    const bool sixteen = index == 2 && (int64_t)info.data_max - info.data_min >= 256 && choice == 0 &&
-                         info.colour == 0;
+    const bool sixteen = index == export_tiff && (int64_t)info.data_max - info.data_min >= 256 && choice == 0 &&
+                         info.colour == COLOUR_GREY;
     const wxFileName chosen(base);
     const int first = info.first_frame, frames = info.frames;
     // A reconstruction shown before the command is redone for every frame.
@@ -167,8 +169,8 @@ int save_sequence(const wxString& base, int index, int choice,
 
 wxString data_set_refusal()
 {
-    const bool image = info.file_type == -4 || info.file_type == -5;
-    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    const bool image = is_image_type(info.file_type);
+    const bool dicom = is_dicom_type(info.file_type);
     if (!info.raw_image) return "no data set is loaded";
     if (!image && !dicom) return "only DICOM and TIFF data sets can be written";
     if (info.subsample != 1) return "sub-sampled data cannot be written as a data set";
@@ -196,16 +198,38 @@ wxString files_written_text(const data_set_run& run)
 
 }  // namespace
 
+namespace {
+
+// The run write_data_set made last (or is making).
+data_set_run last_run;
+
+}  // namespace
+
+const data_set_run& current_data_set_run() { return last_run; }
+
+// Writes the processed frame `index` of the open data set beside the file it was read
+// from: a DICOM frame as its file allows, a frame of an image data set as a 16-bit TIFF.
+static bool write_frame_beside_source(data_set_run& run, bool dicom, int index)
+{
+    const std::string path = native_path(info.file_name);
+    if (!dicom)
+        return write_processed_frame(run, image_frame_path(path, index), index,
+                                     unscaled_tiff_form(info.file_type, info.tiff_offset));
+    std::vector<char> buffer = path_buffer(path);
+    return locate_dicom_frame(buffer.data(), index,
+                              [&](const dicom_located_frame& f) { return write_dicom_source_frame(run, f, index); });
+}
+
 int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame)
 {
     if (!(info.dicom_output || info.tiff_output) || info.subsample != 1 || last < first) return 0;
     const loader_entry* reader = loader_for_file_type(info.file_type);
-    const bool image = info.file_type == -4 || info.file_type == -5;
-    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    const bool image = is_image_type(info.file_type);
+    const bool dicom = is_dicom_type(info.file_type);
     if (!reader || !(image || dicom)) return 0;
     wxStopWatch watch;
-    begin_data_set_run();
-    const data_set_run& run = current_data_set_run();
+    last_run = data_set_run::begun();
+    data_set_run& run = last_run;
     const int count = last - first + 1;
     int written = 0;
     {
@@ -224,20 +248,18 @@ int write_data_set(int first, int last, const data_set_pass& pass, const std::fu
             }
             if (!readable || !info.sampled_image) {
                 wxLogWarning("Frame %i could not be read: it was not written.", f);
-                note_frame_skipped();
+                run.note_frame_skipped();
                 continue;
             }
             process_whole_image(after_frame != nullptr);
             if (pass.step) pass.step();
             if (after_frame) after_frame();
             ui_yield();
-            info.writing_frames = 1;
             info.metal_iteration = pass.corrected ? std::max(info.metal_iteration, 0) : -1;
-            const std::string path = native_path(info.file_name);
-            std::vector<char> buffer = path_buffer(path);
-            if (reader->load(buffer.data(), info.frame)) written++;
-            info.metal_iteration = 0;
+            info.writing_frames = 1;
+            if (write_frame_beside_source(run, dicom, info.frame)) written++;
             info.writing_frames = 0;
+            info.metal_iteration = 0;
             if (run.failed) break;
         }
     }
@@ -266,6 +288,6 @@ int process_all_frames(int first, int last, const std::function<void()>& after_f
 int process_data_set(const std::function<void()>& after_frame)
 {
     // Image data sets start at the frame shown, the others at their first frame.
-    const int first = (info.file_type == -4 || info.file_type == -5) ? info.frame : info.first_frame;
+    const int first = (is_image_type(info.file_type)) ? info.frame : info.first_frame;
     return process_all_frames(first, info.first_frame + info.frames - 1, after_frame);
 }

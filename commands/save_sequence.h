@@ -5,6 +5,8 @@
 #include <functional>
 #include <wx/string.h>
 
+#include "io/frame_writer.h"
+
 // The two choices of the save-sequence dialog for the current sub-sampling: processed
 // (0) and displayed (1).
 wxString sequence_choice_text(int choice);
@@ -28,8 +30,9 @@ int save_sequence(const wxString& base, int index, int choice,
 // it can.
 wxString data_set_refusal();
 
-// Writes every frame of a DICOM or 16-bit TIFF data set, processed, through its reader's
-// writing mode, frames `first` .. `last`: each frame is loaded, filtered whole,
+// Writes every frame of a DICOM or 16-bit TIFF data set, processed, beside its source
+// (the reader locates a DICOM frame in its file, the frame writers write it), frames
+// `first` .. `last`: each frame is loaded, filtered whole,
 // `after_frame` is called (as above) and the frame written into the run begun here
 // (current_data_set_run holds the files written). A frame that cannot be read or written
 // is skipped with a warning; a write error stops the run. The status bar then says
@@ -38,8 +41,7 @@ wxString data_set_refusal();
 // Returns the frames written.
 int process_all_frames(int first, int last, const std::function<void()>& after_frame);
 
-// A run over the frames of a data set that writes each through its reader's writing
-// mode. `step` is what a frame gets after its reload and the filter (the metal-artefact
+// A run over the frames of a data set that writes each beside its source. `step` is what a frame gets after its reload and the filter (the metal-artefact
 // correction, say); `corrected` writes the corrected slice (sampled_image) into the
 // method's folder rather than the filtered one into "proc"; `fresh_frames` reloads even
 // the frame shown (it may hold an earlier correction). `done` begins the closing status
@@ -52,6 +54,10 @@ struct data_set_pass {
     bool fresh_frames = false;
 };
 int write_data_set(int first, int last, const data_set_pass& pass, const std::function<void()>& after_frame);
+
+// The run write_data_set made last, or is making: the files written, the frames not
+// written, whether a write error stopped it. Empty before the first run.
+const data_set_run& current_data_set_run();
 
 // process_all_frames over the frame slider's range: from the frame shown for image data
 // sets, from the first frame for the others, to the last.

@@ -22,6 +22,18 @@ inline bool is_dicom_type(int t) { return t >= FILE_DICOM && t <= FILE_DICOM_FOL
 inline bool is_image_type(int t) { return t == FILE_IMAGE || t == FILE_IMAGE_PAGES; }
 inline bool is_sonix_type(int t) { return t == FILE_SONIX || t == FILE_SONIX_TAGGED; }
 
+// info.open_filter: the file-type filter of the open dialog, which names the loader to try.
+enum open_filter_code : int {
+    OPEN_IMAGE = 0,
+    OPEN_DICOM,
+    OPEN_SONIX,
+    OPEN_QCT,
+    OPEN_DXA,
+    OPEN_MICRO_CT,
+    OPEN_ANY,  // "All files": every loader, DICOM first
+    OPEN_FILTERS
+};
+
 // info.filter: the "Filter" choice.
 enum filter_kind : int {
     FILTER_NONE = 0,
@@ -52,3 +64,6 @@ enum mask_kind : int {
     MASK_AREA,        // "Use area attribute"
     MASK_KINDS
 };
+
+// Masks whose orientation the angle row sets.
+inline bool mask_has_orientation(int m) { return m == MASK_LINE || m == MASK_ELLIPSE; }

@@ -12,6 +12,7 @@
 #include <vector>
 #include <wx/string.h>
 
+#include "core/codes.h"
 #include "core/geometry.h"
 
 class gl_fonts;
@@ -155,10 +156,11 @@ struct info_t {
     int metal_range = 500;
     int metal_iterations = 5;
     uint8_t show_iterations = 0;
-    uint8_t writing_frames = 0;
+    uint8_t writing_frames = 0;  // set while the data-set run writes a frame
     uint8_t backproject_pending = 0;
     uint8_t dicom_output = 0;
     uint8_t tiff_output = 0;
+    int tiff_offset = 0;  // added to the stored words of the 16-bit TIFF loaded: -32768 for CT form
     double beam_hardening[3] = {10.0, 0.1, 10.0};
     double metal_change = 0.0;
     int64_t metal_convergence = 20;
@@ -195,6 +197,14 @@ struct info_t {
 };
 
 extern info_t info;
+
+// The filter-tuning values of dev_values by what each controls. The pyramid divisors are
+// 24 for the rank filters and 30 for the anisotropic filter (the filter choice switches
+// them); the others keep their defaults.
+inline int& pyramid_restriction_kind() { return info.dev_values[0]; }    // how a level is halved
+inline int& pyramid_interpolation_kind() { return info.dev_values[1]; }  // how a level is enlarged
+inline int& pyramid_first_divisor() { return info.dev_values[3]; }       // filter size divisor, first step
+inline int& pyramid_later_divisor() { return info.dev_values[4]; }       // filter size divisor, later steps
 
 // The one-byte re-entrancy guard shared by the canvas's mouse and key handlers and the
 // application's idle handler: each returns at once while it is set.

@@ -261,7 +261,7 @@ void extend_range(const int* v, size_t n, int& lo, int& hi)
     hi = b;
 }
 
-// The display window of step 6: ((v / 16 - centre) x 255 / range + 127) x 16 in integers.
+// The display window: ((v / 16 - centre) x 255 / range + 127) x 16 in integers.
 // Crops hold few distinct levels, so a table over their span replaces the division per
 // value when the span is modest.
 class value_window {
@@ -329,148 +329,156 @@ void create_display_image()
                   build_display_image);
 }
 
-static void build_display_image()
-{
-    const int ww = info.window_width, wh = info.window_height;
-    if (ww < 1 || wh < 1) return;
-    const size_t bytes = (size_t)ww * wh * 3;
-    if (!info.display_image) info.display_image = new unsigned char[bytes];
-    if (!info.processed_image || info.proc_width < 1 || info.proc_height < 1 || !(info.zoom > 0)) {
-        std::memset(info.display_image, 0, bytes);
-        return;
-    }
+namespace {
 
-    // 2. The visible crop.
-    const display_crop crop = display_visible_crop();
+// The image shown over the crop, before windowing: the processed image read in place, or a
+// work copy (residual, detail-enhanced, noise map, colour-mapped). `m` values per pixel,
+// rows `stride` values apart.
+struct shown_image {
+    const int* view = nullptr;
+    size_t stride = 0;
+    int m = 1;
+    bool in_place = false;
+    bool noise_map = false;
+    bool all_channels = true;  // every channel shown, not one tinted
+    std::unique_ptr<int[]> work;
+};
+
+// The image shown: residual, detail-enhanced, noise map or the processed image.
+shown_image select_shown_image(const display_crop& crop)
+{
     const int rows = crop.rows(), cols = crop.cols();
     const int n = info.colour_processing ? info.channels : 1;
     const int pw = info.proc_width;
-
-    // 3. The image shown: residual, detail-enhanced, noise map or the processed image.
     const bool have_sampled = info.sampled_image != nullptr;  // residual and detail need it
     const bool hipass = info.show_hipass && have_sampled;
     const bool detail = !hipass && info.detail >= 1 && have_sampled;
-    const bool noise_map = !hipass && !detail && info.show_noise && info.noise_image;
-    int m = noise_map ? 1 : n;  // values per pixel of the image shown
+    shown_image shown;
+    shown.noise_map = !hipass && !detail && info.show_noise && info.noise_image;
+    const int m = shown.m = shown.noise_map ? 1 : n;
     const colour_t colour = (colour_t)info.colour;
-    const bool all_channels = info.channel <= 0 || info.channel > m;
+    shown.all_channels = info.channel <= 0 || info.channel > m;
     // The processed image itself, neither derived nor colour-mapped, is read in place.
-    const bool in_place = !hipass && !detail && !noise_map &&
-                          (colour == COLOUR_GREY || (m > 1 && colour == COLOUR_RGB && all_channels));
-    std::unique_ptr<int[]> work_buffer;
-    const int* view = info.processed_image + ((size_t)crop.top * pw + crop.left) * n;
-    size_t view_stride = (size_t)pw * n;  // values from one row of the view to the next
-    if (!in_place) {
-        work_buffer.reset(new int[(size_t)rows * cols * std::max(m, 3)]);
-        int* const work = work_buffer.get();
-        const double gain = info.detail / 10.0 + 1;
-        for (int y = 0; y < rows; y++) {
-            const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
-            int* w = work + (size_t)y * cols * m;
-            const size_t count = (size_t)cols * m;
-            if (noise_map) {
-                const int* q = info.noise_image + src;
-                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
-                continue;
-            }
-            const int* p = info.processed_image + src * n;
-            const int* s = info.sampled_image + src * n;
-            if (hipass)
-                for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
-            else if (detail)
-                for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
-            else
-                std::copy(p, p + count, w);
+    shown.in_place = !hipass && !detail && !shown.noise_map &&
+                     (colour == COLOUR_GREY || (m > 1 && colour == COLOUR_RGB && shown.all_channels));
+    shown.view = info.processed_image + ((size_t)crop.top * pw + crop.left) * n;
+    shown.stride = (size_t)pw * n;
+    if (shown.in_place) return shown;
+    shown.work.reset(new int[(size_t)rows * cols * std::max(m, 3)]);
+    int* const work = shown.work.get();
+    const double gain = info.detail / 10.0 + 1;
+    for (int y = 0; y < rows; y++) {
+        const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
+        int* w = work + (size_t)y * cols * m;
+        const size_t count = (size_t)cols * m;
+        if (shown.noise_map) {
+            const int* q = info.noise_image + src;
+            for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
+            continue;
         }
-        view = work;
-        view_stride = (size_t)cols * m;
+        const int* p = info.processed_image + src * n;
+        const int* s = info.sampled_image + src * n;
+        if (hipass)
+            for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
+        else if (detail)
+            for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
+        else
+            std::copy(p, p + count, w);
     }
+    shown.view = work;
+    shown.stride = (size_t)cols * m;
+    return shown;
+}
 
-    // 4. The line profile, in source units, before colour mapping and windowing.
+// The line profile, in source units, before colour mapping and windowing, into
+// line_profile when a line is drawn (and neither the metal view nor the gradient shows).
+void record_line_profile(const shown_image& shown, const display_crop& crop)
+{
     const bool have_line = info.line_start.x != info.line_end.x || info.line_start.y != info.line_end.y;
-    if (!info.metal_active && !info.show_gradient && have_line && info.profile_length > 0 &&
-        info.line_profile) {
-        info.show_projection = 0;
-        const int length = info.profile_length;
-        const int per_sample = std::min(m, 4);
-        const double s = std::max(info.subsample, 1);
-        for (int k = 0; k < length; k++) {
-            const double t = length > 1 ? (double)k / (length - 1) : 0.0;
-            const double px = (info.line_start.x + t * (info.line_end.x - info.line_start.x)) / s - crop.left;
-            const double py = (info.line_start.y + t * (info.line_end.y - info.line_start.y)) / s - crop.top;
-            double* out = info.line_profile + (size_t)k * per_sample;
-            const double col = std::floor(px), row = std::floor(py);
-            if (!(col >= 0 && col < cols && row >= 0 && row < rows)) {
-                std::fill(out, out + per_sample, 0.0);
-                continue;
-            }
-            for (int ch = 0; ch < per_sample; ch++) {
-                double level = clamped_level(view, view_stride, rows, cols, m, ch, (int)col, (int)row,
-                                             px - col, py - row, (interp_t)info.interp);
-                if (info.show_threshold && per_sample == 1 && level > info.threshold)
-                    level = info.window_centre + info.window_range / 2;
-                out[ch] = level;
-            }
+    if (info.metal_active || info.show_gradient || !have_line || info.profile_length <= 0 || !info.line_profile)
+        return;
+    const int rows = crop.rows(), cols = crop.cols();
+    info.show_projection = 0;
+    const int length = info.profile_length;
+    const int per_sample = std::min(shown.m, 4);
+    const double s = std::max(info.subsample, 1);
+    for (int k = 0; k < length; k++) {
+        const double t = length > 1 ? (double)k / (length - 1) : 0.0;
+        const double px = (info.line_start.x + t * (info.line_end.x - info.line_start.x)) / s - crop.left;
+        const double py = (info.line_start.y + t * (info.line_end.y - info.line_start.y)) / s - crop.top;
+        double* out = info.line_profile + (size_t)k * per_sample;
+        const double col = std::floor(px), row = std::floor(py);
+        if (!(col >= 0 && col < cols && row >= 0 && row < rows)) {
+            std::fill(out, out + per_sample, 0.0);
+            continue;
+        }
+        for (int ch = 0; ch < per_sample; ch++) {
+            double level = clamped_level(shown.view, shown.stride, rows, cols, shown.m, ch, (int)col, (int)row,
+                                         px - col, py - row, (interp_t)info.interp);
+            if (info.show_threshold && per_sample == 1 && level > info.threshold)
+                level = info.window_centre + info.window_range / 2;
+            out[ch] = level;
         }
     }
+}
 
-    // 5. Colour mapping, on the work copy.
+// Colour mapping of the work copy into the colour space's display colours. True when the
+// conversion also windowed the values (to_rgb does).
+bool map_colours(shown_image& shown, int rows, int cols)
+{
+    const colour_t colour = (colour_t)info.colour;
+    if (shown.in_place || shown.noise_map || colour == COLOUR_GREY) return false;
     const size_t pixels = (size_t)rows * cols;
+    int* const work = shown.work.get();
+    const int m = shown.m;
     bool windowed = false;
-    if (!in_place && !noise_map && colour != COLOUR_GREY) {
-        int* const work = work_buffer.get();
-        if (m == 1) {
-            double f;
-            channel_factor(COLOUR_GREY, &f, colour);
-            for (size_t i = 0; i < pixels; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
-        } else if (all_channels) {
-            if (colour != COLOUR_RGB && colour_channels(colour) == m &&
-                to_rgb(work, cols, rows, colour, info.window_range, info.window_centre)) {
-                m = 3;
-                windowed = true;  // to_rgb windows as it converts
-            }
-        } else {
-            const int k = info.channel - 1;
-            double f[4];
-            channel_factor(colour, f, COLOUR_RGB);
-            const double* tint = colour_info[colour].channel_colours[k];
-            // Three values per pixel replace m: walk forwards only while 3 <= m.
-            auto map_pixel = [&](size_t i) {
-                const double v = work[i * m + k] * f[k];
-                for (int c = 0; c < 3; c++) work[i * 3 + c] = (int)std::floor(v * tint[c] + 0.5);
-            };
-            if (m >= 3)
-                for (size_t i = 0; i < pixels; i++) map_pixel(i);
-            else
-                for (size_t i = pixels; i-- > 0;) map_pixel(i);
-            m = 3;
+    if (m == 1) {
+        double f;
+        channel_factor(COLOUR_GREY, &f, colour);
+        for (size_t i = 0; i < pixels; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
+    } else if (shown.all_channels) {
+        if (colour != COLOUR_RGB && colour_channels(colour) == m &&
+            to_rgb(work, cols, rows, colour, info.window_range, info.window_centre)) {
+            shown.m = 3;
+            windowed = true;  // to_rgb windows as it converts
         }
-        view_stride = (size_t)cols * m;
+    } else {
+        const int k = info.channel - 1;
+        double f[4];
+        channel_factor(colour, f, COLOUR_RGB);
+        const double* tint = colour_info[colour].channel_colours[k];
+        // Three values per pixel replace m: walk forwards only while 3 <= m.
+        auto map_pixel = [&](size_t i) {
+            const double v = work[i * m + k] * f[k];
+            for (int c = 0; c < 3; c++) work[i * 3 + c] = (int)std::floor(v * tint[c] + 0.5);
+        };
+        if (m >= 3)
+            for (size_t i = 0; i < pixels; i++) map_pixel(i);
+        else
+            for (size_t i = pixels; i-- > 0;) map_pixel(i);
+        shown.m = 3;
     }
+    shown.stride = (size_t)cols * shown.m;
+    return windowed;
+}
 
-    // 6. Windowing, written into a copy of the crop padded with its edge samples, from
-    // which 7. the resampling reads.
-    const bool grey = m < 3;
-    render_job job;
-    job.m = m;
-    job.grey = grey;
-    job.rows = rows;
-    job.cols = cols;
-    job.top = crop.top;
-    job.left = crop.left;
-    job.prow = (size_t)(cols + 2 * pad) * m;
-    // Kept between calls: the display stage runs on the GUI thread only, and a fresh
-    // buffer of this size would be mapped and faulted in on every call.
+// Windowing, written into a copy of the crop padded with its edge samples, from which the
+// resampling reads; returns that copy (job.prow values a row). Kept between calls: the
+// display stage runs on the GUI thread only, and a fresh buffer of this size would be
+// mapped and faulted in on every call.
+const int* window_into_padded(const shown_image& shown, const render_job& job, bool windowed)
+{
+    const int rows = job.rows, cols = job.cols, m = job.m;
     static std::vector<int> padded_buffer;
     const size_t padded_need = (size_t)(rows + 2 * pad) * job.prow;
     if (padded_buffer.size() > 4 * padded_need) std::vector<int>().swap(padded_buffer);  // zoomed back in
     padded_buffer.resize(std::max(padded_buffer.size(), padded_need));
     int* const padded_data = padded_buffer.data();
     // MONOCHROME1 data show inverted; their values (read-out, profile) stay as stored.
-    const bool invert = grey && info.invert_grey && !(info.show_noise && info.noise_image);
-    const value_window window(view, view_stride, rows, (size_t)cols * m, windowed, invert);
+    const bool invert = job.grey && info.invert_grey && !(info.show_noise && info.noise_image);
+    const value_window window(shown.view, shown.stride, rows, (size_t)cols * m, windowed, invert);
     for (int y = 0; y < rows; y++) {
-        const int* src = view + (size_t)y * view_stride;
+        const int* src = shown.view + (size_t)y * shown.stride;
         int* dst = padded_data + (size_t)(y + pad) * job.prow;
         window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
         for (int x = 0; x < pad; x++) {
@@ -485,9 +493,16 @@ static void build_display_image()
         int* last = padded_data + (size_t)(pad + rows - 1) * job.prow;
         std::copy(last, last + job.prow, padded_data + (size_t)(pad + rows + y) * job.prow);
     }
-    job.padded = padded_data;
+    return padded_data;
+}
+
+// The interpolation kind and where every display column falls: its crop column and
+// weights, the run of columns inside the crop and the run the separable fast path takes.
+void place_columns(render_job& job)
+{
+    const int ww = info.window_width;
     job.kind = (interp_t)std::clamp(info.interp, 0, INTERP_KINDS - 1);
-    job.gradient = info.show_gradient && grey;
+    job.gradient = info.show_gradient && job.grey;
     double probe[6];
     job.taps = job.gradient ? 0 : interp_weights(job.kind, 0.0, probe);
     job.back = job.taps / 2 - 1;
@@ -496,7 +511,7 @@ static void build_display_image()
     job.fast_begin = job.fast_end = 0;
     job.inside_begin = job.inside_end = 0;
     for (int c = 0; c < ww; c++) {
-        const axis_position x = job.columns[c] = map_axis(c, ww, info.centre.x, crop.left, cols);
+        const axis_position x = job.columns[c] = map_axis(c, ww, info.centre.x, job.left, job.cols);
         if (x.index >= 0) {
             if (job.inside_end == job.inside_begin) job.inside_begin = c;
             job.inside_end = c + 1;
@@ -515,18 +530,51 @@ static void build_display_image()
     for (size_t k = 0; k < fast_count; k++)
         for (int i = 0; i < job.taps; i++)
             job.fast_weights[i * fast_count + k] = job.column_weights[(size_t)(job.fast_begin + k) * 6 + i];
-    render_all(job);
+}
 
-    // 9. Threshold marks.
-    if (info.show_threshold && !noise_map) {
-        unsigned char* d = info.display_image;
-        const int t = info.threshold;
-        if (grey) {
-            for (size_t i = 0; i < bytes; i += 3)
-                if (d[i] >= t) d[i + 1] = 0;
-        } else {
-            for (size_t i = 0; i < bytes; i++)
-                if (d[i] >= t) d[i] = 255;
-        }
+// Threshold marks over the display image: grey pixels at or above the threshold lose
+// their green, colour channels at or above it go to full.
+void mark_threshold(bool grey)
+{
+    unsigned char* d = info.display_image;
+    const size_t bytes = (size_t)info.window_width * info.window_height * 3;
+    const int t = info.threshold;
+    if (grey) {
+        for (size_t i = 0; i < bytes; i += 3)
+            if (d[i] >= t) d[i + 1] = 0;
+    } else {
+        for (size_t i = 0; i < bytes; i++)
+            if (d[i] >= t) d[i] = 255;
     }
+}
+
+}  // namespace
+
+static void build_display_image()
+{
+    const int ww = info.window_width, wh = info.window_height;
+    if (ww < 1 || wh < 1) return;
+    const size_t bytes = (size_t)ww * wh * 3;
+    if (!info.display_image) info.display_image = new unsigned char[bytes];
+    if (!info.processed_image || info.proc_width < 1 || info.proc_height < 1 || !(info.zoom > 0)) {
+        std::memset(info.display_image, 0, bytes);
+        return;
+    }
+    const display_crop crop = display_visible_crop();
+    shown_image shown = select_shown_image(crop);
+    record_line_profile(shown, crop);
+    const bool windowed = map_colours(shown, crop.rows(), crop.cols());
+
+    render_job job;
+    job.m = shown.m;
+    job.grey = shown.m < 3;
+    job.rows = crop.rows();
+    job.cols = crop.cols();
+    job.top = crop.top;
+    job.left = crop.left;
+    job.prow = (size_t)(job.cols + 2 * pad) * job.m;
+    job.padded = window_into_padded(shown, job, windowed);
+    place_columns(job);
+    render_all(job);
+    if (info.show_threshold && !shown.noise_map) mark_threshold(job.grey);
 }

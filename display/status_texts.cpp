@@ -6,6 +6,7 @@
 #include "core/record.h"
 #include "display/canvas_colour.h"
 #include "display/coordinates.h"
+#include "processing/colour.h"
 
 wxString zoom_crop_text()
 {
@@ -60,7 +61,7 @@ wxString colour_readout_text()
         if (!info.noise_image) return wxString();
         text = wxString::Format("Noise at pixel: %i",
                                 (int)((long long)info.noise_image[index] * info.level / 4096));
-    } else if (info.data_colour == 0) {
+    } else if (info.data_colour == COLOUR_GREY) {
         text = wxString::Format("Value at pixel: %i", info.processed_image[index] / 16);
     } else if (info.colour_processing) {
         const int n = info.channels;

@@ -8,6 +8,7 @@
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/vendor_file.h"
+#include "processing/colour.h"
 
 static const int dxa_max_width = 2048;
 // Whole-file search needs the file in memory; real DXA files are a few megabytes.
@@ -139,13 +140,13 @@ bool load_dfe_file(char* path, int index)
     correct_row_shifts(raw.get(), w, h);
 
     if (index == -1) {
-        info.data_colour = 0;
+        info.data_colour = COLOUR_GREY;
         info.channels = 1;
         info.frames = count;
         info.pixel_width = 0.1;
         info.pixel_height = 0.10625;
         info.first_frame = 0;
-        info.file_type = -6;
+        info.file_type = FILE_DXA;
         info.slice_thickness = 0.01;
     }
     info.width = w;

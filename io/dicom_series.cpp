@@ -56,11 +56,11 @@ bool list_plain_files(const std::string& path, std::vector<std::string>& names)
 std::string frame_file_name(const std::string& path, int file_type, int index)
 {
     std::string name = path;
-    if (file_type == 1) {
+    if (file_type == FILE_DICOM_NUMBERED) {
         sequence_field field;
         if (find_sequence_field(name, field)) name = sequence_file_name(name, field, index);
         if (name.size() >= path_buffer_size) return std::string();
-    } else if (file_type == 2) {
+    } else if (file_type == FILE_DICOM_FOLDER) {
         std::vector<std::string> names;
         if (list_plain_files(name, names) && index >= 0 && (size_t)index < names.size())
             name = names[index];
@@ -84,13 +84,13 @@ frame_fields discover_frames(const std::string& path)
     const bool finished = !in_name || find_sequence_range(
         path, field, is_plain_file, [&]() { return progress.update(++pulses % 102, wxString()); },
         first, count);
-    f.file_type = 1;
+    f.file_type = FILE_DICOM_NUMBERED;
     f.first_frame = (int)std::min<long>(first, INT_MAX);
     f.frames = (int)std::min<long>(count, INT_MAX);
     f.frame = (int)std::min<long>(field.number, INT_MAX);
     std::vector<std::string> names;
     if ((count == 1 || !finished) && list_plain_files(path, names)) {
-        f.file_type = 2;
+        f.file_type = FILE_DICOM_FOLDER;
         f.first_frame = 0;
         f.frames = (int)std::min<size_t>(names.size(), INT_MAX);
         f.frame = 0;

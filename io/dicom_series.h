@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "core/codes.h"
+
 // Frame fields decided by discovery; written to the record only when the load succeeds.
 struct frame_fields {
-    int file_type = 0;
+    int file_type = FILE_DICOM;
     int first_frame = 0;
     int frames = 1;
     int frame = 0;

@@ -146,10 +146,9 @@ struct uid_patch {
 
 // The new identities of a file written for the first time in this run. False, with a
 // warning, when a UID cannot be replaced by a valid one of its length.
-bool new_identities(const std::string& source, const uint8_t* file, const dicom_frame_layout& l,
+bool new_identities(data_set_run& run, const std::string& source, const uint8_t* file, const dicom_frame_layout& l,
                     std::vector<uid_patch>& patches)
 {
-    data_set_run& run = current_data_set_run();
     auto refuse = [&](const std::string& uid) {
         wxLogWarning("The UID \"%s\" of %s is too short to be replaced by a new UID: the "
                      "file is not written.", wx_text(uid), wx_text(source));
@@ -190,14 +189,13 @@ bool new_identities(const std::string& source, const uint8_t* file, const dicom_
 
 }  // namespace
 
-bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t file_size,
+bool write_dicom_frame(data_set_run& run, const std::string& source, const uint8_t* file, size_t file_size,
                        const dicom_frame_layout& l)
 {
-    data_set_run& run = current_data_set_run();
     const std::string target = dicom_output_path(source, false);
     auto fail = [&](const wxString& text) {
         wxLogWarning("%s", text);
-        note_run_failed();
+        run.note_run_failed();
         return false;
     };
     if (target.empty()) return fail("Not writing " + wx_text(source) + " over itself.");
@@ -209,7 +207,7 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
         count * bytes > file_size - l.pixel_offset)
         return fail("There is no processed image of the size of " + wx_text(source) + " to write.");
     if (refuse_overwriting_source(target, source) || !make_output_folder(target)) {
-        note_run_failed();
+        run.note_run_failed();
         return false;
     }
     int lo, hi;
@@ -220,7 +218,7 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
     // A multi-frame copy with frames left unprocessed is removed.
     auto removed = [&](int why) {
         ::unlink(target.c_str());
-        forget_file(target);
+        run.forget_file(target);
         return fail(wxString::Format("Could not write %s: %s. The file was removed.", wx_text(target),
                                      std::strerror(why ? why : EIO)));
     };
@@ -229,16 +227,16 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
         // it is whole.
         output_file out;
         std::vector<uid_patch> patches;
-        if (!out.open(target, source) || !new_identities(source, file, l, patches)) {
-            note_run_failed();
+        if (!out.open(target, source) || !new_identities(run, source, file, l, patches)) {
+            run.note_run_failed();
             return false;
         }
         out.write(file, file_size);
         for (const uid_patch& p : patches) out.write_at(p.text.data(), p.text.size(), (off_t)p.span.offset);
         out.write_at(samples.data(), samples.size(), (off_t)l.pixel_offset);
         if (!out.commit()) {
-            forget_file(target);
-            note_run_failed();
+            run.forget_file(target);
+            run.note_run_failed();
             return false;
         }
     } else {
@@ -253,6 +251,6 @@ bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t fi
         }
     }
     run.made.insert(target);
-    note_file_written(target);
+    run.note_file_written(target);
     return true;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct data_set_run;
+
 // A text value in the file: where it starts and how many bytes it has (0 when absent).
 struct dicom_value_span {
     size_t offset = 0;
@@ -43,7 +45,7 @@ int stored_sample(int v, double slope, double intercept, int lo, int hi);
 // the processed samples (processed_image, or sampled_image during the metal-artefact
 // run) to dicom_output_path(source): the first frame written to an output copies the
 // file and gives it a new instance identity (and the run's identity for its series);
-// every frame is then written into that copy. On any failure the output is removed, the
+// every frame is then written into that copy; `run` records the files. On any failure the output is removed, the
 // run is marked failed and false is returned with a warning.
-bool write_dicom_frame(const std::string& source, const uint8_t* file, size_t file_size,
+bool write_dicom_frame(data_set_run& run, const std::string& source, const uint8_t* file, size_t file_size,
                        const dicom_frame_layout& layout);

@@ -13,14 +13,10 @@
 #include "core/record.h"
 #include "core/ui.h"
 #include "core/checked_size.h"
-#include "io/frame_writer.h"
 #include "io/image_file_tiff.h"
 #include "io/sample_buffer.h"
 #include "io/sequence_name.h"
-
-static int last_tiff_offset = 0;
-
-int loaded_tiff_offset() { return last_tiff_offset; }
+#include "processing/colour.h"
 
 void register_image_handlers()
 {
@@ -65,7 +61,7 @@ static wxString wx_path(const std::string& path) { return path_text(path); }
 std::string image_frame_path(const std::string& path, int index)
 {
     sequence_field field;
-    if (index >= 0 && info.file_type == -4 && info.frames > 1 && find_sequence_field(path, field))
+    if (index >= 0 && info.file_type == FILE_IMAGE && info.frames > 1 && find_sequence_field(path, field))
         return sequence_file_name(path, field, index);
     return path;
 }
@@ -86,12 +82,12 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
             p.frames = count;
             p.frame = 0;
             p.first_frame = 0;
-            p.file_type = -5;
+            p.file_type = FILE_IMAGE_PAGES;
             page = -1;  // the handler's default image
         } else {
-            p.file_type = -4;
+            p.file_type = FILE_IMAGE;
         }
-    } else if (index >= 0 && p.file_type == -5) {
+    } else if (index >= 0 && p.file_type == FILE_IMAGE_PAGES) {
         page = index;
     }
     wxImage image;
@@ -112,14 +108,14 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     s.height = stored_h;
     if (alpha) {
         s.channels = 4;
-        s.data_colour = 7;
+        s.data_colour = COLOUR_RGBA;
         if (path.find("_RAW") != std::string::npos) {
             // 16-bit samples stored as high bytes above low bytes.
             if (stored_h < 2) {
                 wxLogWarning("%s: a RAW image needs at least two stored rows.", wx_path(path));
                 return false;
             }
-            s.data_colour = 8;
+            s.data_colour = COLOUR_RAW;
             s.height = stored_h / 2;
         }
     } else {
@@ -130,7 +126,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
                 s.channels = 3;
                 break;
             }
-        s.data_colour = s.channels == 3 ? 1 : 0;
+        s.data_colour = s.channels == 3 ? COLOUR_RGB : COLOUR_GREY;
     }
     s.raw.reset(new_samples_unfilled(s.width, s.height, s.channels));
     if (!s.raw) {
@@ -139,7 +135,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     }
     int* dst = s.raw.get();
     const size_t n = (size_t)s.width * s.height;
-    if (s.data_colour == 8) {
+    if (s.data_colour == COLOUR_RAW) {
         const size_t half = (size_t)s.height * w;
         for (size_t i = 0; i < n; i++) {
             for (int k = 0; k < 3; k++) dst[4 * i + k] = (rgb[3 * i + k] * 256 + rgb[3 * (i + half) + k]) * 16;
@@ -163,7 +159,7 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     s.data_min = lo / 16;
     s.data_max = hi / 16;
     s.has_centre = s.has_range = true;
-    if (s.data_colour == 8) {
+    if (s.data_colour == COLOUR_RAW) {
         s.window_centre = (s.data_min + s.data_max) / 2;
         s.window_range = s.data_max - s.data_min;
     } else {
@@ -221,13 +217,9 @@ bool load_image_file(char* path_text, int index)
 {
     if (!path_text || !*path_text) return false;
     std::string path = path_text;
-    if (info.writing_frames)
-        return write_processed_frame(image_frame_path(path, index), index,
-                                     unscaled_tiff_form(info.file_type, last_tiff_offset));
-
     page_state pages{info.file_type, info.frames, info.first_frame, info.frame};
     sequence_field field;
-    if (index != -1 && pages.frames > 1 && pages.file_type == -4 && find_sequence_field(path, field)) {
+    if (index != -1 && pages.frames > 1 && pages.file_type == FILE_IMAGE && find_sequence_field(path, field)) {
         path = sequence_file_name(path, field, index);
         pages.frame = index;
     }
@@ -248,7 +240,7 @@ bool load_image_file(char* path_text, int index)
     }
 
     if (index == -1) {
-        pages.file_type = -4;
+        pages.file_type = FILE_IMAGE;
         pages.frames = 1;
         if (find_sequence_field(path, field)) {
             ui_progress progress("Loading image files", "Checking for a sequence of image files",
@@ -283,7 +275,7 @@ bool load_image_file(char* path_text, int index)
     info.file_type = pages.file_type;
     info.frames = pages.frames;
     info.first_frame = pages.first_frame;
-    info.frame = index == -1 ? pages.frame : (pages.file_type == -5 ? index : pages.frame);
+    info.frame = index == -1 ? pages.frame : (pages.file_type == FILE_IMAGE_PAGES ? index : pages.frame);
     install_raw_frame(s.raw.release(), s.data_min, s.data_max);
     info.width = s.width;
     info.height = s.height;
@@ -299,7 +291,7 @@ bool load_image_file(char* path_text, int index)
         }
     }
     if (s.tiff_output >= 0) info.tiff_output = (uint8_t)s.tiff_output;
-    last_tiff_offset = s.tiff_offset;
+    info.tiff_offset = s.tiff_offset;
     for (double& a : info.orientation_angles) a = 0;
     info.position[0] = info.position[1] = 0;
     info.position[2] = (index < 0 ? 0 : index) * info.frame_spacing;

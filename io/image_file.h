@@ -10,13 +10,7 @@
 // number for -4, page for -5). Returns true when an image was loaded; on any failure the
 // record is left exactly as it was. A file that is no image at all fails silently (the
 // start-up chain offers every file here first); a damaged image gets a warning.
-// With writing_frames set the call writes processed_image as a 16-bit TIFF into the
-// output folder beside the frame's file instead of reading (write_processed_frame).
 bool load_image_file(char* path, int index);
-
-// The offset added to the stored words of the 16-bit TIFF loaded last: -32768 for the CT
-// data sets this program writes ("Voxmira RMAR CT Data"), else 0.
-int loaded_tiff_offset();
 
 // Puts the image handlers the loader uses at the front of wx's list in its order: BMP,
 // JPEG, PNG, PNM, TIFF. Other registered handlers (GIF, ICO, XPM, ...) stay after them.

@@ -11,6 +11,7 @@
 #include "core/checked_size.h"
 #include "core/path_buffer.h"
 #include "io/sample_buffer.h"
+#include "processing/colour.h"
 
 bool has_tiff_magic(const std::string& path)
 {
@@ -77,11 +78,11 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
             p.frames = count;
             p.frame = 0;
             p.first_frame = 0;
-            p.file_type = -5;
+            p.file_type = FILE_IMAGE_PAGES;
         } else {
-            p.file_type = -4;
+            p.file_type = FILE_IMAGE;
         }
-    } else if (index >= 0 && p.file_type == -5) {
+    } else if (index >= 0 && p.file_type == FILE_IMAGE_PAGES) {
         page = index;
     }
     if (page > 0 && !TIFFSetDirectory(tif.t, (tdir_t)page)) return tiff_read::unsuitable;
@@ -115,7 +116,7 @@ tiff_read read_grey_tiff(const std::string& path, int index, int window_centre, 
     staged_image s;
     s.width = (int)w;
     s.height = (int)h;
-    s.data_colour = 0;
+    s.data_colour = COLOUR_GREY;
     s.channels = 1;
     if (index == -1) {
         s.has_spacing = true;

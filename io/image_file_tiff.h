@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "core/codes.h"
+
 // What a loader has read, kept apart from the record until the whole frame is in.
 struct staged_image {
     int width = 0, height = 0;
@@ -22,7 +24,7 @@ struct staged_image {
 // Page bookkeeping shared with the caller: on a first open with one frame the page count
 // decides between a single file (-4) and a page sequence (-5).
 struct page_state {
-    int file_type = -4, frames = 1, first_frame = 0, frame = 0;
+    int file_type = FILE_IMAGE, frames = 1, first_frame = 0, frame = 0;
 };
 
 enum class tiff_read { loaded, unsuitable, damaged };

@@ -29,7 +29,7 @@ bool is_source_file(const wxString& path)
     if (info.file_name.empty()) return false;
     const wxFileName target(path);
     if (target.SameAs(wxFileName(info.file_name))) return true;
-    if ((info.file_type == -4 || info.file_type == 1) && info.frames > 1) {
+    if ((info.file_type == FILE_IMAGE || info.file_type == FILE_DICOM_NUMBERED) && info.frames > 1) {
         // Members differ from the opened file only in the number field: compare the text
         // around it, then the member of that number (one test however long the series).
         const std::string name = absolute_path(info.file_name), t = absolute_path(path);

@@ -8,6 +8,7 @@
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/vendor_file.h"
+#include "processing/colour.h"
 
 // Rows longer than this are not supported by the format's readers.
 static const int qct_max_width = 2048;
@@ -59,12 +60,12 @@ bool load_qct_file(char* path, int index)
     }
 
     if (index == -1) {
-        info.data_colour = 0;
+        info.data_colour = COLOUR_GREY;
         info.channels = 1;
         // Slice 0 is the table's first entry, which the format never uses for an image.
         info.frames = (int)(n - 1);
         info.first_frame = 1;
-        info.file_type = -3;
+        info.file_type = FILE_QCT;
         info.pixel_width = pw;
         info.pixel_height = ph;
         info.slice_thickness = std::isfinite(thickness) ? thickness : 0.0;

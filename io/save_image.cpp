@@ -23,17 +23,17 @@ wxBitmapType export_type(int index)
 {
     static const wxBitmapType types[] = {wxBITMAP_TYPE_PNG, wxBITMAP_TYPE_JPEG, wxBITMAP_TYPE_TIFF,
                                          wxBITMAP_TYPE_BMP, wxBITMAP_TYPE_PNM};
-    return index >= 0 && index < 5 ? types[index] : wxBITMAP_TYPE_INVALID;
+    return index >= export_png && index < export_binary ? types[index] : wxBITMAP_TYPE_INVALID;
 }
 
 int export_index_for_path(const wxString& path)
 {
     const wxString ext = wxFileName(path).GetExt().Lower();
-    if (ext == "png") return 0;
-    if (ext == "jpg" || ext == "jpeg") return 1;
-    if (ext == "tif" || ext == "tiff") return 2;
-    if (ext == "bmp") return 3;
-    if (ext == "pnm" || ext == "ppm") return 4;
+    if (ext == "png") return export_png;
+    if (ext == "jpg" || ext == "jpeg") return export_jpeg;
+    if (ext == "tif" || ext == "tiff") return export_tiff;
+    if (ext == "bmp") return export_bmp;
+    if (ext == "pnm" || ext == "ppm") return export_pnm;
     if (ext == "bin") return export_binary;
     return -1;
 }
@@ -42,8 +42,8 @@ int export_choice(wxString& path, int filter_index)
 {
     const int typed = export_index_for_path(path);
     if (typed >= 0) return typed;
-    static const char* const extensions[] = {"png", "jpg", "tif", "bmp", "pnm", "bin"};
-    const int index = std::clamp(filter_index, 0, export_binary);
+    static const char* const extensions[export_formats] = {"png", "jpg", "tif", "bmp", "pnm", "bin"};
+    const int index = std::clamp(filter_index, (int)export_png, (int)export_binary);
     path += wxString(".") + extensions[index];
     return index;
 }
@@ -56,7 +56,7 @@ const char* const export_names[] = {"PNG", "JPEG", "TIFF", "BMP", "PNM"};
 bool processed_tiff_is_16bit()
 {
     const int vpp = info.colour_processing ? info.channels : 1;
-    return (int64_t)info.data_max - info.data_min >= 256 && info.colour == 0 && vpp == 1;
+    return (int64_t)info.data_max - info.data_min >= 256 && info.colour == COLOUR_GREY && vpp == 1;
 }
 
 }  // namespace
@@ -64,15 +64,15 @@ bool processed_tiff_is_16bit()
 wxString processed_export_kind(int index)
 {
     if (index == export_binary) return "32-bit binary";
-    if (index < 0 || index > export_binary) return "";
-    if (index == 2 && processed_tiff_is_16bit()) return "16-bit TIFF";
+    if (index < export_png || index > export_binary) return "";
+    if (index == export_tiff && processed_tiff_is_16bit()) return "16-bit TIFF";
     return wxString("8-bit ") + export_names[index];
 }
 
 wxString display_export_kind(int index)
 {
     if (index == export_binary) return "RGB binary";
-    if (index < 0 || index > export_binary) return "";
+    if (index < export_png || index > export_binary) return "";
     return wxString("8-bit RGB ") + export_names[index];
 }
 
@@ -145,7 +145,7 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
     grey = false;
     if (!info.colour_processing) {
         double f = 1.0;
-        if (info.data_colour != 0) channel_factor((colour_t)0, &f, (colour_t)info.data_colour);
+        if (info.data_colour != COLOUR_GREY) channel_factor(COLOUR_GREY, &f, (colour_t)info.data_colour);
         image.Create(w, h, false);
         unsigned char* d = image.GetData();
         for (size_t i = 0; i < n; i++) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = processed_byte(v[i], f);
@@ -154,8 +154,8 @@ static bool processed_as_8bit(int index, wxImage& image, bool& grey)
     }
     const int c = info.colour;
     const int vpp = info.channels;
-    const bool png = index == 0;
-    if (info.data_colour == 8 && (c == 8 || c == 9) && vpp == 4) {
+    const bool png = index == export_png;
+    if (info.data_colour == COLOUR_RAW && (c == COLOUR_RAW || c == COLOUR_YUVDG) && vpp == 4) {
         // 16-bit samples as high bytes above low bytes, alpha the same way.
         std::unique_ptr<int[]> copy;
         if (c == 9) {
@@ -228,12 +228,12 @@ bool save_processed_image(const wxString& path, int index)
         wxLogWarning("There is no processed image to save.");
         return false;
     }
-    if (index < 0 || index > export_binary) {
+    if (index < export_png || index > export_binary) {
         wxLogWarning("Unknown image type for %s.", path);
         return false;
     }
     const int vpp = info.colour_processing ? info.channels : 1;
-    if (index == 2 && processed_tiff_is_16bit())
+    if (index == export_tiff && processed_tiff_is_16bit())
         return save_processed_image_as_tiff(wxFileName(path), tiff_form::scaled);
     if (index == export_binary)
         return write_binary_file(path, info.processed_image, (size_t)w * h * vpp * sizeof(int));

@@ -10,8 +10,16 @@
 // The save dialogs' wildcard; its filter index is the export type index below.
 extern const char* const save_wildcard;
 
-// Export types by filter index: 0 PNG, 1 JPEG, 2 TIFF, 3 BMP, 4 PNM, 5 binary dump.
-constexpr int export_binary = 5;
+// Export types by filter index of save_wildcard, in its order.
+enum export_format : int {
+    export_png = 0,
+    export_jpeg,
+    export_tiff,
+    export_bmp,
+    export_pnm,
+    export_binary,  // raw dump, no image handler
+    export_formats  // number of entries
+};
 wxBitmapType export_type(int index);
 
 // The export type index for a file name's extension (png, jpg, jpeg, tif, tiff, bmp,

@@ -7,6 +7,7 @@
 #include "core/record.h"
 #include "core/checked_size.h"
 #include "io/vendor_file.h"
+#include "processing/colour.h"
 
 bool load_sonix_file(char* path, int index)
 {
@@ -30,11 +31,11 @@ bool load_sonix_file(char* path, int index)
     int file_type = info.file_type;
     if (index == -1) {
         const int64_t probe = (frame_bytes + 4) * (int64_t)count - 4;
-        file_type = probe < body ? -2 : -1;
-    } else if (file_type != -1 && file_type != -2) {
+        file_type = probe < body ? FILE_SONIX_TAGGED : FILE_SONIX;
+    } else if (!is_sonix_type(file_type)) {
         return false;
     }
-    const int64_t stride = frame_bytes + (file_type == -2 ? 4 : 0);
+    const int64_t stride = frame_bytes + (file_type == FILE_SONIX_TAGGED ? 4 : 0);
     // Frames wholly present in the file; a truncated file offers only those.
     const int64_t present = body / stride;
     int frames = count;
@@ -60,7 +61,7 @@ bool load_sonix_file(char* path, int index)
     std::unique_ptr<int[]> raw(new_samples_checked(w, h, channels));
     if (!raw) return false;
     std::vector<unsigned char> data((size_t)frame_bytes);
-    const int64_t offset = 76 + (int64_t)(frame - 1) * stride + (file_type == -2 ? 4 : 0);
+    const int64_t offset = 76 + (int64_t)(frame - 1) * stride + (file_type == FILE_SONIX_TAGGED ? 4 : 0);
     if (!file.read_at(offset, data.data(), data.size())) {
         wxLogWarning("%s: frame %i is cut short.", path, frame);
         return false;
@@ -85,7 +86,7 @@ bool load_sonix_file(char* path, int index)
     }
 
     if (index == -1) {
-        info.data_colour = channels == 3 ? 1 : 0;
+        info.data_colour = channels == 3 ? COLOUR_RGB : COLOUR_GREY;
         info.channels = channels;
         info.width = w;
         info.height = h;

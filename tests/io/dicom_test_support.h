@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 #include <wx/log.h>
 
-#include "core/record.h"
+#include "image_test_support.h"
 #include "io/dicom_reader.h"
 
 namespace dicom_test {
@@ -22,18 +21,12 @@ inline std::string fixture(const std::string& name)
     return std::string(VOXMIRA_FIXTURES) + "/dicom/" + name;
 }
 
-inline bool load(const std::string& path, int index)
-{
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.push_back('\0');
-    return load_dicom_file(buffer.data(), index);
-}
+inline bool load(const std::string& path, int index) { return load_with(load_dicom_file, path, index); }
 
 // Opens a data set afresh, as Open does.
 inline bool open(const std::string& path)
 {
-    reset_info();
-    info.file_name = wxString(path.c_str(), wxConvLibc);
+    fresh_record(path);
     return load(path, -1);
 }
 
@@ -52,16 +45,14 @@ inline uint64_t samples_checksum()
     return h;
 }
 
-inline std::vector<char> read_file(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(f), {});
-}
+inline std::vector<char> read_file(const std::string& path) { return file_bytes(path); }
 
-inline void write_file(const std::string& path, const std::vector<char>& bytes)
+// `bytes` with `value` written `offset` bytes after the first occurrence of `tag`.
+inline void patch(std::vector<char>& bytes, const std::string& tag, size_t offset, const std::string& value)
 {
-    std::ofstream f(path, std::ios::binary);
-    f.write(bytes.data(), (std::streamsize)bytes.size());
+    const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
+    ASSERT_NE(at, std::string::npos) << "tag not found";
+    std::copy(value.begin(), value.end(), bytes.begin() + (long)(at + offset));
 }
 
 // A fresh folder whose path has no digits, so the folder name never forms a sequence field.

@@ -1,6 +1,7 @@
 // Helpers shared by the image-file, pairing, vendor and saving tests.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -8,6 +9,7 @@
 #include <wx/image.h>
 
 #include "core/record.h"
+#include "io/image_file.h"
 
 inline std::string image_fixture(const std::string& name)
 {
@@ -45,6 +47,15 @@ inline void fresh_record(const std::string& path = std::string())
     info.file_name = wxString(path.c_str(), wxConvLibc);
 }
 
+// Opens `path` afresh through `loader` (the image loader when none is named).
+template <typename Loader>
+bool open_with(Loader loader, const std::string& path)
+{
+    fresh_record(path);
+    return load_with(loader, path);
+}
+inline bool open_image(const std::string& path) { return open_with(load_image_file, path); }
+
 // A w x h PNG, grey with value v (or with R, G, B = v, v + 1, v + 2 when colour).
 inline void write_png(const std::string& path, int w, int h, int v, bool colour = false)
 {
@@ -64,8 +75,20 @@ inline std::vector<char> file_bytes(const std::string& path)
     return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline void copy_file(const std::string& from, const std::string& to)
+inline void write_file(const std::string& path, const std::vector<char>& bytes)
 {
-    const std::vector<char> bytes = file_bytes(from);
-    std::ofstream(to, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+    std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+inline void copy_file(const std::string& from, const std::string& to) { write_file(to, file_bytes(from)); }
+
+// The fixture sequence frame_0003.png .. frame_0007.png (values 10, 20 .. 50) from `first`
+// to `last` into `dir`.
+inline void copy_sequence(const std::string& dir, int first, int last)
+{
+    for (int k = first; k <= last; k++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.png", k);
+        copy_file(image_fixture(std::string("seq/") + name), dir + name);
+    }
 }

@@ -2,15 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "dicom_test_support.h"
 #include "io/dicom_elements.h"
 
-namespace {
+using dicom_test::fixture;
 
-std::string fixture(const char* name) { return std::string(VOXMIRA_FIXTURES "/dicom/") + name; }
+namespace {
 
 const dicom_element_row* find(const std::vector<dicom_element_row>& rows, uint16_t g, uint16_t e, int depth = 0)
 {
@@ -58,8 +57,7 @@ TEST(DicomElements, ListsTheFixturesValuesInEveryEncoding)
 
 TEST(DicomElements, CutFilesListWhatCameBeforeAndSaySo)
 {
-    std::ifstream in(fixture("long_text_sequence.dcm"), std::ios::binary);
-    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> whole = file_bytes(fixture("long_text_sequence.dcm"));
     ASSERT_GT(whole.size(), 300u);
     const std::string path = testing::TempDir() + "cut_elements.dcm";
     for (size_t cut = 133; cut < whole.size(); cut += 1 + cut / 30) {

@@ -56,28 +56,29 @@ TEST(DicomRle, SixteenBitSegmentsAreHighByteFirst)
 TEST(DicomRle, FragmentsThatCannotBeRightAreRefused)
 {
     std::vector<uint8_t> out;
-    // Wrong segment count for the sample format.
-    std::vector<uint8_t> f = fragment({{0xFD, 1}});
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 16, out));
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 3, 8, out));
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 12, out));
-    // A segment that ends short, even when only the first of three does.
-    f = fragment({{0xFE, 1}});
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
-    f = fragment({{0xFE, 1}, {0xFD, 2}, {0xFD, 3}});
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 3, 8, out));
-    // A run past the plane is not written; the rest cannot fill it.
-    f = fragment({{0xF0, 9}});
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
-    // Two rows of three encoded row by row (and a pad byte) fill only a 2 x 3 frame: a header
-    // one row or one column short would show them sheared.
-    f = fragment({{2, 1, 2, 3, 2, 4, 5, 6, 0}});
+    // Two rows of three encoded row by row (and a pad byte) fill a 2 x 3 frame exactly.
+    std::vector<uint8_t> f = fragment({{2, 1, 2, 3, 2, 4, 5, 6, 0}});
     EXPECT_TRUE(rle_decode_frame(f.data(), f.size(), 2, 3, 1, 8, out));
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 1, 3, 1, 8, out));
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
-    // A literal cut by the end of the fragment.
-    f = fragment({{3, 1, 2}});
-    EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), 2, 2, 1, 8, out));
+    const struct {
+        std::vector<std::vector<uint8_t>> segments;
+        int rows, cols, samples, bits;
+    } cases[] = {
+        // Wrong segment count for the sample format.
+        {{{0xFD, 1}}, 2, 2, 1, 16}, {{{0xFD, 1}}, 2, 2, 3, 8}, {{{0xFD, 1}}, 2, 2, 1, 12},
+        // A segment that ends short, even when only the first of three does.
+        {{{0xFE, 1}}, 2, 2, 1, 8}, {{{0xFE, 1}, {0xFD, 2}, {0xFD, 3}}, 2, 2, 3, 8},
+        // A run past the plane is not written; the rest cannot fill it.
+        {{{0xF0, 9}}, 2, 2, 1, 8},
+        // The rows above under a header one row or one column short (they would show sheared).
+        {{{2, 1, 2, 3, 2, 4, 5, 6, 0}}, 1, 3, 1, 8}, {{{2, 1, 2, 3, 2, 4, 5, 6, 0}}, 2, 2, 1, 8},
+        // A literal cut by the end of the fragment.
+        {{{3, 1, 2}}, 2, 2, 1, 8},
+    };
+    for (const auto& c : cases) {
+        f = fragment(c.segments);
+        EXPECT_FALSE(rle_decode_frame(f.data(), f.size(), c.rows, c.cols, c.samples, c.bits, out))
+            << c.segments[0].size() << " " << c.rows << "x" << c.cols << " " << c.samples << "x" << c.bits;
+    }
     // First offset other than 64; offset past the end; header shorter than 64 bytes.
     f = fragment({{0xFD, 1}});
     f[4] = 65;

@@ -3,6 +3,7 @@
 
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <tuple>
 
 #include "core/ui.h"
 #include "evaluation/reference.h"
@@ -11,12 +12,14 @@
 
 namespace {
 
-// Writes the pair (8 x 6 grey PNGs, the reference one level brighter) and opens the
+// Writes the pair (8 x 6 grey PNGs, the reference one level brighter, unless given another
+// width or colour) and opens the
 // noisy one as the Open command does with the image filter.
-void open_pair(const std::string& dir, const std::string& noisy, const std::string& ref)
+void open_pair(const std::string& dir, const std::string& noisy, const std::string& ref, int ref_width = 8,
+               bool ref_colour = false)
 {
     write_png(dir + noisy + ".png", 8, 6, 40);
-    if (!ref.empty()) write_png(dir + ref + ".png", 8, 6, 41);
+    if (!ref.empty()) write_png(dir + ref + ".png", ref_width, 6, 41, ref_colour);
     ASSERT_TRUE(open_data_set(wxString(dir + noisy + ".png"), 0));
 }
 
@@ -49,68 +52,40 @@ TEST(ReferencePairing, BenchmarkSeriesSetLevelRangeAndWindow)
         ASSERT_NE(info.ref_image, nullptr);
         EXPECT_EQ(ref_name(), row.ref);
         EXPECT_TRUE(wxFileName(info.ref_file_name).IsAbsolute());
-        EXPECT_EQ(info.ref_image[0], 41 * 16);
-        EXPECT_EQ(info.level, row.level);
-        EXPECT_DOUBLE_EQ(info.ref_range, row.range);
-        EXPECT_EQ(info.window_range, row.window);
-        EXPECT_EQ(info.default_range, 255);
+        EXPECT_EQ(std::tie(info.ref_image[0], info.level, info.ref_range, info.window_range,
+                           info.default_range),
+                  std::make_tuple(41 * 16, row.level, row.range, row.window, 255));
     }
 }
 
-TEST(ReferencePairing, NoisyNoiseAndLastUnderscoreRules)
+TEST(ReferencePairing, NoisyNoiseLastUnderscoreAndMismatchRules)
 {
-    std::string dir = fresh_folder();
-    open_pair(dir, "0010_NOISY_SRGB_010", "0010_GT_SRGB_010");
-    EXPECT_EQ(ref_name(), "0010_GT_SRGB_010");
-    dir = fresh_folder();
-    open_pair(dir, "0010_NOISY_RAW_010", "0010_GT_RAW_010");
-    EXPECT_EQ(ref_name(), "0010_GT_RAW_010");
-    dir = fresh_folder();
-    open_pair(dir, "cat_noise", "cat");
-    EXPECT_EQ(ref_name(), "cat");
-    dir = fresh_folder();
-    open_pair(dir, "cat_noise_sigma", "cat_sigma");
-    EXPECT_EQ(ref_name(), "cat_sigma");
-    dir = fresh_folder();
-    open_pair(dir, "dog_big_3", "dog_big");
-    EXPECT_EQ(ref_name(), "dog_big");
-    EXPECT_EQ(info.level, 256);
-
-    // An "_all_noise" name whose "_all_ref" partner is missing falls through to the last
-    // "_" rule.
-    dir = fresh_folder();
-    open_pair(dir, "x_all_noise_016", "x_all_noise");
-    EXPECT_EQ(ref_name(), "x_all_noise");
-    EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
-    EXPECT_EQ(info.level, 256);
-
-    // No candidate: a leading "_" is not a separator; no partner at all.
-    dir = fresh_folder();
-    open_pair(dir, "_dog", "dog");
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
-    dir = fresh_folder();
-    open_pair(dir, "lonely_7", "");
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
-}
-
-TEST(ReferencePairing, WrongSizeOrKindIsNoReference)
-{
-    std::string dir = fresh_folder();
-    write_png(dir + "tree_all_noise_016.png", 8, 6, 40);
-    write_png(dir + "tree_all_ref_016.png", 9, 6, 40);
-    ASSERT_TRUE(open_data_set(wxString(dir + "tree_all_noise_016.png"), 0));
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
-    EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
-
-    dir = fresh_folder();
-    write_png(dir + "leaf_noise.png", 8, 6, 40);
-    write_png(dir + "leaf.png", 8, 6, 40, true);  // colour reference for a grey image
-    ASSERT_TRUE(open_data_set(wxString(dir + "leaf_noise.png"), 0));
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
+    const struct {
+        const char *noisy, *ref, *paired;  // paired: the reference found, "" none
+        int ref_width = 8;
+        bool ref_colour = false;
+    } rows[] = {
+        {"0010_NOISY_SRGB_010", "0010_GT_SRGB_010", "0010_GT_SRGB_010"},
+        {"0010_NOISY_RAW_010", "0010_GT_RAW_010", "0010_GT_RAW_010"},
+        {"cat_noise", "cat", "cat"},
+        {"cat_noise_sigma", "cat_sigma", "cat_sigma"},
+        {"dog_big_3", "dog_big", "dog_big"},
+        // An "_all_noise" name whose "_all_ref" partner is missing: the last "_" rule.
+        {"x_all_noise_016", "x_all_noise", "x_all_noise"},
+        {"_dog", "dog", ""},  // a leading "_" is not a separator
+        {"lonely_7", "", ""},
+        // A reference of another size, or colour for a grey image, is none.
+        {"tree_all_noise_016", "tree_all_ref_016", "", 9},
+        {"leaf_noise", "leaf", "", 8, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.noisy);
+        open_pair(fresh_folder(), row.noisy, row.ref, row.ref_width, row.ref_colour);
+        EXPECT_EQ(ref_name(), row.paired);
+        EXPECT_EQ(info.ref_image != nullptr, *row.paired != 0);
+        EXPECT_EQ(info.level, 256);
+        EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
+    }
 }
 
 TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
@@ -124,24 +99,22 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     const int filter = info.open_filter;
     const wxString name = info.file_name;
     EXPECT_FALSE(open_data_set(wxString(dir + "pic_all_noise_016.png"), 6));
-    EXPECT_EQ(info.raw_image, samples);
-    EXPECT_EQ(info.open_filter, filter);
-    EXPECT_EQ(info.file_name, name);
+    EXPECT_EQ(std::tie(info.raw_image, info.open_filter, info.file_name),
+              std::make_tuple(samples, filter, name));
 
     // A multi-page file (file_type -5) is not paired.
     const std::string pages = fresh_folder();
     copy_file(image_fixture("pages16.tif"), pages + "pages_noise.tif");
     write_png(pages + "pages.png", 4, 3, 1);
     ASSERT_TRUE(open_data_set(wxString(pages + "pages_noise.tif"), 0));
-    EXPECT_EQ(info.file_type, -5);
+    EXPECT_EQ(info.file_type, FILE_IMAGE_PAGES);
     EXPECT_EQ(info.ref_image, nullptr);
 
     // Sixteen-bit data without limits get the window from the data range; the level slider
     // reaches the data maximum.
     ASSERT_TRUE(open_data_set(wxString(image_fixture("pages16.tif")), 0));
-    EXPECT_EQ(info.window_centre, (1000 + 1011) / 2);
-    EXPECT_EQ(info.window_range, 11);
-    EXPECT_EQ(info.default_range, 11);
+    EXPECT_EQ(std::tie(info.window_centre, info.window_range, info.default_range),
+              std::make_tuple((1000 + 1011) / 2, 11, 11));
     EXPECT_EQ(level_slider_maximum(), 1011);
     ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
     EXPECT_EQ(info.colour, 1);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <vector>
+#include <tuple>
 
 #include "io/lossless_jpeg.h"
 #include "dicom_test_support.h"
@@ -48,51 +49,36 @@ public:
     std::vector<uint8_t> finish()
     {
         pad();
+        const uint8_t nc = (uint8_t)nc_;
         std::vector<uint8_t> s = {0xFF, 0xD8};
-        put_marker(s, frame_marker, 8 + 3 * nc_);
-        s.push_back((uint8_t)p_);
-        put16(s, h_);
-        put16(s, w_);
-        s.push_back((uint8_t)nc_);
-        for (int c = 0; c < nc_; c++) {
-            s.push_back((uint8_t)(c + 1));
-            s.push_back(0x11);
-            s.push_back(0);
-        }
-        put_marker(s, 0xC4, 2 + 1 + 16 + 17);
-        s.push_back(0x00);
-        for (int l = 1; l <= 16; l++) s.push_back(l == 5 ? 17 : 0);
-        for (int v = 0; v <= 16; v++) s.push_back((uint8_t)v);
-        if (restart) {
-            put_marker(s, 0xDD, 4);
-            put16(s, restart);
-        }
-        put_marker(s, 0xDA, 6 + 2 * nc_);
-        s.push_back((uint8_t)nc_);
-        for (int c = 0; c < nc_; c++) {
-            s.push_back((uint8_t)(c + 1));
-            s.push_back(0x00);
-        }
-        s.push_back((uint8_t)ss_);
-        s.push_back(0);
-        s.push_back((uint8_t)point_transform);
+        // Frame header: precision, height, width, then per component its id, 1 x 1, table 0.
+        std::vector<uint8_t> frame = {(uint8_t)p_, hi(h_), lo(h_), hi(w_), lo(w_), nc};
+        for (int c = 0; c < nc_; c++) frame.insert(frame.end(), {(uint8_t)(c + 1), 0x11, 0});
+        marker(s, frame_marker, frame);
+        // One DC table: 17 codes of length 5 for the categories 0 .. 16.
+        std::vector<uint8_t> table = {0x00};
+        for (int l = 1; l <= 16; l++) table.push_back(l == 5 ? 17 : 0);
+        for (int v = 0; v <= 16; v++) table.push_back((uint8_t)v);
+        marker(s, 0xC4, table);
+        if (restart) marker(s, 0xDD, {hi(restart), lo(restart)});
+        std::vector<uint8_t> scan = {nc};
+        for (int c = 0; c < nc_; c++) scan.insert(scan.end(), {(uint8_t)(c + 1), 0x00});
+        scan.insert(scan.end(), {(uint8_t)ss_, 0, (uint8_t)point_transform});
+        marker(s, 0xDA, scan);
         s.insert(s.end(), entropy_.begin(), entropy_.end());
-        s.push_back(0xFF);
-        s.push_back(0xD9);
+        s.insert(s.end(), {0xFF, 0xD9});
         return s;
     }
 
 private:
-    static void put16(std::vector<uint8_t>& s, int v)
+    static uint8_t hi(int v) { return (uint8_t)(v >> 8); }
+    static uint8_t lo(int v) { return (uint8_t)v; }
+    // A marker segment: the marker, its length and `body`.
+    static void marker(std::vector<uint8_t>& s, int m, const std::vector<uint8_t>& body)
     {
-        s.push_back((uint8_t)(v >> 8));
-        s.push_back((uint8_t)v);
-    }
-    static void put_marker(std::vector<uint8_t>& s, int marker, int length)
-    {
-        s.push_back(0xFF);
-        s.push_back((uint8_t)marker);
-        put16(s, length);
+        const int length = (int)body.size() + 2;
+        s.insert(s.end(), {0xFF, (uint8_t)m, hi(length), lo(length)});
+        s.insert(s.end(), body.begin(), body.end());
     }
     void bits(int value, int n)
     {
@@ -134,33 +120,36 @@ std::vector<uint16_t> words(const std::vector<uint8_t>& bytes)
 
 }  // namespace
 
-TEST(LosslessJpeg, FirstPixelStartsFromHalfTheRange)
+// Whole frames decoded from hand-written differences, their samples as bytes or host words.
+TEST(LosslessJpeg, FramesFromTheirDifferences)
 {
-    // Precision 12, predictor 1: 2048 + 5, then left neighbour - 3; second row from above.
-    stream_builder b(2, 2, 1, 12, 1);
-    for (int d : {5, -3, 100, -1}) b.difference(d);
-    std::vector<uint8_t> out(2 * 2 * 2);
-    ASSERT_EQ(decode(b.finish(), out, 16), 0);
-    EXPECT_EQ(words(out), (std::vector<uint16_t>{2053, 2050, 2153, 2152}));
-
-    // With a point transform of 2 the start is 2^(12 - 2 - 1); samples are not shifted.
-    stream_builder t(1, 1, 1, 12, 1);
-    t.point_transform = 2;
-    t.difference(1);
-    std::vector<uint8_t> one(2);
-    ASSERT_EQ(decode(t.finish(), one, 16), 0);
-    EXPECT_EQ(words(one)[0], 513);
-}
-
-TEST(LosslessJpeg, CategorySixteenAddsHalfTheWordRange)
-{
-    stream_builder b(3, 1, 1, 16, 1);
-    b.difference(32768);   // 32768 + 32768 wraps to 0
-    b.difference(32768);   // 32768
-    b.difference(-32767);  // 1
-    std::vector<uint8_t> out(3 * 2);
-    ASSERT_EQ(decode(b.finish(), out, 16), 0);
-    EXPECT_EQ(words(out), (std::vector<uint16_t>{0, 32768, 1}));
+    const struct {
+        int width, height, components, precision, predictor, point_transform;
+        std::vector<int> differences;
+        int out_bits;
+        std::vector<int> samples;
+    } cases[] = {
+        // Precision 12, predictor 1: 2048 + 5, then left neighbour - 3; second row from above.
+        {2, 2, 1, 12, 1, 0, {5, -3, 100, -1}, 16, {2053, 2050, 2153, 2152}},
+        // With a point transform of 2 the start is 2^(12 - 2 - 1); samples are not shifted.
+        {1, 1, 1, 12, 1, 2, {1}, 16, {513}},
+        // Category 16 adds half the word range: 32768 + 32768 wraps to 0.
+        {3, 1, 1, 16, 1, 0, {32768, 32768, -32767}, 16, {0, 32768, 1}},
+        // Three components give RGB bytes; the 8-bit layout takes the first component.
+        {2, 1, 3, 8, 1, 0, {10, -20, 30, 1, 2, 3}, 24, {138, 108, 158, 139, 110, 161}},
+        {2, 1, 3, 8, 1, 0, {10, -20, 30, 1, 2, 3}, 8, {138, 139}},
+    };
+    for (const auto& c : cases) {
+        stream_builder b(c.width, c.height, c.components, c.precision, c.predictor);
+        b.point_transform = c.point_transform;
+        for (int d : c.differences) b.difference(d);
+        std::vector<uint8_t> out(c.samples.size() * (c.out_bits == 16 ? 2 : 1));
+        ASSERT_EQ(decode(b.finish(), out, c.out_bits), 0);
+        const std::vector<uint16_t> w = words(out);
+        const std::vector<int> got = c.out_bits == 16 ? std::vector<int>(w.begin(), w.end())
+                                                      : std::vector<int>(out.begin(), out.end());
+        EXPECT_EQ(got, c.samples);
+    }
 }
 
 TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
@@ -185,14 +174,11 @@ TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
     auto build = [](int second_marker) {
         stream_builder b(2, 3, 1, 8, 2);
         b.restart = 2;
-        b.difference(1);   // 129
-        b.difference(1);   // 130
+        for (int d : {1, 1}) b.difference(d);  // 129, 130
         b.restart_marker(0);
-        b.difference(-1);  // a fresh first row: 127
-        b.difference(2);   // 129
+        for (int d : {-1, 2}) b.difference(d);  // a fresh first row: 127, 129
         b.restart_marker(second_marker);
-        b.difference(0);   // 128
-        b.difference(0);   // 128
+        for (int d : {0, 0}) b.difference(d);  // 128, 128
         return b.finish();
     };
     std::vector<uint8_t> out(6);
@@ -207,28 +193,13 @@ TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
     EXPECT_EQ(decode(odd.finish(), out = std::vector<uint8_t>(4), 8), -1);
 }
 
-TEST(LosslessJpeg, ThreeComponentsGiveRgbBytes)
-{
-    stream_builder b(2, 1, 3, 8, 1);
-    for (int d : {10, -20, 30, 1, 2, 3}) b.difference(d);
-    std::vector<uint8_t> out(2 * 3);
-    ASSERT_EQ(decode(b.finish(), out, 24), 0);
-    EXPECT_EQ(out, (std::vector<uint8_t>{138, 108, 158, 139, 110, 161}));
-    // The 8-bit layout takes the first component.
-    std::vector<uint8_t> grey(2);
-    ASSERT_EQ(decode(b.finish(), grey, 8), 0);
-    EXPECT_EQ(grey, (std::vector<uint8_t>{138, 139}));
-}
-
 TEST(LosslessJpeg, WideFramesBeyondFourThousandColumns)
 {
     stream_builder b(5000, 2, 1, 8, 1);
     for (int i = 0; i < 10000; i++) b.difference(i == 0 ? 1 : (i == 9999 ? 7 : 0));
     std::vector<uint8_t> out(10000);
     ASSERT_EQ(decode(b.finish(), out, 8), 0);
-    EXPECT_EQ(out[4999], 129);
-    EXPECT_EQ(out[5000], 129);
-    EXPECT_EQ(out[9999], 136);
+    EXPECT_EQ(std::make_tuple(out[4999], out[5000], out[9999]), std::make_tuple(129, 129, 136));
 }
 
 TEST(LosslessJpeg, MalformedStreamsAreRefused)
@@ -262,39 +233,27 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     std::vector<uint8_t> frame(64 * 64);
     EXPECT_EQ(decode(short_data.finish(), frame, 8), -1);
 
-    // A DCT frame marker, a bad precision, a zero width, a predictor of 0.
-    std::vector<uint8_t> s = good();
-    s[3] = 0xC0;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    s[6] = 17;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    s[9] = 0;
-    s[10] = 0;
-    EXPECT_EQ(decode(s, out, 8), -1);
-    s = good();
-    const size_t sos = 2 + 2 + 11 + 2 + 2 + 1 + 16 + 17;
-    ASSERT_EQ(s[sos + 1], 0xDA);
-    s[sos + 7] = 0;  // Ss
-    EXPECT_EQ(decode(s, out, 8), -1);
-    // Huffman counts that cannot form a code (three codes of length 1).
-    s = good();
-    s[2 + 2 + 11 + 5] = 3;
-    EXPECT_EQ(decode(s, out, 8), -1);
+    // Single bytes that spoil a good stream: a DCT frame marker, precision 17, a zero width,
+    // predictor (Ss) 0, Huffman counts that cannot form a code (three codes of length 1), a
+    // segment length running past the end.
+    const size_t dht = 2 + 2 + 11, sos = dht + 2 + 2 + 1 + 16 + 17;
+    ASSERT_EQ(good()[sos + 1], 0xDA);
+    const std::vector<std::vector<std::pair<size_t, uint8_t>>> spoilt = {
+        {{3, 0xC0}}, {{6, 17}}, {{9, 0}, {10, 0}}, {{sos + 7, 0}}, {{dht + 5, 3}}, {{dht + 2, 0xFF}}};
+    for (const auto& edits : spoilt) {
+        std::vector<uint8_t> s = good();
+        for (const auto& e : edits) s[e.first] = e.second;
+        EXPECT_EQ(decode(s, out, 8), -1) << edits[0].first;
+    }
     // A scan whose table is not defined (the one table given is AC, or another number): the
     // user is told why.
     for (const uint8_t table : {0x10, 0x02}) {
-        s = good();
-        s[2 + 2 + 11 + 4] = table;
+        std::vector<uint8_t> s = good();
+        s[dht + 4] = table;
         dicom_test::log_catcher log;
         EXPECT_EQ(decode(s, out, 8), -1);
         EXPECT_NE(log.text.find("Huffman table for lossless JPEG is not defined."), std::string::npos) << (int)table;
     }
-    // A segment length running past the end.
-    s = good();
-    s[2 + 2 + 11 + 2] = 0xFF;
-    EXPECT_EQ(decode(s, out, 8), -1);
 }
 
 TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
@@ -303,11 +262,8 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     const std::vector<uint8_t> s = b.finish();
     lossless_jpeg_frame f;
     ASSERT_TRUE(lossless_jpeg_read_frame(s.data(), s.size(), f));
-    EXPECT_EQ(f.width, 300);
-    EXPECT_EQ(f.height, 200);
-    EXPECT_EQ(f.components, 3);
-    EXPECT_EQ(f.precision, 12);
-    EXPECT_EQ(f.marker, 0xC3);
+    EXPECT_EQ(std::tie(f.width, f.height, f.components, f.precision, f.marker),
+              std::make_tuple(300, 200, 3, 12, 0xC3));
     EXPECT_FALSE(lossless_jpeg_read_frame(s.data() + 1, s.size() - 1, f));
 
     // A DCT stream whose AC table comes before its frame: the header is still read (so a
@@ -318,9 +274,8 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
     dct.insert(dct.end(), sof, sof + sizeof sof);
     ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
-    EXPECT_EQ(f.marker, 0xC0);
-    EXPECT_EQ(f.width, 24);
-    EXPECT_EQ(f.height, 16);
+    EXPECT_EQ(std::tie(f.marker, f.width, f.height),
+              std::make_tuple(0xC0, 24, 16));
     std::vector<uint8_t> out(24 * 16);
     EXPECT_EQ(decode(dct, out, 8), -1);
 }

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <tuple>
 
 #include "image_test_support.h"
 #include "io/frame_writer.h"
@@ -67,22 +68,15 @@ tiff_tags read_tiff(const std::string& path)
 
 TEST(TiffWriter, ScaledFormOffsetsAndFactors)
 {
-    int o, s;
-    tiff_scaling(-1000, 3000, o, s);
-    EXPECT_EQ(o, 1024);
-    EXPECT_EQ(s, 16);
-    tiff_scaling(0, 4095, o, s);  // 8 x 4095 = 32760 is still below 32768
-    EXPECT_EQ(o, 0);
-    EXPECT_EQ(s, 16);
-    tiff_scaling(-1, 40000, o, s);
-    EXPECT_EQ(o, 1);
-    EXPECT_EQ(s, 1);
-    tiff_scaling(-2, -5, o, s);  // nothing above zero: no stretch
-    EXPECT_EQ(o, 2);
-    EXPECT_EQ(s, 1);
-    tiff_scaling(-3, 0, o, s);
-    EXPECT_EQ(o, 4);
-    EXPECT_EQ(s, 8192);
+    // data min, max -> offset, stretch: 8 x 4095 = 32760 still below 32768; nothing above
+    // zero means no stretch.
+    const int cases[][4] = {{-1000, 3000, 1024, 16}, {0, 4095, 0, 16}, {-1, 40000, 1, 1},
+                            {-2, -5, 2, 1},          {-3, 0, 4, 8192}};
+    for (const auto& c : cases) {
+        int o, s;
+        tiff_scaling(c[0], c[1], o, s);
+        EXPECT_EQ(std::make_pair(o, s), std::make_pair(c[2], c[3])) << c[0] << ".." << c[1];
+    }
 
     // Range -1000 .. 3000 saved from "Save processed" as TIFF.
     processed_grey(3, 2, {-1000, 0, 3000, -2000, 5000, 7}, -1000, 3000);
@@ -91,15 +85,13 @@ TEST(TiffWriter, ScaledFormOffsetsAndFactors)
     const std::string out = fresh_folder() + "scaled.tif";
     ASSERT_TRUE(save_processed_image(wxString(out), 2));
     const tiff_tags t = read_tiff(out);
-    EXPECT_EQ(t.bits, 16);
-    EXPECT_EQ(t.min, 384);
-    EXPECT_EQ(t.max, 64384);
+    EXPECT_EQ(std::tie(t.bits, t.min, t.max),
+              std::make_tuple(16, 384, 64384));
     const std::vector<uint16_t> expected = {384, 1024 * 16, 64384, 384, 64384, 1031 * 16};
     EXPECT_EQ(t.words, expected);
 
     // The loader reads it back with those limits as the window and its resolution.
-    fresh_record(out);
-    ASSERT_TRUE(load_with(load_image_file, out));
+    ASSERT_TRUE(open_image(out));
     EXPECT_EQ(info.raw_image[1], 1024 * 16 * 16);
     EXPECT_EQ(info.window_centre, (384 + 64384) / 2);
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-6);
@@ -116,12 +108,10 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     ASSERT_EQ(unscaled_tiff_form(info.file_type, 0), tiff_form::ct);
     ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(ct), tiff_form::ct));
     const tiff_tags t = read_tiff(ct);
-    EXPECT_EQ(t.description, "Voxmira RMAR CT Data");
-    EXPECT_EQ(t.page_name, "0.000,0.000,12.500,0.000,90.000,0.000");
-    EXPECT_EQ(t.min, 32768 - 1024);
-    EXPECT_EQ(t.max, 32768 + 3071);
-    fresh_record(ct);
-    ASSERT_TRUE(load_with(load_image_file, ct));
+    EXPECT_EQ(std::tie(t.description, t.page_name, t.min, t.max),
+              std::make_tuple("Voxmira RMAR CT Data", "0.000,0.000,12.500,0.000,90.000,0.000", 32768 - 1024,
+                              32768 + 3071));
+    ASSERT_TRUE(open_image(ct));
     const int hu[4] = {-1024, -1000, 40, 3071};
     for (int i = 0; i < 4; i++) EXPECT_EQ(info.raw_image[i], hu[i] * 16);
 
@@ -130,10 +120,9 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     info.proc_height = 1;
     info.processed_image = new int[4]{-900 * 16, 0, 16, 32};
     const std::string again = fresh_folder() + "again.tif";
-    ASSERT_EQ(unscaled_tiff_form(info.file_type, loaded_tiff_offset()), tiff_form::ct);
+    ASSERT_EQ(unscaled_tiff_form(info.file_type, info.tiff_offset), tiff_form::ct);
     ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(again), tiff_form::ct));
-    fresh_record(again);
-    ASSERT_TRUE(load_with(load_image_file, again));
+    ASSERT_TRUE(open_image(again));
     EXPECT_EQ(info.raw_image[0], -900 * 16);
 
     // Direct form for other data: values clamped to the data range.
@@ -156,11 +145,9 @@ TEST(SaveProcessed, EightBitBinaryAndGreyPng)
     const std::vector<char> png = file_bytes(dir + "grey.png");
     ASSERT_GT(png.size(), 26u);
     EXPECT_EQ(png[25], 0) << "PNG colour type grey";
-    fresh_record(dir + "grey.png");
-    ASSERT_TRUE(load_with(load_image_file, dir + "grey.png"));
-    EXPECT_EQ(info.data_colour, 0);
-    EXPECT_EQ(info.raw_image[1], 100 * 16);
-    EXPECT_EQ(info.raw_image[3], 255 * 16);
+    ASSERT_TRUE(open_image(dir + "grey.png"));
+    EXPECT_EQ(std::tie(info.data_colour, info.raw_image[1], info.raw_image[3]),
+              std::make_tuple(0, 100 * 16, 255 * 16));
 
     // The binary dump keeps the int32 samples as they are.
     processed_grey(3, 2, {1, -2, 3, 4, 5, 6}, -2, 6);
@@ -174,8 +161,7 @@ TEST(SaveProcessed, EightBitBinaryAndGreyPng)
     processed_grey(2, 1, {100, 500}, 0, 500);
     info.data_colour = 1;
     ASSERT_TRUE(save_processed_image(wxString(dir + "fact.bmp"), 3));
-    fresh_record(dir + "fact.bmp");
-    ASSERT_TRUE(load_with(load_image_file, dir + "fact.bmp"));
+    ASSERT_TRUE(open_image(dir + "fact.bmp"));
     EXPECT_EQ(info.raw_image[0], (int)(100 * 0.577 + 0.5) * 16);
     EXPECT_EQ(info.raw_image[1], 255 * 16);
 }
@@ -186,8 +172,7 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
     ASSERT_TRUE(save_processed_image(wxString(dir + "c.ppm"), 4));
     std::vector<int> original(info.raw_image, info.raw_image + 60);
-    fresh_record(dir + "c.ppm");
-    ASSERT_TRUE(load_with(load_image_file, dir + "c.ppm"));
+    ASSERT_TRUE(open_image(dir + "c.ppm"));
     EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 60), original);
 
     // RGB Alpha keeps its alpha in PNG, loses it in JPEG.
@@ -196,12 +181,10 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     original.assign(info.raw_image, info.raw_image + 48);
     ASSERT_TRUE(save_processed_image(wxString(dir + "a.png"), 0));
     ASSERT_TRUE(save_processed_image(wxString(dir + "a.jpg"), 1));
-    fresh_record(dir + "a.png");
-    ASSERT_TRUE(load_with(load_image_file, dir + "a.png"));
+    ASSERT_TRUE(open_image(dir + "a.png"));
     EXPECT_EQ(info.data_colour, 7);
     EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 48), original);
-    fresh_record(dir + "a.jpg");
-    ASSERT_TRUE(load_with(load_image_file, dir + "a.jpg"));
+    ASSERT_TRUE(open_image(dir + "a.jpg"));
     EXPECT_NE(info.data_colour, 7);
 
     // RAW Bayer data: 16-bit values as high bytes above low bytes, read back by the
@@ -210,41 +193,16 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     ASSERT_EQ(info.colour, 8);
     original.assign(info.raw_image, info.raw_image + 16);
     ASSERT_TRUE(save_processed_image(wxString(dir + "out_RAW.png"), 0));
-    fresh_record(dir + "out_RAW.png");
-    ASSERT_TRUE(load_with(load_image_file, dir + "out_RAW.png"));
+    ASSERT_TRUE(open_image(dir + "out_RAW.png"));
     EXPECT_EQ(info.data_colour, 8);
     EXPECT_EQ(info.height, 2);
     EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 16), original);
 }
 
-TEST(SaveDisplayed, BinaryDumpAndImage)
-{
-    ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
-    info.window_width = 7;
-    info.window_height = 3;
-    release_array(info.display_image);
-    info.display_image = new unsigned char[7 * 3 * 3];
-    for (int i = 0; i < 63; i++) info.display_image[i] = (unsigned char)(i * 4);
-    const std::string dir = fresh_folder();
-    ASSERT_TRUE(save_display_image(wxString(dir + "d.bin"), 5));
-    const std::vector<char> bin = file_bytes(dir + "d.bin");
-    ASSERT_EQ(bin.size(), 63u);
-    EXPECT_EQ((unsigned char)bin[62], 248);
-    ASSERT_TRUE(save_display_image(wxString(dir + "d.png"), 0));
-    wxImage back(wxString(dir + "d.png"), wxBITMAP_TYPE_PNG);
-    ASSERT_TRUE(back.IsOk());
-    EXPECT_EQ(back.GetWidth(), 7);
-    EXPECT_EQ(std::memcmp(back.GetData(), info.display_image, 63), 0);
-}
-
 TEST(SaveGuard, NeverOverTheFilesBeingRead)
 {
     const std::string dir = fresh_folder();
-    for (int k = 3; k <= 5; k++) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%04d.png", k);
-        copy_file(image_fixture(std::string("seq/") + name), dir + name);
-    }
+    copy_sequence(dir, 3, 5);
     ASSERT_TRUE(open_data_set(wxString(dir + "frame_0003.png"), 0));
     const std::vector<char> before = file_bytes(dir + "frame_0004.png");
     wxLogNull quiet;
@@ -260,50 +218,37 @@ TEST(SaveGuard, NeverOverTheFilesBeingRead)
 TEST(SaveSequence, EveryFrameSkippingAndAveraging)
 {
     const std::string dir = fresh_folder();
-    for (int k = 3; k <= 7; k++) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%04d.png", k);
-        copy_file(image_fixture(std::string("seq/") + name), dir + name);
-    }
-    auto value_of = [](const std::string& path) {
-        wxImage image(wxString(path), wxBITMAP_TYPE_ANY);
-        return image.IsOk() ? (int)image.GetData()[0] : -1;
+    copy_sequence(dir, 3, 7);
+    // The first sample of every file NAME_0000.EXT, NAME_0001.EXT ... written.
+    auto values_of = [&](const std::string& name, const char* ext) {
+        std::vector<int> v;
+        for (int i = 0; wxFileName::FileExists(dir + name + wxString::Format("_%04i.", i) + ext); i++)
+            v.push_back(wxImage(wxString(dir + name + wxString::Format("_%04i.", i) + ext)).GetData()[0]);
+        return v;
     };
     ASSERT_TRUE(open_data_set(wxString(dir + "frame_0005.png"), 0));
     int calls = 0;
     EXPECT_EQ(save_sequence(wxString(dir + "all.png"), 0, 0, [&] { calls++; }), 5);
     EXPECT_EQ(calls, 5);
-    for (int i = 0; i < 5; i++)
-        EXPECT_EQ(value_of(dir + wxString::Format("all_%04i.png", i).ToStdString()), 10 * (i + 1));
+    EXPECT_EQ(values_of("all", "png"), (std::vector<int>{10, 20, 30, 40, 50}));
     EXPECT_EQ(info.frame, 7);  // the last frame stays loaded
 
     // Windowed: a value equal to the window centre becomes 127.
     info.window_centre = 30;
     info.window_range = 40;
     EXPECT_EQ(save_sequence(wxString(dir + "win.bmp"), 3, 0, nullptr), 5);
-    EXPECT_EQ(value_of(dir + "win_0002.bmp"), 127);
-    EXPECT_EQ(value_of(dir + "win_0000.bmp"), (int)((10 - 30) * 255.0 / 40 + 127 + 0.5));
+    EXPECT_EQ(values_of("win", "bmp")[2], 127);
+    EXPECT_EQ(values_of("win", "bmp")[0], (int)((10 - 30) * 255.0 / 40 + 127 + 0.5));
 
-    // Sub-sampling 2 without the filter: frames 3, 5 and 7.
+    // Sub-sampling 2 without the filter: frames 3, 5 and 7; with it the averages of (3, 4)
+    // and (5, 6), frame 7 alone writing nothing.
     info.window_centre = 127;
     info.window_range = 255;
     info.subsample = 2;
     info.subsample_filter = 0;
     EXPECT_EQ(save_sequence(wxString(dir + "skip.png"), 0, 0, nullptr), 3);
-    EXPECT_EQ(value_of(dir + "skip_0000.png"), 10);
-    EXPECT_EQ(value_of(dir + "skip_0001.png"), 30);
-    EXPECT_EQ(value_of(dir + "skip_0002.png"), 50);
-
-    // With the filter: averages of (3, 4) and (5, 6); frame 7 alone writes nothing.
+    EXPECT_EQ(values_of("skip", "png"), (std::vector<int>{10, 30, 50}));
     info.subsample_filter = 1;
     EXPECT_EQ(save_sequence(wxString(dir + "avg.png"), 0, 0, nullptr), 2);
-    EXPECT_EQ(value_of(dir + "avg_0000.png"), 15);
-    EXPECT_EQ(value_of(dir + "avg_0001.png"), 35);
-    EXPECT_FALSE(wxFileName::FileExists(dir + "avg_0002.png"));
-
-    EXPECT_EQ(sequence_choice_text(0), "Save every 2 frame-average of filtered down-sampled image");
-    info.subsample_filter = 0;
-    EXPECT_EQ(sequence_choice_text(1), "Save one out of 2 frames as displayed");
-    info.subsample = 1;
-    EXPECT_EQ(sequence_choice_text(0), "Save every frame of filtered original image");
+    EXPECT_EQ(values_of("avg", "png"), (std::vector<int>{15, 35}));
 }

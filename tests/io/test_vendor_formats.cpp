@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <wx/log.h>
+#include <tuple>
 
 #include "image_test_support.h"
 #include "io/dfe_file.h"
+#include "io/image_file.h"
 #include "commands/loader_chain.h"
 #include "io/qct_file.h"
 #include "io/sonix_file.h"
@@ -34,24 +36,18 @@ std::vector<unsigned char> sonix_header(int frames, int d1, int d2, int bits, in
 
 TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
 {
-    fresh_record();
     const std::string path = vendor_fixture("lines.rf");
-    info.file_name = path;
-    ASSERT_TRUE(load_with(load_sonix_file, path));
-    EXPECT_EQ(info.width, 5);   // samples per line
-    EXPECT_EQ(info.height, 3);  // lines
-    EXPECT_EQ(info.file_type, -1);
-    EXPECT_EQ(info.frames, 2);
-    EXPECT_EQ(info.first_frame, 1);
-    EXPECT_EQ(info.frame, 1);
-    EXPECT_EQ(info.sonix_mode, 2);
+    ASSERT_TRUE(open_with(load_sonix_file, path));
+    // A line of samples a row.
+    EXPECT_EQ(std::tie(info.width, info.height, info.file_type, info.frames, info.first_frame, info.frame,
+                       info.sonix_mode),
+              std::make_tuple(5, 3, FILE_SONIX, 2, 1, 1, 2));
     EXPECT_NEAR(info.pixel_width, 0.01925, 1e-12);
     EXPECT_NEAR(info.pixel_height, 0.234, 1e-12);
     EXPECT_EQ(info.data_colour, 0);
     // Line 1 is negative: -100 + s.
-    EXPECT_EQ(info.raw_image[5 + 2], -98 * 16);
-    EXPECT_EQ(info.data_min, -100);
-    EXPECT_EQ(info.data_max, 104);
+    EXPECT_EQ(std::tie(info.raw_image[5 + 2], info.data_min, info.data_max),
+              std::make_tuple(-98 * 16, -100, 104));
     ASSERT_TRUE(reload_frame(2));
     EXPECT_EQ(info.raw_image[0], 200 * 16);
     EXPECT_EQ(info.data_min, -200);
@@ -68,32 +64,18 @@ TEST(Sonix, RfLinesBecomeRowsWithTheirSpacing)
 
 TEST(Sonix, ColourFramesWithTagsAndGreyFramesWithout)
 {
-    fresh_record();
-    const std::string b32 = vendor_fixture("tagged.b32");
-    info.file_name = b32;
-    ASSERT_TRUE(load_with(load_sonix_file, b32));
-    EXPECT_EQ(info.file_type, -2);
-    EXPECT_EQ(info.data_colour, 1);
-    EXPECT_EQ(info.channels, 3);
-    EXPECT_EQ(info.width, 2);
-    EXPECT_EQ(info.height, 2);
+    ASSERT_TRUE(open_with(load_sonix_file, vendor_fixture("tagged.b32")));
+    EXPECT_EQ(std::tie(info.file_type, info.data_colour, info.channels, info.width, info.height),
+              std::make_tuple(FILE_SONIX_TAGGED, 1, 3, 2, 2));
     // Bytes 10, 20, 30, 255 are B, G, R, x.
-    EXPECT_EQ(info.raw_image[0], 30 * 16);
-    EXPECT_EQ(info.raw_image[1], 20 * 16);
-    EXPECT_EQ(info.raw_image[2], 10 * 16);
-    EXPECT_EQ(info.data_min, 10);
-    EXPECT_EQ(info.data_max, 33);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[1], info.raw_image[2], info.data_min, info.data_max),
+              std::make_tuple(30 * 16, 20 * 16, 10 * 16, 10, 33));
     ASSERT_TRUE(reload_frame(2));  // past the second tag
     EXPECT_EQ(info.raw_image[2], 110 * 16);
 
-    const std::string b8 = vendor_fixture("grey.b8");
-    fresh_record(b8);
-    ASSERT_TRUE(load_with(load_sonix_file, b8));
-    EXPECT_EQ(info.file_type, -1);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 2);
-    EXPECT_EQ(info.frames, 3);
-    EXPECT_EQ(info.sonix_mode, 0);
+    ASSERT_TRUE(open_with(load_sonix_file, vendor_fixture("grey.b8")));
+    EXPECT_EQ(std::tie(info.file_type, info.width, info.height, info.frames, info.sonix_mode),
+              std::make_tuple(FILE_SONIX, 4, 2, 3, 0));
     ASSERT_TRUE(reload_frame(3));
     EXPECT_EQ(info.raw_image[7], (100 + 7) * 16);
 }
@@ -125,22 +107,15 @@ TEST(Sonix, BadHeadersAndShortFiles)
 TEST(Qct, SlicesFromTheOffsetTable)
 {
     const std::string path = vendor_fixture("slices.qct");
-    fresh_record(path);
-    ASSERT_TRUE(load_with(load_qct_file, path));
-    EXPECT_EQ(info.file_type, -3);
-    EXPECT_EQ(info.first_frame, 1);
-    EXPECT_EQ(info.frame, 1);
-    EXPECT_EQ(info.frames, 2);  // slices 1 and 2 of n = 3
-    EXPECT_EQ(info.width, 3);
-    EXPECT_EQ(info.height, 2);
-    EXPECT_NEAR(info.pixel_width, 0.5, 1e-7);
-    EXPECT_NEAR(info.pixel_height, 0.75, 1e-7);
-    EXPECT_DOUBLE_EQ(info.slice_thickness, 1.25);
-    EXPECT_DOUBLE_EQ(info.slice_location, -15.0);
-    EXPECT_DOUBLE_EQ(info.position[2], -15.0);
+    ASSERT_TRUE(open_with(load_qct_file, path));
+    // slices 1 and 2 of n = 3
+    EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frame, info.frames, info.width, info.height),
+              std::make_tuple(FILE_QCT, 1, 1, 2, 3, 2));
+    EXPECT_EQ(std::tie(info.pixel_width, info.pixel_height, info.slice_thickness, info.slice_location,
+                       info.position[2]),
+              std::make_tuple(0.5, 0.75, 1.25, -15.0, -15.0));
     // Slice 1 holds 1010 + i: a stored 1000 would be water (0).
-    EXPECT_EQ(info.raw_image[0], 10 * 16);
-    EXPECT_EQ(info.data_max, 15);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.data_max), std::make_tuple(10 * 16, 15));
     ASSERT_TRUE(reload_frame(2));
     EXPECT_EQ(info.raw_image[0], 20 * 16);
     EXPECT_DOUBLE_EQ(info.slice_location, -10.0);
@@ -148,53 +123,41 @@ TEST(Qct, SlicesFromTheOffsetTable)
     EXPECT_FALSE(load_with(load_qct_file, path, 3));
     EXPECT_EQ(info.frame, 2);
 
-    // The sample 1000 (water) is 0; a table of one slice cannot be opened.
-    std::vector<char> raw = file_bytes(path);
-    std::vector<unsigned char> bytes(raw.begin(), raw.end());
-    bytes[40] = 1;  // n = 1
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("one.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[32] = 2;  // the leading value must be 1
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("two.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[48 + 8 + 7] = 0x40;  // slice 1's offset far outside the file
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("far.qct", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes.resize(bytes.size() - 1);  // the last slice's last sample is missing
-    EXPECT_FALSE(load_with(load_qct_file, write_bytes("cut.qct", bytes), 2));
+    // Refused: a table of one slice (n = 1), a leading value other than 1, slice 1's offset
+    // far outside the file, and a last slice missing its last sample.
+    const std::vector<char> raw = file_bytes(path);
+    for (const auto& p : std::vector<std::pair<size_t, unsigned char>>{{40, 1}, {32, 2}, {48 + 8 + 7, 0x40}}) {
+        std::vector<unsigned char> bytes(raw.begin(), raw.end());
+        bytes[p.first] = p.second;
+        EXPECT_FALSE(load_with(load_qct_file, write_bytes("bad.qct", bytes))) << p.first;
+    }
+    EXPECT_FALSE(load_with(load_qct_file, write_bytes("cut.qct", {raw.begin(), raw.end() - 1}), 2));
     EXPECT_EQ(info.raw_image[0], 20 * 16);
 }
 
 TEST(Dxa, RecordsFoundByTheirMarker)
 {
     const std::string path = vendor_fixture("scan.dfe");
-    fresh_record(path);
-    ASSERT_TRUE(load_with(load_dfe_file, path));
-    EXPECT_EQ(info.file_type, -6);
-    EXPECT_EQ(info.frames, 2);
-    EXPECT_EQ(info.first_frame, 0);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 3);
+    ASSERT_TRUE(open_with(load_dfe_file, path));
+    EXPECT_EQ(std::tie(info.file_type, info.frames, info.first_frame, info.width, info.height),
+              std::make_tuple(FILE_DXA, 2, 0, 4, 3));
     EXPECT_NEAR(info.pixel_height, 0.10625, 1e-12);
     EXPECT_DOUBLE_EQ(info.slice_thickness, 0.01);
     // -32000 is stored but does not lower the range.
-    EXPECT_EQ(info.raw_image[0], -32000 * 16);
-    EXPECT_EQ(info.raw_image[5], -100 * 16);
-    EXPECT_EQ(info.data_min, -100);
-    EXPECT_EQ(info.data_max, 100);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[5], info.data_min, info.data_max),
+              std::make_tuple(-32000 * 16, -100 * 16, -100, 100));
     ASSERT_TRUE(reload_frame(1));
-    EXPECT_EQ(info.width, 2);
-    EXPECT_EQ(info.raw_image[3], 303 * 16);
+    EXPECT_EQ(std::tie(info.width, info.raw_image[3]), std::make_tuple(2, 303 * 16));
 
     wxLogNull quiet;
     EXPECT_FALSE(load_with(load_dfe_file, path, 2));
-    std::vector<char> raw = file_bytes(path);
-    std::vector<unsigned char> bytes(raw.begin(), raw.end());
-    bytes[3] = 1;  // signature byte 3 must be zero
-    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("sig.dfe", bytes)));
-    bytes.assign(raw.begin(), raw.end());
-    bytes[13 + 8 + 5] = 200;  // the first record claims 200 rows
-    EXPECT_FALSE(load_with(load_dfe_file, write_bytes("tall.dfe", bytes)));
+    // Signature byte 3 must be zero; the first record claims 200 rows.
+    const std::vector<char> raw = file_bytes(path);
+    for (const auto& p : std::vector<std::pair<size_t, unsigned char>>{{3, 1}, {13 + 8 + 5, 200}}) {
+        std::vector<unsigned char> bytes(raw.begin(), raw.end());
+        bytes[p.first] = p.second;
+        EXPECT_FALSE(load_with(load_dfe_file, write_bytes("bad.dfe", bytes))) << p.first;
+    }
     EXPECT_EQ(info.raw_image[3], 303 * 16);
 }
 
@@ -236,25 +199,28 @@ TEST(Dxa, RowShiftEstimateAndCorrection)
 
 TEST(VendorDamaged, EveryTruncationIsRefusedOrReadsOnlyWhatIsThere)
 {
-    // Each fixture cut at every length: the loaders must fail cleanly (record untouched)
-    // or load from the bytes present; the sanitizer build checks the reads.
+    // Each fixture cut at every length (every third for the TIFF files): the loaders must
+    // fail cleanly (record untouched) or load from the bytes present; the sanitizer build
+    // checks the reads.
     wxLogNull quiet;
     const struct {
-        const char* name;
+        std::string path;
         bool (*load)(char*, int);
-    } files[] = {{"lines.rf", load_sonix_file}, {"tagged.b32", load_sonix_file},
-                 {"slices.qct", load_qct_file}, {"scan.dfe", load_dfe_file}};
+    } files[] = {{vendor_fixture("lines.rf"), load_sonix_file},  {vendor_fixture("tagged.b32"), load_sonix_file},
+                 {vendor_fixture("slices.qct"), load_qct_file},  {vendor_fixture("scan.dfe"), load_dfe_file},
+                 {image_fixture("minmax16.tif"), load_image_file}, {image_fixture("pages16.tif"), load_image_file},
+                 {image_fixture("ct16.tif"), load_image_file}};
     const std::string dir = fresh_folder();
     for (const auto& f : files) {
-        const std::vector<char> whole = file_bytes(vendor_fixture(f.name));
-        for (size_t n = 0; n < whole.size(); n++) {
-            const std::string cut = dir + "cut_" + f.name;
+        const std::vector<char> whole = file_bytes(f.path);
+        const bool tiff = f.load == load_image_file;
+        for (size_t n = 0; n < whole.size(); n += tiff ? 3 : 1) {
+            const std::string cut = dir + "cut" + f.path.substr(f.path.rfind('.'));
             std::ofstream(cut, std::ios::binary | std::ios::trunc).write(whole.data(), (std::streamsize)n);
             fresh_record(cut);
-            const bool loaded = load_with(f.load, cut);
-            if (!loaded) {
-                EXPECT_EQ(info.raw_image, nullptr) << f.name << " cut at " << n;
-                EXPECT_EQ(info.width, 1200) << f.name << " cut at " << n;
+            if (!load_with(f.load, cut)) {
+                EXPECT_EQ(info.raw_image, nullptr) << f.path << " cut at " << n;
+                EXPECT_EQ(info.width, 1200) << f.path << " cut at " << n;
             } else {
                 EXPECT_NE(info.raw_image, nullptr);
             }
