@@ -33,7 +33,7 @@ bool refused(wxString* why, bool run_pipeline = false)
 // current frame's planes are kept as they were; frames of another size are passed over.
 std::vector<uint8_t> neighbour_metal()
 {
-    const bool dicom = info.file_type >= 0 && info.file_type <= 2;
+    const bool dicom = is_dicom_type(info.file_type);
     if (info.metal_smooth_frames < 1 || !dicom || info.frames < 2) return {};
     const int w = info.proc_width, h = info.proc_height, current = info.frame;
     const size_t n = (size_t)w * h;

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<char> buffer(path.begin(), path.end());
     buffer.push_back('\0');
     reset_info();
-    if (load_dicom_file(buffer.data(), -1) && info.file_type == 0 && info.frames > 1) {
+    if (load_dicom_file(buffer.data(), -1) && info.file_type == FILE_DICOM && info.frames > 1) {
         const int last = info.first_frame + (info.frames < 64 ? info.frames : 64) - 1;
         info.frame = last;
         load_dicom_file(buffer.data(), last);
