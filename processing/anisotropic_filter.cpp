@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/cpu_features.h"
-#include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/row_bands.h"
 #include "processing/gaussian_filter.h"
@@ -423,7 +422,7 @@ void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, 
 // neighbour before it, then the one after), so rows split over the cores any way give the
 // same result, and no plane-sized sums are needed.
 void filter_along_field(const int* const* src, int planes, int w, int h, double sigma, const double* vx,
-                        const double* vy, const double* extra, const filtered_rows& take)
+                        const double* vy, const double* extra, const filtered_rows& take, const filter_params& p)
 {
     const size_t count = (size_t)w * h;
     const int n = (int)std::floor(sigma);
@@ -457,10 +456,9 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
             const double d = std::sqrt((double)dx * dx + dy * dy);
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
         }
-    field_setup f{vx, vy, ex.empty() ? nullptr : ex.data(), w, h, info.use_level != 0,
-                  (long long)info.level * 16, nullptr, info.level};
-    if (info.levelling && info.noise_image && f.use_level && w == info.proc_width && h == info.proc_height)
-        f.noise = info.noise_image;
+    field_setup f{vx, vy, ex.empty() ? nullptr : ex.data(), w, h, p.use_level,
+                  (long long)p.level * 16, nullptr, p.level};
+    if (f.use_level) f.noise = p.noise_for(w, h);
     const bool fours = rows_in_fours && !f.noise;
     auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
@@ -536,7 +534,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
 // Filters planes into planes: a plane filtered in place is read from a copy, since a row's
 // result is written while later rows still read their neighbours.
 void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, double sigma, const double* vx,
-                 const double* vy, const double* extra)
+                 const double* vy, const double* extra, const filter_params& p)
 {
     const size_t count = (size_t)w * h;
     std::vector<work_plane<int>> copies(planes);
@@ -550,7 +548,7 @@ void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, do
     }
     filter_along_field(src.data(), planes, w, h, sigma, vx, vy, extra, [&](int y, int* const* rows) {
         for (int k = 0; k < planes; k++) std::copy_n(rows[k], w, outs[k] + (size_t)y * w);
-    });
+    }, p);
 }
 
 }  // namespace
@@ -577,7 +575,8 @@ void field_vectors(double* angle, double* strength, int w, int h, double anisotr
 }
 
 void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotropy, int* out,
-                           double* angle, double* strength, double* extra, bool structure_only)
+                           double* angle, double* strength, double* extra, bool structure_only,
+                           const filter_params& p)
 {
     if (!in || w < 1 || h < 1) return;
     const size_t count = (size_t)w * h;
@@ -597,29 +596,30 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
     if (!out) return;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_into(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra);
+    filter_into(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra, p);
 }
 
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                               double anisotropy, const double* angle, const double* strength)
+                               double anisotropy, const double* angle, const double* strength,
+                               const filter_params& p)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !angle || !strength) return;
     const size_t count = (size_t)w * h;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_into(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr);
+    filter_into(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr, p);
 }
 
 void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                                const double* vx, const double* vy, const double* extra)
+                                const double* vx, const double* vy, const double* extra, const filter_params& p)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
-    filter_into(ins, outs, planes, w, h, sigma, vx, vy, extra);
+    filter_into(ins, outs, planes, w, h, sigma, vx, vy, extra, p);
 }
 
 void anisotropic_filter_rows(const int* const* ins, int planes, int w, int h, double sigma, const double* vx,
-                             const double* vy, const filtered_rows& take)
+                             const double* vy, const filtered_rows& take, const filter_params& p)
 {
     if (!ins || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
-    filter_along_field(ins, planes, w, h, sigma, vx, vy, nullptr, take);
+    filter_along_field(ins, planes, w, h, sigma, vx, vy, nullptr, take, p);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 // GCC 12's AVX-512 headers pass an undefined vector as the unused merge operand of their
 // unmasked forms, which -Wmaybe-uninitialized reports at every use.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "core/cpu_features.h"
-#include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/masks.h"
 #include "processing/rank_select.h"
@@ -434,8 +434,8 @@ bool use_local_rank_simd(bool wanted, bool wide)
     return before;
 }
 
-void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c, int, int* open,
-               int* close, int* guide, int* grey)
+void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open, int* close, int* guide,
+               int* grey, const filter_params& p)
 {
     if (!in || w < 1 || h < 1 || n_channels < 1 || n_channels > 4) return;
     const size_t count = (size_t)w * h * n_channels;
@@ -444,15 +444,15 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
         if (close && close != in) std::copy(in, in + count, close);
         return;
     }
-    local_setup s{in, w, h, n_channels, r, std::max(level, 1) * 16.0, guide, grey ? grey : in};
+    local_setup s{in, w, h, n_channels, r, std::max(p.level, 1) * 16.0, guide, grey ? grey : in};
     if (!grey && n_channels != 1) s.grey = guide;
     const window_taps taps = make_taps(s);
     const pass_ranks low = make_ranks(r, c), high = make_ranks(r, 1 - c);
     const int d = 2 * r + 1, row_words = taps.count * taps.stride, row_values = w * n_channels;
-    const int px = info.cursor.x, py = info.cursor.y;
-    const bool probe = info.probe_mode && px >= 0 && py >= 0 && px < w && py < h;
-    // The probe's window is made by the band that holds its row and stored in the record
-    // after the bands: the canvas may paint while the first band yields.
+    const int px = p.probe_x, py = p.probe_y;
+    const bool probe = p.probes(w, h);
+    // The probe's window is made by the band that holds its row and handed out after the
+    // bands: the canvas may paint while the first band yields.
     std::vector<int> probe_cells(probe ? (size_t)d * d : 0);
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
     // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second
@@ -497,10 +497,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
         }
     });
     if (probe) {
-        int* const cells = new int[probe_cells.size()];
-        std::copy(probe_cells.begin(), probe_cells.end(), cells);
-        release_array(info.probe_values);
-        info.probe_values = cells;
-        info.probe_count = d;
+        p.probe_out->cells = std::move(probe_cells);
+        p.probe_out->size = d;
     }
 }

@@ -96,21 +96,20 @@ TEST_F(RankFilter, MasksMatchTheirShapes)
     EXPECT_EQ(column.col_last[3], 3);
 
     // The varying family: thin ellipses in several orientations, then the circle.
-    info.mask = 1;
     for (int r : {0, 3, 8}) {
-        create_mask_info(r);
-        ASSERT_GE(info.mask_shapes, 2);
-        EXPECT_EQ(info.mask_orientations[info.mask_shapes - 1], 1);
-        EXPECT_EQ(info.mask_count, info.mask_first[info.mask_shapes - 1] + 1);
-        for (int k = 0; k < info.mask_count; k++) ASSERT_GE(family_mask(k, r).pixels, 1);
+        const mask_family f = make_family(MASK_VARYING, r);
+        ASSERT_GE(f.shapes(), 2);
+        EXPECT_EQ(f.orientations.back(), 1);
+        EXPECT_EQ(f.count(), f.first.back() + 1);
+        for (int k = 0; k < f.count(); k++) ASSERT_GE(family_mask(f, k, r, MASK_VARYING, 0).pixels, 1);
+        const int n = family_mask(f, 0, r, MASK_VARYING, 0).pixels;
         if (r > 0) {
-            EXPECT_LT(family_mask(0, r).pixels, family_mask(info.mask_count - 1, r).pixels);
+            EXPECT_LT(n, family_mask(f, f.count() - 1, r, MASK_VARYING, 0).pixels);
         }
         // No rank index outside the mask or on the wrong side of the median, never NaN.
         const double circle = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
         for (double p : {0.0, 0.04, 0.3, 0.5, 0.7, 1.0}) {
-            const int n = family_mask(0, r).pixels;
-            const int k = calculate_centile(p, 0, n, circle, n, 2 * r + 1, false, false, false);
+            const int k = calculate_centile(f, p, 0, n, circle, n, 2 * r + 1, false, false, false);
             ASSERT_GE(k, 0);
             ASSERT_LT(k, n);
             if (p < 0.5 && n > 2) {
@@ -143,22 +142,23 @@ TEST_F(RankFilter, BothStrategiesEqualBruteForce)
         for (int kind : {0, 3, 4, 5, 6})
             for (int r : {1, 3})
                 for (double c : {0.5, 0.1, 0.8}) {
-                    info.mask = kind;
-                    info.angle = 30;
+                    filter_params p;
+                    p.mask = kind;
+                    p.angle = 30;
                     const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
                     const std::vector<int> first = naive_rank(in, w, h, m, c);
                     const std::vector<int> opened = naive_rank(first, w, h, m, 1 - c);
                     for (bool histogram : {true, false}) {
-                        info.use_histogram = histogram;
+                        p.rank_histogram = histogram;
                         std::vector<int> out(in.size(), -1), plain(in.size()), other(in.size());
-                        rank_2d(in.data(), w, h, r, c, out.data(), 0, nullptr, false);
+                        rank_2d(in.data(), w, h, r, c, out.data(), 0, nullptr, false, p);
                         if (r > w / 2 || r > h / 2) {
                             ASSERT_EQ(out, in) << "a mask that does not fit leaves a copy";
                             continue;
                         }
                         ASSERT_EQ(out, c == 0.5 ? first : opened)
                             << "mask " << kind << " r " << r << " c " << c << " histogram " << histogram;
-                        rank_2d(in.data(), w, h, r, c, plain.data(), 1 - c, other.data(), true);
+                        rank_2d(in.data(), w, h, r, c, plain.data(), 1 - c, other.data(), true, p);
                         ASSERT_EQ(plain, first);
                     }
                 }
@@ -178,12 +178,12 @@ TEST_F(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
         info.filter_size = r;
         info.angle = 30;
         sample_image();
-        std::vector<int> chosen;
-        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r);
+        varying_masks chosen;
+        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r, filter_params_from_record());
         process_whole_image(false);
         const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
         const std::vector<int> expected =
-            kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen[i], r); })
+            kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen.family, chosen.index[i], r, 1, 0); })
                       : naive_rank(in, w, h, m, 0.5);
         ASSERT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h), expected) << "mask " << kind;
     }
@@ -193,16 +193,16 @@ TEST_F(RankFilter, OpeningRemovesASpeckAndConstantsStay)
 {
     const int w = 20, h = 20;
     std::vector<int> flat(w * h, 77 * 16), out(w * h);
-    info.mask = 0;
+    const filter_params p;
     for (double c : {0.5, 0.2}) {
-        rank_2d(flat.data(), w, h, 2, c, out.data(), 0, nullptr, false);
+        rank_2d(flat.data(), w, h, 2, c, out.data(), 0, nullptr, false, p);
         EXPECT_EQ(out, flat);
-        mean_2d(flat.data(), w, h, 2, out.data());
+        mean_2d(flat.data(), w, h, 2, out.data(), p);
         EXPECT_EQ(out, flat);
     }
     std::vector<int> speck = flat;
     speck[10 * w + 10] = 250 * 16;
-    rank_2d(speck.data(), w, h, 1, 0.1, out.data(), 0, nullptr, false);
+    rank_2d(speck.data(), w, h, 1, 0.1, out.data(), 0, nullptr, false, p);
     EXPECT_EQ(out, flat);
 }
 
@@ -210,8 +210,7 @@ TEST_F(RankFilter, MeanEqualsBruteForceWithinRounding)
 {
     const int w = 19, h = 13;
     std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
-    info.mask = 0;
-    mean_2d(in.data(), w, h, 3, out.data());
+    mean_2d(in.data(), w, h, 3, out.data(), filter_params());
     const mask_runs m = make_mask(0, 3, 0, 3.5, 3.5);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {

@@ -41,9 +41,10 @@ TEST_F(Smoothing, ThresholdedGaussianLeavesOutFarNeighbours)
 {
     const int w = 11, h = 9;
     std::vector<int> in = random_samples(w * h, 255, 3), out(w * h);
-    info.level = 60;
+    filter_params p;
+    p.level = 60;
     const double sigma = 3.9;
-    thresholded_filter_2d(in.data(), w, h, sigma, out.data());
+    thresholded_filter_2d(in.data(), w, h, sigma, out.data(), p);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             double sum = 0, total = 0;
@@ -98,20 +99,20 @@ TEST_F(Smoothing, GradientAndOrientationOfAnEdge)
     std::vector<int> edge(n * n), out(n * n);
     for (int i = 0; i < n * n; i++) edge[i] = (i % n < n / 2 ? 50 : 150) * 16;
     std::vector<double> angle(n * n), strength(n * n), extra(n * n);
-    anisotropic_filter_2d(edge.data(), n, n, 3.9, 0.6, nullptr, angle.data(), strength.data(), extra.data(), true);
+    const filter_params p;
+    anisotropic_filter_2d(edge.data(), n, n, 3.9, 0.6, nullptr, angle.data(), strength.data(), extra.data(), true, p);
     EXPECT_NEAR(angle[16 * n + 16], M_PI / 2, 1e-6);
     EXPECT_GT(strength[16 * n + 16], 0.9);
     std::vector<int> flat(n * n, 40 * 16);
-    anisotropic_filter_2d(flat.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, extra.data(), false);
+    anisotropic_filter_2d(flat.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, extra.data(), false, p);
     EXPECT_EQ(out, flat);
     for (double e : extra) ASSERT_EQ(e, 0.0);
 
     // Filtering along the field keeps the edge where the Gaussian blurs it.
-    info.use_level = 0;
     std::vector<int> noisy = edge, blurred(n * n);
     std::vector<int> noise = random_samples(n * n, 20, 4);
     for (int i = 0; i < n * n; i++) noisy[i] += noise[i] - 10 * 16;
-    anisotropic_filter_2d(noisy.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, nullptr, false);
+    anisotropic_filter_2d(noisy.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, nullptr, false, p);
     gaussian_blur_2d(noisy.data(), n, n, 3.9, blurred.data());
     const int at = 16 * n + n / 2;  // first pixel of the bright side
     EXPECT_GT(out[at], 130 * 16);
