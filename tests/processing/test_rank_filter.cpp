@@ -6,9 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "commands/pipeline.h"
-#include "core/record.h"
-#include "processing/filter_entries.h"
+#include "processing/filter_dispatch.h"
 #include "processing/masks.h"
 #include "processing/rank_filter.h"
 #include "pipeline_fixture.h"
@@ -56,15 +54,9 @@ std::vector<int> naive_rank(const std::vector<int>& in, int w, int h, const mask
     return out;
 }
 
-class RankFilter : public ::testing::Test {
-protected:
-    void SetUp() override { reset_info(); }
-    void TearDown() override { reset_info(); }
-};
-
 }  // namespace
 
-TEST_F(RankFilter, MasksMatchTheirShapes)
+TEST(RankFilter, MasksMatchTheirShapes)
 {
     for (int kind : {0, 3, 4, 5, 6})
         for (int r : {0, 1, 2, 5, 9})
@@ -119,7 +111,7 @@ TEST_F(RankFilter, MasksMatchTheirShapes)
     }
 }
 
-TEST_F(RankFilter, RankIndexRule)
+TEST(RankFilter, RankIndexRule)
 {
     EXPECT_EQ(rank_index(0.04, 9), 1);  // a centile inside (0, 1) never takes the extreme
     EXPECT_EQ(rank_index(0.0, 9), 0);
@@ -132,7 +124,7 @@ TEST_F(RankFilter, RankIndexRule)
 
 // Both strategies against brute force, for every fixed mask, several radii and centiles,
 // with negative levels and images narrower than the window.
-TEST_F(RankFilter, BothStrategiesEqualBruteForce)
+TEST(RankFilter, BothStrategiesEqualBruteForce)
 {
     const int sizes[][2] = {{23, 17}, {7, 30}, {40, 9}};
     for (const auto& size : sizes) {
@@ -167,29 +159,29 @@ TEST_F(RankFilter, BothStrategiesEqualBruteForce)
 
 // "Median filter" with every rank mask is the middle rank over the mask (the varying mask:
 // each pixel's own), one pass, however thin the mask.
-TEST_F(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
+TEST(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
 {
     const int w = 26, h = 19, r = 3;
     const std::vector<int> in = random_samples((size_t)w * h, 255, 11);
+    filter_params p;
+    p.filter = FILTER_MEDIAN;
+    p.filter_size = r;
+    p.angle = 30;
+    std::vector<int> out(in.size());
     for (int kind : {0, 1, 3, 4, 5, 6}) {
-        install_image(w, h, 0, 1, in);
-        info.filter = 3;
-        info.mask = kind;
-        info.filter_size = r;
-        info.angle = 30;
-        sample_image();
+        p.mask = kind;
         varying_masks chosen;
-        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r, filter_params_from_record());
-        process_whole_image(false);
+        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r, p);
+        run_filter(filter_image{const_cast<int*>(in.data()), out.data(), w, h}, p);
         const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
         const std::vector<int> expected =
             kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen.family, chosen.index[i], r, 1, 0); })
                       : naive_rank(in, w, h, m, 0.5);
-        ASSERT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h), expected) << "mask " << kind;
+        ASSERT_EQ(out, expected) << "mask " << kind;
     }
 }
 
-TEST_F(RankFilter, OpeningRemovesASpeckAndConstantsStay)
+TEST(RankFilter, OpeningRemovesASpeckAndConstantsStay)
 {
     const int w = 20, h = 20;
     std::vector<int> flat(w * h, 77 * 16), out(w * h);
@@ -206,7 +198,33 @@ TEST_F(RankFilter, OpeningRemovesASpeckAndConstantsStay)
     EXPECT_EQ(out, flat);
 }
 
-TEST_F(RankFilter, MeanEqualsBruteForceWithinRounding)
+// The probe window: the samples under the mask at the probe pixel, those of the result's
+// level flagged by + 160000, -160000 outside the mask or the image.
+TEST(RankFilter, ProbeWindowComesBackToTheCaller)
+{
+    const int w = 5, h = 4;
+    std::vector<int> in(w * h), out(w * h);
+    for (int i = 0; i < w * h; i++) in[i] = (i * 7 % 11) * 16;
+    probe_window probe;
+    filter_params p;
+    p.mask = MASK_SQUARE;
+    p.probe_mode = 1;
+    p.probe_x = 0;
+    p.probe_y = 1;
+    p.probe_out = &probe;
+    rank_2d(in.data(), w, h, 1, 0.5, out.data(), 0, nullptr, false, p);
+    ASSERT_EQ(probe.size, 3);
+    // Rows 0..2 of columns 0 and 1: levels 0, 7 / 2, 9 / 4, 0; the median of six is rank 3.
+    EXPECT_EQ(out[1 * w + 0], 4 * 16);
+    const std::vector<int> expected = {-160000, 0, 7 * 16, -160000, 2 * 16, 9 * 16, -160000, 4 * 16 + 160000, 0};
+    EXPECT_EQ(probe.cells, expected);
+    p.probe_x = w;  // outside: nothing written
+    probe = probe_window();
+    rank_2d(in.data(), w, h, 1, 0.5, out.data(), 0, nullptr, false, p);
+    EXPECT_EQ(probe.size, 0);
+}
+
+TEST(RankFilter, MeanEqualsBruteForceWithinRounding)
 {
     const int w = 19, h = 13;
     std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
