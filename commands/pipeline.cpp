@@ -280,7 +280,6 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
     // Down.
     int coarsest = 0;
     for (int k = 0; k < levels; k++) {
-        p.multires_level = k;
         if (k >= 1) {
             p.use_level = true;
             p.level = q[k];
@@ -299,7 +298,6 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
     }
     // Up.
     for (int j = coarsest; j >= 1; j--) {
-        p.multires_level = -j;
         p.use_level = true;
         p.level = q[j];
         const level_t &here = pyramid[j], &up = pyramid[j - 1];
@@ -407,7 +405,6 @@ static void filter_region(const visible_region& v, bool need_noise, region_resul
         if (p.filter_iterate && p.filter != FILTER_NONE) {
             run_pyramid(img, noise, p);
         } else {
-            p.multires_level = 0;
             run_filter(img, p);
         }
     }

@@ -1,13 +1,11 @@
-// The gradient and the orientation-following, level-thresholded smoother.
+// The orientation-following, level-thresholded smoother.
 #pragma once
 
 #include <functional>
 
 #include "processing/filter_params.h"
+#include "processing/orientation_field.h"
 
-// Central differences halved (truncated towards zero), one-sided at the first and last
-// column and row.
-void grad_2d(int* in, int width, int height, int* gx, int* gy);
 
 // With structure_only, computes the orientation field only: angle (radians, 0 .. pi,
 // along edges), strength (0 isotropic .. 1 a clean edge) and, when given, extra (the
@@ -43,8 +41,3 @@ using filtered_rows = std::function<void(int y, int* const* rows)>;
 void anisotropic_filter_rows(const int* const* ins, int planes, int width, int height, double sigma,
                              const double* vx, const double* vy, const filtered_rows& take,
                              const filter_params& p);
-
-// Whether the smoothing and the field's rows take four (AVX2) or eight (AVX-512) values at a
-// time, where the CPU has them; the results are identical either way. false forces the
-// plain forms, wide false keeps to AVX2. Returns the previous choice.
-bool use_along_field_simd(bool wanted, bool wide = true);

@@ -42,7 +42,6 @@ filter_params filter_params_from_record()
     p.colour_processing = info.colour_processing != 0;
     p.noise_colour = info.noise_colour != 0;
     p.filter_iterate = info.filter_iterate != 0;
-    p.multires_level = info.multires_level;
     p.data_max = info.data_max;
     p.probe_mode = info.probe_mode;
     p.probe_x = info.cursor.x;

@@ -51,7 +51,6 @@ struct filter_params {
     bool colour_processing = false;
     bool noise_colour = false;  // colour filters work on the noise-stabilised transform
     bool filter_iterate = false;
-    int multires_level = 0;    // pyramid level being filtered (negative on the way up)
     int data_max = 255;        // largest level of the data (the mean filter's probe picture)
     // The probe: mode 1 shows the first pass's window, 2 the second's; x, y the pixel.
     int probe_mode = 0, probe_x = -1, probe_y = -1;

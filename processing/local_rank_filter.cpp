@@ -30,10 +30,6 @@ struct local_setup {
     const int* grey;
 };
 
-bool simd_wanted = avx2_allowed();
-
-bool wide_wanted = avx512_allowed();
-
 // Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, a row at
 // a time: the rows' own extremes enter a ring of the last 2r + 1 rows and the window's
 // come from the ring's columns.
@@ -179,8 +175,8 @@ void admit_row(const local_setup& s, const window_taps& t, const window_extremes
     };
     int x = 0;
     while (x < s.w) {
-        if (simd_wanted && inner_row && x >= s.r) {
-            if (wide_wanted && x + 16 <= s.w - s.r && whole_limits(x, 16)) {
+        if (processing_simd.avx2 && inner_row && x >= s.r) {
+            if (processing_simd.avx512 && x + 16 <= s.w - s.r && whole_limits(x, 16)) {
                 admit_sixteen(s, t, y, x, whole.data(), masks);
                 x += 16;
                 continue;
@@ -366,7 +362,7 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks,
     // Grey rows whose whole windows lie in the image go sixteen or eight pixels at a time
     // where the pass's ranks lie near one end.
     const bool inner_row = y >= s.r && y < s.h - s.r;
-    const bool simd = simd_wanted && s.n == 1 && ranks.end.usable && inner_row;
+    const bool simd = processing_simd.avx2 && s.n == 1 && ranks.end.usable && inner_row;
     std::vector<long long> offset(simd ? t.count : 0);
     std::vector<int> levels(t.count), at(t.count);
     if (simd)
@@ -387,7 +383,7 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks,
         }
     };
     for (int x = 0; x < s.w;) {
-        const int lanes = simd && x >= s.r ? (wide_wanted && x + 16 <= s.w - s.r ? 16 : x + 8 <= s.w - s.r ? 8 : 0) : 0;
+        const int lanes = simd && x >= s.r ? (processing_simd.avx512 && x + 16 <= s.w - s.r ? 16 : x + 8 <= s.w - s.r ? 8 : 0) : 0;
         if (!lanes) {
             plain(x++);
             continue;
@@ -426,13 +422,6 @@ void local_probe(const local_setup& s, const window_taps& t, const int* in, cons
 
 }  // namespace
 
-bool use_local_rank_simd(bool wanted, bool wide)
-{
-    const bool before = simd_wanted;
-    simd_wanted = wanted && cpu_has_avx2();
-    wide_wanted = simd_wanted && wide && cpu_has_avx512();
-    return before;
-}
 
 void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open, int* close, int* guide,
                int* grey, const filter_params& p)

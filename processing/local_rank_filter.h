@@ -15,9 +15,3 @@
 // probe the window of the probe pixel goes to p.probe_out.
 void rank_2d_x(int* in, int width, int height, int n_channels, int r, double c, int* open, int* close,
                int* guide, int* grey, const filter_params& p);
-
-// Whether the masks and the grey passes take sixteen (AVX-512) or eight (AVX2) pixels at a
-// time, where the CPU has them and VOXMIRA_NO_SIMD / VOXMIRA_NO_AVX512 are not set; the
-// results are identical either way. use_local_rank_simd chooses (false forces the plain
-// form, wide false keeps to AVX2) and returns the previous choice.
-bool use_local_rank_simd(bool wanted, bool wide = true);

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/cpu_features.h"
+
 #include "processing/anisotropic_filter.h"
 #include "processing/bitonic_filter.h"
 #include "processing/grain_filter.h"
@@ -202,7 +204,7 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
                                  " level " + std::to_string(level));
                     std::vector<int> guide(in), open[3], close[3];
                     for (int form = 0; form < 3; form++) {
-                        use_local_rank_simd(form > 0, form == 2);
+                        choose_processing_simd(form > 0, form == 2);
                         open[form].assign(in.size(), 0);
                         close[form].assign(in.size(), 0);
                         std::vector<int> copy(in);
@@ -217,7 +219,7 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
                     }
                 }
     }
-    use_local_rank_simd(true);
+    choose_processing_simd(true, true);
 }
 
 // The along-field smoothing's AVX2 and AVX-512 forms add the same terms in the same order
@@ -243,7 +245,7 @@ TEST(AlongField, SimdFormsEqualThePlainForm)
                 p.level = 60;
                 std::vector<int> out[3][3];
                 for (int form = 0; form < 3; form++) {
-                    use_along_field_simd(form > 0, form == 2);
+                    choose_processing_simd(form > 0, form == 2);
                     std::vector<double> angle(n), strength(n), extra(n);
                     out[form][0].assign(n, 0);
                     anisotropic_filter_2d(a.data(), w, h, sigma, 0.6, out[form][0].data(), angle.data(), strength.data(),
@@ -257,5 +259,5 @@ TEST(AlongField, SimdFormsEqualThePlainForm)
                 for (int form : {1, 2})
                     for (int k = 0; k < 3; k++) EXPECT_EQ(out[0][k], out[form][k]) << "form " << form << " output " << k;
             }
-    use_along_field_simd(true);
+    choose_processing_simd(true, true);
 }
