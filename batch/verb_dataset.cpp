@@ -6,7 +6,6 @@
 #include "core/record.h"
 #include "core/ui.h"
 #include "core/path_buffer.h"
-#include "processing/filter_dispatch.h"
 #include "display/display_image.h"
 #include "io/frame_writer.h"
 #include "batch/batch_load.h"
@@ -19,8 +18,6 @@ static int run_dataset(const batch_args& args)
 {
     batch_load(args);
     apply_filter_options(args);
-    if (info.filter != 0 && !filter_available())
-        throw run_error(std::string(filter_label(info.filter)) + " is not available in this version");
     const wxString refusal = data_set_refusal();
     if (!refusal.empty())
         throw run_error(std::string("cannot write ") + args.positional()[0] + " as a data set: " +

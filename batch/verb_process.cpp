@@ -7,7 +7,6 @@
 
 #include "core/record.h"
 #include "core/ui.h"
-#include "processing/filter_dispatch.h"
 #include "display/display_image.h"
 #include "batch/batch_load.h"
 #include "batch/batch_output.h"
@@ -32,8 +31,6 @@ static int run_process(const batch_args& args)
     batch_load(args);
     apply_sampling_options(args);
     apply_filter_options(args);
-    if (info.filter != 0 && !filter_available())
-        throw run_error(std::string(filter_label(info.filter)) + " is not available in this version");
     // A window that shows the whole image at zoom 1, so every pixel is filtered.
     resize_display(info.width, info.height);
     info.zoom = 1.0;

@@ -18,6 +18,7 @@
 #include "core/record.h"
 #include "processing/anisotropic_filter.h"
 #include "processing/bitonic_filter.h"
+#include "processing/filter_entries.h"
 #include "processing/gaussian_filter.h"
 #include "processing/guided_filter.h"
 #include "processing/rank_filter.h"
@@ -53,7 +54,8 @@ void BM_median(benchmark::State& state)
     setup();
     info.use_histogram = state.range(1) != 0;
     std::vector<int> in = picture(), out(in.size());
-    for (auto _ : state) rank_2d(in.data(), side, side, (int)state.range(0), 0.5, out.data(), 0, nullptr, false);
+    const filter_params p = filter_params_from_record();
+    for (auto _ : state) rank_2d(in.data(), side, side, (int)state.range(0), 0.5, out.data(), 0, nullptr, false, p);
     state.SetLabel(info.use_histogram ? "histogram" : "sorting");
 }
 BENCHMARK(BM_median)
@@ -65,7 +67,8 @@ void BM_mean(benchmark::State& state)
 {
     setup();
     std::vector<int> in = picture(), out(in.size());
-    for (auto _ : state) mean_2d(in.data(), side, side, 3, out.data());
+    const filter_params p = filter_params_from_record();
+    for (auto _ : state) mean_2d(in.data(), side, side, 3, out.data(), p);
 }
 BENCHMARK(BM_mean)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -75,7 +78,8 @@ void BM_gaussian(benchmark::State& state)
     info.filter = 2;
     info.use_level = state.range(0) != 0;
     std::vector<int> in = picture(), out(in.size());
-    for (auto _ : state) filter_2d(in.data(), side, side, 3 * 1.3, out.data());
+    const filter_params p = filter_params_from_record();
+    for (auto _ : state) filter_2d(in.data(), side, side, 3 * 1.3, out.data(), p);
     state.SetLabel(info.use_level ? "with the level" : "plain");
 }
 BENCHMARK(BM_gaussian)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -92,8 +96,9 @@ void BM_anisotropic(benchmark::State& state)
 {
     setup();
     std::vector<int> in = picture(), out(in.size());
+    const filter_params p = filter_params_from_record();
     for (auto _ : state)
-        anisotropic_filter_2d(in.data(), side, side, 3 * 1.3, 0.6, out.data(), nullptr, nullptr, nullptr, false);
+        anisotropic_filter_2d(in.data(), side, side, 3 * 1.3, 0.6, out.data(), nullptr, nullptr, nullptr, false, p);
 }
 BENCHMARK(BM_anisotropic)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -113,7 +118,8 @@ void BM_bitonic_local(benchmark::State& state)
             const double clean = 128 + 90 * std::sin(x * 0.02) * std::cos(y * 0.015) + (((x / 64) + (y / 64)) % 2 ? 30 : -30);
             in[(size_t)y * n + x] = (int)std::clamp(std::round(clean + noise(rng)), 0.0, 255.0) * 16;
         }
-    for (auto _ : state) bitonic_x_filter(in.data(), n, n, 3, info.centile / 100.0, out.data());
+    const filter_params p = filter_params_from_record();
+    for (auto _ : state) bitonic_x_filter(in.data(), n, n, 3, info.centile / 100.0, out.data(), p);
 }
 BENCHMARK(BM_bitonic_local)->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -12,12 +12,12 @@
 
 #include "core/memory.h"
 #include "core/record.h"
-#include "processing/level_scope.h"
 #include "core/ui.h"
 #include "display/display_image.h"
 #include "evaluation/compare.h"
 #include "processing/colour.h"
 #include "processing/filter_dispatch.h"
+#include "processing/filter_entries.h"
 #include "processing/gaussian_filter.h"
 #include "processing/multires.h"
 #include "processing/noise_estimation.h"
@@ -183,89 +183,66 @@ visible_region pipeline_visible_region()
 // Filters whose input the sensor-noise transform linearises and stabilises.
 static bool transformed_filter(int f) { return f == 1 || f == 2 || f == 9 || f == 10 || f == 11; }
 
-// Noise estimate of `image` (the current working size) into noise_image: of the plane
-// itself, or of one plane taken from a colour image (one channel, or the scaled grey
-// plane); the estimator reads what it is given as one plane.
-static void estimate_noise_of(int* image, int channel)
+// Noise estimate of `image` (w x h) into `noise`: of the plane itself, or of one plane
+// taken from a colour image (one channel, or the scaled grey plane). Returns the level the
+// map is relative to (the automatic level with levelling).
+static int estimate_noise_of(const int* image, int w, int h, int* noise, int channel, const filter_params& p)
 {
-    const int w = info.proc_width, h = info.proc_height;
-    if (!info.noise_image || w < 1 || h < 1) return;
+    int level = p.level;
+    if (!noise || w < 1 || h < 1) return level;
     within_memory("the noise estimate of a " + std::to_string(w) + " x " + std::to_string(h) + " image", [&] {
-        if (!info.colour_processing) {
-            estimate_noise_image(image, w, h, info.noise_image);
+        if (!p.colour_processing) {
+            level = estimate_noise_image(image, w, h, noise, p);
             return;
         }
-        const int n = info.channels;
+        const int n = p.channels;
         const size_t pixels = (size_t)w * h;
         std::vector<int> plane(pixels, 0);
         if (channel >= 1 && channel <= n)
             extract_plane(image, pixels, n, channel - 1, plane.data());
         else
-            to_grey(image, w, h, (colour_t)info.colour, plane.data(), true);
-        estimate_noise_image(plane.data(), w, h, info.noise_image);
+            to_grey(const_cast<int*>(image), w, h, (colour_t)p.colour, plane.data(), true);
+        level = estimate_noise_image(plane.data(), w, h, noise, p);
     });
+    return level;
 }
 
 static int* new_zeroed(size_t count) { return new int[count](); }
 
-// Every sample to its whole level, and data_min / data_max to the range of those levels.
-static void quantise(int* image, size_t count)
+// Every sample to its whole level; returns the largest level.
+static int quantise(int* image, size_t count, int old_max)
 {
-    int lo = INT_MAX, hi = INT_MIN;
+    int hi = INT_MIN;
     for (size_t i = 0; i < count; i++) {
         const int level = (int)(image[i] * 0.0625 + 0.5);
         image[i] = level * 16;
-        lo = std::min(lo, level);
         hi = std::max(hi, level);
     }
-    if (count) {
-        info.data_min = lo;
-        info.data_max = hi;
-    }
+    return count ? hi : old_max;
 }
 
 // The multi-resolution pass: the filter runs on every level of a pyramid of the (crop)
 // image on the way down, each level's detail kept, and again on the way up on the coarse
-// result plus the detail. Level values fall with the resolution.
-static void run_pyramid(int n)
+// result plus the detail. Level values fall with the resolution. `top` is left as it was.
+static void run_pyramid(const filter_image& top, int* top_noise, const filter_params& base)
 {
     struct level_t {
         int w, h;
         std::vector<int> input, output, noise;
     };
+    const int n = base.planes();
     const int levels = std::max(info.iterations, 1);
-    const int w0 = info.proc_width, h0 = info.proc_height;
-    std::vector<int> kept(info.sampled_image, info.sampled_image + (size_t)w0 * h0 * n);
-    const int saved_min = info.data_min, saved_max = info.data_max;
-    int* const top_in = info.sampled_image;
-    int* const top_out = info.processed_image;
-    int* const top_noise = info.noise_image;
-    // The levels quantise and overwrite the top input; it and the record's planes, size
-    // and range are put back however the pass ends.
-    struct top_restore {
-        const std::vector<int>& kept;
-        int *in, *out, *noise;
-        int w, h, lo, hi;
-        ~top_restore()
-        {
-            std::copy(kept.begin(), kept.end(), in);
-            info.sampled_image = in;
-            info.processed_image = out;
-            info.noise_image = noise;
-            info.proc_width = w;
-            info.proc_height = h;
-            info.data_min = lo;
-            info.data_max = hi;
-        }
-    } restore_top{kept, top_in, top_out, top_noise, w0, h0, saved_min, saved_max};
+    const int w0 = top.width, h0 = top.height;
+    // The levels quantise and overwrite the top input: they work on a copy.
+    std::vector<int> top_in(top.in, top.in + (size_t)w0 * h0 * n);
 
     // Level values: q0 the base level, then divided by the tuning divisors.
     std::vector<int> q(levels);
-    double value = info.use_level ? info.level : info.data_max;
+    double value = base.use_level ? base.level : base.data_max;
     q[0] = (int)(value + 0.5);
     for (int k = 1; k < levels; k++) {
         if (k == 1)
-            value = value / (info.filter_size * info.dev_values[3] / 10.0) * (info.noise_kind == 2 ? 1.5 : 1.0);
+            value = value / (base.filter_size * info.dev_values[3] / 10.0) * (base.noise_kind == 2 ? 1.5 : 1.0);
         else
             value = value / (info.dev_values[4] / 12.0);
         q[k] = (int)(value + 0.5);
@@ -277,134 +254,119 @@ static void run_pyramid(int n)
     pyramid[0].h = h0;
     for (int k = 1; k < levels; k++) {
         const level_t& up = pyramid.back();
-        if (std::min((up.w - 1) / 2, (up.h - 1) / 2) <= 2 * info.filter_size) break;
+        if (std::min((up.w - 1) / 2, (up.h - 1) / 2) <= 2 * base.filter_size) break;
         level_t l;
         l.w = (up.w - 1) / 2 + 1;
         l.h = (up.h - 1) / 2 + 1;
         l.input.resize((size_t)l.w * l.h * n);
         l.output.resize((size_t)l.w * l.h * n);
-        if (info.levelling) l.noise.resize((size_t)l.w * l.h);
+        if (base.levelling) l.noise.resize((size_t)l.w * l.h);
         pyramid.push_back(std::move(l));
     }
-    auto in_of = [&](int k) { return k == 0 ? top_in : pyramid[k].input.data(); };
-    auto out_of = [&](int k) { return k == 0 ? top_out : pyramid[k].output.data(); };
+    auto in_of = [&](int k) { return k == 0 ? top_in.data() : pyramid[k].input.data(); };
+    auto out_of = [&](int k) { return k == 0 ? top.out : pyramid[k].output.data(); };
     auto noise_of = [&](int k) { return k == 0 ? top_noise : (pyramid[k].noise.empty() ? nullptr : pyramid[k].noise.data()); };
-    auto make_current = [&](int k) {
-        info.sampled_image = in_of(k);
-        info.processed_image = out_of(k);
-        info.noise_image = noise_of(k);
-        info.proc_width = pyramid[k].w;
-        info.proc_height = pyramid[k].h;
-    };
+    // The level in force carries over from one level's run to the next.
+    filter_params p = base;
     auto filter_level = [&](int k) {
-        quantise(in_of(k), (size_t)pyramid[k].w * pyramid[k].h * n);
-        run_filter();
+        const level_t& l = pyramid[k];
+        p.data_max = quantise(in_of(k), (size_t)l.w * l.h * n, base.data_max);
+        p.noise = noise_of(k);
+        p.noise_width = l.w;
+        p.noise_height = l.h;
+        run_filter(filter_image{in_of(k), out_of(k), l.w, l.h}, p);
     };
 
     // Down.
     int coarsest = 0;
     for (int k = 0; k < levels; k++) {
-        info.multires_level = k;
         if (k >= 1) {
-            info.use_level = 1;
-            info.level = q[k];
-            if (info.filter_size < 1 || q[k] < 2 || k >= (int)pyramid.size()) break;
+            p.use_level = true;
+            p.level = q[k];
+            if (base.filter_size < 1 || q[k] < 2 || k >= (int)pyramid.size()) break;
             const level_t &up = pyramid[k - 1], &here = pyramid[k];
-            restrict_data(out_of(k - 1), up.w, up.h, in_of(k), here.w, here.h);
-            interpolate_data(in_of(k), here.w, here.h, in_of(k - 1), up.w, up.h);
+            restrict_data(out_of(k - 1), up.w, up.h, in_of(k), here.w, here.h, p);
+            interpolate_data(in_of(k), here.w, here.h, in_of(k - 1), up.w, up.h, p);
             int* detail = out_of(k - 1);
             const int* smooth = in_of(k - 1);
             for (size_t i = 0; i < (size_t)up.w * up.h * n; i++) detail[i] -= smooth[i];
-            if (info.levelling && noise_of(k - 1) && noise_of(k))
-                restrict(noise_of(k - 1), up.w, up.h, noise_of(k), here.w, here.h);
-            make_current(k);
+            if (base.levelling && noise_of(k - 1) && noise_of(k))
+                restrict(noise_of(k - 1), up.w, up.h, noise_of(k), here.w, here.h, p);
         }
         filter_level(k);
         coarsest = k;
     }
     // Up.
     for (int j = coarsest; j >= 1; j--) {
-        info.multires_level = -j;
-        info.use_level = 1;
-        info.level = q[j];
+        p.use_level = true;
+        p.level = q[j];
         const level_t &here = pyramid[j], &up = pyramid[j - 1];
-        interpolate_data(out_of(j), here.w, here.h, in_of(j - 1), up.w, up.h);
+        interpolate_data(out_of(j), here.w, here.h, in_of(j - 1), up.w, up.h, p);
         int* sum = in_of(j - 1);
         int* detail = out_of(j - 1);
         const size_t count = (size_t)up.w * up.h * n;
-        if (info.level < 1) {
+        if (p.level < 1) {
             for (size_t i = 0; i < count; i++) detail[i] += sum[i];
         } else {
             for (size_t i = 0; i < count; i++) sum[i] += detail[i];
-            make_current(j - 1);
             filter_level(j - 1);
         }
     }
 }
 
-// Set while process_image runs (the rank filters yield to the event loop meanwhile).
+// Set while a pipeline run is active: a filter that yields lets the event loop call
+// process_image again, which then returns at once (a re-entry guard, not state).
 static bool inside = false;
-// Cleared while a run that nobody watches processes the whole image.
-static bool with_display = true;
 
 bool pipeline_running() { return inside || ui_long_run_active(); }
 
+// Stores a residual histogram in the record, reusing its array when the size is the same.
+static void store_histogram(const std::vector<int>& histogram)
+{
+    const int bins = (int)histogram.size();
+    if (bins != info.histogram_bins || !info.histogram) {
+        int* const fresh = bins > 0 ? new int[bins]() : nullptr;
+        release_array(info.histogram);
+        info.histogram_bins = bins;
+        info.histogram = fresh;
+    }
+    if (info.histogram) std::copy(histogram.begin(), histogram.end(), info.histogram);
+}
+
 namespace {
 
-// What a pipeline run changes in the record while it works; put back as it was when the
-// run cannot finish (an allocation failure).
-struct pipeline_state {
-    int *sampled, *processed, *noise;
-    int proc_width, proc_height, filter_size, level, multires_level, data_min, data_max;
-    uint8_t use_level;
-    vertex2s cursor;
-
-    pipeline_state()
-        : sampled(info.sampled_image), processed(info.processed_image), noise(info.noise_image),
-          proc_width(info.proc_width), proc_height(info.proc_height), filter_size(info.filter_size),
-          level(info.level), multires_level(info.multires_level), data_min(info.data_min),
-          data_max(info.data_max), use_level(info.use_level), cursor(info.cursor)
-    {
-    }
-    void restore() const
-    {
-        info.sampled_image = sampled;
-        info.processed_image = processed;
-        info.noise_image = noise;
-        info.proc_width = proc_width;
-        info.proc_height = proc_height;
-        info.filter_size = filter_size;
-        info.level = level;
-        info.multires_level = multires_level;
-        info.data_min = data_min;
-        info.data_max = data_max;
-        info.use_level = use_level;
-        info.cursor = cursor;
-    }
+// What a run leaves for the record; stored only when the run has finished.
+struct region_result {
+    std::unique_ptr<int[]> processed, noise;
+    long long process_time = 0;
+    int level = 0;
+    std::vector<int> histogram;
+    bool has_histogram = false;
+    probe_window probe;
 };
 
 }  // namespace
 
-// The filtering of process_image: the new processed (and noise) planes are built beside
-// the record's and replace them only when complete.
-static void filter_visible_region(const visible_region& v, bool need_noise)
+// The filtering of process_image: the region v (with its margin) of the sampled image is
+// filtered into new processed (and noise) planes; the record is only read.
+static void filter_region(const visible_region& v, bool need_noise, region_result& result)
 {
     using clock = std::chrono::steady_clock;
-    const int n = info.colour_processing ? info.channels : 1;
+    filter_params p = filter_params_from_record();
+    const int n = p.planes();
     const int full_w = info.proc_width, full_h = info.proc_height;
     const size_t full_pixels = (size_t)full_w * full_h;
-    std::unique_ptr<int[]> processed(new int[full_pixels * n]);
-    std::unique_ptr<int[]> noise(need_noise ? new_zeroed(full_pixels) : nullptr);
+    int* const full_sampled = info.sampled_image;
+    result.processed.reset(new int[full_pixels * n]);
+    result.noise.reset(need_noise ? new_zeroed(full_pixels) : nullptr);
+    int* const full_processed = result.processed.get();
+    int* const full_noise = result.noise.get();
 
     const int crop_w = v.C1 - v.C0, crop_h = v.R1 - v.R0;
-    const bool cropped = !(v.R0 == 0 && v.C0 == 0 && v.R1 == full_h && v.C1 == full_w &&
-                           !info.noise_colour);
+    const bool cropped = !(v.R0 == 0 && v.C0 == 0 && v.R1 == full_h && v.C1 == full_w && !p.noise_colour);
 
-    int* const full_sampled = info.sampled_image;
-    int* const full_processed = processed.get();
-    int* const full_noise = noise.get();
-    info.processed_image = full_processed;
-    info.noise_image = full_noise;
+    filter_image img{full_sampled, full_processed, full_w, full_h};
+    int* noise = full_noise;
     std::unique_ptr<int[]> crop_sampled, crop_processed, crop_noise;
     if (cropped) {
         std::copy(full_sampled, full_sampled + full_pixels * n, full_processed);
@@ -416,77 +378,66 @@ static void filter_visible_region(const visible_region& v, bool need_noise)
             const int* from = full_sampled + ((size_t)(y + v.R0) * full_w + v.C0) * n;
             std::copy(from, from + (size_t)crop_w * n, crop_sampled.get() + (size_t)y * crop_w * n);
         }
-        info.noise_image = crop_noise.get();
-        info.sampled_image = crop_sampled.get();
-        info.processed_image = crop_processed.get();
-        info.proc_width = crop_w;
-        info.proc_height = crop_h;
-        info.cursor.x = (short)(info.cursor.x - v.C0);
-        info.cursor.y = (short)(info.cursor.y - v.R0);
+        img = filter_image{crop_sampled.get(), crop_processed.get(), crop_w, crop_h};
+        noise = crop_noise.get();
+        p.probe_x = (short)(p.probe_x - v.C0);
+        p.probe_y = (short)(p.probe_y - v.R0);
     }
+    p.noise = noise;
+    p.noise_width = img.width;
+    p.noise_height = img.height;
+    p.probe_out = &result.probe;
 
     const auto started = clock::now();  // the crop is not timed
-    const bool transform = info.colour_processing && info.noise_colour &&
-                           transformed_filter(info.filter);
+    const bool transform = p.colour_processing && p.noise_colour && transformed_filter(p.filter);
     if (transform)
-        inverse_gamma_and_apply_anscombe(info.sampled_image, info.proc_width, info.proc_height,
-                                         (colour_t)info.colour, 2.5 - 1.0 / 10, 0, 0, 0);
-    if (info.levelling) {
-        if (info.show_histogram)
-            estimate_histogram(info.sampled_image, info.proc_width, info.proc_height);
-        estimate_noise_of(info.sampled_image, 0);
+        inverse_gamma_and_apply_anscombe(img.in, img.width, img.height, (colour_t)p.colour, 2.5 - 1.0 / 10, 0, 0, 0);
+    if (p.levelling) {
+        if (info.show_histogram) {
+            result.histogram = estimate_histogram(img.in, img.width, img.height, p, info.channel);
+            result.has_histogram = true;
+        }
+        p.level = estimate_noise_of(img.in, img.width, img.height, noise, 0, p);
     }
+    result.level = p.level;
 
-    const int saved_size = info.filter_size, saved_level = info.level;
-    const uint8_t saved_use_level = info.use_level;
-    if (info.proc_width > 0 && info.proc_height > 0) {
-        if (info.filter_iterate && info.filter != 0) {
-            run_pyramid(n);
+    if (img.width > 0 && img.height > 0) {
+        if (p.filter_iterate && p.filter != FILTER_NONE) {
+            run_pyramid(img, noise, p);
         } else {
-            info.multires_level = 0;
-            run_filter();
+            run_filter(img, p);
         }
     }
-    info.multires_level = 1;
-    info.filter_size = saved_size;
-    info.level = saved_level;
-    info.use_level = saved_use_level;
     if (transform)
-        inverse_anscombe_and_apply_gamma(info.processed_image, info.proc_width, info.proc_height,
-                                         (colour_t)info.colour, 2.4, 0, 0, 0);
+        inverse_anscombe_and_apply_gamma(img.out, img.width, img.height, (colour_t)p.colour, 2.4, 0, 0, 0);
 
     const long long micro =
         std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - started).count();
-    const long long process_time = micro / 1000;
+    result.process_time = micro / 1000;
 
-    if (!info.levelling) {
-        if (info.show_histogram)
-            estimate_histogram(info.processed_image, info.proc_width, info.proc_height);
-        if (info.show_noise) estimate_noise_of(info.processed_image, info.channel);
+    if (!p.levelling) {
+        if (info.show_histogram) {
+            result.histogram = estimate_histogram(img.out, img.width, img.height, p, info.channel);
+            result.has_histogram = true;
+        }
+        if (info.show_noise) estimate_noise_of(img.out, img.width, img.height, noise, info.channel, p);
     }
 
     if (cropped) {
         // Only the visible region goes back; the margin was there to feed the filter.
         for (int y = v.r0; y < v.r1; y++) {
             const int* from = crop_processed.get() + ((size_t)(y - v.R0) * crop_w + (v.c0 - v.C0)) * n;
-            std::copy(from, from + (size_t)(v.c1 - v.c0) * n,
-                      full_processed + ((size_t)y * full_w + v.c0) * n);
+            std::copy(from, from + (size_t)(v.c1 - v.c0) * n, full_processed + ((size_t)y * full_w + v.c0) * n);
             if (full_noise) {
                 const int* nf = crop_noise.get() + (size_t)(y - v.R0) * crop_w + (v.c0 - v.C0);
                 std::copy(nf, nf + (v.c1 - v.c0), full_noise + (size_t)y * full_w + v.c0);
             }
         }
-        info.sampled_image = full_sampled;
-        info.proc_width = full_w;
-        info.proc_height = full_h;
     }
-    // Complete: the new planes replace the record's (process_image frees the old ones).
-    info.processed_image = processed.release();
-    info.noise_image = noise.release();
-    info.process_time = process_time;
 }
 
-void process_image()
+// process_image over region v, rebuilding the display image with `display`.
+static void process_region(const visible_region& v, bool display)
 {
     if (!info.sampled_image || inside) return;
     inside = true;
@@ -496,43 +447,35 @@ void process_image()
     } reset_inside;
 
     const bool need_noise = info.show_noise || info.levelling;
-    const visible_region v = pipeline_visible_region();
-    const pipeline_state before;
-    try {
-        within_memory("filtering a " + std::to_string(info.proc_width) + " x " +
-                          std::to_string(info.proc_height) + " image",
-                      [&] { filter_visible_region(v, need_noise); });
-    } catch (...) {
-        // The record keeps the planes it had; those the run built are gone with it.
-        before.restore();
-        throw;
-    }
-    delete[] before.processed;
-    delete[] before.noise;
-    info.cursor = before.cursor;
+    region_result result;
+    within_memory("filtering a " + std::to_string(info.proc_width) + " x " + std::to_string(info.proc_height) +
+                      " image",
+                  [&] { filter_region(v, need_noise, result); });
+    // Complete: the new planes and results replace the record's.
+    release_array(info.processed_image);
+    release_array(info.noise_image);
+    info.processed_image = result.processed.release();
+    info.noise_image = result.noise.release();
+    info.process_time = result.process_time;
+    info.level = result.level;
+    info.multires_level = 1;
+    if (result.has_histogram) store_histogram(result.histogram);
+    store_probe(result.probe);
 
-    const bool filtered = info.filter != 0 && filter_available();
-    if (filtered)
-        ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
-    else if (info.filter != 0)
-        ui_status(2, wxString::Format(_("%s is not available in this version"),
-                                      wxGetTranslation(filter_label(info.filter))));
+    const bool filtered = info.filter != FILTER_NONE;
+    if (filtered) ui_status(2, wxString::Format(_("Filtering took %li ms"), (long)info.process_time));
 
     info.backproject_pending = 0;
-    if (with_display) create_display_image();
+    if (display) create_display_image();
     inside = false;
-    if (filtered && info.ref_image && pipeline_compare_hook)
-        pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
+    if (filtered && info.ref_image && pipeline_compare_hook) pipeline_compare_hook(v.c0, v.r0, v.c1, v.r1);
 }
+
+void process_image() { process_region(pipeline_visible_region(), true); }
 
 void process_whole_image(bool display)
 {
-    // So small a zoom makes every sampled pixel visible (the region is clamped to the image);
-    // the view comes back however the run ends.
-    {
-        const scoped_field<double> whole(info.zoom, 1e-9);
-        const scoped_field<bool> undisplayed(with_display, false);
-        process_image();
-    }
+    const int w = info.proc_width, h = info.proc_height;
+    process_region(visible_region{0, h, 0, w, 0, h, 0, w}, false);
     if (display) create_display_image();
 }

@@ -1,4 +1,4 @@
-// The gradient, the structure tensor's orientation field and the anisotropic smoother.
+// The anisotropic smoother: level-thresholded smoothing along an orientation field.
 #include "processing/anisotropic_filter.h"
 
 #include <algorithm>
@@ -11,270 +11,18 @@
 #include <vector>
 
 #include "core/cpu_features.h"
-#include "core/record.h"
 #include "core/work_plane.h"
+#include "processing/orientation_field.h"
 #include "processing/row_bands.h"
+#include "processing/simd_rows.h"
+#include "processing/along_field_terms.h"
 #include "processing/gaussian_filter.h"
 #include "processing/thresholded_filter.h"
 
 namespace {
 
-// The gradient at (x, y): central differences halved (truncated towards zero), one-sided at
-// the first and last column and row.
-inline void gradient_at(const int* in, int w, int h, int x, int y, int& gx, int& gy)
-{
-    const int* row = in + (size_t)y * w;
-    gx = w < 2 ? 0 : x == 0 ? row[1] - row[0] : x == w - 1 ? row[x] - row[x - 1] : (row[x + 1] - row[x - 1]) / 2;
-    gy = h < 2 ? 0 : y == 0 ? row[x + w] - row[x] : y == h - 1 ? row[x] - row[x - w] : (row[x + w] - row[x - w]) / 2;
-}
-
-}  // namespace
-
-void grad_2d(int* in, int w, int h, int* gx, int* gy)
-{
-    if (!in || w < 1 || h < 1) return;
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            int a, b;
-            gradient_at(in, w, h, x, y, a, b);
-            const size_t i = (size_t)y * w + x;
-            if (gx) gx[i] = a;
-            if (gy) gy[i] = b;
-        }
-}
-
-namespace {
-
-// The row loops below in one order of operations per value, so the compiler's SIMD forms
-// for each CPU (chosen at load time) give the plain form's results to the last bit.
-
-// out[x] = sum over j of k[j + n] in[x + j] for x in [from, to), terms in j order.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void taps_along_row(const double* in, const double* k,
-                                                                              int n, int from, int to, double* out)
-{
-    for (int x = from; x < to; x++) out[x] = 0;
-    for (int j = -n; j <= n; j++) {
-        const double kj = k[j + n];
-        for (int x = from; x < to; x++) out[x] += kj * in[x + j];
-    }
-}
-
-// acc[x] += kj r[x].
-__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_row(double* acc, const double* r,
-                                                                              double kj, int w)
-{
-    for (int x = 0; x < w; x++) acc[x] += kj * r[x];
-}
-
-// std::round (halves away from zero) of a row in place: the truncation, plus one away from
-// zero where the exact remainder is at least a half.
-__attribute__((target("avx2"))) int round_four_at_a_time(double* v, int w)
-{
-    const __m256d half = _mm256_set1_pd(0.5), one = _mm256_set1_pd(1.0), sign = _mm256_set1_pd(-0.0);
-    int x = 0;
-    for (; x + 4 <= w; x += 4) {
-        const __m256d a = _mm256_loadu_pd(v + x);
-        const __m256d t = _mm256_round_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        const __m256d rest = _mm256_andnot_pd(sign, _mm256_sub_pd(a, t));
-        const __m256d away = _mm256_add_pd(t, _mm256_or_pd(one, _mm256_and_pd(sign, a)));
-        _mm256_storeu_pd(v + x, _mm256_blendv_pd(t, away, _mm256_cmp_pd(rest, half, _CMP_GE_OQ)));
-    }
-    return x;
-}
-
-// The SIMD forms in use: AVX2 (four doubles) and AVX-512 (eight), where the CPU has them
-// and VOXMIRA_NO_SIMD / VOXMIRA_NO_AVX512 do not turn them off.
-bool rows_in_fours = avx2_allowed();
-bool rows_in_eights = avx512_allowed();
-
-void round_row(double* v, int w)
-{
-    int x = rows_in_fours ? round_four_at_a_time(v, w) : 0;
-    for (; x < w; x++) v[x] = std::round(v[x]);
-}
-
-// The Gaussian of filter_2d (same taps, edge replication, results rounded) on planes of
-// doubles, a band of rows at a time: the structure tensor of strong 16-bit gradients does
-// not fit in 32 bits. Rows enter a ring of the last 2n + 1 row-smoothed rows and leave it
-// smoothed down the columns, so no plane-sized buffer is needed; every value is the same
-// sum in the same order whatever the split.
-class rolling_gaussian {
-public:
-    rolling_gaussian(double sigma, int w, int h, int components)
-        : n((int)std::floor(sigma)), w(w), h(h), components(components)
-    {
-        if (n < 1) return;
-        k.resize(2 * n + 1);
-        gaussian_kernel(sigma, k.data());
-    }
-    int radius() const { return n; }
-    // Scratch for one band: the ring and a row.
-    struct band {
-        std::vector<double> ring, row;
-        int ready = -1;
-    };
-    void start(band& b, int y0) const
-    {
-        b.ring.assign((size_t)(2 * n + 1) * components * w, 0.0);
-        b.row.assign(w, 0.0);
-        b.ready = std::max(0, y0 - n) - 1;
-    }
-    // Smooths row y of every component into out[c] (w values each); source(r, c, row)
-    // writes row r of component c. Rows must be asked for in increasing order.
-    template <typename Source>
-    void row(band& b, int y, Source&& source, double* const* out) const
-    {
-        for (; b.ready < std::min(h - 1, y + n); ) {
-            const int r = ++b.ready;
-            for (int c = 0; c < components; c++) {
-                source(r, c, b.row.data());
-                double* dst = slot(b, r, c);
-                const int from = std::min(n, w), to = std::max(from, w - n);
-                taps_along_row(b.row.data(), k.data(), n, from, to, dst);
-                for (int x = 0; x < w; x++) {
-                    if (x == from) x = to;
-                    if (x >= w) break;
-                    double sum = 0;
-                    for (int j = -n; j <= n; j++) sum += k[j + n] * b.row[std::clamp(x + j, 0, w - 1)];
-                    dst[x] = sum;
-                }
-            }
-        }
-        for (int c = 0; c < components; c++) {
-            double* acc = out[c];
-            std::fill(acc, acc + w, 0.0);
-            for (int j = -n; j <= n; j++) add_scaled_row(acc, slot(b, std::clamp(y + j, 0, h - 1), c), k[j + n], w);
-            round_row(acc, w);
-        }
-    }
-
-private:
-    double* slot(band& b, int r, int c) const
-    {
-        return &b.ring[((size_t)(r % (2 * n + 1)) * components + c) * w];
-    }
-    int n, w, h, components;
-    std::vector<double> k;
-};
-
-// Row y of the structure tensor (gx^2, gy^2, 2 gx gy) in whole levels: the gradient of
-// grad_2d divided by 16 with C's truncation.
-void tensor_row(const int* in, int w, int h, int y, int c, double* out)
-{
-    for (int x = 0; x < w; x++) {
-        int gx, gy;
-        gradient_at(in, w, h, x, y, gx, gy);
-        const double a = gx / 16, b = gy / 16;
-        out[x] = c == 0 ? a * a : c == 1 ? b * b : 2 * a * b;
-    }
-}
-
-void orientation_field(int* in, int w, int h, double sigma, double* angle, double* strength, double* extra)
-{
-    const size_t count = (size_t)w * h;
-    // Row by row, in one pass: the smoothed tensor gives a row's angle, major eigenvalue
-    // (kept in strength until the row is finished), minor one and corner measure; the
-    // minor eigenvalues, smoothed twice as wide, then give the strength of the row that
-    // far above. A band makes the rows of minor eigenvalues it needs beyond its own
-    // itself (writing nothing else for them), so no plane of them is needed.
-    const rolling_gaussian tensor(sigma, w, h, 3), wide(2 * sigma, w, h, 1);
-    const int reach = std::max(wide.radius(), 0);
-    over_row_bands(h, (long long)count * (2 * tensor.radius() + 2 * reach + 2) * 6, [&](int y0, int y1, yield_clock*) {
-        rolling_gaussian::band tensor_band, wide_band;
-        std::vector<double> j(3 * (size_t)w), smoothed(w);
-        double* parts[3] = {j.data(), j.data() + w, j.data() + 2 * w};
-        double* part = smoothed.data();
-        if (tensor.radius() >= 1) tensor.start(tensor_band, y0 - reach);
-        if (wide.radius() >= 1) wide.start(wide_band, y0);
-        // Row y's minor eigenvalues into out, and for the band's own rows its angle,
-        // major eigenvalue and corner measure.
-        auto eigen_row = [&](int y, double* minor) {
-            if (tensor.radius() >= 1)
-                tensor.row(tensor_band, y, [&](int r, int c, double* out) { tensor_row(in, w, h, r, c, out); }, parts);
-            else
-                for (int c = 0; c < 3; c++) tensor_row(in, w, h, y, c, parts[c]);
-            const bool own = y >= y0 && y < y1;
-            for (int x = 0; x < w; x++) {
-                const size_t i = (size_t)y * w + x;
-                const double jxx = parts[0][x], jyy = parts[1][x], jxy = parts[2][x];
-                const double s = jxx + jyy, d = jxx - jyy;
-                const double r = std::sqrt(d * d + jxy * jxy);
-                minor[x] = s == 0 ? 0 : std::floor(s - r + 0.5);
-                if (!own) continue;
-                angle[i] = (std::atan2(jxy, d) + M_PI) / 2;
-                strength[i] = s == 0 ? 0 : s + r;
-                if (extra) extra[i] = s == 0 ? 0 : (s - r) * (s + r) / 2;
-            }
-        };
-        for (int y = y0; y < y1; y++) {
-            const size_t row = (size_t)y * w;
-            if (wide.radius() >= 1)
-                wide.row(wide_band, y, [&](int r, int, double* out) { eigen_row(r, out); }, &part);
-            else
-                eigen_row(y, part);
-            for (int x = 0; x < w; x++) {
-                const double major = strength[row + x];
-                if (major > 0) {
-                    const double q = 1 - part[x] / major;
-                    strength[row + x] = q < 0 ? 0.0 : std::min(q * q, 1.0);
-                } else {
-                    strength[row + x] = 0.0;
-                }
-            }
-        }
-    });
-    if (extra) {
-        // Normalise by the mean of the lowest 90 %: a flat image (maximum 0) stays at 0.
-        const double top = *std::max_element(extra, extra + count);
-        if (top > 0) {
-            std::vector<long long> bins(256, 0), sums(256, 0);
-            for (size_t i = 0; i < count; i++) {
-                const int b = std::clamp((int)(extra[i] * 256 / top), 0, 255);
-                bins[b]++;
-                sums[b] += (long long)extra[i];
-            }
-            long long n = 0, sum = 0;
-            const long long limit = (long long)(0.9 * count);
-            double m = 0.0;
-            for (int b = 0; b < 256; b++) {
-                n += bins[b];
-                sum += sums[b];
-                if (n > limit) {
-                    m = (double)sum / n;
-                    break;
-                }
-            }
-            const double t = 2 * m;
-            for (size_t i = 0; i < count; i++) extra[i] = t > 0 ? std::max(0.0, (extra[i] - t) / (40 * t - t)) : 0.0;
-        } else {
-            std::fill(extra, extra + count, 0.0);
-        }
-    }
-}
-
-}  // namespace
-
-namespace {
-
-
-// One offset of the half window: its radial weight and its distance / 0.65.
-struct offset {
-    int dx, dy;
-    double g, d;
-};
-
-// What every pixel's sums read: the orientation vectors, the corner term and the level test.
-struct field_setup {
-    const double *vx, *vy, *ex;
-    int w, h;
-    bool use_level;
-    long long fixed;  // the level test's bound without a noise map
-    const int* noise;
-    int level;
-};
-
 // A pixel's factor 1 / (|v x o| + extra d / 0.65 + 1) for offset o.
-inline double factor_at(const field_setup& f, size_t i, const offset& o)
+inline double factor_at(const field_setup& f, size_t i, const field_offset& o)
 {
     double across = std::fabs(f.vx[i] * o.dy - f.vy[i] * o.dx);
     if (f.ex) across += f.ex[i] * o.d;
@@ -284,122 +32,14 @@ inline double factor_at(const field_setup& f, size_t i, const offset& o)
 // A row's factors for one offset, as a loop the compiler vectorises for each CPU (the
 // same operations per value, so the same factors).
 __attribute__((target_clones("avx512f", "avx2", "default"))) void factor_row_of(const field_setup& f, size_t row,
-                                                                             const offset& o, int w, double* out)
+                                                                             const field_offset& o, int w, double* out)
 {
     for (int x = 0; x < w; x++) out[x] = factor_at(f, row + x, o);
 }
 
-// Adds to the sums s / t of row `row` (pixel x at row + x) the pair terms with the partner
-// at `shift` from each pixel of [xa, xb), four pixels at a time; fp[x] holds pixel x's
-// factor for the offset and fq[x] its partner's. A pair's weight is the radial weight times
-// the first pixel's factor times the second's: `partner_first` says the partner is the
-// pair's first pixel. Returns the first x not done. Only without a noise map (a fixed level
-// test).
-__attribute__((target("avx2"))) int terms_four_at_a_time(const field_setup& f, const int* src, const offset& o,
-                                                        const double* fp, const double* fq, double* s, double* t,
-                                                        size_t row, long long shift, bool partner_first, int xa,
-                                                        int xb)
-{
-    const __m256d radial = _mm256_set1_pd(o.g);
-    const __m128i limit = _mm_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
-    int x = xa;
-    for (; x + 4 <= xb; x += 4) {
-        const size_t p = row + x, q = (size_t)((long long)p + shift);
-        const __m256d own = _mm256_loadu_pd(fp + x), other = _mm256_loadu_pd(fq + x);
-        const __m256d g = partner_first ? _mm256_mul_pd(_mm256_mul_pd(radial, other), own)
-                                        : _mm256_mul_pd(_mm256_mul_pd(radial, own), other);
-        const __m128i vp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + p));
-        const __m128i vq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + q));
-        __m256d gk = g;
-        if (f.use_level) {
-            const __m128i near = _mm_cmpgt_epi32(limit, _mm_abs_epi32(_mm_sub_epi32(vp, vq)));
-            gk = _mm256_and_pd(g, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(near)));
-        }
-        _mm256_storeu_pd(s + x, _mm256_add_pd(_mm256_loadu_pd(s + x), _mm256_mul_pd(gk, _mm256_cvtepi32_pd(vq))));
-        _mm256_storeu_pd(t + x, _mm256_add_pd(_mm256_loadu_pd(t + x), gk));
-    }
-    return x;
-}
+}  // namespace
 
-// One row's terms where every offset's partners lie in the row range (x in [xa, xb)),
-// eight pixels at a time with their sums held in registers over all the offsets: for each
-// offset j the partner at -o (when the row has one, has_minus) then the one at +o
-// (has_plus), in the order of the per-offset forms, so the sums are the same.
-struct row_terms {
-    const offset* o;
-    const double *const *own, *const *minus, *const *plus;  // factor rows: the pixel's, partners'
-    const long long* shift;
-    const bool *has_minus, *has_plus;
-    int offsets;
-};
-
-__attribute__((target("avx512f,avx512vl"))) inline void interior_term(bool use_level, __m256i limit, __m512d radial,
-                                                                     __m512d own, const double* fq, const int* q,
-                                                                     __m256i vp, bool first, __m512d& S, __m512d& T)
-{
-    const __m512d other = _mm512_loadu_pd(fq);
-    const __m512d g = first ? _mm512_mul_pd(_mm512_mul_pd(radial, other), own)
-                            : _mm512_mul_pd(_mm512_mul_pd(radial, own), other);
-    const __m256i vq = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-    __m512d gk = g;
-    if (use_level)
-        gk = _mm512_maskz_mov_pd(_mm256_cmpgt_epi32_mask(limit, _mm256_abs_epi32(_mm256_sub_epi32(vp, vq))), g);
-    S = _mm512_add_pd(S, _mm512_mul_pd(gk, _mm512_maskz_cvtepi32_pd(0xFF, vq)));
-    T = _mm512_add_pd(T, gk);
-}
-
-// G groups of eight pixels from x: each pixel's sum is one long chain of additions, so
-// several chains at once keep the adder busy.
-template <int G>
-__attribute__((target("avx512f,avx512vl"))) inline void interior_groups(const field_setup& f, const int* src,
-                                                                      const row_terms& r, double* s, double* t,
-                                                                      size_t row, int x, __m256i limit)
-{
-    __m512d S[G], T[G];
-    __m256i vp[G];
-    for (int i = 0; i < G; i++) {
-        vp[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + row + x + 8 * i));
-        S[i] = _mm512_loadu_pd(s + x + 8 * i);
-        T[i] = _mm512_loadu_pd(t + x + 8 * i);
-    }
-    for (int j = 0; j < r.offsets; j++) {
-        const __m512d radial = _mm512_set1_pd(r.o[j].g);
-        const double* own = r.own[j] + x;
-        if (r.has_minus[j]) {
-            const double* fq = r.minus[j] + x;
-            const int* q = src + (long long)(row + x) - r.shift[j];
-            for (int i = 0; i < G; i++)
-                interior_term(f.use_level, limit, radial, _mm512_loadu_pd(own + 8 * i), fq + 8 * i, q + 8 * i, vp[i],
-                              true, S[i], T[i]);
-        }
-        if (r.has_plus[j]) {
-            const double* fq = r.plus[j] + x;
-            const int* q = src + (long long)(row + x) + r.shift[j];
-            for (int i = 0; i < G; i++)
-                interior_term(f.use_level, limit, radial, _mm512_loadu_pd(own + 8 * i), fq + 8 * i, q + 8 * i, vp[i],
-                              false, S[i], T[i]);
-        }
-    }
-    for (int i = 0; i < G; i++) {
-        _mm512_storeu_pd(s + x + 8 * i, S[i]);
-        _mm512_storeu_pd(t + x + 8 * i, T[i]);
-    }
-}
-
-__attribute__((target("avx512f,avx512vl"))) int interior_eight_at_a_time(const field_setup& f, const int* src,
-                                                                       const row_terms& r, double* s, double* t,
-                                                                       size_t row, int xa, int xb)
-{
-    const __m256i limit = _mm256_set1_epi32((int)std::min<long long>(f.fixed, INT32_MAX));
-    int x = xa;
-    for (; x + 32 <= xb; x += 32) interior_groups<4>(f, src, r, s, t, row, x, limit);
-    for (; x + 8 <= xb; x += 8) interior_groups<1>(f, src, r, s, t, row, x, limit);
-    return x;
-}
-
-// The one-pixel form of the same terms, also with a noise map (the level test's bound then
-// comes from both pixels' noise).
-void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, const double* fp, const double* fq,
+void terms_one_at_a_time(const field_setup& f, const int* src, const field_offset& o, const double* fp, const double* fq,
                          double* s, double* t, size_t row, long long shift, bool partner_first, int xa, int xb)
 {
     for (int x = xa; x < xb; x++) {
@@ -416,6 +56,8 @@ void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, 
     }
 }
 
+namespace {
+
 // Filters `planes` planes along one field. Every pixel is paired with each neighbour of the
 // window, weighted by the offset's radial weight and both pixels' factors for it, and
 // takes the weighted mean of the pairs that pass the level test (its own value weighing 1).
@@ -423,7 +65,7 @@ void terms_one_at_a_time(const field_setup& f, const int* src, const offset& o, 
 // neighbour before it, then the one after), so rows split over the cores any way give the
 // same result, and no plane-sized sums are needed.
 void filter_along_field(const int* const* src, int planes, int w, int h, double sigma, const double* vx,
-                        const double* vy, const double* extra, const filtered_rows& take)
+                        const double* vy, const double* extra, const filtered_rows& take, const filter_params& p)
 {
     const size_t count = (size_t)w * h;
     const int n = (int)std::floor(sigma);
@@ -448,7 +90,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
         for (size_t i = 0; i < count; i++) ex[i] = std::min(extra[i], 0.65);
     }
     // Half the window; each offset pairs a pixel with the neighbours at +o and -o.
-    std::vector<offset> half;
+    std::vector<field_offset> half;
     // Offsets that reach past the image pair no pixels: a huge sigma costs no more than
     // the image's own size.
     for (int dy = 0; dy <= std::min(n, h - 1); dy++)
@@ -457,12 +99,11 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
             const double d = std::sqrt((double)dx * dx + dy * dy);
             half.push_back({dx, dy, smoothing_weight(d, sigma, n), d / 0.65});
         }
-    field_setup f{vx, vy, ex.empty() ? nullptr : ex.data(), w, h, info.use_level != 0,
-                  (long long)info.level * 16, nullptr, info.level};
-    if (info.levelling && info.noise_image && f.use_level && w == info.proc_width && h == info.proc_height)
-        f.noise = info.noise_image;
-    const bool fours = rows_in_fours && !f.noise;
-    auto terms = [&](const int* plane, const offset& o, const double* fp, const double* fq, double* s, double* t,
+    field_setup f{vx, vy, ex.empty() ? nullptr : ex.data(), w, h, p.use_level,
+                  (long long)p.level * 16, nullptr, p.level};
+    if (f.use_level) f.noise = p.noise_for(w, h);
+    const bool fours = processing_simd.avx2 && !f.noise;
+    auto terms = [&](const int* plane, const field_offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
         const int done = fours ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb) : xa;
         terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
@@ -487,7 +128,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                 for (int k = 0; k < offsets; k++) factor_row_of(f, (size_t)ready * w, half[k], w, factor_row(ready, k));
             const size_t row = (size_t)y * w;
             for (int j = 0; j < offsets; j++) {
-                const offset& o = half[j];
+                const field_offset& o = half[j];
                 shift[j] = (long long)o.dy * w + o.dx;
                 own[j] = factor_row(y, j);
                 has_minus[j] = y - o.dy >= 0;
@@ -504,12 +145,12 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                 // Eight pixels at a time over all the offsets inside; the edges (and the
                 // rest of the inside) offset by offset.
                 int inner_from = w, inner_to = w;
-                if (fours && rows_in_eights && w - n > n) {
+                if (fours && processing_simd.avx512 && w - n > n) {
                     inner_from = n;
                     inner_to = interior_eight_at_a_time(f, plane, terms_of_row, s.data(), t.data(), row, n, w - n);
                 }
                 for (int j = 0; j < offsets; j++) {
-                    const offset& o = half[j];
+                    const field_offset& o = half[j];
                     // The neighbour at -o (the pair's first pixel), then the one at +o, on
                     // either side of what the inside form did.
                     for (auto [a, b] : {std::pair<int, int>{0, inner_from}, std::pair<int, int>{inner_to, w}}) {
@@ -536,7 +177,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
 // Filters planes into planes: a plane filtered in place is read from a copy, since a row's
 // result is written while later rows still read their neighbours.
 void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, double sigma, const double* vx,
-                 const double* vy, const double* extra)
+                 const double* vy, const double* extra, const filter_params& p)
 {
     const size_t count = (size_t)w * h;
     std::vector<work_plane<int>> copies(planes);
@@ -550,18 +191,11 @@ void filter_into(int* const* ins, int* const* outs, int planes, int w, int h, do
     }
     filter_along_field(src.data(), planes, w, h, sigma, vx, vy, extra, [&](int y, int* const* rows) {
         for (int k = 0; k < planes; k++) std::copy_n(rows[k], w, outs[k] + (size_t)y * w);
-    });
+    }, p);
 }
 
 }  // namespace
 
-bool use_along_field_simd(bool wanted, bool wide)
-{
-    const bool before = rows_in_fours;
-    rows_in_fours = wanted && cpu_has_avx2();
-    rows_in_eights = rows_in_fours && wide && cpu_has_avx512();
-    return before;
-}
 
 void field_vectors(double* angle, double* strength, int w, int h, double anisotropy)
 {
@@ -577,7 +211,8 @@ void field_vectors(double* angle, double* strength, int w, int h, double anisotr
 }
 
 void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotropy, int* out,
-                           double* angle, double* strength, double* extra, bool structure_only)
+                           double* angle, double* strength, double* extra, bool structure_only,
+                           const filter_params& p)
 {
     if (!in || w < 1 || h < 1) return;
     const size_t count = (size_t)w * h;
@@ -597,29 +232,30 @@ void anisotropic_filter_2d(int* in, int w, int h, double sigma, double anisotrop
     if (!out) return;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_into(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra);
+    filter_into(&in, &out, 1, w, h, sigma, vx.data(), vy.data(), extra, p);
 }
 
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                               double anisotropy, const double* angle, const double* strength)
+                               double anisotropy, const double* angle, const double* strength,
+                               const filter_params& p)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !angle || !strength) return;
     const size_t count = (size_t)w * h;
     work_plane<double> vx(angle, angle + count), vy(strength, strength + count);
     field_vectors(vx.data(), vy.data(), w, h, anisotropy);
-    filter_into(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr);
+    filter_into(ins, outs, planes, w, h, sigma, vx.data(), vy.data(), nullptr, p);
 }
 
 void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int w, int h, double sigma,
-                                const double* vx, const double* vy, const double* extra)
+                                const double* vx, const double* vy, const double* extra, const filter_params& p)
 {
     if (!ins || !outs || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
-    filter_into(ins, outs, planes, w, h, sigma, vx, vy, extra);
+    filter_into(ins, outs, planes, w, h, sigma, vx, vy, extra, p);
 }
 
 void anisotropic_filter_rows(const int* const* ins, int planes, int w, int h, double sigma, const double* vx,
-                             const double* vy, const filtered_rows& take)
+                             const double* vy, const filtered_rows& take, const filter_params& p)
 {
     if (!ins || planes < 1 || w < 1 || h < 1 || !vx || !vy) return;
-    filter_along_field(ins, planes, w, h, sigma, vx, vy, nullptr, take);
+    filter_along_field(ins, planes, w, h, sigma, vx, vy, nullptr, take, p);
 }

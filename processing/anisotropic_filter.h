@@ -1,11 +1,11 @@
-// The gradient and the orientation-following, level-thresholded smoother.
+// The orientation-following, level-thresholded smoother.
 #pragma once
 
 #include <functional>
 
-// Central differences halved (truncated towards zero), one-sided at the first and last
-// column and row.
-void grad_2d(int* in, int width, int height, int* gx, int* gy);
+#include "processing/filter_params.h"
+#include "processing/orientation_field.h"
+
 
 // With structure_only, computes the orientation field only: angle (radians, 0 .. pi,
 // along edges), strength (0 isotropic .. 1 a clean edge) and, when given, extra (the
@@ -13,15 +13,16 @@ void grad_2d(int* in, int width, int height, int* gx, int* gy);
 // given one when angle and strength are passed, else one computed here. Pairs of pixels
 // within the (2n + 1)^2 window (n = floor(sigma)) are weighted by the radial weight over
 // their offsets across the orientation, and only count while their difference is below
-// the level (or the noise-map threshold with the automatic level).
+// p.level while p.use_level (or the noise-map threshold with the automatic level).
 void anisotropic_filter_2d(int* in, int width, int height, double sigma, double anisotropy,
                            int* out, double* angle, double* strength, double* extra,
-                           bool structure_only);
+                           bool structure_only, const filter_params& p);
 
 // The filtering of anisotropic_filter_2d for several planes along one given field (the
 // pair weights are computed once); each plane applies its own level test.
 void anisotropic_filter_planes(int* const* ins, int* const* outs, int planes, int width, int height,
-                               double sigma, double anisotropy, const double* angle, const double* strength);
+                               double sigma, double anisotropy, const double* angle, const double* strength,
+                               const filter_params& p);
 
 // The field as the smoother reads it, in place: angle and strength become the orientation
 // vector (cos angle, sin angle) x min(strength / anisotropy^2, 1.2), pixel by pixel.
@@ -31,15 +32,12 @@ void field_vectors(double* angle, double* strength, int width, int height, doubl
 // field_vectors (so several filterings along one field convert it once); extra, when
 // given, is the corner measure.
 void anisotropic_filter_vectors(int* const* ins, int* const* outs, int planes, int width, int height,
-                                double sigma, const double* vx, const double* vy, const double* extra);
+                                double sigma, const double* vx, const double* vy, const double* extra,
+                                const filter_params& p);
 
 // The same, handing each row's results to `take` (row y, then one w-value row per plane)
 // instead of writing planes; rows arrive once each, from either core, in no fixed order.
 using filtered_rows = std::function<void(int y, int* const* rows)>;
 void anisotropic_filter_rows(const int* const* ins, int planes, int width, int height, double sigma,
-                             const double* vx, const double* vy, const filtered_rows& take);
-
-// Whether the smoothing and the field's rows take four (AVX2) or eight (AVX-512) values at a
-// time, where the CPU has them; the results are identical either way. false forces the
-// plain forms, wide false keeps to AVX2. Returns the previous choice.
-bool use_along_field_simd(bool wanted, bool wide = true);
+                             const double* vx, const double* vy, const filtered_rows& take,
+                             const filter_params& p);

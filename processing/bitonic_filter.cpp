@@ -5,13 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/anisotropic_filter.h"
 #include "processing/colour.h"
 #include "processing/gaussian_filter.h"
 #include "processing/grain_filter.h"
-#include "processing/level_scope.h"
 #include "processing/local_rank_filter.h"
 #include "processing/masks.h"
 #include "processing/noise_transforms.h"
@@ -28,7 +26,7 @@ int bitonic_blend(int o, int c, int so, int sc)
 }
 
 void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const double* angle,
-                    const double* strength)
+                    const double* strength, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1) return;
     const size_t n = (size_t)w * h;
@@ -40,8 +38,9 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
     work_plane<int> O(n), C(n);
     std::vector<double> field_angle, field_strength;
     std::vector<int> index;
-    const bool varying = info.mask == 1;
-    if (info.mask == 7) {
+    mask_family family;
+    const bool varying = p.mask == MASK_VARYING;
+    if (p.mask == MASK_AREA) {
         grain_filter_2d(in, w, h, r, c, O.data());
         grain_filter_2d(in, w, h, r, 1 - c, C.data());
         // The grains' errors are smoothed less, but at least by the narrowest kernel: below
@@ -54,16 +53,15 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
             std::copy(angle, angle + n, field_angle.begin());
             std::copy(strength, strength + n, field_strength.begin());
         } else {
-            level_off off;
             anisotropic_filter_2d(in, w, h, 1.3 * r, 0.6, nullptr, field_angle.data(), field_strength.data(),
-                                  nullptr, true);
+                                  nullptr, true, p.level_off());
         }
-        create_mask_info(r);
+        family = make_family(MASK_VARYING, r);
         index.resize(n);
-        for (size_t i = 0; i < n; i++) index[i] = family_mask_for(field_angle[i], field_strength[i]);
-        varied_rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), index.data(), index.data(), info.mask_count);
+        for (size_t i = 0; i < n; i++) index[i] = family_mask_for(family, field_angle[i], field_strength[i]);
+        varied_rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), index.data(), index.data(), family, p);
     } else {
-        rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), false);
+        rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), false, p);
     }
 
     work_plane<int> eO(n), eC(n), sO(n), sC(n);
@@ -72,35 +70,35 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
         eC[i] = C[i] - in[i];
     }
     {
-        scaled_level level(1.5);
-        if (varying && info.mask_count >= 2) {
+        const filter_params q = p.scaled_level(1.5);
+        if (varying && family.count() >= 2) {
             // Where the image has little structure of its own, the chosen masks say which way
             // the errors should be smoothed.
-            const int shapes = info.mask_shapes;
+            const int shapes = family.shapes();
             const double t = std::pow(5.5 / (r + 5) - 0.05, 2);
             for (size_t i = 0; i < n; i++) {
                 if (field_strength[i] >= t) continue;
-                const int m = index[i], s = info.mask_shape_of[m];
+                const int m = index[i], s = family.shape_of[m];
                 const double e = std::pow(1 - (double)s / std::max(shapes - 1, 1), 2) * 0.65;
                 if (e >= t) continue;
                 field_strength[i] = e;
-                field_angle[i] = info.mask_orientation_of[m] * M_PI / info.mask_orientations[s];
+                field_angle[i] = family.orientation_of[m] * M_PI / family.orientations[s];
             }
             int* ins[2] = {eO.data(), eC.data()};
             int* outs[2] = {sO.data(), sC.data()};
-            anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, field_angle.data(), field_strength.data());
+            anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, field_angle.data(), field_strength.data(), q);
         } else {
-            filter_2d(eO.data(), w, h, sigma, sO.data());
-            filter_2d(eC.data(), w, h, sigma, sC.data());
+            filter_2d(eO.data(), w, h, sigma, sO.data(), q);
+            filter_2d(eC.data(), w, h, sigma, sC.data(), q);
         }
     }
     for (size_t i = 0; i < n; i++) out[i] = bitonic_blend(O[i], C[i], sO[i], sC[i]);
 }
 
-void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
+void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1) return;
-    const int channels = info.colour_processing ? std::clamp(info.channels, 1, 4) : 1;
+    const int channels = p.colour_processing ? std::clamp(p.channels, 1, 4) : 1;
     const size_t pixels = (size_t)w * h, count = pixels * channels;
     if (r < 1) {
         if (in != out) std::copy(in, in + count, out);
@@ -112,41 +110,40 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
     work_plane<int> grey_of_colour, guide(pixels);
     if (channels > 1) {
         grey_of_colour.resize(pixels);
-        to_grey(in, w, h, (colour_t)info.colour, grey_of_colour.data(), true);
+        to_grey(in, w, h, (colour_t)p.colour, grey_of_colour.data(), true);
     }
     int* grey = channels > 1 ? grey_of_colour.data() : in;
     work_plane<double> angle(pixels), strength(pixels), extra;
     {
-        scaled_level level(3);
-        if (info.level < 114) extra.resize(pixels);
+        const filter_params q = p.scaled_level(3);
+        if (q.level < 114) extra.resize(pixels);
         anisotropic_filter_2d(grey, w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
-                              extra.empty() ? nullptr : extra.data(), true);
+                              extra.empty() ? nullptr : extra.data(), true, q);
         // From here on the field is needed only as the smoother reads it.
         field_vectors(angle.data(), strength.data(), w, h, 0.6);
         int* guide_plane = guide.data();
         anisotropic_filter_vectors(&grey, &guide_plane, 1, w, h, sigma, angle.data(), strength.data(),
-                                   extra.empty() ? nullptr : extra.data());
+                                   extra.empty() ? nullptr : extra.data(), q);
     }
     const double *vx = angle.data(), *vy = strength.data();
     extra = work_plane<double>();
     work_plane<int> O(count), C(count);
-    const int k = info.filter_iterate ? info.multires_level : 0;
-    rank_2d_x(in, w, h, channels, r, info.level, std::min(c, 0.5), k, O.data(), C.data(), guide.data(), grey);
+    rank_2d_x(in, w, h, channels, r, std::min(c, 0.5), O.data(), C.data(), guide.data(), grey, p);
     grey_of_colour = work_plane<int>();
     guide = work_plane<int>();
 
     // The errors are measured on the input as given, or on its transform for colour noise.
-    const bool transform = channels > 1 && info.noise_colour;
+    const bool transform = channels > 1 && p.noise_colour;
     work_plane<int> transformed;
     const int* input = in;
     if (transform) {
         transformed.assign(in, in + count);
         input = transformed.data();
-        for (work_plane<int>* p : {&transformed, &O, &C})
-            inverse_gamma_and_apply_anscombe(p->data(), w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
+        for (work_plane<int>* plane : {&transformed, &O, &C})
+            inverse_gamma_and_apply_anscombe(plane->data(), w, h, (colour_t)p.colour, 2.4, 0, 0, 0);
     }
     {
-        scaled_level level(1.4);
+        const filter_params q = p.scaled_level(1.4);
         if (channels == 1) {
             // One plane: the opening and closing become their errors in place, and are found
             // again from the input when blended.
@@ -158,7 +155,7 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
             anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
                 for (size_t i = (size_t)y * w, x = 0; x < (size_t)w; i++, x++)
                     out[i] = bitonic_blend(in[i] - O[i], C[i] + in[i], smoothed[0][x], smoothed[1][x]);
-            });
+            }, q);
         } else {
             work_plane<int> eO(pixels), eC(pixels);
             for (int ch = 0; ch < channels; ch++) {
@@ -174,9 +171,9 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out)
                         const size_t at = ((size_t)y * w + x) * channels + ch;
                         out[at] = bitonic_blend(O[at], C[at], smoothed[0][x], smoothed[1][x]);
                     }
-                });
+                }, q);
             }
         }
     }
-    if (transform) inverse_anscombe_and_apply_gamma(out, w, h, (colour_t)info.colour, 2.4, 0, 0, 0);
+    if (transform) inverse_anscombe_and_apply_gamma(out, w, h, (colour_t)p.colour, 2.4, 0, 0, 0);
 }

@@ -3,29 +3,30 @@
 
 #include <wx/intl.h>
 
-#include "core/record.h"
-#include "processing/filter_entries.h"
-
 namespace {
 struct filter_entry {
     const char* label;
-    void (*run)(double c);  // c = centile / 100
+    void (*run)(const filter_image& img, const filter_params& p, double c);  // c = centile / 100
 };
 
+using image = filter_image;
+using params = filter_params;
+
 const filter_entry filter_table[FILTER_KINDS] = {
-    {wxTRANSLATE("No filtering"), [](double) { copy_sampled_to_processed(); }},
-    {wxTRANSLATE("Mean filter"), [](double) { average_2d(); }},
-    {wxTRANSLATE("Gaussian filter"), [](double) { gauss_2d(); }},
-    {wxTRANSLATE("Median filter"), [](double) { centile_2d(0.5); }},
-    {wxTRANSLATE("Opening filter"), [](double c) { centile_2d(c); }},
-    {wxTRANSLATE("Closing filter"), [](double c) { centile_2d(1.0 - c); }},
-    {wxTRANSLATE("OCCO filter"), [](double c) { occo_2d(c); }},
-    {wxTRANSLATE("Grain filter"), [](double) { grain_2d(); }},
-    {wxTRANSLATE("OCCO levelling"), [](double c) { self_dual_2d(c, 1); }},
-    {wxTRANSLATE("Gaussian levelling"), [](double c) { self_dual_2d(c, 0); }},
-    {wxTRANSLATE("Image-guided filter"), [](double) { guided_2d(info.level); }},
-    {wxTRANSLATE("Anisotropic filter"), [](double) { anisotropic_2d(); }},
-    {wxTRANSLATE("Bitonic filter"), [](double c) { bitonic_2d(c); }},
+    {wxTRANSLATE("No filtering"), [](const image& i, const params& p, double) { copy_input(i, p); }},
+    {wxTRANSLATE("Mean filter"), [](const image& i, const params& p, double) { average_2d(i, p); }},
+    {wxTRANSLATE("Gaussian filter"), [](const image& i, const params& p, double) { gauss_2d(i, p); }},
+    {wxTRANSLATE("Median filter"), [](const image& i, const params& p, double) { centile_2d(i, p, 0.5); }},
+    {wxTRANSLATE("Opening filter"), [](const image& i, const params& p, double c) { centile_2d(i, p, c); }},
+    {wxTRANSLATE("Closing filter"), [](const image& i, const params& p, double c) { centile_2d(i, p, 1.0 - c); }},
+    {wxTRANSLATE("OCCO filter"), [](const image& i, const params& p, double c) { occo_2d(i, p, c); }},
+    {wxTRANSLATE("Grain filter"), [](const image& i, const params& p, double) { grain_2d(i, p); }},
+    {wxTRANSLATE("OCCO levelling"), [](const image& i, const params& p, double c) { self_dual_2d(i, p, c, true); }},
+    {wxTRANSLATE("Gaussian levelling"),
+     [](const image& i, const params& p, double c) { self_dual_2d(i, p, c, false); }},
+    {wxTRANSLATE("Image-guided filter"), [](const image& i, const params& p, double) { guided_2d(i, p); }},
+    {wxTRANSLATE("Anisotropic filter"), [](const image& i, const params& p, double) { anisotropic_2d(i, p); }},
+    {wxTRANSLATE("Bitonic filter"), [](const image& i, const params& p, double c) { bitonic_2d(i, p, c); }},
 };
 }  // namespace
 
@@ -34,18 +35,11 @@ const char* filter_label(int kind)
     return kind >= 0 && kind < FILTER_KINDS ? filter_table[kind].label : nullptr;
 }
 
-bool filter_available()
+void run_filter(const filter_image& img, const filter_params& p)
 {
-    const int kind = info.filter;
-    return kind >= 0 && kind < FILTER_KINDS;
-}
-
-void run_filter()
-{
-    const int kind = info.filter;
-    if (kind < 0 || kind >= FILTER_KINDS) {
-        copy_sampled_to_processed();
+    if (p.filter < 0 || p.filter >= FILTER_KINDS) {
+        copy_input(img, p);
         return;
     }
-    filter_table[kind].run(info.centile / 100.0);
+    filter_table[p.filter].run(img, p, p.centile / 100.0);
 }

@@ -1,11 +1,10 @@
-// The separable Gaussian filter with its kernel cache.
+// The separable Gaussian filter.
 #include "processing/gaussian_filter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "core/record.h"
 #include "processing/thresholded_filter.h"
 
 void gaussian_kernel(double sigma, double* taps)
@@ -24,22 +23,6 @@ void gaussian_kernel(double sigma, double* taps)
         sum += t;
     }
     for (int j = 0; j <= 2 * n; j++) taps[j] /= sum;
-}
-
-// The record caches one kernel by half-width; two sigmas with the same half-width have
-// different taps, so the cache also remembers the sigma it was built for.
-static double cached_sigma = 0.0;
-
-static const double* cached_kernel(double sigma, int n)
-{
-    if (!info.kernel || info.kernel_size != n || cached_sigma != sigma) {
-        release_array(info.kernel);
-        info.kernel = new double[2 * n + 1];
-        info.kernel_size = n;
-        cached_sigma = sigma;
-        gaussian_kernel(sigma, info.kernel);
-    }
-    return info.kernel;
 }
 
 // One-dimensional convolution of `count` values spaced `stride` apart, edge replicated.
@@ -62,11 +45,10 @@ static void convolve_line(const In* in, size_t stride, int count, const double* 
     }
 }
 
-void filter_2d(int* in, int width, int height, double sigma, int* out)
+void filter_2d(int* in, int width, int height, double sigma, int* out, const filter_params& p)
 {
-    if (width >= 1 && height >= 1 && std::floor(sigma) >= 1 && info.filter == 2 && info.use_level) {
-        cached_kernel(sigma, (int)std::floor(sigma));
-        thresholded_filter_2d(in, width, height, sigma, out);
+    if (width >= 1 && height >= 1 && std::floor(sigma) >= 1 && p.filter == FILTER_GAUSSIAN && p.use_level) {
+        thresholded_filter_2d(in, width, height, sigma, out, p);
         return;
     }
     gaussian_blur_2d(in, width, height, sigma, out);
@@ -81,7 +63,9 @@ void gaussian_blur_2d(int* in, int width, int height, double sigma, int* out)
         if (in != out) std::copy(in, in + count, out);
         return;
     }
-    const double* k = cached_kernel(sigma, n);
+    std::vector<double> taps(2 * n + 1);
+    gaussian_kernel(sigma, taps.data());
+    const double* k = taps.data();
     std::vector<double> rows(count);
     for (int y = 0; y < height; y++)
         convolve_line(in + (size_t)y * width, 1, width, k, n, rows.data() + (size_t)y * width, 1);

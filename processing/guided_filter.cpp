@@ -2,9 +2,9 @@
 #include "processing/guided_filter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
-#include "core/record.h"
 #include "processing/rank_filter.h"
 
 void guided_filter(int* in, int w, int h, int r, int epsilon, int* out)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 // GCC 12's AVX-512 headers pass an undefined vector as the unused merge operand of their
 // unmasked forms, which -Wmaybe-uninitialized reports at every use.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "core/cpu_features.h"
-#include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/masks.h"
 #include "processing/rank_select.h"
@@ -29,10 +29,6 @@ struct local_setup {
     const int* guide;
     const int* grey;
 };
-
-bool simd_wanted = avx2_allowed();
-
-bool wide_wanted = avx512_allowed();
 
 // Minimum and maximum of the guide over each pixel's clipped (2r + 1)^2 window, a row at
 // a time: the rows' own extremes enter a ring of the last 2r + 1 rows and the window's
@@ -179,8 +175,8 @@ void admit_row(const local_setup& s, const window_taps& t, const window_extremes
     };
     int x = 0;
     while (x < s.w) {
-        if (simd_wanted && inner_row && x >= s.r) {
-            if (wide_wanted && x + 16 <= s.w - s.r && whole_limits(x, 16)) {
+        if (processing_simd.avx2 && inner_row && x >= s.r) {
+            if (processing_simd.avx512 && x + 16 <= s.w - s.r && whole_limits(x, 16)) {
                 admit_sixteen(s, t, y, x, whole.data(), masks);
                 x += 16;
                 continue;
@@ -366,7 +362,7 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks,
     // Grey rows whose whole windows lie in the image go sixteen or eight pixels at a time
     // where the pass's ranks lie near one end.
     const bool inner_row = y >= s.r && y < s.h - s.r;
-    const bool simd = simd_wanted && s.n == 1 && ranks.end.usable && inner_row;
+    const bool simd = processing_simd.avx2 && s.n == 1 && ranks.end.usable && inner_row;
     std::vector<long long> offset(simd ? t.count : 0);
     std::vector<int> levels(t.count), at(t.count);
     if (simd)
@@ -387,7 +383,7 @@ void pass_row(const local_setup& s, const window_taps& t, const uint64_t* masks,
         }
     };
     for (int x = 0; x < s.w;) {
-        const int lanes = simd && x >= s.r ? (wide_wanted && x + 16 <= s.w - s.r ? 16 : x + 8 <= s.w - s.r ? 8 : 0) : 0;
+        const int lanes = simd && x >= s.r ? (processing_simd.avx512 && x + 16 <= s.w - s.r ? 16 : x + 8 <= s.w - s.r ? 8 : 0) : 0;
         if (!lanes) {
             plain(x++);
             continue;
@@ -426,16 +422,9 @@ void local_probe(const local_setup& s, const window_taps& t, const int* in, cons
 
 }  // namespace
 
-bool use_local_rank_simd(bool wanted, bool wide)
-{
-    const bool before = simd_wanted;
-    simd_wanted = wanted && cpu_has_avx2();
-    wide_wanted = simd_wanted && wide && cpu_has_avx512();
-    return before;
-}
 
-void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c, int, int* open,
-               int* close, int* guide, int* grey)
+void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open, int* close, int* guide,
+               int* grey, const filter_params& p)
 {
     if (!in || w < 1 || h < 1 || n_channels < 1 || n_channels > 4) return;
     const size_t count = (size_t)w * h * n_channels;
@@ -444,15 +433,15 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
         if (close && close != in) std::copy(in, in + count, close);
         return;
     }
-    local_setup s{in, w, h, n_channels, r, std::max(level, 1) * 16.0, guide, grey ? grey : in};
+    local_setup s{in, w, h, n_channels, r, std::max(p.level, 1) * 16.0, guide, grey ? grey : in};
     if (!grey && n_channels != 1) s.grey = guide;
     const window_taps taps = make_taps(s);
     const pass_ranks low = make_ranks(r, c), high = make_ranks(r, 1 - c);
     const int d = 2 * r + 1, row_words = taps.count * taps.stride, row_values = w * n_channels;
-    const int px = info.cursor.x, py = info.cursor.y;
-    const bool probe = info.probe_mode && px >= 0 && py >= 0 && px < w && py < h;
-    // The probe's window is made by the band that holds its row and stored in the record
-    // after the bands: the canvas may paint while the first band yields.
+    const int px = p.probe_x, py = p.probe_y;
+    const bool probe = p.probes(w, h);
+    // The probe's window is made by the band that holds its row and handed out after the
+    // bands: the canvas may paint while the first band yields.
     std::vector<int> probe_cells(probe ? (size_t)d * d : 0);
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
     // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second
@@ -497,10 +486,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, int level, double c
         }
     });
     if (probe) {
-        int* const cells = new int[probe_cells.size()];
-        std::copy(probe_cells.begin(), probe_cells.end(), cells);
-        release_array(info.probe_values);
-        info.probe_values = cells;
-        info.probe_count = d;
+        p.probe_out->cells = std::move(probe_cells);
+        p.probe_out->size = d;
     }
 }

@@ -4,57 +4,38 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/record.h"
 
-void create_mask_info(int r)
+mask_family make_family(int mask, int r)
 {
-    release_mask_tables();
     r = std::max(r, 0);
-    info.mask_varied = 0;
-    std::vector<int> orientations;
-    std::vector<double> major, minor;
-    if (info.mask == 1) {
+    mask_family f;
+    if (mask == MASK_VARYING) {
         const int shapes = std::max((int)(0.25 * r + 0.5) + 1, 2);
         for (int i = 0; i < shapes - 1; i++) {
             const double e = i * ((0.3 + r) / (2.0 + r)) / (shapes - 1) + 1.7 / (2.0 + r);
             // A shape needs one orientation at least (radius 0 would give none).
-            orientations.push_back(std::max(4 * (int)((1 - e) * (r + 2) * 0.4 + 0.5), 1));
-            major.push_back(r + 0.25);
-            minor.push_back(e * (r + 0.25));
+            f.orientations.push_back(std::max(4 * (int)((1 - e) * (r + 2) * 0.4 + 0.5), 1));
+            f.major.push_back(r + 0.25);
+            f.minor.push_back(e * (r + 0.25));
         }
-        orientations.push_back(1);
-        major.push_back(r + 0.25);
-        minor.push_back(r + 0.25);
-        info.mask_varied = 1;
+        f.orientations.push_back(1);
+        f.major.push_back(r + 0.25);
+        f.minor.push_back(r + 0.25);
+        f.varied = true;
     } else {
-        orientations.push_back(1);
-        major.push_back(r + 0.5);
-        minor.push_back(info.mask == 6 ? (r + 0.5) / 3.4 : r + 0.5);
+        f.orientations.push_back(1);
+        f.major.push_back(r + 0.5);
+        f.minor.push_back(mask == MASK_ELLIPSE ? (r + 0.5) / 3.4 : r + 0.5);
     }
-    const int shapes = (int)orientations.size();
-    info.mask_shapes = shapes;
-    info.mask_orientations = new int[shapes];
-    info.mask_major = new double[shapes];
-    info.mask_minor = new double[shapes];
-    info.mask_first = new int[shapes];
     int count = 0;
-    for (int i = 0; i < shapes; i++) {
-        info.mask_orientations[i] = orientations[i];
-        info.mask_major[i] = major[i];
-        info.mask_minor[i] = minor[i];
-        info.mask_first[i] = count;
-        count += orientations[i];
-    }
-    info.mask_count = count;
-    info.mask_shape_of = new int[count];
-    info.mask_orientation_of = new int[count];
-    for (int i = 0, m = 0; i < shapes; i++)
-        for (int o = 0; o < orientations[i]; o++, m++) {
-            info.mask_shape_of[m] = i;
-            info.mask_orientation_of[m] = o;
+    for (int i = 0; i < f.shapes(); i++) {
+        f.first.push_back(count);
+        for (int o = 0; o < f.orientations[i]; o++, count++) {
+            f.shape_of.push_back(i);
+            f.orientation_of.push_back(o);
         }
-    info.mask_a = major[0];
-    info.mask_b = minor[0];
+    }
+    return f;
 }
 
 namespace {
@@ -152,35 +133,29 @@ mask_runs make_mask(int kind, int r, double theta, double a, double b)
     return m;
 }
 
-long create_mask(long size, int* col_first, int* col_last, int* row_first, int* row_last)
+mask_runs filter_mask(int mask, int r, double angle)
 {
-    const int r = (int)std::max((size - 1) / 2, 0L);
-    const mask_runs m = make_mask(info.mask, r, info.angle * M_PI / 180, info.mask_a, info.mask_b);
-    std::copy(m.col_first.begin(), m.col_first.end(), col_first);
-    std::copy(m.col_last.begin(), m.col_last.end(), col_last);
-    std::copy(m.row_first.begin(), m.row_first.end(), row_first);
-    std::copy(m.row_last.begin(), m.row_last.end(), row_last);
-    return m.pixels;
+    const mask_family f = make_family(mask, r);
+    return make_mask(mask, r, angle * M_PI / 180, f.major[0], f.minor[0]);
 }
 
-mask_runs family_mask(int m, int r)
+mask_runs family_mask(const mask_family& f, int m, int r, int mask, double angle)
 {
-    if (!info.mask_shape_of || m < 0 || m >= info.mask_count)
-        return make_mask(0, r, 0, r + 0.5, r + 0.5);
-    const int s = info.mask_shape_of[m];
-    const double theta = info.mask_orientation_of[m] * M_PI / info.mask_orientations[s];
-    const int kind = info.mask_varied ? (s == info.mask_shapes - 1 ? 0 : 1) : info.mask;
-    return make_mask(kind, r, kind == 1 || kind == 5 || kind == 6 ? (info.mask_varied ? theta : info.angle * M_PI / 180) : 0,
-                     info.mask_major[s], info.mask_minor[s]);
+    if (f.shape_of.empty() || m < 0 || m >= f.count()) return make_mask(0, r, 0, r + 0.5, r + 0.5);
+    const int s = f.shape_of[m];
+    const double theta = f.orientation_of[m] * M_PI / f.orientations[s];
+    const int kind = f.varied ? (s == f.shapes() - 1 ? 0 : 1) : mask;
+    return make_mask(kind, r, kind == 1 || kind == 5 || kind == 6 ? (f.varied ? theta : angle * M_PI / 180) : 0,
+                     f.major[s], f.minor[s]);
 }
 
-int family_mask_for(double angle, double strength)
+int family_mask_for(const mask_family& f, double angle, double strength)
 {
-    const int shapes = info.mask_shapes;
+    const int shapes = f.shapes();
     const int s = std::clamp((int)((1 - std::sqrt(strength / 0.65)) * (shapes - 1) + 0.5), 0, shapes - 1);
-    int o = (int)(angle / M_PI * info.mask_orientations[s] + 0.5);
-    if (o >= info.mask_orientations[s]) o = 0;
-    return info.mask_first[s] + o;
+    int o = (int)(angle / M_PI * f.orientations[s] + 0.5);
+    if (o >= f.orientations[s]) o = 0;
+    return f.first[s] + o;
 }
 
 int rank_index(double p, int n)
@@ -196,16 +171,16 @@ int rank_index(double p, int n)
     return k;
 }
 
-int calculate_centile(double p, int m, int n, double circle_area, double thin_count, int width,
-                      bool flag_a, bool, bool flag_c)
+int calculate_centile(const mask_family& f, double p, int m, int n, double circle_area, double thin_count,
+                      int width, bool flag_a, bool, bool flag_c)
 {
-    if (m < 0 || m >= info.mask_count || !(p >= 0 && p <= 1) || n < 1) return 0;
+    if (m < 0 || m >= f.count() || !(p >= 0 && p <= 1) || n < 1) return 0;
     // The median is the middle rank of any mask: the thinness correction moves a centile
     // towards the middle, and at the middle it would only push the rank past it.
     if (p == 0.5) return rank_index(p, n);
     const double q = std::min(p, 1 - p);
     double delta = 0.0;
-    if (info.mask_varied) {
+    if (f.varied) {
         // Every ratio is guarded: a family whose thinnest masks are the circle itself
         // (radius 0) has no correction rather than a division by zero.
         const double spread = circle_area - thin_count;
@@ -226,7 +201,7 @@ int calculate_centile(double p, int m, int n, double circle_area, double thin_co
         delta = (3.3 * (1 - std::exp(-10 * q)) + 3.0) * 0.01 * s * t;
         if (!flag_a) delta += (4.7 * (1 - std::exp(-8 * q)) + 3.0) * 0.01 * g;
         if (!std::isfinite(delta)) delta = 0.0;
-    } else if (info.mask_count > 1 && info.mask_orientations[info.mask_shape_of[m]] == 1) {
+    } else if (f.count() > 1 && f.orientations[f.shape_of[m]] == 1) {
         delta = width > 0 ? 1.0 / width : 0.0;
     }
     const int k = (int)std::floor((delta + q) * (n - 1) + 0.5);

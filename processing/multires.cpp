@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/record.h"
-#include "processing/level_scope.h"
 #include "processing/rank_filter.h"
 
 int whole_level(int v)
@@ -50,10 +48,10 @@ void separable_restrict(const int* in, int w, int h, int* out, int w2, int h2, c
 
 }  // namespace
 
-void restrict(int* in, int w, int h, int* out, int w2, int h2)
+void restrict(int* in, int w, int h, int* out, int w2, int h2, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1 || w2 < 1 || h2 < 1) return;
-    switch (info.dev_values[0]) {
+    switch (p.restrict_kind) {
     case 1:
         for (int y = 0; y < h2; y++)
             for (int x = 0; x < w2; x++) {
@@ -74,11 +72,8 @@ void restrict(int* in, int w, int h, int* out, int w2, int h2)
     case 4: separable_restrict(in, w, h, out, w2, h2, {1, 2, 1}, 4); return;
     case 5: {
         std::vector<int> median((size_t)w * h);
-        {
-            // The 3 x 3 square; the controls' mask and size come back however the median ends.
-            const scoped_field<int> square(info.mask, 3), one(info.filter_size, 1);
-            rank_2d(in, w, h, 1, 0.5, median.data(), 0, nullptr, false);
-        }
+        // The 3 x 3 square, whatever the mask choice.
+        rank_2d(in, w, h, 1, 0.5, median.data(), 0, nullptr, false, p.with_mask(MASK_SQUARE));
         for (int y = 0; y < h2; y++)
             for (int x = 0; x < w2; x++)
                 out[(size_t)y * w2 + x] = whole_level(median[(size_t)std::min(2 * y, h - 1) * w + std::min(2 * x, w - 1)]);
@@ -110,10 +105,10 @@ void upsample_line(const long long* in, int count2, long long* out, int count, i
 
 }  // namespace
 
-void interpolate(int* in, int w2, int h2, int* out, int w, int h)
+void interpolate(int* in, int w2, int h2, int* out, int w, int h, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1 || w2 < 1 || h2 < 1) return;
-    const int kind = info.dev_values[1];
+    const int kind = p.interpolate_kind;
     std::vector<long long> rows((size_t)w * h2), line_in(std::max(w2, h2)), line_out(std::max(w, h));
     for (int y = 0; y < h2; y++) {
         for (int x = 0; x < w2; x++) line_in[x] = in[(size_t)y * w2 + x];
@@ -128,27 +123,30 @@ void interpolate(int* in, int w2, int h2, int* out, int w, int h)
 
 namespace {
 
-void per_channel(int* in, int iw, int ih, int* out, int ow, int oh,
-                 void (*op)(int*, int, int, int*, int, int))
+void per_channel(int* in, int iw, int ih, int* out, int ow, int oh, const filter_params& p,
+                 void (*op)(int*, int, int, int*, int, int, const filter_params&))
 {
-    const int n = info.colour_processing ? std::max(info.channels, 1) : 1;
+    const int n = p.colour_processing ? std::max(p.channels, 1) : 1;
     if (n == 1) {
-        op(in, iw, ih, out, ow, oh);
+        op(in, iw, ih, out, ow, oh, p);
         return;
     }
     std::vector<int> a((size_t)iw * ih), b((size_t)ow * oh);
     for (int k = 0; k < n; k++) {
         for (size_t i = 0; i < a.size(); i++) a[i] = in[i * n + k];
-        op(a.data(), iw, ih, b.data(), ow, oh);
+        op(a.data(), iw, ih, b.data(), ow, oh, p);
         for (size_t i = 0; i < b.size(); i++) out[i * n + k] = b[i];
     }
 }
 
 }  // namespace
 
-void restrict_data(int* in, int w, int h, int* out, int w2, int h2) { per_channel(in, w, h, out, w2, h2, restrict); }
-
-void interpolate_data(int* in, int w2, int h2, int* out, int w, int h)
+void restrict_data(int* in, int w, int h, int* out, int w2, int h2, const filter_params& p)
 {
-    per_channel(in, w2, h2, out, w, h, interpolate);
+    per_channel(in, w, h, out, w2, h2, p, restrict);
+}
+
+void interpolate_data(int* in, int w2, int h2, int* out, int w, int h, const filter_params& p)
+{
+    per_channel(in, w2, h2, out, w, h, p, interpolate);
 }

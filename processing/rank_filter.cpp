@@ -6,7 +6,6 @@
 #include <cmath>
 #include <vector>
 
-#include "core/record.h"
 #include "core/work_plane.h"
 #include "processing/masks.h"
 #include "processing/rank_select.h"
@@ -153,12 +152,13 @@ void level_range(const int* in, size_t count, int& lo, int& hi)
     }
 }
 
-void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps, int np, int* const* outs)
+void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps, int np, int* const* outs,
+               bool by_histogram)
 {
     int lo, hi;
     level_range(in, (size_t)w * h, lo, hi);
     // A histogram wider than a few million levels costs more than it saves.
-    const bool histogram = rank_by_histogram() && (long long)hi - lo < (1 << 22) && m.r < 128;
+    const bool histogram = by_histogram && (long long)hi - lo < (1 << 22) && m.r < 128;
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
         if (histogram && np == 1)
             rank_rows(in, w, h, m, y0, y1, ps, np, outs, level_histogram<1>(lo, hi), clock);
@@ -171,16 +171,16 @@ void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps
 
 // The probe display: the samples under the mask at the probe pixel (the one of rank
 // `level` flagged by + 160000), -160000 outside the mask or the image.
-void record_probe(const int* in, int w, int h, const mask_runs& m, int result)
+void record_probe(const int* in, int w, int h, const mask_runs& m, int result, const filter_params& p)
 {
-    const int px = info.cursor.x, py = info.cursor.y, r = m.r, d = 2 * r + 1;
-    if (px < 0 || py < 0 || px >= w || py >= h) return;
-    release_array(info.probe_values);
-    info.probe_values = new int[(size_t)d * d];
-    info.probe_count = d;
+    const int px = p.probe_x, py = p.probe_y, r = m.r, d = 2 * r + 1;
+    if (!p.probes(w, h)) return;
+    probe_window& probe = *p.probe_out;
+    probe.cells.assign((size_t)d * d, 0);
+    probe.size = d;
     for (int dy = -r; dy <= r; dy++)
         for (int dx = -r; dx <= r; dx++) {
-            int& cell = info.probe_values[(size_t)(dy + r) * d + dx + r];
+            int& cell = probe.cells[(size_t)(dy + r) * d + dx + r];
             const int x = px + dx, y = py + dy;
             const bool inside = dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r] && x >= 0 &&
                                 y >= 0 && x < w && y < h;
@@ -200,9 +200,8 @@ void copy_plane(const int* in, int w, int h, int* out)
 
 }  // namespace
 
-bool rank_by_histogram() { return info.use_histogram && info.file_type != -7; }
-
-void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int* out2, bool rank_only, bool)
+void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int* out2, bool rank_only,
+             const filter_params& p)
 {
     if (!in || w < 1 || h < 1) return;
     // Too large a mask, or a centile outside [0, 1]: the outputs stay defined as copies.
@@ -211,12 +210,10 @@ void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int*
         copy_plane(in, w, h, out2);
         return;
     }
-    create_mask_info(r);
-    info.mask_a = info.mask_major[0];
-    info.mask_b = info.mask_minor[0];
-    const mask_runs m = make_mask(info.mask, r, info.angle * M_PI / 180, info.mask_a, info.mask_b);
+    const mask_runs m = filter_mask(p.mask, r, p.angle);
     const size_t count = (size_t)w * h;
-    const int probe = info.probe_mode;
+    const int probe = p.probe_mode;
+    const bool by_histogram = p.rank_histogram;
 
     if (rank_only || (c1 == 0.5 && !out2)) {
         // One pass: plain ranks (or the median) straight into the outputs.
@@ -234,9 +231,9 @@ void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int*
         }
         const double ps[2] = {c1, c2};
         int* outs[2] = {o1, o2};
-        rank_pass(in, w, h, m, ps, rank_only ? 2 : 1, outs);
-        if (probe && info.cursor.x >= 0 && info.cursor.x < w && info.cursor.y >= 0 && info.cursor.y < h)
-            record_probe(in, w, h, m, (probe == 2 && rank_only ? o2 : o1)[(size_t)info.cursor.y * w + info.cursor.x]);
+        rank_pass(in, w, h, m, ps, rank_only ? 2 : 1, outs, by_histogram);
+        if (p.probes(w, h))
+            record_probe(in, w, h, m, (probe == 2 && rank_only ? o2 : o1)[(size_t)p.probe_y * w + p.probe_x], p);
         return;
     }
 
@@ -245,27 +242,28 @@ void rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int*
     {
         const double ps[2] = {c1, c2};
         int* outs[2] = {first.data(), second.data()};
-        rank_pass(in, w, h, m, ps, out2 ? 2 : 1, outs);
+        rank_pass(in, w, h, m, ps, out2 ? 2 : 1, outs, by_histogram);
     }
-    const size_t at = (size_t)info.cursor.y * w + info.cursor.x;
-    const bool probe_here = probe && info.cursor.x >= 0 && info.cursor.x < w && info.cursor.y >= 0 && info.cursor.y < h;
-    if (probe_here && probe == 1) record_probe(in, w, h, m, first[at]);
+    const bool probe_here = p.probes(w, h);
+    const size_t at = probe_here ? (size_t)p.probe_y * w + p.probe_x : 0;
+    if (probe_here && probe == 1) record_probe(in, w, h, m, first[at], p);
     if (out1) {
-        const double p = 1 - c1;
+        const double q = 1 - c1;
         int* outs[1] = {out1};
-        rank_pass(first.data(), w, h, m, &p, 1, outs);
-        if (probe_here && probe == 2) record_probe(first.data(), w, h, m, out1[at]);
+        rank_pass(first.data(), w, h, m, &q, 1, outs, by_histogram);
+        if (probe_here && probe == 2) record_probe(first.data(), w, h, m, out1[at], p);
     }
     if (out2) {
-        const double p = 1 - c2;
+        const double q = 1 - c2;
         int* outs[1] = {out2};
-        rank_pass(second.data(), w, h, m, &p, 1, outs);
+        rank_pass(second.data(), w, h, m, &q, 1, outs, by_histogram);
     }
 }
 
 void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c2, int* out2,
-                    int* mask1, int* mask2, int count)
+                    const int* mask1, const int* mask2, const mask_family& family, const filter_params& p)
 {
+    const int count = family.count();
     if (!in || w < 1 || h < 1) return;
     if (r < 0 || r > w / 2 || r > h / 2 || !(c1 >= 0 && c1 <= 1) || !(c2 >= 0 && c2 <= 1) ||
         !mask1 || count < 1) {
@@ -273,25 +271,23 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
         copy_plane(in, w, h, out2);
         return;
     }
-    if (info.mask_count != count || !info.mask_shape_of) create_mask_info(r);
-    count = info.mask_count;
     std::vector<mask_runs> masks;
-    for (int k = 0; k < count; k++) masks.push_back(family_mask(k, r));
+    for (int k = 0; k < count; k++) masks.push_back(family_mask(family, k, r, p.mask, p.angle));
     // The thinnest shape's mean pixel count and the circle's area steer the rank index.
     double thin = 0.0;
-    for (int o = 0; o < info.mask_orientations[0]; o++) thin += masks[info.mask_first[0] + o].pixels;
-    thin /= info.mask_orientations[0];
+    for (int o = 0; o < family.orientations[0]; o++) thin += masks[family.first[0] + o].pixels;
+    thin /= family.orientations[0];
     const double circle_area = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
     const size_t n_pixels = (size_t)w * h;
 
     // One rank per pixel over that pixel's mask; the rank index depends only on the mask
     // and the count of its pixels inside the image, so it is looked up.
     const int most = (2 * r + 1) * (2 * r + 1);
-    auto pass = [&](const int* src, const int* mask_of, double p, int* dst) {
+    auto pass = [&](const int* src, const int* mask_of, double q, int* dst) {
         std::vector<int> rank_at((size_t)count * (most + 1));
         for (int k = 0; k < count; k++)
             for (int n = 1; n <= most; n++)
-                rank_at[(size_t)k * (most + 1) + n] = calculate_centile(p, k, n, circle_area, thin, 2 * r + 1, false, false, false);
+                rank_at[(size_t)k * (most + 1) + n] = calculate_centile(family, q, k, n, circle_area, thin, 2 * r + 1, false, false, false);
         over_row_bands(h, (long long)n_pixels * masks[0].pixels, [&](int y0, int y1, yield_clock* clock) {
             std::vector<int> levels(most);
             for (int y = y0; y < y1; y++) {
@@ -369,33 +365,29 @@ void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out)
 
 }  // namespace
 
-void mean_2d(int* in, int w, int h, int r, int* out)
+void mean_2d(int* in, int w, int h, int r, int* out, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1) return;
     if (r < 0 || r > w / 2 || r > h / 2) {
         copy_plane(in, w, h, out);
         return;
     }
-    create_mask_info(r);
-    info.mask_a = info.mask_major[0];
-    info.mask_b = info.mask_minor[0];
-    const mask_runs m = make_mask(info.mask, r, info.angle * M_PI / 180, info.mask_a, info.mask_b);
+    const mask_runs m = filter_mask(p.mask, r, p.angle);
     if (in == out) {
         std::vector<int> copy(in, in + (size_t)w * h);
         mean_rows(copy.data(), w, h, m, out);
     } else {
         mean_rows(in, w, h, m, out);
     }
-    if (info.probe_mode) {
+    if (p.probe_mode && p.probe_out) {
         // A picture of the mask: data_max inside, empty outside.
         const int d = 2 * r + 1;
-        release_array(info.probe_values);
-        info.probe_values = new int[(size_t)d * d];
-        info.probe_count = d;
+        p.probe_out->cells.assign((size_t)d * d, 0);
+        p.probe_out->size = d;
         for (int dy = -r; dy <= r; dy++)
             for (int dx = -r; dx <= r; dx++)
-                info.probe_values[(size_t)(dy + r) * d + dx + r] =
-                    dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r] ? info.data_max * 16 : -160000;
+                p.probe_out->cells[(size_t)(dy + r) * d + dx + r] =
+                    dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r] ? p.data_max * 16 : -160000;
     }
 }
 

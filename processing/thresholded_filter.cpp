@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/record.h"
 
 double smoothing_weight(double d, double sigma, int n)
 {
@@ -16,7 +15,7 @@ double smoothing_weight(double d, double sigma, int n)
     return g;
 }
 
-void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
+void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out, const filter_params& p)
 {
     if (!in || !out || w < 1 || h < 1) return;
     const size_t count = (size_t)w * h;
@@ -39,10 +38,8 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
     for (int dy = -n; dy <= n; dy++)
         for (int dx = -n; dx <= n; dx++)
             weight[(size_t)(dy + n) * d + dx + n] = smoothing_weight(std::sqrt((double)dx * dx + dy * dy), sigma, n0);
-    const long long fixed = (long long)info.level * 16;
-    const int* noise = info.levelling && info.noise_image && w == info.proc_width && h == info.proc_height
-                           ? info.noise_image
-                           : nullptr;
+    const long long fixed = (long long)p.level * 16;
+    const int* noise = p.noise_for(w, h);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             const long long centre = src[(size_t)y * w + x];
@@ -54,7 +51,7 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out)
                     const int xx = std::clamp(x + dx, 0, w - 1);
                     const size_t at = (size_t)yy * w + xx;
                     const long long v = src[at];
-                    const long long t = noise ? (noise[at] + centre_noise) * info.level / 8192 : fixed;
+                    const long long t = noise ? (noise[at] + centre_noise) * p.level / 8192 : fixed;
                     if (std::llabs(v - centre) >= t) continue;
                     const double g = weight[(size_t)(dy + n) * d + dx + n];
                     sum += g * v;

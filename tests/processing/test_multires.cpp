@@ -11,24 +11,23 @@
 
 TEST(Multires, OperatorsKeepConstantsAndRoundToWholeLevels)
 {
-    reset_info();
     EXPECT_EQ(whole_level(16 * 5 + 8), 16 * 6);
     EXPECT_EQ(whole_level(16 * 5 + 7), 16 * 5);
     EXPECT_EQ(whole_level(-16 * 5 - 7), -16 * 5);
     for (int r : {1, 2, 3, 4, 5})
         for (int i : {0, 2, 4, 9}) {
-            info.dev_values[0] = r;
-            info.dev_values[1] = i;
+            filter_params p;
+            p.restrict_kind = r;
+            p.interpolate_kind = i;
             std::vector<int> flat(5 * 3, 70 * 16), coarse(3 * 2), back(5 * 3);
-            restrict(flat.data(), 5, 3, coarse.data(), 3, 2);
+            restrict(flat.data(), 5, 3, coarse.data(), 3, 2, p);
             EXPECT_EQ(coarse, std::vector<int>(6, 70 * 16)) << "restriction " << r;
-            interpolate(coarse.data(), 3, 2, back.data(), 5, 3);
+            interpolate(coarse.data(), 3, 2, back.data(), 5, 3, p);
             EXPECT_EQ(back, flat) << "interpolation " << i;
         }
     // The default interpolation copies the coarse grid and takes (9 (a + b) - (c + d)) / 16 between.
-    reset_info();
     std::vector<int> coarse = {0, 160, 320, 480}, fine(7);
-    interpolate(coarse.data(), 4, 1, fine.data(), 7, 1);
+    interpolate(coarse.data(), 4, 1, fine.data(), 7, 1, filter_params());
     EXPECT_EQ(fine[2], 160);
     EXPECT_EQ(fine[3], (9 * (160 + 320) - (0 + 480)) / 16);
     EXPECT_EQ(fine[1], whole_level((9 * (0 + 160) - (0 + 320)) / 16));

@@ -6,9 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "commands/pipeline.h"
-#include "core/record.h"
-#include "processing/filter_entries.h"
+#include "processing/filter_dispatch.h"
 #include "processing/masks.h"
 #include "processing/rank_filter.h"
 #include "pipeline_fixture.h"
@@ -56,15 +54,9 @@ std::vector<int> naive_rank(const std::vector<int>& in, int w, int h, const mask
     return out;
 }
 
-class RankFilter : public ::testing::Test {
-protected:
-    void SetUp() override { reset_info(); }
-    void TearDown() override { reset_info(); }
-};
-
 }  // namespace
 
-TEST_F(RankFilter, MasksMatchTheirShapes)
+TEST(RankFilter, MasksMatchTheirShapes)
 {
     for (int kind : {0, 3, 4, 5, 6})
         for (int r : {0, 1, 2, 5, 9})
@@ -96,21 +88,20 @@ TEST_F(RankFilter, MasksMatchTheirShapes)
     EXPECT_EQ(column.col_last[3], 3);
 
     // The varying family: thin ellipses in several orientations, then the circle.
-    info.mask = 1;
     for (int r : {0, 3, 8}) {
-        create_mask_info(r);
-        ASSERT_GE(info.mask_shapes, 2);
-        EXPECT_EQ(info.mask_orientations[info.mask_shapes - 1], 1);
-        EXPECT_EQ(info.mask_count, info.mask_first[info.mask_shapes - 1] + 1);
-        for (int k = 0; k < info.mask_count; k++) ASSERT_GE(family_mask(k, r).pixels, 1);
+        const mask_family f = make_family(MASK_VARYING, r);
+        ASSERT_GE(f.shapes(), 2);
+        EXPECT_EQ(f.orientations.back(), 1);
+        EXPECT_EQ(f.count(), f.first.back() + 1);
+        for (int k = 0; k < f.count(); k++) ASSERT_GE(family_mask(f, k, r, MASK_VARYING, 0).pixels, 1);
+        const int n = family_mask(f, 0, r, MASK_VARYING, 0).pixels;
         if (r > 0) {
-            EXPECT_LT(family_mask(0, r).pixels, family_mask(info.mask_count - 1, r).pixels);
+            EXPECT_LT(n, family_mask(f, f.count() - 1, r, MASK_VARYING, 0).pixels);
         }
         // No rank index outside the mask or on the wrong side of the median, never NaN.
         const double circle = (int)(M_PI * (r + 0.5) * (r + 0.5) + 0.5);
         for (double p : {0.0, 0.04, 0.3, 0.5, 0.7, 1.0}) {
-            const int n = family_mask(0, r).pixels;
-            const int k = calculate_centile(p, 0, n, circle, n, 2 * r + 1, false, false, false);
+            const int k = calculate_centile(f, p, 0, n, circle, n, 2 * r + 1, false, false, false);
             ASSERT_GE(k, 0);
             ASSERT_LT(k, n);
             if (p < 0.5 && n > 2) {
@@ -120,7 +111,7 @@ TEST_F(RankFilter, MasksMatchTheirShapes)
     }
 }
 
-TEST_F(RankFilter, RankIndexRule)
+TEST(RankFilter, RankIndexRule)
 {
     EXPECT_EQ(rank_index(0.04, 9), 1);  // a centile inside (0, 1) never takes the extreme
     EXPECT_EQ(rank_index(0.0, 9), 0);
@@ -133,7 +124,7 @@ TEST_F(RankFilter, RankIndexRule)
 
 // Both strategies against brute force, for every fixed mask, several radii and centiles,
 // with negative levels and images narrower than the window.
-TEST_F(RankFilter, BothStrategiesEqualBruteForce)
+TEST(RankFilter, BothStrategiesEqualBruteForce)
 {
     const int sizes[][2] = {{23, 17}, {7, 30}, {40, 9}};
     for (const auto& size : sizes) {
@@ -143,22 +134,23 @@ TEST_F(RankFilter, BothStrategiesEqualBruteForce)
         for (int kind : {0, 3, 4, 5, 6})
             for (int r : {1, 3})
                 for (double c : {0.5, 0.1, 0.8}) {
-                    info.mask = kind;
-                    info.angle = 30;
+                    filter_params p;
+                    p.mask = kind;
+                    p.angle = 30;
                     const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
                     const std::vector<int> first = naive_rank(in, w, h, m, c);
                     const std::vector<int> opened = naive_rank(first, w, h, m, 1 - c);
                     for (bool histogram : {true, false}) {
-                        info.use_histogram = histogram;
+                        p.rank_histogram = histogram;
                         std::vector<int> out(in.size(), -1), plain(in.size()), other(in.size());
-                        rank_2d(in.data(), w, h, r, c, out.data(), 0, nullptr, false);
+                        rank_2d(in.data(), w, h, r, c, out.data(), 0, nullptr, false, p);
                         if (r > w / 2 || r > h / 2) {
                             ASSERT_EQ(out, in) << "a mask that does not fit leaves a copy";
                             continue;
                         }
                         ASSERT_EQ(out, c == 0.5 ? first : opened)
                             << "mask " << kind << " r " << r << " c " << c << " histogram " << histogram;
-                        rank_2d(in.data(), w, h, r, c, plain.data(), 1 - c, other.data(), true);
+                        rank_2d(in.data(), w, h, r, c, plain.data(), 1 - c, other.data(), true, p);
                         ASSERT_EQ(plain, first);
                     }
                 }
@@ -167,51 +159,76 @@ TEST_F(RankFilter, BothStrategiesEqualBruteForce)
 
 // "Median filter" with every rank mask is the middle rank over the mask (the varying mask:
 // each pixel's own), one pass, however thin the mask.
-TEST_F(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
+TEST(RankFilter, MedianFilterIsTheMiddleRankForEveryMask)
 {
     const int w = 26, h = 19, r = 3;
     const std::vector<int> in = random_samples((size_t)w * h, 255, 11);
+    filter_params p;
+    p.filter = FILTER_MEDIAN;
+    p.filter_size = r;
+    p.angle = 30;
+    std::vector<int> out(in.size());
     for (int kind : {0, 1, 3, 4, 5, 6}) {
-        install_image(w, h, 0, 1, in);
-        info.filter = 3;
-        info.mask = kind;
-        info.filter_size = r;
-        info.angle = 30;
-        sample_image();
-        std::vector<int> chosen;
-        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r);
-        process_whole_image(false);
+        p.mask = kind;
+        varying_masks chosen;
+        if (kind == 1) chosen = varying_mask_choice(in.data(), w, h, r, p);
+        run_filter(filter_image{const_cast<int*>(in.data()), out.data(), w, h}, p);
         const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
         const std::vector<int> expected =
-            kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen[i], r); })
+            kind == 1 ? naive_rank(in, w, h, m, 0.5, [&](size_t i) { return family_mask(chosen.family, chosen.index[i], r, 1, 0); })
                       : naive_rank(in, w, h, m, 0.5);
-        ASSERT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h), expected) << "mask " << kind;
+        ASSERT_EQ(out, expected) << "mask " << kind;
     }
 }
 
-TEST_F(RankFilter, OpeningRemovesASpeckAndConstantsStay)
+TEST(RankFilter, OpeningRemovesASpeckAndConstantsStay)
 {
     const int w = 20, h = 20;
     std::vector<int> flat(w * h, 77 * 16), out(w * h);
-    info.mask = 0;
+    const filter_params p;
     for (double c : {0.5, 0.2}) {
-        rank_2d(flat.data(), w, h, 2, c, out.data(), 0, nullptr, false);
+        rank_2d(flat.data(), w, h, 2, c, out.data(), 0, nullptr, false, p);
         EXPECT_EQ(out, flat);
-        mean_2d(flat.data(), w, h, 2, out.data());
+        mean_2d(flat.data(), w, h, 2, out.data(), p);
         EXPECT_EQ(out, flat);
     }
     std::vector<int> speck = flat;
     speck[10 * w + 10] = 250 * 16;
-    rank_2d(speck.data(), w, h, 1, 0.1, out.data(), 0, nullptr, false);
+    rank_2d(speck.data(), w, h, 1, 0.1, out.data(), 0, nullptr, false, p);
     EXPECT_EQ(out, flat);
 }
 
-TEST_F(RankFilter, MeanEqualsBruteForceWithinRounding)
+// The probe window: the samples under the mask at the probe pixel, those of the result's
+// level flagged by + 160000, -160000 outside the mask or the image.
+TEST(RankFilter, ProbeWindowComesBackToTheCaller)
+{
+    const int w = 5, h = 4;
+    std::vector<int> in(w * h), out(w * h);
+    for (int i = 0; i < w * h; i++) in[i] = (i * 7 % 11) * 16;
+    probe_window probe;
+    filter_params p;
+    p.mask = MASK_SQUARE;
+    p.probe_mode = 1;
+    p.probe_x = 0;
+    p.probe_y = 1;
+    p.probe_out = &probe;
+    rank_2d(in.data(), w, h, 1, 0.5, out.data(), 0, nullptr, false, p);
+    ASSERT_EQ(probe.size, 3);
+    // Rows 0..2 of columns 0 and 1: levels 0, 7 / 2, 9 / 4, 0; the median of six is rank 3.
+    EXPECT_EQ(out[1 * w + 0], 4 * 16);
+    const std::vector<int> expected = {-160000, 0, 7 * 16, -160000, 2 * 16, 9 * 16, -160000, 4 * 16 + 160000, 0};
+    EXPECT_EQ(probe.cells, expected);
+    p.probe_x = w;  // outside: nothing written
+    probe = probe_window();
+    rank_2d(in.data(), w, h, 1, 0.5, out.data(), 0, nullptr, false, p);
+    EXPECT_EQ(probe.size, 0);
+}
+
+TEST(RankFilter, MeanEqualsBruteForceWithinRounding)
 {
     const int w = 19, h = 13;
     std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
-    info.mask = 0;
-    mean_2d(in.data(), w, h, 3, out.data());
+    mean_2d(in.data(), w, h, 3, out.data(), filter_params());
     const mask_runs m = make_mask(0, 3, 0, 3.5, 3.5);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {

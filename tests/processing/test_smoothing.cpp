@@ -1,26 +1,18 @@
-// The smoothing filters on planes whose answers are known, and every built filter choice
-// through the pipeline.
+// The smoothing filters on planes whose answers are known, and every built filter choice.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "commands/pipeline.h"
-#include "core/record.h"
-#include "core/ui.h"
 #include "processing/anisotropic_filter.h"
+#include "processing/colour.h"
+#include "processing/filter_dispatch.h"
 #include "processing/gaussian_filter.h"
 #include "processing/guided_filter.h"
 #include "processing/thresholded_filter.h"
 #include "pipeline_fixture.h"
 
 namespace {
-
-class Smoothing : public ::testing::Test {
-protected:
-    void SetUp() override { reset_info(); }
-    void TearDown() override { reset_info(); }
-};
 
 double spread(const std::vector<int>& v, int w, int h, int margin)
 {
@@ -37,13 +29,14 @@ double spread(const std::vector<int>& v, int w, int h, int margin)
 
 }  // namespace
 
-TEST_F(Smoothing, ThresholdedGaussianLeavesOutFarNeighbours)
+TEST(Smoothing, ThresholdedGaussianLeavesOutFarNeighbours)
 {
     const int w = 11, h = 9;
     std::vector<int> in = random_samples(w * h, 255, 3), out(w * h);
-    info.level = 60;
+    filter_params p;
+    p.level = 60;
     const double sigma = 3.9;
-    thresholded_filter_2d(in.data(), w, h, sigma, out.data());
+    thresholded_filter_2d(in.data(), w, h, sigma, out.data(), p);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             double sum = 0, total = 0;
@@ -59,7 +52,7 @@ TEST_F(Smoothing, ThresholdedGaussianLeavesOutFarNeighbours)
         }
 }
 
-TEST_F(Smoothing, GuidedFilterOnFlatStepAndWideData)
+TEST(Smoothing, GuidedFilterOnFlatStepAndWideData)
 {
     const int w = 24, h = 16;
     // Flat 16-bit data near the top of the range: squares need 64 bits.
@@ -81,7 +74,7 @@ TEST_F(Smoothing, GuidedFilterOnFlatStepAndWideData)
     EXPECT_EQ(out, step);
 }
 
-TEST_F(Smoothing, GradientAndOrientationOfAnEdge)
+TEST(Smoothing, GradientAndOrientationOfAnEdge)
 {
     const int w = 9, h = 5;
     std::vector<int> ramp(w * h), gx(w * h), gy(w * h);
@@ -98,20 +91,20 @@ TEST_F(Smoothing, GradientAndOrientationOfAnEdge)
     std::vector<int> edge(n * n), out(n * n);
     for (int i = 0; i < n * n; i++) edge[i] = (i % n < n / 2 ? 50 : 150) * 16;
     std::vector<double> angle(n * n), strength(n * n), extra(n * n);
-    anisotropic_filter_2d(edge.data(), n, n, 3.9, 0.6, nullptr, angle.data(), strength.data(), extra.data(), true);
+    const filter_params p;
+    anisotropic_filter_2d(edge.data(), n, n, 3.9, 0.6, nullptr, angle.data(), strength.data(), extra.data(), true, p);
     EXPECT_NEAR(angle[16 * n + 16], M_PI / 2, 1e-6);
     EXPECT_GT(strength[16 * n + 16], 0.9);
     std::vector<int> flat(n * n, 40 * 16);
-    anisotropic_filter_2d(flat.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, extra.data(), false);
+    anisotropic_filter_2d(flat.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, extra.data(), false, p);
     EXPECT_EQ(out, flat);
     for (double e : extra) ASSERT_EQ(e, 0.0);
 
     // Filtering along the field keeps the edge where the Gaussian blurs it.
-    info.use_level = 0;
     std::vector<int> noisy = edge, blurred(n * n);
     std::vector<int> noise = random_samples(n * n, 20, 4);
     for (int i = 0; i < n * n; i++) noisy[i] += noise[i] - 10 * 16;
-    anisotropic_filter_2d(noisy.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, nullptr, false);
+    anisotropic_filter_2d(noisy.data(), n, n, 3.9, 0.6, out.data(), nullptr, nullptr, nullptr, false, p);
     gaussian_blur_2d(noisy.data(), n, n, 3.9, blurred.data());
     const int at = 16 * n + n / 2;  // first pixel of the bright side
     EXPECT_GT(out[at], 130 * 16);
@@ -122,43 +115,43 @@ TEST_F(Smoothing, GradientAndOrientationOfAnEdge)
     EXPECT_LT(spread(side, 8, n, 2), 5 * 16.0) << "noise along the edge is smoothed";
 }
 
-// Every built filter choice changes a noisy picture and lowers its noise, on one plane
-// and on every channel of a colour image; a plane too small for the mask stays defined.
-TEST_F(Smoothing, BuiltFilterChoicesReduceNoise)
+// Every built filter choice lowers the noise of a noisy picture, on one plane and on every
+// channel of a colour image; a plane too small for the mask stays as it was.
+TEST(Smoothing, BuiltFilterChoicesReduceNoise)
 {
     const int w = 48, h = 40;
-    std::vector<int> noisy = random_samples(w * h, 60, 8);
+    std::vector<int> noisy = random_samples(w * h, 60, 8), out(w * h);
     for (int& v : noisy) v += 100 * 16;
+    filter_params p;
+    p.filter_size = 2;
+    p.level = 80;
+    p.use_level = true;
+    p.centile = 30;
     for (int filter : {1, 2, 3, 4, 5, 10, 11}) {
         for (int mask : {0, 1, 2, 3}) {
-            install_image(w, h, 0, 1, noisy);
-            info.filter = filter;
-            info.mask = mask;
-            info.filter_size = 2;
-            info.level = 80;
-            info.centile = 30;
-            sample_image();
-            process_image();
-            const std::vector<int> out(info.processed_image, info.processed_image + w * h);
-            EXPECT_TRUE(ui_last_status(2).StartsWith("Filtering took ")) << filter;
+            p.filter = filter;
+            p.mask = mask;
+            run_filter(filter_image{noisy.data(), out.data(), w, h}, p);
             EXPECT_LT(spread(out, w, h, 3), spread(noisy, w, h, 3) * 0.8) << "filter " << filter << " mask " << mask;
             if (filter != 3 && filter != 4 && filter != 5) break;  // the mask matters to rank filters only
         }
     }
-    std::vector<int> rgb = random_samples(w * h * 3, 60, 6);
-    install_image(w, h, 1, 3, rgb);
-    info.filter = 3;
-    info.mask = 0;
-    sample_image();
-    process_image();
+    std::vector<int> rgb = random_samples(w * h * 3, 60, 6), rgb_out(rgb.size());
+    p.filter = FILTER_MEDIAN;
+    p.mask = MASK_CIRCLE;
+    p.colour_processing = true;
+    p.channels = 3;
+    p.colour = COLOUR_RGB;
+    run_filter(filter_image{rgb.data(), rgb_out.data(), w, h}, p);
     for (int k = 0; k < 3; k++) {
-        std::vector<int> in(w * h), out(w * h);
-        for (int i = 0; i < w * h; i++) in[i] = rgb[i * 3 + k], out[i] = info.processed_image[i * 3 + k];
-        EXPECT_LT(spread(out, w, h, 3), spread(in, w, h, 3) * 0.8) << "channel " << k;
+        std::vector<int> in(w * h), filtered(w * h);
+        for (int i = 0; i < w * h; i++) in[i] = rgb[i * 3 + k], filtered[i] = rgb_out[i * 3 + k];
+        EXPECT_LT(spread(filtered, w, h, 3), spread(in, w, h, 3) * 0.8) << "channel " << k;
     }
-    install_image(5, 4, 0, 1, random_samples(20, 255, 2));
-    info.filter = 3;
-    sample_image();
-    process_image();
-    EXPECT_TRUE(std::equal(info.processed_image, info.processed_image + 20, info.sampled_image));
+    std::vector<int> tiny = random_samples(20, 255, 2), tiny_out(20);
+    p = filter_params();
+    p.filter = FILTER_MEDIAN;
+    p.filter_size = 3;
+    run_filter(filter_image{tiny.data(), tiny_out.data(), 5, 4}, p);
+    EXPECT_EQ(tiny_out, tiny);
 }
