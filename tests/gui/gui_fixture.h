@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <wx/toplevel.h>
 
 #include "app/main_frame.h"
 #include "core/record.h"
@@ -18,15 +17,10 @@ public:
 
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(start_program({}));
-        ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+        ASSERT_TRUE(start_program_shown({}));
         set_canvas_size(canvas_w, canvas_h);
     }
-    static void TearDownTestSuite()
-    {
-        if (myframe) myframe->Close(true);
-        pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
-    }
+    static void TearDownTestSuite() { close_program(); }
 
 protected:
     void SetUp() override

@@ -25,8 +25,8 @@ TEST_F(Frame, NoDataDisablesOrHidesEverythingDataDependent)
 {
     command(ID_CLOSE);
     EXPECT_EQ(myframe->GetTitle(), titled());
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "") << "no zoom text for a closed file";
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2), "");
+    EXPECT_EQ(status(1), "") << "no zoom text for a closed file";
+    EXPECT_EQ(status(2), "");
     for (int id : {ID_CLOSE, ID_SAVE_DISPLAY, ID_SAVE_PROCESSED, ID_SAVE_SEQUENCE, ID_OPEN_REF,
                    ID_PROCESS_DICOM, ID_ZOOM_FIT, ID_ZOOM_UNITY, ID_RESIZE, ID_REWINDOW,
                    ID_OVERLAY, ID_FONT})
@@ -171,11 +171,11 @@ TEST_F(Frame, ColourDataShowsColourAndChannelChoices)
     // The read-out names the channel.
     choose(ID_CHANNEL, 1);
     mouse(wxEVT_MOTION, 320, 240);
-    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("Red at pixel: "))
-        << myframe->GetStatusBar()->GetStatusText(2);
+    EXPECT_TRUE(status(2).StartsWith("Red at pixel: "))
+        << status(2);
     choose(ID_CHANNEL, 0);
     mouse(wxEVT_MOTION, 320, 240);
-    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(2).StartsWith("RGB at pixel: ["));
+    EXPECT_TRUE(status(2).StartsWith("RGB at pixel: ["));
 
     // RGB data refuses RGB Alpha, RAW Bayer and YUVdG; the choice snaps back.
     for (int refused : {7, 8, 9}) {
