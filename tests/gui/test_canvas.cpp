@@ -203,22 +203,22 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     for (int i = 0; i < info.histogram_bins; i++) info.histogram[i] = i;
     auto px = canvas_pixels(w, h, "canvas_histogram");
     EXPECT_GT(count_colour(px, w, w / 3, 0, w, h / 2, 0, 180, 0, 40), 100) << "green bins";
-    press_key('h');
-    EXPECT_EQ(info.show_histogram, 0);
-
-    press_key('S');
-    EXPECT_EQ(info.use_histogram, 0);
-    EXPECT_EQ(status(1), "Using sorting");
-    press_key('s');
-    EXPECT_EQ(info.use_histogram, 1);
-    EXPECT_EQ(status(1), "Using histogram");
-
+    // Upper case sets, lower case clears (S: sorting instead of the histogram).
+    const struct {
+        int key;
+        const uint8_t& field;
+        int value;
+        const char* said;  // in status field 1
+    } toggles[] = {{'h', info.show_histogram, 0, nullptr}, {'S', info.use_histogram, 0, "Using sorting"},
+                   {'s', info.use_histogram, 1, "Using histogram"}, {'M', info.show_ssim, 1, nullptr},
+                   {'m', info.show_ssim, 0, nullptr}};
+    for (const auto& t : toggles) {
+        press_key(t.key);
+        EXPECT_EQ((int)t.field, t.value) << (char)t.key;
+        if (t.said) EXPECT_EQ(status(1), t.said);
+    }
     press_key('N');
     EXPECT_EQ(status(0), "No reference image is loaded");
-    press_key('M');
-    EXPECT_EQ(info.show_ssim, 1);
-    press_key('m');
-    EXPECT_EQ(info.show_ssim, 0);
 
     // Other keys pass through and change nothing.
     const double z = info.zoom;

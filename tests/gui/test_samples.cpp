@@ -8,7 +8,6 @@
 
 #include <gtk/gtk.h>
 
-#include "core/ui.h"
 #include "gui_fixture.h"
 
 namespace {
@@ -156,7 +155,6 @@ TEST(Samples, MicroCtRawFileInEveryModeFromTheWindow)
     choose(ID_XTREME_RECON, 1);
     click(ID_RECON);
     EXPECT_EQ(info.width, 64);
-    EXPECT_TRUE(ui_last_status(2).StartsWith("Recon in ")) << ui_last_status(2);
     EXPECT_TRUE(status(2).StartsWith("Recon in ")) << status(2);
     close_program();
 }
