@@ -53,17 +53,6 @@ protected:
     }
 };
 
-TEST_F(DisplayImage, WithoutAProcessedImageTheWindowIsBlack)
-{
-    reset_info();
-    info.window_width = 5;
-    info.window_height = 4;
-    create_display_image();
-    ASSERT_NE(info.display_image, nullptr);
-    for (int i = 0; i < 60; i++) ASSERT_EQ(info.display_image[i], 0);
-    EXPECT_EQ(info.line_profile[0], 0.0);
-}
-
 // Every kind against the textbook kernels with clamped reads; on the image's outermost
 // ring the cubic and Lanczos kernels give way to bilinear, and Lanczos-3 to Lanczos-2 on the
 // ring inside it.
