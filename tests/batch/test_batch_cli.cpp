@@ -5,7 +5,6 @@
 #include "core/path_buffer.h"
 #include "../io/image_test_support.h"
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -13,7 +12,6 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 
@@ -21,10 +19,10 @@ TEST(BatchCli, HelpListsTheVerbsAndSucceeds)
 {
     const batch_run_result r = run_batch("--help");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("info"), std::string::npos);
-    EXPECT_NE(r.out.find("raw"), std::string::npos);
-    for (const char* verb : {"info", "raw", "process", "display"})
+    for (const char* verb : {"info", "raw", "process", "display"}) {
+        EXPECT_NE(r.out.find(verb), std::string::npos) << verb;
         EXPECT_EQ(run_batch(std::string(verb) + " --help").status, 0) << verb;
+    }
 }
 
 TEST(BatchCli, BadArgumentsExitTwoWithAMessage)
@@ -51,10 +49,7 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
 
     // A file that is nothing Voxmira reads.
     const std::string junk = ::testing::TempDir() + "junk.xyz";
-    FILE* f = std::fopen(junk.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("not an image", f);
-    std::fclose(f);
+    std::ofstream(junk) << "not an image";
     r = run_batch("info " + junk);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("no loader could open"), std::string::npos) << r.out;
@@ -76,10 +71,7 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     const std::string fifo = ::testing::TempDir() + "fifo.dcm", pnm = ::testing::TempDir() + "max0.dcm";
     std::remove(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    f = std::fopen(pnm.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("P5\n4 4\n0\n0123456789abcdef", f);
-    std::fclose(f);
+    std::ofstream(pnm, std::ios::binary) << "P5\n4 4\n0\n0123456789abcdef";
     for (const auto& [file, says] : {std::pair<std::string, const char*>{fifo, "not a regular file"},
                                      {"/dev/zero", "not a regular file"},
                                      {pnm, "largest sample value"}}) {
@@ -213,9 +205,7 @@ TEST(BatchCli, NotEnoughMemoryExitsOneWithAMessage)
                   "ulimit -v 1500000");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("not enough memory for a 32767 x 32767 display image"), std::string::npos) << r.out;
-    FILE* written = std::fopen(out.c_str(), "rb");
-    EXPECT_EQ(written, nullptr);
-    if (written) std::fclose(written);
+    EXPECT_FALSE(is_regular_file(out)) << "nothing written";
 }
 
 TEST(BatchCli, NonAsciiInputPathsOpen)

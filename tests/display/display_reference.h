@@ -174,4 +174,17 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
 // wide kernels (B-spline and up) are compared only two cells or more inside.
 inline bool modelled(int kind, int edge) { return kind < INTERP_BSPLINE || edge >= 2; }
 
+// The first byte of a display image (`got`, window size) that differs from compute(), -1 when
+// none does; bytes on a rounding tie and pixels the reference does not model are passed over.
+inline long first_difference(const unsigned char* got, bool through_interp_data = false)
+{
+    std::vector<bool> ties;
+    std::vector<int> edges;
+    const std::vector<unsigned char> expected = compute(&ties, through_interp_data, &edges);
+    for (size_t i = 0; i < expected.size(); i++)
+        if (!ties[i] && modelled(info.interp, edges[i / 3]) && got[i] != expected[i])
+            return (long)i;
+    return -1;
+}
+
 }  // namespace display_reference

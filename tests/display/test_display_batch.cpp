@@ -4,12 +4,9 @@
 
 #include "batch_runner.h"
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 #include <wx/image.h>
 
@@ -93,14 +90,8 @@ TEST_F(BatchPipelineOnImage, DisplayMatchesTheDescribedArithmetic)
     std::copy(info.sampled_image, info.sampled_image + w * h, info.processed_image);
     info.proc_width = w;
     info.proc_height = h;
-    std::vector<bool> ties;
-    std::vector<int> edges;
-    const std::vector<unsigned char> expected = display_reference::compute(&ties, false, &edges);
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); i++)
-        if (!ties[i] && display_reference::modelled(7, edges[i / 3])) {
-            ASSERT_EQ(got[i], expected[i]) << "byte " << i;
-        }
+    ASSERT_EQ(got.size(), 96u * 64 * 3);
+    EXPECT_EQ(display_reference::first_difference(got.data()), -1);
     // The profile: (int)(4 x length) samples, one a line.
     size_t lines = 0;
     for (char c : r.out) lines += c == '\n';

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <vector>
 
 #include "core/record.h"
@@ -53,21 +55,14 @@ double error_db(const int* a, const int* b, int x0, int y0, int x1, int y1, int 
     return 10 * std::log10(sum / count);
 }
 
+// The report's numbers in order of appearance: number `which`, NAN when there are fewer.
 double parse(const wxString& report, int which)
 {
-    // The report's numbers in order of appearance.
-    std::vector<double> values;
-    wxString rest = report;
-    while (!rest.empty()) {
-        const size_t start = rest.find_first_of("-0123456789");
-        if (start == wxString::npos) break;
-        rest = rest.Mid(start);
-        size_t end = 0;
-        double v = std::stod(rest.ToStdString(), &end);
-        values.push_back(v);
-        rest = rest.Mid(end);
-    }
-    return which < (int)values.size() ? values[which] : NAN;
+    std::istringstream in(std::regex_replace(report.ToStdString(), std::regex("[^-.0-9]+"), " "));
+    double v = NAN;
+    for (int k = 0; k <= which; k++)
+        if (!(in >> v)) return NAN;
+    return v;
 }
 
 }  // namespace

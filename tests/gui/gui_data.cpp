@@ -22,6 +22,22 @@ int phantom_value(int x, int y, int w, int h)
     return 40 + (int)(20 * std::sin(x * 0.3) * std::cos(y * 0.2));  // soft tissue texture
 }
 
+// A fresh record for an image of w x h pixels with `channels` values each; the canvas
+// size stays.
+static void fresh_record(int w, int h, int channels, const char* name)
+{
+    const int ww = info.window_width, wh = info.window_height;
+    reset_info();
+    info.window_width = ww;
+    info.window_height = wh;
+    info.width = w;
+    info.height = h;
+    info.channels = channels;
+    info.data_colour = channels == 3;
+    info.raw_image = new int[(size_t)w * h * channels];
+    info.file_name = name;
+}
+
 static void finish_load()
 {
     derive_first_view(info.window_width, info.window_height);
@@ -36,18 +52,10 @@ static void finish_load()
 
 void load_phantom(int w, int h, int frames)
 {
-    const int ww = info.window_width, wh = info.window_height;
-    reset_info();
-    info.window_width = ww;
-    info.window_height = wh;
-    info.width = w;
-    info.height = h;
+    fresh_record(w, h, 1, "phantom.dcm");
     info.frames = frames;
     info.file_type = -4;
-    info.data_colour = 0;
-    info.channels = 1;
     info.pixel_width = info.pixel_height = 0.5;
-    info.raw_image = new int[(size_t)w * h];
     info.data_min = 100000;
     info.data_max = -100000;
     for (int y = 0; y < h; y++)
@@ -59,21 +67,12 @@ void load_phantom(int w, int h, int frames)
         }
     info.window_centre = 40;
     info.window_range = 400;
-    info.file_name = "phantom.dcm";
     finish_load();
 }
 
 void load_colour_ramp(int w, int h)
 {
-    const int ww = info.window_width, wh = info.window_height;
-    reset_info();
-    info.window_width = ww;
-    info.window_height = wh;
-    info.width = w;
-    info.height = h;
-    info.data_colour = 1;
-    info.channels = 3;
-    info.raw_image = new int[(size_t)w * h * 3];
+    fresh_record(w, h, 3, "ramp.png");
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             int* p = info.raw_image + ((size_t)y * w + x) * 3;
@@ -85,7 +84,6 @@ void load_colour_ramp(int w, int h)
     info.data_max = 255;
     info.window_centre = 128;
     info.window_range = 256;
-    info.file_name = "ramp.png";
     finish_load();
 }
 

@@ -11,6 +11,13 @@
 #include "app/gl_canvas.h"
 #include "gui_harness.h"
 
+// Hands `e` to the handler of `source`, as coming from it.
+static void send(wxWindow* source, wxEvent& e)
+{
+    e.SetEventObject(source);
+    source->GetEventHandler()->ProcessEvent(e);
+}
+
 void mouse(wxEventType type, int x, int y, bool shift, bool ctrl, int wheel)
 {
     wxMouseEvent e(type);
@@ -26,8 +33,7 @@ void mouse(wxEventType type, int x, int y, bool shift, bool ctrl, int wheel)
     e.m_leftDown = type == wxEVT_LEFT_DOWN;
     e.m_middleDown = type == wxEVT_MIDDLE_DOWN;
     e.m_rightDown = type == wxEVT_RIGHT_DOWN;
-    e.SetEventObject(myframe->canvas);
-    myframe->canvas->GetEventHandler()->ProcessEvent(e);
+    send(myframe->canvas, e);
 }
 
 void drag(wxEventType down, wxEventType up, int x0, int y0, int x1, int y1, bool shift,
@@ -43,8 +49,7 @@ void press_key(int code)
 {
     wxKeyEvent e(wxEVT_KEY_DOWN);
     e.m_keyCode = code;
-    e.SetEventObject(myframe->canvas);
-    myframe->canvas->GetEventHandler()->ProcessEvent(e);
+    send(myframe->canvas, e);
 }
 
 void slide(int id, int value, wxEventType type)
@@ -52,8 +57,7 @@ void slide(int id, int value, wxEventType type)
     wxSlider* s = myframe->slider(id);
     s->SetValue(value);
     wxScrollEvent e(type, id, s->GetValue(), wxHORIZONTAL);
-    e.SetEventObject(s);
-    s->GetEventHandler()->ProcessEvent(e);
+    send(s, e);
     replay_deferred_input();  // as the event loop would next
 }
 
@@ -63,8 +67,7 @@ void choose(int id, int index)
     c->SetSelection(index);
     wxCommandEvent e(wxEVT_CHOICE, id);
     e.SetInt(index);
-    e.SetEventObject(c);
-    c->GetEventHandler()->ProcessEvent(e);
+    send(c, e);
 }
 
 void tick(int id, bool value)
@@ -73,23 +76,19 @@ void tick(int id, bool value)
     c->SetValue(value);
     wxCommandEvent e(wxEVT_CHECKBOX, id);
     e.SetInt(value ? 1 : 0);
-    e.SetEventObject(c);
-    c->GetEventHandler()->ProcessEvent(e);
+    send(c, e);
 }
 
 void command(int id)
 {
     wxCommandEvent e(wxEVT_MENU, id);
-    e.SetEventObject(myframe);
-    myframe->GetEventHandler()->ProcessEvent(e);
+    send(myframe, e);
 }
 
 void click(int id)
 {
-    wxWindow* b = myframe->control(id);
     wxCommandEvent e(wxEVT_BUTTON, id);
-    e.SetEventObject(b);
-    b->GetEventHandler()->ProcessEvent(e);
+    send(myframe->control(id), e);
 }
 
 void set_canvas_size(int w, int h)

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <wx/toplevel.h>
 
 #include "app/main_frame.h"
 #include "core/record.h"
@@ -18,15 +17,10 @@ public:
 
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(start_program({}));
-        ASSERT_TRUE(pump_until([] { return myframe && myframe->IsShownOnScreen(); }));
+        ASSERT_TRUE(start_program_shown({}));
         set_canvas_size(canvas_w, canvas_h);
     }
-    static void TearDownTestSuite()
-    {
-        if (myframe) myframe->Close(true);
-        pump_until([] { return myframe == nullptr && wxTopLevelWindows.IsEmpty(); });
-    }
+    static void TearDownTestSuite() { close_program(); }
 
 protected:
     void SetUp() override
@@ -40,32 +34,24 @@ protected:
     void TearDown() override { EXPECT_EQ(key, 0) << "the key guard leaked"; }
 
 public:
-    // Mean brightness of the canvas inside a rectangle of window pixels.
-    static double mean_rgb(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1,
-                           int y1, int channel = -1)
+    // Mean brightness of the canvas inside a (non-empty) rectangle of window pixels.
+    static double mean_rgb(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1, int y1)
     {
         double sum = 0;
-        int n = 0;
         for (int y = y0; y < y1; y++)
             for (int x = x0; x < x1; x++)
-                for (int c = 0; c < 3; c++)
-                    if (channel < 0 || channel == c) {
-                        sum += px[((size_t)y * w + x) * 3 + c];
-                        n++;
-                    }
-        return n ? sum / n : 0;
+                for (int c = 0; c < 3; c++) sum += px[((size_t)y * w + x) * 3 + c];
+        return sum / (3.0 * (x1 - x0) * (y1 - y0));
     }
     // Number of pixels in a rectangle close to colour (r, g, b).
-    static int count_colour(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1,
-                            int y1, int r, int g, int b, int tol = 40)
+    static int count_colour(const std::vector<unsigned char>& px, int w, int x0, int y0, int x1, int y1, int r,
+                            int g, int b, int tol = 40)
     {
         int n = 0;
         for (int y = y0; y < y1; y++)
             for (int x = x0; x < x1; x++) {
                 const unsigned char* p = &px[((size_t)y * w + x) * 3];
-                if (std::abs(p[0] - r) <= tol && std::abs(p[1] - g) <= tol &&
-                    std::abs(p[2] - b) <= tol)
-                    n++;
+                n += std::abs(p[0] - r) <= tol && std::abs(p[1] - g) <= tol && std::abs(p[2] - b) <= tol;
             }
         return n;
     }

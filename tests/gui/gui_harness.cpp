@@ -1,8 +1,11 @@
 #include "gui_harness.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <wx/app.h>
 #include <wx/filename.h>
+#include <wx/statusbr.h>
 #include <wx/toplevel.h>
 #include <wx/stopwatch.h>
 #include <wx/utils.h>
@@ -60,6 +63,21 @@ std::string canvas_at(int x, int y)
     const wxPoint p = myframe->canvas->GetScreenPosition();
     return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
 }
+
+bool answer_file_dialog(const std::string& title, const std::string& path)
+{
+    return std::system(("(xdotool search --sync --onlyvisible --name '" + title +
+                        "' windowfocus --sync; sleep 0.5; xdotool type --delay 20 '" + path +
+                        "'; sleep 0.3; xdotool key Return) >/dev/null 2>&1 &").c_str()) == 0;
+}
+
+std::vector<char> file_bytes(const wxString& path)
+{
+    std::ifstream in(path.ToStdString(), std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+wxString status(int field) { return myframe->GetStatusBar()->GetStatusText(field); }
 
 std::string temp_folder(const char* stem)
 {

@@ -33,8 +33,18 @@ bool have_xdotool();
 bool xdo(const std::string& args);
 std::string canvas_at(int x, int y);
 
+// In the background: once the modal file dialog titled `title` shows, types `path` into it
+// and confirms; true when the helper started.
+bool answer_file_dialog(const std::string& title, const std::string& path);
+
 // A new empty folder under the temporary directory (its name starts with `stem`).
 std::string temp_folder(const char* stem);
+
+// The bytes of a file (none when it cannot be read).
+std::vector<char> file_bytes(const wxString& path);
+
+// The text of the main window's status bar field `field`.
+wxString status(int field);
 
 // Collects what is logged while it lives, instead of showing it.
 class log_capture : public wxLog {

@@ -1,4 +1,5 @@
 // The canvas in a real window: what it draws, every mouse gesture and every key.
+#include <algorithm>
 #include <cmath>
 
 #include <wx/statusbr.h>
@@ -54,7 +55,7 @@ TEST_F(Canvas, ZoomBoxIsDrawnAndZoomsToIt)
     EXPECT_EQ(info.centre.x, 128);
     EXPECT_EQ(info.centre.y, 128);
     EXPECT_NEAR(info.zoom, fit * 480.0 / 180, 1e-9);
-    EXPECT_TRUE(myframe->GetStatusBar()->GetStatusText(1).Contains(" @ [")) << "part visible";
+    EXPECT_TRUE(status(1).Contains(" @ [")) << "part visible";
     const double z = info.zoom;
     drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 100, 100, 100, 300);
     EXPECT_DOUBLE_EQ(info.zoom, z / 2);
@@ -88,7 +89,7 @@ TEST_F(Canvas, RightButtonWindowsLiveAndKeepsWidthPositive)
     EXPECT_EQ(info.windowing, 1);
     EXPECT_EQ(info.window_centre, 40 + 100 * R / canvas_w);
     EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+    EXPECT_EQ(status(1),
               wxString::Format("Windowing centre %i, width %i", info.window_centre,
                                info.window_range));
     // The windowing panel with its yellow frame at the top left.
@@ -171,11 +172,11 @@ TEST_F(Canvas, PlainMotionReadsThePixel)
     mouse(wxEVT_MOTION, 248, 240);
     const int x = (int)((248 - 320) / fit + 128 + 0.5);
     EXPECT_EQ(info.cursor.x, x);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2),
+    EXPECT_EQ(status(2),
               wxString::Format("Value at pixel: %i", phantom_value(x, 128, 256, 256)));
     // Off the image there is no pixel to read: the last one's value does not linger.
     mouse(wxEVT_MOTION, 5, 5);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(2), "");
+    EXPECT_EQ(status(2), "");
 }
 
 TEST_F(Canvas, KeysToggleAndStepTheFont)
@@ -203,22 +204,22 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     for (int i = 0; i < info.histogram_bins; i++) info.histogram[i] = i;
     auto px = canvas_pixels(w, h, "canvas_histogram");
     EXPECT_GT(count_colour(px, w, w / 3, 0, w, h / 2, 0, 180, 0, 40), 100) << "green bins";
-    press_key('h');
-    EXPECT_EQ(info.show_histogram, 0);
-
-    press_key('S');
-    EXPECT_EQ(info.use_histogram, 0);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Using sorting");
-    press_key('s');
-    EXPECT_EQ(info.use_histogram, 1);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1), "Using histogram");
-
+    // Upper case sets, lower case clears (S: sorting instead of the histogram).
+    const struct {
+        int key;
+        const uint8_t& field;
+        int value;
+        const char* said;  // in status field 1
+    } toggles[] = {{'h', info.show_histogram, 0, nullptr}, {'S', info.use_histogram, 0, "Using sorting"},
+                   {'s', info.use_histogram, 1, "Using histogram"}, {'M', info.show_ssim, 1, nullptr},
+                   {'m', info.show_ssim, 0, nullptr}};
+    for (const auto& t : toggles) {
+        press_key(t.key);
+        EXPECT_EQ((int)t.field, t.value) << (char)t.key;
+        if (t.said) EXPECT_EQ(status(1), t.said);
+    }
     press_key('N');
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(0), "No reference image is loaded");
-    press_key('M');
-    EXPECT_EQ(info.show_ssim, 1);
-    press_key('m');
-    EXPECT_EQ(info.show_ssim, 0);
+    EXPECT_EQ(status(0), "No reference image is loaded");
 
     // Other keys pass through and change nothing.
     const double z = info.zoom;
@@ -249,10 +250,8 @@ TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
     EXPECT_EQ(info.zoom_box, 0);
     EXPECT_EQ(info.windowing, 0);
     int w, h;
-    auto px = canvas_pixels(w, h);
-    size_t lit = 0;
-    for (unsigned char p : px) lit += p != 0;
-    EXPECT_EQ(lit, 0u) << "a closed file leaves a black canvas without overlays";
+    const auto px = canvas_pixels(w, h);
+    EXPECT_EQ(std::count(px.begin(), px.end(), 0), (long)px.size()) << "a closed file leaves a black canvas without overlays";
 }
 
 TEST_F(Canvas, ResizeKeepsFitZoomAndReportsStatus)
@@ -262,7 +261,7 @@ TEST_F(Canvas, ResizeKeepsFitZoomAndReportsStatus)
     EXPECT_EQ(info.window_height, 400);
     EXPECT_DOUBLE_EQ(info.zoom, 400.0 / 256);
     pump_until([] { return !myframe->canvas->status_pending; });
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+    EXPECT_EQ(status(1),
               wxString::Format("[256,256] x %.3lf > [512,400]", 400.0 / 256));
     // With a kept zoom a resize leaves it alone.
     command(ID_ZOOM_UNITY);

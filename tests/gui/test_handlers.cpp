@@ -27,34 +27,33 @@ TEST_F(Handlers, ThresholdSliderReportsTheSourceValue)
 {
     slide(ID_THRESHOLD, 200);
     EXPECT_EQ(info.threshold, 200);
-    EXPECT_EQ(myframe->GetStatusBar()->GetStatusText(1),
+    EXPECT_EQ(status(1),
               wxString::Format("Threshold is currently at %.0f", (200 - 127) * 400.0 / 255 + 40));
 }
 
+// A metal slider held previews its HU value as the threshold, in display levels of the window
+// 40 / 400; the release repeats the position, ends the preview and gives the threshold
+// slider's value back.
 TEST_F(Handlers, MetalSlidersPreviewAndReleaseEndsIt)
 {
     slide(ID_THRESHOLD, 30);
     tick(ID_SHOW_THRESHOLD, false);
-    // Background 100 HU: (100 - 40) * 255 / 400 + 127 = 165.25, truncated.
-    slide(ID_METAL_BACK, 100);
+    const struct {
+        int id, hu, threshold;
+    } previews[] = {{ID_METAL_BACK, 100, 165},  // (100 - 40) x 255 / 400 + 127 = 165.25
+                    {ID_METAL_METAL, 1400, 255}, {ID_METAL_AIR, -900, 0},  // clamped
+                    {ID_METAL_RANGE, 40, 190}};  // background + range: 140 HU
+    for (const auto& p : previews) {
+        SCOPED_TRACE(p.id);
+        slide(p.id, p.hu);
+        EXPECT_EQ(info.show_threshold, 1);
+        EXPECT_EQ(info.threshold, p.threshold);
+        slide(p.id, p.hu, wxEVT_SCROLL_THUMBRELEASE);
+        EXPECT_EQ(info.show_threshold, 0);
+        EXPECT_EQ(info.threshold, 30);
+    }
     EXPECT_EQ(info.metal_background, 100);
-    EXPECT_EQ(info.show_threshold, 1);
-    EXPECT_EQ(info.threshold, 165);
-    // The release repeats the position: the preview ends, the threshold slider's value returns.
-    slide(ID_METAL_BACK, 100, wxEVT_SCROLL_THUMBRELEASE);
-    EXPECT_EQ(info.show_threshold, 0);
-    EXPECT_EQ(info.threshold, 30);
-
-    slide(ID_METAL_METAL, 1400);
-    EXPECT_EQ(info.threshold, 255) << "above the window clamps to 255";
-    slide(ID_METAL_AIR, -900);
-    EXPECT_EQ(info.threshold, 0) << "below the window clamps to 0";
-    // Range previews background + range.
-    slide(ID_METAL_RANGE, 40);
     EXPECT_EQ(info.metal_range, 40);
-    EXPECT_EQ(info.threshold, (int)((100 + 40 - 40) * 255.0 / 400 + 127));
-    slide(ID_METAL_RANGE, 40, wxEVT_SCROLL_THUMBRELEASE);
-    EXPECT_EQ(info.show_threshold, 0);
 }
 
 TEST_F(Handlers, GreyChannelChoiceChangesNothingElse)
