@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 #include <wx/intl.h>
@@ -499,9 +500,18 @@ void process_image()
     const visible_region v = pipeline_visible_region();
     const pipeline_state before;
     try {
+        // Filtering the view may be cancelled (a newer slider value, the Escape key); a
+        // whole-image run, whose result is about to be saved, may not.
+        std::optional<ui_cancellable_run> cancellable;
+        if (with_display) cancellable.emplace();
         within_memory("filtering a " + std::to_string(info.proc_width) + " x " +
                           std::to_string(info.proc_height) + " image",
                       [&] { filter_visible_region(v, need_noise); });
+    } catch (const ui_cancelled&) {
+        // The picture stays as it was; the run that replaces it (if any) is waiting.
+        before.restore();
+        ui_status(2, _("Filtering cancelled"));
+        return;
     } catch (...) {
         // The record keeps the planes it had; those the run built are gone with it.
         before.restore();
