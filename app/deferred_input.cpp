@@ -12,6 +12,7 @@
 #include "app/gl_canvas.h"
 #include "app/main_frame.h"
 #include "commands/pipeline.h"
+#include "core/ui.h"
 
 namespace {
 
@@ -77,6 +78,16 @@ public:
         if (&e == replayed || !is_held_type(t) || (!running && !is_scroll(t))) return Event_Skip;
         wxWindow* target = main_window_target(e);
         if (!target) return Event_Skip;
+        if (running && ui_cancellable_active()) {
+            // Escape stops the filtering of the view; a newer slider value replaces the
+            // running one instead of queueing behind it (the value is held below and
+            // replayed as soon as the run has unwound).
+            if (t == wxEVT_KEY_DOWN && static_cast<wxKeyEvent&>(e).GetKeyCode() == WXK_ESCAPE) {
+                ui_request_cancel();
+                return Event_Processed;
+            }
+            if (is_scroll(t)) ui_request_cancel();
+        }
         // A slider's move is acted on from the top of the event loop, never inside the
         // toolkit's delivery of the pointer motion that moved it: a run started there would
         // keep the toolkit from delivering the drag's later motions until it ends, while the

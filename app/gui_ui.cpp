@@ -10,6 +10,8 @@
 #include "app/main_frame.h"
 #include "core/ui.h"
 #include "commands/pipeline.h"
+#include "core/record.h"
+#include "processing/filter_dispatch.h"
 
 static std::unique_ptr<wxProgressDialog> progress;
 
@@ -43,6 +45,11 @@ static void gui_progress_end() { progress.reset(); }
 // and the input it held back.
 static void gui_yield()
 {
+    // A filtering of the view that takes more than half a second says so, and how to stop it.
+    const long long ms = ui_cancellable_elapsed_ms();
+    if (myframe && ms >= 500)
+        gui_status(2, wxString::Format(_("%s: %.1f s so far (Esc cancels)"),
+                                       wxGetTranslation(filter_label(info.filter)), ms / 1000.0));
     wxSafeYield(myframe, true);
     wxWakeUpIdle();
 }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 #include <wx/intl.h>
@@ -448,9 +449,20 @@ static void process_region(const visible_region& v, bool display)
 
     const bool need_noise = info.show_noise || info.levelling;
     region_result result;
-    within_memory("filtering a " + std::to_string(info.proc_width) + " x " + std::to_string(info.proc_height) +
-                      " image",
-                  [&] { filter_region(v, need_noise, result); });
+    try {
+        // Filtering the view may be cancelled (a newer slider value, the Escape key); a
+        // whole-image run, whose result is about to be saved, may not.
+        std::optional<ui_cancellable_run> cancellable;
+        if (display) cancellable.emplace();
+        within_memory("filtering a " + std::to_string(info.proc_width) + " x " +
+                          std::to_string(info.proc_height) + " image",
+                      [&] { filter_region(v, need_noise, result); });
+    } catch (const ui_cancelled&) {
+        // The record is as it was: the picture stays; the run that replaces it (if any) is
+        // waiting.
+        ui_status(2, _("Filtering cancelled"));
+        return;
+    }
     // Complete: the new planes and results replace the record's.
     release_array(info.processed_image);
     release_array(info.noise_image);

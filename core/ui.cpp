@@ -2,6 +2,8 @@
 // prints what it needs), progress draws a one-line bar on stderr when it is a terminal.
 #include "core/ui.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <unistd.h>
 
@@ -95,3 +97,45 @@ static int long_runs = 0;
 bool ui_long_run_active() { return long_runs > 0; }
 ui_long_run::ui_long_run() { long_runs++; }
 ui_long_run::~ui_long_run() { long_runs--; }
+
+// Cancellation: the flag is read by the row bands on both threads.
+static std::atomic<int> cancellable_runs{0};
+static std::atomic<bool> cancel_wanted{false};
+static std::atomic<long long> cancellable_start_ms{0};
+
+static long long steady_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+ui_cancellable_run::ui_cancellable_run()
+{
+    // An inner run (none is expected) shares the outer's request and clock.
+    if (cancellable_runs++ == 0) {
+        cancel_wanted = false;
+        cancellable_start_ms = steady_ms();
+    }
+}
+
+ui_cancellable_run::~ui_cancellable_run()
+{
+    if (--cancellable_runs == 0) cancel_wanted = false;
+}
+
+bool ui_cancellable_active() { return cancellable_runs > 0; }
+
+long long ui_cancellable_elapsed_ms()
+{
+    return cancellable_runs > 0 ? steady_ms() - cancellable_start_ms : 0;
+}
+
+void ui_request_cancel()
+{
+    if (cancellable_runs > 0) cancel_wanted = true;
+}
+
+void ui_check_cancel()
+{
+    if (cancel_wanted.load(std::memory_order_relaxed) && cancellable_runs > 0) throw ui_cancelled{};
+}

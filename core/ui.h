@@ -70,3 +70,23 @@ public:
     ui_progress(const ui_progress&) = delete;
     ui_progress& operator=(const ui_progress&) = delete;
 };
+
+// A run the user may cancel (the filtering of the view): while one is active, the host may
+// ask for it to stop (a newer slider value, the Escape key). The run's row bands notice at
+// their next check and unwind with ui_cancelled; the run then leaves the record as it was.
+// Runs whose result is about to be written (saving, whole data sets) are not cancellable.
+struct ui_cancelled {};
+class ui_cancellable_run {
+public:
+    ui_cancellable_run();
+    ~ui_cancellable_run();
+    ui_cancellable_run(const ui_cancellable_run&) = delete;
+    ui_cancellable_run& operator=(const ui_cancellable_run&) = delete;
+};
+// Whether a cancellable run is active, and for how many milliseconds it has been.
+bool ui_cancellable_active();
+long long ui_cancellable_elapsed_ms();
+// Asks the active cancellable run to stop (nothing when none is active). Any thread.
+void ui_request_cancel();
+// Throws ui_cancelled when the active cancellable run was asked to stop. Any thread.
+void ui_check_cancel();

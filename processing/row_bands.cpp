@@ -18,13 +18,15 @@ static long long now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-yield_clock::yield_clock() : last_ms(now_ms()) {}
+yield_clock::yield_clock(bool may) : last_ms(now_ms()), may_yield(may) {}
 
 void yield_clock::maybe_yield()
 {
-    if (now_ms() - last_ms < 160) return;
+    ui_check_cancel();
+    if (!may_yield || now_ms() - last_ms < 160) return;
     ui_yield();
     last_ms = now_ms();
+    ui_check_cancel();
 }
 
 namespace {
@@ -78,7 +80,8 @@ private:
             lock.unlock();
             std::exception_ptr failed;
             try {
-                (*job)(from, to, nullptr);
+                yield_clock quiet(false);
+                (*job)(from, to, &quiet);
             } catch (...) {
                 failed = std::current_exception();
             }
@@ -125,7 +128,8 @@ void over_bands(int h, int fewest, long long work, const std::function<void(int,
     } else {
         std::thread other([&] {
             try {
-                body(half, h, nullptr);
+                yield_clock quiet(false);
+                body(half, h, &quiet);
             } catch (...) {
                 theirs = std::current_exception();
             }

@@ -7,16 +7,20 @@
 
 class yield_clock {
 public:
-    yield_clock();
-    // Yields through the UI seam when a sixth of a second has passed since the last time.
+    // `may_yield`: the band runs on the thread of the event loop.
+    explicit yield_clock(bool may_yield = true);
+    // Yields through the UI seam when a sixth of a second has passed since the last time
+    // (on the event loop's thread only), and ends the band with ui_cancelled when the run
+    // was cancelled meanwhile.
     void maybe_yield();
 
 private:
     long long last_ms;
+    bool may_yield;
 };
 
 // Runs body(y0, y1, clock) over bands of the h rows; `work` (samples touched) decides
-// whether a second thread pays. clock is null on the other threads.
+// whether a second thread pays. Every band gets a clock; only the first band's yields.
 void over_row_bands(int h, long long work, const std::function<void(int, int, yield_clock*)>& body);
 
 // The same over n large items (planes of an image) instead of rows: even two are split.
