@@ -259,12 +259,10 @@ void self_dual_2d(const filter_image& img, const filter_params& p, double c, boo
             s.run(in, w, h, r, c, out, p);
         else
             gaussian_blur_2d(in, w, h, 1.3 * r, out);
-        if (!cancelled) {
+        // Every channel's marker uses the mask family of the filter's size (the varying mask's
+        // choice of the grey plane).
+        if (!cancelled)
             cancelled = !self_dual_levelling(in, w, h, c, out, channel * per_channel, channels * per_channel, p);
-            // The varying marker of the following channels chooses among the family of the
-            // levelling's radius-1 passes (as it always has: results stay as they were).
-            if (w >= 2 && h >= 2 && c >= 0 && c <= 1) s.varying.family = make_family(p.mask, 1);
-        }
         channel++;
     });
 }

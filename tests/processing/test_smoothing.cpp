@@ -148,6 +148,19 @@ TEST(Smoothing, BuiltFilterChoicesReduceNoise)
         for (int i = 0; i < w * h; i++) in[i] = rgb[i * 3 + k], filtered[i] = rgb_out[i * 3 + k];
         EXPECT_LT(spread(filtered, w, h, 3), spread(in, w, h, 3) * 0.8) << "channel " << k;
     }
+    // A colour image whose three channels are the same grey is filtered the same in each:
+    // the levellings with the varying mask once gave the later channels the family of
+    // radius 1 instead of the filter's.
+    std::vector<int> grey3(w * h * 3), grey3_out(grey3.size());
+    for (int i = 0; i < w * h; i++) grey3[i * 3] = grey3[i * 3 + 1] = grey3[i * 3 + 2] = noisy[i];
+    p.mask = MASK_VARYING;
+    for (int filter : {FILTER_MEDIAN, FILTER_OCCO, FILTER_OCCO_LEVELLING, FILTER_BITONIC}) {
+        p.filter = filter;
+        run_filter(filter_image{grey3.data(), grey3_out.data(), w, h}, p);
+        for (int i = 0; i < w * h; i++)
+            ASSERT_TRUE(grey3_out[i * 3] == grey3_out[i * 3 + 1] && grey3_out[i * 3] == grey3_out[i * 3 + 2])
+                << "filter " << filter << " pixel " << i;
+    }
     std::vector<int> tiny = random_samples(20, 255, 2), tiny_out(20);
     p = filter_params();
     p.filter = FILTER_MEDIAN;
