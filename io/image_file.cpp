@@ -1,9 +1,11 @@
 #include "io/image_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 #include <sys/stat.h>
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -172,19 +174,30 @@ static bool read_wx_image(const std::string& path, int index, page_state& pages,
     return true;
 }
 
-std::string pnm_header_fault(const std::string& path)
+namespace {
+
+// The header of a grey or colour map (P2, P3, P5, P6): width, height, the largest sample
+// value, and where the samples start (after the one white-space character that ends it).
+struct pnm_header {
+    char kind = 0;
+    long width = 0, height = 0, largest = 0;
+    size_t data_at = 0;
+    std::string fault;  // empty when the header is sound or the file is not such a map
+};
+
+pnm_header read_pnm_header(const std::string& path)
 {
+    pnm_header hd;
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::string();
+    if (!f) return hd;
     char head[512];
     const size_t n = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
-    // Grey and colour maps (P2, P3, P5, P6) give width, height and the largest sample
-    // value; the toolkit's reader divides by that value.
-    if (n < 2 || head[0] != 'P' || !std::strchr("2356", head[1]) || !head[1]) return std::string();
+    if (n < 2 || head[0] != 'P' || !head[1] || !std::strchr("2356", head[1])) return hd;
+    hd.kind = head[1];
     size_t i = 2;
-    long fields[3];
-    for (long& v : fields) {
+    long* fields[3] = {&hd.width, &hd.height, &hd.largest};
+    for (long* v : fields) {
         for (;;) {
             while (i < n && std::isspace((unsigned char)head[i])) i++;
             if (i < n && head[i] == '#')
@@ -192,14 +205,68 @@ std::string pnm_header_fault(const std::string& path)
             else
                 break;
         }
-        if (i >= n || !std::isdigit((unsigned char)head[i])) return "its header is incomplete";
-        v = 0;
-        while (i < n && std::isdigit((unsigned char)head[i]) && v <= 65536) v = v * 10 + (head[i++] - '0');
+        if (i >= n || !std::isdigit((unsigned char)head[i])) {
+            hd.fault = "its header is incomplete";
+            return hd;
+        }
+        *v = 0;
+        while (i < n && std::isdigit((unsigned char)head[i]) && *v <= 65536) *v = *v * 10 + (head[i++] - '0');
     }
-    if (fields[0] < 1 || fields[1] < 1) return "its header gives no pixels";
-    if (fields[2] < 1 || fields[2] > 65535) return "its header gives a largest sample value outside 1 to 65535";
-    return std::string();
+    hd.data_at = i + 1;
+    if (hd.width < 1 || hd.height < 1) hd.fault = "its header gives no pixels";
+    else if (hd.largest < 1 || hd.largest > 65535)
+        hd.fault = "its header gives a largest sample value outside 1 to 65535";
+    else if (hd.largest > 255 && hd.kind != '5')
+        hd.fault = "only grey binary maps (P5) are read with samples above 255";
+    return hd;
 }
+
+// A binary grey map of two-byte samples (most significant byte first), which the toolkit's
+// reader does not read: the samples as they are, windowed over their range.
+bool read_pnm16(const std::string& path, const pnm_header& hd, staged_image& s)
+{
+    const size_t pixels = (size_t)hd.width * (size_t)hd.height;
+    std::unique_ptr<int[]> raw(hd.width > 1000000 || hd.height > 1000000
+                                   ? nullptr
+                                   : new_samples_unfilled(hd.width, hd.height, 1));
+    if (!raw) {
+        wxLogWarning("%s: not enough memory for a %ld x %ld image.", wx_path(path), hd.width, hd.height);
+        return false;
+    }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<unsigned char> bytes(pixels * 2);
+    const bool complete = std::fseek(f, (long)hd.data_at, SEEK_SET) == 0 &&
+                          std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    std::fclose(f);
+    if (!complete) {
+        wxLogWarning("%s: the PNM image data end before its %ld x %ld samples.", wx_path(path), hd.width,
+                     hd.height);
+        return false;
+    }
+    int lo = 65535, hi = 0;
+    for (size_t k = 0; k < pixels; k++) {
+        const int v = bytes[2 * k] << 8 | bytes[2 * k + 1];
+        raw[k] = v * 16;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    s.width = (int)hd.width;
+    s.height = (int)hd.height;
+    s.data_colour = COLOUR_GREY;
+    s.channels = 1;
+    s.raw = std::move(raw);
+    s.data_min = lo;
+    s.data_max = hi;
+    s.has_centre = s.has_range = true;
+    s.window_centre = (lo + hi) / 2;
+    s.window_range = std::max(hi - lo, 1);
+    return true;
+}
+
+}  // namespace
+
+std::string pnm_header_fault(const std::string& path) { return read_pnm_header(path).fault; }
 
 // "DICM" after the 128-byte preamble.
 static bool has_dicom_prefix(const std::string& path)
@@ -229,14 +296,15 @@ bool load_image_file(char* path_text, int index)
     register_image_handlers();
     if (!is_plain_file(path) || has_dicom_prefix(path)) return false;
     const bool tiff = has_tiff_magic(path);
-    const std::string pnm_fault = pnm_header_fault(path);
-    if (!pnm_fault.empty()) {
-        wxLogWarning("%s: the PNM image cannot be read: %s.", wx_path(path), pnm_fault);
+    const pnm_header pnm = read_pnm_header(path);
+    if (!pnm.fault.empty()) {
+        wxLogWarning("%s: the PNM image cannot be read: %s.", wx_path(path), pnm.fault);
         return false;
     }
+    const bool pnm16 = pnm.kind && pnm.largest > 255;
     {
         wxLogNull quiet;
-        if (!is_plain_file(path) || (!tiff && !wxImage::CanRead(wx_path(path)))) return false;
+        if (!is_plain_file(path) || (!tiff && !pnm16 && !wxImage::CanRead(wx_path(path)))) return false;
     }
 
     if (index == -1) {
@@ -265,6 +333,10 @@ bool load_image_file(char* path_text, int index)
         const tiff_read r = read_grey_tiff(path, index, info.window_centre, pages, s);
         if (r == tiff_read::damaged) return false;
         loaded = r == tiff_read::loaded;
+    }
+    if (pnm16) {
+        if (!read_pnm16(path, pnm, s)) return false;
+        loaded = true;
     }
     if (!loaded) {
         s.tiff_offset = 0;
