@@ -5,7 +5,7 @@
 #   tools/output_grid.sh build/voxmira-batch /tmp/grid-new
 #   diff -r /tmp/grid-old /tmp/grid-new && echo identical
 # Each case runs with and without the SIMD forms (VOXMIRA_NO_SIMD). Inputs are made from the
-# bundled samples: a 12-bit CT crop, a colour picture, a tiny and an odd-sized grey picture.
+# bundled samples: a 12-bit CT crop (16-bit TIFF), a colour picture, a tiny and an odd-sized grey picture.
 # QUICK=1 runs a smaller grid (two settings instead of six).
 set -u
 batch=$(realpath "$1")
@@ -31,7 +31,8 @@ def pnm(path, a):
 ct = pydicom.dcmread(root + "/data/samples/ct_phantom/ct_phantom_0006.dcm").pixel_array.astype(np.int32)
 crop = ct[200:296, 180:300]
 crop = np.clip(crop - crop.min(), 0, 4095).astype(np.uint16)
-pnm(dst + "/grey16.pgm", crop)
+import cv2
+cv2.imwrite(dst + "/grey16.tif", crop)  # 16-bit TIFF, read by libtiff
 rng = np.random.default_rng(7)
 pnm(dst + "/tiny.pgm", rng.integers(0, 256, (2, 3)).astype(np.uint8))
 odd = (ct[100:123, 100:137] // 16 + rng.integers(-20, 20, (23, 37))).clip(0, 255).astype(np.uint8)
@@ -61,7 +62,7 @@ run() {  # name, args...
         sed -i -E 's/"process_time":[0-9]*/"process_time":T/; s/[0-9.]+ (secs|ms)/T \1/g' "$out/$name.$simd.json"
     done
 }
-for img in grey16.pgm tiny.pgm odd.pgm colour.ppm; do
+for img in grey16.tif tiny.pgm odd.pgm colour.ppm; do
     extra=()
     [ $img = colour.ppm ] && extra=(--colour 2)
     for f in $(seq 0 12); do
@@ -84,10 +85,10 @@ for i in 0 3 7; do
 done
 # The automatic level and the noise estimate.
 for f in 3 12; do
-    run "auto_f$f" process "$inputs/grey16.pgm" --filter $f --auto-level --out "$out/auto_f$f.bin"
+    run "auto_f$f" process "$inputs/grey16.tif" --filter $f --auto-level --out "$out/auto_f$f.bin"
     run "auto_col_f$f" process "$inputs/colour.ppm" --colour 2 --filter $f --auto-level --out "$out/auto_col_f$f.bin"
 done
-run "noise" noise "$inputs/grey16.pgm"
+run "noise" noise "$inputs/grey16.tif"
 run "noise_col" noise "$inputs/colour.ppm"
 # The CT verbs on the bundled phantom.
 for m in 0 1 2 3 4 5 6; do
