@@ -1,6 +1,5 @@
-// Micro-CT raw files: header refusals, the frames of every mode against the file's own
-// bytes, the sinogram cache, the ramp filter and the FFT against naive transforms, and the
-// reconstructed phantom against its truth.
+// Micro-CT raw files: header refusals, frames against the file's own bytes, the sinogram
+// cache, the ramp filter and FFT against naive transforms, the phantom against its truth.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,15 +37,20 @@ std::string write_temp(const std::vector<uint8_t>& b, const std::string& name)
     return path;
 }
 
+bool load_frame(const std::string& path, int f)
+{
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    return load_rsq_file(name.data(), f, true);
+}
+
 // Loads frame f of `path` in `mode` (and `recon`) into a fresh record.
 bool load(const std::string& path, int mode, int f, int recon = 0)
 {
     reset_info();
     info.xtreme_load = mode;
     info.xtreme_recon = recon;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    return load_rsq_file(name.data(), -1, true) && (f == 1 || load_rsq_file(name.data(), f, true));
+    return load_frame(path, -1) && (f == 1 || load_frame(path, f));
 }
 
 std::vector<int> raw() { return std::vector<int>(info.raw_image, info.raw_image + (size_t)info.width * info.height); }
@@ -72,27 +76,17 @@ TEST(RsqHeader, UndefinedOrUnbackedGeometryIsRefusedWithAReason)
     ASSERT_TRUE(read_rsq_layout(good.data(), good.size(), l, why)) << why;
     EXPECT_EQ(l.Fr, 7);  // two stacks of 3 shown records and 1 of the partial stack
     EXPECT_EQ(l.P, 128);
-    struct mutation {
-        size_t at;
-        int32_t value;
-    };
-    const mutation cases[] = {
-        {44, 0},      {48, 0},           {52, 0},      {56, -1},     {60, -1},  // sizes
-        {92, X - 1},                                   // binning 0
-        {92, 139 * X},                                 // binning 139: no fan
-        {96, 8 * 4},                                   // stacks of 4: nothing shown
-        {92, 1 * X},                                   // binning 1: stacks of 56, none whole
-        {72, 0},                                       // no sample pitch
-        {52, Z + 1},                                   // more records than the file holds
-        {44, X - 1}, {48, Y - 1}, {52, Z - 1},         // sizes one short of the data
-        {48, 1},     {48, 2},                          // no view beside the reference rows
-        {508, 1000},                                   // data beyond the end
-    };
-    for (const mutation& m : cases) {
+    // Sizes zero, negative or one short of the data; binning 0, 139 (no fan) or 1 (stacks of
+    // 56, none whole); stacks of 4 (nothing shown); no sample pitch; more records than the
+    // file holds; no view beside the reference rows; data beyond the end.
+    const std::pair<size_t, int32_t> cases[] = {
+        {44, 0}, {48, 0}, {52, 0}, {56, -1}, {60, -1}, {44, X - 1}, {48, Y - 1}, {52, Z - 1}, {92, X - 1},
+        {92, 139 * X}, {92, 1 * X}, {96, 8 * 4}, {72, 0}, {52, Z + 1}, {48, 1}, {48, 2}, {508, 1000}};
+    for (const auto& [at, value] : cases) {
         std::vector<uint8_t> bad = good;
-        put_int(bad, m.at, m.value);
-        EXPECT_FALSE(read_rsq_layout(bad.data(), bad.size(), l, why)) << "offset " << m.at << " value " << m.value;
-        EXPECT_FALSE(why.empty()) << "offset " << m.at;
+        put_int(bad, at, value);
+        EXPECT_FALSE(read_rsq_layout(bad.data(), bad.size(), l, why)) << "offset " << at << " value " << value;
+        EXPECT_FALSE(why.empty()) << "offset " << at;
     }
     // More than 8192 used samples: refused before any row is read.
     std::vector<uint8_t> wide = good;
@@ -215,8 +209,6 @@ TEST(RsqReconstruction, CacheSlidesByOneRecordAndNoNeighboursEqualsPlanar)
     const int slots = 2 * N + 1;
     ASSERT_EQ(info.rsq_neighbours, N);
     const std::string path = fixture("phantom.rsq");
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
     const size_t slot_values = (size_t)(info.width / 2) * info.width;
     auto contents = [&] {
         std::vector<std::vector<double>> c;
@@ -224,12 +216,12 @@ TEST(RsqReconstruction, CacheSlidesByOneRecordAndNoNeighboursEqualsPlanar)
         return c;
     };
     const std::vector<double*> before(info.rsq_cache, info.rsq_cache + slots);
-    ASSERT_TRUE(load_rsq_file(name.data(), 2, true));
+    ASSERT_TRUE(load_frame(path, 2));
     // One step: the kept slots move by one (the same arrays), one is filtered.
     for (int j = 0; j + 1 < slots; j++) EXPECT_EQ(info.rsq_cache[j], before[j + 1]) << j;
     const std::vector<int> stepped = raw();
     const auto stepped_slots = contents();
-    ASSERT_TRUE(load_rsq_file(name.data(), 4, true));  // record 3 -> 9: the next stack
+    ASSERT_TRUE(load_frame(path, 4));  // record 3 -> 9: the next stack
     const std::vector<int> jumped = raw();
     const auto jumped_slots = contents();
     // Whatever the path, a frame's slots and slice are those of a fresh load.
@@ -263,9 +255,7 @@ TEST(RsqReconstruction, ConeTableAndBackProjectionBands)
         for (int m = 0; m < W; m++) {
             const int v = table[j * W + m];
             EXPECT_TRUE(v >= 0 && v <= 2 * n);
-            if (std::abs(j - W / 2) * k >= 10) {
-                EXPECT_EQ(v, n);
-            }
+            EXPECT_TRUE(std::abs(j - W / 2) * k < 10 || v == n) << j << "," << m;
         }
     // Rows back-projected in two bands equal the rows done at once.
     std::vector<double> slot((W / 2) * W);

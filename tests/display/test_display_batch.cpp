@@ -80,8 +80,7 @@ TEST_F(BatchPipelineOnImage, DisplayMatchesTheDescribedArithmetic)
     info.window_width = 96;
     info.window_height = 64;
     info.zoom = 2.5;
-    info.centre.x = 17;
-    info.centre.y = 12;
+    info.centre = vertex2s{17, 12};
     info.window_centre = 110;
     info.window_range = 180;
     select_interpolation(7);

@@ -142,9 +142,7 @@ TEST(Bitonic, TransformsRoundTripWithinALevel)
             std::vector<int> v = grey;
             const int w = space == COLOUR_GREY ? 256 * 3 : 256;
             ASSERT_TRUE(inverse_gamma_and_apply_anscombe(v.data(), w, 1, space, 2.4, gain, 2, 0));
-            if (space != COLOUR_HSV && gain == 0) {
-                EXPECT_LT(v[100], grey[100]) << "decoded to linear";
-            }
+            EXPECT_TRUE(space == COLOUR_HSV || gain != 0 || v[100] < grey[100]) << "decoded to linear";
             ASSERT_TRUE(inverse_anscombe_and_apply_gamma(v.data(), w, 1, space, 2.4, gain, 2, 0));
             for (size_t i = 0; i < v.size(); i++) ASSERT_NEAR(v[i], grey[i], 16) << i << " gain " << gain;
         }
@@ -200,8 +198,7 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
         for (int r : {1, 3, 5})
             for (double c : {0.0, 0.1, 0.25, 0.5})
                 for (int level : {2, 40, 2000}) {
-                    SCOPED_TRACE("w " + std::to_string(w) + " r " + std::to_string(r) + " c " + std::to_string(c) +
-                                 " level " + std::to_string(level));
+                    SCOPED_TRACE(::testing::Message() << "w " << w << " r " << r << " c " << c << " level " << level);
                     std::vector<int> guide(in), open[3], close[3];
                     for (int form = 0; form < 3; form++) {
                         choose_processing_simd(form > 0, form == 2);
@@ -232,8 +229,7 @@ TEST(AlongField, SimdFormsEqualThePlainForm)
     for (auto [w, h] : {std::pair<int, int>{3, 5}, {9, 9}, {53, 41}})
         for (double sigma : {1.2, 3.6, 6.5})
             for (int use_level : {0, 1}) {
-                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " sigma " + std::to_string(sigma) +
-                             " level " + std::to_string(use_level));
+                SCOPED_TRACE(::testing::Message() << w << " x " << h << " sigma " << sigma << " level " << use_level);
                 const size_t n = (size_t)w * h;
                 std::vector<int> a(n), b(n);
                 for (size_t i = 0; i < n; i++) {

@@ -1,5 +1,5 @@
-// The noise estimators: the eigenvalue routine, the block-PCA variance on known noise and
-// on images with nothing to measure, the histogram and noise map on wide data, and the
+// The noise estimators: the block-PCA variance on known noise and on images with nothing
+// to measure, the histogram and noise map on wide data, and the
 // map and automatic level of a colour image.
 #include <gtest/gtest.h>
 
@@ -14,20 +14,6 @@
 #include "processing/noise_estimation.h"
 #include "processing/noise_variance.h"
 #include "pipeline_fixture.h"
-
-TEST(Noise, EigenvaluesOfTheSecondDifferenceMatrix)
-{
-    // tridiag(-1, 2, -1) of order n: eigenvalues 2 - 2 cos(k pi / (n + 1)).
-    for (int n : {1, 5, 25}) {
-        std::vector<double> a((size_t)n * n, 0.0), lambda(n);
-        for (int i = 0; i < n; i++) {
-            a[i * n + i] = 2;
-            if (i > 0) a[i * n + i - 1] = a[(i - 1) * n + i] = -1;
-        }
-        ComputeEigenvalues(a.data(), n, lambda.data());
-        for (int k = 1; k <= n; k++) EXPECT_NEAR(lambda[k - 1], 2 - 2 * std::cos(k * M_PI / (n + 1)), 1e-9) << n;
-    }
-}
 
 TEST(Noise, BlockPcaFindsKnownNoiseAndNothingWhereThereIsNone)
 {
