@@ -74,8 +74,8 @@ TEST(RsqHeader, UndefinedOrUnbackedGeometryIsRefusedWithAReason)
     rsq_layout l;
     std::string why;
     ASSERT_TRUE(read_rsq_layout(good.data(), good.size(), l, why)) << why;
-    EXPECT_EQ(l.Fr, 7);  // two stacks of 3 shown records and 1 of the partial stack
-    EXPECT_EQ(l.P, 128);
+    // Two stacks of 3 shown records and 1 of the partial stack; 128 used samples.
+    EXPECT_EQ(std::make_pair(l.Fr, l.P), std::make_pair(7, 128));
     // Sizes zero, negative or one short of the data; binning 0, 139 (no fan) or 1 (stacks of
     // 56, none whole); stacks of 4 (nothing shown); no sample pitch; more records than the
     // file holds; no view beside the reference rows; data beyond the end.
@@ -121,9 +121,7 @@ TEST(RsqFrames, EveryOfferedFrameLoadsInEveryModeAndNoOther)
     for (int mode = 0; mode <= 4; mode++) {
         const int last = mode == 1 ? Y : l.Fr;
         EXPECT_TRUE(load(fixture("phantom.rsq"), mode, last)) << "mode " << mode;
-        EXPECT_EQ(info.frames, last);
-        EXPECT_EQ(info.frame, last);
-        EXPECT_EQ(info.file_type, -7);
+        EXPECT_EQ(std::vector<int>({info.frames, info.frame, info.file_type}), std::vector<int>({last, last, -7}));
         EXPECT_FALSE(load(fixture("phantom.rsq"), mode, last + 1)) << "mode " << mode;
     }
 }
@@ -134,19 +132,18 @@ TEST(RsqFrames, SinogramAndProjectionSamplesFromTheFileBytes)
     rsq_layout l;
     std::string why;
     ASSERT_TRUE(read_rsq_layout(file.data(), file.size(), l, why));
-    auto converted = [](int I, int Dk, int Br) {
+    // Sample x of data row `row` of record q against its dark (row 0) and bright (row 1) levels.
+    auto converted = [&](int q, int row, int x) {
+        const int I = sample(file, q, row, x), Dk = sample(file, q, 0, x), Br = sample(file, q, 1, x);
         const double a = -1000.0 * std::log((double)(I - Dk) / (Br - Dk));
         return std::isfinite(a) && a > 0 ? (int)(16 * a) : 0;
     };
     // Sinogram of frame 5: row r is data row r + 2 of its record.
     const int q5 = rsq_record_of_frame(l, 5);
     ASSERT_TRUE(load(fixture("phantom.rsq"), 0, 5));
-    ASSERT_EQ(info.width, 128);
-    ASSERT_EQ(info.height, Y - 2);
+    ASSERT_EQ(std::make_pair(info.width, info.height), std::make_pair(128, Y - 2));
     for (int r = 0; r < Y - 2; r += 7)
-        for (int x = 0; x < 128; x++)
-            ASSERT_EQ(info.raw_image[r * 128 + x],
-                      converted(sample(file, q5, r + 2, x), sample(file, q5, 0, x), sample(file, q5, 1, x)));
+        for (int x = 0; x < 128; x++) ASSERT_EQ(info.raw_image[r * 128 + x], converted(q5, r + 2, x));
     EXPECT_DOUBLE_EQ(info.pixel_width, 0.104);
 
     // X-ray projection: frames 1 and 2 the reference rows raw x 16, frame 3 converted.
@@ -156,16 +153,15 @@ TEST(RsqFrames, SinogramAndProjectionSamplesFromTheFileBytes)
         for (int r = 0; r < 7; r++) {
             const int q = rsq_record_of_frame(l, r + 1);
             for (int x = 0; x < 128; x += 5) {
-                const int expected = f <= 2 ? 16 * sample(file, q, f - 1, x)
-                                            : converted(sample(file, q, 2, x), sample(file, q, 0, x), sample(file, q, 1, x));
+                const int expected = f <= 2 ? 16 * sample(file, q, f - 1, x) : converted(q, 2, x);
                 ASSERT_EQ(info.raw_image[r * 128 + x], expected) << "frame " << f << " row " << r;
             }
         }
     }
-    EXPECT_EQ(rsq_convert(500, 500, 30000), 0);   // the data sample at the dark level
-    EXPECT_EQ(rsq_convert(800, 500, 500), 0);     // bright at the dark level
-    EXPECT_EQ(rsq_convert(31000, 500, 30000), 0);  // brighter than bright: negative
-    EXPECT_EQ(rsq_convert(-32768, 32767, -32768), 0);
+    // 0 for a sample at the dark level, bright at the dark level, or brighter than bright.
+    EXPECT_EQ(std::vector<int>({rsq_convert(500, 500, 30000), rsq_convert(800, 500, 500), rsq_convert(31000, 500, 30000),
+                                rsq_convert(-32768, 32767, -32768)}),
+              std::vector<int>(4, 0));
 }
 
 // The reconstruction of each record correlates with the phantom inside the field of view;
@@ -193,8 +189,7 @@ TEST(RsqReconstruction, PhantomSlicesMatchTheirTruthAtEveryReduction)
             EXPECT_GE(correlation(frame), 0.95) << "frame " << frame << " recon " << recon;
             for (int x = 0; x < 128; x++) ASSERT_EQ(info.raw_image[x], -16000);
             EXPECT_EQ(info.raw_image[127 * 128 + 127], -16000);
-            EXPECT_EQ(info.window_centre, 450);
-            EXPECT_EQ(info.window_range, 3100);
+            EXPECT_TRUE(info.window_centre == 450 && info.window_range == 3100);
         }
     ASSERT_TRUE(load(fixture("phantom.rsq"), 4, 1));
     EXPECT_EQ(info.width, 32);

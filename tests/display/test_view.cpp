@@ -1,6 +1,5 @@
-// What the mouse does to the view and what the status bar says about it, checked against
-// values worked out by hand for a 200 x 100 image in a 200 x 100 window (the windowing drag
-// is checked on the real canvas).
+// What the mouse does to the view and what the status bar says, against values worked out by
+// hand for a 200 x 100 image in a 200 x 100 window (the windowing drag: on the real canvas).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -87,8 +86,7 @@ TEST_F(View, ProfileLineFollowsTheDragAndStaysOnTheImage)
         EXPECT_NEAR(info.line_end.y, c.ey, 1e-9) << c.px << "," << c.py;
         EXPECT_EQ(info.profile_length, c.length) << c.px << "," << c.py;
     }
-    info.line_profile[4 * 120 - 1] = 1;  // the buffers hold that many
-    info.projection_line[119] = 1;
+    info.line_profile[4 * 120 - 1] = info.projection_line[119] = 1;  // the buffers hold that many
     info.zoom = 1e-5;
     info.line_start = vertex2d(10, 10);
     set_profile_end(vertex2d(0, 0));  // across a deep zoom-out the line still ends on the image

@@ -182,10 +182,9 @@ TEST(Bitonic, OccoAndLevelling)
     EXPECT_EQ(tiny_marker[0], 5) << "width + height = 3: no iteration";
 }
 
-// The local-mask rank filter takes sixteen (AVX-512) or eight (AVX2) grey pixels at a time
-// where the CPU allows: its openings and closings equal the one-pixel form's on random
-// planes of every sign, widths that leave a remainder after whole groups, window sizes of
-// one and several mask words, ranks near either end and in the middle.
+// The local-mask rank filter's AVX-512 and AVX2 forms (sixteen or eight pixels at a time): the
+// one-pixel form's openings and closings on planes of every sign, widths leaving a remainder,
+// windows of one and several mask words, ranks near either end and in the middle.
 TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
 {
     for (auto [w, h] : {std::pair<int, int>{61, 37}, {40, 23}}) {
@@ -202,8 +201,7 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
                     std::vector<int> guide(in), open[3], close[3];
                     for (int form = 0; form < 3; form++) {
                         choose_processing_simd(form > 0, form == 2);
-                        open[form].assign(in.size(), 0);
-                        close[form].assign(in.size(), 0);
+                        open[form] = close[form] = std::vector<int>(in.size());
                         std::vector<int> copy(in);
                         filter_params p;
                         p.level = level;
@@ -219,9 +217,8 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
     choose_processing_simd(true, true);
 }
 
-// The along-field smoothing's AVX2 and AVX-512 forms add the same terms in the same order
-// as the plain form: equal outputs with and without the level test and the corner term, on
-// one and two planes, for sizes below, at and beyond the window.
+// The along-field smoothing's AVX2 and AVX-512 forms equal the plain form with and without the
+// level test and the corner term, on one and two planes, below, at and beyond the window.
 TEST(AlongField, SimdFormsEqualThePlainForm)
 {
     uint32_t seed = 7;
@@ -243,12 +240,10 @@ TEST(AlongField, SimdFormsEqualThePlainForm)
                 for (int form = 0; form < 3; form++) {
                     choose_processing_simd(form > 0, form == 2);
                     std::vector<double> angle(n), strength(n), extra(n);
-                    out[form][0].assign(n, 0);
+                    for (auto& o : out[form]) o.assign(n, 0);
                     anisotropic_filter_2d(a.data(), w, h, sigma, 0.6, out[form][0].data(), angle.data(), strength.data(),
                                           extra.data(), false, p);
                     int* ins[2] = {a.data(), b.data()};
-                    out[form][1].assign(n, 0);
-                    out[form][2].assign(n, 0);
                     int* outs[2] = {out[form][1].data(), out[form][2].data()};
                     anisotropic_filter_planes(ins, outs, 2, w, h, sigma, 0.6, angle.data(), strength.data(), p);
                 }
