@@ -1,7 +1,5 @@
-// Metal-artefact reduction and the simulated acquisition: every method against the MAR
-// phantom scanned without its metal, a slice without metal left alone, the iteration rule,
-// the sinogram display and the seeded detection noise against their defining formulas,
-// and the batch verbs.
+// Metal-artefact reduction against the phantom scanned without its metal, the iteration
+// rule, the simulated acquisition against its defining formulas, and the batch verbs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,17 +22,13 @@ namespace {
 
 std::string phantom(const std::string& name) { return std::string(VOXMIRA_FIXTURES) + "/mar/" + name; }
 
-bool open_slice(const std::string& path)
-{
-    return open_data_set(wxString(path.c_str(), wxConvLibc), 1);
-}
+bool open_slice(const std::string& path) { return open_data_set(wxString(path.c_str(), wxConvLibc), 1); }
 
 std::vector<int> plane(const int* p) { return std::vector<int>(p, p + (size_t)info.proc_width * info.proc_height); }
 
-// A metal phantom's error against the same scan without the metal: the two share the
-// acquisition, so what differs is the metal's artefact. Measured over the body at a distance
-// d (pixels) from the nearest metal pixel: near the metal as means over 5 x 5 pixels (the
-// streaks there are broad), far from it pixel by pixel (the fine streaks reach across).
+// Error against the same scan without the metal, which shares the acquisition, over the body
+// at a distance d from the metal: near it as 5 x 5 means (the streaks there are broad), far
+// from it pixel by pixel (the fine streaks reach across).
 struct artefact_scorer {
     std::vector<int> reference;
     std::vector<double> distance;
@@ -61,14 +55,15 @@ struct artefact_scorer {
     double far(const std::vector<int>& v) const { return rmse(v, 20, 1e9, 0); }
 };
 
+std::string slice_name(int z) { return "mar_000" + std::to_string(z) + ".dcm"; }
+
 // Leaves slice z of the metal phantom loaded.
 artefact_scorer score_slice(int z)
 {
-    const std::string name = "mar_000" + std::to_string(z) + ".dcm";
     artefact_scorer s;
-    EXPECT_TRUE(open_slice(phantom("nometal/" + name)));
+    EXPECT_TRUE(open_slice(phantom("nometal/" + slice_name(z))));
     s.reference = plane(info.raw_image);
-    EXPECT_TRUE(open_slice(phantom("metal/" + name)));
+    EXPECT_TRUE(open_slice(phantom("metal/" + slice_name(z))));
     s.w = info.width;
     s.h = info.height;
     std::vector<std::pair<int, int>> metal;
@@ -90,15 +85,16 @@ TEST(Metal, EveryMethodRemovesStreaksNearTheMetalAndAddsNoneFarFromIt)
         const artefact_scorer s = score_slice(z);
         const std::vector<int> uncorrected = plane(info.raw_image);
         for (int method = 1; method <= 6; method++) {
-            ASSERT_TRUE(open_slice(phantom("metal/mar_000" + std::to_string(z) + ".dcm")));
+            ASSERT_TRUE(open_slice(phantom("metal/" + slice_name(z))));
             set_metal_choice(method);
             ASSERT_TRUE(metal_apply()) << "method " << method;
             const std::vector<int> corrected = plane(info.processed_image);
             // A correction of the wrong sign, or back-projected along the wrong rays, keeps
             // or doubles the streaks near the metal; one that lands beside its rays streaks
             // the far tissue.
-            EXPECT_LT(s.near(corrected), 0.9 * s.near(uncorrected)) << "slice " << z << ", method " << method;
-            EXPECT_LT(s.far(corrected), s.far(uncorrected)) << "slice " << z << ", method " << method;
+            SCOPED_TRACE(::testing::Message() << "slice " << z << ", method " << method);
+            EXPECT_LT(s.near(corrected), 0.9 * s.near(uncorrected));
+            EXPECT_LT(s.far(corrected), s.far(uncorrected));
             // The corrected slice is the new sampled image, so "Cont." goes on from it.
             EXPECT_EQ(corrected, plane(info.sampled_image));
             EXPECT_TRUE(ui_last_status(2).StartsWith("MAR in ")) << ui_last_status(2);
@@ -106,9 +102,9 @@ TEST(Metal, EveryMethodRemovesStreaksNearTheMetalAndAddsNoneFarFromIt)
     }
 }
 
-// Frame 6 of the bundled series has a 300 HU contrast insert (centre 150, 158, radius 9) in
-// line with its two metal inserts. The refined methods must keep it: removing the fine detail
-// of every ray through metal as noise cut it with a dark line (mean 355, deviation 79 HU).
+// Frame 6 of the bundled series has a 300 HU insert (centre 150, 158, radius 9) in line with
+// its metal. The refined methods keep it (removing all fine detail of rays through metal as
+// noise cut it with a dark line: mean 355, deviation 79 HU).
 TEST(Metal, RefinedMethodsKeepAContrastInsertInLineWithTheMetal)
 {
     auto insert = [](const int* v) {
@@ -150,36 +146,26 @@ TEST(Metal, SliceWithoutMetalIsLeftAsItWas)
             set_metal_choice(method);
             info.metal_threshold = threshold;
             EXPECT_FALSE(metal_apply()) << threshold << ", method " << method;
-            EXPECT_EQ(plane(info.processed_image), loaded);
-            EXPECT_EQ(plane(info.sampled_image), loaded);
+            EXPECT_TRUE(plane(info.processed_image) == loaded && plane(info.sampled_image) == loaded);
         }
     EXPECT_EQ(ui_last_status(2), "before");
 }
 
 TEST(Metal, IterationsStopOnlyWhenTheChangeIsSmall)
 {
-    struct row {
-        int method;
-        int64_t convergence;
-        int range;
-        int iterations;
-        bool all;  // every iteration runs
-    };
     // "Min change" 0 never stops early; a large one stops after the second iteration; a
     // prior with range 0 (the slider's lower end) runs without dividing by zero.
-    for (const row r : {row{1, 0, 500, 4, true}, row{3, 0, 500, 3, true}, row{4, 0, 500, 5, true},
-                        row{6, 0, 500, 3, true}, row{1, 100, 500, 6, false}, row{2, 20, 0, 3, false}}) {
+    const struct { int method, convergence, range, iterations; } rows[] = {
+        {1, 0, 500, 4}, {3, 0, 500, 3}, {4, 0, 500, 5}, {6, 0, 500, 3}, {1, 100, 500, 6}, {2, 20, 0, 3}};
+    for (const auto& r : rows) {
         ASSERT_TRUE(open_slice(phantom("metal/mar_0001.dcm")));
         set_metal_choice(r.method);
         info.metal_convergence = r.convergence;
         info.metal_range = r.range;
         info.metal_iterations = r.iterations;
         ASSERT_TRUE(metal_apply());
-        if (r.all)
-            EXPECT_EQ(info.metal_iteration, r.iterations) << "method " << r.method;
-        else
-            EXPECT_LE(info.metal_iteration, r.iterations);
-        EXPECT_GE(info.metal_iteration, r.all ? r.iterations : 2);
+        EXPECT_GE(info.metal_iteration, r.convergence ? 2 : r.iterations) << "method " << r.method;
+        EXPECT_LE(info.metal_iteration, r.iterations) << "method " << r.method;
         EXPECT_TRUE(std::isfinite(info.metal_change));
         EXPECT_TRUE(ui_last_status(2).EndsWith(wxString::Format(" secs (%i iterations)", info.metal_iteration)));
         // "RMAR (predict back)" is ready to predict again.
@@ -189,8 +175,7 @@ TEST(Metal, IterationsStopOnlyWhenTheChangeIsSmall)
 
 namespace {
 
-// A 64 x 64 CT slice of 0 HU with one 3000 HU pixel in the top-left corner, range -1000 ..
-// 3000 HU, in the "Sinogram" load mode.
+// A 64 x 64 slice of 0 HU, 3000 HU in the top-left pixel, in the "Sinogram" load mode.
 void install_flat_slice()
 {
     std::vector<int> v(64 * 64, 0);
@@ -260,24 +245,6 @@ TEST(Metal, SinogramRowsAreOffsetBy512AndSeededNoiseAt40dBHasOneRangePerSubsampl
     EXPECT_NEAR(mean, 0.0, 4000.0 * 0.1);
 }
 
-TEST(Metal, ReconstructionOfAPhantomCorrelatesWithIt)
-{
-    ASSERT_TRUE(open_slice(phantom("nometal/mar_0001.dcm")));
-    const std::vector<int> slice = plane(info.raw_image);
-    ASSERT_TRUE(reconstruct_slice());
-    const std::vector<int> recon = plane(info.processed_image);
-    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
-    int n = 0;
-    for (size_t i = 0; i < slice.size(); i++) {
-        if (slice[i] < -950 * 16) continue;  // the body only
-        const double a = slice[i], b = recon[i];
-        sa += a, sb += b, saa += a * a, sbb += b * b, sab += a * b;
-        n++;
-    }
-    const double r = (sab - sa * sb / n) / std::sqrt((saa - sa * sa / n) * (sbb - sb * sb / n));
-    EXPECT_GT(r, 0.95);
-}
-
 TEST(Metal, RefusedOnColourAndWithoutData)
 {
     reset_info();
@@ -292,7 +259,7 @@ TEST(Metal, RefusedOnColourAndWithoutData)
     why.clear();
     EXPECT_FALSE(reconstruct_slice(&why));
     EXPECT_TRUE(why.Contains("colour")) << why;
-    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 8 * 8 * 3), raw);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), info.raw_image));
 }
 
 TEST(Metal, BatchVerbsCorrectReconstructAndRefuse)

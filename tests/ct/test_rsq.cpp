@@ -1,6 +1,5 @@
-// Micro-CT raw files: header refusals, the frames of every mode against the file's own
-// bytes, the sinogram cache, the ramp filter and the FFT against naive transforms, and the
-// reconstructed phantom against its truth.
+// Micro-CT raw files: header refusals, frames against the file's own bytes, the sinogram
+// cache, the ramp filter and FFT against naive transforms, the phantom against its truth.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,15 +37,20 @@ std::string write_temp(const std::vector<uint8_t>& b, const std::string& name)
     return path;
 }
 
+bool load_frame(const std::string& path, int f)
+{
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    return load_rsq_file(name.data(), f, true);
+}
+
 // Loads frame f of `path` in `mode` (and `recon`) into a fresh record.
 bool load(const std::string& path, int mode, int f, int recon = 0)
 {
     reset_info();
     info.xtreme_load = mode;
     info.xtreme_recon = recon;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    return load_rsq_file(name.data(), -1, true) && (f == 1 || load_rsq_file(name.data(), f, true));
+    return load_frame(path, -1) && (f == 1 || load_frame(path, f));
 }
 
 std::vector<int> raw() { return std::vector<int>(info.raw_image, info.raw_image + (size_t)info.width * info.height); }
@@ -70,29 +74,19 @@ TEST(RsqHeader, UndefinedOrUnbackedGeometryIsRefusedWithAReason)
     rsq_layout l;
     std::string why;
     ASSERT_TRUE(read_rsq_layout(good.data(), good.size(), l, why)) << why;
-    EXPECT_EQ(l.Fr, 7);  // two stacks of 3 shown records and 1 of the partial stack
-    EXPECT_EQ(l.P, 128);
-    struct mutation {
-        size_t at;
-        int32_t value;
-    };
-    const mutation cases[] = {
-        {44, 0},      {48, 0},           {52, 0},      {56, -1},     {60, -1},  // sizes
-        {92, X - 1},                                   // binning 0
-        {92, 139 * X},                                 // binning 139: no fan
-        {96, 8 * 4},                                   // stacks of 4: nothing shown
-        {92, 1 * X},                                   // binning 1: stacks of 56, none whole
-        {72, 0},                                       // no sample pitch
-        {52, Z + 1},                                   // more records than the file holds
-        {44, X - 1}, {48, Y - 1}, {52, Z - 1},         // sizes one short of the data
-        {48, 1},     {48, 2},                          // no view beside the reference rows
-        {508, 1000},                                   // data beyond the end
-    };
-    for (const mutation& m : cases) {
+    // Two stacks of 3 shown records and 1 of the partial stack; 128 used samples.
+    EXPECT_EQ(std::make_pair(l.Fr, l.P), std::make_pair(7, 128));
+    // Sizes zero, negative or one short of the data; binning 0, 139 (no fan) or 1 (stacks of
+    // 56, none whole); stacks of 4 (nothing shown); no sample pitch; more records than the
+    // file holds; no view beside the reference rows; data beyond the end.
+    const std::pair<size_t, int32_t> cases[] = {
+        {44, 0}, {48, 0}, {52, 0}, {56, -1}, {60, -1}, {44, X - 1}, {48, Y - 1}, {52, Z - 1}, {92, X - 1},
+        {92, 139 * X}, {92, 1 * X}, {96, 8 * 4}, {72, 0}, {52, Z + 1}, {48, 1}, {48, 2}, {508, 1000}};
+    for (const auto& [at, value] : cases) {
         std::vector<uint8_t> bad = good;
-        put_int(bad, m.at, m.value);
-        EXPECT_FALSE(read_rsq_layout(bad.data(), bad.size(), l, why)) << "offset " << m.at << " value " << m.value;
-        EXPECT_FALSE(why.empty()) << "offset " << m.at;
+        put_int(bad, at, value);
+        EXPECT_FALSE(read_rsq_layout(bad.data(), bad.size(), l, why)) << "offset " << at << " value " << value;
+        EXPECT_FALSE(why.empty()) << "offset " << at;
     }
     // More than 8192 used samples: refused before any row is read.
     std::vector<uint8_t> wide = good;
@@ -127,9 +121,7 @@ TEST(RsqFrames, EveryOfferedFrameLoadsInEveryModeAndNoOther)
     for (int mode = 0; mode <= 4; mode++) {
         const int last = mode == 1 ? Y : l.Fr;
         EXPECT_TRUE(load(fixture("phantom.rsq"), mode, last)) << "mode " << mode;
-        EXPECT_EQ(info.frames, last);
-        EXPECT_EQ(info.frame, last);
-        EXPECT_EQ(info.file_type, -7);
+        EXPECT_EQ(std::vector<int>({info.frames, info.frame, info.file_type}), std::vector<int>({last, last, -7}));
         EXPECT_FALSE(load(fixture("phantom.rsq"), mode, last + 1)) << "mode " << mode;
     }
 }
@@ -140,19 +132,18 @@ TEST(RsqFrames, SinogramAndProjectionSamplesFromTheFileBytes)
     rsq_layout l;
     std::string why;
     ASSERT_TRUE(read_rsq_layout(file.data(), file.size(), l, why));
-    auto converted = [](int I, int Dk, int Br) {
+    // Sample x of data row `row` of record q against its dark (row 0) and bright (row 1) levels.
+    auto converted = [&](int q, int row, int x) {
+        const int I = sample(file, q, row, x), Dk = sample(file, q, 0, x), Br = sample(file, q, 1, x);
         const double a = -1000.0 * std::log((double)(I - Dk) / (Br - Dk));
         return std::isfinite(a) && a > 0 ? (int)(16 * a) : 0;
     };
     // Sinogram of frame 5: row r is data row r + 2 of its record.
     const int q5 = rsq_record_of_frame(l, 5);
     ASSERT_TRUE(load(fixture("phantom.rsq"), 0, 5));
-    ASSERT_EQ(info.width, 128);
-    ASSERT_EQ(info.height, Y - 2);
+    ASSERT_EQ(std::make_pair(info.width, info.height), std::make_pair(128, Y - 2));
     for (int r = 0; r < Y - 2; r += 7)
-        for (int x = 0; x < 128; x++)
-            ASSERT_EQ(info.raw_image[r * 128 + x],
-                      converted(sample(file, q5, r + 2, x), sample(file, q5, 0, x), sample(file, q5, 1, x)));
+        for (int x = 0; x < 128; x++) ASSERT_EQ(info.raw_image[r * 128 + x], converted(q5, r + 2, x));
     EXPECT_DOUBLE_EQ(info.pixel_width, 0.104);
 
     // X-ray projection: frames 1 and 2 the reference rows raw x 16, frame 3 converted.
@@ -162,16 +153,15 @@ TEST(RsqFrames, SinogramAndProjectionSamplesFromTheFileBytes)
         for (int r = 0; r < 7; r++) {
             const int q = rsq_record_of_frame(l, r + 1);
             for (int x = 0; x < 128; x += 5) {
-                const int expected = f <= 2 ? 16 * sample(file, q, f - 1, x)
-                                            : converted(sample(file, q, 2, x), sample(file, q, 0, x), sample(file, q, 1, x));
+                const int expected = f <= 2 ? 16 * sample(file, q, f - 1, x) : converted(q, 2, x);
                 ASSERT_EQ(info.raw_image[r * 128 + x], expected) << "frame " << f << " row " << r;
             }
         }
     }
-    EXPECT_EQ(rsq_convert(500, 500, 30000), 0);   // the data sample at the dark level
-    EXPECT_EQ(rsq_convert(800, 500, 500), 0);     // bright at the dark level
-    EXPECT_EQ(rsq_convert(31000, 500, 30000), 0);  // brighter than bright: negative
-    EXPECT_EQ(rsq_convert(-32768, 32767, -32768), 0);
+    // 0 for a sample at the dark level, bright at the dark level, or brighter than bright.
+    EXPECT_EQ(std::vector<int>({rsq_convert(500, 500, 30000), rsq_convert(800, 500, 500), rsq_convert(31000, 500, 30000),
+                                rsq_convert(-32768, 32767, -32768)}),
+              std::vector<int>(4, 0));
 }
 
 // The reconstruction of each record correlates with the phantom inside the field of view;
@@ -199,8 +189,7 @@ TEST(RsqReconstruction, PhantomSlicesMatchTheirTruthAtEveryReduction)
             EXPECT_GE(correlation(frame), 0.95) << "frame " << frame << " recon " << recon;
             for (int x = 0; x < 128; x++) ASSERT_EQ(info.raw_image[x], -16000);
             EXPECT_EQ(info.raw_image[127 * 128 + 127], -16000);
-            EXPECT_EQ(info.window_centre, 450);
-            EXPECT_EQ(info.window_range, 3100);
+            EXPECT_TRUE(info.window_centre == 450 && info.window_range == 3100);
         }
     ASSERT_TRUE(load(fixture("phantom.rsq"), 4, 1));
     EXPECT_EQ(info.width, 32);
@@ -215,8 +204,6 @@ TEST(RsqReconstruction, CacheSlidesByOneRecordAndNoNeighboursEqualsPlanar)
     const int slots = 2 * N + 1;
     ASSERT_EQ(info.rsq_neighbours, N);
     const std::string path = fixture("phantom.rsq");
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
     const size_t slot_values = (size_t)(info.width / 2) * info.width;
     auto contents = [&] {
         std::vector<std::vector<double>> c;
@@ -224,12 +211,12 @@ TEST(RsqReconstruction, CacheSlidesByOneRecordAndNoNeighboursEqualsPlanar)
         return c;
     };
     const std::vector<double*> before(info.rsq_cache, info.rsq_cache + slots);
-    ASSERT_TRUE(load_rsq_file(name.data(), 2, true));
+    ASSERT_TRUE(load_frame(path, 2));
     // One step: the kept slots move by one (the same arrays), one is filtered.
     for (int j = 0; j + 1 < slots; j++) EXPECT_EQ(info.rsq_cache[j], before[j + 1]) << j;
     const std::vector<int> stepped = raw();
     const auto stepped_slots = contents();
-    ASSERT_TRUE(load_rsq_file(name.data(), 4, true));  // record 3 -> 9: the next stack
+    ASSERT_TRUE(load_frame(path, 4));  // record 3 -> 9: the next stack
     const std::vector<int> jumped = raw();
     const auto jumped_slots = contents();
     // Whatever the path, a frame's slots and slice are those of a fresh load.
@@ -263,9 +250,7 @@ TEST(RsqReconstruction, ConeTableAndBackProjectionBands)
         for (int m = 0; m < W; m++) {
             const int v = table[j * W + m];
             EXPECT_TRUE(v >= 0 && v <= 2 * n);
-            if (std::abs(j - W / 2) * k >= 10) {
-                EXPECT_EQ(v, n);
-            }
+            EXPECT_TRUE(std::abs(j - W / 2) * k < 10 || v == n) << j << "," << m;
         }
     // Rows back-projected in two bands equal the rows done at once.
     std::vector<double> slot((W / 2) * W);

@@ -1,6 +1,5 @@
-// A straightforward, independent computation of the display image from the record,
-// pixel by pixel, for comparison with create_display_image. It reads every neighbour
-// through a clamped index and evaluates the kernels from their textbook forms.
+// An independent computation of the display image from the record, pixel by pixel, for
+// create_display_image: clamped reads of every neighbour, kernels in their textbook forms.
 #pragma once
 
 #include <algorithm>
@@ -13,32 +12,20 @@
 
 namespace display_reference {
 
-// The Mitchell-Netravali family k(t) with parameters B, C.
-inline double cubic(double t, double B, double C)
+// Kernel weight of kind at distance t: kinds 3 to 5 the Mitchell-Netravali family k(t) with
+// (B, C) = (1, 0), (0, 1/2), (1/3, 1/3), kinds 6 and 7 Lanczos-2 and -3.
+inline double weight(int kind, double t)
 {
+    if (kind >= 6) {
+        const int a = kind == 6 ? 2 : 3;
+        return t == 0 ? 1 : a * std::sin(M_PI * t) * std::sin(M_PI * t / a) / (M_PI * t * M_PI * t);
+    }
+    const double B = kind == 3 ? 1 : kind == 4 ? 0 : 1.0 / 3, C = kind == 3 ? 0 : kind == 4 ? 0.5 : 1.0 / 3;
     t = std::fabs(t);
     if (t < 1) return ((12 - 9 * B - 6 * C) * t * t * t + (-18 + 12 * B + 6 * C) * t * t + (6 - 2 * B)) / 6;
     if (t < 2)
         return ((-B - 6 * C) * t * t * t + (6 * B + 30 * C) * t * t + (-12 * B - 48 * C) * t + (8 * B + 24 * C)) / 6;
     return 0;
-}
-
-inline double lanczos_kernel(double t, int a)
-{
-    if (t == 0) return 1;
-    return a * std::sin(M_PI * t) * std::sin(M_PI * t / a) / (M_PI * t * M_PI * t);
-}
-
-// Kernel weight of kind at distance t (kinds 3 to 7).
-inline double weight(int kind, double t)
-{
-    switch (kind) {
-    case 3: return cubic(t, 1, 0);
-    case 4: return cubic(t, 0, 0.5);
-    case 5: return cubic(t, 1.0 / 3, 1.0 / 3);
-    case 6: return lanczos_kernel(t, 2);
-    default: return lanczos_kernel(t, 3);
-    }
 }
 
 struct plane {
@@ -80,12 +67,10 @@ inline int level_at(const plane& p, int ch, int col, int row, double fx, double 
     return level > 255 ? 255 : level < 0 ? 0 : (int)(level + 0.5);
 }
 
-// The display image for a processed image without residual, detail, noise or gradient.
-// With `through_interp_data` every pixel calls interp_data on a clamped copy of its
-// neighbourhood instead of the textbook sums: the result must then match exactly.
-// The wide kernels use clamped reads everywhere; the program narrows them on the image's
-// outermost rings instead, so `edges` receives, per window pixel, how many cells its source
-// cell lies inside the image's border (0 on the outermost ring, capped at 2; -1 outside).
+// The display image of a processed image without residual, detail, noise or gradient; with
+// `through_interp_data`, interp_data on a clamped copy of each neighbourhood (to match exactly).
+// The program narrows the wide kernels on the outermost rings, so `edges` receives, per window
+// pixel, how far its source cell lies inside the border (0 on the outer ring, capped at 2; -1 outside).
 inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
                                           bool through_interp_data = false,
                                           std::vector<int>* edges = nullptr)
@@ -170,19 +155,16 @@ inline std::vector<unsigned char> compute(std::vector<bool>* ties = nullptr,
     return out;
 }
 
-// Whether the reference models window pixel `edge` cells inside the border for `kind`: the
-// wide kernels (B-spline and up) are compared only two cells or more inside.
-inline bool modelled(int kind, int edge) { return kind < INTERP_BSPLINE || edge >= 2; }
-
 // The first byte of a display image (`got`, window size) that differs from compute(), -1 when
-// none does; bytes on a rounding tie and pixels the reference does not model are passed over.
+// none does; bytes on a rounding tie are passed over, and so are the wide kernels (B-spline
+// and up) less than two cells inside the border, which the reference does not model.
 inline long first_difference(const unsigned char* got, bool through_interp_data = false)
 {
     std::vector<bool> ties;
     std::vector<int> edges;
     const std::vector<unsigned char> expected = compute(&ties, through_interp_data, &edges);
     for (size_t i = 0; i < expected.size(); i++)
-        if (!ties[i] && modelled(info.interp, edges[i / 3]) && got[i] != expected[i])
+        if (!ties[i] && (info.interp < INTERP_BSPLINE || edges[i / 3] >= 2) && got[i] != expected[i])
             return (long)i;
     return -1;
 }

@@ -25,19 +25,14 @@ protected:
     }
 };
 
-TEST_F(Interpolation, KindZeroIsBlackAwayFromItsSampleAndNearestRoundsHalfUp)
+TEST_F(Interpolation, KindZeroHasNoLevelAwayFromItsSampleAndNearestRoundsHalfUp)
 {
     patch p;
     for (int& x : p.v) x = 100 * 16;
-    info.zoom = 4;  // e = 1/8
+    info.zoom = 4;  // e = 1/8; the pixels themselves: DisplayImage.EveryKindMatches...
     double level = 7;
     EXPECT_EQ(interp_data(p.centre(), 1, 6, 0.5, 0.0, INTERP_NONE, &level), 0);
     EXPECT_EQ(level, 0.0);
-    EXPECT_EQ(interp_data(p.centre(), 1, 6, 0.1, 0.9, INTERP_NONE, nullptr), 100);
-    EXPECT_EQ(interp_data(p.centre(), 1, 6, 0.1, 0.5, INTERP_NONE, nullptr), 0);
-    info.zoom = 0.5;  // zoomed out: every position shows its nearest sample
-    info.subsample = 1;
-    EXPECT_EQ(interp_data(p.centre(), 1, 6, 0.5, 0.5, INTERP_NONE, nullptr), 100);
     // Nearest: a half rounds up, in each direction on its own.
     p.v[2 * 6 + 3] = 20 * 16;
     p.v[3 * 6 + 2] = 30 * 16;
@@ -56,8 +51,7 @@ TEST_F(Interpolation, LevelsClampButValuesDoNot)
     EXPECT_EQ(interp_data(p.centre(), 1, 6, 0.3, 0.7, INTERP_LANCZOS2, &level), 0);
     EXPECT_EQ(interp_data(p.centre(), 1, 6, 0, 0, INTERP_NEAREST, &level), 0);
     EXPECT_DOUBLE_EQ(level, -5);
-    EXPECT_EQ(display_level(16 * 254.5), 255);
-    EXPECT_EQ(display_level(16 * 254.49), 254);
+    EXPECT_EQ((std::pair<int, int>(display_level(16 * 254.5), display_level(16 * 254.49))), std::make_pair(255, 254));
 }
 
 TEST_F(Interpolation, GradientOfARampAndOfAFlatPatch)
@@ -81,8 +75,7 @@ TEST_F(Interpolation, GradientOfARampAndOfAFlatPatch)
     patch flat;
     for (int& x : flat.v) x = 500;
     EXPECT_EQ(interp_grad(flat.centre(), 1, 6, 0.5, 0.5, INTERP_BSPLINE, &dir), 0);
-    EXPECT_EQ(dir.x, 0.0);
-    EXPECT_EQ(dir.y, 0.0);
+    EXPECT_TRUE(dir.x == 0.0 && dir.y == 0.0);
 }
 
 }  // namespace

@@ -16,12 +16,6 @@ TEST(BatchImages, SamplePairReportsTheIndependentPsnr)
 {
     const std::string noisy = std::string(VOXMIRA_SAMPLES) + "/camera_all_noise_016.png";
     const std::string clean = std::string(VOXMIRA_SAMPLES) + "/camera_all_ref_016.png";
-    const batch_run_result info_run = run_batch("info " + noisy);
-    ASSERT_EQ(info_run.status, 0) << info_run.out;
-    EXPECT_NE(info_run.out.find("\"level\":100"), std::string::npos) << info_run.out;
-    EXPECT_NE(info_run.out.find("\"window_centre\":127,\"window_range\":155"), std::string::npos);
-    EXPECT_NE(info_run.out.find("camera_all_ref_016.png"), std::string::npos);
-
     // PSNR in the reference's range (25/41 of full scale), computed here from the files.
     wxImage a(wxString(noisy), wxBITMAP_TYPE_PNG), b(wxString(clean), wxBITMAP_TYPE_PNG);
     ASSERT_TRUE(a.IsOk() && b.IsOk());

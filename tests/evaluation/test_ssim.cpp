@@ -34,7 +34,7 @@ double interior_mean(const std::vector<int>& map, int w, int h)
 
 }  // namespace
 
-TEST(Ssim, AgreesWithScikitImage)
+TEST(Ssim, AgreesWithScikitImageAndIsOneOnIdenticalImages)
 {
     int w, h;
     std::vector<int> clean = grey_plane("ssim_clean.png", w, h);
@@ -67,22 +67,12 @@ TEST(Ssim, AgreesWithScikitImage)
         rows++;
     }
     EXPECT_EQ(rows, 2);
-}
 
-TEST(Ssim, IdentitySymmetryAndTheOptionalSecondMap)
-{
-    int w, h;
-    std::vector<int> clean = grey_plane("ssim_clean.png", w, h);
-    std::vector<int> noisy = grey_plane("ssim_noisy.png", w, h);
+    // An image against itself is 1 everywhere.
     std::vector<int> map(w * h), map2(w * h, -7);
     ssim(clean.data(), clean.data(), w, h, map.data(), nullptr, map2.data());
-    for (int v : map) ASSERT_EQ(v, 4080);
-    for (int v : map2) ASSERT_EQ(v, -7);  // no z: the second map is untouched
-
-    std::vector<int> ab(w * h), ba(w * h);
-    ssim(clean.data(), noisy.data(), w, h, ab.data(), nullptr, nullptr);
-    ssim(noisy.data(), clean.data(), w, h, ba.data(), nullptr, nullptr);
-    for (int i = 0; i < w * h; i++) ASSERT_NEAR(ab[i], ba[i], 1) << i;
+    EXPECT_EQ(map, std::vector<int>(w * h, 4080));
+    EXPECT_EQ(map2, std::vector<int>(w * h, -7)) << "no z: the second map is untouched";
 
     // A one-pixel image: edge replication makes every window that pixel.
     int one_x = 100, one_y = 100, out = 0;

@@ -7,9 +7,8 @@
 
 #include "core/record.h"
 
-// Resets the record and installs a width x height image of `channels` values per pixel
-// (data_colour 0 for one channel) with the given samples, a window of the image's size
-// at zoom 1 centred on the image.
+// Resets the record and installs a width x height image of `channels` values per pixel (data
+// colour 0 for one channel), in a window of the image's size at zoom 1 centred on it.
 inline void install_image(int width, int height, int data_colour, int channels,
                           const std::vector<int>& samples)
 {
@@ -17,20 +16,16 @@ inline void install_image(int width, int height, int data_colour, int channels,
     // Display switches the reset leaves alone.
     info.show_hipass = info.show_gradient = info.show_threshold = 0;
     info.levelling = info.filter_iterate = 0;
-    info.width = width;
-    info.height = height;
-    info.data_colour = data_colour;
+    info.width = info.window_width = width;
+    info.height = info.window_height = height;
+    info.data_colour = info.colour = data_colour;
     info.channels = channels;
-    info.colour = data_colour;
     info.channel = 0;
     info.raw_image = new int[samples.size()];
     std::copy(samples.begin(), samples.end(), info.raw_image);
-    info.window_width = width;
-    info.window_height = height;
     info.display_image = new unsigned char[(size_t)width * height * 3]();
     info.zoom = 1.0;
-    info.centre.x = (short)(width / 2);
-    info.centre.y = (short)(height / 2);
+    info.centre = vertex2s{(short)(width / 2), (short)(height / 2)};
     info.data_min = 0;
     info.data_max = 255;
     info.window_centre = 127;

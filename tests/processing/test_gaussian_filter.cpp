@@ -1,4 +1,4 @@
-// The Gaussian filter: its kernel and its border rule.
+// The Gaussian filter against a straightforward convolution.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -44,44 +44,18 @@ std::vector<int> naive_gauss(const std::vector<int>& in, int w, int h, double si
     return out;
 }
 
-TEST(GaussianFilter, KernelsOfSigmaOneAndTwo)
-{
-    double k[5];
-    gaussian_kernel(1.0, k);
-    const double outer = 0.75 + 0.25 * std::exp(-4.0);
-    EXPECT_NEAR(k[0], outer / (1 + 2 * outer), 1e-15);
-    EXPECT_NEAR(k[1], 1 / (1 + 2 * outer), 1e-15);
-    gaussian_kernel(2.0, k);
-    const double t1 = 0.75 * std::exp(-1.0) + 0.25, t2 = 0.9 * std::exp(-4.0) + 0.1;
-    const double sum = 1 + 2 * t1 + 2 * t2;
-    EXPECT_NEAR(k[0], t2 / sum, 1e-15);
-    EXPECT_NEAR(k[1], t1 / sum, 1e-15);
-    EXPECT_NEAR(k[2], 1 / sum, 1e-15);
-}
-
-TEST(GaussianFilter, BelowOneCopiesAndConstantsStay)
-{
-    std::vector<int> in = random_samples(7 * 5, 255, 1), out(in.size(), -1);
-    filter_2d(in.data(), 7, 5, 0.9, out.data());
-    EXPECT_EQ(out, in);
-    std::vector<int> flat(40 * 30, 1234), flat_out(flat.size());
-    filter_2d(flat.data(), 40, 30, 5.2, flat_out.data());
-    EXPECT_EQ(flat_out, flat);
-}
-
 TEST(GaussianFilter, MatchesAStraightforwardConvolutionAtEverySize)
 {
     const int w = 23, h = 17;
     std::vector<int> in = random_samples(w * h, 255, 9);
-    for (double sigma : {1.0, 1.3, 2.6, 3.9, 6.5, 30.0}) {
+    for (double sigma : {0.9, 1.0, 1.3, 2.0, 2.6, 3.9, 6.5, 30.0}) {  // below one: a copy
         std::vector<int> out(w * h);
         filter_2d(in.data(), w, h, sigma, out.data());
         EXPECT_EQ(out, naive_gauss(in, w, h, sigma)) << "sigma " << sigma;
     }
     // A negative-valued plane rounds half away from zero.
-    std::vector<int> negative(w * h);
+    std::vector<int> negative(w * h), out(w * h);
     for (size_t i = 0; i < in.size(); i++) negative[i] = -in[i];
-    std::vector<int> out(w * h);
     filter_2d(negative.data(), w, h, 2.6, out.data());
     EXPECT_EQ(out, naive_gauss(negative, w, h, 2.6));
     // In place gives the same.

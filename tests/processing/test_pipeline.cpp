@@ -1,7 +1,6 @@
 // sample_image and process_image over images built in the record.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -16,9 +15,22 @@
 
 namespace {
 
+int compare_calls;
+int compared[4];
+void record_compare(int x0, int y0, int x1, int y1)
+{
+    compare_calls++;
+    compared[0] = x0, compared[1] = y0, compared[2] = x1, compared[3] = y1;
+}
+
 class Pipeline : public ::testing::Test {
 protected:
-    void SetUp() override { saved_hook = pipeline_compare_hook; }
+    void SetUp() override
+    {
+        saved_hook = pipeline_compare_hook;
+        pipeline_compare_hook = record_compare;
+        compare_calls = 0;
+    }
     void TearDown() override
     {
         pipeline_compare_hook = saved_hook;
@@ -26,7 +38,16 @@ protected:
         reset_info();
     }
     void (*saved_hook)(int, int, int, int) = nullptr;
+    // A plain Gaussian of size 2 (the level not in force).
+    static void gaussian()
+    {
+        info.filter = 2;
+        info.use_level = 0;
+        info.filter_size = 2;
+    }
 };
+
+std::vector<int> processed(size_t n) { return std::vector<int>(info.processed_image, info.processed_image + n); }
 
 TEST_F(Pipeline, SubsamplingTakesEverySthPixel)
 {
@@ -35,8 +56,7 @@ TEST_F(Pipeline, SubsamplingTakesEverySthPixel)
     info.subsample = 3;
     info.subsample_filter = 0;
     sample_image();
-    ASSERT_EQ(info.proc_width, 33);
-    ASSERT_EQ(info.proc_height, 33);
+    ASSERT_EQ(std::make_pair(info.proc_width, info.proc_height), std::make_pair(33, 33));
     EXPECT_FALSE(info.colour_processing);
     for (int y = 0; y < 33; y++)
         for (int x = 0; x < 33; x++)
@@ -134,9 +154,7 @@ TEST_F(Pipeline, SensorNoiseRunsOnACropEvenWhenAllIsVisible)
     std::vector<int> raw = random_samples(w * h * 3, 255, 17);
     install_image(w, h, COLOUR_RGB, 3, raw);
     sample_image();
-    info.filter = 2;
-    info.use_level = 0;
-    info.filter_size = 2;
+    gaussian();
     info.noise_kind = 1;
     info.noise_colour = 1;
     process_image();
@@ -148,25 +166,8 @@ TEST_F(Pipeline, SensorNoiseRunsOnACropEvenWhenAllIsVisible)
         for (int i = 0; i < w * h; i++) expected[i * 3 + k] = out[i];
     }
     inverse_anscombe_and_apply_gamma(expected.data(), w, h, COLOUR_RGB, 2.4, 0, 0, 0);
-    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + w * h * 3), expected);
+    EXPECT_EQ(processed(w * h * 3), expected);
     EXPECT_EQ(std::vector<int>(info.sampled_image, info.sampled_image + w * h * 3), raw);
-}
-
-TEST_F(Pipeline, NothingHappensWithoutAnImage)
-{
-    reset_info();
-    sample_image();
-    EXPECT_EQ(info.sampled_image, nullptr);
-    process_image();
-    EXPECT_EQ(info.processed_image, nullptr);
-}
-
-int compare_calls;
-int compared[4];
-void record_compare(int x0, int y0, int x1, int y1)
-{
-    compare_calls++;
-    compared[0] = x0, compared[1] = y0, compared[2] = x1, compared[3] = y1;
 }
 
 TEST_F(Pipeline, NoFilterCopiesTheInputWithoutTimingOrComparison)
@@ -175,12 +176,10 @@ TEST_F(Pipeline, NoFilterCopiesTheInputWithoutTimingOrComparison)
     install_image(30, 20, 0, 1, raw);
     sample_image();
     ui_status(2, "untouched");
-    compare_calls = 0;
-    pipeline_compare_hook = record_compare;
     info.ref_image = new int[30 * 20]();
     process_image();
     ASSERT_NE(info.processed_image, nullptr);
-    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + 600), raw);
+    EXPECT_EQ(processed(600), raw);
     EXPECT_EQ(ui_last_status(2), "untouched");
     EXPECT_EQ(compare_calls, 0);
     EXPECT_EQ(info.multires_level, 1);
@@ -192,19 +191,13 @@ TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
     std::vector<int> raw = random_samples(w * h, 255, 11);
     install_image(w, h, 0, 1, raw);
     sample_image();
-    info.filter = 2;  // Gaussian, plain (level not in force)
-    info.use_level = 0;
-    info.filter_size = 2;
+    gaussian();
     info.window_width = 40;
     info.window_height = 30;
     info.zoom = 4.0;
-    info.centre.x = 10;
-    info.centre.y = 70;
-    info.cursor.x = 12;
-    info.cursor.y = 66;
+    info.centre = vertex2s{10, 70};
+    info.cursor = vertex2s{12, 66};
     info.ref_image = new int[w * h]();
-    compare_calls = 0;
-    pipeline_compare_hook = record_compare;
     process_image();
 
     // Visible rows floor((70 - 3.75)) = 66 .. ceil(73.75) + 1 = 75; columns 5 .. 16.
@@ -212,14 +205,8 @@ TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
     // Margin 2, rounded down to even at the start: rows 64..77, columns 2..18.
     const int R0 = 64, R1 = 77, C0 = 2, C1 = 18;
     const visible_region v = pipeline_visible_region();
-    EXPECT_EQ(v.r0, r0);
-    EXPECT_EQ(v.r1, r1);
-    EXPECT_EQ(v.c0, c0);
-    EXPECT_EQ(v.c1, c1);
-    EXPECT_EQ(v.R0, R0);
-    EXPECT_EQ(v.R1, R1);
-    EXPECT_EQ(v.C0, C0);
-    EXPECT_EQ(v.C1, C1);
+    EXPECT_EQ(std::vector<int>({v.r0, v.r1, v.c0, v.c1, v.R0, v.R1, v.C0, v.C1}),
+              std::vector<int>({r0, r1, c0, c1, R0, R1, C0, C1}));
 
     const int cw = C1 - C0, ch = R1 - R0;
     std::vector<int> crop(cw * ch), filtered(cw * ch);
@@ -233,15 +220,10 @@ TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
             ASSERT_EQ(info.processed_image[y * w + x], expected) << x << "," << y;
         }
     EXPECT_EQ(info.proc_width, w);
-    EXPECT_EQ(info.cursor.x, 12);
-    EXPECT_EQ(info.cursor.y, 66);
-    EXPECT_TRUE(ui_last_status(2).StartsWith("Filtering took "));
-    EXPECT_TRUE(ui_last_status(2).EndsWith(" ms"));
+    EXPECT_TRUE(info.cursor.x == 12 && info.cursor.y == 66);
+    EXPECT_TRUE(ui_last_status(2).StartsWith("Filtering took ") && ui_last_status(2).EndsWith(" ms")) << ui_last_status(2);
     ASSERT_EQ(compare_calls, 1);
-    EXPECT_EQ(compared[0], c0);
-    EXPECT_EQ(compared[1], r0);
-    EXPECT_EQ(compared[2], c1);
-    EXPECT_EQ(compared[3], r1);
+    EXPECT_EQ(std::vector<int>(compared, compared + 4), std::vector<int>({c0, r0, c1, r1}));
 
     // The commands that write the result filter the whole image and keep the view.
     process_whole_image();
@@ -251,17 +233,19 @@ TEST_F(Pipeline, ZoomedOnACornerOnlyTheVisiblePartIsFiltered)
     EXPECT_DOUBLE_EQ(info.zoom, 4.0);
 }
 
-TEST_F(Pipeline, CentreFarOutsideTheImageFiltersNothing)
+TEST_F(Pipeline, NothingIsFilteredWithoutAnImageOrWithTheCentreFarOff)
 {
+    reset_info();
+    sample_image();
+    process_image();
+    EXPECT_TRUE(!info.sampled_image && !info.processed_image);
     std::vector<int> raw = random_samples(20 * 20, 255, 12);
     install_image(20, 20, 0, 1, raw);
     sample_image();
-    info.filter = 2;
-    info.use_level = 0;
-    info.centre.x = 3000;
-    info.centre.y = -3000;
+    gaussian();
+    info.centre = vertex2s{3000, -3000};
     process_image();
-    EXPECT_EQ(std::vector<int>(info.processed_image, info.processed_image + 400), raw);
+    EXPECT_EQ(processed(400), raw);
 }
 
 int nested_calls;
@@ -280,8 +264,7 @@ TEST_F(Pipeline, ANestedCallReturnsAtOnce)
     std::vector<int> raw = random_samples(16 * 16, 255, 13);
     install_image(16, 16, 0, 1, raw);
     sample_image();
-    info.filter = 2;
-    info.use_level = 0;
+    gaussian();
     ui_hooks hooks;
     hooks.status = status_reenters;
     ui_install(hooks);
