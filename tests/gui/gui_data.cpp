@@ -1,14 +1,13 @@
 #include "gui_data.h"
 
 #include <cmath>
-
 #include <wx/image.h>
 
-#include "app/main_frame.h"
-#include "core/record.h"
-#include "commands/startup.h"
 #include "app/gl_canvas.h"
+#include "app/main_frame.h"
 #include "commands/pipeline.h"
+#include "commands/startup.h"
+#include "core/record.h"
 
 int phantom_value(int x, int y, int w, int h)
 {
@@ -22,17 +21,13 @@ int phantom_value(int x, int y, int w, int h)
     return 40 + (int)(20 * std::sin(x * 0.3) * std::cos(y * 0.2));  // soft tissue texture
 }
 
-// A fresh record for an image of w x h pixels with `channels` values each; the canvas
-// size stays.
+// A fresh record for an image of w x h pixels with `channels` values each; the canvas size stays.
 static void fresh_record(int w, int h, int channels, const char* name)
 {
     const int ww = info.window_width, wh = info.window_height;
     reset_info();
-    info.window_width = ww;
-    info.window_height = wh;
-    info.width = w;
-    info.height = h;
-    info.channels = channels;
+    info.window_width = ww, info.window_height = wh;
+    info.width = w, info.height = h, info.channels = channels;
     info.data_colour = channels == 3;
     info.raw_image = new int[(size_t)w * h * channels];
     info.file_name = name;
@@ -56,8 +51,7 @@ void load_phantom(int w, int h, int frames)
     info.frames = frames;
     info.file_type = -4;
     info.pixel_width = info.pixel_height = 0.5;
-    info.data_min = 100000;
-    info.data_max = -100000;
+    info.data_min = 100000, info.data_max = -100000;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             const int v = phantom_value(x, y, w, h);
@@ -65,8 +59,7 @@ void load_phantom(int w, int h, int frames)
             info.data_min = std::min(info.data_min, v);
             info.data_max = std::max(info.data_max, v);
         }
-    info.window_centre = 40;
-    info.window_range = 400;
+    info.window_centre = 40, info.window_range = 400;
     finish_load();
 }
 
@@ -80,10 +73,8 @@ void load_colour_ramp(int w, int h)
             p[1] = (y * 255 / (h - 1)) * 16;
             p[2] = 128 * 16;
         }
-    info.data_min = 0;
-    info.data_max = 255;
-    info.window_centre = 128;
-    info.window_range = 256;
+    info.data_min = 0, info.data_max = 255;
+    info.window_centre = 128, info.window_range = 256;
     finish_load();
 }
 

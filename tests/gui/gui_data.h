@@ -1,8 +1,6 @@
-// Test data for the GUI tests: a synthetic CT-like phantom put straight into the record,
-// as a loader would leave it, followed by the start-up steps that derive the first view.
+// Test data put straight into the record, as a loader would leave it.
 #pragma once
 
-#include <string>
 #include <vector>
 
 // Fills the record with a grey phantom of w x h pixels (values in source units from

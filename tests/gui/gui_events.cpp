@@ -6,9 +6,9 @@
 #include <wx/slider.h>
 
 #include "app/deferred_input.h"
+#include "app/gl_canvas.h"
 #include "app/main_frame.h"
 #include "core/record.h"
-#include "app/gl_canvas.h"
 #include "gui_harness.h"
 
 // Hands `e` to the handler of `source`, as coming from it.
@@ -21,16 +21,9 @@ static void send(wxWindow* source, wxEvent& e)
 void mouse(wxEventType type, int x, int y, bool shift, bool ctrl, int wheel)
 {
     wxMouseEvent e(type);
-    e.m_x = x;
-    e.m_y = y;
-    e.m_shiftDown = shift;
-    e.m_controlDown = ctrl;
-    e.m_wheelRotation = wheel;
-    e.m_wheelDelta = 120;
-    e.m_linesPerAction = 3;
-    if (type == wxEVT_MOUSEWHEEL) e.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
-    // Button state during drags.
-    e.m_leftDown = type == wxEVT_LEFT_DOWN;
+    e.m_x = x, e.m_y = y, e.m_shiftDown = shift, e.m_controlDown = ctrl;
+    e.m_wheelRotation = wheel, e.m_wheelDelta = 120, e.m_linesPerAction = 3;
+    e.m_leftDown = type == wxEVT_LEFT_DOWN;  // button state during drags
     e.m_middleDown = type == wxEVT_MIDDLE_DOWN;
     e.m_rightDown = type == wxEVT_RIGHT_DOWN;
     send(myframe->canvas, e);
@@ -61,40 +54,32 @@ void slide(int id, int value, wxEventType type)
     replay_deferred_input();  // as the event loop would next
 }
 
+// A command event of `type` from `source`, carrying `n`.
+static void notify(wxWindow* source, wxEventType type, int id, int n = 0)
+{
+    wxCommandEvent e(type, id);
+    e.SetInt(n);
+    send(source, e);
+}
+
 void choose(int id, int index)
 {
-    wxChoice* c = myframe->choice(id);
-    c->SetSelection(index);
-    wxCommandEvent e(wxEVT_CHOICE, id);
-    e.SetInt(index);
-    send(c, e);
+    myframe->choice(id)->SetSelection(index);
+    notify(myframe->choice(id), wxEVT_CHOICE, id, index);
 }
 
 void tick(int id, bool value)
 {
-    wxCheckBox* c = myframe->check(id);
-    c->SetValue(value);
-    wxCommandEvent e(wxEVT_CHECKBOX, id);
-    e.SetInt(value ? 1 : 0);
-    send(c, e);
+    myframe->check(id)->SetValue(value);
+    notify(myframe->check(id), wxEVT_CHECKBOX, id, value);
 }
 
-void command(int id)
-{
-    wxCommandEvent e(wxEVT_MENU, id);
-    send(myframe, e);
-}
-
-void click(int id)
-{
-    wxCommandEvent e(wxEVT_BUTTON, id);
-    send(myframe->control(id), e);
-}
+void command(int id) { notify(myframe, wxEVT_MENU, id); }
+void click(int id) { notify(myframe->control(id), wxEVT_BUTTON, id); }
 
 void set_canvas_size(int w, int h)
 {
-    const wxSize now = myframe->canvas->GetClientSize();
-    const wxSize frame = myframe->GetClientSize();
+    const wxSize now = myframe->canvas->GetClientSize(), frame = myframe->GetClientSize();
     myframe->SetClientSize(frame.x + w - now.x, frame.y + h - now.y);
     pump_until([&] {
         const wxSize s = myframe->canvas->GetClientSize();

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/gl_canvas.h"
 #include "app/main_frame.h"
 #include "core/record.h"
-#include "app/gl_canvas.h"
 #include "gui_data.h"
 #include "gui_events.h"
 #include "gui_harness.h"
@@ -26,8 +26,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(myframe, nullptr);
-        ASSERT_EQ(info.window_width, canvas_w);
-        ASSERT_EQ(info.window_height, canvas_h);
+        ASSERT_EQ(std::make_pair(info.window_width, info.window_height), std::make_pair(canvas_w, canvas_h));
         load_phantom(256, 256);
         ASSERT_EQ(key, 0);
     }
@@ -39,8 +38,7 @@ public:
     {
         double sum = 0;
         for (int y = y0; y < y1; y++)
-            for (int x = x0; x < x1; x++)
-                for (int c = 0; c < 3; c++) sum += px[((size_t)y * w + x) * 3 + c];
+            for (int x = x0 * 3; x < x1 * 3; x++) sum += px[(size_t)y * w * 3 + x];
         return sum / (3.0 * (x1 - x0) * (y1 - y0));
     }
     // Number of pixels in a rectangle close to colour (r, g, b).

@@ -3,12 +3,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <wx/app.h>
 #include <wx/filename.h>
 #include <wx/statusbr.h>
-#include <wx/toplevel.h>
 #include <wx/stopwatch.h>
-#include <wx/utils.h>
 
 #include "app/gl_canvas.h"
 #include "app/main_app.h"
@@ -17,8 +14,7 @@
 
 bool start_program(const std::vector<wxString>& args)
 {
-    // Start-up takes the record's arrays as absent, as at a real program start; free what
-    // an earlier run in this process left behind.
+    // Start-up takes the record's arrays as absent: free what an earlier run left behind.
     reset_info();
     release_array(info.display_image);
     return wxGetApp().start_up(args);
@@ -35,10 +31,7 @@ bool pump_until(const std::function<bool()>& done, double seconds)
     return done();
 }
 
-void pump_for(double seconds)
-{
-    pump_until([] { return false; }, seconds);
-}
+void pump_for(double seconds) { pump_until([] { return false; }, seconds); }
 
 bool start_program_shown(const std::vector<wxString>& args)
 {
@@ -53,15 +46,12 @@ void close_program()
 
 bool have_xdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
 
-bool xdo(const std::string& args)
-{
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool xdo(const std::string& args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
 
 std::string canvas_at(int x, int y)
 {
-    const wxPoint p = myframe->canvas->GetScreenPosition();
-    return std::to_string(p.x + x) + " " + std::to_string(p.y + y);
+    const wxPoint p = myframe->canvas->GetScreenPosition() + wxPoint(x, y);
+    return std::to_string(p.x) + " " + std::to_string(p.y);
 }
 
 bool answer_file_dialog(const std::string& title, const std::string& path)

@@ -14,8 +14,7 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     int wx_argc = 1;
-    char name[] = "voxmira";
-    char* wx_argv[] = {name, nullptr};
+    char name[] = "voxmira", *wx_argv[] = {name, nullptr};
     if (!wxEntryStart(wx_argc, wx_argv)) {
         std::fprintf(stderr, "cannot start wxWidgets (no display?)\n");
         return 1;

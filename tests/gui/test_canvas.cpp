@@ -1,10 +1,6 @@
 // The canvas in a real window: what it draws, every mouse gesture and every key.
 #include <algorithm>
-#include <cmath>
 
-#include <wx/statusbr.h>
-
-#include "core/ui.h"
 #include "app/gl_fonts.h"
 #include "gui_fixture.h"
 
@@ -18,25 +14,19 @@ TEST_F(Canvas, DrawsTheImageAndTheHelpLine)
     EXPECT_DOUBLE_EQ(info.zoom, fit);
     int w, h;
     auto px = canvas_pixels(w, h, "canvas_phantom");
-    ASSERT_EQ(w, canvas_w);
-    ASSERT_EQ(h, canvas_h);
+    ASSERT_EQ(std::make_pair(w, h), std::make_pair(canvas_w, canvas_h));
     // Metal insert (image 89, 128) white, air black, tissue mid grey under window 40 / 400.
     EXPECT_GT(mean_rgb(px, w, 244, 236, 252, 244), 240);
     EXPECT_LT(mean_rgb(px, w, 96, 16, 104, 24), 15);
-    const double tissue = mean_rgb(px, w, 316, 316, 324, 324);
-    EXPECT_GT(tissue, 80);
-    EXPECT_LT(tissue, 180);
-    // Outside the image, left of it, black too.
-    EXPECT_LT(mean_rgb(px, w, 10, 100, 60, 200), 5);
+    EXPECT_NEAR(mean_rgb(px, w, 316, 316, 324, 324), 130, 50);
+    EXPECT_LT(mean_rgb(px, w, 10, 100, 60, 200), 5) << "left of the image";
     // The help line: green text along the bottom edge.
     EXPECT_GT(count_colour(px, w, 0, h - 40, w, h, 0, 255, 0, 60), 100);
 
     press_key(WXK_SPACE);
-    EXPECT_EQ(info.overlay, 0);
-    px = canvas_pixels(w, h);
-    EXPECT_EQ(count_colour(px, w, 0, h - 40, w, h, 0, 255, 0, 60), 0) << "overlay off";
+    EXPECT_EQ(count_colour(canvas_pixels(w, h), w, 0, h - 40, w, h, 0, 255, 0, 60), 0) << "overlay off";
     press_key(WXK_SPACE);
-    EXPECT_EQ(info.overlay, 1);
+    EXPECT_EQ(info.overlay, 1) << "Space toggles back";
 }
 
 // A left drag draws its red box and zooms to it; a box of width 0 counts as a click.
@@ -49,11 +39,9 @@ TEST_F(Canvas, ZoomBoxIsDrawnAndZoomsToIt)
     auto px = canvas_pixels(w, h, "canvas_zoom_box");
     EXPECT_GT(count_colour(px, w, 220, 146, 420, 154, 255, 0, 0, 30), 100) << "the box's top edge";
     mouse(wxEVT_LEFT_UP, 440, 330);
-    EXPECT_EQ(info.zoom_box, 0);
-    EXPECT_EQ(info.zoom_mode, 1);
     // The box's midpoint (320, 240) is the old centre; zoom x min(640 / 240, 480 / 180).
-    EXPECT_EQ(info.centre.x, 128);
-    EXPECT_EQ(info.centre.y, 128);
+    EXPECT_EQ(std::make_tuple(info.zoom_box, info.zoom_mode, info.centre.x, info.centre.y),
+              std::make_tuple(0, 1, 128, 128));
     EXPECT_NEAR(info.zoom, fit * 480.0 / 180, 1e-9);
     EXPECT_TRUE(status(1).Contains(" @ [")) << "part visible";
     const double z = info.zoom;
@@ -66,13 +54,9 @@ TEST_F(Canvas, MiddleButtonPans)
     drag(wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_UP, 320, 240, 420, 240);
     // drag_start = (320 / z, 240 / z), drag_end = (420 / z, 240 / z), truncated.
     const int dx = (int)(420 / fit) - (int)(320 / fit);
-    EXPECT_EQ(info.centre.x, 128 - dx);
-    EXPECT_EQ(info.centre.y, 128);
-    EXPECT_EQ(info.panning, 0);
-    // The image moved right: the metal insert is now further right.
-    int w, h;
-    auto px = canvas_pixels(w, h);
-    EXPECT_GT(mean_rgb(px, w, 244 + 100, 236, 252 + 100, 244), 240);
+    EXPECT_EQ(std::make_tuple(info.centre.x, info.centre.y, info.panning), std::make_tuple(128 - dx, 128, 0));
+    int w = canvas_w, h = canvas_h;  // the size canvas_pixels reads back
+    EXPECT_GT(mean_rgb(canvas_pixels(w, h), w, 344, 236, 352, 244), 240) << "the metal insert moved right";
 }
 
 // A right-button drag re-windows the image at every step; the windowing panel's axis
@@ -81,17 +65,13 @@ TEST_F(Canvas, MiddleButtonPans)
 TEST_F(Canvas, RightButtonWindowsLiveAndKeepsWidthPositive)
 {
     const int R = info.data_max - info.data_min;
-    ASSERT_EQ(R, 2500);
     int w, h;
     const std::vector<unsigned char> before = canvas_pixels(w, h);
     mouse(wxEVT_RIGHT_DOWN, 320, 240);
     mouse(wxEVT_MOTION, 420, 290);
-    EXPECT_EQ(info.windowing, 1);
-    EXPECT_EQ(info.window_centre, 40 + 100 * R / canvas_w);
-    EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
-    EXPECT_EQ(status(1),
-              wxString::Format("Windowing centre %i, width %i", info.window_centre,
-                               info.window_range));
+    EXPECT_EQ(std::make_tuple(info.windowing, info.window_centre, info.window_range),
+              std::make_tuple(1, 40 + 100 * R / canvas_w, 400 + 50 * R / canvas_h));
+    EXPECT_EQ(status(1), wxString::Format("Windowing centre %i, width %i", info.window_centre, info.window_range));
     // The windowing panel with its yellow frame at the top left.
     auto px = canvas_pixels(w, h, "canvas_windowing");
     EXPECT_GT(count_colour(px, w, 0, 0, w / 3, h / 2, 255, 255, 0, 30), 50);
@@ -104,8 +84,7 @@ TEST_F(Canvas, RightButtonWindowsLiveAndKeepsWidthPositive)
     EXPECT_GT(count_colour(px, w, 0, 0, w / 3, h / 2, 0, 204, 0, 40), 20) << "the ramp is drawn";
     mouse(wxEVT_MOTION, 420, 290);
     mouse(wxEVT_RIGHT_UP, 420, 290);
-    EXPECT_EQ(info.windowing, 0);
-    EXPECT_EQ(info.window_range, 400 + 50 * R / canvas_h);
+    EXPECT_EQ(std::make_pair(info.windowing, info.window_range), std::make_pair(0, 400 + 50 * R / canvas_h));
 
     drag(wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, 320, 470, 320, 0);
     EXPECT_EQ(info.window_range, 1) << "dragging far up would make the width negative";
@@ -114,12 +93,9 @@ TEST_F(Canvas, RightButtonWindowsLiveAndKeepsWidthPositive)
 TEST_F(Canvas, ShiftDragDrawsAProfileLine)
 {
     drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 200, 240, 440, 240, true);
-    EXPECT_EQ(info.line_drag, 0);
-    EXPECT_EQ(info.zoom_box, 0);
-    EXPECT_DOUBLE_EQ(info.line_start.x, (200 - 320) / fit + 128);
-    EXPECT_DOUBLE_EQ(info.line_end.x, (440 - 320) / fit + 128);
-    EXPECT_DOUBLE_EQ(info.line_start.y, 128);
-    EXPECT_EQ(info.profile_length, (int)(4 * (240 / fit)));
+    EXPECT_EQ(std::make_pair(info.line_drag, info.zoom_box), std::make_pair(0, 0));
+    EXPECT_EQ(std::make_tuple(info.line_start.x, info.line_end.x, info.line_start.y, info.profile_length),
+              std::make_tuple((200 - 320) / fit + 128, (440 - 320) / fit + 128, 128.0, (int)(4 * (240 / fit))));
     int w, h;
     auto px = canvas_pixels(w, h, "canvas_profile");
     // The red line across the image and the profile panel's yellow frame at the top right.
@@ -128,8 +104,7 @@ TEST_F(Canvas, ShiftDragDrawsAProfileLine)
 
     // A line that ends where it began has no length and no profile.
     drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 300, 300, 300, 300, true, false, 1);
-    EXPECT_DOUBLE_EQ(info.line_start.x, info.line_end.x);
-    EXPECT_EQ(info.profile_length, 0);
+    EXPECT_EQ(std::make_pair(info.line_start.x, info.profile_length), std::make_pair(info.line_end.x, 0));
 }
 
 TEST_F(Canvas, ProbesWithShiftAndCtrlRightButton)
@@ -138,17 +113,14 @@ TEST_F(Canvas, ProbesWithShiftAndCtrlRightButton)
     choose(ID_FILTER, 3);
     choose(ID_MASK, 0);
     mouse(wxEVT_RIGHT_DOWN, 320, 240, true, false);
-    EXPECT_EQ(info.probe_mode, 1);
     ASSERT_NE(info.probe_values, nullptr);
-    EXPECT_EQ(info.probe_count, 2 * info.filter_size + 1);
+    EXPECT_EQ(std::make_tuple(info.probe_mode, info.probe_count, info.cursor.x, info.cursor.y),
+              std::make_tuple(1, 2 * info.filter_size + 1, 128, 128));
     EXPECT_EQ(info.probe_values[0], -160000) << "the corner lies outside the circle";
     EXPECT_GT(info.probe_values[info.probe_count * info.probe_count / 2], -160000);
-    EXPECT_EQ(info.cursor.x, 128);
-    EXPECT_EQ(info.cursor.y, 128);
-    int w, h;
-    auto px = canvas_pixels(w, h, "canvas_probe");
-    // The red square around the probe pixel.
-    EXPECT_GT(count_colour(px, w, 310, 230, 330, 250, 255, 0, 0, 40), 4);
+    int w = canvas_w, h = canvas_h;
+    EXPECT_GT(count_colour(canvas_pixels(w, h, "canvas_probe"), w, 310, 230, 330, 250, 255, 0, 0, 40), 4)
+        << "the red square around the probe pixel";
     mouse(wxEVT_MOTION, 330, 250, true, false);
     EXPECT_EQ(info.cursor.x, (int)((330 - 320) / fit + 128 + 0.5));
     mouse(wxEVT_RIGHT_UP, 330, 250);
@@ -172,8 +144,7 @@ TEST_F(Canvas, PlainMotionReadsThePixel)
     mouse(wxEVT_MOTION, 248, 240);
     const int x = (int)((248 - 320) / fit + 128 + 0.5);
     EXPECT_EQ(info.cursor.x, x);
-    EXPECT_EQ(status(2),
-              wxString::Format("Value at pixel: %i", phantom_value(x, 128, 256, 256)));
+    EXPECT_EQ(status(2), wxString::Format("Value at pixel: %i", phantom_value(x, 128, 256, 256)));
     // Off the image there is no pixel to read: the last one's value does not linger.
     mouse(wxEVT_MOTION, 5, 5);
     EXPECT_EQ(status(2), "");
@@ -184,9 +155,8 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     EXPECT_EQ(info.font_index, 2);
     press_key('F');
     EXPECT_EQ(info.font_index, 3);
-    // The repaint that follows rebuilds GL state and the font.
     int w, h;
-    canvas_pixels(w, h);
+    canvas_pixels(w, h);  // the repaint rebuilds GL state and the font
     ASSERT_NE(info.font, nullptr);
     EXPECT_EQ(info.font->size(), 28);
     info.font_index = 10;
@@ -195,24 +165,17 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     canvas_pixels(w, h);
     EXPECT_EQ(info.font->name(), "Cabin 16");
     info.font_index = 2;
-    press_key('F');
-    info.font_index = 2;
     myframe->canvas->gl_ready = false;
 
     press_key('H');
     EXPECT_EQ(info.show_histogram, 1);
     for (int i = 0; i < info.histogram_bins; i++) info.histogram[i] = i;
-    auto px = canvas_pixels(w, h, "canvas_histogram");
-    EXPECT_GT(count_colour(px, w, w / 3, 0, w, h / 2, 0, 180, 0, 40), 100) << "green bins";
+    EXPECT_GT(count_colour(canvas_pixels(w, h, "canvas_histogram"), w, w / 3, 0, w, h / 2, 0, 180, 0, 40), 100)
+        << "green bins";
     // Upper case sets, lower case clears (S: sorting instead of the histogram).
-    const struct {
-        int key;
-        const uint8_t& field;
-        int value;
-        const char* said;  // in status field 1
-    } toggles[] = {{'h', info.show_histogram, 0, nullptr}, {'S', info.use_histogram, 0, "Using sorting"},
-                   {'s', info.use_histogram, 1, "Using histogram"}, {'M', info.show_ssim, 1, nullptr},
-                   {'m', info.show_ssim, 0, nullptr}};
+    const struct { int key; const uint8_t& field; int value; const char* said; } toggles[] = {
+        {'h', info.show_histogram, 0, nullptr}, {'S', info.use_histogram, 0, "Using sorting"},
+        {'s', info.use_histogram, 1, "Using histogram"}, {'M', info.show_ssim, 1, nullptr}, {'m', info.show_ssim, 0, nullptr}};
     for (const auto& t : toggles) {
         press_key(t.key);
         EXPECT_EQ((int)t.field, t.value) << (char)t.key;
@@ -225,8 +188,7 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     const double z = info.zoom;
     press_key('Z');
     press_key(WXK_F5);
-    EXPECT_EQ(info.zoom, z);
-    EXPECT_EQ(info.overlay, 1);
+    EXPECT_EQ(std::make_pair(info.zoom, (int)info.overlay), std::make_pair(z, 1));
 }
 
 TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
@@ -234,8 +196,7 @@ TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
     key = 1;
     mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
     press_key(WXK_SPACE);
-    EXPECT_DOUBLE_EQ(info.zoom, fit);
-    EXPECT_EQ(info.overlay, 1);
+    EXPECT_EQ(std::make_pair(info.zoom, (int)info.overlay), std::make_pair(fit, 1));
     key = 0;
     mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
     EXPECT_NEAR(info.zoom, fit * 0.95, 1e-12) << "without the guard a notch zooms out";
@@ -246,9 +207,7 @@ TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
     drag(wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, 100, 100, 300, 300);
     drag(wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, 100, 100, 300, 300);
     mouse(wxEVT_MOUSEWHEEL, 320, 240, false, false, -120);
-    EXPECT_EQ(info.zoom, z);
-    EXPECT_EQ(info.zoom_box, 0);
-    EXPECT_EQ(info.windowing, 0);
+    EXPECT_EQ(std::make_tuple(info.zoom, (int)info.zoom_box, (int)info.windowing), std::make_tuple(z, 0, 0));
     int w, h;
     const auto px = canvas_pixels(w, h);
     EXPECT_EQ(std::count(px.begin(), px.end(), 0), (long)px.size()) << "a closed file leaves a black canvas without overlays";
@@ -257,12 +216,9 @@ TEST_F(Canvas, GuardAndNoDataIgnoreEvents)
 TEST_F(Canvas, ResizeKeepsFitZoomAndReportsStatus)
 {
     set_canvas_size(512, 400);
-    EXPECT_EQ(info.window_width, 512);
-    EXPECT_EQ(info.window_height, 400);
-    EXPECT_DOUBLE_EQ(info.zoom, 400.0 / 256);
+    EXPECT_EQ(std::make_tuple(info.window_width, info.window_height, info.zoom), std::make_tuple(512, 400, 400.0 / 256));
     pump_until([] { return !myframe->canvas->status_pending; });
-    EXPECT_EQ(status(1),
-              wxString::Format("[256,256] x %.3lf > [512,400]", 400.0 / 256));
+    EXPECT_EQ(status(1), wxString::Format("[256,256] x %.3lf > [512,400]", 400.0 / 256));
     // With a kept zoom a resize leaves it alone.
     command(ID_ZOOM_UNITY);
     set_canvas_size(canvas_w, canvas_h);

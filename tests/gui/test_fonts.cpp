@@ -1,5 +1,4 @@
-// The embedded Cabin atlases and the texture font: table integrity, measuring, and where
-// draw() puts the text.
+// The embedded Cabin atlases and the texture font: tables, measuring, where text lands.
 #include <GL/gl.h>
 
 #include <wx/choicdlg.h>
@@ -16,21 +15,16 @@ TEST(FontTable, ElevenCabinAtlasesWithConsistentGlyphTables)
     for (int i = 0; i < gl_font_count; i++) {
         const gl_font_info_t& f = gl_font_info[i];
         SCOPED_TRACE(i);
-        EXPECT_EQ(f.size, sizes[i]);
-        EXPECT_EQ(wxString(f.name), wxString::Format("Cabin %i", sizes[i]));
-        EXPECT_EQ(f.first_char, 32);
-        EXPECT_EQ(f.last_char, 126);
-        EXPECT_GT(f.em, f.size / 2);
-        EXPECT_LT(f.em, f.size);
-        // An 8-bit greyscale PNG (colour type 0) of the stated size.
+        EXPECT_EQ(std::make_tuple(f.size, wxString(f.name), (int)f.first_char, (int)f.last_char),
+                  std::make_tuple(sizes[i], wxString::Format("Cabin %i", sizes[i]), 32, 126));
+        EXPECT_TRUE(f.em > f.size / 2 && f.em < f.size) << f.em;
+        // An 8-bit greyscale PNG (bit depth 8, colour type 0) of the stated size.
         ASSERT_GT(f.png_size, 33);
-        EXPECT_EQ(f.png[24], 8) << "bit depth";
-        EXPECT_EQ(f.png[25], 0) << "colour type grey";
+        EXPECT_EQ(std::make_pair((int)f.png[24], (int)f.png[25]), std::make_pair(8, 0));
         wxMemoryInputStream stream(f.png, f.png_size);
         wxImage atlas;
         ASSERT_TRUE(atlas.LoadFile(stream, wxBITMAP_TYPE_PNG));
-        EXPECT_EQ(atlas.GetWidth(), f.atlas_width);
-        EXPECT_EQ(atlas.GetHeight(), f.atlas_height);
+        EXPECT_EQ(atlas.GetSize(), wxSize(f.atlas_width, f.atlas_height));
         // Cells lie inside the atlas and never overlap; every visible glyph has ink.
         std::vector<int> owner((size_t)f.atlas_width * f.atlas_height, -1);
         for (int c = 0; c < 95; c++) {
@@ -54,15 +48,12 @@ TEST(FontTable, LengthsFollowTheAdvances)
 {
     const gl_font_info_t& f = gl_font_info[0];
     const int a = f.glyphs[('A' - 32) * 3 + 2], w = f.glyphs[('W' - 32) * 3 + 2];
-    EXPECT_EQ(font_text_length(0, "A"), a);
-    EXPECT_EQ(font_text_length(0, "AW"), a + w);
-    EXPECT_EQ(font_text_length(0, "A\tW"), a + w + 8) << "a tab counts half the size";
-    EXPECT_EQ(font_text_length(0, wxString::FromUTF8("A\xC2\xB0")), a + 8);
-    EXPECT_EQ(font_text_length(0, ""), 0);
-    EXPECT_EQ(font_text_length(11, "AW"), 0);
-    EXPECT_EQ(font_text_length(-1, "AW"), 0);
-    // Bigger fonts are wider.
-    for (int i = 1; i < gl_font_count; i++)
+    // A tab and a character above 126 count half the size; no font (11, -1) measures nothing.
+    EXPECT_EQ(std::make_tuple(font_text_length(0, "A"), font_text_length(0, "AW"), font_text_length(0, "A\tW"),
+                              font_text_length(0, wxString::FromUTF8("A\xC2\xB0"))),
+              std::make_tuple(a, a + w, a + w + 8, a + 8));
+    EXPECT_EQ(font_text_length(0, "") + font_text_length(11, "AW") + font_text_length(-1, "AW"), 0);
+    for (int i = 1; i < gl_font_count; i++)  // bigger fonts are wider
         EXPECT_GT(font_text_length(i, "Windowing"), font_text_length(i - 1, "Windowing"));
 }
 
@@ -74,7 +65,7 @@ struct box {
     int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // GL pixels, y up
 };
 
-// Draws `text` white on black in the canvas's context and returns the lit pixels and box.
+// Draws `text` white on black in the canvas's context and returns the lit pixels' box.
 box draw_and_measure(gl_fonts& font, const wxString& text, vertex2d pos, vertex2d anchor,
                      std::vector<unsigned char>* out = nullptr)
 {
@@ -92,12 +83,8 @@ box draw_and_measure(gl_fonts& font, const wxString& text, vertex2d pos, vertex2
     box b;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++)
-            if (px[((size_t)y * w + x) * 3] > 32) {
-                b.x0 = std::min(b.x0, x);
-                b.x1 = std::max(b.x1, x);
-                b.y0 = std::min(b.y0, y);
-                b.y1 = std::max(b.y1, y);
-            }
+            if (px[((size_t)y * w + x) * 3] > 32)
+                b = {std::min(b.x0, x), std::min(b.y0, y), std::max(b.x1, x), std::max(b.y1, y)};
     if (out) *out = px;
     glClearColor(1, 1, 1, 1);
     return b;
@@ -112,34 +99,26 @@ TEST_F(Fonts, AnchorsPlaceTheTextAndUnknownCharactersLeaveNoGap)
     myframe->canvas->SetCurrent(*myframe->canvas->context);
     gl_fonts font(0);
     ASSERT_EQ(font.size(), 16);
-    EXPECT_EQ(font.name(), "Cabin 16");
     const int adv = font.length("H");
 
     // Anchor (0, 0): the text's top-left corner at the position.
     box b = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(0, 0));
     ASSERT_GE(b.x1, 0) << "nothing drawn";
-    EXPECT_GE(b.x0, 200);
-    EXPECT_LE(b.x1, 200 + adv);
-    EXPECT_LT(b.y1, 200);
-    EXPECT_GE(b.y0, 200 - 16);
-
+    EXPECT_TRUE(b.x0 >= 200 && b.x1 <= 200 + adv && b.y1 < 200 && b.y0 >= 200 - 16);
+    auto corner = [&](vertex2d pos, vertex2d anchor) {
+        const box o = draw_and_measure(font, "H", pos, anchor);
+        return std::make_pair(o.x0 - b.x0, o.y0 - b.y0);
+    };
     // Anchor (-2, 0): left by one size, so a text one size wide ends at the position.
-    box left = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(-2, 0));
-    EXPECT_EQ(left.x0, b.x0 - 16);
-    EXPECT_EQ(left.y0, b.y0);
+    EXPECT_EQ(corner(vertex2d(200, 200), vertex2d(-2, 0)), std::make_pair(-16, 0));
     // Anchor (0, 0.5): half a line up.
-    box up = draw_and_measure(font, "H", vertex2d(200, 200), vertex2d(0, 0.5));
-    EXPECT_EQ(up.y0, b.y0 + 8);
-    EXPECT_EQ(up.x0, b.x0);
+    EXPECT_EQ(corner(vertex2d(200, 200), vertex2d(0, 0.5)), std::make_pair(0, 8));
     // Fractional positions snap to whole pixels.
-    box snapped = draw_and_measure(font, "H", vertex2d(200.3, 199.8), vertex2d(0, 0));
-    EXPECT_EQ(snapped.x0, b.x0);
-    EXPECT_EQ(snapped.y0, b.y0);
+    EXPECT_EQ(corner(vertex2d(200.3, 199.8), vertex2d(0, 0)), std::make_pair(0, 0));
 
     // A character above 126 takes no space.
     std::vector<unsigned char> with, without;
-    draw_and_measure(font, wxString::FromUTF8("A\xC2\xB0W"), vertex2d(100, 300), vertex2d(0, 0),
-                     &with);
+    draw_and_measure(font, wxString::FromUTF8("A\xC2\xB0W"), vertex2d(100, 300), vertex2d(0, 0), &with);
     draw_and_measure(font, "AW", vertex2d(100, 300), vertex2d(0, 0), &without);
     EXPECT_TRUE(with == without);
 
@@ -150,48 +129,24 @@ TEST_F(Fonts, AnchorsPlaceTheTextAndUnknownCharactersLeaveNoGap)
     myframe->canvas->Refresh(false);
 }
 
-namespace {
-
-// Answers the next modal single-choice dialog with `selection` (or cancels it when -1).
-void answer_choice_dialog(int selection)
-{
-    wxTheApp->CallAfter([selection] {
-        for (wxWindow* w : wxTopLevelWindows) {
-            auto* dialog = dynamic_cast<wxSingleChoiceDialog*>(w);
-            if (!dialog || !dialog->IsModal()) continue;
-            EXPECT_EQ(dialog->GetTitle(), "Overlay font");
-            EXPECT_EQ(dialog->GetSelection(), info.font_index);
-            if (selection < 0) {
-                dialog->EndModal(wxID_CANCEL);
-            } else {
-                dialog->SetSelection(selection);
-                dialog->EndModal(wxID_OK);
-            }
-            return;
-        }
-        ADD_FAILURE() << "no font dialog open";
-    });
-}
-
-}  // namespace
-
 TEST_F(Fonts, OverlayFontDialogChoosesTheSize)
 {
-    answer_choice_dialog(5);
-    command(ID_FONT);
-    EXPECT_EQ(info.font_index, 5);
     int w, h;
-    canvas_pixels(w, h);
-    ASSERT_NE(info.font, nullptr);
-    EXPECT_EQ(info.font->name(), "Cabin 40");
-
-    answer_choice_dialog(-1);
-    command(ID_FONT);
-    EXPECT_EQ(info.font_index, 5) << "Cancel changes nothing";
-    EXPECT_NE(info.font, nullptr);
-
-    answer_choice_dialog(2);
-    command(ID_FONT);
-    EXPECT_EQ(info.font_index, 2);
-    canvas_pixels(w, h);
+    for (int choice : {5, -1, 2}) {  // Cancel (-1) changes nothing
+        wxTheApp->CallAfter([choice] {  // answers the modal dialog once it runs
+            for (wxWindow* win : wxTopLevelWindows)
+                if (auto* dialog = dynamic_cast<wxSingleChoiceDialog*>(win); dialog && dialog->IsModal()) {
+                    EXPECT_EQ(dialog->GetTitle(), "Overlay font");
+                    EXPECT_EQ(dialog->GetSelection(), info.font_index);
+                    if (choice >= 0) dialog->SetSelection(choice);
+                    return dialog->EndModal(choice < 0 ? wxID_CANCEL : wxID_OK);
+                }
+            ADD_FAILURE() << "no font dialog open";
+        });
+        command(ID_FONT);
+        EXPECT_EQ(info.font_index, choice < 0 ? 5 : choice);
+        canvas_pixels(w, h);
+        ASSERT_NE(info.font, nullptr);
+        EXPECT_EQ(info.font->name(), choice == 2 ? "Cabin 24" : "Cabin 40");
+    }
 }

@@ -1,9 +1,4 @@
-// Control handlers driven by the controls' own events: the field each writes and the work
-// it triggers.
-#include <wx/choice.h>
-#include <wx/slider.h>
-#include <wx/statusbr.h>
-
+// Control handlers driven by the controls' own events.
 #include "app/deferred_input.h"
 #include "app/gui_ui.h"
 #include "core/ui.h"
@@ -23,68 +18,40 @@ TEST_F(Handlers, ControlsTakeEffectAsTheyMove)
     EXPECT_DOUBLE_EQ(info.cubic_coeffs[0], 1.5) << "Catmull-Rom: P1 = 1.5t^3 - 2.5t^2 + 1";
 }
 
-TEST_F(Handlers, ThresholdSliderReportsTheSourceValue)
-{
-    slide(ID_THRESHOLD, 200);
-    EXPECT_EQ(info.threshold, 200);
-    EXPECT_EQ(status(1),
-              wxString::Format("Threshold is currently at %.0f", (200 - 127) * 400.0 / 255 + 40));
-}
-
-// A metal slider held previews its HU value as the threshold, in display levels of the window
-// 40 / 400; the release repeats the position, ends the preview and gives the threshold
-// slider's value back.
-TEST_F(Handlers, MetalSlidersPreviewAndReleaseEndsIt)
+// The threshold slider reports its source value. A metal slider held previews its HU value as
+// the threshold, in display levels of the window 40 / 400; the release repeats the position,
+// ends the preview and gives the threshold slider's value back.
+TEST_F(Handlers, ThresholdAndMetalSlidersPreviewAndReleaseEndsIt)
 {
     slide(ID_THRESHOLD, 30);
+    EXPECT_EQ(info.threshold, 30);
+    EXPECT_EQ(status(1), wxString::Format("Threshold is currently at %.0f", (30 - 127) * 400.0 / 255 + 40));
     tick(ID_SHOW_THRESHOLD, false);
-    const struct {
-        int id, hu, threshold;
-    } previews[] = {{ID_METAL_BACK, 100, 165},  // (100 - 40) x 255 / 400 + 127 = 165.25
-                    {ID_METAL_METAL, 1400, 255}, {ID_METAL_AIR, -900, 0},  // clamped
-                    {ID_METAL_RANGE, 40, 190}};  // background + range: 140 HU
+    const struct { int id, hu, threshold; } previews[] = {
+        {ID_METAL_BACK, 100, 165},  // (100 - 40) x 255 / 400 + 127 = 165.25
+        {ID_METAL_METAL, 1400, 255}, {ID_METAL_AIR, -900, 0},  // clamped
+        {ID_METAL_RANGE, 40, 190}};  // background + range: 140 HU
     for (const auto& p : previews) {
         SCOPED_TRACE(p.id);
         slide(p.id, p.hu);
-        EXPECT_EQ(info.show_threshold, 1);
-        EXPECT_EQ(info.threshold, p.threshold);
+        EXPECT_EQ(std::make_pair((int)info.show_threshold, info.threshold), std::make_pair(1, p.threshold));
         slide(p.id, p.hu, wxEVT_SCROLL_THUMBRELEASE);
-        EXPECT_EQ(info.show_threshold, 0);
-        EXPECT_EQ(info.threshold, 30);
+        EXPECT_EQ(std::make_pair((int)info.show_threshold, info.threshold), std::make_pair(0, 30));
     }
-    EXPECT_EQ(info.metal_background, 100);
-    EXPECT_EQ(info.metal_range, 40);
+    EXPECT_EQ(std::make_pair(info.metal_background, info.metal_range), std::make_pair(100, 40));
 }
 
-TEST_F(Handlers, GreyChannelChoiceChangesNothingElse)
-{
-    std::vector<unsigned char> before(info.display_image,
-                                      info.display_image + canvas_w * canvas_h * 3);
-    wxCommandEvent e(wxEVT_CHOICE, ID_CHANNEL);
-    e.SetInt(2);
-    myframe->GetEventHandler()->ProcessEvent(e);
-    EXPECT_EQ(info.channel, 2);
-    EXPECT_TRUE(std::equal(before.begin(), before.end(), info.display_image));
-    info.channel = 0;
-}
-
-namespace {
-
-int yields = 0, subsample_during = 0, size_during = 0, held_during = 0;
+static int yields = 0, subsample_during = 0, size_during = 0, held_during = 0;
 
 // Stands in for the event loop during a filter's yield: a user moves the sub-sample and
 // filter-size sliders while the median runs.
-void yield_with_input()
+static void yield_with_input()
 {
     if (yields++ != 0) return;
     slide(ID_SUBSAMPLE, 2);
     slide(ID_FILTER_SIZE, 4);
-    subsample_during = info.subsample;
-    size_during = info.filter_size;
-    held_during = deferred_input_count();
+    subsample_during = info.subsample, size_during = info.filter_size, held_during = deferred_input_count();
 }
-
-}  // namespace
 
 // Input during a run is held back, not applied to the arrays in use nor lost to the
 // run's restore of its parameters, and takes effect once the run has ended.
@@ -102,12 +69,9 @@ TEST_F(Handlers, InputDuringAFilterRunWaitsForItsEnd)
     gui_install_ui_hooks();
     info.use_histogram = 1;
     EXPECT_GE(yields, 1);
-    EXPECT_EQ(subsample_during, 1) << "not applied while the run used the arrays";
-    EXPECT_EQ(size_during, 7);
-    EXPECT_EQ(held_during, 2);
+    // Not applied while the run used the arrays: sub-sample 1, size 7, two inputs held.
+    EXPECT_EQ(std::make_tuple(subsample_during, size_during, held_during), std::make_tuple(1, 7, 2));
     pump_until([] { return deferred_input_count() == 0; }, 10.0);
-    EXPECT_EQ(info.subsample, 2);
-    EXPECT_EQ(info.filter_size, 4);
-    EXPECT_EQ(info.proc_width, 512) << "sub-sampling re-sampled";
-    EXPECT_EQ(info.proc_height, 512);
+    EXPECT_EQ(std::make_tuple(info.subsample, info.filter_size, info.proc_width, info.proc_height),
+              std::make_tuple(2, 4, 512, 512)) << "sub-sampling re-sampled";
 }

@@ -1,47 +1,35 @@
-// The program on the bundled samples: the CT series (stepping, threshold marks), the noisy
-// picture that finds its reference every way in, a whole-series run while zoomed in, and a
-// micro-CT raw file.
-#include <wx/file.h>
+// The program on the bundled samples: the CT series, the noisy picture, a micro-CT raw file.
 #include <wx/filename.h>
 #include <wx/slider.h>
-#include <wx/statusbr.h>
 
 #include <gtk/gtk.h>
 
 #include "gui_fixture.h"
 
-namespace {
-
-const char* const ct_first = VOXMIRA_SAMPLES "/ct_phantom/ct_phantom_0001.dcm";
-const char* const noisy = VOXMIRA_SAMPLES "/camera_all_noise_016.png";
+static const char* const noisy = VOXMIRA_SAMPLES "/camera_all_noise_016.png";
 
 // The texts of the plain labels inside a control (a slider's value and end labels).
-std::vector<std::string> label_texts(wxWindow* w)
+static void label_texts(GtkWidget* g, gpointer to)
+{
+    if (GTK_IS_LABEL(g))
+        static_cast<std::vector<std::string>*>(to)->push_back(gtk_label_get_text(GTK_LABEL(g)));
+    else if (GTK_IS_CONTAINER(g))
+        gtk_container_forall(GTK_CONTAINER(g), label_texts, to);
+}
+static std::vector<std::string> label_texts(wxWindow* w)
 {
     std::vector<std::string> out;
-    struct walk {
-        static void each(GtkWidget* g, gpointer to)
-        {
-            if (GTK_IS_LABEL(g))
-                static_cast<std::vector<std::string>*>(to)->push_back(gtk_label_get_text(GTK_LABEL(g)));
-            else if (GTK_IS_CONTAINER(g))
-                gtk_container_forall(GTK_CONTAINER(g), each, to);
-        }
-    };
-    walk::each(static_cast<GtkWidget*>(w->GetHandle()), &out);
+    label_texts(static_cast<GtkWidget*>(w->GetHandle()), &out);
     return out;
 }
-
-}  // namespace
 
 // Started on the series: its frames on the slider, frame 6 with its metal inserts, the metal
 // preview's magenta marks while a slider is held (refused files: test_window.cpp).
 TEST(Samples, CtSeriesStepsAndMarksMetal)
 {
-    ASSERT_TRUE(start_program_shown({ct_first}));
+    ASSERT_TRUE(start_program_shown({VOXMIRA_SAMPLES "/ct_phantom/ct_phantom_0001.dcm"}));
     set_canvas_size(512, 512);
-    EXPECT_EQ(info.width, 256);
-    EXPECT_EQ(info.frames, 12);
+    EXPECT_EQ(std::make_pair(info.width, info.frames), std::make_pair(256, 12));
     EXPECT_EQ(myframe->GetTitle(), titled(": 'ct_phantom_0001.dcm'"));
     wxSlider* frame_slider = myframe->slider(ID_FRAME);
     EXPECT_EQ(frame_slider->GetMax(), info.first_frame + 11);
@@ -57,11 +45,9 @@ TEST(Samples, CtSeriesStepsAndMarksMetal)
               GuiTest::count_colour(first, w, 0, 0, w, h, 255, 255, 255, 2));
     // Pixels at or above 900 HU turn magenta while the metal slider is held.
     slide(ID_METAL_METAL, 900);
-    const std::vector<unsigned char> marked = canvas_pixels(w, h, "canvas_ct_metal_preview");
-    EXPECT_GT(GuiTest::count_colour(marked, w, 0, 0, w, h, 255, 0, 255, 10), 20);
+    EXPECT_GT(GuiTest::count_colour(canvas_pixels(w, h, "canvas_ct_metal_preview"), w, 0, 0, w, h, 255, 0, 255, 10), 20);
     slide(ID_METAL_METAL, 900, wxEVT_SCROLL_THUMBRELEASE);
-    const std::vector<unsigned char> shown = canvas_pixels(w, h);
-    EXPECT_EQ(GuiTest::count_colour(shown, w, 0, 0, w, h - 40, 255, 0, 255, 10), 0);
+    EXPECT_EQ(GuiTest::count_colour(canvas_pixels(w, h), w, 0, 0, w, h - 40, 255, 0, 255, 10), 0);
     close_program();
 }
 
@@ -71,32 +57,24 @@ TEST(Samples, NoisyPictureFindsItsReferenceEveryWayIn)
 {
     const wxString paired = titled(": 'camera_all_noise_016.png' with ref 'camera_all_ref_016.png'");
     ASSERT_TRUE(start_program_shown({noisy}));
-    EXPECT_EQ(myframe->GetTitle(), paired) << "start-up";
-    EXPECT_NE(info.ref_image, nullptr);
+    EXPECT_TRUE(myframe->GetTitle() == paired && info.ref_image) << "start-up";
     press_key('N');
     EXPECT_TRUE(status(0).StartsWith("PSNR(dB) ")) << status(0);
-    ASSERT_EQ(info.frames, 1);
-    ASSERT_EQ(info.first_frame, 16) << "the digits of the name";
+    ASSERT_EQ(std::make_pair(info.frames, info.first_frame), std::make_pair(1, 16)) << "the digits of the name";
     wxSlider* frame = myframe->slider(ID_FRAME);
-    EXPECT_FALSE(frame->IsEnabled());
-    EXPECT_EQ(frame->GetValue(), 16);
-    for (const std::string& text : label_texts(frame))
-        EXPECT_TRUE(text.empty() || text == "16") << text;
+    EXPECT_TRUE(!frame->IsEnabled() && frame->GetValue() == 16);
+    for (const std::string& text : label_texts(frame)) EXPECT_TRUE(text.empty() || text == "16") << text;
 
     command(ID_CLOSE);
-    wxString* files = new wxString[1]{noisy};  // the event owns its array of names
-    wxDropFilesEvent drop(wxEVT_DROP_FILES, 1, files);
+    wxDropFilesEvent drop(wxEVT_DROP_FILES, 1, new wxString[1]{noisy});  // it owns the names
     drop.SetEventObject(myframe->canvas);
     myframe->canvas->GetEventHandler()->ProcessEvent(drop);
-    EXPECT_EQ(info.width, 512);
-    EXPECT_EQ(info.open_filter, 6);
-    EXPECT_EQ(myframe->GetTitle(), paired) << "dropped";
-    EXPECT_NE(info.ref_image, nullptr);
+    EXPECT_EQ(std::make_pair(info.width, info.open_filter), std::make_pair(512, 6));
+    EXPECT_TRUE(myframe->GetTitle() == paired && info.ref_image) << "dropped";
 
     command(ID_CLOSE);
     ASSERT_TRUE(myframe->open_file(noisy, 0));
-    EXPECT_EQ(myframe->GetTitle(), paired) << "File > Open";
-    EXPECT_NE(info.ref_image, nullptr);
+    EXPECT_TRUE(myframe->GetTitle() == paired && info.ref_image) << "File > Open";
     close_program();
 }
 
@@ -138,18 +116,14 @@ TEST(Samples, MicroCtRawFileInEveryModeFromTheWindow)
     ASSERT_TRUE(start_program_shown({VOXMIRA_FIXTURES "/rsq/phantom.rsq"}));
     set_canvas_size(512, 512);
     ASSERT_EQ(info.file_type, -7);
-    EXPECT_EQ(info.width, 128);
-    EXPECT_EQ(info.frames, 7);
-    EXPECT_EQ(myframe->slider(ID_FRAME)->GetMax(), 7);
+    EXPECT_EQ(std::make_tuple(info.width, info.frames, myframe->slider(ID_FRAME)->GetMax()), std::make_tuple(128, 7, 7));
     int w, h;
     const std::vector<unsigned char> slice = canvas_pixels(w, h, "canvas_rsq_slice");
     EXPECT_GT(GuiTest::count_colour(slice, w, 0, 0, w, h, 255, 255, 255, 60), 100) << "a bright phantom";
     slide(ID_FRAME, 7);
-    EXPECT_EQ(info.frame, 7);
-    EXPECT_EQ(info.width, 128);
+    EXPECT_EQ(std::make_pair(info.frame, info.width), std::make_pair(7, 128));
     choose(ID_XTREME_LOAD, 0);
-    EXPECT_EQ(info.height, 83) << "the sinogram of the record";
-    EXPECT_EQ(info.frame, 7);
+    EXPECT_EQ(std::make_pair(info.height, info.frame), std::make_pair(83, 7)) << "the sinogram of the record";
     choose(ID_XTREME_LOAD, 3);
     EXPECT_EQ(info.width, 64);
     choose(ID_XTREME_RECON, 1);

@@ -1,30 +1,16 @@
-// Start-up with no file: the title, a black canvas, and a clean close.
-#include <gtest/gtest.h>
-#include <algorithm>
+// Start-up with no file (its black canvas: Canvas.GuardAndNoDataIgnoreEvents), and with a batch switch.
 #include <unistd.h>
-#include <vector>
-#include <wx/app.h>
-#include <wx/filefn.h>
 #include <wx/filename.h>
-#include <wx/toplevel.h>
 
-#include "app/main_frame.h"
-#include "core/record.h"
-#include "app/gl_canvas.h"
 #include "app/main_app.h"
-#include "gui_harness.h"
+#include "gui_fixture.h"
 
-TEST(Startup, NoFileOpensBlackWindowAndClosesCleanly)
+TEST(Startup, NoFileOpensAnEmptyWindowAndClosesCleanly)
 {
     ASSERT_TRUE(start_program_shown({}));
     pump_for(0.3);
     EXPECT_EQ(myframe->GetTitle(), titled());
-    EXPECT_TRUE(info.file_name.empty());
-    EXPECT_EQ(info.raw_image, nullptr);
-    int w = 0, h = 0;
-    const std::vector<unsigned char> pixels = myframe->canvas->read_pixels(w, h);
-    ASSERT_GT(w * h, 0);
-    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), (long)pixels.size()) << "black without data";
+    EXPECT_TRUE(info.file_name.empty() && info.raw_image == nullptr);
 
     // The window's close event ends the program: the frame goes and no window is left.
     wxCloseEvent close(wxEVT_CLOSE_WINDOW, myframe->GetId());
@@ -33,8 +19,7 @@ TEST(Startup, NoFileOpensBlackWindowAndClosesCleanly)
     myframe->GetEventHandler()->ProcessEvent(close);
     EXPECT_EQ(myframe, nullptr);
     EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
-    EXPECT_EQ(info.histogram, nullptr);
-    EXPECT_EQ(key, 0);
+    EXPECT_TRUE(info.histogram == nullptr && key == 0);
 }
 
 TEST(Startup, BatchSwitchCorrectsEveryFrameAndEnds)
@@ -48,17 +33,12 @@ TEST(Startup, BatchSwitchCorrectsEveryFrameAndEnds)
 
     // Nothing to read: no window is left and the status is a failure.
     EXPECT_FALSE(start_program({"-m"}));
-    EXPECT_TRUE(wxGetApp().batch_finished);
-    EXPECT_NE(wxGetApp().batch_status, 0);
-    EXPECT_EQ(myframe, nullptr);
+    EXPECT_TRUE(wxGetApp().batch_finished && wxGetApp().batch_status != 0 && myframe == nullptr);
 
     EXPECT_FALSE(start_program({"-M", folder + "/mar_0002.dcm"}));
-    EXPECT_TRUE(wxGetApp().batch_finished);
-    EXPECT_EQ(wxGetApp().batch_status, 0);
-    EXPECT_EQ(myframe, nullptr);
+    EXPECT_TRUE(wxGetApp().batch_finished && wxGetApp().batch_status == 0 && myframe == nullptr);
     EXPECT_TRUE(pump_until([] { return wxTopLevelWindows.IsEmpty(); }));
-    EXPECT_EQ(info.raw_image, nullptr);
-    EXPECT_EQ(key, 0);
+    EXPECT_TRUE(info.raw_image == nullptr && key == 0);
     // One corrected file per frame, in the folder of the method (RMAR by default), each a
     // new image of the same size.
     for (const char* name : {"mar_0001", "mar_0002", "mar_0003"}) {
