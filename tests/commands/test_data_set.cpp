@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <regex>
 #include <set>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 
@@ -17,7 +15,6 @@
 #include "commands/save_sequence.h"
 #include "core/ui.h"
 #include "io/dicom_writer.h"
-#include "io/frame_writer.h"
 #include "io/image_file.h"
 
 using namespace dicom_test;
@@ -44,15 +41,6 @@ std::vector<int> frame_values(const std::string& path, int frame)
     return std::vector<int>(info.raw_image, info.raw_image + (size_t)info.width * info.height);
 }
 
-// Offsets where two files differ.
-std::vector<size_t> differences(const std::vector<char>& a, const std::vector<char>& b)
-{
-    std::vector<size_t> at;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); i++)
-        if (a[i] != b[i]) at.push_back(i);
-    return at;
-}
-
 // Every position of `text` in `bytes`.
 std::vector<size_t> occurrences(const std::vector<char>& bytes, const std::string& text)
 {
@@ -66,13 +54,11 @@ std::vector<size_t> occurrences(const std::vector<char>& bytes, const std::strin
 // its tag bytes and "UI".
 std::string uid_at(const std::vector<char>& bytes, uint16_t group, uint16_t element)
 {
-    const char tag[6] = {(char)(group & 0xFF), (char)(group >> 8), (char)(element & 0xFF),
-                         (char)(element >> 8), 'U', 'I'};
+    const char tag[6] = {(char)group, (char)(group >> 8), (char)element, (char)(element >> 8), 'U', 'I'};
     const std::string all(bytes.begin(), bytes.end());
     const size_t p = all.find(std::string(tag, 6));
     if (p == std::string::npos) return std::string();
-    const size_t n = (unsigned char)all[p + 6] | (unsigned char)all[p + 7] << 8;
-    std::string uid = all.substr(p + 8, n);
+    std::string uid = all.substr(p + 8, (unsigned char)all[p + 6] | (unsigned char)all[p + 7] << 8);
     while (!uid.empty() && uid.back() == '\0') uid.pop_back();
     return uid;
 }
@@ -127,8 +113,8 @@ TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
         std::vector<std::pair<size_t, size_t>> allowed{{pixels, a.size()}};
         for (const std::string& uid : {old_instance, old_series})
             for (size_t p : occurrences(a, uid)) allowed.push_back({p, p + uid.size()});
-        for (size_t at : differences(a, b)) {
-            bool inside = false;
+        for (size_t at = 0; at < a.size(); at++) {
+            bool inside = a[at] == b[at];
             for (auto& r : allowed) inside = inside || (at >= r.first && at < r.second);
             EXPECT_TRUE(inside) << output << " differs at byte " << at;
         }
@@ -136,11 +122,9 @@ TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
         // New identities: valid, of the old length, the file meta following the instance.
         const std::string instance = uid_at(b, 0x0008, 0x0018), s = uid_at(b, 0x0020, 0x000E);
         EXPECT_TRUE(std::regex_match(instance, uid_syntax)) << instance;
-        EXPECT_LE(instance.size(), 64u);
-        EXPECT_EQ(instance.size(), old_instance.size());
-        EXPECT_EQ(uid_at(b, 0x0002, 0x0003), instance);
-        instances.insert(instance);
-        instances.insert(old_instance);
+        EXPECT_EQ(std::make_tuple(instance.size(), uid_at(b, 0x0002, 0x0003)),
+                  std::make_tuple(old_instance.size(), instance));
+        instances.insert({instance, old_instance});
         series.insert(s);
         EXPECT_NE(s, old_series);
 
@@ -202,12 +186,7 @@ TEST(DataSet, TiffForCompressedSixteenBitAndRefusalsWriteNothing)
     ASSERT_TRUE(info.tiff_output && !info.dicom_output);
     const std::vector<int> loaded(info.raw_image, info.raw_image + (size_t)info.width * info.height);
     EXPECT_EQ(process_data_set(nullptr), 1);
-    const std::string tiff = dir + "proc/ll_ct_s16_proc.tiff";
-    reset_info();
-    info.file_name = wxString(tiff);
-    std::vector<char> path(tiff.begin(), tiff.end());
-    path.push_back('\0');
-    ASSERT_TRUE(load_image_file(path.data(), -1));
+    ASSERT_TRUE(open_image(dir + "proc/ll_ct_s16_proc.tiff"));
     for (size_t i = 0; i < loaded.size(); i++) ASSERT_EQ(info.raw_image[i] / 16, loaded[i] / 16) << i;
 
     wxLogNull quiet;
@@ -246,17 +225,14 @@ TEST(DataSet, WriteErrorStopsTheRunAndLeavesNoPartialFile)
     small.rlim_cur = 100000;
     void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    int written;
-    {
-        wxLogNull quiet;
-        written = process_data_set(nullptr);
-    }
+    wxLog::EnableLogging(false);
+    const int written = process_data_set(nullptr);
+    wxLog::EnableLogging(true);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previous);
 
-    EXPECT_EQ(written, 0);
-    EXPECT_TRUE(current_data_set_run().failed);
-    EXPECT_TRUE(current_data_set_run().files.empty());
+    EXPECT_EQ(std::make_tuple(written, current_data_set_run().failed, current_data_set_run().files.empty()),
+              std::make_tuple(0, true, true));
     wxArrayString left;  // nor a temporary
     wxDir::GetAllFiles(dir + "proc", &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN);
     EXPECT_TRUE(left.empty()) << left.size();
@@ -284,12 +260,9 @@ TEST(DataSet, NewUidsAreValidUniqueAndOfTheSameLength)
     for (const char* old : uids) {
         const std::string fresh = new_uid(old, stamp, serial++);
         EXPECT_EQ(fresh.size(), std::string(old).size()) << old;
-        EXPECT_TRUE(std::regex_match(fresh, syntax)) << old << " -> " << fresh;
-        EXPECT_EQ(valid_uid(fresh), true) << fresh;
+        EXPECT_TRUE(std::regex_match(fresh, syntax) && valid_uid(fresh)) << old << " -> " << fresh;
         EXPECT_TRUE(seen.insert(fresh).second) << old << " -> " << fresh;
-        if (std::string(old).size() > 30) {
-            EXPECT_EQ(fresh.substr(0, 14), std::string(old).substr(0, 14));
-        }
+        if (std::string(old).size() > 30) { EXPECT_EQ(fresh.substr(0, 14), std::string(old).substr(0, 14)); }
     }
     EXPECT_EQ(new_uid("1.2.3.4", stamp, 1).substr(0, 2), "1.");
     EXPECT_EQ(new_uid("12", stamp, 1), "");

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 #include <tuple>
 
-#include "io/lossless_jpeg.h"
 #include "dicom_test_support.h"
+#include "io/lossless_jpeg.h"
 
 namespace {
 
@@ -16,10 +15,7 @@ namespace {
 class stream_builder {
 public:
     stream_builder(int width, int height, int components, int precision, int predictor)
-        : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor)
-    {
-    }
-
+        : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor) {}
     int restart = 0;
     int point_transform = 0;
     int frame_marker = 0xC3;
@@ -38,14 +34,11 @@ public:
         bits(cat, 5);
         if (cat > 0 && cat < 16) bits(extra, cat);
     }
-
     void restart_marker(int n)
     {
         pad();
-        entropy_.push_back(0xFF);
-        entropy_.push_back((uint8_t)(0xD0 + n));
+        entropy_.insert(entropy_.end(), {0xFF, (uint8_t)(0xD0 + n)});
     }
-
     std::vector<uint8_t> finish()
     {
         pad();
@@ -84,20 +77,13 @@ private:
     {
         for (int i = n - 1; i >= 0; i--) {
             acc_ = (acc_ << 1) | ((value >> i) & 1);
-            if (++count_ == 8) flush_byte();
+            if (++count_ < 8) continue;
+            entropy_.push_back((uint8_t)acc_);
+            if ((acc_ & 0xFF) == 0xFF) entropy_.push_back(0);  // byte stuffing
+            acc_ = count_ = 0;
         }
     }
-    void flush_byte()
-    {
-        entropy_.push_back((uint8_t)acc_);
-        if ((acc_ & 0xFF) == 0xFF) entropy_.push_back(0);
-        acc_ = 0;
-        count_ = 0;
-    }
-    void pad()
-    {
-        while (count_) bits(1, 1);
-    }
+    void pad() { while (count_) bits(1, 1); }
 
     int w_, h_, nc_, p_, ss_;
     std::vector<uint8_t> entropy_;
@@ -107,15 +93,7 @@ private:
 
 int decode(std::vector<uint8_t> stream, std::vector<uint8_t>& out, int out_bits)
 {
-    return JPEGLosslessDecodeImage(stream.data(), out.data(), out_bits, (int)stream.size(),
-                                   out.size());
-}
-
-std::vector<uint16_t> words(const std::vector<uint8_t>& bytes)
-{
-    std::vector<uint16_t> w(bytes.size() / 2);
-    std::memcpy(w.data(), bytes.data(), w.size() * 2);
-    return w;
+    return JPEGLosslessDecodeImage(stream.data(), out.data(), out_bits, (int)stream.size(), out.size());
 }
 
 }  // namespace
@@ -145,10 +123,10 @@ TEST(LosslessJpeg, FramesFromTheirDifferences)
         for (int d : c.differences) b.difference(d);
         std::vector<uint8_t> out(c.samples.size() * (c.out_bits == 16 ? 2 : 1));
         ASSERT_EQ(decode(b.finish(), out, c.out_bits), 0);
-        const std::vector<uint16_t> w = words(out);
-        const std::vector<int> got = c.out_bits == 16 ? std::vector<int>(w.begin(), w.end())
-                                                      : std::vector<int>(out.begin(), out.end());
-        EXPECT_EQ(got, c.samples);
+        std::vector<uint16_t> w(out.size() / 2);
+        std::memcpy(w.data(), out.data(), w.size() * 2);
+        EXPECT_EQ(c.out_bits == 16 ? std::vector<int>(w.begin(), w.end()) : std::vector<int>(out.begin(), out.end()),
+                  c.samples);
     }
 }
 
@@ -159,8 +137,7 @@ TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
     const int expected[8] = {0, 143, 145, 141, 147, 145, 146, 144};
     for (int ss = 1; ss <= 7; ss++) {
         stream_builder b(3, 2, 1, 8, ss);
-        for (int d : {10, 4, -6, 2, 3}) b.difference(d);
-        b.difference(0);
+        for (int d : {10, 4, -6, 2, 3, 0}) b.difference(d);
         std::vector<uint8_t> out(6);
         ASSERT_EQ(decode(b.finish(), out, 8), 0) << ss;
         EXPECT_EQ(out[4], expected[ss]) << "predictor " << ss;
@@ -170,7 +147,7 @@ TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
 
 TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
 {
-    // Two rows per interval of three rows each... here one row per interval, 2 x 3 pixels.
+    // One row per interval, 2 x 3 pixels.
     auto build = [](int second_marker) {
         stream_builder b(2, 3, 1, 8, 2);
         b.restart = 2;
@@ -213,18 +190,15 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     ASSERT_EQ(decode(good(), out, 8), 0);
 
     // Output that does not match the frame, either way.
-    std::vector<uint8_t> small(15), big(17);
-    EXPECT_EQ(decode(good(), small, 8), -1);
-    EXPECT_EQ(decode(good(), big, 8), -1);
-    std::vector<uint8_t> rgb(48);
-    EXPECT_EQ(decode(good(), rgb, 24), -1);  // one component cannot fill RGB
+    for (const auto& [size, bits] : {std::pair<size_t, int>{15, 8}, {17, 8}, {48, 24}}) {  // 24: one component cannot fill RGB
+        std::vector<uint8_t> wrong(size);
+        EXPECT_EQ(decode(good(), wrong, bits), -1) << size;
+    }
 
     // Every truncation of the stream fails or decodes, never overruns.
     const std::vector<uint8_t> whole = good();
     for (size_t n = 1; n < whole.size() - 2; n++) {
-        std::vector<uint8_t> cut(whole.begin(), whole.begin() + n);
-        EXPECT_EQ(JPEGLosslessDecodeImage(cut.data(), out.data(), 8, (int)n, out.size()), -1)
-            << n;
+        EXPECT_EQ(decode(std::vector<uint8_t>(whole.begin(), whole.begin() + n), out, 8), -1) << n;
     }
 
     // Entropy data that stop at the end-of-image marker rows before the frame is full.
@@ -274,8 +248,7 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
     dct.insert(dct.end(), sof, sof + sizeof sof);
     ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
-    EXPECT_EQ(std::tie(f.marker, f.width, f.height),
-              std::make_tuple(0xC0, 24, 16));
+    EXPECT_EQ(std::tie(f.marker, f.width, f.height), std::make_tuple(0xC0, 24, 16));
     std::vector<uint8_t> out(24 * 16);
     EXPECT_EQ(decode(dct, out, 8), -1);
 }
