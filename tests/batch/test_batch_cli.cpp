@@ -5,7 +5,8 @@
 #include "core/path_buffer.h"
 #include "../io/image_test_support.h"
 
-#include <dirent.h>
+#include <filesystem>
+#include <regex>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,31 +65,14 @@ TEST(BatchCli, MissingOrUnloadableFileExitsOne)
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-namespace {
-
-// The files in `dir` and in its proc/ folder, by relative name.
-std::set<std::string> files_in(const std::string& dir)
+// The files under `dir`, by relative name.
+static std::set<std::string> files_in(const std::string& dir)
 {
     std::set<std::string> names;
-    for (const std::string sub : {"", "proc/"}) {
-        DIR* d = opendir((dir + sub).c_str());
-        for (dirent* e; d && (e = readdir(d));) {
-            struct stat st;
-            if (lstat((dir + sub + e->d_name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-                names.insert(sub + e->d_name);
-        }
-        if (d) closedir(d);
-    }
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (!e.is_directory()) names.insert(e.path().string().substr(dir.size()));
     return names;
 }
-
-std::string replaced(std::string s, const std::string& key, const std::string& value)
-{
-    for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
-    return s;
-}
-
-}  // namespace
 
 // Every writer refuses a symbolic link or the file being read as its output, and on a full
 // disk (here a file-size limit of 0) exits 1 with the reason and leaves no file behind; the
@@ -134,7 +118,8 @@ TEST(BatchCli, WritersNeverOverwriteTheSourceNorLeavePartialFiles)
                 if (src.compare(src.size() - ext.size(), ext.size(), ext) != 0 || *w.first) continue;
                 out = src;
             }
-            const std::string args = replaced(replaced(w.args, "SRC", src), "OUT", out);
+            const std::string args = std::regex_replace(std::regex_replace(w.args, std::regex("SRC"), src),
+                                                        std::regex("OUT"), out);
             const batch_run_result r = run_batch(args, true, t == "full" ? "ulimit -f 0; " : "");
             const std::string what = args + " (" + t + ")\n" + r.out;
             EXPECT_EQ(r.status, 1) << what;
