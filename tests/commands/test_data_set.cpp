@@ -77,13 +77,10 @@ std::vector<char> with_slope(std::vector<char> bytes, const char* slope)
 TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
 {
     const std::string dir = digit_free_folder("series") + "/";
-    const std::string samples = std::string(VOXMIRA_SAMPLES) + "/ct_phantom/";
-    for (int k = 1; k <= 10; k++) {
-        char from[64], to[64];
-        std::snprintf(from, sizeof from, "ct_phantom_%04d.dcm", k);
-        std::snprintf(to, sizeof to, "img%03d.dcm", k);
-        write_file(dir + to, read_file(samples + from));
-    }
+    // ct_phantom_0001.dcm .. ct_phantom_0010.dcm as img001 .. img010.
+    const auto digits = [](int k) { return std::string(k < 10 ? "00" : "0") + std::to_string(k); };
+    for (int k = 1; k <= 10; k++)
+        copy_file(std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0" + digits(k) + ".dcm", dir + "img" + digits(k) + ".dcm");
     ASSERT_TRUE(open_data_set(wxString(dir + "img004.dcm"), 1));
     ASSERT_EQ(info.frames, 10);
     // The processed image is the loaded one plus 7 HU, with -1100 HU in the first pixel:
@@ -101,8 +98,7 @@ TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
     std::set<std::string> instances, series;
     const std::regex uid_syntax("(0|[1-9][0-9]*)(\\.(0|[1-9][0-9]*))*");
     for (int k = 1; k <= 10; k++) {
-        char name[64];
-        std::snprintf(name, sizeof name, "img%03d", k);
+        const std::string name = "img" + digits(k);
         const std::string source = dir + name + ".dcm", output = dir + "proc/" + name + "_proc.dcm";
         const std::vector<char> a = read_file(source), b = read_file(output);
         ASSERT_EQ(a.size(), b.size()) << output;

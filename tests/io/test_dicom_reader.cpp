@@ -154,8 +154,7 @@ TEST(DicomReader, MultiFrameFilesCountFramesFromOne)
         ASSERT_TRUE(reload_frame(1));
         EXPECT_EQ(samples_checksum(), first);
         ASSERT_TRUE(reload_frame(4));
-        EXPECT_EQ(info.frame, 4);
-        EXPECT_NE(samples_checksum(), first);
+        EXPECT_EQ(std::make_tuple(info.frame, samples_checksum() != first), std::make_tuple(4, true));
     }
 }
 
@@ -163,12 +162,9 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
 {
     const std::string dir = digit_free_folder("numbered");
     // img005 .. img012, the slices' values 10, 20, 30 repeating.
-    for (int n = 5; n <= 12; n++) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/img%03d.dcm", n);
-        write_file(dir + name, read_file(fixture("series/slice_000" + std::to_string(n % 3 + 1) +
-                                                 ".dcm")));
-    }
+    for (int n = 5; n <= 12; n++)
+        copy_file(fixture("series/slice_000" + std::to_string(n % 3 + 1) + ".dcm"),
+                  dir + (n < 10 ? "/img00" : "/img0") + std::to_string(n) + ".dcm");
     ASSERT_TRUE(open(dir + "/img007.dcm"));
     // 7 % 3 + 1 = 2
     EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frames, info.frame, info.raw_image[0]),
@@ -179,7 +175,7 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
     EXPECT_EQ(std::tie(info.raw_image[0], info.slice_location), std::make_tuple(10 * 16, 2.0));
 
     // A member of another kind (colour) is refused; the previous image and frame stay.
-    write_file(dir + "/img013.dcm", read_file(fixture("rgb8.dcm")));
+    copy_file(fixture("rgb8.dcm"), dir + "/img013.dcm");
     ASSERT_TRUE(open(dir + "/img012.dcm"));
     EXPECT_EQ(info.frames, 9);
     int* before = info.raw_image;
@@ -193,8 +189,8 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
     const std::string numbered = dir + "/scan7";
     ::mkdir(numbered.c_str(), 0700);
     ::mkdir((dir + "/scan8").c_str(), 0700);
-    write_file(numbered + "/slice.dcm", read_file(fixture("ct_s16.dcm")));
-    write_file(dir + "/scan8/slice.dcm", read_file(fixture("rgb8.dcm")));
+    copy_file(fixture("ct_s16.dcm"), numbered + "/slice.dcm");
+    copy_file(fixture("rgb8.dcm"), dir + "/scan8/slice.dcm");
     ASSERT_TRUE(open(numbered + "/slice.dcm"));
     EXPECT_EQ(std::tie(info.file_type, info.frames), std::make_tuple(FILE_DICOM_FOLDER, 1));
     std::system(("rm -rf '" + dir + "'").c_str());
@@ -203,11 +199,9 @@ TEST(DicomReader, NumberedSeriesIsDiscoveredAndFramesReadByNumber)
 TEST(DicomReader, LoneNumberedFileFallsBackToTheFolder)
 {
     const std::string dir = digit_free_folder("folder");
-    write_file(dir + "/a1.dcm", read_file(fixture("series/slice_0003.dcm")));
-    for (int k = 0; k < 29; k++) {
-        const std::string name = std::string("/b") + (char)('a' + k % 26) + (k >= 26 ? "z" : "");
-        write_file(dir + name + ".dcm", read_file(fixture("series/slice_0001.dcm")));
-    }
+    copy_file(fixture("series/slice_0003.dcm"), dir + "/a1.dcm");
+    for (int k = 0; k < 29; k++)  // ba .. bz, baz .. bcz
+        copy_file(fixture("series/slice_0001.dcm"), dir + "/b" + (char)('a' + k % 26) + (k >= 26 ? "z" : "") + ".dcm");
     ::mkdir((dir + "/sub").c_str(), 0700);  // folders are not frames
     ASSERT_TRUE(open(dir + "/a1.dcm"));
     // "a1.dcm" sorts first
@@ -217,7 +211,7 @@ TEST(DicomReader, LoneNumberedFileFallsBackToTheFolder)
     EXPECT_EQ(info.raw_image[0], 10 * 16);
 
     // A name without digits: one file.
-    write_file(dir + "/scan.dcm", read_file(fixture("series/slice_0002.dcm")));
+    copy_file(fixture("series/slice_0002.dcm"), dir + "/scan.dcm");
     ASSERT_TRUE(open(dir + "/scan.dcm"));
     EXPECT_EQ(std::tie(info.file_type, info.frames, info.raw_image[0]), std::make_tuple(FILE_DICOM, 1, 20 * 16));
     ASSERT_TRUE(reload_frame(0));  // a reload of the only frame reads it again

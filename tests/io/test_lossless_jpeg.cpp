@@ -49,8 +49,7 @@ public:
         for (int c = 0; c < nc_; c++) frame.insert(frame.end(), {(uint8_t)(c + 1), 0x11, 0});
         marker(s, frame_marker, frame);
         // One DC table: 17 codes of length 5 for the categories 0 .. 16.
-        std::vector<uint8_t> table = {0x00};
-        for (int l = 1; l <= 16; l++) table.push_back(l == 5 ? 17 : 0);
+        std::vector<uint8_t> table = {0x00, 0, 0, 0, 0, 17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         for (int v = 0; v <= 16; v++) table.push_back((uint8_t)v);
         marker(s, 0xC4, table);
         if (restart) marker(s, 0xDD, {hi(restart), lo(restart)});
@@ -69,8 +68,7 @@ private:
     // A marker segment: the marker, its length and `body`.
     static void marker(std::vector<uint8_t>& s, int m, const std::vector<uint8_t>& body)
     {
-        const int length = (int)body.size() + 2;
-        s.insert(s.end(), {0xFF, (uint8_t)m, hi(length), lo(length)});
+        s.insert(s.end(), {0xFF, (uint8_t)m, hi((int)body.size() + 2), lo((int)body.size() + 2)});
         s.insert(s.end(), body.begin(), body.end());
     }
     void bits(int value, int n)
