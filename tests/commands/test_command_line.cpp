@@ -8,8 +8,9 @@ static command_line_t parse(std::vector<wxString> args) { return parse_command_l
 TEST(CommandLine, BatchSwitchInEitherCase)
 {
     // The second character decides.
-    for (const auto& args : std::vector<std::vector<wxString>>{{"-m"}, {"-M"}, {"-Metal"}}) EXPECT_TRUE(parse(args).batch);
-    for (const auto& args : std::vector<std::vector<wxString>>{{"-x"}, {}, {"-"}}) EXPECT_FALSE(parse(args).batch);
+    using args = std::vector<wxString>;
+    for (const args& a : std::vector<args>{{"-m"}, {"-M"}, {"-Metal"}}) EXPECT_TRUE(parse(a).batch);
+    for (const args& a : std::vector<args>{{"-x"}, {}, {"-"}}) EXPECT_FALSE(parse(a).batch);
 }
 
 TEST(CommandLine, LaterFileNameWinsAndSwitchesAreNotFileNames)

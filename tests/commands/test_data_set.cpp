@@ -63,14 +63,8 @@ std::string uid_at(const std::vector<char>& bytes, uint16_t group, uint16_t elem
     return uid;
 }
 
-// `bytes` of slope_u16.dcm with its Rescale Slope (4 bytes) replaced by `slope`.
-std::vector<char> with_slope(std::vector<char> bytes, const char* slope)
-{
-    const std::vector<size_t> at = occurrences(bytes, std::string("\x28\x00\x53\x10" "DS" "\x04\x00", 8));
-    EXPECT_EQ(at.size(), 1u);
-    if (at.size() == 1) std::copy(slope, slope + 4, bytes.begin() + (long)at[0] + 8);
-    return bytes;
-}
+// The Rescale Slope element of slope_u16.dcm (4 bytes of value follow).
+const std::string rescale_slope("\x28\x00\x53\x10" "DS" "\x04\x00", 8);
 
 }  // namespace
 
@@ -80,7 +74,8 @@ TEST(DataSet, NumberedSeriesBecomesANewSeriesOfTheProcessedValues)
     // ct_phantom_0001.dcm .. ct_phantom_0010.dcm as img001 .. img010.
     const auto digits = [](int k) { return std::string(k < 10 ? "00" : "0") + std::to_string(k); };
     for (int k = 1; k <= 10; k++)
-        copy_file(std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0" + digits(k) + ".dcm", dir + "img" + digits(k) + ".dcm");
+        copy_file(std::string(VOXMIRA_SAMPLES) + "/ct_phantom/ct_phantom_0" + digits(k) + ".dcm",
+                  dir + "img" + digits(k) + ".dcm");
     ASSERT_TRUE(open_data_set(wxString(dir + "img004.dcm"), 1));
     ASSERT_EQ(info.frames, 10);
     // The processed image is the loaded one plus 7 HU, with -1100 HU in the first pixel:
@@ -151,8 +146,9 @@ TEST(DataSet, EverySampleFormatAndEveryFrameOfAMultiFrameFile)
     for (const format_case& c : cases) {
         const std::string dir = digit_free_folder("formats") + "/";
         const std::string source = dir + c.fixture;
-        const std::vector<char> bytes = read_file(fixture(c.fixture));
-        write_file(source, c.slope ? with_slope(bytes, c.slope) : bytes);
+        std::vector<char> bytes = read_file(fixture(c.fixture));
+        if (c.slope) patch(bytes, rescale_slope, 8, c.slope);
+        write_file(source, bytes);
         const std::vector<char> original = read_file(source);
         EXPECT_EQ(write_shifted(source), (int)c.frames.size()) << c.fixture;
         EXPECT_EQ(read_file(source), original) << c.fixture;
@@ -195,7 +191,9 @@ TEST(DataSet, TiffForCompressedSixteenBitAndRefusalsWriteNothing)
         EXPECT_EQ(process_data_set(nullptr), 0) << name;
     }
     // A rescale slope of 0 cannot be inverted: refused, nothing made.
-    write_file(dir + "zero.dcm", with_slope(read_file(fixture("slope_u16.dcm")), "0   "));
+    std::vector<char> zero = read_file(fixture("slope_u16.dcm"));
+    patch(zero, rescale_slope, 8, "0   ");
+    write_file(dir + "zero.dcm", zero);
     ASSERT_TRUE(open_data_set(wxString(dir + "zero.dcm"), 1));
     EXPECT_EQ(process_data_set(nullptr), 0);
     EXPECT_EQ(current_data_set_run().skipped, 1);
@@ -216,10 +214,9 @@ TEST(DataSet, WriteErrorStopsTheRunAndLeavesNoPartialFile)
     ASSERT_TRUE(open_data_set(wxString(dir + "ct_phantom_0001.dcm"), 1));
     ASSERT_EQ(info.frames, 3);
 
-    struct rlimit limit, small;
+    struct rlimit limit;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    small = limit;
-    small.rlim_cur = 100000;
+    const struct rlimit small = {100000, limit.rlim_max};
     void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     wxLog::EnableLogging(false);

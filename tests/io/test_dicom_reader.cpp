@@ -3,7 +3,6 @@
 // frames of multi-frame files, numbered series and folders are found.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 #include <tuple>
 
@@ -104,8 +103,7 @@ TEST(DicomReader, MonochromeOneShowsInverted)
         raw.assign(info.raw_image, info.raw_image + (size_t)info.width * info.height);
         resize_display(info.width, info.height);
         info.zoom = 1;
-        info.centre.x = (short)(info.width / 2);
-        info.centre.y = (short)(info.height / 2);
+        info.centre = {(short)(info.width / 2), (short)(info.height / 2)};
         select_interpolation(INTERP_NEAREST);
         sample_image();
         process_image();

@@ -11,9 +11,7 @@ namespace {
 std::vector<uint8_t> fragment(const std::vector<std::vector<uint8_t>>& segments)
 {
     std::vector<uint8_t> f(64, 0);
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int b = 0; b < 4; b++) f[at + b] = (uint8_t)(v >> (8 * b));
-    };
+    auto put32 = [&](size_t at, uint32_t v) { for (int b = 0; b < 4; b++) f[at + b] = (uint8_t)(v >> (8 * b)); };
     put32(0, (uint32_t)segments.size());
     for (size_t s = 0; s < segments.size(); s++) {
         put32(4 + 4 * s, (uint32_t)f.size());

@@ -92,12 +92,9 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     write_png(dir + "pic_all_noise_016.png", 8, 6, 40);
     write_png(dir + "pic_all_ref_016.png", 8, 6, 41);
     // The refused open leaves the record as it was.
-    const int* samples = info.raw_image;
-    const int filter = info.open_filter;
-    const wxString name = info.file_name;
+    const auto before = std::make_tuple(info.raw_image, info.open_filter, info.file_name);
     EXPECT_FALSE(open_data_set(wxString(dir + "pic_all_noise_016.png"), 6));
-    EXPECT_EQ(std::tie(info.raw_image, info.open_filter, info.file_name),
-              std::make_tuple(samples, filter, name));
+    EXPECT_EQ(std::make_tuple(info.raw_image, info.open_filter, info.file_name), before);
 
     // A multi-page file (file_type -5) is not paired.
     const std::string pages = fresh_folder();
@@ -127,7 +124,8 @@ TEST(OpenReference, RangeByEndingAndRefusal)
     write_png(dir + "colour.png", 8, 6, 41, true);
     ASSERT_TRUE(open_data_set(wxString(dir + "leaf_all_noise_9.png"), 0));
     ASSERT_TRUE(open_reference(wxString(dir + "clean_016.png")));
-    EXPECT_EQ(std::make_tuple(info.ref_range, info.ref_file_name), std::make_tuple(25.0 / 41, wxString(dir + "clean_016.png")));
+    EXPECT_EQ(std::make_tuple(info.ref_range, info.ref_file_name),
+              std::make_tuple(25.0 / 41, wxString(dir + "clean_016.png")));
 
     // A colour reference for a grey image is refused and no reference remains.
     wxLogNull quiet;

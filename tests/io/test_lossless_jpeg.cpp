@@ -16,9 +16,7 @@ class stream_builder {
 public:
     stream_builder(int width, int height, int components, int precision, int predictor)
         : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor) {}
-    int restart = 0;
-    int point_transform = 0;
-    int frame_marker = 0xC3;
+    int restart = 0, point_transform = 0, frame_marker = 0xC3;
 
     // Appends one difference: its category code and extra bits.
     void difference(int diff)
@@ -85,8 +83,7 @@ private:
 
     int w_, h_, nc_, p_, ss_;
     std::vector<uint8_t> entropy_;
-    unsigned acc_ = 0;
-    int count_ = 0;
+    unsigned acc_ = 0, count_ = 0;
 };
 
 int decode(std::vector<uint8_t> stream, std::vector<uint8_t>& out, int out_bits)
@@ -187,8 +184,8 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     std::vector<uint8_t> out(16);
     ASSERT_EQ(decode(good(), out, 8), 0);
 
-    // Output that does not match the frame, either way.
-    for (const auto& [size, bits] : {std::pair<size_t, int>{15, 8}, {17, 8}, {48, 24}}) {  // 24: one component cannot fill RGB
+    // Output that does not match the frame, either way; one component cannot fill RGB.
+    for (const auto& [size, bits] : {std::pair<size_t, int>{15, 8}, {17, 8}, {48, 24}}) {
         std::vector<uint8_t> wrong(size);
         EXPECT_EQ(decode(good(), wrong, bits), -1) << size;
     }
@@ -241,10 +238,8 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     // A DCT stream whose AC table comes before its frame: the header is still read (so a
     // baseline image can be checked before the JPEG handler sizes it), decoding refuses it.
     std::vector<uint8_t> dct = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x14, 0x10, 1};
-    dct.insert(dct.end(), 15, 0);
-    dct.push_back(0);
-    const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
-    dct.insert(dct.end(), sof, sof + sizeof sof);
+    dct.resize(dct.size() + 16, 0);
+    dct.insert(dct.end(), {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0});
     ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
     EXPECT_EQ(std::tie(f.marker, f.width, f.height), std::make_tuple(0xC0, 24, 16));
     std::vector<uint8_t> out(24 * 16);

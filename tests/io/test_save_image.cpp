@@ -24,8 +24,7 @@ void processed_grey(int w, int h, const std::vector<int>& levels, int data_min, 
     info.height = info.proc_height = h;
     info.data_colour = info.colour = info.colour_processing = 0;
     info.channels = 1;
-    info.data_min = data_min;
-    info.data_max = data_max;
+    info.data_min = data_min, info.data_max = data_max;
     info.raw_image = new int[w * h]();
     info.processed_image = new int[w * h];
     for (int i = 0; i < w * h; i++) info.processed_image[i] = levels[i] * 16;
@@ -76,8 +75,7 @@ TEST(TiffWriter, ScaledFormOffsetsAndFactors)
 
     // Range -1000 .. 3000 saved from "Save processed" as TIFF.
     processed_grey(3, 2, {-1000, 0, 3000, -2000, 5000, 7}, -1000, 3000);
-    info.pixel_width = 0.5;
-    info.pixel_height = 0.25;
+    info.pixel_width = 0.5, info.pixel_height = 0.25;
     const std::string out = fresh_folder() + "scaled.tif";
     ASSERT_TRUE(save_processed_image(wxString(out), 2));
     const tiff_tags t = read_tiff(out);
@@ -105,7 +103,8 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
               std::make_tuple("Voxmira RMAR CT Data", "0.000,0.000,12.500,0.000,90.000,0.000", 32768 - 1024,
                               32768 + 3071));
     ASSERT_TRUE(open_image(ct));
-    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 4), (std::vector<int>{-1024 * 16, -1000 * 16, 640, 3071 * 16}));
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 4),
+              (std::vector<int>{-1024 * 16, -1000 * 16, 640, 3071 * 16}));
 
     // A CT TIFF processed again keeps the CT form (the values stay negative).
     info.proc_width = 4, info.proc_height = 1;

@@ -14,7 +14,8 @@ TEST(SequenceName, FieldIsTheLastRunOfDigitsAnywhere)
     ASSERT_TRUE(find_sequence_field(ct, f));
     EXPECT_EQ(std::make_pair(f.number, f.zero_padded), std::make_pair(99L, true));
     // Wider numbers are not truncated.
-    EXPECT_EQ(std::make_tuple(sequence_file_name(ct, f, 100), sequence_file_name(ct, f, 7), sequence_file_name(ct, f, 12345)),
+    EXPECT_EQ(std::make_tuple(sequence_file_name(ct, f, 100), sequence_file_name(ct, f, 7),
+                              sequence_file_name(ct, f, 12345)),
               std::make_tuple("/data/run2/ct_0100.dcm", "/data/run2/ct_0007.dcm", "/data/run2/ct_12345.dcm"));
     // The digits may be in a folder name.
     ASSERT_TRUE(find_sequence_field("/scans/series12/IMAGE", f));

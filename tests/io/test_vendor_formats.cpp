@@ -29,13 +29,15 @@ std::string with_bytes(const std::string& path, size_t at, const std::vector<uns
     return write_bytes("patched" + path.substr(path.rfind('.')), bytes);
 }
 
-std::vector<unsigned char> sonix_header(int frames, int d1, int d2, int bits, int frequency)
+// A Sonix header of these fields followed by 64 bytes of 1.
+std::vector<unsigned char> sonix_file(int frames, int d1, int d2, int bits, int frequency)
 {
     std::vector<unsigned char> h(76, 0);
     const int at[5] = {4, 8, 12, 16, 60};
     const int v[5] = {frames, d1, d2, bits, frequency};
     for (int k = 0; k < 5; k++)
         for (int b = 0; b < 4; b++) h[at[k] + b] = (unsigned char)((uint32_t)v[k] >> (8 * b));
+    h.resize(76 + 64, 1);
     return h;
 }
 
@@ -85,13 +87,9 @@ TEST(Sonix, BadHeadersAndShortFiles)
 {
     wxLogNull quiet;
     fresh_record();
-    for (const auto& h : {sonix_header(1, 4, 2, 12, 0), sonix_header(0, 4, 2, 8, 0),
-                          sonix_header(1, 0, 2, 8, 0), sonix_header(1, 4, -2, 8, 0),
-                          sonix_header(1, 1 << 30, 1 << 30, 32, 0)}) {
-        std::vector<unsigned char> bytes = h;
-        bytes.resize(76 + 64, 1);
+    for (const auto& bytes : {sonix_file(1, 4, 2, 12, 0), sonix_file(0, 4, 2, 8, 0), sonix_file(1, 0, 2, 8, 0),
+                              sonix_file(1, 4, -2, 8, 0), sonix_file(1, 1 << 30, 1 << 30, 32, 0)})
         EXPECT_FALSE(load_with(load_sonix_file, write_bytes("bad.b8", bytes)));
-    }
     EXPECT_EQ(info.raw_image, nullptr);
     EXPECT_FALSE(load_with(load_sonix_file, write_bytes("tiny.b8", {1, 2, 3})));
 
@@ -211,8 +209,8 @@ TEST(VendorDamaged, EveryTruncationIsRefusedOrReadsOnlyWhatIsThere)
             fresh_record(cut);
             const bool loaded = load_with(f.load, cut);
             // A failure leaves the fresh record (width 1200, no samples).
-            EXPECT_EQ(std::make_pair(info.raw_image != nullptr, loaded || info.width == 1200), std::make_pair(loaded, true))
-                << f.path << " cut at " << n;
+            EXPECT_EQ(std::make_pair(info.raw_image != nullptr, loaded || info.width == 1200),
+                      std::make_pair(loaded, true)) << f.path << " cut at " << n;
         }
     }
 }
