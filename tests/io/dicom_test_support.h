@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 #include <wx/log.h>
 
 #include "image_test_support.h"
@@ -16,10 +13,7 @@
 
 namespace dicom_test {
 
-inline std::string fixture(const std::string& name)
-{
-    return std::string(VOXMIRA_FIXTURES) + "/dicom/" + name;
-}
+inline std::string fixture(const std::string& name) { return std::string(VOXMIRA_FIXTURES) + "/dicom/" + name; }
 
 inline bool load(const std::string& path, int index) { return load_with(load_dicom_file, path, index); }
 
@@ -63,9 +57,7 @@ inline std::string digit_free_folder(const std::string& tag)
     for (unsigned v = (unsigned)getpid() * 64u + (unsigned)serial++; v; v /= 26)
         letters += (char)('a' + v % 26);
     const std::string dir = "/tmp/voxmira_dicom_" + tag + "_" + letters;
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) return dir;
-    ::mkdir(dir.c_str(), 0700);
+    if (std::system(("rm -rf '" + dir + "'").c_str()) == 0) ::mkdir(dir.c_str(), 0700);
     return dir;
 }
 
@@ -77,10 +69,7 @@ public:
     std::string text;
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override
-    {
-        text += std::string(msg.utf8_str()) + "\n";
-    }
+    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override { text += std::string(msg.utf8_str()) + "\n"; }
 
 private:
     wxLog* previous_;

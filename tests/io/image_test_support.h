@@ -11,33 +11,22 @@
 #include "core/record.h"
 #include "io/image_file.h"
 
-inline std::string image_fixture(const std::string& name)
-{
-    return std::string(VOXMIRA_FIXTURES) + "/images/" + name;
-}
-
-inline std::string vendor_fixture(const std::string& name)
-{
-    return std::string(VOXMIRA_FIXTURES) + "/vendor/" + name;
-}
+inline std::string image_fixture(const std::string& name) { return std::string(VOXMIRA_FIXTURES) + "/images/" + name; }
+inline std::string vendor_fixture(const std::string& name) { return std::string(VOXMIRA_FIXTURES) + "/vendor/" + name; }
 
 // A fresh empty folder for one test, ending in '/'.
 inline std::string fresh_folder()
 {
     std::string pattern = ::testing::TempDir() + "voxmira_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = mkdtemp(buffer.data());
+    const char* made = mkdtemp(pattern.data());
     return made ? std::string(made) + "/" : std::string();
 }
 
 // Offers `path` as a first open (or frame `index`) to a loader taking (char*, int).
 template <typename Loader>
-bool load_with(Loader loader, const std::string& path, int index = -1)
+bool load_with(Loader loader, std::string path, int index = -1)
 {
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.push_back('\0');
-    return loader(buffer.data(), index);
+    return loader(path.data(), index);
 }
 
 // A fresh record holding `path` as its file name.
@@ -60,12 +49,7 @@ inline bool open_image(const std::string& path) { return open_with(load_image_fi
 inline void write_png(const std::string& path, int w, int h, int v, bool colour = false)
 {
     wxImage image(w, h);
-    unsigned char* d = image.GetData();
-    for (int i = 0; i < w * h; i++) {
-        d[3 * i] = (unsigned char)v;
-        d[3 * i + 1] = (unsigned char)(colour ? v + 1 : v);
-        d[3 * i + 2] = (unsigned char)(colour ? v + 2 : v);
-    }
+    for (int i = 0; i < w * h; i++) image.SetRGB(i % w, i / w, v, colour ? v + 1 : v, colour ? v + 2 : v);
     image.SaveFile(wxString(path.c_str(), wxConvLibc), wxBITMAP_TYPE_PNG);
 }
 

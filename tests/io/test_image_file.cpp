@@ -3,31 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <vector>
-#include <wx/filename.h>
-#include <wx/image.h>
-#include <wx/log.h>
 #include <tuple>
 
-#include "dicom_test_support.h"
-#include "image_test_support.h"
+#include "commands/loader_chain.h"
 #include "commands/open_data_set.h"
 #include "commands/save_sequence.h"
+#include "dicom_test_support.h"
 #include "io/frame_writer.h"
-#include "io/image_file.h"
-#include "commands/loader_chain.h"
 #include "io/save_image.h"
-
-namespace {
-
-std::vector<int> raw_values()
-{
-    const size_t n = (size_t)info.width * info.height * (info.data_colour ? info.channels : 1);
-    return std::vector<int>(info.raw_image, info.raw_image + n);
-}
-
-}  // namespace
 
 // The libtiff grey path: size, window from the sample limits (less the CT offset of the
 // data sets this program writes), resolution and the 16-bit capability flag.
@@ -59,10 +42,10 @@ TEST(ImageFileTiff, GreyFilesWithTheirWindowResolutionAndOffset)
     }
     // Every sample of the 8-bit file, and the CT file's words either side of zero.
     ASSERT_TRUE(open_image(image_fixture("grey8_inch.tif")));
-    for (int i = 0; i < 35; i++) ASSERT_EQ(raw_values()[i], i * 16) << i;
+    for (int i = 0; i < 35; i++) ASSERT_EQ(info.raw_image[i], i * 16) << i;
     ASSERT_TRUE(open_image(image_fixture("ct16.tif")));
-    const int ct[6] = {-1000, 0, 1000, 0, 0, 32767};
-    for (int i : {0, 1, 2, 5}) EXPECT_EQ(info.raw_image[i], ct[i] * 16) << i;
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[1], info.raw_image[2], info.raw_image[5]),
+              std::make_tuple(-1000 * 16, 0, 1000 * 16, 32767 * 16));
 }
 
 TEST(ImageFileTiff, PagesBecomeFramesAndTheSliderReloadsThem)
@@ -73,8 +56,7 @@ TEST(ImageFileTiff, PagesBecomeFramesAndTheSliderReloadsThem)
                        info.raw_image[11]),
               std::make_tuple(FILE_IMAGE_PAGES, 3, 0, 0, 1000 * 16, 1011 * 16));
 
-    info.window_centre = 1234;
-    info.window_range = 77;
+    info.window_centre = 1234, info.window_range = 77;
     ASSERT_TRUE(reload_frame(2));  // the frame slider keeps the window
     EXPECT_EQ(std::tie(info.frame, info.raw_image[0], info.data_min, info.window_centre, info.window_range),
               std::make_tuple(2, 3000 * 16, 3000, 1234, 77));
@@ -112,15 +94,13 @@ TEST(ImageFileWx, AlphaAndTheRawHighLowLayout)
 {
     ASSERT_TRUE(open_image(image_fixture("alpha.png")));
     EXPECT_EQ(std::tie(info.data_colour, info.channels, info.window_centre), std::make_tuple(7, 4, 127));
-    const int alpha[4] = {0, 85, 170, 255};
-    for (int x = 0; x < 4; x++)
+    for (int x = 0; x < 4; x++)  // alpha 0, 85, 170, 255
         EXPECT_EQ(std::tie(info.raw_image[4 * x], info.raw_image[4 * x + 2], info.raw_image[4 * x + 3]),
-                  std::make_tuple(10 * 16, 30 * 16, alpha[x] * 16));
+                  std::make_tuple(10 * 16, 30 * 16, 85 * x * 16));
 
     ASSERT_TRUE(open_image(image_fixture("scene_RAW.png")));  // half the stored height
     EXPECT_EQ(std::tie(info.data_colour, info.channels, info.width, info.height), std::make_tuple(8, 4, 2, 2));
-    const int words[16] = {258, 65535, 0, 4095, 4096, 1, 300, 1000,
-                           12345, 54321, 256, 255, 0, 0, 0, 0};
+    const int words[16] = {258, 65535, 0, 4095, 4096, 1, 300, 1000, 12345, 54321, 256, 255, 0, 0, 0, 0};
     for (int i = 0; i < 16; i++) EXPECT_EQ(info.raw_image[i], words[i] * 16) << i;
     EXPECT_EQ(std::tie(info.data_min, info.data_max, info.window_centre, info.window_range),
               std::make_tuple(0, 65535, 65535 / 2, 65535));
@@ -134,11 +114,10 @@ TEST(ImageFileSequence, NumberedFilesAreFramesAndGapsKeepThePixels)
     EXPECT_EQ(std::tie(info.file_type, info.first_frame, info.frames, info.frame, info.raw_image[0]),
               std::make_tuple(FILE_IMAGE, 3, 5, 5, 30 * 16));
 
-    ASSERT_TRUE(reload_frame(7));
-    EXPECT_EQ(info.raw_image[0], 50 * 16);
-    ASSERT_TRUE(reload_frame(3));
-    EXPECT_EQ(info.raw_image[0], 10 * 16);
-
+    for (int frame : {7, 3}) {
+        ASSERT_TRUE(reload_frame(frame));
+        EXPECT_EQ(info.raw_image[0], (frame - 2) * 10 * 16);
+    }
     std::remove((dir + "frame_0006.png").c_str());
     EXPECT_FALSE(reload_frame(6));
     EXPECT_EQ(info.raw_image[0], 10 * 16);
@@ -151,7 +130,7 @@ TEST(ImageFileDamaged, FailuresLeaveTheRecordAsItWas)
     const std::string dir = fresh_folder();
     // A PNG cut after 3000 bytes: refused with a message.
     const std::vector<char> png = file_bytes(std::string(VOXMIRA_SAMPLES) + "/camera_all_noise_016.png");
-    std::ofstream(dir + "cut_0001.png", std::ios::binary).write(png.data(), 3000);
+    write_file(dir + "cut_0001.png", std::vector<char>(png.begin(), png.begin() + 3000));
     {
         dicom_test::log_catcher log;
         EXPECT_FALSE(load_with(load_image_file, dir + "cut_0001.png"));
@@ -159,27 +138,18 @@ TEST(ImageFileDamaged, FailuresLeaveTheRecordAsItWas)
     }
 
     wxLogNull quiet;
-    // A TIFF cut off in the middle of its pixel data.
-    std::vector<char> bytes = file_bytes(image_fixture("minmax16.tif"));
-    const std::string cut = dir + "cut_1.tif";
-    std::ofstream(cut, std::ios::binary).write(bytes.data(), 40);
-    EXPECT_FALSE(load_with(load_image_file, cut));
-
-    // A TIFF header claiming 100000 x 100000 pixels.
-    const unsigned char hostile[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0,
-                                     0, 1, 4, 0, 1, 0, 0, 0, 0xA0, 0x86, 1, 0,
-                                     1, 1, 4, 0, 1, 0, 0, 0, 0xA0, 0x86, 1, 0,
-                                     2, 1, 3, 0, 1, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
-    const std::string big = dir + "big_2.tif";
-    std::ofstream(big, std::ios::binary).write((const char*)hostile, sizeof hostile);
-    EXPECT_FALSE(load_with(load_image_file, big));
-
-    // Something that is no image at all, named like a sequence member.
-    const std::string junk = dir + "scan_0001.dcm";
-    std::ofstream(junk, std::ios::binary) << std::string(300, 'x');
-    std::ofstream(dir + "scan_0002.dcm", std::ios::binary) << "y";
-    EXPECT_FALSE(load_with(load_image_file, junk));
-    EXPECT_FALSE(load_with(load_image_file, dir + "missing_7.png"));
+    // A TIFF cut in its pixel data, a TIFF header claiming 100000 x 100000 pixels, and
+    // something that is no image, named like a sequence member.
+    const std::vector<char> tiff = file_bytes(image_fixture("minmax16.tif"));
+    write_file(dir + "cut_1.tif", std::vector<char>(tiff.begin(), tiff.begin() + 40));
+    const std::vector<char> hostile = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0, 0, 1, 4, 0, 1, 0, 0, 0, '\xA0', '\x86', 1, 0,
+                                       1, 1, 4, 0, 1, 0, 0, 0, '\xA0', '\x86', 1, 0, 2, 1, 3, 0, 1, 0, 0, 0, 16, 0,
+                                       0, 0, 0, 0, 0, 0};
+    write_file(dir + "big_2.tif", hostile);
+    write_file(dir + "scan_0001.dcm", std::vector<char>(300, 'x'));
+    write_file(dir + "scan_0002.dcm", {'y'});
+    for (const char* name : {"cut_1.tif", "big_2.tif", "scan_0001.dcm", "missing_7.png"})
+        EXPECT_FALSE(load_with(load_image_file, dir + name)) << name;
 
     EXPECT_EQ(std::tie(info.raw_image, info.width, info.frames, info.file_type, info.window_centre),
               std::make_tuple(before, 8, 1, FILE_IMAGE, 2100));
@@ -203,8 +173,7 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     EXPECT_EQ(process_data_set(shifted), 3);
     // Read back through the loader (direct form: values kept).
     ASSERT_TRUE(open_image(dir + "proc/slice.tif"));
-    EXPECT_EQ(info.raw_image[0], 180 * 16);
-    EXPECT_EQ(info.raw_image[47], 100 * 16);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[47]), std::make_tuple(180 * 16, 100 * 16));
     for (int page = 0; page < 3; page++) {
         ASSERT_TRUE(open_image(dir + "proc/pages_000" + std::to_string(page) + ".tif"));
         EXPECT_EQ(info.raw_image[0], (1000 * (page + 1) + 1) * 16);
@@ -214,13 +183,11 @@ TEST(ImageFileWriting, FramesGoToTheProcFolderAndNeverOverTheSource)
     // replace the source: refused.
     const std::vector<char> original = file_bytes(dir + "slice.tif");
     ASSERT_TRUE(open_data_set(wxString(dir + "slice.tif"), 0));
-    info.metal_iteration = 0;
-    info.metal_rmar = 0;
+    info.metal_iteration = info.metal_rmar = 0;
     data_set_run run;
     wxLogNull quiet;
     EXPECT_FALSE(write_processed_frame(run, dir + "slice.tif", 0, tiff_form::direct));
-    EXPECT_TRUE(run.failed);
-    EXPECT_EQ(file_bytes(dir + "slice.tif"), original);
+    EXPECT_EQ(std::make_tuple(run.failed, file_bytes(dir + "slice.tif")), std::make_tuple(true, original));
 }
 
 // The loader puts its five handlers first without dropping the others wx registered, so
@@ -233,7 +200,6 @@ TEST(ImageHandlers, LoaderOrderKeepsTheOtherHandlers)
     for (int i = 0; i < 24; i++) picture.SetRGB(i % 6, i / 6, i * 10, i * 10, i * 10);
     const std::string folder = fresh_folder();
     ASSERT_TRUE(save_with_handler(picture, folder + "saved.png", 0, false));
-
     for (wxBitmapType t : {wxBITMAP_TYPE_GIF, wxBITMAP_TYPE_ICO, wxBITMAP_TYPE_XPM})
         EXPECT_TRUE(wxImage::FindHandler(t)) << t;
 

@@ -1,20 +1,19 @@
 // The Open command's reference pairing by file name, and "Open reference".
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <wx/filename.h>
 #include <wx/log.h>
-#include <tuple>
 
+#include "commands/open_data_set.h"
 #include "core/ui.h"
 #include "evaluation/reference.h"
 #include "image_test_support.h"
-#include "commands/open_data_set.h"
 
 namespace {
 
 // Writes the pair (8 x 6 grey PNGs, the reference one level brighter, unless given another
-// width or colour) and opens the
-// noisy one as the Open command does with the image filter.
+// width or colour) and opens the noisy one as the Open command does with the image filter.
 void open_pair(const std::string& dir, const std::string& noisy, const std::string& ref, int ref_width = 8,
                bool ref_colour = false)
 {
@@ -81,10 +80,8 @@ TEST(ReferencePairing, NoisyNoiseLastUnderscoreAndMismatchRules)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.noisy);
         open_pair(fresh_folder(), row.noisy, row.ref, row.ref_width, row.ref_colour);
-        EXPECT_EQ(ref_name(), row.paired);
-        EXPECT_EQ(info.ref_image != nullptr, *row.paired != 0);
-        EXPECT_EQ(info.level, 256);
-        EXPECT_DOUBLE_EQ(info.ref_range, 1.0);
+        EXPECT_EQ(std::make_tuple(ref_name(), info.ref_image != nullptr, info.level, info.ref_range),
+                  std::make_tuple(wxString(row.paired), *row.paired != 0, 256, 1.0));
     }
 }
 
@@ -95,20 +92,16 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
     write_png(dir + "pic_all_noise_016.png", 8, 6, 40);
     write_png(dir + "pic_all_ref_016.png", 8, 6, 41);
     // The refused open leaves the record as it was.
-    const int* samples = info.raw_image;
-    const int filter = info.open_filter;
-    const wxString name = info.file_name;
+    const auto before = std::make_tuple(info.raw_image, info.open_filter, info.file_name);
     EXPECT_FALSE(open_data_set(wxString(dir + "pic_all_noise_016.png"), 6));
-    EXPECT_EQ(std::tie(info.raw_image, info.open_filter, info.file_name),
-              std::make_tuple(samples, filter, name));
+    EXPECT_EQ(std::make_tuple(info.raw_image, info.open_filter, info.file_name), before);
 
     // A multi-page file (file_type -5) is not paired.
     const std::string pages = fresh_folder();
     copy_file(image_fixture("pages16.tif"), pages + "pages_noise.tif");
     write_png(pages + "pages.png", 4, 3, 1);
     ASSERT_TRUE(open_data_set(wxString(pages + "pages_noise.tif"), 0));
-    EXPECT_EQ(info.file_type, FILE_IMAGE_PAGES);
-    EXPECT_EQ(info.ref_image, nullptr);
+    EXPECT_EQ(std::make_tuple(info.file_type, info.ref_image), std::make_tuple(FILE_IMAGE_PAGES, nullptr));
 
     // Sixteen-bit data without limits get the window from the data range; the level slider
     // reaches the data maximum.
@@ -117,9 +110,8 @@ TEST(OpenCommand, FilterChoosesTheLoaderAndOnlyImageFilesPair)
               std::make_tuple((1000 + 1011) / 2, 11, 11));
     EXPECT_EQ(level_slider_maximum(), 1011);
     ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
-    EXPECT_EQ(info.colour, 1);
-    EXPECT_EQ(info.channel, 0);
-    EXPECT_EQ(level_slider_maximum(), info.colour_processing ? 443 : 256);
+    EXPECT_EQ(std::make_tuple(info.colour, info.channel, level_slider_maximum()),
+              std::make_tuple(1, 0, info.colour_processing ? 443 : 256));
 }
 
 // "Open reference" sets ref_range by the reference's ending only for "_all_noise" images.
@@ -132,12 +124,11 @@ TEST(OpenReference, RangeByEndingAndRefusal)
     write_png(dir + "colour.png", 8, 6, 41, true);
     ASSERT_TRUE(open_data_set(wxString(dir + "leaf_all_noise_9.png"), 0));
     ASSERT_TRUE(open_reference(wxString(dir + "clean_016.png")));
-    EXPECT_DOUBLE_EQ(info.ref_range, 25.0 / 41);
-    EXPECT_EQ(info.ref_file_name, wxString(dir + "clean_016.png"));
+    EXPECT_EQ(std::make_tuple(info.ref_range, info.ref_file_name),
+              std::make_tuple(25.0 / 41, wxString(dir + "clean_016.png")));
 
     // A colour reference for a grey image is refused and no reference remains.
     wxLogNull quiet;
     EXPECT_FALSE(open_reference(wxString(dir + "colour.png")));
-    EXPECT_EQ(info.ref_image, nullptr);
-    EXPECT_TRUE(info.ref_file_name.empty());
+    EXPECT_EQ(std::make_tuple(info.ref_image, info.ref_file_name), std::make_tuple(nullptr, wxString()));
 }

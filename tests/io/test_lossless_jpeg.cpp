@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 #include <tuple>
 
-#include "io/lossless_jpeg.h"
 #include "dicom_test_support.h"
+#include "io/lossless_jpeg.h"
 
 namespace {
 
@@ -16,13 +15,8 @@ namespace {
 class stream_builder {
 public:
     stream_builder(int width, int height, int components, int precision, int predictor)
-        : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor)
-    {
-    }
-
-    int restart = 0;
-    int point_transform = 0;
-    int frame_marker = 0xC3;
+        : w_(width), h_(height), nc_(components), p_(precision), ss_(predictor) {}
+    int restart = 0, point_transform = 0, frame_marker = 0xC3;
 
     // Appends one difference: its category code and extra bits.
     void difference(int diff)
@@ -38,14 +32,11 @@ public:
         bits(cat, 5);
         if (cat > 0 && cat < 16) bits(extra, cat);
     }
-
     void restart_marker(int n)
     {
         pad();
-        entropy_.push_back(0xFF);
-        entropy_.push_back((uint8_t)(0xD0 + n));
+        entropy_.insert(entropy_.end(), {0xFF, (uint8_t)(0xD0 + n)});
     }
-
     std::vector<uint8_t> finish()
     {
         pad();
@@ -56,8 +47,7 @@ public:
         for (int c = 0; c < nc_; c++) frame.insert(frame.end(), {(uint8_t)(c + 1), 0x11, 0});
         marker(s, frame_marker, frame);
         // One DC table: 17 codes of length 5 for the categories 0 .. 16.
-        std::vector<uint8_t> table = {0x00};
-        for (int l = 1; l <= 16; l++) table.push_back(l == 5 ? 17 : 0);
+        std::vector<uint8_t> table = {0x00, 0, 0, 0, 0, 17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         for (int v = 0; v <= 16; v++) table.push_back((uint8_t)v);
         marker(s, 0xC4, table);
         if (restart) marker(s, 0xDD, {hi(restart), lo(restart)});
@@ -76,46 +66,29 @@ private:
     // A marker segment: the marker, its length and `body`.
     static void marker(std::vector<uint8_t>& s, int m, const std::vector<uint8_t>& body)
     {
-        const int length = (int)body.size() + 2;
-        s.insert(s.end(), {0xFF, (uint8_t)m, hi(length), lo(length)});
+        s.insert(s.end(), {0xFF, (uint8_t)m, hi((int)body.size() + 2), lo((int)body.size() + 2)});
         s.insert(s.end(), body.begin(), body.end());
     }
     void bits(int value, int n)
     {
         for (int i = n - 1; i >= 0; i--) {
             acc_ = (acc_ << 1) | ((value >> i) & 1);
-            if (++count_ == 8) flush_byte();
+            if (++count_ < 8) continue;
+            entropy_.push_back((uint8_t)acc_);
+            if ((acc_ & 0xFF) == 0xFF) entropy_.push_back(0);  // byte stuffing
+            acc_ = count_ = 0;
         }
     }
-    void flush_byte()
-    {
-        entropy_.push_back((uint8_t)acc_);
-        if ((acc_ & 0xFF) == 0xFF) entropy_.push_back(0);
-        acc_ = 0;
-        count_ = 0;
-    }
-    void pad()
-    {
-        while (count_) bits(1, 1);
-    }
+    void pad() { while (count_) bits(1, 1); }
 
     int w_, h_, nc_, p_, ss_;
     std::vector<uint8_t> entropy_;
-    unsigned acc_ = 0;
-    int count_ = 0;
+    unsigned acc_ = 0, count_ = 0;
 };
 
 int decode(std::vector<uint8_t> stream, std::vector<uint8_t>& out, int out_bits)
 {
-    return JPEGLosslessDecodeImage(stream.data(), out.data(), out_bits, (int)stream.size(),
-                                   out.size());
-}
-
-std::vector<uint16_t> words(const std::vector<uint8_t>& bytes)
-{
-    std::vector<uint16_t> w(bytes.size() / 2);
-    std::memcpy(w.data(), bytes.data(), w.size() * 2);
-    return w;
+    return JPEGLosslessDecodeImage(stream.data(), out.data(), out_bits, (int)stream.size(), out.size());
 }
 
 }  // namespace
@@ -145,10 +118,10 @@ TEST(LosslessJpeg, FramesFromTheirDifferences)
         for (int d : c.differences) b.difference(d);
         std::vector<uint8_t> out(c.samples.size() * (c.out_bits == 16 ? 2 : 1));
         ASSERT_EQ(decode(b.finish(), out, c.out_bits), 0);
-        const std::vector<uint16_t> w = words(out);
-        const std::vector<int> got = c.out_bits == 16 ? std::vector<int>(w.begin(), w.end())
-                                                      : std::vector<int>(out.begin(), out.end());
-        EXPECT_EQ(got, c.samples);
+        std::vector<uint16_t> w(out.size() / 2);
+        std::memcpy(w.data(), out.data(), w.size() * 2);
+        EXPECT_EQ(c.out_bits == 16 ? std::vector<int>(w.begin(), w.end()) : std::vector<int>(out.begin(), out.end()),
+                  c.samples);
     }
 }
 
@@ -159,8 +132,7 @@ TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
     const int expected[8] = {0, 143, 145, 141, 147, 145, 146, 144};
     for (int ss = 1; ss <= 7; ss++) {
         stream_builder b(3, 2, 1, 8, ss);
-        for (int d : {10, 4, -6, 2, 3}) b.difference(d);
-        b.difference(0);
+        for (int d : {10, 4, -6, 2, 3, 0}) b.difference(d);
         std::vector<uint8_t> out(6);
         ASSERT_EQ(decode(b.finish(), out, 8), 0) << ss;
         EXPECT_EQ(out[4], expected[ss]) << "predictor " << ss;
@@ -170,7 +142,7 @@ TEST(LosslessJpeg, EveryPredictorAgainstItsFormula)
 
 TEST(LosslessJpeg, RestartIntervalsRestartPredictionAndCheckTheirNumber)
 {
-    // Two rows per interval of three rows each... here one row per interval, 2 x 3 pixels.
+    // One row per interval, 2 x 3 pixels.
     auto build = [](int second_marker) {
         stream_builder b(2, 3, 1, 8, 2);
         b.restart = 2;
@@ -212,19 +184,16 @@ TEST(LosslessJpeg, MalformedStreamsAreRefused)
     std::vector<uint8_t> out(16);
     ASSERT_EQ(decode(good(), out, 8), 0);
 
-    // Output that does not match the frame, either way.
-    std::vector<uint8_t> small(15), big(17);
-    EXPECT_EQ(decode(good(), small, 8), -1);
-    EXPECT_EQ(decode(good(), big, 8), -1);
-    std::vector<uint8_t> rgb(48);
-    EXPECT_EQ(decode(good(), rgb, 24), -1);  // one component cannot fill RGB
+    // Output that does not match the frame, either way; one component cannot fill RGB.
+    for (const auto& [size, bits] : {std::pair<size_t, int>{15, 8}, {17, 8}, {48, 24}}) {
+        std::vector<uint8_t> wrong(size);
+        EXPECT_EQ(decode(good(), wrong, bits), -1) << size;
+    }
 
     // Every truncation of the stream fails or decodes, never overruns.
     const std::vector<uint8_t> whole = good();
     for (size_t n = 1; n < whole.size() - 2; n++) {
-        std::vector<uint8_t> cut(whole.begin(), whole.begin() + n);
-        EXPECT_EQ(JPEGLosslessDecodeImage(cut.data(), out.data(), 8, (int)n, out.size()), -1)
-            << n;
+        EXPECT_EQ(decode(std::vector<uint8_t>(whole.begin(), whole.begin() + n), out, 8), -1) << n;
     }
 
     // Entropy data that stop at the end-of-image marker rows before the frame is full.
@@ -269,13 +238,10 @@ TEST(LosslessJpeg, FrameHeaderIsReadWithoutDecoding)
     // A DCT stream whose AC table comes before its frame: the header is still read (so a
     // baseline image can be checked before the JPEG handler sizes it), decoding refuses it.
     std::vector<uint8_t> dct = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x14, 0x10, 1};
-    dct.insert(dct.end(), 15, 0);
-    dct.push_back(0);
-    const uint8_t sof[] = {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0};
-    dct.insert(dct.end(), sof, sof + sizeof sof);
+    dct.resize(dct.size() + 16, 0);
+    dct.insert(dct.end(), {0xFF, 0xC0, 0, 11, 8, 0, 16, 0, 24, 1, 1, 0x11, 0});
     ASSERT_TRUE(lossless_jpeg_read_frame(dct.data(), dct.size(), f));
-    EXPECT_EQ(std::tie(f.marker, f.width, f.height),
-              std::make_tuple(0xC0, 24, 16));
+    EXPECT_EQ(std::tie(f.marker, f.width, f.height), std::make_tuple(0xC0, 24, 16));
     std::vector<uint8_t> out(24 * 16);
     EXPECT_EQ(decode(dct, out, 8), -1);
 }

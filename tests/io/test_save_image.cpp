@@ -3,18 +3,15 @@
 // and the refusal to write over the data being read.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <tiffio.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <tuple>
 
-#include "image_test_support.h"
-#include "io/frame_writer.h"
-#include "io/image_file.h"
 #include "commands/open_data_set.h"
-#include "io/save_image.h"
 #include "commands/save_sequence.h"
+#include "image_test_support.h"
+#include "io/save_image.h"
 #include "io/tiff_writer.h"
 
 namespace {
@@ -25,11 +22,9 @@ void processed_grey(int w, int h, const std::vector<int>& levels, int data_min, 
     fresh_record("/nowhere/source.png");
     info.width = info.proc_width = w;
     info.height = info.proc_height = h;
-    info.data_colour = info.colour = 0;
+    info.data_colour = info.colour = info.colour_processing = 0;
     info.channels = 1;
-    info.colour_processing = 0;
-    info.data_min = data_min;
-    info.data_max = data_max;
+    info.data_min = data_min, info.data_max = data_max;
     info.raw_image = new int[w * h]();
     info.processed_image = new int[w * h];
     for (int i = 0; i < w * h; i++) info.processed_image[i] = levels[i] * 16;
@@ -47,11 +42,11 @@ tiff_tags read_tiff(const std::string& path)
     tiff_tags t;
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     if (!tif) return t;
+    for (const auto& [tag, to] : {std::pair<uint32_t, uint16_t*>{TIFFTAG_BITSPERSAMPLE, &t.bits},
+                                  {TIFFTAG_MINSAMPLEVALUE, &t.min}, {TIFFTAG_MAXSAMPLEVALUE, &t.max}})
+        TIFFGetField(tif, tag, to);
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.height);
-    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
-    TIFFGetField(tif, TIFFTAG_MINSAMPLEVALUE, &t.min);
-    TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &t.max);
     const char* text = nullptr;
     if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
     if (TIFFGetField(tif, TIFFTAG_PAGENAME, &text) && text) t.page_name = text;
@@ -80,20 +75,16 @@ TEST(TiffWriter, ScaledFormOffsetsAndFactors)
 
     // Range -1000 .. 3000 saved from "Save processed" as TIFF.
     processed_grey(3, 2, {-1000, 0, 3000, -2000, 5000, 7}, -1000, 3000);
-    info.pixel_width = 0.5;
-    info.pixel_height = 0.25;
+    info.pixel_width = 0.5, info.pixel_height = 0.25;
     const std::string out = fresh_folder() + "scaled.tif";
     ASSERT_TRUE(save_processed_image(wxString(out), 2));
     const tiff_tags t = read_tiff(out);
-    EXPECT_EQ(std::tie(t.bits, t.min, t.max),
-              std::make_tuple(16, 384, 64384));
-    const std::vector<uint16_t> expected = {384, 1024 * 16, 64384, 384, 64384, 1031 * 16};
-    EXPECT_EQ(t.words, expected);
+    EXPECT_EQ(std::tie(t.bits, t.min, t.max, t.words),
+              std::make_tuple(16, 384, 64384, std::vector<uint16_t>{384, 1024 * 16, 64384, 384, 64384, 1031 * 16}));
 
     // The loader reads it back with those limits as the window and its resolution.
     ASSERT_TRUE(open_image(out));
-    EXPECT_EQ(info.raw_image[1], 1024 * 16 * 16);
-    EXPECT_EQ(info.window_centre, (384 + 64384) / 2);
+    EXPECT_EQ(std::tie(info.raw_image[1], info.window_centre), std::make_tuple(1024 * 16 * 16, (384 + 64384) / 2));
     EXPECT_NEAR(info.pixel_width, 0.5, 1e-6);
     EXPECT_NEAR(info.pixel_height, 0.25, 1e-6);
 }
@@ -112,12 +103,11 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
               std::make_tuple("Voxmira RMAR CT Data", "0.000,0.000,12.500,0.000,90.000,0.000", 32768 - 1024,
                               32768 + 3071));
     ASSERT_TRUE(open_image(ct));
-    const int hu[4] = {-1024, -1000, 40, 3071};
-    for (int i = 0; i < 4; i++) EXPECT_EQ(info.raw_image[i], hu[i] * 16);
+    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 4),
+              (std::vector<int>{-1024 * 16, -1000 * 16, 640, 3071 * 16}));
 
     // A CT TIFF processed again keeps the CT form (the values stay negative).
-    info.proc_width = 4;
-    info.proc_height = 1;
+    info.proc_width = 4, info.proc_height = 1;
     info.processed_image = new int[4]{-900 * 16, 0, 16, 32};
     const std::string again = fresh_folder() + "again.tif";
     ASSERT_EQ(unscaled_tiff_form(info.file_type, info.tiff_offset), tiff_form::ct);
@@ -132,8 +122,7 @@ TEST(TiffWriter, CtAndDirectFormsRoundTrip)
     ASSERT_EQ(unscaled_tiff_form(info.file_type, 0), tiff_form::direct);
     ASSERT_TRUE(save_processed_image_as_tiff(wxFileName(direct), tiff_form::direct));
     const tiff_tags d = read_tiff(direct);
-    EXPECT_TRUE(d.description.empty());
-    EXPECT_EQ(d.words, (std::vector<uint16_t>{10, 700, 8000}));
+    EXPECT_EQ(std::tie(d.description, d.words), std::make_tuple("", std::vector<uint16_t>{10, 700, 8000}));
 }
 
 TEST(SaveProcessed, EightBitBinaryAndGreyPng)
@@ -154,16 +143,14 @@ TEST(SaveProcessed, EightBitBinaryAndGreyPng)
     info.processed_image[0] = 17;  // a fraction of a level survives
     ASSERT_TRUE(save_processed_image(wxString(dir + "p.bin"), 5));
     const std::vector<char> bin = file_bytes(dir + "p.bin");
-    ASSERT_EQ(bin.size(), 6 * sizeof(int));
-    EXPECT_EQ(std::memcmp(bin.data(), info.processed_image, bin.size()), 0);
+    EXPECT_EQ(bin, std::vector<char>((char*)info.processed_image, (char*)(info.processed_image + 6)));
 
     // Colour data processed as grey use the grey channel factor 0.577.
     processed_grey(2, 1, {100, 500}, 0, 500);
     info.data_colour = 1;
     ASSERT_TRUE(save_processed_image(wxString(dir + "fact.bmp"), 3));
     ASSERT_TRUE(open_image(dir + "fact.bmp"));
-    EXPECT_EQ(info.raw_image[0], (int)(100 * 0.577 + 0.5) * 16);
-    EXPECT_EQ(info.raw_image[1], 255 * 16);
+    EXPECT_EQ(std::tie(info.raw_image[0], info.raw_image[1]), std::make_tuple((int)(100 * 0.577 + 0.5) * 16, 255 * 16));
 }
 
 TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
@@ -171,19 +158,19 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     const std::string dir = fresh_folder();
     ASSERT_TRUE(open_data_set(wxString(image_fixture("colour.png")), 0));
     ASSERT_TRUE(save_processed_image(wxString(dir + "c.ppm"), 4));
-    std::vector<int> original(info.raw_image, info.raw_image + 60);
+    const auto samples = [](int n) { return std::vector<int>(info.raw_image, info.raw_image + n); };
+    std::vector<int> original = samples(60);
     ASSERT_TRUE(open_image(dir + "c.ppm"));
-    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 60), original);
+    EXPECT_EQ(samples(60), original);
 
     // RGB Alpha keeps its alpha in PNG, loses it in JPEG.
     ASSERT_TRUE(open_data_set(wxString(image_fixture("alpha.png")), 0));
     ASSERT_EQ(info.colour_processing, 1);
-    original.assign(info.raw_image, info.raw_image + 48);
+    original = samples(48);
     ASSERT_TRUE(save_processed_image(wxString(dir + "a.png"), 0));
     ASSERT_TRUE(save_processed_image(wxString(dir + "a.jpg"), 1));
     ASSERT_TRUE(open_image(dir + "a.png"));
-    EXPECT_EQ(info.data_colour, 7);
-    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 48), original);
+    EXPECT_EQ(std::make_tuple(info.data_colour, samples(48)), std::make_tuple(7, original));
     ASSERT_TRUE(open_image(dir + "a.jpg"));
     EXPECT_NE(info.data_colour, 7);
 
@@ -191,12 +178,10 @@ TEST(SaveProcessed, RgbAlphaAndTheRawLayoutReloaded)
     // "_RAW" rule.
     ASSERT_TRUE(open_data_set(wxString(image_fixture("scene_RAW.png")), 0));
     ASSERT_EQ(info.colour, 8);
-    original.assign(info.raw_image, info.raw_image + 16);
+    original = samples(16);
     ASSERT_TRUE(save_processed_image(wxString(dir + "out_RAW.png"), 0));
     ASSERT_TRUE(open_image(dir + "out_RAW.png"));
-    EXPECT_EQ(info.data_colour, 8);
-    EXPECT_EQ(info.height, 2);
-    EXPECT_EQ(std::vector<int>(info.raw_image, info.raw_image + 16), original);
+    EXPECT_EQ(std::make_tuple(info.data_colour, info.height, samples(16)), std::make_tuple(8, 2, original));
 }
 
 TEST(SaveGuard, NeverOverTheFilesBeingRead)
@@ -229,23 +214,20 @@ TEST(SaveSequence, EveryFrameSkippingAndAveraging)
     ASSERT_TRUE(open_data_set(wxString(dir + "frame_0005.png"), 0));
     int calls = 0;
     EXPECT_EQ(save_sequence(wxString(dir + "all.png"), 0, 0, [&] { calls++; }), 5);
-    EXPECT_EQ(calls, 5);
-    EXPECT_EQ(values_of("all", "png"), (std::vector<int>{10, 20, 30, 40, 50}));
-    EXPECT_EQ(info.frame, 7);  // the last frame stays loaded
+    // The last frame stays loaded.
+    EXPECT_EQ(std::make_tuple(calls, info.frame, values_of("all", "png")),
+              std::make_tuple(5, 7, std::vector<int>{10, 20, 30, 40, 50}));
 
     // Windowed: a value equal to the window centre becomes 127.
-    info.window_centre = 30;
-    info.window_range = 40;
+    info.window_centre = 30, info.window_range = 40;
     EXPECT_EQ(save_sequence(wxString(dir + "win.bmp"), 3, 0, nullptr), 5);
-    EXPECT_EQ(values_of("win", "bmp")[2], 127);
-    EXPECT_EQ(values_of("win", "bmp")[0], (int)((10 - 30) * 255.0 / 40 + 127 + 0.5));
+    const std::vector<int> win = values_of("win", "bmp");
+    EXPECT_EQ(std::make_pair(win.at(0), win.at(2)), std::make_pair((int)((10 - 30) * 255.0 / 40 + 127 + 0.5), 127));
 
     // Sub-sampling 2 without the filter: frames 3, 5 and 7; with it the averages of (3, 4)
     // and (5, 6), frame 7 alone writing nothing.
-    info.window_centre = 127;
-    info.window_range = 255;
-    info.subsample = 2;
-    info.subsample_filter = 0;
+    info.window_centre = 127, info.window_range = 255;
+    info.subsample = 2, info.subsample_filter = 0;
     EXPECT_EQ(save_sequence(wxString(dir + "skip.png"), 0, 0, nullptr), 3);
     EXPECT_EQ(values_of("skip", "png"), (std::vector<int>{10, 30, 50}));
     info.subsample_filter = 1;

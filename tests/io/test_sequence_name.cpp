@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "core/checked_size.h"
 #include "io/sequence_name.h"
@@ -9,14 +10,13 @@
 TEST(SequenceName, FieldIsTheLastRunOfDigitsAnywhere)
 {
     sequence_field f;
-    ASSERT_TRUE(find_sequence_field("/data/run2/ct_0099.dcm", f));
-    EXPECT_EQ(f.number, 99);
-    EXPECT_TRUE(f.zero_padded);
-    EXPECT_EQ(sequence_file_name("/data/run2/ct_0099.dcm", f, 100), "/data/run2/ct_0100.dcm");
-    EXPECT_EQ(sequence_file_name("/data/run2/ct_0099.dcm", f, 7), "/data/run2/ct_0007.dcm");
+    const std::string ct = "/data/run2/ct_0099.dcm";
+    ASSERT_TRUE(find_sequence_field(ct, f));
+    EXPECT_EQ(std::make_pair(f.number, f.zero_padded), std::make_pair(99L, true));
     // Wider numbers are not truncated.
-    EXPECT_EQ(sequence_file_name("/data/run2/ct_0099.dcm", f, 12345), "/data/run2/ct_12345.dcm");
-
+    EXPECT_EQ(std::make_tuple(sequence_file_name(ct, f, 100), sequence_file_name(ct, f, 7),
+                              sequence_file_name(ct, f, 12345)),
+              std::make_tuple("/data/run2/ct_0100.dcm", "/data/run2/ct_0007.dcm", "/data/run2/ct_12345.dcm"));
     // The digits may be in a folder name.
     ASSERT_TRUE(find_sequence_field("/scans/series12/IMAGE", f));
     EXPECT_EQ(sequence_file_name("/scans/series12/IMAGE", f, 13), "/scans/series13/IMAGE");
@@ -47,8 +47,7 @@ TEST(SequenceName, RangeStopsAtTheFirstGapEachWay)
     ASSERT_TRUE(find_sequence_field("s_004.dcm", f));
     long first = 0, count = 0;
     ASSERT_TRUE(find_sequence_range("s_004.dcm", f, exists, nullptr, first, count));
-    EXPECT_EQ(first, 3);
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(std::make_pair(first, count), std::make_pair(3L, 4L));
 
     // Cancelling during the downward scan is reported.
     int pulses = 0;
