@@ -230,10 +230,11 @@ TEST(Metal, SinogramRowsAreOffsetBy512AndSeededNoiseAt40dBHasOneRangePerSubsampl
     for (int i = 0; i < h; i++) {
         // The ray through the image centre meets the bright corner only near 135 degrees.
         const int centre = runs[0][(size_t)i * w + w / 2];
-        if (i >= K)
+        if (i >= K) {
             EXPECT_EQ(centre, 0) << "row " << i << " should be empty";
-        else if (std::abs(i * pi / K - 0.75 * pi) > 0.2)
+        } else if (std::abs(i * pi / K - 0.75 * pi) > 0.2) {
             EXPECT_EQ(centre, 512 * 16) << "row " << i;
+        }
         for (int x = 0; x < w && i < K; x++) {
             const double noise = (runs[3][(size_t)i * w + x] - runs[0][(size_t)i * w + x]) / 16.0 / f;
             sum += noise;

@@ -179,7 +179,7 @@ TEST_F(Canvas, KeysToggleAndStepTheFont)
     for (const auto& t : toggles) {
         press_key(t.key);
         EXPECT_EQ((int)t.field, t.value) << (char)t.key;
-        if (t.said) EXPECT_EQ(status(1), t.said);
+        if (t.said) { EXPECT_EQ(status(1), t.said); }
     }
     press_key('N');
     EXPECT_EQ(status(0), "No reference image is loaded");

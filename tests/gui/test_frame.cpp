@@ -204,7 +204,7 @@ TEST_F(Frame, HelpBookAndUpdateMessages)
         ASSERT_EQ(r.messages.size(), p.said.size()) << p.page;
         for (size_t k = 0; k < p.said.size(); k++) EXPECT_EQ(r.messages[k].find(p.said[k]), 0u) << p.page;
         EXPECT_EQ(r.newer, p.said[0][0] == 'V');
-        if (r.newer) EXPECT_EQ(r.latest, "9.70");
+        if (r.newer) { EXPECT_EQ(r.latest, "9.70"); }
     }
 
     log_capture log;
@@ -215,5 +215,5 @@ TEST_F(Frame, HelpBookAndUpdateMessages)
     command(ID_UPDATE);
     wxLog::FlushActive();
     ASSERT_GE(log.messages.size(), 1u);
-    if (log.messages[0] == access) EXPECT_EQ(log.messages, std::vector<std::string>({access, latest}));
+    if (log.messages[0] == access) { EXPECT_EQ(log.messages, std::vector<std::string>({access, latest})); }
 }
