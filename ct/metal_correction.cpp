@@ -40,6 +40,12 @@ void add_fine_residual(const line_samples& s, const std::vector<std::pair<int, i
 {
     if (p.smooth <= 0) return;
     const double sigma = p.smooth / std::max(delta, 1e-6);
+    // Photon starvation grows with the metal a ray crosses: rays through at least half the
+    // longest metal path fitted lose all their fine detail, rays through less lose the square
+    // of their share of that half. A ray that only grazes the metal keeps the edges of the
+    // tissue it crosses (a contrast insert in line with the metal would otherwise come out cut
+    // by a dark line).
+    const double half_longest = fit && fit->x_max > 0 ? 0.5 * fit->x_max : 0.0;
     for (auto [A, B] : segments) {
         std::vector<double> r(B - A);
         for (int i = A; i < B; i++) {
@@ -48,12 +54,6 @@ void add_fine_residual(const line_samples& s, const std::vector<std::pair<int, i
         }
         std::vector<double> smooth = r;
         gauss_1d(smooth.data(), (int)smooth.size(), sigma);
-        // Photon starvation grows with the metal a ray crosses: rays through at least half
-        // the longest metal path fitted lose all their fine detail, rays through less lose
-        // the square of their share of that half. A ray that only grazes the metal keeps the
-        // edges of the tissue it crosses (a contrast insert in line with the metal would
-        // otherwise come out cut by a dark line).
-        const double half_longest = fit && fit->x_max > 0 ? 0.5 * fit->x_max : 0.0;
         for (int i = A; i < B; i++) {
             const double f = half_longest > 0 ? std::min(1.0, hardening_x(s, i, p) / half_longest) : 1.0;
             correction[i] += f * f * (r[i - A] - smooth[i - A]);

@@ -266,7 +266,12 @@ bool read_pnm16(const std::string& path, const pnm_header& hd, staged_image& s)
 
 }  // namespace
 
-std::string pnm_header_fault(const std::string& path) { return read_pnm_header(path).fault; }
+std::string pnm_header_fault(const std::string& path)
+{
+    const pnm_header hd = read_pnm_header(path);
+    if (hd.fault.empty() && hd.largest > 255) return "the toolkit's reader gives zeros for samples above 255";
+    return hd.fault;
+}
 
 // "DICM" after the 128-byte preamble.
 static bool has_dicom_prefix(const std::string& path)

@@ -16,8 +16,9 @@ bool load_image_file(char* path, int index);
 // JPEG, PNG, PNM, TIFF. Other registered handlers (GIF, ICO, XPM, ...) stay after them.
 void register_image_handlers();
 
-// Why the toolkit must not be given this PNM file (a header without size or with a
-// largest sample value of 0), or empty when it is no PNM file or a sound one.
+// Why the toolkit must not be given this PNM file (a header without size, a largest sample
+// value of 0, or samples above 255, which its reader turns into zeros), or empty when it is
+// no PNM file or one the toolkit reads.
 std::string pnm_header_fault(const std::string& path);
 
 // The path of the file that holds frame `index` of the open data set (the numbered
