@@ -243,9 +243,9 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
     q[0] = (int)(value + 0.5);
     for (int k = 1; k < levels; k++) {
         if (k == 1)
-            value = value / (base.filter_size * info.dev_values[3] / 10.0) * (base.noise_kind == 2 ? 1.5 : 1.0);
+            value = value / (base.filter_size * pyramid_first_divisor() / 10.0) * (base.noise_kind == 2 ? 1.5 : 1.0);
         else
-            value = value / (info.dev_values[4] / 12.0);
+            value = value / (pyramid_later_divisor() / 12.0);
         q[k] = (int)(value + 0.5);
     }
     // Level sizes and arrays; a level exists only while half the one above exceeds twice
@@ -275,7 +275,8 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
         p.noise = noise_of(k);
         p.noise_width = l.w;
         p.noise_height = l.h;
-        run_filter(filter_image{in_of(k), out_of(k), l.w, l.h}, p);
+        // The probe shows the full-size level's mask; the coarser levels' cursor is elsewhere.
+        run_filter(filter_image{in_of(k), out_of(k), l.w, l.h}, k == 0 ? p : p.unprobed());
     };
 
     // Down.
@@ -286,13 +287,14 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
             p.level = q[k];
             if (base.filter_size < 1 || q[k] < 2 || k >= (int)pyramid.size()) break;
             const level_t &up = pyramid[k - 1], &here = pyramid[k];
-            restrict_data(out_of(k - 1), up.w, up.h, in_of(k), here.w, here.h, p);
-            interpolate_data(in_of(k), here.w, here.h, in_of(k - 1), up.w, up.h, p);
+            const filter_params resampling = p.unprobed();
+            restrict_data(out_of(k - 1), up.w, up.h, in_of(k), here.w, here.h, resampling);
+            interpolate_data(in_of(k), here.w, here.h, in_of(k - 1), up.w, up.h, resampling);
             int* detail = out_of(k - 1);
             const int* smooth = in_of(k - 1);
             for (size_t i = 0; i < (size_t)up.w * up.h * n; i++) detail[i] -= smooth[i];
             if (base.levelling && noise_of(k - 1) && noise_of(k))
-                restrict(noise_of(k - 1), up.w, up.h, noise_of(k), here.w, here.h, p);
+                restrict(noise_of(k - 1), up.w, up.h, noise_of(k), here.w, here.h, resampling);
         }
         filter_level(k);
         coarsest = k;
@@ -302,7 +304,7 @@ static void run_pyramid(const filter_image& top, int* top_noise, const filter_pa
         p.use_level = true;
         p.level = q[j];
         const level_t &here = pyramid[j], &up = pyramid[j - 1];
-        interpolate_data(out_of(j), here.w, here.h, in_of(j - 1), up.w, up.h, p);
+        interpolate_data(out_of(j), here.w, here.h, in_of(j - 1), up.w, up.h, p.unprobed());
         int* sum = in_of(j - 1);
         int* detail = out_of(j - 1);
         const size_t count = (size_t)up.w * up.h * n;

@@ -1,5 +1,6 @@
 // The bitonic filter and its local-mask variant.
 #include "processing/bitonic_filter.h"
+#include "processing/orientation_field.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,8 +54,7 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
             std::copy(angle, angle + n, field_angle.begin());
             std::copy(strength, strength + n, field_strength.begin());
         } else {
-            anisotropic_filter_2d(in, w, h, 1.3 * r, 0.6, nullptr, field_angle.data(), field_strength.data(),
-                                  nullptr, true, p.level_off());
+            orientation_field(in, w, h, 1.3 * r, field_angle.data(), field_strength.data(), nullptr);
         }
         family = make_family(MASK_VARYING, r);
         index.resize(n);
@@ -117,8 +117,7 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out, const fi
     {
         const filter_params q = p.scaled_level(3);
         if (q.level < 114) extra.resize(pixels);
-        anisotropic_filter_2d(grey, w, h, sigma, 0.6, nullptr, angle.data(), strength.data(),
-                              extra.empty() ? nullptr : extra.data(), true, q);
+        orientation_field(grey, w, h, sigma, angle.data(), strength.data(), extra.empty() ? nullptr : extra.data());
         // From here on the field is needed only as the smoother reads it.
         field_vectors(angle.data(), strength.data(), w, h, 0.6);
         int* guide_plane = guide.data();

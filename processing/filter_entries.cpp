@@ -15,6 +15,7 @@
 #include "processing/guided_filter.h"
 #include "processing/levelling.h"
 #include "processing/local_rank_filter.h"
+#include "processing/orientation_field.h"
 #include "processing/rank_filter.h"
 
 filter_params filter_params_from_record()
@@ -124,7 +125,7 @@ void anisotropic_2d(const filter_image& img, const filter_params& p)
     // One orientation field from the grey plane steers every channel.
     std::vector<int> grey = steering_plane(img, p);
     std::vector<double> angle((size_t)w * h), strength((size_t)w * h);
-    anisotropic_filter_2d(grey.data(), w, h, sigma, a, nullptr, angle.data(), strength.data(), nullptr, true, p);
+    orientation_field(grey.data(), w, h, sigma, angle.data(), strength.data(), nullptr);
     filter_each_channel(img, p, [&](int* in, int pw, int ph, int* out) {
         anisotropic_filter_2d(in, pw, ph, sigma, a, out, angle.data(), strength.data(), nullptr, false, p);
     });
@@ -134,8 +135,7 @@ varying_masks varying_mask_choice(const int* plane, int w, int h, int r, const f
 {
     const size_t pixels = (size_t)w * h;
     std::vector<double> angle(pixels), strength(pixels);
-    anisotropic_filter_2d(const_cast<int*>(plane), w, h, r * 1.3, 0.6, nullptr, angle.data(), strength.data(),
-                          nullptr, true, p.level_off());
+    orientation_field(const_cast<int*>(plane), w, h, r * 1.3, angle.data(), strength.data(), nullptr);
     varying_masks v{make_family(p.mask, r), std::vector<int>(pixels)};
     for (size_t i = 0; i < pixels; i++) v.index[i] = family_mask_for(v.family, angle[i], strength[i]);
     return v;
@@ -194,8 +194,7 @@ void bitonic_2d(const filter_image& img, const filter_params& p, double c)
         std::vector<int> grey = steering_plane(img, p);
         angle.resize(grey.size());
         strength.resize(grey.size());
-        anisotropic_filter_2d(grey.data(), w, h, r * 1.3, 0.6, nullptr, angle.data(), strength.data(), nullptr, true,
-                              p.level_off());
+        orientation_field(grey.data(), w, h, r * 1.3, angle.data(), strength.data(), nullptr);
     }
     filter_each_channel(img, p, [&](int* in, int pw, int ph, int* out) {
         bitonic_filter(in, pw, ph, r, c, out, angle.empty() ? nullptr : angle.data(),
