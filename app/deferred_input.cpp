@@ -23,6 +23,10 @@ struct held_event {
 
 std::deque<held_event> held;
 bool replaying = false;
+// The slider position last acted on, and whether Escape stopped a run since.
+wxWeakRef<wxWindow> run_slider;
+int run_position = 0;
+bool escaped = false;
 const wxEvent* replayed = nullptr;  // the event being replayed passes the filter
 
 bool is_scroll(wxEventType t)
@@ -84,9 +88,14 @@ public:
             // replayed as soon as the run has unwound).
             if (t == wxEVT_KEY_DOWN && static_cast<wxKeyEvent&>(e).GetKeyCode() == WXK_ESCAPE) {
                 ui_request_cancel();
+                escaped = true;
                 return Event_Processed;
             }
-            if (is_scroll(t)) ui_request_cancel();
+            // The release of the slider whose move started the run carries the same value:
+            // it must not stop the run it asks for.
+            if (is_scroll(t) && !(target == run_slider.get() &&
+                                  static_cast<wxScrollEvent&>(e).GetPosition() == run_position))
+                ui_request_cancel();
         }
         // A slider's move is acted on from the top of the event loop, never inside the
         // toolkit's delivery of the pointer motion that moved it: a run started there would
@@ -135,9 +144,24 @@ void replay_deferred_input()
         if (!h.target || !myframe) continue;
         wxWindow* w = h.event->GetEventType() == wxEVT_MENU ? myframe : h.target.get();
         replayed = h.event.get();
+        if (is_scroll(h.event->GetEventType())) {
+            run_slider = h.target.get();
+            run_position = static_cast<wxScrollEvent&>(*h.event).GetPosition();
+        }
         w->GetEventHandler()->ProcessEvent(*h.event);
         replayed = nullptr;
     }
+    // A run stopped by a newer value whose own event started none (a release, a display
+    // setting) leaves the picture older than the settings: filter again. Escape keeps it.
+    if (held.empty() && !pipeline_running() && pipeline_view_stale()) {
+        if (escaped) {
+            forget_cancelled_view();
+        } else if (myframe) {
+            process_image();
+            myframe->canvas->Refresh(false);
+        }
+    }
+    if (!pipeline_running()) escaped = false;
     replaying = false;
 }
 

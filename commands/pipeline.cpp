@@ -323,6 +323,10 @@ static bool inside = false;
 
 bool pipeline_running() { return inside || ui_long_run_active(); }
 
+static bool view_stale = false;
+bool pipeline_view_stale() { return view_stale; }
+void forget_cancelled_view() { view_stale = false; }
+
 // Stores a residual histogram in the record, reusing its array when the size is the same.
 static void store_histogram(const std::vector<int>& histogram)
 {
@@ -463,8 +467,10 @@ static void process_region(const visible_region& v, bool display)
         // The record is as it was: the picture stays; the run that replaces it (if any) is
         // waiting.
         ui_status(2, _("Filtering cancelled"));
+        view_stale = true;
         return;
     }
+    if (display) view_stale = false;
     // Complete: the new planes and results replace the record's.
     release_array(info.processed_image);
     release_array(info.noise_image);

@@ -29,6 +29,11 @@ void process_whole_image(bool display = true);
 // the run is using until it ends.
 bool pipeline_running();
 
+// True when the last filtering of the view was cancelled and none has finished since: the
+// picture is older than the settings. forget_cancelled_view() accepts it as it is.
+bool pipeline_view_stale();
+void forget_cancelled_view();
+
 // The reference comparison of the visible region (x0, y0) .. (x1, y1) in processed
 // pixels, run after filtering when a reference image is loaded: compare_to_ref, which
 // tests may replace.

@@ -32,4 +32,10 @@ TEST_F(CancelRun, EscapeStopsALongFilteringAndThePictureStays)
     slide(ID_FILTER_SIZE, 2);
     EXPECT_TRUE(status(2).StartsWith("Filtering took"));
     EXPECT_NE(std::vector<int>(info.processed_image, info.processed_image + n), before);
+
+    // The slider's release at the value being filtered (sent while the run yields) lets it end.
+    wxTheApp->CallAfter([] { slide(ID_FILTER_SIZE, 6, wxEVT_SCROLL_THUMBRELEASE); });
+    slide(ID_FILTER_SIZE, 6);
+    pump_until([] { return !pipeline_running() && deferred_input_count() == 0; });
+    EXPECT_TRUE(status(2).StartsWith("Filtering took")) << status(2);
 }
