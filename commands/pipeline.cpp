@@ -1,5 +1,6 @@
 // The processing pipeline: sample_image and process_image.
 #include "commands/pipeline.h"
+#include "commands/filter_choice.h"
 
 #include <algorithm>
 #include <chrono>
@@ -180,9 +181,6 @@ visible_region pipeline_visible_region()
     v.C1 = std::min(pw, v.c1 + m);
     return v;
 }
-
-// Filters whose input the sensor-noise transform linearises and stabilises.
-static bool transformed_filter(int f) { return f == 1 || f == 2 || f == 9 || f == 10 || f == 11; }
 
 // Noise estimate of `image` (w x h) into `noise`: of the plane itself, or of one plane
 // taken from a colour image (one channel, or the scaled grey plane). Returns the level the
@@ -396,7 +394,7 @@ static void filter_region(const visible_region& v, bool need_noise, region_resul
     p.probe_out = &result.probe;
 
     const auto started = clock::now();  // the crop is not timed
-    const bool transform = p.colour_processing && p.noise_colour && transformed_filter(p.filter);
+    const bool transform = p.colour_processing && p.noise_colour && filter_traits_of(p.filter).noise_transform;
     if (transform)
         inverse_gamma_and_apply_anscombe(img.in, img.width, img.height, (colour_t)p.colour, 2.5 - 1.0 / 10, 0, 0, 0);
     if (p.levelling) {

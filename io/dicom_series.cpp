@@ -9,6 +9,7 @@
 #include <vector>
 #include <wx/string.h>
 
+#include "core/path_buffer.h"
 #include "core/ui.h"
 #include "io/sequence_name.h"
 
@@ -19,9 +20,7 @@ const size_t path_buffer_size = 1024;
 
 bool is_plain_file(const std::string& name)
 {
-    if (name.size() >= path_buffer_size) return false;
-    struct stat st;
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return name.size() < path_buffer_size && is_regular_file(name);
 }
 
 std::string folder_of(const std::string& path)

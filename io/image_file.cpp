@@ -52,12 +52,6 @@ void register_image_handlers()
     }
 }
 
-static bool is_plain_file(const std::string& name)
-{
-    struct stat st;
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 static wxString wx_path(const std::string& path) { return path_text(path); }
 
 std::string image_frame_path(const std::string& path, int index)
@@ -299,7 +293,7 @@ bool load_image_file(char* path_text, int index)
     // DICOM series here first. A DICOM file whose preamble looks like a TIFF header (dual
     // DICOM-TIFF files) belongs to the DICOM reader: no image reader tries it or warns.
     register_image_handlers();
-    if (!is_plain_file(path) || has_dicom_prefix(path)) return false;
+    if (!is_regular_file(path) || has_dicom_prefix(path)) return false;
     const bool tiff = has_tiff_magic(path);
     const pnm_header pnm = read_pnm_header(path);
     if (!pnm.fault.empty()) {
@@ -309,7 +303,7 @@ bool load_image_file(char* path_text, int index)
     const bool pnm16 = pnm.kind && pnm.largest > 255;
     {
         wxLogNull quiet;
-        if (!is_plain_file(path) || (!tiff && !pnm16 && !wxImage::CanRead(wx_path(path)))) return false;
+        if (!tiff && !pnm16 && !wxImage::CanRead(wx_path(path))) return false;
     }
 
     if (index == -1) {
@@ -320,7 +314,7 @@ bool load_image_file(char* path_text, int index)
                                  102, true);
             int pulses = 0;
             long first = field.number, count = 1;
-            find_sequence_range(path, field, is_plain_file,
+            find_sequence_range(path, field, is_regular_file,
                                 [&] { return progress.update(++pulses % 102); }, first, count);
             // Frame numbers are ints in the record.
             if (first + count - 1 > 1000000000L) count = 1, first = field.number;
