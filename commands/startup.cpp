@@ -13,7 +13,8 @@ bool load_startup_file(const char* only)
     if (info.file_name.empty()) return false;
     const std::string path = native_path(info.file_name);
     if (path.empty()) return false;
-    return load_with_chain(path, -1, only);
+    // A file no loader takes says why, on the command line as in the Open dialog.
+    return load_or_say_why(path, only);
 }
 
 void allocate_display_and_fit(bool allocate)
