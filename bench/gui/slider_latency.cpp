@@ -1,13 +1,17 @@
 // Latency of the desktop program's own work: from a filter-size slider event to the end
 // of the next canvas paint, on the bundled CT sample (or a 512 x 512 synthetic phantom when
-// the sample is absent) at fit zoom in a 1024 x 768 canvas. Also the paint alone.
+// the sample is absent) at fit zoom in a 1024 x 768 canvas; the paint alone; and every
+// filter choice on a noisy 1024 x 1024 phantom.
 //
 //   xvfb-run -a -s "-screen 0 1600x1200x24" build-bench/bench/gui_slider_latency
+//   VOXMIRA_BENCH_REPS=5 ... --benchmark_filter=Filter   (a quicker pass over the filters)
 //
 // Each repetition is one event; the aggregates report the median and 95th percentile.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -21,6 +25,7 @@
 
 #include "app/main_app.h"
 #include "app/main_frame.h"
+#include "core/codes.h"
 #include "core/record.h"
 #include "commands/startup.h"
 #include "app/gl_canvas.h"
@@ -129,13 +134,14 @@ void SliderEventToPaint(benchmark::State& state)
     }
 }
 
-// The same with a filter on a noisy 1024 x 1024 phantom at fit zoom, the filter size
-// moving between 5 and 4 (median, circular mask) or 3 and 2 (bitonic, local mask).
+// The same with filter `filter` (mask `mask`) on a noisy 1024 x 1024 phantom at fit zoom,
+// the filter size moving between `size` and size - 1: what a user tuning the filter waits
+// for after each slider step.
 void FilterSliderEventToPaint(benchmark::State& state, int filter, int mask, int size)
 {
     static int ready_for = -1;
-    if (ready_for != filter) {
-        ready_for = filter;
+    if (ready_for != filter * 100 + mask) {
+        ready_for = filter * 100 + mask;
         load_phantom(1024);
         for (size_t i = 0; i < (size_t)1024 * 1024; i++) info.raw_image[i] += (int)((i * 2654435761u) % 97) * 16 - 48 * 16;
         info.file_name = "phantom";
@@ -149,7 +155,8 @@ void FilterSliderEventToPaint(benchmark::State& state, int filter, int mask, int
         process_image();
         myframe->reset_controls();
         pump(200);
-        std::fprintf(stderr, "filter %i: image %i x %i, zoom %.3f\n", filter, info.width, info.height, info.zoom);
+        std::fprintf(stderr, "filter %i mask %i: image %i x %i, zoom %.3f\n", filter, mask, info.width,
+                     info.height, info.zoom);
     }
     wxSlider* slider = myframe->slider(ID_FILTER_SIZE);
     for (auto _ : state) {
@@ -179,23 +186,41 @@ void PaintOnly(benchmark::State& state)
     }
 }
 
-void configure(benchmark::internal::Benchmark* b)
+// Repetitions per benchmark: VOXMIRA_BENCH_REPS, else 100 for the paint figures and 20
+// for each filter.
+int repetitions(int fallback)
 {
-    b->Iterations(1)->Repetitions(100)->UseManualTime()->Unit(benchmark::kMillisecond)
+    const char* v = std::getenv("VOXMIRA_BENCH_REPS");
+    return v && std::atoi(v) > 0 ? std::atoi(v) : fallback;
+}
+
+void configure(benchmark::internal::Benchmark* b, int reps)
+{
+    b->Iterations(1)->Repetitions(reps)->UseManualTime()->Unit(benchmark::kMillisecond)
         ->ReportAggregatesOnly(true)
         ->ComputeStatistics("p95", [](const std::vector<double>& v) { return quantile(v, 0.95); });
 }
 
-}  // namespace
+// Every filter choice with the default mask (local) at size 3 <-> 2, and the median with the
+// fixed circular mask at 5 <-> 4.
+void register_benchmarks()
+{
+    configure(benchmark::RegisterBenchmark("SliderEventToPaint", SliderEventToPaint), repetitions(100));
+    configure(benchmark::RegisterBenchmark("PaintOnly", PaintOnly), repetitions(100));
+    static const char* names[FILTER_KINDS] = {"None",    "Mean",          "Gaussian",          "Median",
+                                              "Opening", "Closing",       "OCCO",              "Grain",
+                                              "OCCOLevelling", "GaussianLevelling", "ImageGuided",
+                                              "Anisotropic",   "Bitonic"};
+    for (int f = 1; f < FILTER_KINDS; f++)
+        configure(benchmark::RegisterBenchmark((std::string("FilterSliderEventToPaint/") + names[f]).c_str(),
+                                               FilterSliderEventToPaint, f, (int)MASK_LOCAL, 3),
+                  repetitions(20));
+    configure(benchmark::RegisterBenchmark("FilterSliderEventToPaint/MedianCircular5", FilterSliderEventToPaint,
+                                           (int)FILTER_MEDIAN, (int)MASK_CIRCLE, 5),
+              repetitions(20));
+}
 
-BENCHMARK(SliderEventToPaint)->Apply(configure);
-BENCHMARK(PaintOnly)->Apply(configure);
-void MedianSliderEventToPaint(benchmark::State& state) { FilterSliderEventToPaint(state, 3, 0, 5); }
-void BitonicSliderEventToPaint(benchmark::State& state) { FilterSliderEventToPaint(state, 12, 2, 3); }
-BENCHMARK(MedianSliderEventToPaint)->Apply(configure);
-BENCHMARK(BitonicSliderEventToPaint)->Iterations(1)->Repetitions(20)->UseManualTime()->Unit(benchmark::kMillisecond)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("p95", [](const std::vector<double>& v) { return quantile(v, 0.95); });
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -208,6 +233,7 @@ int main(int argc, char** argv)
     }
     delete wxLog::SetActiveTarget(new wxLogStderr);
     if (!start()) return 1;
+    register_benchmarks();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
