@@ -142,12 +142,22 @@ void MyFrame::OnSaveImageSeq(wxCommandEvent&)
     wxString path;
     int index;
     if (!choose_save_path(this, "Save entire sequence", path, index)) return;
-    save_sequence(path, index, choice, [this] {
+    bool complete = false;
+    const int written = save_sequence(path, index, choice, [this] {
         reset_controls();
         canvas->Refresh(false);
         canvas->Update();
         ui_yield();
-    });
+    }, &complete);
+    // Say how many files were written and into which folder, as the single saves say what
+    // they wrote ("Saved 12 files in seq/").
+    if (written > 0)
+        SetStatusText(wxString::Format("Saved %i file%s in %s/%s", written, written == 1 ? "" : "s",
+                                       wxFileName(path).GetDirs().empty() ? wxString() : wxFileName(path).GetDirs().Last(),
+                                       complete ? "" : " (stopped)"),
+                      0);
+    else
+        SetStatusText("No files saved", 0);
 }
 
 void MyFrame::OnProcessDicom(wxCommandEvent&)
