@@ -477,6 +477,11 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     const level_code code = wide ? choose_level_code(in, count, taps.count) : level_code{};
     const std::vector<int16_t> grey16 = wide ? padded_grey16(s.grey, w, h, r) : std::vector<int16_t>{};
     const size_t padded_w = (size_t)w + 2 * r + 32, lane_bytes = code.lane_bits / 8;
+    // The extremes form where a pass's ranks lie within 7 of one end and it costs less than
+    // the search (two operations per kept extreme against two per bit of the levels' span).
+    auto extreme_of = [&](const pass_ranks& k) {
+        return k.end.usable && k.end.K <= 7 && k.end.K < code.span_bits ? k.end.K : -1;
+    };
     std::vector<unsigned char> in_codes;
     std::vector<long long> grey_tap(taps.count);
     for (int k = 0; k < taps.count; k++) grey_tap[k] = (long long)taps.dy[k] * (long long)padded_w + taps.dx[k];
@@ -561,11 +566,11 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
                 int* fc = &first_close[(size_t)slot(next) * row_values];
                 if (code.lane_bits) {
                     const int* own = in + (size_t)next * w;
-                    rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(), own, fo,
+                    rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(), extreme_of(low), low.end.low, own, fo,
                                    ring_code_row(codes_open, next));
                     if (!one_pass_pair)
                         rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, high.rank_of.data(),
-                                       own, fc, ring_code_row(codes_close, next));
+                                       extreme_of(high), high.end.low, own, fc, ring_code_row(codes_close, next));
                 } else {
                     pass_row(s, taps, b, plane_rows(in, next), next, low, fo);
                     if (!one_pass_pair) pass_row(s, taps, b, plane_rows(in, next), next, high, fc);
@@ -579,10 +584,10 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
             int* to_close = close + (size_t)y * row_values;
             if (code.lane_bits) {
                 rank_row_lanes(code, ring_codes(codes_open, y), taps.count, b, taps.stride, w, high.rank_of.data(),
-                               &first_open[(size_t)slot(y) * row_values], to_open, nullptr);
+                               extreme_of(high), high.end.low, &first_open[(size_t)slot(y) * row_values], to_open, nullptr);
                 if (!one_pass_pair)
                     rank_row_lanes(code, ring_codes(codes_close, y), taps.count, b, taps.stride, w, low.rank_of.data(),
-                                   &first_close[(size_t)slot(y) * row_values], to_close, nullptr);
+                                   extreme_of(low), low.end.low, &first_close[(size_t)slot(y) * row_values], to_close, nullptr);
             } else {
                 pass_row(s, taps, b, ring_rows(first_open, y), y, high, to_open);
                 if (!one_pass_pair) pass_row(s, taps, b, ring_rows(first_close, y), y, low, to_close);

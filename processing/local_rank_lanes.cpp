@@ -113,6 +113,8 @@ struct lanes<int8_t> {
     AVX2 static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
     AVX2 static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi8(a, b); }
     AVX2 static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi8(a, b); }
+    AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
+    AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
     // One lane per admission bit: every byte takes the mask byte of its eight pixels and
     // keeps its own bit.
@@ -135,6 +137,8 @@ struct lanes<int16_t> {
     AVX2 static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
     AVX2 static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
     AVX2 static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+    AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
+    AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
     AVX2 static __m256i expand(bits_t bits)
     {
@@ -144,50 +148,75 @@ struct lanes<int16_t> {
     }
 };
 
-// The row chunk by chunk. Per chunk: each tap's codes, the stand-in (the largest code)
-// where the neighbour is not admitted, and the lanes' admitted counts n; then the level of
-// rank k = rank_of[n] bit by bit from the top: a trial level t (the bits found so far and
-// the next one) is kept when at most k admitted levels lie below it, so the search ends at
-// the largest level with at most k below it, which is the k-th smallest (0-based). Equal to
-// sorting the admitted levels and taking the k-th.
-template <typename T>
+// The row chunk by chunk. Per chunk: each tap's codes, a stand-in where the neighbour is
+// not admitted, and the lanes' admitted counts n; then the level of rank k = rank_of[n]
+// among the admitted, in one of two ways (both equal to sorting them and taking the k-th):
+// - Search (Extreme < 0): bit by bit from the top, a trial level t (the bits found so far
+//   and the next one) is kept when at most k admitted levels lie below it, so the search
+//   ends at the largest level with at most k below it, the k-th smallest (0-based). The
+//   stand-in is the largest code, which no trial level exceeds.
+// - Extremes (Extreme = K >= 0, for ranks within K of the low or high end): every value
+//   bubbles through the K + 1 smallest (largest) held so far by min and max alone; the
+//   stand-in is the code at the far end, so it is never taken before an admitted level.
+template <typename T, int Extreme, bool Low>
 AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const uint64_t* masks, int stride, int w,
                    const int* rank_of, const int* own, int* dst, T* dst_codes, __m256i* values)
 {
     using V = lanes<T>;
     using U = std::make_unsigned_t<T>;
     constexpr int L = V::count;
-    const __m256i stand_in = V::set1(std::numeric_limits<T>::max());
+    constexpr bool search = Extreme < 0;
+    constexpr int K = search ? 0 : Extreme;
+    const __m256i stand_in = V::set1(search || Low ? std::numeric_limits<T>::max() : std::numeric_limits<T>::min());
     const __m256i sign = V::set1(std::numeric_limits<T>::min());
     const unsigned char* mask_bytes = reinterpret_cast<const unsigned char*>(masks);
     alignas(32) U n_of[L], k_of[L], found[L];
+    alignas(32) T chosen[K + 1][L];
     for (int x0 = 0; x0 < w; x0 += L) {
         __m256i n = _mm256_setzero_si256();
+        __m256i best[K + 1];
+        for (int i = 0; i <= K; i++) best[i] = stand_in;
         for (int k = 0; k < taps; k++) {
             typename V::bits_t bits;
             std::memcpy(&bits, mask_bytes + (size_t)k * stride * 8 + x0 / 8, sizeof bits);
             const __m256i in = V::expand(bits);
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[k] + x0));
-            values[k] = _mm256_blendv_epi8(stand_in, v, in);
+            __m256i v = _mm256_blendv_epi8(stand_in, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[k] + x0)), in);
             n = V::sub(n, in);
+            if constexpr (search) {
+                values[k] = v;
+            } else {
+                for (int i = 0; i <= K; i++) {
+                    const __m256i keep = Low ? V::min(best[i], v) : V::max(best[i], v);
+                    v = Low ? V::max(best[i], v) : V::min(best[i], v);
+                    best[i] = keep;
+                }
+            }
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(n_of), n);
-        for (int j = 0; j < L; j++) k_of[j] = (U)rank_of[n_of[j]];
-        const __m256i rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
-        __m256i level = _mm256_setzero_si256();  // found so far, above code.low
-        for (int b = code.span_bits - 1; b >= 0; b--) {
-            const __m256i trial = _mm256_or_si256(level, V::set1(1 << b));
-            const __m256i trial_code = _mm256_xor_si256(trial, sign);
-            __m256i below0 = _mm256_setzero_si256(), below1 = _mm256_setzero_si256();
-            int k = 0;
-            for (; k + 1 < taps; k += 2) {
-                below0 = V::sub(below0, V::gt(trial_code, values[k]));
-                below1 = V::sub(below1, V::gt(trial_code, values[k + 1]));
+        if constexpr (search) {
+            for (int j = 0; j < L; j++) k_of[j] = (U)rank_of[n_of[j]];
+            const __m256i rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
+            __m256i level = _mm256_setzero_si256();  // found so far, above code.low
+            for (int b = code.span_bits - 1; b >= 0; b--) {
+                const __m256i trial = _mm256_or_si256(level, V::set1(1 << b));
+                const __m256i trial_code = _mm256_xor_si256(trial, sign);
+                __m256i below0 = _mm256_setzero_si256(), below1 = _mm256_setzero_si256();
+                int k = 0;
+                for (; k + 1 < taps; k += 2) {
+                    below0 = V::sub(below0, V::gt(trial_code, values[k]));
+                    below1 = V::sub(below1, V::gt(trial_code, values[k + 1]));
+                }
+                if (k < taps) below0 = V::sub(below0, V::gt(trial_code, values[k]));
+                level = _mm256_blendv_epi8(level, trial, V::le_unsigned(V::add(below0, below1), rank));
             }
-            if (k < taps) below0 = V::sub(below0, V::gt(trial_code, values[k]));
-            level = _mm256_blendv_epi8(level, trial, V::le_unsigned(V::add(below0, below1), rank));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(found), level);
+        } else {
+            for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(chosen[i]), best[i]);
+            for (int j = 0; j < L; j++) {
+                const int m = n_of[j], rank = m ? (Low ? rank_of[m] : m - 1 - rank_of[m]) : 0;
+                found[j] = (U)((U)chosen[rank][j] ^ (U)std::numeric_limits<T>::min());
+            }
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(found), level);
         for (int j = 0, x = x0; j < L && x < w; j++, x++) {
             dst[x] = n_of[j] ? (found[j] + code.low) * 16 : own[x];
             if (dst_codes) dst_codes[x] = (T)code.code(dst[x]);
@@ -195,10 +224,28 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
     }
 }
 
+template <typename T>
+using row_form = void (*)(const level_code&, const T* const*, int, const uint64_t*, int, int, const int*, const int*,
+                          int*, T*, __m256i*);
+
+// The search, or the extremes form for ranks within `extreme` (0..7) of one end.
+template <typename T>
+row_form<T> form_for(int extreme, bool low)
+{
+    static const row_form<T> lows[] = {rank_row<T, 0, true>, rank_row<T, 1, true>, rank_row<T, 2, true>,
+                                       rank_row<T, 3, true>, rank_row<T, 4, true>, rank_row<T, 5, true>,
+                                       rank_row<T, 6, true>, rank_row<T, 7, true>};
+    static const row_form<T> highs[] = {rank_row<T, 0, false>, rank_row<T, 1, false>, rank_row<T, 2, false>,
+                                        rank_row<T, 3, false>, rank_row<T, 4, false>, rank_row<T, 5, false>,
+                                        rank_row<T, 6, false>, rank_row<T, 7, false>};
+    if (extreme < 0 || extreme > 7) return rank_row<T, -1, true>;
+    return low ? lows[extreme] : highs[extreme];
+}
+
 }  // namespace
 
 void rank_row_lanes(const level_code& code, const void* const* src, int taps, const uint64_t* masks, int stride,
-                    int w, const int* rank_of, const int* own, int* dst, void* dst_codes)
+                    int w, const int* rank_of, int extreme, bool low_end, const int* own, int* dst, void* dst_codes)
 {
     struct alignas(32) lane_block {
         unsigned char bytes[32];
@@ -207,9 +254,9 @@ void rank_row_lanes(const level_code& code, const void* const* src, int taps, co
     if ((int)blocks.size() < taps) blocks.resize(taps);
     __m256i* values = reinterpret_cast<__m256i*>(blocks.data());
     if (code.lane_bits == 8)
-        rank_row<int8_t>(code, reinterpret_cast<const int8_t* const*>(src), taps, masks, stride, w, rank_of, own, dst,
-                         static_cast<int8_t*>(dst_codes), values);
+        form_for<int8_t>(extreme, low_end)(code, reinterpret_cast<const int8_t* const*>(src), taps, masks, stride, w,
+                                           rank_of, own, dst, static_cast<int8_t*>(dst_codes), values);
     else
-        rank_row<int16_t>(code, reinterpret_cast<const int16_t* const*>(src), taps, masks, stride, w, rank_of, own,
-                          dst, static_cast<int16_t*>(dst_codes), values);
+        form_for<int16_t>(extreme, low_end)(code, reinterpret_cast<const int16_t* const*>(src), taps, masks, stride, w,
+                                            rank_of, own, dst, static_cast<int16_t*>(dst_codes), values);
 }

@@ -47,6 +47,8 @@ void meet_rows(bool avx2, int* lo, int* hi, const int* a, const int* b, int n);
 // rank_of[n] among its n admitted neighbours, times 16, into dst (w values), or its own
 // sample `own[x]` when it admits none. src[k] points at tap k's code for pixel 0 (in a
 // padded plane or row); the codes of dst go to dst_codes (pad codes of padding before
-// them) when that is not null. Lanes of 8 or 16 bits as `code` says.
+// them) when that is not null. Lanes of 8 or 16 bits as `code` says. With `extreme` 0..7
+// every rank lies within `extreme` of the low (low_end) or high end of the admitted, and a
+// shorter form keeps only those extremes; -1 searches for any rank.
 void rank_row_lanes(const level_code& code, const void* const* src, int taps, const uint64_t* masks, int stride,
-                    int w, const int* rank_of, const int* own, int* dst, void* dst_codes);
+                    int w, const int* rank_of, int extreme, bool low_end, const int* own, int* dst, void* dst_codes);
