@@ -453,7 +453,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
 {
     if (!in || w < 1 || h < 1 || n_channels < 1 || n_channels > 4) return;
     const size_t count = (size_t)w * h * n_channels;
-    if (r < 1 || r > w / 2 || r > h / 2 || !(c >= 0 && c <= 0.5) || !open || !close || !guide) {
+    if (r < 1 || r > w / 2 || r > h / 2 || !(c >= 0 && c <= 0.5) || (!open && !close) || !guide) {
         if (open && open != in) std::copy(in, in + count, open);
         if (close && close != in) std::copy(in, in + count, close);
         return;
@@ -469,8 +469,11 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     // bands: the canvas may paint while the first band yields.
     std::vector<int> probe_cells(probe ? (size_t)d * d : 0);
     // The median and any centile whose two ranks agree: the closing's passes are the
-    // opening's, made once.
-    const bool one_pass_pair = low.rank_of == high.rank_of;
+    // opening's, made once. An output not asked for (null) is not made.
+    const bool same_ranks = low.rank_of == high.rank_of;
+    int* const open_to = open ? open : same_ranks ? close : nullptr;
+    int* const close_to = same_ranks ? nullptr : close;
+    const bool opening = open_to || probe, closing = close_to != nullptr;
     // The wide forms for one channel: admission on 16-bit grey values, ranks on 8- or
     // 16-bit level codes, in padded planes so the border rows and columns go the same way.
     const bool wide = processing_simd.avx2 && n_channels == 1;
@@ -514,7 +517,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
         // rows outside the image (never admitted, so any codes do).
         std::vector<unsigned char> codes_open(code.lane_bits ? d * padded_w * lane_bytes : 0), codes_close,
             padding_row(code.lane_bits ? padded_w * lane_bytes : 0);
-        if (!one_pass_pair) codes_close.resize(codes_open.size());
+        if (closing) codes_close.resize(codes_open.size());
         std::vector<const void*> src(taps.count);
         auto slot = [&](int y) { return y % d; };
         const int start = std::max(0, y0 - r);
@@ -566,36 +569,38 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
                 int* fc = &first_close[(size_t)slot(next) * row_values];
                 if (code.lane_bits) {
                     const int* own = in + (size_t)next * w;
-                    rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(), extreme_of(low), low.end.low, own, fo,
-                                   ring_code_row(codes_open, next));
-                    if (!one_pass_pair)
+                    if (opening)
+                        rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(),
+                                       extreme_of(low), low.end.low, own, fo, ring_code_row(codes_open, next));
+                    if (closing)
                         rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, high.rank_of.data(),
                                        extreme_of(high), high.end.low, own, fc, ring_code_row(codes_close, next));
                 } else {
-                    pass_row(s, taps, b, plane_rows(in, next), next, low, fo);
-                    if (!one_pass_pair) pass_row(s, taps, b, plane_rows(in, next), next, high, fc);
+                    if (opening) pass_row(s, taps, b, plane_rows(in, next), next, low, fo);
+                    if (closing) pass_row(s, taps, b, plane_rows(in, next), next, high, fc);
                 }
             }
             const uint64_t* b = &masks[(size_t)slot(y) * row_words];
             if (probe && y == py)
                 local_probe(s, taps, in, b, px, py, first_open[(size_t)slot(y) * row_values + (size_t)px * n_channels],
                             probe_cells.data());
-            int* to_open = open + (size_t)y * row_values;
-            int* to_close = close + (size_t)y * row_values;
+            const int* fo = &first_open[(size_t)slot(y) * row_values];
+            const int* fc = &first_close[(size_t)slot(y) * row_values];
             if (code.lane_bits) {
-                rank_row_lanes(code, ring_codes(codes_open, y), taps.count, b, taps.stride, w, high.rank_of.data(),
-                               extreme_of(high), high.end.low, &first_open[(size_t)slot(y) * row_values], to_open, nullptr);
-                if (!one_pass_pair)
+                if (open_to)
+                    rank_row_lanes(code, ring_codes(codes_open, y), taps.count, b, taps.stride, w, high.rank_of.data(),
+                                   extreme_of(high), high.end.low, fo, open_to + (size_t)y * row_values, nullptr);
+                if (closing)
                     rank_row_lanes(code, ring_codes(codes_close, y), taps.count, b, taps.stride, w, low.rank_of.data(),
-                                   extreme_of(low), low.end.low, &first_close[(size_t)slot(y) * row_values], to_close, nullptr);
+                                   extreme_of(low), low.end.low, fc, close_to + (size_t)y * row_values, nullptr);
             } else {
-                pass_row(s, taps, b, ring_rows(first_open, y), y, high, to_open);
-                if (!one_pass_pair) pass_row(s, taps, b, ring_rows(first_close, y), y, low, to_close);
+                if (open_to) pass_row(s, taps, b, ring_rows(first_open, y), y, high, open_to + (size_t)y * row_values);
+                if (closing) pass_row(s, taps, b, ring_rows(first_close, y), y, low, close_to + (size_t)y * row_values);
             }
             if (clock) clock->maybe_yield();
         }
     });
-    if (one_pass_pair && close != open) std::copy(open, open + count, close);
+    if (same_ranks && open && close && close != open) std::copy(open, open + count, close);
     if (probe) {
         p.probe_out->cells = std::move(probe_cells);
         p.probe_out->size = d;
