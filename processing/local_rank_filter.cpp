@@ -203,25 +203,6 @@ void admit_row(const local_setup& s, const window_taps& t, int y, uint64_t* mask
     }
 }
 
-// Row y's admission bounds for the 16-bit form: |grey - guide| <= limit holds for a whole
-// grey value exactly when guide - floor(limit) <= grey <= guide + floor(limit). The bounds
-// are clipped to the grey values' range (+-32767), an empty pair (lo > hi) where none can be
-// admitted, and for the lanes past the row's end.
-void wide_bounds(const local_setup& s, int y, const std::vector<double>& limits, std::vector<int16_t>& lo,
-                 std::vector<int16_t>& hi)
-{
-    const int lanes = (s.w + 31) / 32 * 32;
-    lo.assign(lanes, INT16_MAX);
-    hi.assign(lanes, -INT16_MAX);
-    for (int x = 0; x < s.w; x++) {
-        const double own = s.guide[(size_t)y * s.w + x], reach = std::floor(limits[x]);
-        const double a = own - reach, b = own + reach;
-        if (a > INT16_MAX || b < -INT16_MAX) continue;
-        lo[x] = (int16_t)std::max(a, (double)-INT16_MAX);
-        hi[x] = (int16_t)std::min(b, (double)INT16_MAX);
-    }
-}
-
 // Which end of the admitted values a pass's ranks lie near, and how far in at most: the
 // K + 1 extremes are then all a pixel needs. None when some count's rank lies deeper.
 struct rank_end {
@@ -557,12 +538,15 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
             for (; next <= std::min(h - 1, y + r); next++) {
                 window.row(next);
                 uint64_t* b = &masks[(size_t)slot(next) * row_words];
-                row_limits(s, window, next, limits, whole);
                 if (!grey16.empty()) {
-                    wide_bounds(s, next, limits, lo16, hi16);
+                    lo16.resize((w + 31) / 32 * 32);
+                    hi16.resize(lo16.size());
+                    admission_bounds(guide + (size_t)next * w, window.lo.data(), window.hi.data(), s.half_width_scale,
+                                     w, lo16.data(), hi16.data());
                     admit_row16(&grey16[(next + r) * padded_w + r], grey_tap.data(), taps.count, w, lo16.data(),
                                 hi16.data(), taps.stride, b);
                 } else {
+                    row_limits(s, window, next, limits, whole);
                     admit_row(s, taps, next, b, limits, whole);
                 }
                 int* fo = &first_open[(size_t)slot(next) * row_values];

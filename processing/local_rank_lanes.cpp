@@ -46,6 +46,64 @@ std::vector<int16_t> padded_grey16(const int* grey, int w, int h, int pad)
     return g;
 }
 
+// The limits four pixels at a time in doubles, each operation the plain form's own in the
+// same order, so every bound is the plain form's to the last bit.
+AVX2 static void admission_bounds_avx2(const int* guide, const int* lo, const int* hi, double scale, int w,
+                                       int16_t* lo16, int16_t* hi16)
+{
+    const __m256d L = _mm256_set1_pd(scale), top = _mm256_set1_pd(INT16_MAX), bottom = _mm256_set1_pd(-INT16_MAX);
+    const __m256d one = _mm256_set1_pd(1.0), c09 = _mm256_set1_pd(0.9), c16 = _mm256_set1_pd(1.6);
+    const __m256d c157 = _mm256_set1_pd(1.57), c067 = _mm256_set1_pd(0.67), c07 = _mm256_set1_pd(0.7);
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(guide + x));
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + x));
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + x));
+        const __m256d own = _mm256_cvtepi32_pd(g), ld = _mm256_cvtepi32_pd(l), ud = _mm256_cvtepi32_pd(u);
+        const __m256d m1 = _mm256_div_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(u, l)), L);
+        const __m256d m2 = _mm256_div_pd(_mm256_min_pd(_mm256_sub_pd(ud, own), _mm256_sub_pd(own, ld)), L);
+        const __m256d sloped =
+            _mm256_sub_pd(c16, _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(m1, c09), c09), c067));
+        const __m256d middle = _mm256_blendv_pd(c07, sloped, _mm256_cmp_pd(m1, c157, _CMP_LE_OQ));
+        const __m256d spread = _mm256_blendv_pd(middle, c16, _mm256_cmp_pd(m1, c09, _CMP_LT_OQ));
+        const __m256d near_end =
+            _mm256_sub_pd(one, _mm256_div_pd(_mm256_mul_pd(m2, _mm256_sub_pd(one, spread)), c07));
+        const __m256d use_near =
+            _mm256_and_pd(_mm256_cmp_pd(spread, one, _CMP_LT_OQ), _mm256_cmp_pd(m2, c07, _CMP_LT_OQ));
+        const __m256d f = _mm256_blendv_pd(spread, near_end, use_near);
+        const __m256d reach = _mm256_floor_pd(_mm256_mul_pd(L, f));
+        const __m256d a = _mm256_sub_pd(own, reach), b = _mm256_add_pd(own, reach);
+        const __m256d none = _mm256_or_pd(_mm256_cmp_pd(a, top, _CMP_GT_OQ), _mm256_cmp_pd(b, bottom, _CMP_LT_OQ));
+        const __m256d from = _mm256_blendv_pd(_mm256_max_pd(a, bottom), top, none);
+        const __m256d to = _mm256_blendv_pd(_mm256_min_pd(b, top), bottom, none);
+        const __m128i from16 = _mm_packs_epi32(_mm256_cvttpd_epi32(from), _mm_setzero_si128());
+        const __m128i to16 = _mm_packs_epi32(_mm256_cvttpd_epi32(to), _mm_setzero_si128());
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lo16 + x), from16);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(hi16 + x), to16);
+    }
+    for (; x < w; x++) {
+        // The same for the last few, in the plain form.
+        const double own = guide[x];
+        const double m1 = (hi[x] - lo[x]) / scale, m2 = std::min(own - lo[x], hi[x] - own) / scale;
+        const double spread = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
+        const double near_end = 1 - m2 * (1 - spread) / 0.7;
+        const double f = spread < 1 && m2 < 0.7 ? near_end : spread;
+        const double reach = std::floor(scale * f), a = own - reach, b = own + reach;
+        const bool none = a > INT16_MAX || b < -INT16_MAX;
+        lo16[x] = none ? INT16_MAX : (int16_t)std::max(a, (double)-INT16_MAX);
+        hi16[x] = none ? -INT16_MAX : (int16_t)std::min(b, (double)INT16_MAX);
+    }
+}
+
+void admission_bounds(const int* guide, const int* lo, const int* hi, double scale, int w, int16_t* lo16,
+                      int16_t* hi16)
+{
+    const int lanes = (w + 31) / 32 * 32;
+    std::fill(lo16 + w, lo16 + lanes, INT16_MAX);
+    std::fill(hi16 + w, hi16 + lanes, -INT16_MAX);
+    admission_bounds_avx2(guide, lo, hi, scale, w, lo16, hi16);
+}
+
 AVX2 void admit_row16(const int16_t* grey_at_row, const long long* tap_at, int taps, int w, const int16_t* lo,
                       const int16_t* hi, int stride, uint64_t* masks)
 {

@@ -33,6 +33,14 @@ level_code choose_level_code(const int* plane, size_t count, int taps);
 // padding, which no pixel admits): the padded plane, else empty.
 std::vector<int16_t> padded_grey16(const int* grey, int w, int h, int pad);
 
+// A row's 16-bit admission bounds (w rounded up to 32 entries, an empty pair past w): a
+// neighbour's whole grey value g lies within the limit L x f of the guide value own (f from
+// the window's guide extremes lo and hi, as the plain form computes it) exactly when
+// own - floor(L x f) <= g <= own + floor(L x f); the bounds are clipped to the grey values'
+// range (+-32767), an empty pair (lo > hi) where none can be admitted. AVX2 only.
+void admission_bounds(const int* guide, const int* lo, const int* hi, double scale, int w, int16_t* lo16,
+                      int16_t* hi16);
+
 // Row y's admission bits (mask layout of the local rank filter: per tap `stride` words, bit
 // x % 64 of word x / 64) from the padded 16-bit grey plane: a neighbour is admitted when
 // lo[x] <= grey <= hi[x]. lo and hi hold w rounded up to 32 entries (beyond w: lo > hi).
