@@ -16,6 +16,7 @@
 
 #include "core/cpu_features.h"
 #include "core/work_plane.h"
+#include "processing/local_rank_lanes.h"
 #include "processing/masks.h"
 #include "processing/rank_select.h"
 #include "processing/row_bands.h"
@@ -36,7 +37,7 @@ struct local_setup {
 class window_extremes {
 public:
     window_extremes(const local_setup& s, int y0) : s(s), d(2 * s.r + 1), ring_lo((size_t)d * s.w), ring_hi((size_t)d * s.w),
-        lo(s.w), hi(s.w), ready(std::max(0, y0 - s.r) - 1)
+        lo(s.w), hi(s.w), padded_lo(s.w + 2 * s.r), padded_hi(s.w + 2 * s.r), ready(std::max(0, y0 - s.r) - 1)
     {
     }
     // Row y's extremes in lo and hi; rows in increasing order.
@@ -44,35 +45,30 @@ public:
     {
         for (; ready < std::min(s.h - 1, y + s.r);) {
             const int r = ++ready;
+            // The row padded with r values either side that no extreme takes, then every
+            // shift of it met in turn, whole rows at a time.
             const int* g = s.guide + (size_t)r * s.w;
+            std::fill(padded_lo.begin(), padded_lo.end(), INT_MAX);
+            std::fill(padded_hi.begin(), padded_hi.end(), INT_MIN);
+            std::copy_n(g, s.w, padded_lo.begin() + s.r);
+            std::copy_n(g, s.w, padded_hi.begin() + s.r);
             int* a = &ring_lo[(size_t)(r % d) * s.w];
             int* b = &ring_hi[(size_t)(r % d) * s.w];
-            for (int x = 0; x < s.w; x++) {
-                int mn = g[x], mx = mn;
-                for (int xx = std::max(0, x - s.r); xx <= std::min(s.w - 1, x + s.r); xx++) {
-                    mn = std::min(mn, g[xx]);
-                    mx = std::max(mx, g[xx]);
-                }
-                a[x] = mn;
-                b[x] = mx;
-            }
+            std::copy_n(g, s.w, a);
+            std::copy_n(g, s.w, b);
+            for (int dx = 0; dx < d; dx++) meet_rows(simd, a, b, padded_lo.data() + dx, padded_hi.data() + dx, s.w);
         }
         const int top = std::max(0, y - s.r), bottom = std::min(s.h - 1, y + s.r);
         std::copy_n(&ring_lo[(size_t)(top % d) * s.w], s.w, lo.begin());
         std::copy_n(&ring_hi[(size_t)(top % d) * s.w], s.w, hi.begin());
-        for (int yy = top + 1; yy <= bottom; yy++) {
-            const int* a = &ring_lo[(size_t)(yy % d) * s.w];
-            const int* b = &ring_hi[(size_t)(yy % d) * s.w];
-            for (int x = 0; x < s.w; x++) {
-                lo[x] = std::min(lo[x], a[x]);
-                hi[x] = std::max(hi[x], b[x]);
-            }
-        }
+        for (int yy = top + 1; yy <= bottom; yy++)
+            meet_rows(simd, lo.data(), hi.data(), &ring_lo[(size_t)(yy % d) * s.w], &ring_hi[(size_t)(yy % d) * s.w], s.w);
     }
     const local_setup& s;
     const int d;
-    std::vector<int> ring_lo, ring_hi, lo, hi;
+    std::vector<int> ring_lo, ring_hi, lo, hi, padded_lo, padded_hi;
     int ready;
+    const bool simd = processing_simd.avx2;
 };
 
 // The window's taps in row order, and a row's local masks: for every tap, one bit per
@@ -148,24 +144,34 @@ __attribute__((target("avx2"))) void admit_eight(const local_setup& s, const win
     }
 }
 
-// Row y's masks (t.count x t.stride words); `window` holds row y's guide extremes.
-void admit_row(const local_setup& s, const window_taps& t, const window_extremes& window, int y, uint64_t* masks,
-               std::vector<double>& limits, std::vector<int>& whole)
+// Row y's limits: a neighbour is admitted when its grey value lies within limits[x] of the
+// guide's value, or (whole[x] >= 0) within whole[x], its whole part; `window` holds row y's
+// guide extremes.
+void row_limits(const local_setup& s, const window_extremes& window, int y, std::vector<double>& limits,
+                std::vector<int>& whole)
 {
     const std::vector<int>&lo = window.lo, &hi = window.hi;
     const double L = s.half_width_scale;
-    std::fill(masks, masks + (size_t)t.count * t.stride, 0);
     limits.resize(s.w);
     whole.resize(s.w);
     for (int x = 0; x < s.w; x++) {
         const double own = s.guide[(size_t)y * s.w + x];
         const double m1 = (hi[x] - lo[x]) / L, m2 = std::min(own - lo[x], hi[x] - own) / L;
-        double f = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
-        if (f < 1 && m2 < 0.7) f = 1 - m2 * (1 - f) / 0.7;
+        const double spread = m1 < 0.9 ? 1.6 : m1 <= 1.57 ? 1.6 - (m1 - 0.9) * 0.9 / 0.67 : 0.7;
+        // Both forms computed and one chosen, without a branch on the data.
+        const double near_end = 1 - m2 * (1 - spread) / 0.7;
+        const double f = spread < 1 && m2 < 0.7 ? near_end : spread;
         limits[x] = L * f;
         // -1: not a limit the whole-number forms can take.
         whole[x] = limits[x] >= 0 && limits[x] < 2e9 ? (int)std::floor(limits[x]) : -1;
     }
+}
+
+// Row y's masks (t.count x t.stride words) from its limits.
+void admit_row(const local_setup& s, const window_taps& t, int y, uint64_t* masks, const std::vector<double>& limits,
+               const std::vector<int>& whole)
+{
+    std::fill(masks, masks + (size_t)t.count * t.stride, 0);
     const bool inner_row = y >= s.r && y < s.h - s.r;
     // A chunk of inner pixels whose limits all are whole-number limits.
     auto whole_limits = [&](int x, int n) {
@@ -428,7 +434,7 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
 {
     if (!in || w < 1 || h < 1 || n_channels < 1 || n_channels > 4) return;
     const size_t count = (size_t)w * h * n_channels;
-    if (r < 1 || r > w / 2 || r > h / 2 || !(c >= 0 && c <= 0.5) || !open || !close || !guide) {
+    if (r < 1 || r > w / 2 || r > h / 2 || !(c >= 0 && c <= 0.5) || (!open && !close) || !guide) {
         if (open && open != in) std::copy(in, in + count, open);
         if (close && close != in) std::copy(in, in + count, close);
         return;
@@ -443,6 +449,40 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     // The probe's window is made by the band that holds its row and handed out after the
     // bands: the canvas may paint while the first band yields.
     std::vector<int> probe_cells(probe ? (size_t)d * d : 0);
+    // The median and any centile whose two ranks agree: the closing's passes are the
+    // opening's, made once. An output not asked for (null) is not made.
+    const bool same_ranks = low.rank_of == high.rank_of;
+    int* const open_to = open ? open : same_ranks ? close : nullptr;
+    int* const close_to = same_ranks ? nullptr : close;
+    const bool opening = open_to || probe, closing = close_to != nullptr;
+    // The wide forms for one channel: admission on 16-bit grey values, ranks on 8- or
+    // 16-bit level codes, in padded planes so the border rows and columns go the same way.
+    const bool wide = processing_simd.avx2 && n_channels == 1;
+    const level_code code = wide ? choose_level_code(in, count, taps.count) : level_code{};
+    const std::vector<int16_t> grey16 = wide ? padded_grey16(s.grey, w, h, r) : std::vector<int16_t>{};
+    const size_t padded_w = (size_t)w + 2 * r + 32, lane_bytes = code.lane_bits / 8;
+    // The extremes form where a pass's ranks lie within 7 of one end and it costs less than
+    // the search (two operations per kept extreme against two per bit of the levels' span).
+    auto extreme_of = [&](const pass_ranks& k) {
+        return k.end.usable && k.end.K <= 7 && k.end.K < code.span_bits ? k.end.K : -1;
+    };
+    std::vector<unsigned char> in_codes;
+    std::vector<long long> grey_tap(taps.count);
+    for (int k = 0; k < taps.count; k++) grey_tap[k] = (long long)taps.dy[k] * (long long)padded_w + taps.dx[k];
+    if (code.lane_bits) {
+        in_codes.assign(padded_w * (h + 2 * r) * lane_bytes, 0);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const int v = code.code(in[(size_t)y * w + x]);
+                unsigned char* at = &in_codes[((y + r) * padded_w + r + x) * lane_bytes];
+                if (lane_bytes == 1)
+                    *at = (unsigned char)(int8_t)v;
+                else {
+                    const int16_t v16 = (int16_t)v;
+                    std::memcpy(at, &v16, 2);
+                }
+            }
+    }
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
     // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second
     // passes make the row r above. A band makes the r rows above its first once more
@@ -452,7 +492,14 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
         std::vector<uint64_t> masks((size_t)d * row_words);
         std::vector<double> limits;
         std::vector<int> whole;
+        std::vector<int16_t> lo16, hi16;
         std::vector<int> first_open((size_t)d * row_values), first_close((size_t)d * row_values);
+        // The first passes' codes for the wide second passes, and a row of padding for the
+        // rows outside the image (never admitted, so any codes do).
+        std::vector<unsigned char> codes_open(code.lane_bits ? d * padded_w * lane_bytes : 0), codes_close,
+            padding_row(code.lane_bits ? padded_w * lane_bytes : 0);
+        if (closing) codes_close.resize(codes_open.size());
+        std::vector<const void*> src(taps.count);
         auto slot = [&](int y) { return y % d; };
         const int start = std::max(0, y0 - r);
         window_extremes window(s, start);
@@ -467,24 +514,77 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
                 rows[r + dy] = y + dy >= 0 && y + dy < h ? &ring[(size_t)slot(y + dy) * row_values] : nullptr;
             return rows.data();
         };
+        // Tap k's code for pixel 0 of row y: in the padded plane of the input, or in a ring
+        // of first-pass codes.
+        auto plane_codes = [&](int y) {
+            for (int k = 0; k < taps.count; k++)
+                src[k] = &in_codes[((y + taps.dy[k] + r) * padded_w + r + taps.dx[k]) * lane_bytes];
+            return src.data();
+        };
+        auto ring_codes = [&](const std::vector<unsigned char>& ring, int y) {
+            for (int k = 0; k < taps.count; k++) {
+                const int yy = y + taps.dy[k];
+                const unsigned char* row =
+                    yy >= 0 && yy < h ? &ring[slot(yy) * padded_w * lane_bytes] : padding_row.data();
+                src[k] = row + (r + taps.dx[k]) * lane_bytes;
+            }
+            return src.data();
+        };
+        auto ring_code_row = [&](std::vector<unsigned char>& ring, int y) {
+            return &ring[(slot(y) * padded_w + r) * lane_bytes];
+        };
         int next = start;
         for (int y = y0; y < y1; y++) {
             for (; next <= std::min(h - 1, y + r); next++) {
                 window.row(next);
                 uint64_t* b = &masks[(size_t)slot(next) * row_words];
-                admit_row(s, taps, window, next, b, limits, whole);
-                pass_row(s, taps, b, plane_rows(in, next), next, low, &first_open[(size_t)slot(next) * row_values]);
-                pass_row(s, taps, b, plane_rows(in, next), next, high, &first_close[(size_t)slot(next) * row_values]);
+                if (!grey16.empty()) {
+                    lo16.resize((w + 31) / 32 * 32);
+                    hi16.resize(lo16.size());
+                    admission_bounds(guide + (size_t)next * w, window.lo.data(), window.hi.data(), s.half_width_scale,
+                                     w, lo16.data(), hi16.data());
+                    admit_row16(&grey16[(next + r) * padded_w + r], grey_tap.data(), taps.count, w, lo16.data(),
+                                hi16.data(), taps.stride, b);
+                } else {
+                    row_limits(s, window, next, limits, whole);
+                    admit_row(s, taps, next, b, limits, whole);
+                }
+                int* fo = &first_open[(size_t)slot(next) * row_values];
+                int* fc = &first_close[(size_t)slot(next) * row_values];
+                if (code.lane_bits) {
+                    const int* own = in + (size_t)next * w;
+                    if (opening)
+                        rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(),
+                                       extreme_of(low), low.end.low, own, fo, ring_code_row(codes_open, next));
+                    if (closing)
+                        rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, high.rank_of.data(),
+                                       extreme_of(high), high.end.low, own, fc, ring_code_row(codes_close, next));
+                } else {
+                    if (opening) pass_row(s, taps, b, plane_rows(in, next), next, low, fo);
+                    if (closing) pass_row(s, taps, b, plane_rows(in, next), next, high, fc);
+                }
             }
             const uint64_t* b = &masks[(size_t)slot(y) * row_words];
             if (probe && y == py)
                 local_probe(s, taps, in, b, px, py, first_open[(size_t)slot(y) * row_values + (size_t)px * n_channels],
                             probe_cells.data());
-            pass_row(s, taps, b, ring_rows(first_open, y), y, high, open + (size_t)y * row_values);
-            pass_row(s, taps, b, ring_rows(first_close, y), y, low, close + (size_t)y * row_values);
+            const int* fo = &first_open[(size_t)slot(y) * row_values];
+            const int* fc = &first_close[(size_t)slot(y) * row_values];
+            if (code.lane_bits) {
+                if (open_to)
+                    rank_row_lanes(code, ring_codes(codes_open, y), taps.count, b, taps.stride, w, high.rank_of.data(),
+                                   extreme_of(high), high.end.low, fo, open_to + (size_t)y * row_values, nullptr);
+                if (closing)
+                    rank_row_lanes(code, ring_codes(codes_close, y), taps.count, b, taps.stride, w, low.rank_of.data(),
+                                   extreme_of(low), low.end.low, fc, close_to + (size_t)y * row_values, nullptr);
+            } else {
+                if (open_to) pass_row(s, taps, b, ring_rows(first_open, y), y, high, open_to + (size_t)y * row_values);
+                if (closing) pass_row(s, taps, b, ring_rows(first_close, y), y, low, close_to + (size_t)y * row_values);
+            }
             if (clock) clock->maybe_yield();
         }
     });
+    if (same_ranks && open && close && close != open) std::copy(open, open + count, close);
     if (probe) {
         p.probe_out->cells = std::move(probe_cells);
         p.probe_out->size = d;
