@@ -43,12 +43,12 @@ struct padded_codes {
         stride = (w + lanes - 1) / lanes * lanes + 2 * r;
         v.assign((size_t)stride * (h + 2 * r), Code(Code(~Code(0)) ^ flip));
         over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
-            for (int y = y0; y < y1; y++) {
-                const int* src = in + (size_t)y * w;
-                Code* dst = v.data() + (size_t)(y + r) * stride + r;
-                for (int x = 0; x < w; x++) dst[x] = Code((level_of(src[x]) - lo) ^ flip);
-            }
+            for (int y = y0; y < y1; y++) fill_row(in + (size_t)y * w, v.data() + (size_t)(y + r) * stride + r, w, lo);
         });
+    }
+    static void fill_row(const int* __restrict src, Code* __restrict dst, int w, int lo)
+    {
+        for (int x = 0; x < w; x++) dst[x] = Code((level_of(src[x]) - lo) ^ flip);
     }
     // The code of pixel (x, y), as stored.
     const Code* at(int x, int y) const { return v.data() + (size_t)(y + r) * stride + x + r; }
@@ -83,47 +83,106 @@ struct lanes16 {
 // sample i counts only in the lanes where member[i] is set). A candidate is kept when the
 // samples below it number at most k: the count of the largest kept candidate is the level
 // of rank k. Two counters per rank keep the adds from waiting on each other.
+template <class L, bool Masked>
+AVX2_FORM inline __m256i below(__m256i cand_flipped, __m256i v, const __m256i* member, int i)
+{
+    const __m256i lt = L::greater(cand_flipped, v);
+    return Masked ? _mm256_and_si256(lt, member[i]) : lt;
+}
+
 template <class L, int NP, bool Masked>
 AVX2_FORM void search(const typename L::code* centre, const int* offsets, int count, const __m256i* member,
                       int bits, const __m256i* k, __m256i* result)
 {
     constexpr unsigned flip = padded_codes<typename L::code>::flip;
     const __m256i flip_v = L::set1(flip);
-    __m256i found[NP];
-    for (int j = 0; j < NP; j++) found[j] = _mm256_setzero_si256();
+    __m256i found0 = _mm256_setzero_si256(), found1 = _mm256_setzero_si256();
     for (int b = bits - 1; b >= 0; b--) {
-        __m256i cand[NP], cand_flipped[NP], c0[NP], c1[NP];
-        for (int j = 0; j < NP; j++) {
-            cand[j] = _mm256_or_si256(found[j], L::set1(1u << b));
-            cand_flipped[j] = _mm256_xor_si256(cand[j], flip_v);
-            c0[j] = c1[j] = _mm256_setzero_si256();
-        }
+        const __m256i bit = L::set1(1u << b);
+        const __m256i cand0 = _mm256_or_si256(found0, bit), cand1 = _mm256_or_si256(found1, bit);
+        const __m256i t0 = _mm256_xor_si256(cand0, flip_v), t1 = _mm256_xor_si256(cand1, flip_v);
+        __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
         int i = 0;
-        for (; i + 1 < count; i += 2) {
+        for (; i + 4 <= count; i += 4) {
             const __m256i v0 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i]));
             const __m256i v1 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 1]));
-            for (int j = 0; j < NP; j++) {
-                __m256i below0 = L::greater(cand_flipped[j], v0), below1 = L::greater(cand_flipped[j], v1);
-                if (Masked) {
-                    below0 = _mm256_and_si256(below0, member[i]);
-                    below1 = _mm256_and_si256(below1, member[i + 1]);
-                }
-                c0[j] = L::sub(c0[j], below0);
-                c1[j] = L::sub(c1[j], below1);
+            const __m256i v2 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 2]));
+            const __m256i v3 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 3]));
+            a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
+            a1 = L::sub(a1, below<L, Masked>(t0, v1, member, i + 1));
+            a0 = L::sub(a0, below<L, Masked>(t0, v2, member, i + 2));
+            a1 = L::sub(a1, below<L, Masked>(t0, v3, member, i + 3));
+            if (NP == 2) {
+                b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
+                b1 = L::sub(b1, below<L, Masked>(t1, v1, member, i + 1));
+                b0 = L::sub(b0, below<L, Masked>(t1, v2, member, i + 2));
+                b1 = L::sub(b1, below<L, Masked>(t1, v3, member, i + 3));
             }
         }
-        if (i < count) {
+        for (; i < count; i++) {
             const __m256i v0 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i]));
-            for (int j = 0; j < NP; j++) {
-                __m256i below0 = L::greater(cand_flipped[j], v0);
-                if (Masked) below0 = _mm256_and_si256(below0, member[i]);
-                c0[j] = L::sub(c0[j], below0);
+            a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
+            if (NP == 2) b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
+        }
+        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+    }
+    result[0] = found0;
+    if (NP == 2) result[1] = found1;
+}
+
+// The same search over a whole mask, its samples given as runs along the rows (pairs of
+// the first sample's offset and the run's length): the loads step along a row from one
+// pointer, without reading an offset per sample.
+template <class L, int NP>
+AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int n_runs, int bits, const __m256i* k,
+                           __m256i* result)
+{
+    constexpr unsigned flip = padded_codes<typename L::code>::flip;
+    const __m256i flip_v = L::set1(flip);
+    __m256i found0 = _mm256_setzero_si256(), found1 = _mm256_setzero_si256();
+    for (int b = bits - 1; b >= 0; b--) {
+        const __m256i bit = L::set1(1u << b);
+        const __m256i cand0 = _mm256_or_si256(found0, bit), cand1 = _mm256_or_si256(found1, bit);
+        const __m256i t0 = _mm256_xor_si256(cand0, flip_v), t1 = _mm256_xor_si256(cand1, flip_v);
+        __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
+        for (int u = 0; u < n_runs; u++) {
+            const typename L::code* q = centre + runs[2 * u];
+            const int len = runs[2 * u + 1];
+            int j = 0;
+            for (; j + 2 <= len; j += 2) {
+                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
+                const __m256i v1 = _mm256_loadu_si256((const __m256i*)(q + j + 1));
+                a0 = L::sub(a0, L::greater(t0, v0));
+                a1 = L::sub(a1, L::greater(t0, v1));
+                if (NP == 2) {
+                    b0 = L::sub(b0, L::greater(t1, v0));
+                    b1 = L::sub(b1, L::greater(t1, v1));
+                }
+            }
+            if (j < len) {
+                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
+                a0 = L::sub(a0, L::greater(t0, v0));
+                if (NP == 2) b0 = L::sub(b0, L::greater(t1, v0));
             }
         }
-        for (int j = 0; j < NP; j++)
-            found[j] = _mm256_blendv_epi8(found[j], cand[j], L::at_most(L::add(c0[j], c1[j]), k[j]));
+        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
     }
-    for (int j = 0; j < NP; j++) result[j] = found[j];
+    result[0] = found0;
+    if (NP == 2) result[1] = found1;
+}
+
+// A mask's runs as (offset of the first sample, length) pairs in a plane of the stride.
+std::vector<int> runs_of(const mask_runs& m, int stride)
+{
+    std::vector<int> runs;
+    for (int dy = -m.r; dy <= m.r; dy++)
+        if (m.row_first[dy + m.r] <= m.row_last[dy + m.r]) {
+            runs.push_back(dy * stride + m.row_first[dy + m.r]);
+            runs.push_back(m.row_last[dy + m.r] - m.row_first[dy + m.r] + 1);
+        }
+    return runs;
 }
 
 // Bits needed for codes 0 .. span.
@@ -136,7 +195,7 @@ int bits_for(int span)
 
 // Rows y0 .. y1 of a fixed-mask pass.
 template <class L>
-AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std::vector<int>& offsets, int w, int h,
+AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std::vector<int>& runs, int w, int h,
                           const mask_runs& m, const std::vector<int>* ranks, int np, int* const* outs, int lo,
                           int bits, int y0, int y1, yield_clock* clock)
 {
@@ -167,9 +226,9 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
             }
             const code* centre = plane.at(x0, y);
             if (np == 1)
-                search<L, 1, false>(centre, offsets.data(), (int)offsets.size(), nullptr, bits, k, found);
+                search_runs<L, 1>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
             else
-                search<L, 2, false>(centre, offsets.data(), (int)offsets.size(), nullptr, bits, k, found);
+                search_runs<L, 2>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
             const int n = std::min(lanes, w - x0);
             for (int j = 0; j < np; j++) {
                 _mm256_store_si256((__m256i*)found_of[j], found[j]);
@@ -187,11 +246,9 @@ void fixed_pass(const int* in, int w, int h, const mask_runs& m, const std::vect
 {
     const int r = m.r, bits = bits_for(hi - lo);
     const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
-    std::vector<int> offsets;
-    for (int dy = -r; dy <= r; dy++)
-        for (int dx = m.row_first[dy + r]; dx <= m.row_last[dy + r]; dx++) offsets.push_back(dy * plane.stride + dx);
+    const std::vector<int> runs = runs_of(m, plane.stride);
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
-        fixed_rows<L>(plane, offsets, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
+        fixed_rows<L>(plane, runs, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
     });
 }
 
@@ -259,28 +316,56 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
     };
     std::vector<lane_vector> member_store(n_offsets);
     __m256i* member = &member_store.data()->v;
+    std::vector<std::vector<int>> own_runs(count);
+    for (int id = 0; id < count; id++) own_runs[id] = runs_of(masks[id], plane.stride);
+    // Each mask's ranks with the whole mask inside the image.
+    std::vector<code> whole_k[2];
+    for (int j = 0; j < np; j++)
+        for (int id = 0; id < count; id++) whole_k[j].push_back((code)rank_at[j][(size_t)id * (most + 1) + masks[id].pixels]);
     for (int y = y0; y < y1; y++) {
         const bool inner_row = y >= r && y < h - r;
+        const int* row_masks = mask_of + (size_t)y * w;
         for (int x0 = 0; x0 < w; x0 += lanes) {
             const bool inner = inner_row && x0 >= r && x0 + lanes - 1 + r < w;
             bool empty = false;
-            for (int i = 0; i < lanes; i++) {
-                const int x = x0 + i;
-                const int id = x < w ? std::clamp(mask_of[(size_t)y * w + x], 0, count - 1) : 0;
-                ids[i] = (uint8_t)id;
-                const int n = x >= w ? 0 : inner ? masks[id].pixels : inside_count(masks[id], w, h, x, y);
-                n_of[i] = n;
-                empty |= n == 0 && x < w;
-                for (int j = 0; j < np; j++) k_of[j][i] = (code)rank_at[j][(size_t)id * (most + 1) + n];
-            }
-            union_of.fill(ids, L(), member);
+            if (inner)
+                for (int i = 0; i < lanes; i++) {
+                    const int id = std::clamp(row_masks[x0 + i], 0, count - 1);
+                    ids[i] = (uint8_t)id;
+                    k_of[0][i] = whole_k[0][id];
+                    if (np == 2) k_of[1][i] = whole_k[1][id];
+                }
+            else
+                for (int i = 0; i < lanes; i++) {
+                    const int x = x0 + i;
+                    const int id = x < w ? std::clamp(row_masks[x], 0, count - 1) : 0;
+                    ids[i] = (uint8_t)id;
+                    const int n = x < w ? inside_count(masks[id], w, h, x, y) : 0;
+                    n_of[i] = n;
+                    empty |= n == 0 && x < w;
+                    for (int j = 0; j < np; j++) k_of[j][i] = (code)rank_at[j][(size_t)id * (most + 1) + n];
+                }
             __m256i k[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()}, found[2];
             for (int j = 0; j < np; j++) k[j] = _mm256_load_si256((const __m256i*)k_of[j]);
             const code* centre = plane.at(x0, y);
-            if (np == 1)
-                search<L, 1, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
-            else
-                search<L, 2, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
+            // Where every lane has the same mask (smooth areas take the circle), that mask's
+            // own samples without the membership.
+            const int last = std::min(lanes, w - x0) - 1;
+            bool same = true;
+            for (int i = 1; i <= last; i++) same &= ids[i] == ids[0];
+            if (same) {
+                const std::vector<int>& own = own_runs[ids[0]];
+                if (np == 1)
+                    search_runs<L, 1>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+                else
+                    search_runs<L, 2>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+            } else {
+                union_of.fill(ids, L(), member);
+                if (np == 1)
+                    search<L, 1, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
+                else
+                    search<L, 2, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
+            }
             const int n = std::min(lanes, w - x0);
             for (int j = 0; j < np; j++) {
                 _mm256_store_si256((__m256i*)found_of[j], found[j]);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "core/work_plane.h"
@@ -145,14 +146,24 @@ void rank_rows(const int* in, int w, int h, const mask_runs& m, int y0, int y1, 
 }
 
 // The lowest and highest level: those of the lowest and highest sample, as whole levels
-// keep the order of the samples (a min / max pass the compiler vectorises).
+// keep the order of the samples (min / max passes the compiler vectorises, over the bands).
 void level_range(const int* in, size_t count, int& lo, int& hi)
 {
+    std::mutex merge;
     int least = INT_MAX, most = INT_MIN;
-    for (size_t i = 0; i < count; i++) {
-        least = std::min(least, in[i]);
-        most = std::max(most, in[i]);
-    }
+    const int parts = (int)std::min<size_t>(count, 64);
+    over_row_bands(parts, (long long)count, [&](int p0, int p1, yield_clock*) {
+        const int* a = in + count * p0 / parts;
+        const int* const end = in + count * p1 / parts;
+        int band_least = INT_MAX, band_most = INT_MIN;
+        for (; a < end; a++) {
+            band_least = std::min(band_least, *a);
+            band_most = std::max(band_most, *a);
+        }
+        std::lock_guard<std::mutex> lock(merge);
+        least = std::min(least, band_least);
+        most = std::max(most, band_most);
+    });
     lo = level_of(least);
     hi = level_of(most);
 }
