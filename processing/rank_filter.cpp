@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "core/work_plane.h"
@@ -403,6 +404,18 @@ __attribute__((target_clones("avx2", "default"))) void round_means(const uint32_
     }
 }
 
+// The same for 64-bit sums whose means stay below 2^50 / n (the caller checks): the
+// numerator stays below 2^53, exact in double, and the division's error below 1 / (2 n).
+__attribute__((target_clones("avx2", "default"))) void round_means(const uint64_t* acc, const int* n, long long* out,
+                                                                    int w, bool)
+{
+    for (int x = 0; x < w; x++) {
+        const long long s = (long long)acc[x];
+        const double q = std::floor((2.0 * std::fabs((double)s) + n[x]) / (2.0 * n[x]));
+        out[x] = s >= 0 ? (long long)q : -(long long)q;
+    }
+}
+
 template <typename T>
 void round_means(const uint64_t* acc, const int* n, T* out, int w)
 {
@@ -414,7 +427,7 @@ void round_means(const uint64_t* acc, const int* n, T* out, int w)
 
 // The mean over mask m at every pixel, border-clipped, rounded half away from zero.
 template <typename T, typename U>
-void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out)
+void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out, bool via_double = false)
 {
     const int r = m.r, margin = r + 1, pw = w + 2 * margin + 1;
     // Prefix sums of every row, index i in -margin .. w + margin at [margin + i].
@@ -450,7 +463,15 @@ void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out)
                 if (!inner)
                     for (int x = 0; x < w; x++) count[x] += clipped(x, a, b);
             }
-            round_means(acc.data(), inner ? full.data() : count.data(), out + (size_t)y * w, w);
+            const int* n = inner ? full.data() : count.data();
+            if constexpr (std::is_same_v<T, long long>) {
+                if (via_double)
+                    round_means(acc.data(), n, out + (size_t)y * w, w, true);
+                else
+                    round_means(acc.data(), n, out + (size_t)y * w, w);
+            } else {
+                round_means(acc.data(), n, out + (size_t)y * w, w);
+            }
             if (clock) clock->maybe_yield();
         }
     });
@@ -507,7 +528,13 @@ void mean_2d_wide(const long long* in, int w, int h, int r, long long* out)
         std::copy(in, in + (size_t)w * h, out);
         return;
     }
-    mean_rows<long long, uint64_t>(in, w, h, make_mask(0, r, 0, r + 0.5, r + 0.5), out);
+    const mask_runs m = make_mask(0, r, 0, r + 0.5, r + 0.5);
+    // Means below 2^50 / n round exactly through double (see round_means).
+    long long most = 0;
+    for (size_t i = 0; i < (size_t)w * h; i++)
+        most = std::max(most, in[i] == LLONG_MIN ? LLONG_MAX : std::llabs(in[i]));
+    const bool via_double = most < (1LL << 50) / m.pixels;
+    mean_rows<long long, uint64_t>(in, w, h, m, out, via_double);
 }
 
 int qsort_int_compare(const void* a, const void* b)

@@ -197,17 +197,27 @@ TEST(RankFilter, ProbeWindowComesBackToTheCaller)
     EXPECT_EQ(probe.size, 0);
 }
 
-// The mean rounded half away from zero, for sums within 32 bits and beyond, negative too.
+// The mean rounded half away from zero, for sums within 32 bits and beyond, negative too,
+// and the 64-bit form (circular mask) with means within 2^50 / n and beyond.
 TEST(RankFilter, MeanEqualsBruteForce)
 {
     const int w = 19, h = 13;
-    for (int scale : {1, 30000}) {
-        std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
-        for (int& v : in) v = (v - 2000 * 16) * scale;
+    for (long long scale : {1LL, 30000LL, 1LL << 24, 1LL << 40}) {
+        const std::vector<int> levels = random_samples((size_t)w * h, 4095, 5);
+        std::vector<long long> in(levels.begin(), levels.end()), out(in.size());
+        for (long long& v : in) v = (v - 2000 * 16) * scale;
         for (int kind : {0, 6}) {
-            filter_params p;
-            p.mask = kind;
-            mean_2d(in.data(), w, h, 3, out.data(), p);
+            if (scale <= 30000) {
+                filter_params p;
+                p.mask = kind;
+                std::vector<int> narrow(in.begin(), in.end()), narrow_out(in.size());
+                mean_2d(narrow.data(), w, h, 3, narrow_out.data(), p);
+                out.assign(narrow_out.begin(), narrow_out.end());
+            } else if (kind == 0) {
+                mean_2d_wide(in.data(), w, h, 3, out.data());
+            } else {
+                continue;
+            }
             const mask_runs m = make_mask(kind, 3, 0, 3.5, kind == 6 ? 3.5 / 3.4 : 3.5);
             for (int y = 0; y < h; y++)
                 for (int x = 0; x < w; x++) {
