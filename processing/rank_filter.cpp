@@ -4,10 +4,15 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "core/work_plane.h"
 #include "processing/masks.h"
+#include "processing/rank_bits.h"
 #include "processing/rank_select.h"
 #include "processing/row_bands.h"
 
@@ -141,15 +146,27 @@ void rank_rows(const int* in, int w, int h, const mask_runs& m, int y0, int y1, 
     }
 }
 
+// The lowest and highest level: those of the lowest and highest sample, as whole levels
+// keep the order of the samples (min / max passes the compiler vectorises, over the bands).
 void level_range(const int* in, size_t count, int& lo, int& hi)
 {
-    lo = INT_MAX;
-    hi = INT_MIN;
-    for (size_t i = 0; i < count; i++) {
-        const int l = level_of(in[i]);
-        lo = std::min(lo, l);
-        hi = std::max(hi, l);
-    }
+    std::mutex merge;
+    int least = INT_MAX, most = INT_MIN;
+    const int parts = (int)std::min<size_t>(count, 64);
+    over_row_bands(parts, (long long)count, [&](int p0, int p1, yield_clock*) {
+        const int* a = in + count * p0 / parts;
+        const int* const end = in + count * p1 / parts;
+        int band_least = INT_MAX, band_most = INT_MIN;
+        for (; a < end; a++) {
+            band_least = std::min(band_least, *a);
+            band_most = std::max(band_most, *a);
+        }
+        std::lock_guard<std::mutex> lock(merge);
+        least = std::min(least, band_least);
+        most = std::max(most, band_most);
+    });
+    lo = level_of(least);
+    hi = level_of(most);
 }
 
 void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps, int np, int* const* outs,
@@ -157,6 +174,14 @@ void rank_pass(const int* in, int w, int h, const mask_runs& m, const double* ps
 {
     int lo, hi;
     level_range(in, (size_t)w * h, lo, hi);
+    // The bitwise search over many pixels at once where AVX2 runs and the levels allow;
+    // it selects the same levels as the histogram.
+    {
+        std::vector<int> ranks[2];
+        for (int j = 0; j < np; j++)
+            for (int n = 0; n <= m.pixels; n++) ranks[j].push_back(rank_index(ps[j], n));
+        if (rank_pass_bits(in, w, h, m, ranks, np, outs, lo, hi)) return;
+    }
     // A histogram wider than a few million levels costs more than it saves.
     const bool histogram = by_histogram && (long long)hi - lo < (1 << 22) && m.r < 128;
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
@@ -283,11 +308,19 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
     // One rank per pixel over that pixel's mask; the rank index depends only on the mask
     // and the count of its pixels inside the image, so it is looked up.
     const int most = (2 * r + 1) * (2 * r + 1);
-    auto pass = [&](const int* src, const int* mask_of, double q, int* dst) {
+    auto ranks_for = [&](double q) {
         std::vector<int> rank_at((size_t)count * (most + 1));
         for (int k = 0; k < count; k++)
             for (int n = 1; n <= most; n++)
                 rank_at[(size_t)k * (most + 1) + n] = calculate_centile(family, q, k, n, circle_area, thin, 2 * r + 1, false, false, false);
+        return rank_at;
+    };
+    auto pass = [&](const int* src, const int* mask_of, double q, int* dst) {
+        const std::vector<int> rank_at = ranks_for(q);
+        int lo, hi;
+        level_range(src, n_pixels, lo, hi);
+        int* dsts[1] = {dst};
+        if (varied_pass_bits(src, w, h, masks, mask_of, &rank_at, most, 1, dsts, lo, hi)) return;
         over_row_bands(h, (long long)n_pixels * masks[0].pixels, [&](int y0, int y1, yield_clock* clock) {
             std::vector<int> levels(most);
             for (int y = y0; y < y1; y++) {
@@ -314,6 +347,20 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
         return;
     }
     std::vector<int> work(n_pixels);
+    if (out1 && out2 && (!mask2 || mask2 == mask1)) {
+        // Both first passes share the input and the masks: one sweep for the two ranks
+        // where the bitwise search runs.
+        std::vector<int> work2(n_pixels);
+        const std::vector<int> rank_at[2] = {ranks_for(c1), ranks_for(c2)};
+        int lo, hi;
+        level_range(in, n_pixels, lo, hi);
+        int* dsts[2] = {work.data(), work2.data()};
+        if (varied_pass_bits(in, w, h, masks, mask1, rank_at, most, 2, dsts, lo, hi)) {
+            pass(work.data(), mask1, 1 - c1, out1);
+            pass(work2.data(), mask1, 1 - c2, out2);
+            return;
+        }
+    }
     if (out1) {
         pass(in, mask1, c1, work.data());
         pass(work.data(), mask1, 1 - c1, out1);
@@ -327,40 +374,123 @@ void varied_rank_2d(int* in, int w, int h, int r, double c1, int* out1, double c
 
 namespace {
 
-// Sliding sums of a plane over mask runs, border-clipped; out = sum / count rounded half
-// away from zero.
-template <typename T>
-void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out)
+// Window sums by prefix sums along the rows: row yy's run [x + a, x + b] sums to
+// P[x + b + 1] - P[x + a], P the row's prefix sums, which stay constant left of the image
+// (0) and right of it (the row's total), so a run reaching past the border is clipped for
+// free and every row of the mask is one loop without a branch. The sums wrap in the
+// unsigned type U; the window's own sum fits in the signed type of the same width (the
+// caller checks), so the wrapped difference is exact.
+__attribute__((target_clones("avx2", "default"))) void add_run(uint32_t* acc, const uint32_t* after,
+                                                                const uint32_t* first, int w)
 {
-    const int r = m.r;
-    over_row_bands(h, (long long)w * h * (2 * r + 1), [&](int y0, int y1, yield_clock* clock) {
+    for (int x = 0; x < w; x++) acc[x] += after[x] - first[x];
+}
+
+void add_run(uint64_t* acc, const uint64_t* after, const uint64_t* first, int w)
+{
+    for (int x = 0; x < w; x++) acc[x] += after[x] - first[x];
+}
+
+// out = sum / n rounded half away from zero. For sums within 32 bits the quotient goes
+// through double: the numerator and denominator are exact, and a quotient that is not a
+// whole number lies at least 1 / (2 n) from one while the rounding error of the division
+// is below 2^-22, so the floor is the integer division's.
+__attribute__((target_clones("avx2", "default"))) void round_means(const uint32_t* acc, const int* n, int* out, int w)
+{
+    for (int x = 0; x < w; x++) {
+        const int s = (int)acc[x];
+        const double q = std::floor((2.0 * std::fabs((double)s) + n[x]) / (2.0 * n[x]));
+        out[x] = s >= 0 ? (int)q : -(int)q;
+    }
+}
+
+// The same for 64-bit sums whose means stay below 2^50 / n (the caller checks): the
+// numerator stays below 2^53, exact in double, and the division's error below 1 / (2 n).
+__attribute__((target_clones("avx2", "default"))) void round_means(const uint64_t* acc, const int* n, long long* out,
+                                                                    int w, bool)
+{
+    for (int x = 0; x < w; x++) {
+        const long long s = (long long)acc[x];
+        const double q = std::floor((2.0 * std::fabs((double)s) + n[x]) / (2.0 * n[x]));
+        out[x] = s >= 0 ? (long long)q : -(long long)q;
+    }
+}
+
+template <typename T>
+void round_means(const uint64_t* acc, const int* n, T* out, int w)
+{
+    for (int x = 0; x < w; x++) {
+        const long long sum = (long long)acc[x];
+        out[x] = (T)(sum >= 0 ? (2 * sum + n[x]) / (2LL * n[x]) : -((-2 * sum + n[x]) / (2LL * n[x])));
+    }
+}
+
+// The mean over mask m at every pixel, border-clipped, rounded half away from zero.
+template <typename T, typename U>
+void mean_rows(const T* in, int w, int h, const mask_runs& m, T* out, bool via_double = false)
+{
+    const int r = m.r, margin = r + 1, pw = w + 2 * margin + 1;
+    // Prefix sums of every row, index i in -margin .. w + margin at [margin + i].
+    std::vector<U> prefix((size_t)h * pw);
+    over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
         for (int y = y0; y < y1; y++) {
-            long long sum = 0;
-            int n = 0;
+            U* p = prefix.data() + (size_t)y * pw + margin;
+            const T* row = in + (size_t)y * w;
+            std::fill(p - margin, p + 1, U(0));
+            U s = 0;
+            for (int x = 0; x < w; x++) p[x + 1] = s += (U)row[x];
+            std::fill(p + w + 1, p + w + margin + 1, s);
+        }
+    });
+    // The samples inside the image at each column of a row that has all of the mask's rows.
+    auto clipped = [w](int x, int a, int b) { return std::clamp(x + b + 1, 0, w) - std::clamp(x + a, 0, w); };
+    std::vector<int> full(w, 0);
+    for (int dy = -r; dy <= r; dy++)
+        if (m.row_first[dy + r] <= m.row_last[dy + r])
+            for (int x = 0; x < w; x++) full[x] += clipped(x, m.row_first[dy + r], m.row_last[dy + r]);
+    over_row_bands(h, (long long)w * h * (2 * r + 1), [&](int y0, int y1, yield_clock* clock) {
+        std::vector<U> acc(w);
+        std::vector<int> count(w);
+        for (int y = y0; y < y1; y++) {
+            std::fill(acc.begin(), acc.end(), U(0));
+            const bool inner = y >= r && y < h - r;
+            if (!inner) std::fill(count.begin(), count.end(), 0);
             for (int dy = -r; dy <= r; dy++) {
-                const int yy = y + dy;
-                if (yy < 0 || yy >= h) continue;
-                for (int x = std::max(0, m.row_first[dy + r]); x <= std::min(w - 1, m.row_last[dy + r]); x++) {
-                    sum += in[(size_t)yy * w + x];
-                    n++;
-                }
+                const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
+                if (yy < 0 || yy >= h || a > b) continue;
+                const U* p = prefix.data() + (size_t)yy * pw + margin;
+                add_run(acc.data(), p + b + 1, p + a, w);
+                if (!inner)
+                    for (int x = 0; x < w; x++) count[x] += clipped(x, a, b);
             }
-            for (int x = 0; x < w; x++) {
-                if (x > 0)
-                    for (int dy = -r; dy <= r; dy++) {
-                        const int yy = y + dy, a = m.row_first[dy + r], b = m.row_last[dy + r];
-                        if (yy < 0 || yy >= h || a > b) continue;
-                        const T* row = in + (size_t)yy * w;
-                        const int leaving = x - 1 + a, entering = x + b;
-                        if (leaving >= 0 && leaving < w) sum -= row[leaving], n--;
-                        if (entering >= 0 && entering < w) sum += row[entering], n++;
-                    }
-                const long long q = sum >= 0 ? (2 * sum + n) / (2LL * n) : -((-2 * sum + n) / (2LL * n));
-                out[(size_t)y * w + x] = (T)q;
+            const int* n = inner ? full.data() : count.data();
+            if constexpr (std::is_same_v<T, long long>) {
+                if (via_double)
+                    round_means(acc.data(), n, out + (size_t)y * w, w, true);
+                else
+                    round_means(acc.data(), n, out + (size_t)y * w, w);
+            } else {
+                round_means(acc.data(), n, out + (size_t)y * w, w);
             }
             if (clock) clock->maybe_yield();
         }
     });
+}
+
+// Whether every window sum of the int plane fits in 32 bits.
+bool sums_fit_32(const int* in, size_t count, int pixels)
+{
+    long long most = 0;
+    for (size_t i = 0; i < count; i++) most = std::max(most, std::llabs((long long)in[i]));
+    return most * pixels <= INT_MAX;
+}
+
+void mean_plane(const int* in, int w, int h, const mask_runs& m, int* out)
+{
+    if (sums_fit_32(in, (size_t)w * h, m.pixels))
+        mean_rows<int, uint32_t>(in, w, h, m, out);
+    else
+        mean_rows<int, uint64_t>(in, w, h, m, out);
 }
 
 }  // namespace
@@ -375,9 +505,9 @@ void mean_2d(int* in, int w, int h, int r, int* out, const filter_params& p)
     const mask_runs m = filter_mask(p.mask, r, p.angle);
     if (in == out) {
         std::vector<int> copy(in, in + (size_t)w * h);
-        mean_rows(copy.data(), w, h, m, out);
+        mean_plane(copy.data(), w, h, m, out);
     } else {
-        mean_rows(in, w, h, m, out);
+        mean_plane(in, w, h, m, out);
     }
     if (p.probe_mode && p.probe_out) {
         // A picture of the mask: data_max inside, empty outside.
@@ -398,7 +528,13 @@ void mean_2d_wide(const long long* in, int w, int h, int r, long long* out)
         std::copy(in, in + (size_t)w * h, out);
         return;
     }
-    mean_rows(in, w, h, make_mask(0, r, 0, r + 0.5, r + 0.5), out);
+    const mask_runs m = make_mask(0, r, 0, r + 0.5, r + 0.5);
+    // Means below 2^50 / n round exactly through double (see round_means).
+    long long most = 0;
+    for (size_t i = 0; i < (size_t)w * h; i++)
+        most = std::max(most, in[i] == LLONG_MIN ? LLONG_MAX : std::llabs(in[i]));
+    const bool via_double = most < (1LL << 50) / m.pixels;
+    mean_rows<long long, uint64_t>(in, w, h, m, out, via_double);
 }
 
 int qsort_int_compare(const void* a, const void* b)

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
+#include "core/cpu_features.h"
 #include "processing/filter_dispatch.h"
+#include "processing/filter_entries.h"
 #include "processing/masks.h"
 #include "processing/rank_filter.h"
 #include "pipeline_fixture.h"
@@ -194,19 +197,74 @@ TEST(RankFilter, ProbeWindowComesBackToTheCaller)
     EXPECT_EQ(probe.size, 0);
 }
 
-TEST(RankFilter, MeanEqualsBruteForceWithinRounding)
+// The mean rounded half away from zero, for sums within 32 bits and beyond, negative too,
+// and the 64-bit form (circular mask) with means within 2^50 / n and beyond.
+TEST(RankFilter, MeanEqualsBruteForce)
 {
     const int w = 19, h = 13;
-    std::vector<int> in = random_samples((size_t)w * h, 4095, 5), out(in.size());
-    mean_2d(in.data(), w, h, 3, out.data(), filter_params());
-    const mask_runs m = make_mask(0, 3, 0, 3.5, 3.5);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            double sum = 0;
-            int n = 0;
-            for (int dy = -3; dy <= 3; dy++)
-                for (int dx = m.row_first[dy + 3]; dx <= m.row_last[dy + 3]; dx++)
-                    if (x + dx >= 0 && x + dx < w && y + dy >= 0 && y + dy < h) sum += in[(y + dy) * w + x + dx], n++;
-            ASSERT_NEAR(out[y * w + x], sum / n, 0.5) << x << "," << y;
+    for (long long scale : {1LL, 30000LL, 1LL << 24, 1LL << 40}) {
+        const std::vector<int> levels = random_samples((size_t)w * h, 4095, 5);
+        std::vector<long long> in(levels.begin(), levels.end()), out(in.size());
+        for (long long& v : in) v = (v - 2000 * 16) * scale;
+        for (int kind : {0, 6}) {
+            if (scale <= 30000) {
+                filter_params p;
+                p.mask = kind;
+                std::vector<int> narrow(in.begin(), in.end()), narrow_out(in.size());
+                mean_2d(narrow.data(), w, h, 3, narrow_out.data(), p);
+                out.assign(narrow_out.begin(), narrow_out.end());
+            } else if (kind == 0) {
+                mean_2d_wide(in.data(), w, h, 3, out.data());
+            } else {
+                continue;
+            }
+            const mask_runs m = make_mask(kind, 3, 0, 3.5, kind == 6 ? 3.5 / 3.4 : 3.5);
+            for (int y = 0; y < h; y++)
+                for (int x = 0; x < w; x++) {
+                    long long sum = 0, n = 0;
+                    for (int dy = -3; dy <= 3; dy++)
+                        for (int dx = m.row_first[dy + 3]; dx <= m.row_last[dy + 3]; dx++)
+                            if (x + dx >= 0 && x + dx < w && y + dy >= 0 && y + dy < h) sum += in[(y + dy) * w + x + dx], n++;
+                    const long long half_up = (std::llabs(sum) * 2 + n) / (2 * n);
+                    ASSERT_EQ(out[y * w + x], sum < 0 ? -half_up : half_up) << x << "," << y << " scale " << scale;
+                }
         }
+    }
+}
+
+// The SIMD forms of the rank filters select what the plain ones do: levels within 256 and
+// wider, windows under and over 256 samples, blocks of pixels cut by the image's edges,
+// fixed and per-pixel masks, one and two outputs.
+TEST(RankFilter, SimdFormsEqualPlainForms)
+{
+    const int w = 45, h = 29;
+    const simd_forms saved = processing_simd;
+    for (int span : {255, 3000}) {
+        std::vector<int> in = random_samples((size_t)w * h, span, span);
+        for (int& v : in) v -= 100 * 16;
+        for (int kind : {0, 1, 3, 6})
+            for (int r : {1, 4, 9}) {
+                filter_params p;
+                p.mask = kind;
+                p.angle = 30;
+                const varying_masks chosen = varying_mask_choice(in.data(), w, h, r, p);
+                std::vector<int> results[2][4];
+                for (bool simd : {false, true}) {
+                    choose_processing_simd(simd, true);
+                    std::vector<int>* o = results[simd];
+                    for (auto& plane : results[simd]) plane.assign(in.size(), -1);
+                    if (kind == 1) {
+                        const int* index = chosen.index.data();
+                        varied_rank_2d(in.data(), w, h, r, 0.3, o[0].data(), 0.7, o[1].data(), index, index, chosen.family, p);
+                        varied_rank_2d(in.data(), w, h, r, 0.5, o[2].data(), 0, nullptr, index, index, chosen.family, p);
+                    } else {
+                        rank_2d(in.data(), w, h, r, 0.3, o[0].data(), 0.7, o[1].data(), false, p);
+                        rank_2d(in.data(), w, h, r, 0.1, o[2].data(), 0.9, o[3].data(), true, p);
+                    }
+                }
+                processing_simd = saved;
+                for (int j = 0; j < 4; j++)
+                    ASSERT_EQ(results[0][j], results[1][j]) << "span " << span << " mask " << kind << " r " << r << " output " << j;
+            }
+    }
 }

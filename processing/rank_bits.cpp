@@ -1,0 +1,432 @@
+// Rank filters by a bitwise search over 32 or 16 pixels at once (see rank_bits.h).
+#include "processing/rank_bits.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "core/cpu_features.h"
+#include "processing/row_bands.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define RANK_BITS_SIMD 1
+#define AVX2_FORM __attribute__((target("avx2")))
+#endif
+
+namespace {
+
+inline int level_of(int v) { return v / 16; }
+
+// The samples of mask m at (x, y) that lie inside the w x h image.
+int inside_count(const mask_runs& m, int w, int h, int x, int y)
+{
+    int n = 0;
+    for (int dy = -m.r; dy <= m.r; dy++) {
+        const int yy = y + dy;
+        if (yy < 0 || yy >= h) continue;
+        const int a = std::max(0, x + m.row_first[dy + m.r]), b = std::min(w - 1, x + m.row_last[dy + m.r]);
+        n += std::max(b - a + 1, 0);
+    }
+    return n;
+}
+
+// The padded plane of codes: level - lo, stored with the top bit flipped so that the
+// signed compares of AVX2 order them as unsigned; padding holds the highest code. Rows are
+// a whole number of blocks wide, so the last block of a row reads inside the plane.
+template <typename Code>
+struct padded_codes {
+    int r, stride;
+    std::vector<Code> v;
+    static constexpr unsigned flip = Code(~Code(0)) / 2 + 1;  // 0x80 or 0x8000
+    padded_codes(const int* in, int w, int h, int r, int lanes, int lo) : r(r)
+    {
+        stride = (w + lanes - 1) / lanes * lanes + 2 * r;
+        v.assign((size_t)stride * (h + 2 * r), Code(Code(~Code(0)) ^ flip));
+        over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
+            for (int y = y0; y < y1; y++) fill_row(in + (size_t)y * w, v.data() + (size_t)(y + r) * stride + r, w, lo);
+        });
+    }
+    static void fill_row(const int* __restrict src, Code* __restrict dst, int w, int lo)
+    {
+        for (int x = 0; x < w; x++) dst[x] = Code((level_of(src[x]) - lo) ^ flip);
+    }
+    // The code of pixel (x, y), as stored.
+    const Code* at(int x, int y) const { return v.data() + (size_t)(y + r) * stride + x + r; }
+};
+
+#ifdef RANK_BITS_SIMD
+
+// The two lane widths: 32 codes of 8 bits (levels within 256, windows under 256 samples) or
+// 16 codes of 16 bits.
+struct lanes8 {
+    using code = uint8_t;
+    static constexpr int lanes = 32;
+    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi8((char)v); }
+    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
+    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi8(a, b); }
+    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi8(a, b); }
+    // a <= b, unsigned.
+    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
+};
+
+struct lanes16 {
+    using code = uint16_t;
+    static constexpr int lanes = 16;
+    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi16((short)v); }
+    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
+    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
+    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
+};
+
+// The search for NP ranks k[j] at once over the samples centre + offsets[i] (with Masked,
+// sample i counts only in the lanes where member[i] is set). A candidate is kept when the
+// samples below it number at most k: the count of the largest kept candidate is the level
+// of rank k. Two counters per rank keep the adds from waiting on each other.
+template <class L, bool Masked>
+AVX2_FORM inline __m256i below(__m256i cand_flipped, __m256i v, const __m256i* member, int i)
+{
+    const __m256i lt = L::greater(cand_flipped, v);
+    return Masked ? _mm256_and_si256(lt, member[i]) : lt;
+}
+
+template <class L, int NP, bool Masked>
+AVX2_FORM void search(const typename L::code* centre, const int* offsets, int count, const __m256i* member,
+                      int bits, const __m256i* k, __m256i* result)
+{
+    constexpr unsigned flip = padded_codes<typename L::code>::flip;
+    const __m256i flip_v = L::set1(flip);
+    __m256i found0 = _mm256_setzero_si256(), found1 = _mm256_setzero_si256();
+    for (int b = bits - 1; b >= 0; b--) {
+        const __m256i bit = L::set1(1u << b);
+        const __m256i cand0 = _mm256_or_si256(found0, bit), cand1 = _mm256_or_si256(found1, bit);
+        const __m256i t0 = _mm256_xor_si256(cand0, flip_v), t1 = _mm256_xor_si256(cand1, flip_v);
+        __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
+        int i = 0;
+        for (; i + 4 <= count; i += 4) {
+            const __m256i v0 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i]));
+            const __m256i v1 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 1]));
+            const __m256i v2 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 2]));
+            const __m256i v3 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i + 3]));
+            a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
+            a1 = L::sub(a1, below<L, Masked>(t0, v1, member, i + 1));
+            a0 = L::sub(a0, below<L, Masked>(t0, v2, member, i + 2));
+            a1 = L::sub(a1, below<L, Masked>(t0, v3, member, i + 3));
+            if (NP == 2) {
+                b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
+                b1 = L::sub(b1, below<L, Masked>(t1, v1, member, i + 1));
+                b0 = L::sub(b0, below<L, Masked>(t1, v2, member, i + 2));
+                b1 = L::sub(b1, below<L, Masked>(t1, v3, member, i + 3));
+            }
+        }
+        for (; i < count; i++) {
+            const __m256i v0 = _mm256_loadu_si256((const __m256i*)(centre + offsets[i]));
+            a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
+            if (NP == 2) b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
+        }
+        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+    }
+    result[0] = found0;
+    if (NP == 2) result[1] = found1;
+}
+
+// The same search over a whole mask, its samples given as runs along the rows (pairs of
+// the first sample's offset and the run's length): the loads step along a row from one
+// pointer, without reading an offset per sample.
+template <class L, int NP>
+AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int n_runs, int bits, const __m256i* k,
+                           __m256i* result)
+{
+    constexpr unsigned flip = padded_codes<typename L::code>::flip;
+    const __m256i flip_v = L::set1(flip);
+    __m256i found0 = _mm256_setzero_si256(), found1 = _mm256_setzero_si256();
+    for (int b = bits - 1; b >= 0; b--) {
+        const __m256i bit = L::set1(1u << b);
+        const __m256i cand0 = _mm256_or_si256(found0, bit), cand1 = _mm256_or_si256(found1, bit);
+        const __m256i t0 = _mm256_xor_si256(cand0, flip_v), t1 = _mm256_xor_si256(cand1, flip_v);
+        __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
+        for (int u = 0; u < n_runs; u++) {
+            const typename L::code* q = centre + runs[2 * u];
+            const int len = runs[2 * u + 1];
+            int j = 0;
+            for (; j + 2 <= len; j += 2) {
+                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
+                const __m256i v1 = _mm256_loadu_si256((const __m256i*)(q + j + 1));
+                a0 = L::sub(a0, L::greater(t0, v0));
+                a1 = L::sub(a1, L::greater(t0, v1));
+                if (NP == 2) {
+                    b0 = L::sub(b0, L::greater(t1, v0));
+                    b1 = L::sub(b1, L::greater(t1, v1));
+                }
+            }
+            if (j < len) {
+                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
+                a0 = L::sub(a0, L::greater(t0, v0));
+                if (NP == 2) b0 = L::sub(b0, L::greater(t1, v0));
+            }
+        }
+        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+    }
+    result[0] = found0;
+    if (NP == 2) result[1] = found1;
+}
+
+// A mask's runs as (offset of the first sample, length) pairs in a plane of the stride.
+std::vector<int> runs_of(const mask_runs& m, int stride)
+{
+    std::vector<int> runs;
+    for (int dy = -m.r; dy <= m.r; dy++)
+        if (m.row_first[dy + m.r] <= m.row_last[dy + m.r]) {
+            runs.push_back(dy * stride + m.row_first[dy + m.r]);
+            runs.push_back(m.row_last[dy + m.r] - m.row_first[dy + m.r] + 1);
+        }
+    return runs;
+}
+
+// Bits needed for codes 0 .. span.
+int bits_for(int span)
+{
+    int b = 0;
+    while (b < 31 && (span >> b) > 0) b++;
+    return b;
+}
+
+// Rows y0 .. y1 of a fixed-mask pass.
+template <class L>
+AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std::vector<int>& runs, int w, int h,
+                          const mask_runs& m, const std::vector<int>* ranks, int np, int* const* outs, int lo,
+                          int bits, int y0, int y1, yield_clock* clock)
+{
+    using code = typename L::code;
+    constexpr int lanes = L::lanes;
+    const int r = m.r;
+    alignas(32) code k_of[2][lanes], found_of[2][lanes];
+    // The samples inside the image per column: for the rows that hold the whole mask
+    // height (whole_height), and for the current row near the top or bottom (count_of).
+    std::vector<int> whole_height(w), count_of(w);
+    for (int x = 0; x < w; x++) whole_height[x] = inside_count(m, w, h, x, std::min(r, h - 1));
+    for (int y = y0; y < y1; y++) {
+        const bool inner_row = y >= r && y < h - r;
+        if (!inner_row)
+            for (int x = 0; x < w; x++) count_of[x] = inside_count(m, w, h, x, y);
+        const int* n_at = inner_row ? whole_height.data() : count_of.data();
+        for (int x0 = 0; x0 < w; x0 += lanes) {
+            __m256i k[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()}, found[2];
+            if (inner_row && x0 >= r && x0 + lanes - 1 + r < w) {
+                for (int j = 0; j < np; j++) k[j] = L::set1((unsigned)ranks[j][m.pixels]);
+            } else {
+                // Near the border: each lane's rank among the samples that exist.
+                for (int i = 0; i < lanes; i++) {
+                    const int n = x0 + i < w ? n_at[x0 + i] : 0;
+                    for (int j = 0; j < np; j++) k_of[j][i] = (code)ranks[j][n];
+                }
+                for (int j = 0; j < np; j++) k[j] = _mm256_load_si256((const __m256i*)k_of[j]);
+            }
+            const code* centre = plane.at(x0, y);
+            if (np == 1)
+                search_runs<L, 1>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
+            else
+                search_runs<L, 2>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
+            const int n = std::min(lanes, w - x0);
+            for (int j = 0; j < np; j++) {
+                _mm256_store_si256((__m256i*)found_of[j], found[j]);
+                int* o = outs[j] + (size_t)y * w + x0;
+                for (int i = 0; i < n; i++) o[i] = (lo + found_of[j][i]) * 16;
+            }
+        }
+        if (clock) clock->maybe_yield();
+    }
+}
+
+template <class L>
+void fixed_pass(const int* in, int w, int h, const mask_runs& m, const std::vector<int>* ranks, int np,
+                int* const* outs, int lo, int hi)
+{
+    const int r = m.r, bits = bits_for(hi - lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const std::vector<int> runs = runs_of(m, plane.stride);
+    over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
+        fixed_rows<L>(plane, runs, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
+    });
+}
+
+// Each lane's membership of every offset of the union of the masks, from tables of 32
+// bytes per offset (0xff where mask m holds it) looked up by the lanes' mask indices.
+struct membership {
+    std::vector<int> offsets;                 // union of the masks, as plane offsets
+    std::vector<uint8_t> table;              // 32 bytes per offset
+    membership(const std::vector<mask_runs>& masks, int r, int stride)
+    {
+        for (int dy = -r; dy <= r; dy++)
+            for (int dx = -r; dx <= r; dx++) {
+                uint8_t row[32] = {};
+                bool any = false;
+                for (size_t k = 0; k < masks.size(); k++) {
+                    const mask_runs& m = masks[k];
+                    if (dx >= m.row_first[dy + r] && dx <= m.row_last[dy + r]) row[k] = 0xff, any = true;
+                }
+                if (!any) continue;
+                offsets.push_back(dy * stride + dx);
+                table.insert(table.end(), row, row + 32);
+            }
+    }
+    // Lanes' memberships of offset o for mask indices ids (0 .. 31): indices 0..15 look up
+    // the low half, 16..31 the high half (a byte shuffle gives 0 where an index has its top
+    // bit set, which both lookups arrange for the other half's indices).
+    AVX2_FORM static __m128i lookup(const uint8_t* t, __m128i ids)
+    {
+        const __m128i low_ids = _mm_or_si128(ids, _mm_cmpgt_epi8(ids, _mm_set1_epi8(15)));
+        const __m128i high_ids = _mm_sub_epi8(ids, _mm_set1_epi8(16));
+        return _mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)t), low_ids),
+                            _mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)(t + 16)), high_ids));
+    }
+    AVX2_FORM void fill(const uint8_t* ids, lanes8, __m256i* member) const
+    {
+        const __m128i a = _mm_loadu_si128((const __m128i*)ids), b = _mm_loadu_si128((const __m128i*)(ids + 16));
+        for (size_t o = 0; o < offsets.size(); o++) {
+            const uint8_t* t = table.data() + o * 32;
+            member[o] = _mm256_set_m128i(lookup(t, b), lookup(t, a));
+        }
+    }
+    AVX2_FORM void fill(const uint8_t* ids, lanes16, __m256i* member) const
+    {
+        const __m128i a = _mm_loadu_si128((const __m128i*)ids);
+        for (size_t o = 0; o < offsets.size(); o++)
+            member[o] = _mm256_cvtepi8_epi16(lookup(table.data() + o * 32, a));
+    }
+};
+
+// Rows y0 .. y1 of a pass with a mask per pixel.
+template <class L>
+AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const membership& union_of, const int* in,
+                           int w, int h, const std::vector<mask_runs>& masks, const int* mask_of,
+                           const std::vector<int>* rank_at, int most, int np, int* const* outs, int lo, int bits,
+                           int y0, int y1, yield_clock* clock)
+{
+    using code = typename L::code;
+    constexpr int lanes = L::lanes;
+    const int r = masks[0].r, count = (int)masks.size(), n_offsets = (int)union_of.offsets.size();
+    alignas(32) code k_of[2][lanes], found_of[2][lanes];
+    alignas(32) uint8_t ids[32] = {};
+    int n_of[lanes];
+    struct alignas(32) lane_vector {
+        __m256i v;
+    };
+    std::vector<lane_vector> member_store(n_offsets);
+    __m256i* member = &member_store.data()->v;
+    std::vector<std::vector<int>> own_runs(count);
+    for (int id = 0; id < count; id++) own_runs[id] = runs_of(masks[id], plane.stride);
+    // Each mask's ranks with the whole mask inside the image.
+    std::vector<code> whole_k[2];
+    for (int j = 0; j < np; j++)
+        for (int id = 0; id < count; id++) whole_k[j].push_back((code)rank_at[j][(size_t)id * (most + 1) + masks[id].pixels]);
+    for (int y = y0; y < y1; y++) {
+        const bool inner_row = y >= r && y < h - r;
+        const int* row_masks = mask_of + (size_t)y * w;
+        for (int x0 = 0; x0 < w; x0 += lanes) {
+            const bool inner = inner_row && x0 >= r && x0 + lanes - 1 + r < w;
+            bool empty = false;
+            if (inner)
+                for (int i = 0; i < lanes; i++) {
+                    const int id = std::clamp(row_masks[x0 + i], 0, count - 1);
+                    ids[i] = (uint8_t)id;
+                    k_of[0][i] = whole_k[0][id];
+                    if (np == 2) k_of[1][i] = whole_k[1][id];
+                }
+            else
+                for (int i = 0; i < lanes; i++) {
+                    const int x = x0 + i;
+                    const int id = x < w ? std::clamp(row_masks[x], 0, count - 1) : 0;
+                    ids[i] = (uint8_t)id;
+                    const int n = x < w ? inside_count(masks[id], w, h, x, y) : 0;
+                    n_of[i] = n;
+                    empty |= n == 0 && x < w;
+                    for (int j = 0; j < np; j++) k_of[j][i] = (code)rank_at[j][(size_t)id * (most + 1) + n];
+                }
+            __m256i k[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()}, found[2];
+            for (int j = 0; j < np; j++) k[j] = _mm256_load_si256((const __m256i*)k_of[j]);
+            const code* centre = plane.at(x0, y);
+            // Where every lane has the same mask (smooth areas take the circle), that mask's
+            // own samples without the membership.
+            const int last = std::min(lanes, w - x0) - 1;
+            bool same = true;
+            for (int i = 1; i <= last; i++) same &= ids[i] == ids[0];
+            if (same) {
+                const std::vector<int>& own = own_runs[ids[0]];
+                if (np == 1)
+                    search_runs<L, 1>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+                else
+                    search_runs<L, 2>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+            } else {
+                union_of.fill(ids, L(), member);
+                if (np == 1)
+                    search<L, 1, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
+                else
+                    search<L, 2, true>(centre, union_of.offsets.data(), n_offsets, member, bits, k, found);
+            }
+            const int n = std::min(lanes, w - x0);
+            for (int j = 0; j < np; j++) {
+                _mm256_store_si256((__m256i*)found_of[j], found[j]);
+                int* o = outs[j] + (size_t)y * w + x0;
+                for (int i = 0; i < n; i++) o[i] = (lo + found_of[j][i]) * 16;
+                if (empty)
+                    for (int i = 0; i < n; i++)
+                        if (n_of[i] == 0) o[i] = in[(size_t)y * w + x0 + i];
+            }
+        }
+        if (clock) clock->maybe_yield();
+    }
+}
+
+template <class L>
+void varied_pass(const int* in, int w, int h, const std::vector<mask_runs>& masks, const int* mask_of,
+                 const std::vector<int>* rank_at, int most, int np, int* const* outs, int lo, int hi)
+{
+    const int r = masks[0].r, bits = bits_for(hi - lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const membership union_of(masks, r, plane.stride);
+    over_row_bands(h, (long long)w * h * union_of.offsets.size(), [&](int y0, int y1, yield_clock* clock) {
+        varied_rows<L>(plane, union_of, in, w, h, masks, mask_of, rank_at, most, np, outs, lo, bits, y0, y1, clock);
+    });
+}
+
+#endif  // RANK_BITS_SIMD
+
+}  // namespace
+
+bool rank_pass_bits(const int* in, int w, int h, const mask_runs& m, const std::vector<int>* ranks, int np,
+                    int* const* outs, int lo, int hi)
+{
+#ifdef RANK_BITS_SIMD
+    if (!processing_simd.avx2 || np < 1 || np > 2 || (long long)hi - lo > 65535 || m.pixels > 65535) return false;
+    if (hi - lo <= 255 && m.pixels <= 255)
+        fixed_pass<lanes8>(in, w, h, m, ranks, np, outs, lo, hi);
+    else
+        fixed_pass<lanes16>(in, w, h, m, ranks, np, outs, lo, hi);
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool varied_pass_bits(const int* in, int w, int h, const std::vector<mask_runs>& masks, const int* mask_of,
+                      const std::vector<int>* rank_at, int most, int np, int* const* outs, int lo, int hi)
+{
+#ifdef RANK_BITS_SIMD
+    if (!processing_simd.avx2 || np < 1 || np > 2 || masks.empty() || masks.size() > 32 ||
+        (long long)hi - lo > 65535)
+        return false;
+    int widest = 0;
+    for (const mask_runs& m : masks) widest = std::max(widest, m.pixels);
+    if (widest > 65535) return false;
+    if (hi - lo <= 255 && widest <= 255)
+        varied_pass<lanes8>(in, w, h, masks, mask_of, rank_at, most, np, outs, lo, hi);
+    else
+        varied_pass<lanes16>(in, w, h, masks, mask_of, rank_at, most, np, outs, lo, hi);
+    return true;
+#else
+    return false;
+#endif
+}
