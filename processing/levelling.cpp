@@ -102,67 +102,81 @@ struct level_segments {
     const int* level;  // the marker's whole levels (marker / 16), kept alongside it
     int per_row;
 
-    // Whether the AVX2 form takes segment s whole: an inner row, every window inside.
-    bool inner(int s, int& y, int& x0) const
-    {
-        y = s / per_row;
-        x0 = (s - y * per_row) * 8;
-        return y >= 1 && y + 1 < win.h && x0 >= 1 && x0 + 8 <= win.w - 1;
-    }
-    // The new marker over segment s into out[0 .. 7], one pixel at a time.
-    void one_at_a_time(int s, int* out) const
+    // The new marker over segment s into out[0 .. 7], one pixel at a time; returns the
+    // pixels that change (bit j for column x0 + j).
+    unsigned one_at_a_time(int s, int* out) const
     {
         const int y = s / per_row, x0 = (s - y * per_row) * 8, x1 = std::min(x0 + 8, win.w);
-        for (int x = x0; x < x1; x++) out[x - x0] = win.value(in, marker, x, y);
+        unsigned bits = 0;
+        for (int x = x0; x < x1; x++) {
+            out[x - x0] = win.value(in, marker, x, y);
+            bits |= (unsigned)(out[x - x0] != marker[(size_t)y * win.w + x]) << (x - x0);
+        }
+        return bits;
     }
 };
 
-// The new marker over the listed segments list[k0 .. k1 - 1] into out (eight per segment),
-// eight pixels at a time with AVX2 where the segment lies inside: the P levels of each
+// The new marker over the listed segments list[k0 .. k1 - 1] into out (eight per segment)
+// and the pixels of each that change into bits[k], eight pixels at a time with AVX2 where the segment lies inside: the P levels of each
 // window sorted by odd-even transposition (P rounds of min and max, exact on integers),
 // then min(max(in, rank c), rank 1 - c) as level x 16.
 template <int P>
-__attribute__((target("avx2"))) void segments_avx2(const level_segments& g, const int* list, int k0, int k1, int* out)
+__attribute__((target("avx2"))) void segments_avx2(const level_segments& g, const int* list, int k0, int k1, int* out,
+                                                   unsigned char* bits)
 {
+    // Everything the loop reads, in locals: the stores below could alias the records.
     const level_window& win = g.win;
     const int lo = win.rank_lo[P], hi = win.rank_hi[P];
+    const int w = win.w, h = win.h, per_row = g.per_row;
+    const int *const level = g.level, *const in = g.in, *const marker = g.marker;
+    ptrdiff_t offset[P];
+    for (int j = 0; j < P; j++) offset[j] = win.offset[j];
     for (int k = k0; k < k1; k++) {
-        int y, x0;
-        if (!g.inner(list[k], y, x0)) {
-            g.one_at_a_time(list[k], out + (size_t)k * 8);
+        const int s = list[k], y = s / per_row, x0 = (s - y * per_row) * 8;
+        if (y < 1 || y + 1 >= h || x0 < 1 || x0 + 8 > w - 1) {
+            bits[k] = (unsigned char)g.one_at_a_time(s, out + (size_t)k * 8);
             continue;
         }
-        const size_t at = (size_t)y * win.w + x0;
+        const size_t at = (size_t)y * w + x0;
         __m256i v[P];
         for (int j = 0; j < P; j++)
-            v[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.level + (ptrdiff_t)at + win.offset[j]));
+            v[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(level + (ptrdiff_t)at + offset[j]));
         for (int round = 0; round < P; round++)
             for (int i = round & 1; i + 1 < P; i += 2) {
                 const __m256i a = v[i], b = v[i + 1];
                 v[i] = _mm256_min_epi32(a, b);
                 v[i + 1] = _mm256_max_epi32(a, b);
             }
-        const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.in + at));
-        const __m256i low = _mm256_slli_epi32(v[lo], 4), high = _mm256_slli_epi32(v[hi], 4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (size_t)k * 8),
-                            _mm256_min_epi32(_mm256_max_epi32(sample, low), high));
+        // The two ranks picked without indexing the registers by a variable.
+        __m256i low = v[0], high = v[0];
+        for (int j = 1; j < P; j++) {
+            if (j == lo) low = v[j];
+            if (j == hi) high = v[j];
+        }
+        const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at));
+        const __m256i result =
+            _mm256_min_epi32(_mm256_max_epi32(sample, _mm256_slli_epi32(low, 4)), _mm256_slli_epi32(high, 4));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (size_t)k * 8), result);
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(marker + at));
+        bits[k] = (unsigned char)~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(result, old)));
     }
 }
 
-void compute_segments(const level_segments& g, bool avx2, const int* list, int k0, int k1, int* out)
+void compute_segments(const level_segments& g, bool avx2, const int* list, int k0, int k1, int* out,
+                      unsigned char* bits)
 {
     switch (avx2 ? g.win.pixels : 0) {
-    case 1: return segments_avx2<1>(g, list, k0, k1, out);
-    case 2: return segments_avx2<2>(g, list, k0, k1, out);
-    case 3: return segments_avx2<3>(g, list, k0, k1, out);
-    case 4: return segments_avx2<4>(g, list, k0, k1, out);
-    case 5: return segments_avx2<5>(g, list, k0, k1, out);
-    case 6: return segments_avx2<6>(g, list, k0, k1, out);
-    case 7: return segments_avx2<7>(g, list, k0, k1, out);
-    case 8: return segments_avx2<8>(g, list, k0, k1, out);
-    case 9: return segments_avx2<9>(g, list, k0, k1, out);
+    case 1: return segments_avx2<1>(g, list, k0, k1, out, bits);
+    case 2: return segments_avx2<2>(g, list, k0, k1, out, bits);
+    case 3: return segments_avx2<3>(g, list, k0, k1, out, bits);
+    case 4: return segments_avx2<4>(g, list, k0, k1, out, bits);
+    case 5: return segments_avx2<5>(g, list, k0, k1, out, bits);
+    case 6: return segments_avx2<6>(g, list, k0, k1, out, bits);
+    case 7: return segments_avx2<7>(g, list, k0, k1, out, bits);
+    case 8: return segments_avx2<8>(g, list, k0, k1, out, bits);
+    case 9: return segments_avx2<9>(g, list, k0, k1, out, bits);
     default:
-        for (int k = k0; k < k1; k++) g.one_at_a_time(list[k], out + (size_t)k * 8);
+        for (int k = k0; k < k1; k++) bits[k] = (unsigned char)g.one_at_a_time(list[k], out + (size_t)k * 8);
     }
 }
 
@@ -192,10 +206,12 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
     for (size_t i = 0; i < n; i++) level[i] = marker[i] / 16;
     const int per_row = (w + 7) / 8, segment_count = per_row * h;
     const level_segments g{win, in, marker, level.data(), per_row};
-    std::vector<int> list(segment_count), values, changed;
+    std::vector<int> list(segment_count), values;
+    std::vector<unsigned char> bits;                // per listed segment, its pixels that change
+    std::vector<std::pair<int, unsigned>> changes;  // the segments that changed, and their pixels
     for (int s = 0; s < segment_count; s++) list[s] = s;
     std::vector<unsigned> seen(segment_count, 0u);  // the pass that last listed a segment
-    std::vector<std::pair<int, int>> undo;          // the last pass's changes: pixel, old value
+    std::vector<std::pair<size_t, int>> undo;       // the last pass's changes: pixel, old value
     yield_clock clock;
     const bool probing = p.probes(w, h);
     const auto started = std::chrono::steady_clock::now();
@@ -205,35 +221,49 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
         clock.maybe_yield();
         const int listed = (int)list.size();
         values.resize((size_t)listed * 8);
-        over_items(listed, (long long)listed * 8 * win.pixels,
-                   [&](int k0, int k1, yield_clock*) { compute_segments(g, avx2, list.data(), k0, k1, values.data()); });
-        changed.clear();
+        bits.resize(listed);
+        over_items(listed, (long long)listed * 8 * win.pixels, [&](int k0, int k1, yield_clock*) {
+            compute_segments(g, avx2, list.data(), k0, k1, values.data(), bits.data());
+        });
+        // The new values go in once every listed segment has read the marker.
+        size_t count = 0;
         undo.clear();
+        changes.clear();
         for (int k = 0; k < listed; k++) {
-            const int s = list[k], y = s / per_row, x0 = (s - y * per_row) * 8, x1 = std::min(x0 + 8, w);
+            const unsigned b = bits[k];
+            if (!b) continue;
+            const int s = list[k], y = s / per_row, xs = s - y * per_row, x0 = xs * 8, x1 = std::min(x0 + 8, w);
             const int* v = values.data() + (size_t)k * 8 - x0;
-            for (int x = x0, i = y * w + x0; x < x1; x++, i++) {
-                if (v[x] == marker[i]) continue;
-                changed.push_back(i);
-                if (probing) undo.emplace_back(i, marker[i]);
-                marker[i] = v[x];
-                level[i] = v[x] / 16;
+            const size_t row = (size_t)y * w;
+            if (probing)
+                for (int x = x0; x < x1; x++)
+                    if (v[x] != marker[row + x]) undo.emplace_back(row + x, marker[row + x]);
+            for (int x = x0; x < x1; x++) {
+                marker[row + x] = v[x];
+                level[row + x] = v[x] / 16;
             }
+            count += __builtin_popcount(b);
+            changes.emplace_back(s, b);
         }
-        const size_t count = changed.size();
         if (count == 0) break;
-        // The next pass's segments: those of the pixels whose window holds a changed pixel.
+        // The next pass lists the segments of the pixels whose window holds a changed pixel:
+        // for a window offset (dx, dy), those of row y - dy, the segment before (after) too
+        // when its first (last) pixel changed and dx is 1 (-1).
         list.clear();
         const unsigned mark = (unsigned)iteration + 1;
-        for (int j : changed) {
-            const int xj = j % w, yj = j / w;
+        auto take = [&](int s) {
+            if (seen[s] == mark) return;
+            seen[s] = mark;
+            list.push_back(s);
+        };
+        for (const auto& [s, b] : changes) {
+            const int y = s / per_row, xs = s - y * per_row;
             for (int k = 0; k < win.pixels; k++) {
-                const int x = xj - win.dx[k], y = yj - win.dy[k];
-                if (x < 0 || y < 0 || x >= w || y >= h) continue;
-                const int s = y * per_row + x / 8;
-                if (seen[s] == mark) continue;
-                seen[s] = mark;
-                list.push_back(s);
+                const int yy = y - win.dy[k];
+                if (yy < 0 || yy >= h) continue;
+                take(yy * per_row + xs);
+                if (win.dx[k] == 1 && (b & 1) && xs > 0) take(yy * per_row + xs - 1);
+                if (win.dx[k] == -1 && (b & 0x80) && xs + 1 < per_row) take(yy * per_row + xs + 1);
             }
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
