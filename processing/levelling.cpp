@@ -250,20 +250,25 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
         // for a window offset (dx, dy), those of row y - dy, the segment before (after) too
         // when its first (last) pixel changed and dx is 1 (-1).
         list.clear();
-        const unsigned mark = (unsigned)iteration + 1;
-        auto take = [&](int s) {
-            if (seen[s] == mark) return;
-            seen[s] = mark;
-            list.push_back(s);
-        };
-        for (const auto& [s, b] : changes) {
-            const int y = s / per_row, xs = s - y * per_row;
-            for (int k = 0; k < win.pixels; k++) {
-                const int yy = y - win.dy[k];
-                if (yy < 0 || yy >= h) continue;
-                take(yy * per_row + xs);
-                if (win.dx[k] == 1 && (b & 1) && xs > 0) take(yy * per_row + xs - 1);
-                if (win.dx[k] == -1 && (b & 0x80) && xs + 1 < per_row) take(yy * per_row + xs + 1);
+        if (changes.size() * 3 > (size_t)segment_count) {
+            // Most segments would be listed: list them all, without the bookkeeping.
+            for (int s = 0; s < segment_count; s++) list.push_back(s);
+        } else {
+            const unsigned mark = (unsigned)iteration + 1;
+            auto take = [&](int s) {
+                if (seen[s] == mark) return;
+                seen[s] = mark;
+                list.push_back(s);
+            };
+            for (const auto& [s, b] : changes) {
+                const int y = s / per_row, xs = s - y * per_row;
+                for (int k = 0; k < win.pixels; k++) {
+                    const int yy = y - win.dy[k];
+                    if (yy < 0 || yy >= h) continue;
+                    take(yy * per_row + xs);
+                    if (win.dx[k] == 1 && (b & 1) && xs > 0) take(yy * per_row + xs - 1);
+                    if (win.dx[k] == -1 && (b & 0x80) && xs + 1 < per_row) take(yy * per_row + xs + 1);
+                }
             }
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
