@@ -225,26 +225,43 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
         over_items(listed, (long long)listed * 8 * win.pixels, [&](int k0, int k1, yield_clock*) {
             compute_segments(g, avx2, list.data(), k0, k1, values.data(), bits.data());
         });
-        // The new values go in once every listed segment has read the marker.
-        size_t count = 0;
+        // The new values go in once every listed segment has read the marker (the
+        // segments listed are distinct, so bands of the list write apart).
+        auto segment_at = [&](int k, size_t& row, int& x0, int& x1) {
+            const int s = list[k], y = s / per_row;
+            row = (size_t)y * w;
+            x0 = (s - y * per_row) * 8;
+            x1 = std::min(x0 + 8, w);
+        };
         undo.clear();
-        changes.clear();
-        for (int k = 0; k < listed; k++) {
-            const unsigned b = bits[k];
-            if (!b) continue;
-            const int s = list[k], y = s / per_row, xs = s - y * per_row, x0 = xs * 8, x1 = std::min(x0 + 8, w);
-            const int* v = values.data() + (size_t)k * 8 - x0;
-            const size_t row = (size_t)y * w;
-            if (probing)
+        if (probing)
+            for (int k = 0; k < listed; k++) {
+                size_t row;
+                int x0, x1;
+                segment_at(k, row, x0, x1);
                 for (int x = x0; x < x1; x++)
-                    if (v[x] != marker[row + x]) undo.emplace_back(row + x, marker[row + x]);
-            for (int x = x0; x < x1; x++) {
-                marker[row + x] = v[x];
-                level[row + x] = v[x] / 16;
+                    if (bits[k] >> (x - x0) & 1) undo.emplace_back(row + x, marker[row + x]);
             }
-            count += __builtin_popcount(b);
-            changes.emplace_back(s, b);
-        }
+        over_items(listed, (long long)listed * 8, [&](int k0, int k1, yield_clock*) {
+            for (int k = k0; k < k1; k++) {
+                if (!bits[k]) continue;
+                size_t row;
+                int x0, x1;
+                segment_at(k, row, x0, x1);
+                const int* v = values.data() + (size_t)k * 8 - x0;
+                for (int x = x0; x < x1; x++) {
+                    marker[row + x] = v[x];
+                    level[row + x] = v[x] / 16;
+                }
+            }
+        });
+        size_t count = 0;
+        changes.clear();
+        for (int k = 0; k < listed; k++)
+            if (bits[k]) {
+                count += __builtin_popcount(bits[k]);
+                changes.emplace_back(list[k], bits[k]);
+            }
         if (count == 0) break;
         // The next pass lists the segments of the pixels whose window holds a changed pixel:
         // for a window offset (dx, dy), those of row y - dy, the segment before (after) too
