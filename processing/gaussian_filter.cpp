@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "processing/row_bands.h"
 #include "processing/thresholded_filter.h"
 
 void gaussian_kernel(double sigma, double* taps)
@@ -67,18 +68,23 @@ void gaussian_blur_2d(int* in, int width, int height, double sigma, int* out)
     gaussian_kernel(sigma, taps.data());
     const double* k = taps.data();
     std::vector<double> rows(count);
-    for (int y = 0; y < height; y++)
-        convolve_line(in + (size_t)y * width, 1, width, k, n, rows.data() + (size_t)y * width, 1);
-    // Columns a whole row at a time, so memory is read in order.
-    std::vector<double> acc(width);
-    for (int y = 0; y < height; y++) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int j = -n; j <= n; j++) {
-            const double kj = k[j + n];
-            const double* r = rows.data() + (size_t)std::clamp(y + j, 0, height - 1) * width;
-            for (int x = 0; x < width; x++) acc[x] += kj * r[x];
+    // Rows, then columns a whole row at a time so memory is read in order; each output row
+    // is computed as on its own, so bands of rows on the cores give the same result.
+    over_row_bands(height, (long long)count * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++)
+            convolve_line(in + (size_t)y * width, 1, width, k, n, rows.data() + (size_t)y * width, 1);
+    });
+    over_row_bands(height, (long long)count * (2 * n + 1), [&](int y0, int y1, yield_clock*) {
+        std::vector<double> acc(width);
+        for (int y = y0; y < y1; y++) {
+            std::fill(acc.begin(), acc.end(), 0.0);
+            for (int j = -n; j <= n; j++) {
+                const double kj = k[j + n];
+                const double* r = rows.data() + (size_t)std::clamp(y + j, 0, height - 1) * width;
+                for (int x = 0; x < width; x++) acc[x] += kj * r[x];
+            }
+            int* o = out + (size_t)y * width;
+            for (int x = 0; x < width; x++) o[x] = (int)std::round(acc[x]);
         }
-        int* o = out + (size_t)y * width;
-        for (int x = 0; x < width; x++) o[x] = (int)std::round(acc[x]);
-    }
+    });
 }
