@@ -1,7 +1,10 @@
-// Area openings and closings by union-find over the pixels sorted by value.
+// Area openings and closings: a flood that builds the component tree, and union-find over
+// the pixels sorted by value for planes too large for the flood's tables.
 #include "processing/grain_filter.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <numeric>
 #include <vector>
 
@@ -34,15 +37,230 @@ std::vector<unsigned> brightest_first(const int* in, size_t n)
     return order;
 }
 
-}  // namespace
+// The component tree by flooding (a pixel heap and a stack of open components):
+//
+// The levels are renumbered as keys 0, 1, ... in the order they are filtered (brightest
+// first for an opening, darkest first for a closing), so both are the same flood. Starting
+// from one pixel, the flood always goes on from the lowest key it can reach: a neighbour of
+// a lower key than the current one opens a new component on the stack (the current pixel
+// waits in the heap), neighbours at or above it wait in the heap. When the lowest waiting
+// key rises past the top component's, that component is finished: it either grows into a
+// component of the new key (a new tree node) or merges into the component below it on the
+// stack. Each finished node knows its area, its key and its parent, which is all the area
+// filter needs: a node more than `limit` pixels keeps its level, a smaller one takes its
+// parent's result, and the root (the whole plane) keeps its level (the lowest), which is
+// what the union-find form gives too. The flood moves between neighbouring pixels, so
+// unlike a pass in order of value it stays in the cache; the heap is one stack per key
+// (a pixel waits at most once at a time, so a key's stack needs room for its pixel count)
+// with a three-tier bit set to find the next non-empty key.
 
-void area_opening(const int* in, int w, int h, long long limit, int* out)
+class key_set {
+public:
+    explicit key_set(size_t keys)
+    {
+        for (auto& tier : tiers) {
+            tier.assign((keys + 63) / 64, 0);
+            keys = tier.size();
+        }
+    }
+    void insert(size_t k)
+    {
+        for (auto& tier : tiers) {
+            uint64_t& word = tier[k >> 6];
+            const bool was_empty = word == 0;
+            word |= 1ull << (k & 63);
+            if (!was_empty) return;
+            k >>= 6;
+        }
+    }
+    void erase(size_t k)
+    {
+        for (auto& tier : tiers) {
+            uint64_t& word = tier[k >> 6];
+            word &= ~(1ull << (k & 63));
+            if (word != 0) return;
+            k >>= 6;
+        }
+    }
+    // The first key >= k in the set, or SIZE_MAX.
+    size_t next(size_t k) const { return next_in(0, k); }
+
+private:
+    size_t next_in(int t, size_t k) const
+    {
+        const std::vector<uint64_t>& tier = tiers[t];
+        size_t w = k >> 6;
+        if (w >= tier.size()) return SIZE_MAX;
+        const uint64_t here = tier[w] & (~0ull << (k & 63));
+        if (here) return (w << 6) + (size_t)__builtin_ctzll(here);
+        if (t == 2) {
+            while (++w < tier.size())
+                if (tier[w]) return (w << 6) + (size_t)__builtin_ctzll(tier[w]);
+            return SIZE_MAX;
+        }
+        const size_t u = next_in(t + 1, w + 1);
+        return u == SIZE_MAX ? u : (u << 6) + (size_t)__builtin_ctzll(tier[u]);
+    }
+    std::vector<uint64_t> tiers[3];
+};
+
+// Keys and padded planes must fit these.
+constexpr unsigned long long most_levels = 1ull << 22;
+constexpr size_t most_pixels = (size_t)1 << 30;
+
+// The area opening (brightest first) or closing (darkest first) by flooding; false, with
+// nothing written, when the plane's range or size is beyond the tables.
+bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
 {
     const size_t n = (size_t)w * h;
-    if (limit < 1) {
-        if (out != in) std::copy(in, in + n, out);
-        return;
+    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
+    const int lo = *lo_at;
+    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
+    const size_t pw = (size_t)w + 2, padded = pw * ((size_t)h + 2);
+    if (range >= most_levels || padded >= most_pixels) return false;
+
+    // Keys: the ranks of the values present, in filtering order.
+    std::vector<unsigned> key_of((size_t)range + 1, 0);
+    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
+    std::vector<int> value_of;
+    for (size_t j = 0; j <= range; j++) {
+        const size_t d = brightest_first ? (size_t)range - j : j;
+        if (key_of[d]) {
+            key_of[d] = (unsigned)value_of.size();
+            value_of.push_back(lo + (int)d);
+        }
     }
+    const unsigned keys = (unsigned)value_of.size();
+
+    // The padded key plane; the top bit marks a pixel the flood has reached (the frame is
+    // marked from the start, so neighbours need no bounds checks). A pixel's entry is
+    // replaced by its tree node once it is finished.
+    constexpr unsigned seen = 1u << 31;
+    std::vector<unsigned> plane(padded, seen), count(keys, 0);
+    for (int y = 0; y < h; y++) {
+        const int* row = in + (size_t)y * w;
+        unsigned* dst = plane.data() + (size_t)(y + 1) * pw + 1;
+        for (int x = 0; x < w; x++) {
+            const unsigned k = key_of[(size_t)(row[x] - lo)];
+            dst[x] = k;
+            count[k]++;
+        }
+    }
+
+    // The heap: one stack per key in a shared array.
+    std::vector<unsigned> waiting(n), bottom(keys), fill(keys);
+    for (unsigned k = 0, at = 0; k < keys; k++) {
+        bottom[k] = fill[k] = at;
+        at += count[k];
+    }
+    key_set nonempty(keys);
+    auto wait = [&](unsigned p, unsigned k) {
+        if (fill[k] == bottom[k]) nonempty.insert(k);
+        waiting[fill[k]++] = p;
+    };
+
+    struct node_t {
+        unsigned key, area, parent;
+    };
+    struct open_t {
+        unsigned key, area, node;
+    };
+    std::vector<node_t> nodes;
+    std::vector<unsigned> finished;
+    nodes.reserve(n / 4 + 16);
+    finished.reserve(n / 4 + 16);
+    auto new_node = [&](unsigned k) {
+        nodes.push_back({k, 0, 0});
+        return (unsigned)nodes.size() - 1;
+    };
+    auto finish = [&](unsigned node, unsigned area, unsigned parent) {
+        nodes[node].area = area;
+        nodes[node].parent = parent;
+        finished.push_back(node);
+    };
+    std::vector<open_t> open;
+    open.reserve((size_t)keys + 2);
+    open.push_back({keys, 0, 0});  // above every key: never finished
+
+    const ptrdiff_t step[4] = {-1, 1, -(ptrdiff_t)pw, (ptrdiff_t)pw};
+    unsigned cur = (unsigned)pw + 1, level = plane[cur];
+    plane[cur] |= seen;
+    open.push_back({level, 0, new_node(level)});
+    for (;;) {
+        bool deeper = false;
+        for (ptrdiff_t s : step) {
+            const unsigned q = (unsigned)(cur + s), kq = plane[q];
+            if (kq & seen) continue;
+            plane[q] = kq | seen;
+            if (kq >= level) {
+                wait(q, kq);
+                continue;
+            }
+            wait(cur, level);
+            cur = q;
+            level = kq;
+            open.push_back({level, 0, new_node(level)});
+            deeper = true;
+            break;
+        }
+        if (deeper) continue;
+        open.back().area++;
+        plane[cur] = seen | open.back().node;
+
+        unsigned k = level;
+        if (fill[k] == bottom[k]) {
+            const size_t next = nonempty.next((size_t)k + 1);
+            if (next == SIZE_MAX) break;
+            k = (unsigned)next;
+        }
+        cur = waiting[--fill[k]];
+        if (fill[k] == bottom[k]) nonempty.erase(k);
+        // Finish the open components below key k.
+        while (k > level) {
+            open_t& top = open.back();
+            open_t& below = open[open.size() - 2];
+            if (k < below.key) {
+                const unsigned grown = new_node(k);
+                finish(top.node, top.area, grown);
+                top.node = grown;
+                top.key = k;
+                break;
+            }
+            finish(top.node, top.area, below.node);
+            below.area += top.area;
+            open.pop_back();
+            level = open.back().key;
+        }
+        level = k;
+    }
+    while (open.size() > 2) {
+        const open_t top = open.back();
+        open.pop_back();
+        finish(top.node, top.area, open.back().node);
+        open.back().area += top.area;
+    }
+    finish(open.back().node, open.back().area, open.back().node);
+
+    // Results from the root down (parents finish after their children).
+    std::vector<int> result(nodes.size());
+    for (size_t i = finished.size(); i-- > 0;) {
+        const unsigned id = finished[i];
+        const node_t& d = nodes[id];
+        result[id] = d.parent == id || d.area > limit ? value_of[d.key] : result[d.parent];
+    }
+    for (int y = 0; y < h; y++) {
+        const unsigned* src = plane.data() + (size_t)(y + 1) * pw + 1;
+        int* dst = out + (size_t)y * w;
+        for (int x = 0; x < w; x++) dst[x] = result[src[x] & ~seen];
+    }
+    return true;
+}
+
+// The area opening by union-find over the pixels in order of value, for planes beyond the
+// flood's tables.
+void area_opening_by_union_find(const int* in, int w, int h, long long limit, int* out)
+{
+    const size_t n = (size_t)w * h;
     // Brightest first; a component stays while it is no larger than the limit, and is then
     // flattened into the level at which it joins a larger one.
     const std::vector<unsigned> order = brightest_first(in, n);
@@ -87,6 +305,39 @@ void area_opening(const int* in, int w, int h, long long limit, int* out)
     }
 }
 
+}  // namespace
+
+void area_opening(const int* in, int w, int h, long long limit, int* out)
+{
+    if (w < 1 || h < 1) return;
+    const size_t n = (size_t)w * h;
+    if (limit < 1) {
+        if (out != in) std::copy(in, in + n, out);
+        return;
+    }
+    if (!area_filter_by_flooding(in, w, h, limit, true, out)) area_opening_by_union_find(in, w, h, limit, out);
+}
+
+namespace {
+
+// The area closing: the opening of the negated plane, which the flood does directly by
+// taking the levels darkest first.
+void area_closing(const int* in, int w, int h, long long limit, int* out)
+{
+    const size_t n = (size_t)w * h;
+    if (limit < 1) {
+        if (out != in) std::copy(in, in + n, out);
+        return;
+    }
+    if (area_filter_by_flooding(in, w, h, limit, false, out)) return;
+    std::vector<int> negated(n);
+    for (size_t i = 0; i < n; i++) negated[i] = -in[i];
+    area_opening_by_union_find(negated.data(), w, h, limit, out);
+    for (size_t i = 0; i < n; i++) out[i] = -out[i];
+}
+
+}  // namespace
+
 void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
 {
     if (!in || !out || w < 1 || h < 1) return;
@@ -100,8 +351,5 @@ void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
     const long long upper = (long long)((1 - c) * A + 0.5), lower = (long long)(c * A + 0.5);
     std::vector<int> opened(n);
     area_opening(in, w, h, upper, opened.data());
-    // The closing is the opening of the negated plane.
-    for (int& v : opened) v = -v;
-    area_opening(opened.data(), w, h, lower, out);
-    for (size_t i = 0; i < n; i++) out[i] = -out[i];
+    area_closing(opened.data(), w, h, lower, out);
 }
