@@ -8,6 +8,8 @@
 #include <numeric>
 #include <vector>
 
+#include "processing/row_bands.h"
+
 namespace {
 
 // The pixels by value, brightest first, equal values in pixel order: a stable radix sort
@@ -63,15 +65,13 @@ public:
             keys = tier.size();
         }
     }
-    void insert(size_t k)
+    // Adds k when `on` (without a branch: setting a bit already set changes nothing).
+    void insert(size_t k, bool on = true)
     {
-        for (auto& tier : tiers) {
-            uint64_t& word = tier[k >> 6];
-            const bool was_empty = word == 0;
-            word |= 1ull << (k & 63);
-            if (!was_empty) return;
-            k >>= 6;
-        }
+        const uint64_t bit = on;
+        tiers[0][k >> 6] |= bit << (k & 63);
+        tiers[1][k >> 12] |= bit << ((k >> 6) & 63);
+        tiers[2][k >> 18] |= bit << ((k >> 12) & 63);
     }
     void erase(size_t k)
     {
@@ -107,38 +107,36 @@ private:
 // Keys and padded planes must fit these.
 constexpr unsigned long long most_levels = 1ull << 22;
 constexpr size_t most_pixels = (size_t)1 << 30;
+constexpr unsigned no_node = ~0u;
 
-// The area opening (brightest first) or closing (darkest first) by flooding; false, with
-// nothing written, when the plane's range or size is beyond the tables.
-bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
+// A node of the component tree: its key, its area in pixels and its parent (no_node at the
+// root). A parent's key is always above its children's.
+struct node_t {
+    unsigned key, area, parent;
+};
+
+// Floods rows [y0, y1) of the plane on their own (as if the plane ended there): appends the
+// band's nodes to `nodes` and writes each pixel's node (an index into `nodes`) to node_of.
+// The flood's working arrays, kept from band to band.
+struct flood_space {
+    std::vector<unsigned> plane, count, waiting, bottom, fill;
+};
+
+void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, int lo, unsigned keys,
+                std::vector<node_t>& nodes, unsigned* node_of, flood_space& space, yield_clock* clock)
 {
-    const size_t n = (size_t)w * h;
-    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
-    const int lo = *lo_at;
-    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
-    const size_t pw = (size_t)w + 2, padded = pw * ((size_t)h + 2);
-    if (range >= most_levels || padded >= most_pixels) return false;
-
-    // Keys: the ranks of the values present, in filtering order.
-    std::vector<unsigned> key_of((size_t)range + 1, 0);
-    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
-    std::vector<int> value_of;
-    for (size_t j = 0; j <= range; j++) {
-        const size_t d = brightest_first ? (size_t)range - j : j;
-        if (key_of[d]) {
-            key_of[d] = (unsigned)value_of.size();
-            value_of.push_back(lo + (int)d);
-        }
-    }
-    const unsigned keys = (unsigned)value_of.size();
+    const int h = y1 - y0;
+    const size_t n = (size_t)w * h, pw = (size_t)w + 2;
 
     // The padded key plane; the top bit marks a pixel the flood has reached (the frame is
     // marked from the start, so neighbours need no bounds checks). A pixel's entry is
     // replaced by its tree node once it is finished.
     constexpr unsigned seen = 1u << 31;
-    std::vector<unsigned> plane(padded, seen), count(keys, 0);
+    std::vector<unsigned>&plane = space.plane, &count = space.count;
+    plane.assign(pw * ((size_t)h + 2), seen);
+    count.assign(keys, 0);
     for (int y = 0; y < h; y++) {
-        const int* row = in + (size_t)y * w;
+        const int* row = in + (size_t)(y0 + y) * w;
         unsigned* dst = plane.data() + (size_t)(y + 1) * pw + 1;
         for (int x = 0; x < w; x++) {
             const unsigned k = key_of[(size_t)(row[x] - lo)];
@@ -147,46 +145,46 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
         }
     }
 
-    // The heap: one stack per key in a shared array.
-    std::vector<unsigned> waiting(n), bottom(keys), fill(keys);
-    for (unsigned k = 0, at = 0; k < keys; k++) {
+    // The heap: one stack per key in a shared array, and one more (key `keys`, never
+    // filled) that takes the writes of neighbours that do not wait.
+    std::vector<unsigned>&waiting = space.waiting, &bottom = space.bottom, &fill = space.fill;
+    waiting.resize(n + 1);
+    bottom.resize(keys + 1);
+    fill.resize(keys + 1);
+    for (unsigned k = 0, at = 0; k <= keys; k++) {
         bottom[k] = fill[k] = at;
-        at += count[k];
+        at += k < keys ? count[k] : 0;
     }
-    key_set nonempty(keys);
+    key_set nonempty((size_t)keys + 1);
     auto wait = [&](unsigned p, unsigned k) {
-        if (fill[k] == bottom[k]) nonempty.insert(k);
+        nonempty.insert(k);
         waiting[fill[k]++] = p;
     };
 
-    struct node_t {
-        unsigned key, area, parent;
-    };
+    // The open components, lowest key on top; the first is above every key and never ends.
     struct open_t {
         unsigned key, area, node;
     };
-    std::vector<node_t> nodes;
-    std::vector<unsigned> finished;
-    nodes.reserve(n / 4 + 16);
-    finished.reserve(n / 4 + 16);
-    auto new_node = [&](unsigned k) {
-        nodes.push_back({k, 0, 0});
-        return (unsigned)nodes.size() - 1;
-    };
-    auto finish = [&](unsigned node, unsigned area, unsigned parent) {
-        nodes[node].area = area;
-        nodes[node].parent = parent;
-        finished.push_back(node);
-    };
     std::vector<open_t> open;
     open.reserve((size_t)keys + 2);
-    open.push_back({keys, 0, 0});  // above every key: never finished
+    open.push_back({keys, 0, no_node});
+    auto new_node = [&](unsigned k) {
+        nodes.push_back({k, 0, no_node});
+        return (unsigned)nodes.size() - 1;
+    };
+    auto finish = [&](const open_t& c, unsigned parent) {
+        nodes[c.node].area = c.area;
+        nodes[c.node].parent = parent;
+    };
 
     const ptrdiff_t step[4] = {-1, 1, -(ptrdiff_t)pw, (ptrdiff_t)pw};
     unsigned cur = (unsigned)pw + 1, level = plane[cur];
     plane[cur] |= seen;
     open.push_back({level, 0, new_node(level)});
-    for (;;) {
+    for (size_t done = 1;; done++) {
+        // Neighbours not reached yet at or above the level start waiting; the first below
+        // it is where the flood goes deeper, the current pixel waiting meanwhile (the
+        // neighbours after it are looked at when it comes back).
         bool deeper = false;
         for (ptrdiff_t s : step) {
             const unsigned q = (unsigned)(cur + s), kq = plane[q];
@@ -206,6 +204,7 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
         if (deeper) continue;
         open.back().area++;
         plane[cur] = seen | open.back().node;
+        if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
 
         unsigned k = level;
         if (fill[k] == bottom[k]) {
@@ -221,12 +220,12 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
             open_t& below = open[open.size() - 2];
             if (k < below.key) {
                 const unsigned grown = new_node(k);
-                finish(top.node, top.area, grown);
+                finish(top, grown);
                 top.node = grown;
                 top.key = k;
                 break;
             }
-            finish(top.node, top.area, below.node);
+            finish(top, below.node);
             below.area += top.area;
             open.pop_back();
             level = open.back().key;
@@ -236,23 +235,160 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
     while (open.size() > 2) {
         const open_t top = open.back();
         open.pop_back();
-        finish(top.node, top.area, open.back().node);
+        finish(top, open.back().node);
         open.back().area += top.area;
     }
-    finish(open.back().node, open.back().area, open.back().node);
+    finish(open.back(), no_node);
 
-    // Results from the root down (parents finish after their children).
-    std::vector<int> result(nodes.size());
-    for (size_t i = finished.size(); i-- > 0;) {
-        const unsigned id = finished[i];
-        const node_t& d = nodes[id];
-        result[id] = d.parent == id || d.area > limit ? value_of[d.key] : result[d.parent];
-    }
     for (int y = 0; y < h; y++) {
         const unsigned* src = plane.data() + (size_t)(y + 1) * pw + 1;
-        int* dst = out + (size_t)y * w;
-        for (int x = 0; x < w; x++) dst[x] = result[src[x] & ~seen];
+        unsigned* dst = node_of + (size_t)(y0 + y) * w;
+        for (int x = 0; x < w; x++) dst[x] = src[x] & ~seen;
     }
+}
+
+// The trees of two bands joined where pixel a of one meets pixel b of the other: the two
+// chains of ancestors are merged in order of key, nodes of equal key become one (`same`
+// points the absorbed one to the kept one), and every node on either chain grows by the
+// area of the other chain's node just at or below its key, up to the first node the chains
+// already share (above it the areas already count both).
+class tree_joiner {
+public:
+    explicit tree_joiner(std::vector<node_t>& nodes) : nodes(nodes), same(nodes.size())
+    {
+        std::iota(same.begin(), same.end(), 0u);
+    }
+    unsigned find(unsigned i)
+    {
+        unsigned root = i;
+        while (same[root] != root) root = same[root];
+        while (same[i] != root) {
+            const unsigned next = same[i];
+            same[i] = root;
+            i = next;
+        }
+        return root;
+    }
+    void join(unsigned x, unsigned y)
+    {
+        x = find(x);
+        y = find(y);
+        unsigned before = no_node, area_x = 0, area_y = 0;  // the chains' last areas passed
+        auto key = [&](unsigned i) { return i == no_node ? ~0u : nodes[i].key; };
+        auto up = [&](unsigned i) { return nodes[i].parent == no_node ? no_node : find(nodes[i].parent); };
+        while (x != y) {
+            if (key(x) > key(y)) {
+                std::swap(x, y);
+                std::swap(area_x, area_y);
+            }
+            const unsigned own = nodes[x].area, next = up(x);
+            if (before != no_node) nodes[before].parent = x;
+            before = x;
+            if (key(x) == key(y)) {
+                const unsigned other = nodes[y].area, next_y = up(y);
+                nodes[x].area = own + other;
+                same[y] = x;
+                area_y = other;
+                y = next_y;
+            } else {
+                nodes[x].area = own + area_y;
+            }
+            area_x = own;
+            x = next;
+        }
+        if (before != no_node) nodes[before].parent = x;
+    }
+
+private:
+    std::vector<node_t>& nodes;
+    std::vector<unsigned> same;
+};
+
+// The area opening (brightest first) or closing (darkest first) by flooding; false, with
+// nothing written, when the plane's range or size is beyond the tables.
+bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
+{
+    const size_t n = (size_t)w * h;
+    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
+    const int lo = *lo_at;
+    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
+    if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
+
+    // Keys: the ranks of the values present, in filtering order.
+    std::vector<unsigned> key_of((size_t)range + 1, 0);
+    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
+    std::vector<int> value_of;
+    for (size_t j = 0; j <= range; j++) {
+        const size_t d = brightest_first ? (size_t)range - j : j;
+        if (key_of[d]) {
+            key_of[d] = (unsigned)value_of.size();
+            value_of.push_back(lo + (int)d);
+        }
+    }
+    const unsigned keys = (unsigned)value_of.size();
+
+    // The flood jumps along the whole boundary of what it has reached, which on a large
+    // noisy plane leaves the cache at every step; so the plane is flooded in bands of rows
+    // small enough for the cache (the two halves on two cores), each band on its own, and
+    // the trees are then joined across every seam, pixel pair by pixel pair.
+    const int rows = std::max(16, (int)std::min<size_t>(1u << 16, (1u << 16) / (size_t)w));
+    std::vector<unsigned> node_of(n);
+    std::vector<node_t> half_nodes[2];
+    std::vector<int> half_seams[2];
+    int middle = 0;
+    over_row_bands(h, (long long)n * 8, [&](int y0, int y1, yield_clock* clock) {
+        const int half = y0 == 0 ? 0 : 1;
+        flood_space space;
+        for (int y = y0; y < y1; y += rows) {
+            if (y > y0) half_seams[half].push_back(y);
+            flood_band(in, w, y, std::min(y + rows, y1), key_of.data(), lo, keys, half_nodes[half], node_of.data(),
+                       space, clock);
+        }
+        if (half == 1) middle = y0;
+    });
+    std::vector<node_t>& nodes = half_nodes[0];
+    if (middle > 0) {
+        const unsigned shift = (unsigned)nodes.size();
+        for (node_t d : half_nodes[1]) {
+            if (d.parent != no_node) d.parent += shift;
+            nodes.push_back(d);
+        }
+        half_nodes[1] = {};
+        for (size_t i = (size_t)middle * w; i < n; i++) node_of[i] += shift;
+        half_seams[0].push_back(middle);
+    }
+    tree_joiner joined(nodes);
+    for (const auto& seams : half_seams)
+        for (int seam : seams)
+            for (int x = 0; x < w; x++)
+                joined.join(node_of[(size_t)(seam - 1) * w + x], node_of[(size_t)seam * w + x]);
+
+    // A node more than `limit` pixels keeps its level, a smaller one takes its parent's
+    // result, and the root (the whole plane) keeps its level, the lowest: what the
+    // union-find form gives. Each chain is walked up to the first node known.
+    std::vector<int> result(nodes.size());
+    std::vector<char> known(nodes.size(), 0);
+    std::vector<unsigned> chain;
+    for (unsigned i = 0; i < nodes.size(); i++) {
+        unsigned j = joined.find(i);
+        chain.clear();
+        while (!known[j]) {
+            const node_t& d = nodes[j];
+            if (d.parent == no_node || d.area > limit) {
+                result[j] = value_of[d.key];
+                known[j] = 1;
+                break;
+            }
+            chain.push_back(j);
+            j = joined.find(d.parent);
+        }
+        for (unsigned c : chain) {
+            result[c] = result[j];
+            known[c] = 1;
+        }
+        result[i] = result[j];
+    }
+    for (size_t i = 0; i < n; i++) out[i] = result[node_of[i]];
     return true;
 }
 
