@@ -1,9 +1,14 @@
-// Area openings and closings by union-find over the pixels sorted by value.
+// Area openings and closings: a flood that builds the component tree, and union-find over
+// the pixels sorted by value for planes too large for the flood's tables.
 #include "processing/grain_filter.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <numeric>
 #include <vector>
+
+#include "processing/row_bands.h"
 
 namespace {
 
@@ -34,15 +39,364 @@ std::vector<unsigned> brightest_first(const int* in, size_t n)
     return order;
 }
 
-}  // namespace
+// The component tree by flooding (a pixel heap and a stack of open components):
+//
+// The levels are renumbered as keys 0, 1, ... in the order they are filtered (brightest
+// first for an opening, darkest first for a closing), so both are the same flood. Starting
+// from one pixel, the flood always goes on from the lowest key it can reach: a neighbour of
+// a lower key than the current one opens a new component on the stack (the current pixel
+// waits in the heap), neighbours at or above it wait in the heap. When the lowest waiting
+// key rises past the top component's, that component is finished: it either grows into a
+// component of the new key (a new tree node) or merges into the component below it on the
+// stack. Each finished node knows its area, its key and its parent, which is all the area
+// filter needs: a node more than `limit` pixels keeps its level, a smaller one takes its
+// parent's result, and the root (the whole plane) keeps its level (the lowest), which is
+// what the union-find form gives too. The flood moves between neighbouring pixels, so
+// unlike a pass in order of value it stays in the cache; the heap is one stack per key
+// (a pixel waits at most once at a time, so a key's stack needs room for its pixel count)
+// with a three-tier bit set to find the next non-empty key.
 
-void area_opening(const int* in, int w, int h, long long limit, int* out)
+class key_set {
+public:
+    explicit key_set(size_t keys)
+    {
+        for (auto& tier : tiers) {
+            tier.assign((keys + 63) / 64, 0);
+            keys = tier.size();
+        }
+    }
+    // Adds k when `on` (without a branch: setting a bit already set changes nothing).
+    void insert(size_t k, bool on = true)
+    {
+        const uint64_t bit = on;
+        tiers[0][k >> 6] |= bit << (k & 63);
+        tiers[1][k >> 12] |= bit << ((k >> 6) & 63);
+        tiers[2][k >> 18] |= bit << ((k >> 12) & 63);
+    }
+    void erase(size_t k)
+    {
+        for (auto& tier : tiers) {
+            uint64_t& word = tier[k >> 6];
+            word &= ~(1ull << (k & 63));
+            if (word != 0) return;
+            k >>= 6;
+        }
+    }
+    // The first key >= k in the set, or SIZE_MAX.
+    size_t next(size_t k) const { return next_in(0, k); }
+
+private:
+    size_t next_in(int t, size_t k) const
+    {
+        const std::vector<uint64_t>& tier = tiers[t];
+        size_t w = k >> 6;
+        if (w >= tier.size()) return SIZE_MAX;
+        const uint64_t here = tier[w] & (~0ull << (k & 63));
+        if (here) return (w << 6) + (size_t)__builtin_ctzll(here);
+        if (t == 2) {
+            while (++w < tier.size())
+                if (tier[w]) return (w << 6) + (size_t)__builtin_ctzll(tier[w]);
+            return SIZE_MAX;
+        }
+        const size_t u = next_in(t + 1, w + 1);
+        return u == SIZE_MAX ? u : (u << 6) + (size_t)__builtin_ctzll(tier[u]);
+    }
+    std::vector<uint64_t> tiers[3];
+};
+
+// Keys and padded planes must fit these.
+constexpr unsigned long long most_levels = 1ull << 22;
+constexpr size_t most_pixels = (size_t)1 << 30;
+constexpr unsigned no_node = ~0u;
+
+// A node of the component tree: its key, its area in pixels and its parent (no_node at the
+// root). A parent's key is always above its children's.
+struct node_t {
+    unsigned key, area, parent;
+};
+
+// Floods rows [y0, y1) of the plane on their own (as if the plane ended there): appends the
+// band's nodes to `nodes` and writes each pixel's node (an index into `nodes`) to node_of.
+// The flood's working arrays, kept from band to band.
+struct flood_space {
+    std::vector<unsigned> plane, count, waiting, bottom, fill;
+};
+
+void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, int lo, unsigned keys,
+                std::vector<node_t>& nodes, unsigned* node_of, flood_space& space, yield_clock* clock)
+{
+    const int h = y1 - y0;
+    const size_t n = (size_t)w * h, pw = (size_t)w + 2;
+
+    // The padded key plane; the top bit marks a pixel the flood has reached (the frame is
+    // marked from the start, so neighbours need no bounds checks). A pixel's entry is
+    // replaced by its tree node once it is finished.
+    constexpr unsigned seen = 1u << 31;
+    std::vector<unsigned>&plane = space.plane, &count = space.count;
+    plane.assign(pw * ((size_t)h + 2), seen);
+    count.assign(keys, 0);
+    for (int y = 0; y < h; y++) {
+        const int* row = in + (size_t)(y0 + y) * w;
+        unsigned* dst = plane.data() + (size_t)(y + 1) * pw + 1;
+        for (int x = 0; x < w; x++) {
+            const unsigned k = key_of[(size_t)(row[x] - lo)];
+            dst[x] = k;
+            count[k]++;
+        }
+    }
+
+    // The heap: one stack per key in a shared array, and one more (key `keys`, never
+    // filled) that takes the writes of neighbours that do not wait.
+    std::vector<unsigned>&waiting = space.waiting, &bottom = space.bottom, &fill = space.fill;
+    waiting.resize(n + 1);
+    bottom.resize(keys + 1);
+    fill.resize(keys + 1);
+    for (unsigned k = 0, at = 0; k <= keys; k++) {
+        bottom[k] = fill[k] = at;
+        at += k < keys ? count[k] : 0;
+    }
+    key_set nonempty((size_t)keys + 1);
+    auto wait = [&](unsigned p, unsigned k) {
+        nonempty.insert(k);
+        waiting[fill[k]++] = p;
+    };
+
+    // The open components, lowest key on top; the first is above every key and never ends.
+    struct open_t {
+        unsigned key, area, node;
+    };
+    std::vector<open_t> open;
+    open.reserve((size_t)keys + 2);
+    open.push_back({keys, 0, no_node});
+    auto new_node = [&](unsigned k) {
+        nodes.push_back({k, 0, no_node});
+        return (unsigned)nodes.size() - 1;
+    };
+    auto finish = [&](const open_t& c, unsigned parent) {
+        nodes[c.node].area = c.area;
+        nodes[c.node].parent = parent;
+    };
+
+    const ptrdiff_t step[4] = {-1, 1, -(ptrdiff_t)pw, (ptrdiff_t)pw};
+    unsigned cur = (unsigned)pw + 1, level = plane[cur];
+    plane[cur] |= seen;
+    open.push_back({level, 0, new_node(level)});
+    for (size_t done = 1;; done++) {
+        // Neighbours not reached yet at or above the level start waiting; the first below
+        // it is where the flood goes deeper, the current pixel waiting meanwhile (the
+        // neighbours after it are looked at when it comes back).
+        bool deeper = false;
+        for (ptrdiff_t s : step) {
+            const unsigned q = (unsigned)(cur + s), kq = plane[q];
+            if (kq & seen) continue;
+            plane[q] = kq | seen;
+            if (kq >= level) {
+                wait(q, kq);
+                continue;
+            }
+            wait(cur, level);
+            cur = q;
+            level = kq;
+            open.push_back({level, 0, new_node(level)});
+            deeper = true;
+            break;
+        }
+        if (deeper) continue;
+        open.back().area++;
+        plane[cur] = seen | open.back().node;
+        if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
+
+        unsigned k = level;
+        if (fill[k] == bottom[k]) {
+            const size_t next = nonempty.next((size_t)k + 1);
+            if (next == SIZE_MAX) break;
+            k = (unsigned)next;
+        }
+        cur = waiting[--fill[k]];
+        if (fill[k] == bottom[k]) nonempty.erase(k);
+        // Finish the open components below key k.
+        while (k > level) {
+            open_t& top = open.back();
+            open_t& below = open[open.size() - 2];
+            if (k < below.key) {
+                const unsigned grown = new_node(k);
+                finish(top, grown);
+                top.node = grown;
+                top.key = k;
+                break;
+            }
+            finish(top, below.node);
+            below.area += top.area;
+            open.pop_back();
+            level = open.back().key;
+        }
+        level = k;
+    }
+    while (open.size() > 2) {
+        const open_t top = open.back();
+        open.pop_back();
+        finish(top, open.back().node);
+        open.back().area += top.area;
+    }
+    finish(open.back(), no_node);
+
+    for (int y = 0; y < h; y++) {
+        const unsigned* src = plane.data() + (size_t)(y + 1) * pw + 1;
+        unsigned* dst = node_of + (size_t)(y0 + y) * w;
+        for (int x = 0; x < w; x++) dst[x] = src[x] & ~seen;
+    }
+}
+
+// The trees of two bands joined where pixel a of one meets pixel b of the other: the two
+// chains of ancestors are merged in order of key, nodes of equal key become one (`same`
+// points the absorbed one to the kept one), and every node on either chain grows by the
+// area of the other chain's node just at or below its key, up to the first node the chains
+// already share (above it the areas already count both).
+class tree_joiner {
+public:
+    explicit tree_joiner(std::vector<node_t>& nodes) : nodes(nodes), same(nodes.size())
+    {
+        std::iota(same.begin(), same.end(), 0u);
+    }
+    unsigned find(unsigned i)
+    {
+        unsigned root = i;
+        while (same[root] != root) root = same[root];
+        while (same[i] != root) {
+            const unsigned next = same[i];
+            same[i] = root;
+            i = next;
+        }
+        return root;
+    }
+    void join(unsigned x, unsigned y)
+    {
+        x = find(x);
+        y = find(y);
+        unsigned before = no_node, area_x = 0, area_y = 0;  // the chains' last areas passed
+        auto key = [&](unsigned i) { return i == no_node ? ~0u : nodes[i].key; };
+        auto up = [&](unsigned i) { return nodes[i].parent == no_node ? no_node : find(nodes[i].parent); };
+        while (x != y) {
+            if (key(x) > key(y)) {
+                std::swap(x, y);
+                std::swap(area_x, area_y);
+            }
+            const unsigned own = nodes[x].area, next = up(x);
+            if (before != no_node) nodes[before].parent = x;
+            before = x;
+            if (key(x) == key(y)) {
+                const unsigned other = nodes[y].area, next_y = up(y);
+                nodes[x].area = own + other;
+                same[y] = x;
+                area_y = other;
+                y = next_y;
+            } else {
+                nodes[x].area = own + area_y;
+            }
+            area_x = own;
+            x = next;
+        }
+        if (before != no_node) nodes[before].parent = x;
+    }
+
+private:
+    std::vector<node_t>& nodes;
+    std::vector<unsigned> same;
+};
+
+// The area opening (brightest first) or closing (darkest first) by flooding; false, with
+// nothing written, when the plane's range or size is beyond the tables.
+bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
 {
     const size_t n = (size_t)w * h;
-    if (limit < 1) {
-        if (out != in) std::copy(in, in + n, out);
-        return;
+    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
+    const int lo = *lo_at;
+    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
+    if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
+
+    // Keys: the ranks of the values present, in filtering order.
+    std::vector<unsigned> key_of((size_t)range + 1, 0);
+    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
+    std::vector<int> value_of;
+    for (size_t j = 0; j <= range; j++) {
+        const size_t d = brightest_first ? (size_t)range - j : j;
+        if (key_of[d]) {
+            key_of[d] = (unsigned)value_of.size();
+            value_of.push_back(lo + (int)d);
+        }
     }
+    const unsigned keys = (unsigned)value_of.size();
+
+    // The flood jumps along the whole boundary of what it has reached, which on a large
+    // noisy plane leaves the cache at every step; so the plane is flooded in bands of rows
+    // small enough for the cache (the two halves on two cores), each band on its own, and
+    // the trees are then joined across every seam, pixel pair by pixel pair.
+    const int rows = std::max(16, (int)std::min<size_t>(1u << 16, (1u << 16) / (size_t)w));
+    std::vector<unsigned> node_of(n);
+    std::vector<node_t> half_nodes[2];
+    std::vector<int> half_seams[2];
+    int middle = 0;
+    over_row_bands(h, (long long)n * 8, [&](int y0, int y1, yield_clock* clock) {
+        const int half = y0 == 0 ? 0 : 1;
+        flood_space space;
+        for (int y = y0; y < y1; y += rows) {
+            if (y > y0) half_seams[half].push_back(y);
+            flood_band(in, w, y, std::min(y + rows, y1), key_of.data(), lo, keys, half_nodes[half], node_of.data(),
+                       space, clock);
+        }
+        if (half == 1) middle = y0;
+    });
+    std::vector<node_t>& nodes = half_nodes[0];
+    if (middle > 0) {
+        const unsigned shift = (unsigned)nodes.size();
+        for (node_t d : half_nodes[1]) {
+            if (d.parent != no_node) d.parent += shift;
+            nodes.push_back(d);
+        }
+        half_nodes[1] = {};
+        for (size_t i = (size_t)middle * w; i < n; i++) node_of[i] += shift;
+        half_seams[0].push_back(middle);
+    }
+    tree_joiner joined(nodes);
+    for (const auto& seams : half_seams)
+        for (int seam : seams)
+            for (int x = 0; x < w; x++)
+                joined.join(node_of[(size_t)(seam - 1) * w + x], node_of[(size_t)seam * w + x]);
+
+    // A node more than `limit` pixels keeps its level, a smaller one takes its parent's
+    // result, and the root (the whole plane) keeps its level, the lowest: what the
+    // union-find form gives. Each chain is walked up to the first node known.
+    std::vector<int> result(nodes.size());
+    std::vector<char> known(nodes.size(), 0);
+    std::vector<unsigned> chain;
+    for (unsigned i = 0; i < nodes.size(); i++) {
+        unsigned j = joined.find(i);
+        chain.clear();
+        while (!known[j]) {
+            const node_t& d = nodes[j];
+            if (d.parent == no_node || d.area > limit) {
+                result[j] = value_of[d.key];
+                known[j] = 1;
+                break;
+            }
+            chain.push_back(j);
+            j = joined.find(d.parent);
+        }
+        for (unsigned c : chain) {
+            result[c] = result[j];
+            known[c] = 1;
+        }
+        result[i] = result[j];
+    }
+    for (size_t i = 0; i < n; i++) out[i] = result[node_of[i]];
+    return true;
+}
+
+// The area opening by union-find over the pixels in order of value, for planes beyond the
+// flood's tables.
+void area_opening_by_union_find(const int* in, int w, int h, long long limit, int* out)
+{
+    const size_t n = (size_t)w * h;
     // Brightest first; a component stays while it is no larger than the limit, and is then
     // flattened into the level at which it joins a larger one.
     const std::vector<unsigned> order = brightest_first(in, n);
@@ -87,6 +441,39 @@ void area_opening(const int* in, int w, int h, long long limit, int* out)
     }
 }
 
+}  // namespace
+
+void area_opening(const int* in, int w, int h, long long limit, int* out)
+{
+    if (w < 1 || h < 1) return;
+    const size_t n = (size_t)w * h;
+    if (limit < 1) {
+        if (out != in) std::copy(in, in + n, out);
+        return;
+    }
+    if (!area_filter_by_flooding(in, w, h, limit, true, out)) area_opening_by_union_find(in, w, h, limit, out);
+}
+
+namespace {
+
+// The area closing: the opening of the negated plane, which the flood does directly by
+// taking the levels darkest first.
+void area_closing(const int* in, int w, int h, long long limit, int* out)
+{
+    const size_t n = (size_t)w * h;
+    if (limit < 1) {
+        if (out != in) std::copy(in, in + n, out);
+        return;
+    }
+    if (area_filter_by_flooding(in, w, h, limit, false, out)) return;
+    std::vector<int> negated(n);
+    for (size_t i = 0; i < n; i++) negated[i] = -in[i];
+    area_opening_by_union_find(negated.data(), w, h, limit, out);
+    for (size_t i = 0; i < n; i++) out[i] = -out[i];
+}
+
+}  // namespace
+
 void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
 {
     if (!in || !out || w < 1 || h < 1) return;
@@ -100,8 +487,5 @@ void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
     const long long upper = (long long)((1 - c) * A + 0.5), lower = (long long)(c * A + 0.5);
     std::vector<int> opened(n);
     area_opening(in, w, h, upper, opened.data());
-    // The closing is the opening of the negated plane.
-    for (int& v : opened) v = -v;
-    area_opening(opened.data(), w, h, lower, out);
-    for (size_t i = 0; i < n; i++) out[i] = -out[i];
+    area_closing(opened.data(), w, h, lower, out);
 }
