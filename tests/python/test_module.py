@@ -1,0 +1,168 @@
+"""The Python module against the batch tool: the same options give the same bytes.
+
+Run by ctest ("python") with PYTHONPATH at build/python and VOXMIRA_BATCH the batch tool.
+"""
+import json
+import os
+import shutil
+import subprocess
+import threading
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import voxmira
+
+ROOT = Path(__file__).resolve().parents[2]
+SAMPLES = ROOT / "data" / "samples"
+FIXTURES = ROOT / "tests" / "fixtures"
+BATCH = os.environ.get("VOXMIRA_BATCH", str(ROOT / "build" / "voxmira-batch"))
+
+
+def batch(*args):
+    done = subprocess.run([BATCH, *map(str, args)], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+@pytest.fixture(scope="module")
+def pictures(tmp_path_factory):
+    """A grey crop of the noisy camera and a small colour picture, under plain names (no
+    reference is paired by name)."""
+    import cv2
+    d = tmp_path_factory.mktemp("pictures")
+    grey = d / "grey.png"
+    cv2.imwrite(str(grey), cv2.imread(str(SAMPLES / "camera_all_noise_016.png"), cv2.IMREAD_UNCHANGED)[200:264, 180:250])
+    colour = d / "colour.png"
+    rng = np.random.default_rng(5)
+    rgb = np.clip(np.add.outer(np.arange(40), np.arange(36))[..., None] * [3, 2, 1] +
+                  rng.normal(0, 12, (40, 36, 3)), 0, 255).astype(np.uint8)
+    cv2.imwrite(str(colour), rgb[..., ::-1])
+    return {"grey": grey, "colour": colour}
+
+
+# (picture, batch options, module keyword arguments)
+RANK = ["median", "opening", "closing", "occo", "bitonic", "occo_levelling"]
+CASES = [("grey", ["--filter", k, "--mask", m], dict(name=k, mask=m))
+         for k in RANK for m in (0, 1, 2, 3, 5, 7)] + [
+    ("grey", ["--filter", k], dict(name=k))
+    for k in ("mean", "gaussian", "grain", "gaussian_levelling", "guided", "anisotropic")] + [
+    ("grey", ["--filter", 3, "--size", 2, "--angle", 30, "--mask", 6], dict(name=3, size=2, angle=30, mask="ellipse")),
+    ("grey", ["--filter", 2, "--no-level"], dict(name="gaussian", level=None)),
+    ("grey", ["--filter", 6, "--auto-level", "--centile", 10], dict(name="occo", level="auto", centile=10)),
+    ("grey", ["--filter", 11, "--multires", 3, "--level", 40], dict(name="anisotropic", multires=3, level=40)),
+    ("grey", ["--filter", 12, "--multires", 2, "--mask", 1], dict(name="bitonic", multires=2, mask="varying")),
+    ("colour", ["--filter", 3], dict(name="median")),
+    ("colour", ["--filter", 12, "--mask", 1], dict(name="bitonic", mask=1)),
+    ("colour", ["--filter", 1, "--noise", 1], dict(name="mean", noise=1)),
+    ("colour", ["--filter", 11, "--noise", 2, "--colour", 5], dict(name="anisotropic", noise=2, colour="lab")),
+    ("colour", ["--filter", 6, "--colour", 0, "--auto-level"], dict(name="occo", colour="grey", level="auto")),
+    ("colour", ["--filter", 2, "--subsample", 2], dict(name="gaussian", subsample=2)),
+]
+
+
+@pytest.mark.parametrize("picture,options,kwargs", CASES)
+def test_filter_equals_batch(pictures, tmp_path, picture, options, kwargs):
+    out = tmp_path / "out.bin"
+    batch("process", pictures[picture], "--out", out, *options)
+    image, _ = voxmira.read(pictures[picture])
+    kwargs = dict(kwargs)
+    result = voxmira.filter(image, kwargs.pop("name"), **kwargs)
+    expected = np.fromfile(out, "<i4").reshape(result.shape) / 16.0
+    np.testing.assert_array_equal(result, expected)
+
+
+def test_read_and_metadata():
+    series = SAMPLES / "ct_phantom" / "ct_phantom_0005.dcm"
+    image, meta = voxmira.read(series)
+    info = json.loads(batch("info", series).splitlines()[0])
+    assert image.shape == (256, 256) and image.dtype == np.int32
+    assert (meta["frames"], meta["size"], meta["spacing"]) == (info["frames"], (256, 256), (0.9, 0.9))
+    assert (image.min(), image.max()) == (info["data_min"], info["data_max"])
+    assert meta["window"] == (40, 400) and meta["file_type"].startswith("dicom")
+    frames = list(voxmira.read_frames(series))
+    assert len(frames) == meta["frames"]
+    np.testing.assert_array_equal(frames[[m["frame"] for _, m in frames].index(meta["frame"])][0], image)
+    other, m2 = voxmira.read(series, frame=meta["first_frame"])
+    assert m2["frame"] == meta["first_frame"]
+
+
+def test_noise_and_comparison():
+    noisy, ref = SAMPLES / "camera_all_noise_016.png", SAMPLES / "camera_all_ref_016.png"
+    image, _ = voxmira.read(noisy)
+    reference, _ = voxmira.read(ref)
+    assert f"{voxmira.estimate_noise(image):.4f}" == batch("noise", noisy).splitlines()[-1]
+    psnr_in = batch("compare", noisy).split()[1]
+    assert f"{voxmira.psnr(image, reference, ref_range=1.0):.2f}" == psnr_in or psnr_in
+    assert voxmira.psnr(image, image + 0.0) == np.inf
+    assert 0.2 < voxmira.ssim(image, reference) < voxmira.ssim(reference, reference) == 1.0
+
+
+def test_dataset_and_save(tmp_path):
+    for name in ("a", "b"):
+        (tmp_path / name).mkdir()
+        for k in (1, 2):
+            shutil.copy(SAMPLES / "ct_phantom" / f"ct_phantom_000{k}.dcm", tmp_path / name)
+    first = tmp_path / "a" / "ct_phantom_0001.dcm"
+    batch("dataset", first, "--filter", 3, "--mask", 0)
+    written = voxmira.process_dataset(tmp_path / "b" / "ct_phantom_0001.dcm", tmp_path / "out", filter="median", mask="circular")
+    expected = sorted((tmp_path / "a").glob("proc/*"))
+    assert [Path(f).name for f in sorted(written)] == [f.name for f in expected]
+    for w, e in zip(sorted(written), expected):
+        np.testing.assert_array_equal(voxmira.read(w)[0], voxmira.read(e)[0])
+    batch("process", first, "--filter", 2, "--save", tmp_path / "batch.tif")
+    voxmira.save_processed(first, tmp_path / "module.tif", filter="gaussian")
+    assert (tmp_path / "batch.tif").read_bytes() == (tmp_path / "module.tif").read_bytes()
+
+
+def test_threads_match_one_after_the_other(pictures):
+    image, _ = voxmira.read(pictures["grey"])
+    big = np.tile(image, (4, 4))
+    jobs = [("bitonic", dict(mask="varying")), ("anisotropic", {}), ("occo", dict(level="auto")),
+            ("median", dict(multires=3))]
+    alone = [voxmira.filter(big, k, **p) for k, p in jobs]
+    together = [None] * len(jobs)
+
+    def run(i):
+        together[i] = voxmira.filter(big, jobs[i][0], **jobs[i][1])
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(jobs))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for a, b in zip(alone, together):
+        np.testing.assert_array_equal(a, b)
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda: voxmira.filter(np.zeros((4, 4, 4)), "mean"), ValueError),
+    (lambda: voxmira.filter(np.zeros(5), "mean"), ValueError),
+    (lambda: voxmira.filter(np.zeros((0, 3)), "mean"), ValueError),
+    (lambda: voxmira.filter(np.full((4, 4), np.nan), "mean"), ValueError),
+    (lambda: voxmira.filter(np.zeros((4, 4), bool), "mean"), TypeError),
+    (lambda: voxmira.filter(np.zeros((4, 4), complex), "mean"), TypeError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "blur"), ValueError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "mean", size=101), ValueError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "mean", size=2.5), TypeError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "median", mask="round"), ValueError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "median", colour="lab"), ValueError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "median", radius=3), TypeError),
+    (lambda: voxmira.filter(np.zeros((4, 4)), "median", subsample=5), ValueError),
+    (lambda: voxmira.read("/no/such/file.dcm"), FileNotFoundError),
+    (lambda: voxmira.read(FIXTURES / "dicom" / "expected.txt"), RuntimeError),
+    (lambda: voxmira.read(SAMPLES / "camera_all_ref_016.png", frame=3), ValueError),
+    (lambda: voxmira.read(SAMPLES / "camera_all_ref_016.png", loader="gif"), ValueError),
+    (lambda: voxmira.save_processed(SAMPLES / "camera_all_ref_016.png", "/tmp/x.gif"), ValueError),
+    (lambda: voxmira.psnr(np.zeros((4, 4)), np.zeros((4, 5))), ValueError),
+])
+def test_bad_input_is_refused(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_tiny_and_flat_images_do_not_crash():
+    for name in voxmira.FILTERS:
+        for shape in ((1, 1), (2, 3), (3, 2, 3)):
+            out = voxmira.filter(np.full(shape, 7, np.uint8), name)
+            assert out.shape[:2] == shape[:2] and np.isfinite(out).all()
