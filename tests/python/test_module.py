@@ -190,3 +190,31 @@ def test_tiny_and_flat_images_do_not_crash():
         for shape in ((1, 1), (2, 3), (3, 2, 3)):
             out = voxmira.filter(np.full(shape, 7, np.uint8), name)
             assert out.shape[:2] == shape[:2] and np.isfinite(out).all()
+
+
+@pytest.mark.parametrize("name,params", [
+    ("gaussian", dict(size=3)), ("median", dict(mask="varying")), ("occo", dict(mask="local", size=2)),
+    ("bitonic", dict(mask="circular")), ("bitonic", dict(mask="varying", size=2)), ("anisotropic", dict(size=2)),
+    ("guided", {}), ("opening", dict(mask="line", angle=20)),
+])
+def test_a_chunk_with_the_reach_as_margin_gives_the_whole_result(pictures, name, params):
+    image = voxmira.read(pictures["grey"])[0]
+    whole, m = voxmira.filter(image, name, **params), voxmira.filter_reach(name, **params)
+    y0, x0, y1, x1 = 27, 31, 37, 39  # odd offsets: no alignment is needed
+    part = voxmira.filter(image[max(0, y0 - m):y1 + m, max(0, x0 - m):x1 + m], name, **params)
+    np.testing.assert_array_equal(part[y0 - max(0, y0 - m):, x0 - max(0, x0 - m):][:y1 - y0, :x1 - x0],
+                                  whole[y0:y1, x0:x1])
+
+
+def test_reach_is_none_where_the_whole_image_counts():
+    assert [voxmira.filter_reach(*a, **k) for a, k in [
+        (("median",), dict(level="auto")), (("gaussian",), dict(multires=2)), (("grain",), {}),
+        (("occo",), dict(mask="area")), (("occo_levelling",), {}), (("bitonic",), dict(mask="local", level=20)),
+        (("mean",), dict(subsample=2))]] == [None] * 7
+    assert voxmira.filter_reach("median", mask="square", size=4) == 4
+
+
+def test_warnings_become_exception_text_not_stderr(capfd):
+    with pytest.raises(RuntimeError, match="damaged"):
+        voxmira.read(FIXTURES / "dicom" / "corrupt_huffman.dcm")
+    assert capfd.readouterr().err == ""
