@@ -10,7 +10,7 @@ filter(image, name, **params)          -- filter `name` (one of FILTERS) as the 
 mean, gaussian, median, opening, closing, occo, grain, occo_levelling, gaussian_levelling,
 guided, anisotropic, bitonic(image, **params) -- filter(image, "<name>", **params)
 filter_reach(name, **params)           -- pixels around a pixel its result depends on (None: whole image)
-estimate_noise(image)                  -- noise sigma in grey levels, as `voxmira-batch noise`
+estimate_noise(image, **params)        -- noise sigma in grey levels, as `voxmira-batch noise`
 psnr(image, reference, data_range=255, ref_range=1) -- PSNR (dB, peak 1) as `voxmira-batch compare`
 ssim(image, reference, data_range=255, ref_range=1) -- mean SSIM as `voxmira-batch compare --ssim`
 reconstruct(slice, **params)           -- simulated CT acquisition and reconstruction of a slice
@@ -195,9 +195,11 @@ def filter_reach(name, **params):
     return smoothing + passes * r
 
 
-def estimate_noise(image):
+def estimate_noise(image, **params):
     """The block-PCA noise sigma of `image` in grey levels (colour through its scaled grey
-    plane), as `voxmira-batch noise`."""
+    plane), as `voxmira-batch noise`. Takes no parameters yet (TypeError for any)."""
+    if params:
+        raise TypeError(f"unknown parameter {next(iter(params))!r}")
     return _voxmira._estimate_noise(image)
 
 
