@@ -10,6 +10,8 @@ packages=(
   libtiff-dev libopenjp2-7-dev libfreetype-dev zlib1g-dev libjpeg-dev libcharls-dev libgdcm-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps fonts-cabin
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-opencv python3-pydicom
+  python3-dask python3-distributed
 )
 # Optional groups: "fixtures" adds the peer tools that made the committed test fixtures
 # and samples; they are never needed to build or test.
