@@ -71,8 +71,11 @@ def filter(array, name, allow_single_chunk=False, **params):
     `array`: a dask.array (or anything numpy takes) of shape H x W (grey) or H x W x 3
     (colour; the colour axis is made one chunk). The chunks overlap by the filter's reach
     and are cut back, so the result equals voxmira.filter on the whole image in memory.
-    level="auto" estimates the noise level once over the whole array (voxmira.estimate_noise,
-    which computes the array) and filters every chunk with that number. A filter whose
+    level="auto" estimates the noise once over the whole array (voxmira.estimate_noise,
+    which computes the array) and filters every chunk with that sigma, rounded, as the level:
+    the result equals voxmira.filter(image, name, level=that number). (The in-memory
+    level="auto" also weighs each pixel by a noise map relative to the image's mean noise,
+    which chunks cannot reproduce.) A filter whose
     result depends on the whole image (levellings, multires, the area mask) raises
     ValueError naming the reason, unless allow_single_chunk=True: the array is then
     rechunked to one chunk (it must fit in one worker's memory).
@@ -109,9 +112,7 @@ def filter(array, name, allow_single_chunk=False, **params):
 
 def _auto_level(array, params):
     """The level --auto-level would take, estimated once over the whole array."""
-    image = np.asarray(array.compute())
-    keep = {k: v for k, v in params.items() if k in ("colour", "noise")}
-    return voxmira.estimate_noise(image, **keep)
+    return int(round(voxmira.estimate_noise(np.asarray(array.compute()))))
 
 
 # ---------------------------------------------------------------------------------------
@@ -273,7 +274,12 @@ def _run_task(task, out, params):
     kind, source, members, target = task
     try:
         if kind == "dataset":
-            written = list(voxmira.process_dataset(source, out, **params))
+            # The run writes into proc/ beside its source before the files move to `out`,
+            # and removes proc/ when it leaves it empty: data sets of one folder take turns.
+            from dask.distributed import Lock
+
+            with Lock("voxmira-proc:" + os.path.dirname(source)):
+                written = list(voxmira.process_dataset(source, out, **params))
         else:
             stem, suffix = os.path.splitext(target)
             partial = os.path.join(os.path.dirname(target),
