@@ -5,7 +5,7 @@ for a million slices on a hundred workers.
 
 Usage (from the repository root, after building the Python module):
   PYTHONPATH=build/python /usr/bin/python3 bench/dask_scaling.py [--batch build/voxmira-batch]
-      [--series 6] [--slices 12] [--rounds 3] [--readme bench/README.md]
+      [--series 4] [--slices 8] [--rounds 3] [--readme bench/README.md]
 
 The data: `--series` numbered DICOM series of `--slices` slices of 512 x 512, the bundled
 ct_phantom slices scaled up 2 x 2 (the middle slices hold metal), made in a temporary
@@ -18,8 +18,9 @@ process) and `mar --method 4` (RMAR, whole process) on one metal slice. Medians 
 """
 import argparse
 import glob
+import json
+import logging
 import os
-import re
 import shutil
 import statistics
 import subprocess
@@ -74,8 +75,8 @@ def run(cmd):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--batch", default=os.path.join(ROOT, "build", "voxmira-batch"))
-    ap.add_argument("--series", type=int, default=6)
-    ap.add_argument("--slices", type=int, default=12)
+    ap.add_argument("--series", type=int, default=4)
+    ap.add_argument("--slices", type=int, default=8, help="at least 6 (slice 6 holds metal)")
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--slice-runs", type=int, default=5)
     ap.add_argument("--readme", help="bench/README.md to update with the results")
@@ -90,15 +91,16 @@ def main():
     try:
         firsts = make_data(os.path.join(tmp, "data"), a.series, a.slices)
         total = a.series * a.slices
-        metal = firsts[0].replace("0001", "%04d" % 6)
+        metal = os.path.join(os.path.dirname(firsts[0]), "slice_0006.dcm")
 
         clusters = {n: Client(LocalCluster(n_workers=n, threads_per_worker=1, processes=True,
-                                           dashboard_address=None)) for n in (1, 2)}
+                                           dashboard_address=":0", silence_logs=logging.ERROR))
+                    for n in (1, 2)}
         times = {"batch": [], 1: [], 2: []}
         for r in range(a.rounds):
+            times["batch"].append(timed(lambda: [run([a.batch, "dataset", f] + BITONIC_ARGS) for f in firsts]))
             for d in glob.glob(os.path.join(tmp, "data", "*", "proc")):
                 shutil.rmtree(d)
-            times["batch"].append(timed(lambda: [run([a.batch, "dataset", f] + BITONIC_ARGS) for f in firsts]))
             for n, client in clusters.items():
                 out = os.path.join(tmp, "out%d_%d" % (n, r))
                 summary = {}
@@ -116,9 +118,7 @@ def main():
             t = time.perf_counter()
             r = run([a.batch, "process", metal, "--out", os.path.join(tmp, "b.bin")] + BITONIC_ARGS)
             bit_whole.append(time.perf_counter() - t)
-            ms = re.findall(r"([0-9.]+) ?ms", r.stderr)
-            if ms:
-                bit_filter.append(float(ms[-1]) / 1000)
+            bit_filter.append(json.loads(r.stdout.splitlines()[0])["process_time"] / 1000)
             rmar.append(timed(lambda: run([a.batch, "mar", metal, "--out", os.path.join(tmp, "m.bin"),
                                            "--method", "4"])))
     finally:
@@ -150,9 +150,9 @@ def report(a, total, med, rate, bit_filter, bit_whole, rmar, version):
         "| process_files, 2 worker processes | %.2f | %.1f | %.2f |" % (med[2], rate[2], rate[2] / rate["batch"]),
         "",
         "From one worker to two: %.2f x. Per 512 x 512 slice (one metal slice, medians of %d): "
-        "bitonic filtering %s, the whole `voxmira-batch process` %.0f ms; RMAR "
+        "bitonic filtering %.0f ms, the whole `voxmira-batch process` %.0f ms; RMAR "
         "(`voxmira-batch mar --method 4`, whole process) %.0f ms." % (
-            rate[2] / rate[1], len(rmar), "%.0f ms" % (m(bit_filter) * 1000) if bit_filter else "n/a",
+            rate[2] / rate[1], len(rmar), m(bit_filter) * 1000,
             m(bit_whole) * 1000, m(rmar) * 1000),
         "",
         "A million slices on 100 workers at the 2-worker rate per worker (%.1f slices/s): "

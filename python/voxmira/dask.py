@@ -15,10 +15,9 @@ there is no such reach: filter refuses, or runs the image as one chunk when aske
 """
 import hashlib
 import json
+import logging
 import os
-import stat
 import sys
-import time
 
 import numpy as np
 
@@ -331,8 +330,10 @@ def _client(client, workers):
     from dask.distributed import Client, LocalCluster
 
     if client is None:
+        # No dashboard on a fixed port (another cluster may hold it); the nanny's warnings
+        # about slow worker exits at close are not the caller's business.
         cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                               processes=True, dashboard_address=None)
+                               processes=True, dashboard_address=":0", silence_logs=logging.ERROR)
         return Client(cluster), True
     if isinstance(client, str):
         return Client(client), True

@@ -121,7 +121,7 @@ def test_files_over_two_worker_processes_match_the_batch_tool(tmp_path):
         expected[name] = ref.read_bytes()
 
     out = tmp_path / "out"
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
             Client(cluster) as client:
         s = vd.process_files([first, str(pics)], out, client=client, progress=False, **params)
         assert list(s["failed"]) == [str(pics / "broken.png")] and s["failed"][str(pics / "broken.png")]
