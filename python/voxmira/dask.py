@@ -217,15 +217,26 @@ def _expand(paths):
 
 def _tasks(files, out, ext):
     """One task per data set (its first file stands for it) and per picture:
-    (kind, source, members, output) with output the picture's file (None for a data set)."""
-    tasks, seen, names = [], set(), {}
+    (kind, source, members, target), the target a picture's output file or the folder a
+    data set's files go into: out/NAME for a data set in folder NAME (NAME_2, ... when
+    folders of one name elsewhere come first), as the batch tool writes into NAME/proc.
+    Also the targets more than one picture would write."""
+    tasks, seen, names, folders = [], set(), {}, {}
     for f in files:
         if f in seen:
             continue
         if os.path.isfile(f) and (_is_dicom(f) or _is_sixteen_bit_tiff(f)):
             members = _data_set_members(f)
             seen.update(members)
-            tasks.append(("dataset", members[0], members, None))
+            folder = os.path.dirname(members[0])
+            if folder not in folders:
+                base = os.path.basename(folder) or "data"
+                name, n = base, 1
+                while name in folders.values():
+                    n += 1
+                    name = "%s_%d" % (base, n)
+                folders[folder] = name
+            tasks.append(("dataset", members[0], members, os.path.join(out, folders[folder])))
             continue
         seen.add(f)
         stem, suffix = os.path.splitext(os.path.basename(f))
@@ -278,7 +289,7 @@ def _run_task(task, out, params):
             from dask.distributed import Lock
 
             with Lock("voxmira-proc:" + os.path.dirname(source)):
-                written = list(voxmira.process_dataset(source, out, **params))
+                written = list(voxmira.process_dataset(source, target, **params))
         else:
             stem, suffix = os.path.splitext(target)
             partial = os.path.join(os.path.dirname(target),
@@ -347,7 +358,8 @@ def process_files(paths, out, client=None, workers=None, ext=None, progress=True
     `paths`: a file, a folder (its files, not its subfolders) or a list of them. A DICOM or
     16-bit TIFF file stands for its data set (a numbered series, else for DICOM the folder's
     files), processed once and written as voxmira.process_dataset writes it (as
-    `voxmira-batch dataset`); any other picture is processed and written as
+    `voxmira-batch dataset` into FOLDER/proc; here into out/FOLDER, FOLDER the name of the
+    data set's folder); any other picture is processed and written as
     voxmira.save_processed does (as `voxmira-batch process FILE --save`), into
     out/NAME.EXT with EXT the source's type or `ext`.
     `params`: the filter settings of process_dataset / save_processed (filter, size, mask,
