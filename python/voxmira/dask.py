@@ -27,6 +27,7 @@ import voxmira
 _WHOLE_IMAGE = {
     "occo_levelling": "the OCCO levelling runs to a fixed point over the whole image",
     "gaussian_levelling": "the Gaussian levelling runs to a fixed point over the whole image",
+    "grain": "the grain filter's grains (connected regions) may span the whole image",
 }
 
 # Reaches found too small by the chunked-equals-whole test, replaced by safe ones here
@@ -41,6 +42,10 @@ def _whole_image_reason(name, params):
         return _WHOLE_IMAGE[name]
     if params.get("mask") in ("area", 7):
         return "the area mask grows over connected regions of any size"
+    if params.get("subsample", 1) != 1:
+        return "sub-sampling filters the image at another scale"
+    if name == "bitonic" and params.get("mask", "local") in ("local", 2):
+        return "at a low level the local mask's orientation field is normalised over the whole image"
     return "the result depends on the whole image"
 
 
@@ -103,6 +108,13 @@ def filter(array, name, allow_single_chunk=False, **params):
         return whole.map_blocks(run, dtype=dtype, meta=meta)
     if reach == 0:
         return array.map_blocks(run, dtype=dtype, meta=meta)
+    # Every chunk at least as wide as the reach (a chunk's margin comes from its
+    # neighbours) and wider than the filter's window: the windowed filters treat an image
+    # narrower than their window differently.
+    from dask.array.overlap import ensure_minimum_chunksize
+
+    least = max(reach, 2 * int(params.get("size", 3)) + 1)
+    array = array.rechunk({axis: ensure_minimum_chunksize(least, array.chunks[axis]) for axis in (0, 1)})
     depth = {0: reach, 1: reach}
     if array.ndim == 3:
         depth[2] = 0

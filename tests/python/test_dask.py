@@ -45,7 +45,7 @@ CASES = [
     ("opening", "grey", dict(size=2, mask="cross", centile=10)),
     ("closing", "ct", dict(size=3, mask="line", angle=30)),
     ("occo", "grey", dict(size=2, mask="ellipse", angle=60)),
-    ("grain", "ct", dict(size=3)),
+    ("median", "ct", dict(size=2, mask="local")),
     ("guided", "grey", dict(size=3)),
     ("anisotropic", "ct", dict(size=2)),
     ("anisotropic", "colour", dict(size=2, level=None)),
@@ -53,7 +53,7 @@ CASES = [
     ("bitonic", "grey", dict(size=2, mask="varying")),
     ("bitonic", "colour", dict(size=2, mask="circular")),
     ("median", "grey", dict(size=2, level="auto")),
-    ("bitonic", "ct", dict(size=2, level="auto")),
+    ("bitonic", "ct", dict(size=2, mask="square", level="auto")),
 ]
 
 
@@ -74,6 +74,8 @@ def test_whole_image_filters_are_refused_or_run_as_one_chunk(images):
     a = da.from_array(images["grey"], chunks=40)
     for name, params, reason in [("occo_levelling", {}, "fixed point"),
                                  ("gaussian_levelling", {}, "fixed point"),
+                                 ("grain", {}, "grains"),
+                                 ("bitonic", dict(level=10), "orientation field"),
                                  ("median", dict(multires=2), "multi-resolution")]:
         with pytest.raises(ValueError, match=reason):
             vd.filter(a, name, **params)
