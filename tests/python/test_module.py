@@ -147,11 +147,15 @@ def test_threads_match_one_after_the_other(pictures):
     big = np.tile(image, (4, 4))
     jobs = [("bitonic", dict(mask="varying")), ("anisotropic", {}), ("occo", dict(level="auto")),
             ("median", dict(multires=3))]
-    alone = [voxmira.filter(big, k, **p) for k, p in jobs]
+    jobs.append(("read", None))  # a record path under the module's lock meanwhile
+
+    def one(k, p):
+        return voxmira.read(CT)[0] if k == "read" else voxmira.filter(big, k, **p)
+    alone = [one(k, p) for k, p in jobs]
     together = [None] * len(jobs)
 
     def run(i):
-        together[i] = voxmira.filter(big, jobs[i][0], **jobs[i][1])
+        together[i] = one(*jobs[i])
     threads = [threading.Thread(target=run, args=(i,)) for i in range(len(jobs))]
     for t in threads:
         t.start()
