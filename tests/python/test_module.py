@@ -90,14 +90,19 @@ def test_read_and_metadata():
     assert m2["frame"] == meta["first_frame"]
 
 
-def test_noise_and_comparison(tmp_path):
+def test_noise_and_comparison(pictures, tmp_path):
+    import cv2
     noisy, clean = tmp_path / "noisy.png", tmp_path / "clean.png"
     shutil.copy(SAMPLES / "camera_all_noise_016.png", noisy)
     shutil.copy(SAMPLES / "camera_all_ref_016.png", clean)
-    image, reference = voxmira.read(noisy)[0], voxmira.read(clean)[0]
+    image = voxmira.read(noisy)[0]
     assert f"{voxmira.estimate_noise(image):.4f}" == batch("noise", noisy).splitlines()[-1]
-    for k in ("median", "bitonic"):
-        run = ["process", noisy, "--filter", K(k), "--out", tmp_path / "o.bin", "--ref", clean]
+    # A colour pair: the colour picture against its Gaussian as the "clean" reference.
+    colour, smooth = pictures["colour"], tmp_path / "smooth.png"
+    cv2.imwrite(str(smooth), np.round(voxmira.gaussian(voxmira.read(colour)[0]))[..., ::-1].astype(np.uint8))
+    for (picture, ref), k in [((noisy, clean), "median"), ((noisy, clean), "bitonic"), ((colour, smooth), "median")]:
+        image, reference = voxmira.read(picture)[0], voxmira.read(ref)[0]
+        run = ["process", picture, "--filter", K(k), "--out", tmp_path / "o.bin", "--ref", ref]
         psnr, ssim = batch(*run).split()[-5:], batch(*run, "--ssim").split()[-6:]
         out = voxmira.filter(image, k)
         assert [f"{voxmira.psnr(image, reference):.2f}", f"{voxmira.psnr(out, reference):.2f}"] == psnr[::2][:2]
