@@ -109,6 +109,7 @@ slice_source source_of(const py::object& slice, const py::object& frame)
     if (!frame.is_none()) throw py::type_error("frame applies to a path only");
     s.plane = samples_of(py::array::ensure(slice), "slice");
     if (s.plane.channels != 1) throw py::value_error("slice must be a 2-D grey image");
+    if (s.plane.width < 2 || s.plane.height < 2) throw py::value_error("slice must be at least 2 x 2 pixels");
     return s;
 }
 

@@ -192,6 +192,7 @@ def test_threads_match_one_after_the_other(pictures):
     (lambda: voxmira.psnr(np.zeros((4, 4)), np.zeros((4, 5))), ValueError),
     (lambda: voxmira.mar(np.zeros((8, 8)), method=9), ValueError),
     (lambda: voxmira.mar(np.zeros((8, 8, 3))), ValueError),
+    (lambda: voxmira.reconstruct(np.zeros((1, 8))), ValueError),
     (lambda: voxmira.reconstruct(np.zeros((8, 8)), iterations=2), TypeError),
 ])
 def test_bad_input_is_refused(call, error):
