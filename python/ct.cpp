@@ -9,11 +9,7 @@
 #include "commands/pipeline.h"
 #include "commands/startup.h"
 #include "core/record.h"
-#include "display/display_image.h"
 #include "module_support.h"
-
-void load_into_record(const std::string& file, int frame, const std::string& loader, bool pair,
-                      const log_capture& log);
 
 namespace {
 
@@ -92,14 +88,6 @@ void install_slice(const array_samples& s)
     derive_first_view(0, 0, false);
 }
 
-void whole_view()
-{
-    resize_display(info.width, info.height);
-    info.zoom = 1.0;
-    info.centre.x = (short)(info.width / 2);
-    info.centre.y = (short)(info.height / 2);
-}
-
 // The slice argument: a path (with frame) loaded as the batch tool loads it, or an array.
 struct slice_source {
     bool is_path = false;
@@ -115,11 +103,13 @@ slice_source source_of(const py::object& slice, const py::object& frame)
         s.is_path = true;
         s.path = py::str(py::module_::import("os").attr("fspath")(slice));
         s.frame = frame.is_none() ? -1 : frame.cast<int>();
+        if (!frame.is_none() && s.frame < 0) throw py::value_error("frame must not be negative");
         return s;
     }
     if (!frame.is_none()) throw py::type_error("frame applies to a path only");
     s.plane = samples_of(py::array::ensure(slice), "slice");
     if (s.plane.channels != 1) throw py::value_error("slice must be a 2-D grey image");
+    if (s.plane.width < 2 || s.plane.height < 2) throw py::value_error("slice must be at least 2 x 2 pixels");
     return s;
 }
 

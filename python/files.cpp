@@ -110,8 +110,7 @@ void apply_to_record(const filter_settings& s, bool sampling)
     if (s.anisotropy >= 0) info.centile_alt = s.anisotropy;
 }
 
-// A whole-image view at zoom 1, so that the pipeline filters every pixel.
-static void whole_view()
+void whole_view()
 {
     resize_display(info.width, info.height);
     info.zoom = 1.0;

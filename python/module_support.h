@@ -62,6 +62,13 @@ array_samples samples_of(const py::array& image, const char* what = "image");
 // source units (`exact_int`) and asked for, else float64 (value / 16, exact).
 py::array array_of(const int* samples, int width, int height, int channels, bool exact_int);
 
+// The record paths (hold record_mutex()): loads `file` as the batch tool does (frame -1: the
+// first open's; `pair`: an ordinary image file's reference found by name, as Open does),
+// and shows the whole image at zoom 1 so that the pipeline filters every pixel.
+void load_into_record(const std::string& file, int frame, const std::string& loader, bool pair,
+                      const log_capture& log);
+void whole_view();
+
 // Registration of the module's parts.
 void register_filters(py::module_& m);
 void register_files(py::module_& m);

@@ -7,8 +7,18 @@ TypeError. Results equal ``voxmira-batch`` with the same options to the last bit
 read(path, frame=None, loader="auto")  -- one frame of any file the program opens, and its metadata
 read_frames(path, loader="auto")       -- iterator over every frame of a data set: (array, metadata)
 filter(image, name, **params)          -- filter `name` (one of FILTERS) as the pipeline runs it
-mean, gaussian, median, opening, closing, occo, grain, occo_levelling, gaussian_levelling,
-guided, anisotropic, bitonic(image, **params) -- filter(image, "<name>", **params)
+mean(image, **params)                  -- the mean over the mask
+gaussian(image, **params)              -- the Gaussian (thresholded by the level when in force)
+median(image, **params)                -- the median over the mask
+opening(image, **params)               -- the rank-based opening at the centile
+closing(image, **params)               -- the rank-based closing at the centile
+occo(image, **params)                  -- the mean of open-close and close-open
+grain(image, **params)                 -- the grain (area attribute) filter
+occo_levelling(image, **params)        -- the self-dual levelling of the OCCO marker
+gaussian_levelling(image, **params)    -- the self-dual levelling of the Gaussian marker
+guided(image, **params)                -- the self-guided filter
+anisotropic(image, **params)           -- smoothing along the orientation field
+bitonic(image, **params)               -- the bitonic filter
 filter_reach(name, **params)           -- pixels around a pixel its result depends on (None: whole image)
 estimate_noise(image, **params)        -- noise sigma in grey levels, as `voxmira-batch noise`
 psnr(image, reference, data_range=255, ref_range=1) -- PSNR (dB, peak 1) as `voxmira-batch compare`
@@ -18,11 +28,12 @@ mar(slice, **params)                   -- metal-artefact reduction of a CT slice
 process_dataset(path, out, **params)   -- every frame processed and written as `voxmira-batch dataset`
 save_processed(path, out, **params)    -- the processed image written as `voxmira-batch save`
 
-Filter parameters (keyword arguments, named after the window's controls): size (3),
-level (number; None: not in force; "auto": estimated from the noise), mask (a name of
-MASKS or its number), angle, centile (percent), anisotropy (the anisotropic filter's
-slider), noise (model 0..2), multires (pyramid levels; None: off), colour (processing
-colour space, a name of COLOURS; colour images only), subsample, subsample_filter.
+Filter parameters (keyword arguments, named after the window's controls, defaults as the
+window's): size (3), level (256; None: not in force; "auto": estimated from the noise),
+mask (a name of MASKS or its number; "local"), angle, centile (percent; 4 for the varying
+mask, 8 for the others), anisotropy (the anisotropic filter's slider), noise (model 0..2),
+multires (pyramid levels; None: off), colour (processing colour space, a name of COLOURS;
+colour images come back in it), subsample, subsample_filter.
 
 Record-free calls (filter and the named filters, estimate_noise, psnr, ssim,
 filter_reach) release the GIL and run in parallel. Calls that go through the program's
@@ -222,6 +233,9 @@ def process_dataset(path, out, **params):
     written. Takes the record lock."""
     params = dict(params)
     name = params.pop("filter", None)
+    for key in ("colour", "subsample", "subsample_filter"):
+        if key in params:
+            raise TypeError(f"process_dataset takes no {key}: data sets are written as loaded")
     return _voxmira._process_dataset(str(path), None if out is None else str(out), _settings(name, params))
 
 
@@ -240,7 +254,7 @@ def reconstruct(slice, frame=None, **params):
     back-projection, as `voxmira-batch recon`. Parameters: noise (dB, 0..80),
     angle_scale, relative_scale (percent, 1..200), filter_parameter (1..100), seed.
     float64. Takes the record lock."""
-    return _voxmira._reconstruct(slice, frame, **params)
+    return _voxmira._reconstruct(slice, None if frame is None else _integer("frame", frame), **params)
 
 
 def mar(slice, frame=None, **params):
@@ -249,4 +263,4 @@ def mar(slice, frame=None, **params):
     air, range (HU), iterations, convergence, smooth, smooth_frames, and the reconstruct()
     parameters. A slice without metal comes back unchanged. float64. Takes the record
     lock."""
-    return _voxmira._mar(slice, frame, **params)
+    return _voxmira._mar(slice, None if frame is None else _integer("frame", frame), **params)

@@ -90,14 +90,19 @@ def test_read_and_metadata():
     assert m2["frame"] == meta["first_frame"]
 
 
-def test_noise_and_comparison(tmp_path):
+def test_noise_and_comparison(pictures, tmp_path):
+    import cv2
     noisy, clean = tmp_path / "noisy.png", tmp_path / "clean.png"
     shutil.copy(SAMPLES / "camera_all_noise_016.png", noisy)
     shutil.copy(SAMPLES / "camera_all_ref_016.png", clean)
-    image, reference = voxmira.read(noisy)[0], voxmira.read(clean)[0]
+    image = voxmira.read(noisy)[0]
     assert f"{voxmira.estimate_noise(image):.4f}" == batch("noise", noisy).splitlines()[-1]
-    for k in ("median", "bitonic"):
-        run = ["process", noisy, "--filter", K(k), "--out", tmp_path / "o.bin", "--ref", clean]
+    # A colour pair: the colour picture against its Gaussian as the "clean" reference.
+    colour, smooth = pictures["colour"], tmp_path / "smooth.png"
+    cv2.imwrite(str(smooth), np.round(voxmira.gaussian(voxmira.read(colour)[0]))[..., ::-1].astype(np.uint8))
+    for (picture, ref), k in [((noisy, clean), "median"), ((noisy, clean), "bitonic"), ((colour, smooth), "median")]:
+        image, reference = voxmira.read(picture)[0], voxmira.read(ref)[0]
+        run = ["process", picture, "--filter", K(k), "--out", tmp_path / "o.bin", "--ref", ref]
         psnr, ssim = batch(*run).split()[-5:], batch(*run, "--ssim").split()[-6:]
         out = voxmira.filter(image, k)
         assert [f"{voxmira.psnr(image, reference):.2f}", f"{voxmira.psnr(out, reference):.2f}"] == psnr[::2][:2]
@@ -147,11 +152,15 @@ def test_threads_match_one_after_the_other(pictures):
     big = np.tile(image, (4, 4))
     jobs = [("bitonic", dict(mask="varying")), ("anisotropic", {}), ("occo", dict(level="auto")),
             ("median", dict(multires=3))]
-    alone = [voxmira.filter(big, k, **p) for k, p in jobs]
+    jobs.append(("read", None))  # a record path under the module's lock meanwhile
+
+    def one(k, p):
+        return voxmira.read(CT)[0] if k == "read" else voxmira.filter(big, k, **p)
+    alone = [one(k, p) for k, p in jobs]
     together = [None] * len(jobs)
 
     def run(i):
-        together[i] = voxmira.filter(big, jobs[i][0], **jobs[i][1])
+        together[i] = one(*jobs[i])
     threads = [threading.Thread(target=run, args=(i,)) for i in range(len(jobs))]
     for t in threads:
         t.start()
@@ -183,6 +192,7 @@ def test_threads_match_one_after_the_other(pictures):
     (lambda: voxmira.psnr(np.zeros((4, 4)), np.zeros((4, 5))), ValueError),
     (lambda: voxmira.mar(np.zeros((8, 8)), method=9), ValueError),
     (lambda: voxmira.mar(np.zeros((8, 8, 3))), ValueError),
+    (lambda: voxmira.reconstruct(np.zeros((1, 8))), ValueError),
     (lambda: voxmira.reconstruct(np.zeros((8, 8)), iterations=2), TypeError),
 ])
 def test_bad_input_is_refused(call, error):
