@@ -17,7 +17,9 @@ import hashlib
 import json
 import logging
 import os
+import subprocess
 import sys
+import threading
 
 import numpy as np
 
@@ -289,11 +291,76 @@ def _jsonable(params):
     return json.loads(json.dumps(params, sort_keys=True, default=str))
 
 
+def _process(kind, source, target, params):
+    """One data set or picture through the module; the paths written."""
+    if kind == "dataset":
+        return list(voxmira.process_dataset(source, target, **params))
+    stem, suffix = os.path.splitext(target)
+    partial = os.path.join(os.path.dirname(target),
+                           ".%s.partial-%d%s" % (os.path.basename(stem), os.getpid(), suffix))
+    try:
+        voxmira.save_processed(source, partial, **params)
+        os.replace(partial, target)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
+    return [target]
+
+
+class _Helper:
+    """A child process of the worker that runs the module's loader and writer calls in its
+    main thread, one request at a time (a line of JSON each way). The workers run tasks in
+    threads of their own, and the module's loaders redirect the wx log in a way that is
+    only safe on the main thread; and a file that crashes the native code ends the child,
+    not the worker: it is reported, and the next request starts a new child."""
+
+    lock = threading.Lock()
+    child = None
+
+    @classmethod
+    def run(cls, kind, source, target, params):
+        with cls.lock:
+            if cls.child is None or cls.child.poll() is not None:
+                env = dict(os.environ)
+                root = os.path.dirname(os.path.dirname(os.path.abspath(voxmira.__file__)))
+                env["PYTHONPATH"] = os.pathsep.join([root] + [p for p in [env.get("PYTHONPATH")] if p])
+                cls.child = subprocess.Popen([sys.executable, "-m", "voxmira.dask"], stdin=subprocess.PIPE,
+                                             stdout=subprocess.PIPE, env=env, text=True)
+            child = cls.child
+            child.stdin.write(json.dumps([kind, source, target, params]) + "\n")
+            child.stdin.flush()
+            answer = child.stdout.readline()
+            if not answer:
+                code = child.wait()
+                cls.child = None
+                raise RuntimeError("the processing ended the helper process (%s)" % (
+                    "signal %d" % -code if code < 0 else "exit status %d" % code))
+        written, error = json.loads(answer)
+        if error:
+            raise RuntimeError(error)
+        return written
+
+
+def _serve():
+    """The helper's loop (python3 -m voxmira.dask): requests on stdin, answers on the
+    original stdout; anything else printed goes to stderr."""
+    answers = os.fdopen(os.dup(1), "w")
+    os.dup2(2, 1)
+    for line in sys.stdin:
+        try:
+            answer = [_process(*json.loads(line)), None]
+        except Exception as e:
+            answer = [None, "%s: %s" % (type(e).__name__, e)]
+        answers.write(json.dumps(answer) + "\n")
+        answers.flush()
+
+
 def _run_task(task, out, params):
     """On a worker: process one data set or picture; ("written", [paths]) or ("failed", why).
     A picture is written under a temporary name and renamed, so a file of the final name is
     always complete; a data set counts as complete once its stamp is written."""
     kind, source, members, target = task
+    run = _process if threading.current_thread() is threading.main_thread() else _Helper.run
     try:
         if kind == "dataset":
             # The run writes into proc/ beside its source before the files move to `out`,
@@ -301,20 +368,11 @@ def _run_task(task, out, params):
             from dask.distributed import Lock
 
             with Lock("voxmira-proc:" + os.path.dirname(source)):
-                written = list(voxmira.process_dataset(source, target, **params))
+                written = run(kind, source, target, params)
         else:
-            stem, suffix = os.path.splitext(target)
-            partial = os.path.join(os.path.dirname(target),
-                                   ".%s.partial-%d%s" % (os.path.basename(stem), os.getpid(), suffix))
-            try:
-                voxmira.save_processed(source, partial, **params)
-                os.replace(partial, target)
-            finally:
-                if os.path.exists(partial):
-                    os.remove(partial)
-            written = [target]
+            written = run(kind, source, target, params)
     except Exception as e:  # the reason goes into the summary; the other files go on
-        return "failed", "%s: %s" % (type(e).__name__, e)
+        return "failed", str(e) if isinstance(e, RuntimeError) else "%s: %s" % (type(e).__name__, e)
     if not written:
         return "failed", "nothing was written"
     stamp = {"params": _jsonable(params), "sources": {m: _file_state(m) for m in members},
@@ -426,3 +484,7 @@ def process_files(paths, out, client=None, workers=None, ext=None, progress=True
             if cluster is not None:
                 cluster.close()
     return summary
+
+
+if __name__ == "__main__":
+    _serve()
