@@ -10,8 +10,8 @@ process_files(paths, out, client=None, **params)
 Chunks overlap by the filter's reach (voxmira.filter_reach): a pixel's result depends on the
 pixels within that many of it, so a chunk grown by the reach on each side and cut back
 afterwards gives exactly the pixels the whole image gives. Where the result depends on the
-whole image (a levelling run to a fixed point, a multi-resolution pyramid, the area mask)
-there is no such reach: filter refuses, or runs the image as one chunk when asked to.
+whole image (a levelling run to a fixed point, grains, a multi-resolution pyramid, the area
+mask) there is no such reach: filter refuses, or runs the image as one chunk when asked to.
 """
 import hashlib
 import json
@@ -31,11 +31,6 @@ _WHOLE_IMAGE = {
     "gaussian_levelling": "the Gaussian levelling runs to a fixed point over the whole image",
     "grain": "the grain filter's grains (connected regions) may span the whole image",
 }
-
-# Reaches found too small by the chunked-equals-whole test, replaced by safe ones here
-# (name -> function of the claimed reach and the parameters).
-_SAFE_REACH = {}
-
 
 def _whole_image_reason(name, params):
     if params.get("multires"):
@@ -78,14 +73,15 @@ def filter(array, name, allow_single_chunk=False, **params):
     (colour; the colour axis is made one chunk). The chunks overlap by the filter's reach
     and are cut back, so the result equals voxmira.filter on the whole image in memory.
     level="auto" estimates the noise once over the whole array (voxmira.estimate_noise,
-    which computes the array) and filters every chunk with that sigma, rounded, as the level:
-    the result equals voxmira.filter(image, name, level=that number). (The in-memory
+    which computes the array) and filters every chunk with that sigma, rounded, as the
+    level: the result equals voxmira.filter(image, name, level=that number). (The in-memory
     level="auto" also weighs each pixel by a noise map relative to the image's mean noise,
-    which chunks cannot reproduce.) A filter whose
-    result depends on the whole image (levellings, multires, the area mask) raises
-    ValueError naming the reason, unless allow_single_chunk=True: the array is then
-    rechunked to one chunk (it must fit in one worker's memory).
-    Returns a lazy dask array; nothing is filtered until it is computed.
+    which chunks cannot reproduce.) A filter whose result depends on the whole image (the
+    levellings, the grain filter, multires, the area mask, the local bitonic mask at a low
+    level) raises ValueError naming the reason, unless allow_single_chunk=True: the array is
+    then rechunked to one chunk (it must fit in one worker's memory).
+    Returns a lazy dask array (float64, as voxmira.filter); nothing is filtered until it is
+    computed.
     """
     array = _as_dask(array)
     params = dict(params)
@@ -94,8 +90,6 @@ def filter(array, name, allow_single_chunk=False, **params):
             raise ValueError('level must be a number, None or "auto", not %r' % params["level"])
         params["level"] = _auto_level(array, params)
     reach = voxmira.filter_reach(name, **params)
-    if reach is not None and name in _SAFE_REACH:
-        reach = _SAFE_REACH[name](reach, params)
     dtype = _result_dtype(array, name, params)
     meta = np.empty((0,) * array.ndim, dtype)
 
@@ -124,7 +118,7 @@ def filter(array, name, allow_single_chunk=False, **params):
 
 
 def _auto_level(array, params):
-    """The level --auto-level would take, estimated once over the whole array."""
+    """The noise sigma of the whole array, rounded: the level every chunk is filtered with."""
     return int(round(voxmira.estimate_noise(np.asarray(array.compute()))))
 
 
