@@ -258,7 +258,7 @@ def _tasks(files, out, ext):
 
 
 def _stamp_path(out, task):
-    key = hashlib.sha1(("%s\0%s" % (task[0], task[1])).encode()).hexdigest()
+    key = hashlib.sha1(("%s\0%s\0%s" % (task[0], task[1], task[3])).encode()).hexdigest()
     return os.path.join(out, _STAMPS, key + ".json")
 
 
