@@ -92,6 +92,7 @@ def main():
     import voxmira.dask as vd
     from dask.distributed import Client, LocalCluster
 
+    load = [os.getloadavg()[0]]
     tmp = tempfile.mkdtemp(prefix="voxmira_dask_bench_")
     try:
         firsts = make_data(os.path.join(tmp, "data"), a.series, a.slices)
@@ -135,6 +136,9 @@ def main():
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
+    load.append(os.getloadavg()[0])
+    a.note = "; ".join(t for t in [a.note, "load average %.1f at the start, %.1f at the end, %d cores" % (
+        load[0], load[1], os.cpu_count())] if t)
     med = {k: statistics.median(v) for k, v in times.items()}
     rate = {k: total / v for k, v in med.items()}
     lines = report(a, total, med, rate, bit_filter, bit_whole, rmar, per_task, voxmira.__version__)
