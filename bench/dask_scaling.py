@@ -59,6 +59,10 @@ def make_data(folder, series, slices):
     return firsts
 
 
+def _nothing(i):
+    return i
+
+
 def timed(fn):
     t = time.perf_counter()
     fn()
@@ -79,6 +83,7 @@ def main():
     ap.add_argument("--slices", type=int, default=8, help="at least 6 (slice 6 holds metal)")
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--slice-runs", type=int, default=5)
+    ap.add_argument("--tasks", type=int, default=1000, help="empty tasks timed for the scheduler's cost")
     ap.add_argument("--readme", help="bench/README.md to update with the results")
     ap.add_argument("--note", default="", help="said with the results (the machine's load, say)")
     a = ap.parse_args()
@@ -87,6 +92,7 @@ def main():
     import voxmira.dask as vd
     from dask.distributed import Client, LocalCluster
 
+    load = [os.getloadavg()[0]]
     tmp = tempfile.mkdtemp(prefix="voxmira_dask_bench_")
     try:
         firsts = make_data(os.path.join(tmp, "data"), a.series, a.slices)
@@ -108,6 +114,12 @@ def main():
                     vd.process_files(firsts, out, client=client, progress=False, **BITONIC))))
                 if summary["failed"] or len(summary["written"]) != total:
                     raise RuntimeError("process_files with %d workers: %s" % (n, summary))
+        # The scheduler's cost per task: many tasks that do nothing, on the 2-worker cluster.
+        client = clusters[2]
+        client.gather(client.map(_nothing, range(50), pure=False))
+        per_task = statistics.median(
+            timed(lambda: client.gather(client.map(_nothing, range(a.tasks), pure=False))) / a.tasks
+            for _ in range(3))
         for c in clusters.values():
             cluster = c.cluster
             c.close()
@@ -124,20 +136,24 @@ def main():
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
+    load.append(os.getloadavg()[0])
+    a.note = "; ".join(t for t in [a.note, "load average %.1f at the start, %.1f at the end, %d cores" % (
+        load[0], load[1], os.cpu_count())] if t)
     med = {k: statistics.median(v) for k, v in times.items()}
     rate = {k: total / v for k, v in med.items()}
-    lines = report(a, total, med, rate, bit_filter, bit_whole, rmar, voxmira.__version__)
+    lines = report(a, total, med, rate, bit_filter, bit_whole, rmar, per_task, voxmira.__version__)
     print("\n".join(lines))
     if a.readme:
         update_readme(a.readme, lines)
 
 
-def report(a, total, med, rate, bit_filter, bit_whole, rmar, version):
+def report(a, total, med, rate, bit_filter, bit_whole, rmar, per_task, version):
     m = statistics.median
-    per_worker = rate[2] / 2  # slices per second per worker with every core busy
+    per_worker = rate[2] / 2  # slices per second per worker (per core) with every core busy
     million = 1e6 / (per_worker * 100)
     rmar_million = 1e6 * m(rmar) / 100
-    lines = [
+    mb = 2 * 512 * 512 * 2 / 1e6  # one slice read and one written, 16-bit
+    return [
         "Measured %s with voxmira %s, %d series of %d slices (512 x 512 DICOM, %d slices), "
         "bitonic filter size 3, medians of %d interleaved rounds%s:" % (
             time.strftime("%d %B %Y"), version, a.series, a.slices, total, a.rounds,
@@ -145,23 +161,26 @@ def report(a, total, med, rate, bit_filter, bit_whole, rmar, version):
         "",
         "| run | s | slices/s | vs batch tool |",
         "|---|---|---|---|",
-        "| `voxmira-batch dataset`, one series after the other | %.2f | %.1f | 1.00 |" % (med["batch"], rate["batch"]),
-        "| process_files, 1 worker process | %.2f | %.1f | %.2f |" % (med[1], rate[1], rate[1] / rate["batch"]),
-        "| process_files, 2 worker processes | %.2f | %.1f | %.2f |" % (med[2], rate[2], rate[2] / rate["batch"]),
+        "| `voxmira-batch dataset`, one series after the other | %.2f | %.2f | 1.00 |" % (med["batch"], rate["batch"]),
+        "| process_files, 1 worker process | %.2f | %.2f | %.2f |" % (med[1], rate[1], rate[1] / rate["batch"]),
+        "| process_files, 2 worker processes | %.2f | %.2f | %.2f |" % (med[2], rate[2], rate[2] / rate["batch"]),
         "",
         "From one worker to two: %.2f x. Per 512 x 512 slice (one metal slice, medians of %d): "
         "bitonic filtering %.0f ms, the whole `voxmira-batch process` %.0f ms; RMAR "
-        "(`voxmira-batch mar --method 4`, whole process) %.0f ms." % (
-            rate[2] / rate[1], len(rmar), m(bit_filter) * 1000,
-            m(bit_whole) * 1000, m(rmar) * 1000),
+        "(`voxmira-batch mar --method 4`, whole process) %.0f ms. The scheduler's cost per task "
+        "(%d empty tasks): %.2f ms." % (
+            rate[2] / rate[1], len(rmar), m(bit_filter) * 1000, m(bit_whole) * 1000, m(rmar) * 1000,
+            a.tasks, per_task * 1000),
         "",
-        "A million slices on 100 workers at the 2-worker rate per worker (%.1f slices/s): "
-        "1e6 / (100 x %.1f) = %.0f s (%.1f min) for the bitonic filter; with RMAR at %.1f s a "
-        "slice, 1e6 x %.1f / 100 = %.0f s (%.1f h)." % (
-            per_worker, per_worker, million, million / 60, m(rmar), m(rmar), rmar_million,
-            rmar_million / 3600),
+        "A million slices on 100 workers (one per core) at the 2-worker rate per worker, %.2f "
+        "slices/s: 1e6 / (100 x %.2f) = %.0f s (%.1f h) with the bitonic filter, reading and "
+        "writing %.0f MB/s in all (%.2f MB a slice); with RMAR at %.1f s a slice, 1e6 x %.1f / 100 "
+        "= %.0f s (%.1f h), %.0f MB/s. In series of 500 slices that is 2,000 tasks, %.1f s of "
+        "scheduler time; one task per slice would cost %.0f s of it, on the scheduler's one "
+        "thread." % (
+            per_worker, per_worker, million, million / 3600, 100 * per_worker * mb, mb, m(rmar), m(rmar),
+            rmar_million, rmar_million / 3600, 100 / m(rmar) * mb, 2000 * per_task, 1e6 * per_task),
     ]
-    return lines
 
 
 BEGIN, END = "<!-- dask_scaling: begin -->", "<!-- dask_scaling: end -->"

@@ -10,14 +10,16 @@ process_files(paths, out, client=None, **params)
 Chunks overlap by the filter's reach (voxmira.filter_reach): a pixel's result depends on the
 pixels within that many of it, so a chunk grown by the reach on each side and cut back
 afterwards gives exactly the pixels the whole image gives. Where the result depends on the
-whole image (a levelling run to a fixed point, a multi-resolution pyramid, the area mask)
-there is no such reach: filter refuses, or runs the image as one chunk when asked to.
+whole image (a levelling run to a fixed point, grains, a multi-resolution pyramid, the area
+mask) there is no such reach: filter refuses, or runs the image as one chunk when asked to.
 """
 import hashlib
 import json
 import logging
 import os
+import subprocess
 import sys
+import threading
 
 import numpy as np
 
@@ -29,11 +31,6 @@ _WHOLE_IMAGE = {
     "gaussian_levelling": "the Gaussian levelling runs to a fixed point over the whole image",
     "grain": "the grain filter's grains (connected regions) may span the whole image",
 }
-
-# Reaches found too small by the chunked-equals-whole test, replaced by safe ones here
-# (name -> function of the claimed reach and the parameters).
-_SAFE_REACH = {}
-
 
 def _whole_image_reason(name, params):
     if params.get("multires"):
@@ -76,14 +73,15 @@ def filter(array, name, allow_single_chunk=False, **params):
     (colour; the colour axis is made one chunk). The chunks overlap by the filter's reach
     and are cut back, so the result equals voxmira.filter on the whole image in memory.
     level="auto" estimates the noise once over the whole array (voxmira.estimate_noise,
-    which computes the array) and filters every chunk with that sigma, rounded, as the level:
-    the result equals voxmira.filter(image, name, level=that number). (The in-memory
+    which computes the array) and filters every chunk with that sigma, rounded, as the
+    level: the result equals voxmira.filter(image, name, level=that number). (The in-memory
     level="auto" also weighs each pixel by a noise map relative to the image's mean noise,
-    which chunks cannot reproduce.) A filter whose
-    result depends on the whole image (levellings, multires, the area mask) raises
-    ValueError naming the reason, unless allow_single_chunk=True: the array is then
-    rechunked to one chunk (it must fit in one worker's memory).
-    Returns a lazy dask array; nothing is filtered until it is computed.
+    which chunks cannot reproduce.) A filter whose result depends on the whole image (the
+    levellings, the grain filter, multires, the area mask, the local bitonic mask at a low
+    level) raises ValueError naming the reason, unless allow_single_chunk=True: the array is
+    then rechunked to one chunk (it must fit in one worker's memory).
+    Returns a lazy dask array (float64, as voxmira.filter); nothing is filtered until it is
+    computed.
     """
     array = _as_dask(array)
     params = dict(params)
@@ -92,8 +90,6 @@ def filter(array, name, allow_single_chunk=False, **params):
             raise ValueError('level must be a number, None or "auto", not %r' % params["level"])
         params["level"] = _auto_level(array, params)
     reach = voxmira.filter_reach(name, **params)
-    if reach is not None and name in _SAFE_REACH:
-        reach = _SAFE_REACH[name](reach, params)
     dtype = _result_dtype(array, name, params)
     meta = np.empty((0,) * array.ndim, dtype)
 
@@ -122,7 +118,7 @@ def filter(array, name, allow_single_chunk=False, **params):
 
 
 def _auto_level(array, params):
-    """The level --auto-level would take, estimated once over the whole array."""
+    """The noise sigma of the whole array, rounded: the level every chunk is filtered with."""
     return int(round(voxmira.estimate_noise(np.asarray(array.compute()))))
 
 
@@ -262,7 +258,7 @@ def _tasks(files, out, ext):
 
 
 def _stamp_path(out, task):
-    key = hashlib.sha1(("%s\0%s" % (task[0], task[1])).encode()).hexdigest()
+    key = hashlib.sha1(("%s\0%s\0%s" % (task[0], task[1], task[3])).encode()).hexdigest()
     return os.path.join(out, _STAMPS, key + ".json")
 
 
@@ -289,11 +285,76 @@ def _jsonable(params):
     return json.loads(json.dumps(params, sort_keys=True, default=str))
 
 
+def _process(kind, source, target, params):
+    """One data set or picture through the module; the paths written."""
+    if kind == "dataset":
+        return list(voxmira.process_dataset(source, target, **params))
+    stem, suffix = os.path.splitext(target)
+    partial = os.path.join(os.path.dirname(target),
+                           ".%s.partial-%d%s" % (os.path.basename(stem), os.getpid(), suffix))
+    try:
+        voxmira.save_processed(source, partial, **params)
+        os.replace(partial, target)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
+    return [target]
+
+
+class _Helper:
+    """A child process of the worker that runs the module's loader and writer calls in its
+    main thread, one request at a time (a line of JSON each way). The workers run tasks in
+    threads of their own, and the module's loaders redirect the wx log in a way that is
+    only safe on the main thread; and a file that crashes the native code ends the child,
+    not the worker: it is reported, and the next request starts a new child."""
+
+    lock = threading.Lock()
+    child = None
+
+    @classmethod
+    def run(cls, kind, source, target, params):
+        with cls.lock:
+            if cls.child is None or cls.child.poll() is not None:
+                env = dict(os.environ)
+                root = os.path.dirname(os.path.dirname(os.path.abspath(voxmira.__file__)))
+                env["PYTHONPATH"] = os.pathsep.join([root] + [p for p in [env.get("PYTHONPATH")] if p])
+                cls.child = subprocess.Popen([sys.executable, "-m", "voxmira.dask"], stdin=subprocess.PIPE,
+                                             stdout=subprocess.PIPE, env=env, text=True)
+            child = cls.child
+            child.stdin.write(json.dumps([kind, source, target, params]) + "\n")
+            child.stdin.flush()
+            answer = child.stdout.readline()
+            if not answer:
+                code = child.wait()
+                cls.child = None
+                raise RuntimeError("the processing ended the helper process (%s)" % (
+                    "signal %d" % -code if code < 0 else "exit status %d" % code))
+        written, error = json.loads(answer)
+        if error:
+            raise RuntimeError(error)
+        return written
+
+
+def _serve():
+    """The helper's loop (python3 -m voxmira.dask): requests on stdin, answers on the
+    original stdout; anything else printed goes to stderr."""
+    answers = os.fdopen(os.dup(1), "w")
+    os.dup2(2, 1)
+    for line in sys.stdin:
+        try:
+            answer = [_process(*json.loads(line)), None]
+        except Exception as e:
+            answer = [None, "%s: %s" % (type(e).__name__, e)]
+        answers.write(json.dumps(answer) + "\n")
+        answers.flush()
+
+
 def _run_task(task, out, params):
     """On a worker: process one data set or picture; ("written", [paths]) or ("failed", why).
     A picture is written under a temporary name and renamed, so a file of the final name is
     always complete; a data set counts as complete once its stamp is written."""
     kind, source, members, target = task
+    run = _process if threading.current_thread() is threading.main_thread() else _Helper.run
     try:
         if kind == "dataset":
             # The run writes into proc/ beside its source before the files move to `out`,
@@ -301,20 +362,11 @@ def _run_task(task, out, params):
             from dask.distributed import Lock
 
             with Lock("voxmira-proc:" + os.path.dirname(source)):
-                written = list(voxmira.process_dataset(source, target, **params))
+                written = run(kind, source, target, params)
         else:
-            stem, suffix = os.path.splitext(target)
-            partial = os.path.join(os.path.dirname(target),
-                                   ".%s.partial-%d%s" % (os.path.basename(stem), os.getpid(), suffix))
-            try:
-                voxmira.save_processed(source, partial, **params)
-                os.replace(partial, target)
-            finally:
-                if os.path.exists(partial):
-                    os.remove(partial)
-            written = [target]
+            written = run(kind, source, target, params)
     except Exception as e:  # the reason goes into the summary; the other files go on
-        return "failed", "%s: %s" % (type(e).__name__, e)
+        return "failed", str(e) if isinstance(e, RuntimeError) else "%s: %s" % (type(e).__name__, e)
     if not written:
         return "failed", "nothing was written"
     stamp = {"params": _jsonable(params), "sources": {m: _file_state(m) for m in members},
@@ -426,3 +478,7 @@ def process_files(paths, out, client=None, workers=None, ext=None, progress=True
             if cluster is not None:
                 cluster.close()
     return summary
+
+
+if __name__ == "__main__":
+    _serve()
