@@ -1,5 +1,6 @@
 // The local-mask rank filter's wide forms (AVX2).
 #include "processing/local_rank_lanes.h"
+#include "processing/row_bands.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,16 +12,35 @@
 
 #define AVX2 __attribute__((target("avx2")))
 
+// The smallest and largest of n values, eight lanes at a time.
+AVX2 static void value_range(const int* v, size_t n, int& lo, int& hi)
+{
+    __m256i l = _mm256_set1_epi32(INT_MAX), u = _mm256_set1_epi32(INT_MIN);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+        l = _mm256_min_epi32(l, x);
+        u = _mm256_max_epi32(u, x);
+    }
+    alignas(32) int a[8], b[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(a), l);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b), u);
+    lo = *std::min_element(a, a + 8);
+    hi = *std::max_element(b, b + 8);
+    for (; i < n; i++) {
+        lo = std::min(lo, v[i]);
+        hi = std::max(hi, v[i]);
+    }
+}
+
 level_code choose_level_code(const int* plane, size_t count, int taps)
 {
     level_code c;
     if (count == 0) return c;
-    int lo = INT_MAX, hi = INT_MIN;
-    for (size_t i = 0; i < count; i++) {
-        const int v = plane[i] / 16;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-    }
+    int smallest, largest;
+    value_range(plane, count, smallest, largest);
+    // Division by 16 toward zero keeps the order, so the levels' extremes are the samples'.
+    const int lo = smallest / 16, hi = largest / 16;
     const long long span = (long long)hi - lo;
     // The code of the largest level must stay below the stand-in for neighbours that are
     // not admitted or equal it (a trial level never exceeds it), and the counts must fit.
@@ -37,12 +57,15 @@ level_code choose_level_code(const int* plane, size_t count, int taps)
 
 std::vector<int16_t> padded_grey16(const int* grey, int w, int h, int pad)
 {
-    for (size_t i = 0, n = (size_t)w * h; i < n; i++)
-        if (grey[i] < -32767 || grey[i] > 32767) return {};
+    int lo, hi;
+    value_range(grey, (size_t)w * h, lo, hi);
+    if (lo < -32767 || hi > 32767) return {};
     const size_t pw = (size_t)w + 2 * pad + 32;
     std::vector<int16_t> g(pw * (h + 2 * pad), INT16_MIN);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) g[(y + pad) * pw + pad + x] = (int16_t)grey[(size_t)y * w + x];
+    over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++)
+            for (int x = 0; x < w; x++) g[(y + pad) * pw + pad + x] = (int16_t)grey[(size_t)y * w + x];
+    });
     return g;
 }
 
