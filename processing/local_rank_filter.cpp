@@ -220,12 +220,9 @@ rank_end pass_end(const std::vector<int>& rank_of)
         low = std::max(low, rank_of[n]);
         high = std::max(high, n - 1 - rank_of[n]);
     }
+    // The nearer end: either gives the same ranks, the nearer keeps fewer extremes.
     rank_end e;
-    if (low <= deepest_simd_rank) {
-        e = {true, true, low};
-    } else if (high <= deepest_simd_rank) {
-        e = {true, false, high};
-    }
+    if (std::min(low, high) <= deepest_simd_rank) e = low <= high ? rank_end{true, true, low} : rank_end{true, false, high};
     return e;
 }
 

@@ -197,6 +197,7 @@ struct lanes<int8_t> {
     AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
     AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
+    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
     // One lane per admission bit: every byte takes the mask byte of its eight pixels and
     // keeps its own bit.
     AVX2 static __m256i expand(bits_t bits)
@@ -221,6 +222,7 @@ struct lanes<int16_t> {
     AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
     AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
+    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
     AVX2 static __m256i expand(bits_t bits)
     {
         const __m256i bit = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384,
@@ -298,10 +300,31 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
                 found[j] = (U)((U)chosen[rank][j] ^ (U)std::numeric_limits<T>::min());
             }
         }
-        for (int j = 0, x = x0; j < L && x < w; j++, x++) {
-            dst[x] = n_of[j] ? (found[j] + code.low) * 16 : own[x];
-            if (dst_codes) dst_codes[x] = (T)code.code(dst[x]);
+        if (x0 + L > w) {
+            for (int j = 0, x = x0; x < w; j++, x++) {
+                dst[x] = n_of[j] ? (found[j] + code.low) * 16 : own[x];
+                if (dst_codes) dst_codes[x] = (T)code.code(dst[x]);
+            }
+            continue;
         }
+        // A whole chunk: (found + low) x 16 eight lanes at a time and the codes (found -
+        // bias) all at once; then the rare pixels that admit none take their own samples.
+        const __m256i low = _mm256_set1_epi32(code.low);
+        for (int g = 0; g < L; g += 8) {
+            const __m256i f = sizeof(T) == 1
+                                  ? _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(found + g)))
+                                  : _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(found + g)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x0 + g), _mm256_slli_epi32(_mm256_add_epi32(f, low), 4));
+        }
+        if (dst_codes)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst_codes + x0),
+                                _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(found)), sign));
+        if (_mm256_movemask_epi8(V::eq(n, _mm256_setzero_si256())))
+            for (int j = 0; j < L; j++)
+                if (!n_of[j]) {
+                    dst[x0 + j] = own[x0 + j];
+                    if (dst_codes) dst_codes[x0 + j] = (T)code.code(own[x0 + j]);
+                }
     }
 }
 
