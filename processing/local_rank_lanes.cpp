@@ -241,6 +241,20 @@ struct lanes<int16_t> {
 // - Extremes (Extreme = K >= 0, for ranks within K of the low or high end): every value
 //   bubbles through the K + 1 smallest (largest) held so far by min and max alone; the
 //   stand-in is the code at the far end, so it is never taken before an admitted level.
+// table[n] for the 32 byte lanes n (n <= 16 x segments - 1): each 16-entry segment looked up
+// by the low four bits and kept where the high four bits name it.
+AVX2 static __m256i byte_lookup(const uint8_t* table, int segments, __m256i n)
+{
+    const __m256i low_bits = _mm256_and_si256(n, _mm256_set1_epi8(15));
+    const __m256i segment = _mm256_and_si256(_mm256_srli_epi16(n, 4), _mm256_set1_epi8(15));
+    __m256i out = _mm256_setzero_si256();
+    for (int s = 0; s < segments; s++) {
+        const __m256i part = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table + 16 * s)));
+        out = _mm256_blendv_epi8(out, _mm256_shuffle_epi8(part, low_bits), _mm256_cmpeq_epi8(segment, _mm256_set1_epi8((char)s)));
+    }
+    return out;
+}
+
 template <typename T, int Extreme, bool Low>
 AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const uint64_t* masks, int stride, int w,
                    const int* rank_of, const int* own, int* dst, T* dst_codes, __m256i* values)
@@ -254,7 +268,10 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
     const __m256i sign = V::set1(std::numeric_limits<T>::min());
     const unsigned char* mask_bytes = reinterpret_cast<const unsigned char*>(masks);
     alignas(32) U n_of[L], k_of[L], found[L];
-    alignas(32) T chosen[K + 1][L];
+    // With 8-bit lanes the ranks by count as a table of bytes, looked up 32 lanes at once.
+    alignas(32) uint8_t table[256] = {};
+    if constexpr (sizeof(T) == 1)
+        for (int m = 0; m <= taps; m++) table[m] = (uint8_t)(search || Low ? rank_of[m] : m ? m - 1 - rank_of[m] : 0);
     for (int x0 = 0; x0 < w; x0 += L) {
         __m256i n = _mm256_setzero_si256();
         __m256i best[K + 1];
@@ -276,9 +293,18 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
             }
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(n_of), n);
+        // Each lane's rank (from the end the form works from) for its count.
+        __m256i rank;
+        if constexpr (sizeof(T) == 1) {
+            rank = byte_lookup(table, (taps + 16) / 16, n);
+        } else {
+            for (int j = 0; j < L; j++) {
+                const int m = n_of[j];
+                k_of[j] = (U)(search || Low ? rank_of[m] : m ? m - 1 - rank_of[m] : 0);
+            }
+            rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
+        }
         if constexpr (search) {
-            for (int j = 0; j < L; j++) k_of[j] = (U)rank_of[n_of[j]];
-            const __m256i rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
             __m256i level = _mm256_setzero_si256();  // found so far, above code.low
             for (int b = code.span_bits - 1; b >= 0; b--) {
                 const __m256i trial = _mm256_or_si256(level, V::set1(1 << b));
@@ -294,11 +320,10 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
             }
             _mm256_store_si256(reinterpret_cast<__m256i*>(found), level);
         } else {
-            for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(chosen[i]), best[i]);
-            for (int j = 0; j < L; j++) {
-                const int m = n_of[j], rank = m ? (Low ? rank_of[m] : m - 1 - rank_of[m]) : 0;
-                found[j] = (U)((U)chosen[rank][j] ^ (U)std::numeric_limits<T>::min());
-            }
+            // The kept extreme of each lane's rank.
+            __m256i pick = best[0];
+            for (int i = 1; i <= K; i++) pick = _mm256_blendv_epi8(pick, best[i], V::eq(rank, V::set1(i)));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(found), _mm256_xor_si256(pick, sign));
         }
         if (x0 + L > w) {
             for (int j = 0, x = x0; x < w; j++, x++) {
