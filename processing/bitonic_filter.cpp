@@ -15,6 +15,7 @@
 #include "processing/masks.h"
 #include "processing/noise_transforms.h"
 #include "processing/rank_filter.h"
+#include "processing/row_bands.h"
 
 int bitonic_blend(int o, int c, int so, int sc)
 {
@@ -65,10 +66,12 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
     }
 
     work_plane<int> eO(n), eC(n), sO(n), sC(n);
-    for (size_t i = 0; i < n; i++) {
-        eO[i] = in[i] - O[i];
-        eC[i] = C[i] - in[i];
-    }
+    over_row_bands(h, (long long)n, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+            eO[i] = in[i] - O[i];
+            eC[i] = C[i] - in[i];
+        }
+    });
     {
         const filter_params q = p.scaled_level(1.5);
         if (varying && family.count() >= 2) {
@@ -92,7 +95,10 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
             filter_2d(eC.data(), w, h, sigma, sC.data(), q);
         }
     }
-    for (size_t i = 0; i < n; i++) out[i] = bitonic_blend(O[i], C[i], sO[i], sC[i]);
+    // The blend (cubes and a division per pixel) row band by row band.
+    over_row_bands(h, (long long)n * 8, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) out[i] = bitonic_blend(O[i], C[i], sO[i], sC[i]);
+    });
 }
 
 void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out, const filter_params& p)
@@ -146,10 +152,12 @@ void bitonic_x_filter(int* in, int w, int h, int r, double c, int* out, const fi
         if (channels == 1) {
             // One plane: the opening and closing become their errors in place, and are found
             // again from the input when blended.
-            for (size_t i = 0; i < pixels; i++) {
-                O[i] = in[i] - O[i];
-                C[i] = C[i] - in[i];
-            }
+            over_row_bands(h, (long long)pixels, [&](int y0, int y1, yield_clock*) {
+                for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) {
+                    O[i] = in[i] - O[i];
+                    C[i] = C[i] - in[i];
+                }
+            });
             const int* ins[2] = {O.data(), C.data()};
             anisotropic_filter_rows(ins, 2, w, h, sigma, vx, vy, [&](int y, int* const* smoothed) {
                 for (size_t i = (size_t)y * w, x = 0; x < (size_t)w; i++, x++)

@@ -220,12 +220,9 @@ rank_end pass_end(const std::vector<int>& rank_of)
         low = std::max(low, rank_of[n]);
         high = std::max(high, n - 1 - rank_of[n]);
     }
+    // The nearer end: either gives the same ranks, the nearer keeps fewer extremes.
     rank_end e;
-    if (low <= deepest_simd_rank) {
-        e = {true, true, low};
-    } else if (high <= deepest_simd_rank) {
-        e = {true, false, high};
-    }
+    if (std::min(low, high) <= deepest_simd_rank) e = low <= high ? rank_end{true, true, low} : rank_end{true, false, high};
     return e;
 }
 
@@ -471,17 +468,19 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     for (int k = 0; k < taps.count; k++) grey_tap[k] = (long long)taps.dy[k] * (long long)padded_w + taps.dx[k];
     if (code.lane_bits) {
         in_codes.assign(padded_w * (h + 2 * r) * lane_bytes, 0);
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++) {
-                const int v = code.code(in[(size_t)y * w + x]);
-                unsigned char* at = &in_codes[((y + r) * padded_w + r + x) * lane_bytes];
+        over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
+            for (int y = y0; y < y1; y++) {
+                unsigned char* row = &in_codes[((y + r) * padded_w + r) * lane_bytes];
+                const int* samples = in + (size_t)y * w;
                 if (lane_bytes == 1)
-                    *at = (unsigned char)(int8_t)v;
-                else {
-                    const int16_t v16 = (int16_t)v;
-                    std::memcpy(at, &v16, 2);
-                }
+                    for (int x = 0; x < w; x++) row[x] = (unsigned char)(int8_t)code.code(samples[x]);
+                else
+                    for (int x = 0; x < w; x++) {
+                        const int16_t v16 = (int16_t)code.code(samples[x]);
+                        std::memcpy(row + 2 * x, &v16, 2);
+                    }
             }
+        });
     }
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
     // 1 - c for the closing) enter rings of the last 2r + 1 rows, from which the second

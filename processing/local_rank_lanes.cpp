@@ -1,5 +1,6 @@
 // The local-mask rank filter's wide forms (AVX2).
 #include "processing/local_rank_lanes.h"
+#include "processing/row_bands.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,16 +12,35 @@
 
 #define AVX2 __attribute__((target("avx2")))
 
+// The smallest and largest of n values, eight lanes at a time.
+AVX2 static void value_range(const int* v, size_t n, int& lo, int& hi)
+{
+    __m256i l = _mm256_set1_epi32(INT_MAX), u = _mm256_set1_epi32(INT_MIN);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+        l = _mm256_min_epi32(l, x);
+        u = _mm256_max_epi32(u, x);
+    }
+    alignas(32) int a[8], b[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(a), l);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b), u);
+    lo = *std::min_element(a, a + 8);
+    hi = *std::max_element(b, b + 8);
+    for (; i < n; i++) {
+        lo = std::min(lo, v[i]);
+        hi = std::max(hi, v[i]);
+    }
+}
+
 level_code choose_level_code(const int* plane, size_t count, int taps)
 {
     level_code c;
     if (count == 0) return c;
-    int lo = INT_MAX, hi = INT_MIN;
-    for (size_t i = 0; i < count; i++) {
-        const int v = plane[i] / 16;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-    }
+    int smallest, largest;
+    value_range(plane, count, smallest, largest);
+    // Division by 16 toward zero keeps the order, so the levels' extremes are the samples'.
+    const int lo = smallest / 16, hi = largest / 16;
     const long long span = (long long)hi - lo;
     // The code of the largest level must stay below the stand-in for neighbours that are
     // not admitted or equal it (a trial level never exceeds it), and the counts must fit.
@@ -37,12 +57,15 @@ level_code choose_level_code(const int* plane, size_t count, int taps)
 
 std::vector<int16_t> padded_grey16(const int* grey, int w, int h, int pad)
 {
-    for (size_t i = 0, n = (size_t)w * h; i < n; i++)
-        if (grey[i] < -32767 || grey[i] > 32767) return {};
+    int lo, hi;
+    value_range(grey, (size_t)w * h, lo, hi);
+    if (lo < -32767 || hi > 32767) return {};
     const size_t pw = (size_t)w + 2 * pad + 32;
     std::vector<int16_t> g(pw * (h + 2 * pad), INT16_MIN);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) g[(y + pad) * pw + pad + x] = (int16_t)grey[(size_t)y * w + x];
+    over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++)
+            for (int x = 0; x < w; x++) g[(y + pad) * pw + pad + x] = (int16_t)grey[(size_t)y * w + x];
+    });
     return g;
 }
 
@@ -174,6 +197,7 @@ struct lanes<int8_t> {
     AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
     AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
+    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
     // One lane per admission bit: every byte takes the mask byte of its eight pixels and
     // keeps its own bit.
     AVX2 static __m256i expand(bits_t bits)
@@ -198,6 +222,7 @@ struct lanes<int16_t> {
     AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
     AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
     AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
+    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
     AVX2 static __m256i expand(bits_t bits)
     {
         const __m256i bit = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384,
@@ -216,6 +241,20 @@ struct lanes<int16_t> {
 // - Extremes (Extreme = K >= 0, for ranks within K of the low or high end): every value
 //   bubbles through the K + 1 smallest (largest) held so far by min and max alone; the
 //   stand-in is the code at the far end, so it is never taken before an admitted level.
+// table[n] for the 32 byte lanes n (n <= 16 x segments - 1): each 16-entry segment looked up
+// by the low four bits and kept where the high four bits name it.
+AVX2 static __m256i byte_lookup(const uint8_t* table, int segments, __m256i n)
+{
+    const __m256i low_bits = _mm256_and_si256(n, _mm256_set1_epi8(15));
+    const __m256i segment = _mm256_and_si256(_mm256_srli_epi16(n, 4), _mm256_set1_epi8(15));
+    __m256i out = _mm256_setzero_si256();
+    for (int s = 0; s < segments; s++) {
+        const __m256i part = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table + 16 * s)));
+        out = _mm256_blendv_epi8(out, _mm256_shuffle_epi8(part, low_bits), _mm256_cmpeq_epi8(segment, _mm256_set1_epi8((char)s)));
+    }
+    return out;
+}
+
 template <typename T, int Extreme, bool Low>
 AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const uint64_t* masks, int stride, int w,
                    const int* rank_of, const int* own, int* dst, T* dst_codes, __m256i* values)
@@ -229,7 +268,10 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
     const __m256i sign = V::set1(std::numeric_limits<T>::min());
     const unsigned char* mask_bytes = reinterpret_cast<const unsigned char*>(masks);
     alignas(32) U n_of[L], k_of[L], found[L];
-    alignas(32) T chosen[K + 1][L];
+    // With 8-bit lanes the ranks by count as a table of bytes, looked up 32 lanes at once.
+    alignas(32) uint8_t table[256] = {};
+    if constexpr (sizeof(T) == 1)
+        for (int m = 0; m <= taps; m++) table[m] = (uint8_t)(search || Low ? rank_of[m] : m ? m - 1 - rank_of[m] : 0);
     for (int x0 = 0; x0 < w; x0 += L) {
         __m256i n = _mm256_setzero_si256();
         __m256i best[K + 1];
@@ -251,9 +293,18 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
             }
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(n_of), n);
+        // Each lane's rank (from the end the form works from) for its count.
+        __m256i rank;
+        if constexpr (sizeof(T) == 1) {
+            rank = byte_lookup(table, (taps + 16) / 16, n);
+        } else {
+            for (int j = 0; j < L; j++) {
+                const int m = n_of[j];
+                k_of[j] = (U)(search || Low ? rank_of[m] : m ? m - 1 - rank_of[m] : 0);
+            }
+            rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
+        }
         if constexpr (search) {
-            for (int j = 0; j < L; j++) k_of[j] = (U)rank_of[n_of[j]];
-            const __m256i rank = _mm256_load_si256(reinterpret_cast<const __m256i*>(k_of));
             __m256i level = _mm256_setzero_si256();  // found so far, above code.low
             for (int b = code.span_bits - 1; b >= 0; b--) {
                 const __m256i trial = _mm256_or_si256(level, V::set1(1 << b));
@@ -269,16 +320,36 @@ AVX2 void rank_row(const level_code& code, const T* const* src, int taps, const 
             }
             _mm256_store_si256(reinterpret_cast<__m256i*>(found), level);
         } else {
-            for (int i = 0; i <= K; i++) _mm256_store_si256(reinterpret_cast<__m256i*>(chosen[i]), best[i]);
-            for (int j = 0; j < L; j++) {
-                const int m = n_of[j], rank = m ? (Low ? rank_of[m] : m - 1 - rank_of[m]) : 0;
-                found[j] = (U)((U)chosen[rank][j] ^ (U)std::numeric_limits<T>::min());
+            // The kept extreme of each lane's rank.
+            __m256i pick = best[0];
+            for (int i = 1; i <= K; i++) pick = _mm256_blendv_epi8(pick, best[i], V::eq(rank, V::set1(i)));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(found), _mm256_xor_si256(pick, sign));
+        }
+        if (x0 + L > w) {
+            for (int j = 0, x = x0; x < w; j++, x++) {
+                dst[x] = n_of[j] ? (found[j] + code.low) * 16 : own[x];
+                if (dst_codes) dst_codes[x] = (T)code.code(dst[x]);
             }
+            continue;
         }
-        for (int j = 0, x = x0; j < L && x < w; j++, x++) {
-            dst[x] = n_of[j] ? (found[j] + code.low) * 16 : own[x];
-            if (dst_codes) dst_codes[x] = (T)code.code(dst[x]);
+        // A whole chunk: (found + low) x 16 eight lanes at a time and the codes (found -
+        // bias) all at once; then the rare pixels that admit none take their own samples.
+        const __m256i low = _mm256_set1_epi32(code.low);
+        for (int g = 0; g < L; g += 8) {
+            const __m256i f = sizeof(T) == 1
+                                  ? _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(found + g)))
+                                  : _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(found + g)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x0 + g), _mm256_slli_epi32(_mm256_add_epi32(f, low), 4));
         }
+        if (dst_codes)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst_codes + x0),
+                                _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(found)), sign));
+        if (_mm256_movemask_epi8(V::eq(n, _mm256_setzero_si256())))
+            for (int j = 0; j < L; j++)
+                if (!n_of[j]) {
+                    dst[x0 + j] = own[x0 + j];
+                    if (dst_codes) dst_codes[x0 + j] = (T)code.code(own[x0 + j]);
+                }
     }
 }
 
