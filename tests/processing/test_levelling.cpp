@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/cpu_features.h"
+#include "core/ui.h"
 #include "pipeline_fixture.h"
 #include "processing/levelling.h"
 #include "processing/rank_filter.h"
@@ -37,7 +38,8 @@ std::vector<int> whole_image_levelling(const std::vector<int>& in, int w, int h,
 
 // Every mask, ranks near either end and the middle, planes from two pixels high to ones
 // needing the iteration limit, marker samples of either sign off the level grid, with and
-// without SIMD; the probe shows the last pass's window as the whole-image pass shows it.
+// without SIMD; the probe shows the last pass's window as the whole-image pass shows it,
+// and a cancel still stops the run.
 TEST(Levelling, EqualsTheWholeImagePasses)
 {
     for (auto [w, h] : {std::pair<int, int>{2, 5}, {9, 3}, {23, 17}, {70, 41}})
@@ -65,6 +67,11 @@ TEST(Levelling, EqualsTheWholeImagePasses)
                     EXPECT_EQ(fast_probe.size, whole_probe.size);
                     EXPECT_EQ(fast_probe.cells, whole_probe.cells);
                 }
+    // A cancelled run unwinds from the levelling as from the rank passes it replaces.
+    std::vector<int> in = random_samples(40 * 30, 200, 1), marker(in.size(), 0);
+    ui_cancellable_run run;
+    ui_request_cancel();
+    EXPECT_THROW(self_dual_levelling(in.data(), 40, 30, 0.3, marker.data(), 0, 1, filter_params{}), ui_cancelled);
 }
 
 // Samples far apart (differences beyond 32 bits' reach once subtracted), of either sign,
