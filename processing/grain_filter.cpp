@@ -337,7 +337,7 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
     // Node ids: a band's nodes have at most one per pixel, so each half numbers its nodes
     // from the index of its first pixel (the array is not touched beyond the nodes made).
     std::unique_ptr<node_t[]> nodes(new node_t[n]);
-    std::vector<unsigned> node_of(n);
+    std::unique_ptr<unsigned[]> node_of(new unsigned[n]);  // every pixel is written
     unsigned first[2] = {0, 0}, used[2] = {0, 0};
     std::vector<int> half_seams[2];
     over_row_bands(h, (long long)n * 8, [&](int y0, int y1, yield_clock* clock) {
@@ -347,7 +347,7 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
         for (int y = y0; y < y1; y += rows) {
             if (y > 0) half_seams[half].push_back(y);
             flood_band(in, w, y, std::min(y + rows, y1), key_of.data(), lo, keys, nodes.get(), used[half],
-                       node_of.data(), space, clock);
+                       node_of.get(), space, clock);
         }
     });
     tree_joiner joined(nodes.get(), n);
@@ -363,31 +363,31 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
     for (int half = 0; half < 2; half++)
         for (unsigned i = first[half]; i < used[half]; i++)
             if (nodes[i].parent != no_node) nodes[i].parent = joined.find(nodes[i].parent);
-    std::vector<int> result(n);
-    std::vector<char> known(n, 0);
+    // A node's result replaces its area once known (marked in its key's top bit).
+    constexpr unsigned known = 1u << 31;
+    auto settle = [&](unsigned i, unsigned value) {
+        nodes[i].area = value;
+        nodes[i].key |= known;
+    };
     std::vector<unsigned> chain;
     for (int half = 0; half < 2; half++)
         for (unsigned i = first[half]; i < used[half]; i++) {
             unsigned j = joined.find(i);
             chain.clear();
-            while (!known[j]) {
+            while (!(nodes[j].key & known)) {
                 const node_t& d = nodes[j];
                 if (d.parent == no_node || d.area > limit) {
-                    result[j] = value_of[d.key];
-                    known[j] = 1;
+                    settle(j, (unsigned)value_of[d.key]);
                     break;
                 }
                 chain.push_back(j);
                 j = d.parent;
             }
-            for (unsigned c : chain) {
-                result[c] = result[j];
-                known[c] = 1;
-            }
-            result[i] = result[j];
+            for (unsigned c : chain) settle(c, nodes[j].area);
+            if (i != j) settle(i, nodes[j].area);  // a node joined into j
         }
     over_row_bands(h, (long long)n, [&](int y0, int y1, yield_clock*) {
-        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) out[i] = result[node_of[i]];
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) out[i] = (int)nodes[node_of[i]].area;
     });
     return true;
 }
