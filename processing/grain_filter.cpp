@@ -52,10 +52,12 @@ std::vector<unsigned> brightest_first(const int* in, size_t n)
 // stack. Each finished node knows its area, its key and its parent, which is all the area
 // filter needs: a node more than `limit` pixels keeps its level, a smaller one takes its
 // parent's result, and the root (the whole plane) keeps its level (the lowest), which is
-// what the union-find form gives too. The flood moves between neighbouring pixels, so
-// unlike a pass in order of value it stays in the cache; the heap is one stack per key
-// (a pixel waits at most once at a time, so a key's stack needs room for its pixel count)
-// with a three-tier bit set to find the next non-empty key.
+// what the union-find form gives too (both compute, for every pixel, the highest level at
+// or below its own whose component holds more than `limit` pixels, so the results agree to
+// the last bit). Unlike a pass in order of value, the flood mostly moves between
+// neighbouring pixels. The heap is one stack per key (a pixel waits at most once at a
+// time, so a key's stack needs room for its pixel count) with a three-tier bit set to find
+// the next non-empty key.
 
 class key_set {
 public:
