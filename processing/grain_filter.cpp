@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -51,10 +52,12 @@ std::vector<unsigned> brightest_first(const int* in, size_t n)
 // stack. Each finished node knows its area, its key and its parent, which is all the area
 // filter needs: a node more than `limit` pixels keeps its level, a smaller one takes its
 // parent's result, and the root (the whole plane) keeps its level (the lowest), which is
-// what the union-find form gives too. The flood moves between neighbouring pixels, so
-// unlike a pass in order of value it stays in the cache; the heap is one stack per key
-// (a pixel waits at most once at a time, so a key's stack needs room for its pixel count)
-// with a three-tier bit set to find the next non-empty key.
+// what the union-find form gives too (both compute, for every pixel, the highest level at
+// or below its own whose component holds more than `limit` pixels, so the results agree to
+// the last bit). Unlike a pass in order of value, the flood mostly moves between
+// neighbouring pixels. The heap is one stack per key (a pixel waits at most once at a
+// time, so a key's stack needs room for its pixel count) with a three-tier bit set to find
+// the next non-empty key.
 
 class key_set {
 public:
@@ -116,14 +119,15 @@ struct node_t {
 };
 
 // Floods rows [y0, y1) of the plane on their own (as if the plane ended there): appends the
-// band's nodes to `nodes` and writes each pixel's node (an index into `nodes`) to node_of.
+// band's nodes to `nodes` from index `used` on (at most one per pixel) and writes each
+// pixel's node to node_of.
 // The flood's working arrays, kept from band to band.
 struct flood_space {
     std::vector<unsigned> plane, count, waiting, bottom, fill;
 };
 
 void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, int lo, unsigned keys,
-                std::vector<node_t>& nodes, unsigned* node_of, flood_space& space, yield_clock* clock)
+                node_t* nodes, unsigned& used, unsigned* node_of, flood_space& space, yield_clock* clock)
 {
     const int h = y1 - y0;
     const size_t n = (size_t)w * h, pw = (size_t)w + 2;
@@ -169,8 +173,8 @@ void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, in
     open.reserve((size_t)keys + 2);
     open.push_back({keys, 0, no_node});
     auto new_node = [&](unsigned k) {
-        nodes.push_back({k, 0, no_node});
-        return (unsigned)nodes.size() - 1;
+        nodes[used] = {k, 0, no_node};
+        return used++;
     };
     auto finish = [&](const open_t& c, unsigned parent) {
         nodes[c.node].area = c.area;
@@ -254,7 +258,7 @@ void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, in
 // already share (above it the areas already count both).
 class tree_joiner {
 public:
-    explicit tree_joiner(std::vector<node_t>& nodes) : nodes(nodes), same(nodes.size())
+    tree_joiner(node_t* nodes, size_t count) : nodes(nodes), same(count)
     {
         std::iota(same.begin(), same.end(), 0u);
     }
@@ -300,7 +304,7 @@ public:
     }
 
 private:
-    std::vector<node_t>& nodes;
+    node_t* nodes;
     std::vector<unsigned> same;
 };
 
@@ -331,64 +335,62 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
     // noisy plane leaves the cache at every step; so the plane is flooded in bands of rows
     // small enough for the cache (the two halves on two cores), each band on its own, and
     // the trees are then joined across every seam, pixel pair by pixel pair.
-    const int rows = std::max(16, (int)std::min<size_t>(1u << 16, (1u << 16) / (size_t)w));
-    std::vector<unsigned> node_of(n);
-    std::vector<node_t> half_nodes[2];
+    const int rows = std::max(16, (int)std::min<size_t>(1u << 17, (1u << 17) / (size_t)w));
+    // Node ids: a band's nodes have at most one per pixel, so each half numbers its nodes
+    // from the index of its first pixel (the array is not touched beyond the nodes made).
+    std::unique_ptr<node_t[]> nodes(new node_t[n]);
+    std::unique_ptr<unsigned[]> node_of(new unsigned[n]);  // every pixel is written
+    unsigned first[2] = {0, 0}, used[2] = {0, 0};
     std::vector<int> half_seams[2];
-    int middle = 0;
     over_row_bands(h, (long long)n * 8, [&](int y0, int y1, yield_clock* clock) {
         const int half = y0 == 0 ? 0 : 1;
+        first[half] = used[half] = (unsigned)((size_t)y0 * w);
         flood_space space;
         for (int y = y0; y < y1; y += rows) {
-            if (y > y0) half_seams[half].push_back(y);
-            flood_band(in, w, y, std::min(y + rows, y1), key_of.data(), lo, keys, half_nodes[half], node_of.data(),
-                       space, clock);
+            if (y > 0) half_seams[half].push_back(y);
+            flood_band(in, w, y, std::min(y + rows, y1), key_of.data(), lo, keys, nodes.get(), used[half],
+                       node_of.get(), space, clock);
         }
-        if (half == 1) middle = y0;
     });
-    std::vector<node_t>& nodes = half_nodes[0];
-    if (middle > 0) {
-        const unsigned shift = (unsigned)nodes.size();
-        for (node_t d : half_nodes[1]) {
-            if (d.parent != no_node) d.parent += shift;
-            nodes.push_back(d);
-        }
-        half_nodes[1] = {};
-        for (size_t i = (size_t)middle * w; i < n; i++) node_of[i] += shift;
-        half_seams[0].push_back(middle);
-    }
-    tree_joiner joined(nodes);
-    for (const auto& seams : half_seams)
-        for (int seam : seams)
+    tree_joiner joined(nodes.get(), n);
+    for (const auto& seams_of_half : half_seams)
+        for (int seam : seams_of_half)
             for (int x = 0; x < w; x++)
                 joined.join(node_of[(size_t)(seam - 1) * w + x], node_of[(size_t)seam * w + x]);
 
     // A node more than `limit` pixels keeps its level, a smaller one takes its parent's
     // result, and the root (the whole plane) keeps its level, the lowest: what the
-    // union-find form gives. Each chain is walked up to the first node known.
-    std::vector<int> result(nodes.size());
-    std::vector<char> known(nodes.size(), 0);
+    // union-find form gives. Parents first point past joined nodes; then each chain is
+    // walked up to the first node known.
+    for (int half = 0; half < 2; half++)
+        for (unsigned i = first[half]; i < used[half]; i++)
+            if (nodes[i].parent != no_node) nodes[i].parent = joined.find(nodes[i].parent);
+    // A node's result replaces its area once known (marked in its key's top bit).
+    constexpr unsigned known = 1u << 31;
+    auto settle = [&](unsigned i, unsigned value) {
+        nodes[i].area = value;
+        nodes[i].key |= known;
+    };
     std::vector<unsigned> chain;
-    for (unsigned i = 0; i < nodes.size(); i++) {
-        unsigned j = joined.find(i);
-        chain.clear();
-        while (!known[j]) {
-            const node_t& d = nodes[j];
-            if (d.parent == no_node || d.area > limit) {
-                result[j] = value_of[d.key];
-                known[j] = 1;
-                break;
+    for (int half = 0; half < 2; half++)
+        for (unsigned i = first[half]; i < used[half]; i++) {
+            unsigned j = joined.find(i);
+            chain.clear();
+            while (!(nodes[j].key & known)) {
+                const node_t& d = nodes[j];
+                if (d.parent == no_node || d.area > limit) {
+                    settle(j, (unsigned)value_of[d.key]);
+                    break;
+                }
+                chain.push_back(j);
+                j = d.parent;
             }
-            chain.push_back(j);
-            j = joined.find(d.parent);
+            for (unsigned c : chain) settle(c, nodes[j].area);
+            if (i != j) settle(i, nodes[j].area);  // a node joined into j
         }
-        for (unsigned c : chain) {
-            result[c] = result[j];
-            known[c] = 1;
-        }
-        result[i] = result[j];
-    }
-    for (size_t i = 0; i < n; i++) out[i] = result[node_of[i]];
+    over_row_bands(h, (long long)n, [&](int y0, int y1, yield_clock*) {
+        for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) out[i] = (int)nodes[node_of[i]].area;
+    });
     return true;
 }
 

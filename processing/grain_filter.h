@@ -4,11 +4,12 @@
 // With A = (2r - 1)^2 pixels: every bright grain (a 4-connected region of the upper level
 // sets) of area at most (1 - c) A is flattened to the level around it (an area opening),
 // then every dark grain of area at most c A (an area closing). So c < 0.5 removes bright
-// grains more than dark ones, c > 0.5 the reverse, and c = 0.5 treats both alike. Pixels
-// are merged by union-find in order of value, so large flat regions cost no more than
-// small ones. r < 1 copies the input.
+// grains more than dark ones, c > 0.5 the reverse, and c = 0.5 treats both alike. The
+// component tree is built by flooding bands of rows (two halves on two cores) and joining
+// the bands' trees, so large flat regions cost no more than small ones. r < 1 copies the
+// input.
 void grain_filter_2d(int* in, int width, int height, int r, double c, int* out);
 
 // The area opening alone: connected components (4-connectivity) of every upper level set
-// with at most `limit` pixels are removed.
+// with at most `limit` pixels are removed. The input may be the output.
 void area_opening(const int* in, int width, int height, long long limit, int* out);

@@ -81,6 +81,23 @@ TEST(Bitonic, AreaOpeningEqualsTheFloodFillReference)
     EXPECT_EQ(out, expected);
 }
 
+// A large plane is flooded in bands of rows whose trees are joined at the seams (here rows
+// 16, 20 and 36); a range too wide for the flood's tables goes through union-find instead.
+TEST(Bitonic, AreaOpeningAcrossBandsAndWideRanges)
+{
+    const int w = 8192, h = 40;
+    std::vector<int> in = random_samples((size_t)w * h, 3, 5), out(in.size());
+    for (int& v : in) v %= 4;
+    for (long long limit : {2LL, 30LL}) {
+        area_opening(in.data(), w, h, limit, out.data());
+        EXPECT_EQ(out, naive_area_opening(in, w, h, limit)) << "limit " << limit;
+    }
+    std::vector<int> wide = random_samples(300, 6, 9), wide_out(wide.size());
+    for (int& v : wide) v *= 50000;  // a range of 4.8 million
+    area_opening(wide.data(), 20, 15, 4, wide_out.data());
+    EXPECT_EQ(wide_out, naive_area_opening(wide, 20, 15, 4));
+}
+
 TEST(Bitonic, BlendFavoursTheSideThatFits)
 {
     // Where the opening's smoothed error vanishes the corrected opening wins outright.
