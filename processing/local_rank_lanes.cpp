@@ -249,8 +249,8 @@ AVX2 static __m256i byte_lookup(const uint8_t* table, int segments, __m256i n)
     const __m256i segment = _mm256_and_si256(_mm256_srli_epi16(n, 4), _mm256_set1_epi8(15));
     __m256i out = _mm256_setzero_si256();
     for (int s = 0; s < segments; s++) {
-        const __m256i part = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table + 16 * s)));
-        out = _mm256_blendv_epi8(out, _mm256_shuffle_epi8(part, low_bits), _mm256_cmpeq_epi8(segment, _mm256_set1_epi8((char)s)));
+        const __m256i entries = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table + 16 * s)));
+        out = _mm256_blendv_epi8(out, _mm256_shuffle_epi8(entries, low_bits), _mm256_cmpeq_epi8(segment, _mm256_set1_epi8((char)s)));
     }
     return out;
 }
