@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 #include <wx/log.h>
+#include <wx/thread.h>
 
 #include "core/record.h"
 #include "ct/rsq_file.h"
@@ -48,21 +50,52 @@ namespace {
 
 // Hands every message on to the log target in place and notes whether a warning (or
 // worse) went by. Messages silenced with wxLogNull never arrive.
+// Notes whether a warning is logged while it lives, and passes every message on. Off the
+// main thread (a script's worker thread loading through the Python module) wx keeps a
+// target per thread: the watch takes that one's place and gives it back, and never
+// touches the program's target, which another thread may be replacing meanwhile.
 class warning_watch : public wxLog {
 public:
-    warning_watch() : previous_(wxLog::GetActiveTarget()) { wxLog::SetActiveTarget(this); }
-    ~warning_watch() override { wxLog::SetActiveTarget(previous_); }
+    warning_watch() : main_(wxThread::IsMain())
+    {
+        if (main_) {
+            previous_ = wxLog::GetActiveTarget();
+            wxLog::SetActiveTarget(this);
+        } else {
+            previous_ = wxLog::SetThreadActiveTarget(this);
+        }
+    }
+    ~warning_watch() override
+    {
+        if (main_) {
+            wxLog::SetActiveTarget(previous_);
+            return;
+        }
+        wxLog::SetThreadActiveTarget(previous_);
+        // A thread without a target of its own: its messages take the usual way now.
+        for (const held_record& r : held_) wxLog::OnLog(r.level, r.msg, r.info);
+    }
     bool warned = false;
 
 protected:
     void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override
     {
         if (level <= wxLOG_Warning) warned = true;
-        if (previous_) previous_->LogRecord(level, msg, info);
+        if (previous_)
+            previous_->LogRecord(level, msg, info);
+        else if (!main_)
+            held_.push_back({level, msg, info});
     }
 
 private:
-    wxLog* previous_;
+    struct held_record {
+        wxLogLevel level;
+        wxString msg;
+        wxLogRecordInfo info;
+    };
+    bool main_;
+    wxLog* previous_ = nullptr;
+    std::vector<held_record> held_;
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ log_capture::~log_capture()
         wxLog::SetThreadActiveTarget(previous);
 }
 
-void log_capture::DoLogTextAtLevel(wxLogLevel level, const wxString& msg)
+void log_capture::DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&)
 {
     if (level <= wxLOG_Warning) messages.emplace_back(msg.utf8_str());
 }

@@ -29,7 +29,7 @@ public:
     std::string joined() const;
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel level, const wxString& msg) override;
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override;
 
 private:
     wxLog* previous = nullptr;

@@ -303,10 +303,10 @@ def _process(kind, source, target, params):
 
 class _Helper:
     """A child process of the worker that runs the module's loader and writer calls in its
-    main thread, one request at a time (a line of JSON each way). The workers run tasks in
-    threads of their own, and the module's loaders redirect the wx log in a way that is
-    only safe on the main thread; and a file that crashes the native code ends the child,
-    not the worker: it is reported, and the next request starts a new child."""
+    main thread, one request at a time (a line of JSON each way). A file that crashes or
+    exhausts the native code ends the child, not the worker (which would take the other
+    tasks and the cluster's bookkeeping with it): it is reported, and the next request
+    starts a new child."""
 
     lock = threading.Lock()
     child = None

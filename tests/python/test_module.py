@@ -155,7 +155,15 @@ def test_threads_match_one_after_the_other(pictures):
     jobs.append(("read", None))  # a record path under the module's lock meanwhile
 
     def one(k, p):
-        return voxmira.read(CT)[0] if k == "read" else voxmira.filter(big, k, **p)
+        if k != "read":
+            return voxmira.filter(big, k, **p)
+        # Loads on a thread of their own, one refused between them: each watches the
+        # thread's log and must leave it as it was.
+        voxmira.read(CT)
+        with pytest.raises(RuntimeError):
+            voxmira.read(__file__)
+        voxmira.save_processed(pictures["grey"], pictures["grey"].parent / "thread.png")
+        return voxmira.read(CT)[0]
     alone = [one(k, p) for k, p in jobs]
     together = [None] * len(jobs)
 
