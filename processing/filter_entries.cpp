@@ -150,10 +150,9 @@ void centile_2d(const filter_image& img, const filter_params& p, double c)
         std::vector<int> grey = steering_plane(img, p), guide(grey.size());
         anisotropic_filter_2d(grey.data(), w, h, 1.2 * r, 0.6, guide.data(), nullptr, nullptr, nullptr, false,
                               p.scaled_level(3));
-        std::vector<int> other((size_t)w * h * p.planes());
         const bool opening = c <= 0.5;
-        rank_2d_x(img.in, w, h, p.planes(), r, opening ? c : 1 - c, opening ? img.out : other.data(),
-                  opening ? other.data() : img.out, guide.data(), grey.data(), p);
+        rank_2d_x(img.in, w, h, p.planes(), r, opening ? c : 1 - c, opening ? img.out : nullptr,
+                  opening ? nullptr : img.out, guide.data(), grey.data(), p);
         return;
     }
     case MASK_AREA:

@@ -19,15 +19,18 @@ void occo_plane(int* in, int w, int h, int r, double c, int* out, int* guide, in
                 const int* mask_of_pixel, const filter_params& p)
 {
     const size_t n = (size_t)w * h;
-    std::vector<int> O(n), C(n), CO(n), OC(n), spare(n);
+    std::vector<int> O(n), C(n), CO(n), OC(n);
     if (p.mask == MASK_LOCAL && guide) {
+        // The local filter takes centiles up to the median: above it the opening at c is
+        // its closing at 1 - c, so the outputs trade places. Only the output used is made.
         const double q = std::min(c, 1 - c);
+        const bool above = c > 0.5;
         rank_2d_x(in, w, h, 1, r, q, O.data(), C.data(), guide, grey ? grey : in, p);
-        if (c > 0.5) std::swap(O, C);
-        rank_2d_x(O.data(), w, h, 1, r, q, spare.data(), CO.data(), guide, grey ? grey : in, p);
-        if (c > 0.5) std::swap(spare, CO);
-        rank_2d_x(C.data(), w, h, 1, r, q, OC.data(), spare.data(), guide, grey ? grey : in, p);
-        if (c > 0.5) std::swap(spare, OC);
+        if (above) std::swap(O, C);
+        rank_2d_x(O.data(), w, h, 1, r, q, above ? CO.data() : nullptr, above ? nullptr : CO.data(), guide,
+                  grey ? grey : in, p);
+        rank_2d_x(C.data(), w, h, 1, r, q, above ? nullptr : OC.data(), above ? OC.data() : nullptr, guide,
+                  grey ? grey : in, p);
     } else if (p.mask == MASK_AREA) {
         grain_filter_2d(in, w, h, r, c, O.data());
         grain_filter_2d(in, w, h, r, 1 - c, C.data());
