@@ -33,7 +33,6 @@ import pydicom
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
-sys.path.insert(0, os.path.join(ROOT, "python"))
 from make_ct_phantom import write_slice  # noqa: E402
 
 BITONIC = dict(filter="bitonic", size=3)
