@@ -59,15 +59,13 @@ TEST_F(Handlers, InputDuringAFilterRunWaitsForItsEnd)
 {
     load_phantom(1024, 1024);
     choose(ID_FILTER, 3);
-    choose(ID_MASK, 0);
-    info.use_histogram = 0;  // the slow strategy, so the run yields
+    choose(ID_MASK, MASK_LOCAL);  // the slowest median: at size 7 the run yields
     ui_hooks hooks;
     hooks.yield = yield_with_input;
     ui_install(hooks);
     yields = 0;
     slide(ID_FILTER_SIZE, 7);
     gui_install_ui_hooks();
-    info.use_histogram = 1;
     EXPECT_GE(yields, 1);
     // Not applied while the run used the arrays: sub-sample 1, size 7, two inputs held.
     EXPECT_EQ(std::make_tuple(subsample_during, size_during, held_during), std::make_tuple(1, 7, 2));
