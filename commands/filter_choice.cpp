@@ -42,23 +42,34 @@ const filter_traits& filter_traits_of(int kind)
     return traits_table[kind >= 0 && kind < FILTER_KINDS ? kind : FILTER_NONE];
 }
 
+void follow_filter_choice(int filter, int mask, choice_fields& f)
+{
+    const filter_traits& t = filter_traits_of(filter);
+    if (t.rank_pyramid) {
+        for (int* d : {&f.first_divisor, &f.later_divisor})
+            if (*d == 30) *d = 24;
+        if (f.centile_alt == 5) f.centile_alt = 6;
+        if (mask == MASK_VARYING) {
+            if (f.centile == 8) f.centile = 4;
+        } else if (f.centile == 4) {
+            f.centile = 8;
+        }
+    } else if (t.anisotropy) {
+        for (int* d : {&f.first_divisor, &f.later_divisor})
+            if (*d == 24) *d = 30;
+        if (f.centile_alt == 6) f.centile_alt = 5;
+    }
+}
+
 filter_rows apply_filter_choice()
 {
     const filter_traits& t = filter_traits_of(info.filter);
-    if (t.rank_pyramid) {
-        for (int* d : {&pyramid_first_divisor(), &pyramid_later_divisor()})
-            if (*d == 30) *d = 24;
-        if (info.centile_alt == 5) info.centile_alt = 6;
-        if (info.mask == MASK_VARYING) {
-            if (info.centile == 8) info.centile = 4;
-        } else if (info.centile == 4) {
-            info.centile = 8;
-        }
-    } else if (t.anisotropy) {
-        for (int* d : {&pyramid_first_divisor(), &pyramid_later_divisor()})
-            if (*d == 24) *d = 30;
-        if (info.centile_alt == 6) info.centile_alt = 5;
-    }
+    choice_fields f{info.centile, info.centile_alt, pyramid_first_divisor(), pyramid_later_divisor()};
+    follow_filter_choice(info.filter, info.mask, f);
+    info.centile = f.centile;
+    info.centile_alt = f.centile_alt;
+    pyramid_first_divisor() = f.first_divisor;
+    pyramid_later_divisor() = f.later_divisor;
     filter_rows rows{t.centile_row, t.level_row, t.mask_row, " ", 0};
     if (t.centile_row) {
         rows.centile_label = t.anisotropy ? "Filter anisotropy:" : "Mask centile:";

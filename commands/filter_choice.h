@@ -29,6 +29,14 @@ struct filter_rows {
     int centile_value;          // the field the centile slider shows
 };
 
+// The fields that follow the filter choice: the mask centile, the anisotropy (centile_alt)
+// and the pyramid's two divisors.
+struct choice_fields {
+    int centile, centile_alt, first_divisor, later_divisor;
+};
+// Brings `f` in line with filter kind `filter` and mask kind `mask`, as below.
+void follow_filter_choice(int filter, int mask, choice_fields& f);
+
 // Brings the filter-dependent fields of the record in line with info.filter: the
 // anisotropic filter's pyramid divisors (dev_values[3], [4]) are 30 for the anisotropic
 // filter and 24 for the rank filters, its anisotropy centile_alt 5 or 6, and the rank

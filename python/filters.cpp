@@ -60,25 +60,15 @@ filter_params params_of(const filter_settings& s, int data_colour, pyramid_param
     p.restrict_kind = 2;
     p.interpolate_kind = 2;
     p.rank_histogram = true;
-    // The filter choice's rules (commands/filter_choice.cpp) from the window's defaults:
-    // centile 4, anisotropy 6, divisors 24.
-    int centile = s.centile >= 0 ? s.centile : 4, centile_alt = 6, divisor = 24;
-    const filter_traits& t = filter_traits_of(s.filter);
-    if (t.rank_pyramid) {
-        if (s.mask == MASK_VARYING) {
-            if (centile == 8) centile = 4;
-        } else if (centile == 4) {
-            centile = 8;
-        }
-    } else if (t.anisotropy) {
-        divisor = 30;
-        centile_alt = 5;
-    }
-    if (s.anisotropy >= 0) centile_alt = s.anisotropy;
-    p.centile = centile;
-    p.centile_alt = centile_alt;
+    // The window's defaults (centile 4, anisotropy 6, divisors 24) brought in line with the
+    // filter choice as the window does.
+    choice_fields f{s.centile >= 0 ? s.centile : 4, 6, 24, 24};
+    follow_filter_choice(s.filter, s.mask, f);
+    p.centile = f.centile;
+    p.centile_alt = s.anisotropy >= 0 ? s.anisotropy : f.centile_alt;
     pyramid.levels = s.multires >= 1 ? s.multires : 5;
-    pyramid.first_divisor = pyramid.later_divisor = divisor;
+    pyramid.first_divisor = f.first_divisor;
+    pyramid.later_divisor = f.later_divisor;
     return p;
 }
 
