@@ -5,9 +5,12 @@ filters a picture, beside the nearest peer call where one exists.
     /usr/bin/python3 bench/filters_live.py [--batch build/voxmira-batch] [--runs 5]
                                            [--sizes 3,7] [--out table.md]
 
-Voxmira's figure is the "Filtering took" time that `voxmira-batch process` reports (the
-whole-image filter run inside the process, both cores, no loading or writing); each cell is
-the median of --runs fresh processes. The peers run in this process on the same picture, two
+Voxmira's figures: the "Filtering took" time that `voxmira-batch process` reports (the
+whole-image filter run inside the process, both cores, no loading or writing), the median of
+--runs fresh processes; and, with --module (the built Python module's folder, e.g.
+build/python), the same filter with the same settings run again and again in one process as
+the desktop program runs it while the slider moves (planes kept between runs, so no
+first-touch page faults after the first run), the median of --runs runs after one unmeasured. The peers run in this process on the same picture, two
 threads for OpenCV: `medianBlur` 5 x 5 on 16 bits (median), `blur` 7 x 7 (mean),
 `GaussianBlur` sigma 1.3 r (Gaussian), ximgproc `guidedFilter` r (image-guided),
 scikit-image `filters.rank.median` with `disk(r)` (median, 8 bits), `fastNlMeansDenoising`
@@ -65,6 +68,12 @@ def ours(batch, path, kind, mask, size, runs, folder):
     return statistics.median(times)
 
 
+def in_process(module, img, kind, mask, size, runs):
+    """Median ms of the module's filter, as the batch tool filters it, after a warm-up run."""
+    module.filter(img, kind, mask=mask, size=size)
+    return timed(lambda: module.filter(img, kind, mask=mask, size=size), runs)
+
+
 def timed(call, runs):
     times = []
     for _ in range(runs):
@@ -112,13 +121,20 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--sizes", default="3")
     ap.add_argument("--out", default="")
+    ap.add_argument("--module", default="",
+                    help="folder of the built voxmira module: adds the in-process column")
     args = ap.parse_args()
+    module = None
+    if args.module:
+        sys.path.insert(0, args.module)
+        import voxmira as module
     if not os.access(args.batch, os.X_OK):
         sys.exit("no batch tool at %s (build it, or give --batch)" % args.batch)
     sizes = [int(s) for s in args.sizes.split(",")]
-    lines = ["| filter | mask | r | 512 ms | 1024 ms | peer (1024) | peer ms | ratio |",
-             "|---|---|---|---|---|---|---|---|"]
-    over = 0
+    warm = " | 1024 in-process" if module else ""
+    lines = ["| filter | mask | r | 512 ms | 1024 ms%s | peer (1024) | peer ms | ratio |" % warm,
+             "|---|---|---|---|---|---|---|---|" + ("---|" if module else "")]
+    over = over_warm = 0
     with tempfile.TemporaryDirectory() as folder:
         paths, pictures = {}, {}
         for n in (512, 1024):
@@ -136,6 +152,10 @@ def main():
                     text = ["-" if c is None else "%.0f" % c for c in cells]
                     if slow:
                         text[1] += " !"
+                    if module:
+                        warm_ms = in_process(module, pictures[1024], kind, mask, size, args.runs)
+                        over_warm += warm_ms > TARGET_MS
+                        text[1] += " | %.0f%s" % (warm_ms, " !" if warm_ms > TARGET_MS else "")
                     p = peer.get(kind)
                     if kind == 3 and mask == 0 and "skimage" in peer:
                         p2 = peer["skimage"]
@@ -151,7 +171,8 @@ def main():
                             FILTERS[kind], MASKS[mask], size, text[0], text[1]))
                     print(lines[-1], flush=True)
     lines.append("")
-    lines.append("%d rows above %d ms at 1024 x 1024 (medians of %d runs)." % (over, TARGET_MS, args.runs))
+    lines.append("%d rows above %d ms at 1024 x 1024 (medians of %d runs)%s." % (
+        over, TARGET_MS, args.runs, "; in-process %d" % over_warm if module else ""))
     text = "\n".join(lines)
     print(lines[-1])
     if args.out:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/cpu_features.h"
+#include "core/work_plane.h"
 #include "processing/row_bands.h"
 
 
@@ -55,38 +56,59 @@ struct thresholded_setup {
     }
 };
 
-// The same four pixels x .. x + 3 at a time (AVX2, the fixed threshold, the window inside
-// the image): the same terms added in the same order, a sample beyond the threshold
-// adding zero weight (and zero to the sum), which leaves both sums as skipping it does.
-// Returns the first pixel left for one_pixel.
-__attribute__((target("avx2"))) int four_at_a_time(const thresholded_setup& s, int y, int x0, int x1, int* out)
+// The same pixels four at a time (AVX2, the fixed threshold, the window inside the image),
+// reading the samples as doubles (`values`, the source converted once): the difference of
+// two whole numbers below 2^31 and its test against the threshold are exact in doubles, so
+// the same samples pass. The same terms are added in the same order, a sample beyond the
+// threshold adding zero weight (and zero to the sum), which leaves both sums as skipping it
+// does. Each pixel's sums are one long chain of additions, so G groups of four run side by
+// side to keep the adder busy.
+template <int G>
+__attribute__((target("avx2"))) inline void groups_of_four(const thresholded_setup& s, const double* values, int y,
+                                                           int x, int* out)
 {
     const int n = s.n, w = s.w, d = 2 * n + 1;
-    const __m256i limit = _mm256_set1_epi64x(s.fixed);
-    int x = x0;
-    for (; x + 4 <= x1; x += 4) {
-        const int* row = s.src + (size_t)y * w + x;
-        const __m256i centre = _mm256_cvtepi32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
-        __m256d sum = _mm256_setzero_pd(), total = _mm256_setzero_pd();
-        for (int dy = -n; dy <= n; dy++) {
-            const int* r = row + (ptrdiff_t)dy * w;
-            const double* g = s.weight + (size_t)(dy + n) * d;
-            for (int dx = -n; dx <= n; dx++) {
-                const __m128i v32 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + dx));
-                const __m256i diff = _mm256_sub_epi64(_mm256_cvtepi32_epi64(v32), centre);
-                // |diff| < limit: diff < limit and -diff < limit.
-                const __m256i near = _mm256_and_si256(_mm256_cmpgt_epi64(limit, diff),
-                                                      _mm256_cmpgt_epi64(limit, _mm256_sub_epi64(_mm256_setzero_si256(), diff)));
-                const __m256d gk = _mm256_and_pd(_mm256_set1_pd(g[dx + n]), _mm256_castsi256_pd(near));
-                sum = _mm256_add_pd(sum, _mm256_mul_pd(gk, _mm256_cvtepi32_pd(v32)));
-                total = _mm256_add_pd(total, gk);
+    const __m256d limit = _mm256_set1_pd((double)s.fixed);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+    const size_t at = (size_t)y * w + x;
+    __m256d centre[G], sum[G], total[G];
+    for (int i = 0; i < G; i++) {
+        centre[i] = _mm256_loadu_pd(values + at + 4 * i);
+        sum[i] = _mm256_setzero_pd();
+        total[i] = _mm256_setzero_pd();
+    }
+    for (int dy = -n; dy <= n; dy++) {
+        const double* r = values + at + (ptrdiff_t)dy * w;
+        const double* g = s.weight + (size_t)(dy + n) * d;
+        for (int dx = -n; dx <= n; dx++) {
+            const __m256d weight = _mm256_set1_pd(g[dx + n]);
+            for (int i = 0; i < G; i++) {
+                const __m256d v = _mm256_loadu_pd(r + dx + 4 * i);
+                const __m256d distance = _mm256_and_pd(_mm256_sub_pd(v, centre[i]), magnitude);
+                const __m256d gk = _mm256_and_pd(weight, _mm256_cmp_pd(distance, limit, _CMP_LT_OQ));
+                sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(gk, v));
+                total[i] = _mm256_add_pd(total[i], gk);
             }
         }
-        double sums[4], totals[4];
-        _mm256_storeu_pd(sums, sum);
-        _mm256_storeu_pd(totals, total);
-        for (int j = 0; j < 4; j++) out[x + j] = totals[j] > 0 ? (int)(sums[j] / totals[j] + 0.5) : row[j];
     }
+    const int* row = s.src + at;
+    for (int i = 0; i < G; i++) {
+        double sums[4], totals[4];
+        _mm256_storeu_pd(sums, sum[i]);
+        _mm256_storeu_pd(totals, total[i]);
+        for (int j = 0; j < 4; j++)
+            out[x + 4 * i + j] = totals[j] > 0 ? (int)(sums[j] / totals[j] + 0.5) : row[4 * i + j];
+    }
+}
+
+// Pixels x0 .. x1 - 1 of row y as far as groups of four go; returns the first pixel left for
+// one_pixel.
+__attribute__((target("avx2"))) int four_at_a_time(const thresholded_setup& s, const double* values, int y, int x0,
+                                                   int x1, int* out)
+{
+    int x = x0;
+    for (; x + 12 <= x1; x += 12) groups_of_four<3>(s, values, y, x, out);
+    for (; x + 4 <= x1; x += 4) groups_of_four<1>(s, values, y, x, out);
     return x;
 }
 
@@ -119,6 +141,11 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out, const 
     // Rows are independent: bands of them on the cores, the inner part of an inner row
     // four pixels at a time where the CPU has AVX2.
     const bool fours = processing_simd.avx2 && !s.noise;
+    work_plane<double> values(fours ? count : 0);
+    if (fours)
+        over_row_bands(h, (long long)count, [&](int y0, int y1, yield_clock*) {
+            for (size_t i = (size_t)y0 * w; i < (size_t)y1 * w; i++) values[i] = src[i];
+        });
     over_row_bands(h, (long long)count * d * d, [&](int y0, int y1, yield_clock* clock) {
         for (int y = y0; y < y1; y++) {
             int* o = out + (size_t)y * w;
@@ -126,7 +153,7 @@ void thresholded_filter_2d(int* in, int w, int h, double sigma, int* out, const 
             int x = 0;
             if (inner_row) {
                 for (; x < std::min(n, w); x++) o[x] = s.one_pixel(x, y);
-                x = four_at_a_time(s, y, n, w - n, o);
+                x = four_at_a_time(s, values.data(), y, n, w - n, o);
             }
             for (; x < w; x++) o[x] = s.one_pixel(x, y);
             clock->maybe_yield();
