@@ -452,12 +452,16 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     int* const open_to = open ? open : same_ranks ? close : nullptr;
     int* const close_to = same_ranks ? nullptr : close;
     const bool opening = open_to || probe, closing = close_to != nullptr;
-    // The wide forms for one channel: admission on 16-bit grey values, ranks on 8- or
-    // 16-bit level codes, in padded planes so the border rows and columns go the same way.
-    const bool wide = processing_simd.avx2 && n_channels == 1;
+    // The wide forms: admission on 16-bit grey values, ranks on 8- or 16-bit level codes,
+    // in padded planes (one a channel) so the border rows and columns go the same way.
+    // Every channel's ranks are taken over the same admitted neighbours, a channel plane at
+    // a time: a row of first passes then holds its channels one after the other (w values
+    // each), and the results of the second passes are put back among the channels.
+    const bool wide = processing_simd.avx2;
     const level_code code = wide ? choose_level_code(in, count, taps.count) : level_code{};
     const std::vector<int16_t> grey16 = wide ? padded_grey16(s.grey, w, h, r) : std::vector<int16_t>{};
     const size_t padded_w = (size_t)w + 2 * r + 32, lane_bytes = code.lane_bits / 8;
+    const size_t plane_bytes = padded_w * (h + 2 * r) * lane_bytes, ring_bytes = (size_t)d * padded_w * lane_bytes;
     // The extremes form where a pass's ranks lie within 7 of one end and it costs less than
     // the search (two operations per kept extreme against two per bit of the levels' span).
     auto extreme_of = [&](const pass_ranks& k) {
@@ -467,19 +471,20 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
     std::vector<long long> grey_tap(taps.count);
     for (int k = 0; k < taps.count; k++) grey_tap[k] = (long long)taps.dy[k] * (long long)padded_w + taps.dx[k];
     if (code.lane_bits) {
-        in_codes.assign(padded_w * (h + 2 * r) * lane_bytes, 0);
-        over_row_bands(h, (long long)w * h, [&](int y0, int y1, yield_clock*) {
-            for (int y = y0; y < y1; y++) {
-                unsigned char* row = &in_codes[((y + r) * padded_w + r) * lane_bytes];
-                const int* samples = in + (size_t)y * w;
-                if (lane_bytes == 1)
-                    for (int x = 0; x < w; x++) row[x] = (unsigned char)(int8_t)code.code(samples[x]);
-                else
-                    for (int x = 0; x < w; x++) {
-                        const int16_t v16 = (int16_t)code.code(samples[x]);
-                        std::memcpy(row + 2 * x, &v16, 2);
-                    }
-            }
+        in_codes.assign(plane_bytes * n_channels, 0);
+        over_row_bands(h, (long long)w * h * n_channels, [&](int y0, int y1, yield_clock*) {
+            for (int ch = 0; ch < n_channels; ch++)
+                for (int y = y0; y < y1; y++) {
+                    unsigned char* row = &in_codes[ch * plane_bytes + ((y + r) * padded_w + r) * lane_bytes];
+                    const int* samples = in + (size_t)y * row_values + ch;
+                    if (lane_bytes == 1)
+                        for (int x = 0; x < w; x++) row[x] = (unsigned char)(int8_t)code.code(samples[x * n_channels]);
+                    else
+                        for (int x = 0; x < w; x++) {
+                            const int16_t v16 = (int16_t)code.code(samples[x * n_channels]);
+                            std::memcpy(row + 2 * x, &v16, 2);
+                        }
+                }
         });
     }
     // Row by row: each row's masks and its two first passes (rank c for the opening, rank
@@ -495,10 +500,17 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
         std::vector<int> first_open((size_t)d * row_values), first_close((size_t)d * row_values);
         // The first passes' codes for the wide second passes, and a row of padding for the
         // rows outside the image (never admitted, so any codes do).
-        std::vector<unsigned char> codes_open(code.lane_bits ? d * padded_w * lane_bytes : 0), codes_close,
+        std::vector<unsigned char> codes_open(ring_bytes * n_channels), codes_close,
             padding_row(code.lane_bits ? padded_w * lane_bytes : 0);
         if (closing) codes_close.resize(codes_open.size());
         std::vector<const void*> src(taps.count);
+        // A channel's own samples, and its second pass's results, as a row of their own.
+        std::vector<int> channel_row(n_channels > 1 ? w : 0), channel_out(n_channels > 1 ? w : 0);
+        auto own_row = [&](const int* row, int ch) {
+            if (n_channels == 1) return row;
+            for (int x = 0; x < w; x++) channel_row[x] = row[(size_t)x * n_channels + ch];
+            return static_cast<const int*>(channel_row.data());
+        };
         auto slot = [&](int y) { return y % d; };
         const int start = std::max(0, y0 - r);
         window_extremes window(s, start);
@@ -515,22 +527,32 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
         };
         // Tap k's code for pixel 0 of row y: in the padded plane of the input, or in a ring
         // of first-pass codes.
-        auto plane_codes = [&](int y) {
+        auto plane_codes = [&](int y, int ch) {
             for (int k = 0; k < taps.count; k++)
-                src[k] = &in_codes[((y + taps.dy[k] + r) * padded_w + r + taps.dx[k]) * lane_bytes];
+                src[k] = &in_codes[ch * plane_bytes + ((y + taps.dy[k] + r) * padded_w + r + taps.dx[k]) * lane_bytes];
             return src.data();
         };
-        auto ring_codes = [&](const std::vector<unsigned char>& ring, int y) {
+        auto ring_codes = [&](const std::vector<unsigned char>& ring, int y, int ch) {
             for (int k = 0; k < taps.count; k++) {
                 const int yy = y + taps.dy[k];
                 const unsigned char* row =
-                    yy >= 0 && yy < h ? &ring[slot(yy) * padded_w * lane_bytes] : padding_row.data();
+                    yy >= 0 && yy < h ? &ring[ch * ring_bytes + slot(yy) * padded_w * lane_bytes] : padding_row.data();
                 src[k] = row + (r + taps.dx[k]) * lane_bytes;
             }
             return src.data();
         };
-        auto ring_code_row = [&](std::vector<unsigned char>& ring, int y) {
-            return &ring[(slot(y) * padded_w + r) * lane_bytes];
+        auto ring_code_row = [&](std::vector<unsigned char>& ring, int y, int ch) {
+            return &ring[ch * ring_bytes + (slot(y) * padded_w + r) * lane_bytes];
+        };
+        // A second pass of channel ch into row y of `plane`.
+        auto second_pass = [&](const std::vector<unsigned char>& ring, int y, int ch, const pass_ranks& k,
+                               const int* first, int* plane) {
+            int* row = plane + (size_t)y * row_values;
+            rank_row_lanes(code, ring_codes(ring, y, ch), taps.count, &masks[(size_t)slot(y) * row_words], taps.stride,
+                           w, k.rank_of.data(), extreme_of(k), k.end.low, first + (size_t)ch * w,
+                           n_channels == 1 ? row : channel_out.data(), nullptr);
+            if (n_channels > 1)
+                for (int x = 0; x < w; x++) row[(size_t)x * n_channels + ch] = channel_out[x];
         };
         int next = start;
         for (int y = y0; y < y1; y++) {
@@ -551,13 +573,17 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
                 int* fo = &first_open[(size_t)slot(next) * row_values];
                 int* fc = &first_close[(size_t)slot(next) * row_values];
                 if (code.lane_bits) {
-                    const int* own = in + (size_t)next * w;
-                    if (opening)
-                        rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, low.rank_of.data(),
-                                       extreme_of(low), low.end.low, own, fo, ring_code_row(codes_open, next));
-                    if (closing)
-                        rank_row_lanes(code, plane_codes(next), taps.count, b, taps.stride, w, high.rank_of.data(),
-                                       extreme_of(high), high.end.low, own, fc, ring_code_row(codes_close, next));
+                    for (int ch = 0; ch < n_channels; ch++) {
+                        const int* own = own_row(in + (size_t)next * row_values, ch);
+                        if (opening)
+                            rank_row_lanes(code, plane_codes(next, ch), taps.count, b, taps.stride, w,
+                                           low.rank_of.data(), extreme_of(low), low.end.low, own, fo + (size_t)ch * w,
+                                           ring_code_row(codes_open, next, ch));
+                        if (closing)
+                            rank_row_lanes(code, plane_codes(next, ch), taps.count, b, taps.stride, w,
+                                           high.rank_of.data(), extreme_of(high), high.end.low, own,
+                                           fc + (size_t)ch * w, ring_code_row(codes_close, next, ch));
+                    }
                 } else {
                     if (opening) pass_row(s, taps, b, plane_rows(in, next), next, low, fo);
                     if (closing) pass_row(s, taps, b, plane_rows(in, next), next, high, fc);
@@ -565,17 +591,16 @@ void rank_2d_x(int* in, int w, int h, int n_channels, int r, double c, int* open
             }
             const uint64_t* b = &masks[(size_t)slot(y) * row_words];
             if (probe && y == py)
-                local_probe(s, taps, in, b, px, py, first_open[(size_t)slot(y) * row_values + (size_t)px * n_channels],
+                local_probe(s, taps, in, b, px, py,
+                            first_open[(size_t)slot(y) * row_values + (size_t)px * (code.lane_bits ? 1 : n_channels)],
                             probe_cells.data());
             const int* fo = &first_open[(size_t)slot(y) * row_values];
             const int* fc = &first_close[(size_t)slot(y) * row_values];
             if (code.lane_bits) {
-                if (open_to)
-                    rank_row_lanes(code, ring_codes(codes_open, y), taps.count, b, taps.stride, w, high.rank_of.data(),
-                                   extreme_of(high), high.end.low, fo, open_to + (size_t)y * row_values, nullptr);
-                if (closing)
-                    rank_row_lanes(code, ring_codes(codes_close, y), taps.count, b, taps.stride, w, low.rank_of.data(),
-                                   extreme_of(low), low.end.low, fc, close_to + (size_t)y * row_values, nullptr);
+                for (int ch = 0; ch < n_channels; ch++) {
+                    if (open_to) second_pass(codes_open, y, ch, high, fo, open_to);
+                    if (closing) second_pass(codes_close, y, ch, low, fc, close_to);
+                }
             } else {
                 if (open_to) pass_row(s, taps, b, ring_rows(first_open, y), y, high, open_to + (size_t)y * row_values);
                 if (closing) pass_row(s, taps, b, ring_rows(first_close, y), y, low, close_to + (size_t)y * row_values);
