@@ -77,8 +77,8 @@ constexpr int tile_rows = 48, tile_columns = 512;
 // whole row; only which pixels are summed between two offsets changes. (Keeping every
 // offset's factors for the rows around the one being summed instead needs (2n + 1) rows of
 // all offsets: tens of megabytes at n = 9, read from memory three times per row.) A factor
-// near a tile's border is computed again by the neighbouring tile: about a tenth more
-// divisions at n = 9.
+// near a tile's border is computed again by the neighbouring tile: about a fifth more
+// divisions at n = 9, a twentieth at n = 3.
 void filter_along_field(const int* const* src, int planes, int w, int h, double sigma, const double* vx,
                         const double* vy, const double* extra, const filtered_rows& take, const filter_params& p)
 {
@@ -182,6 +182,7 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                             }
                         }
                     }
+                    if (clock) clock->maybe_yield();
                 }
                 for (int k = 0; k < planes; k++)
                     for (int y = ty; y < ty1; y++) {
@@ -197,7 +198,6 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
                 for (int k = 0; k < planes; k++) done[k] = &finished[((size_t)k * th + (y - ty)) * w];
                 take(y, done.data());
             }
-            if (clock) clock->maybe_yield();
         }
     });
 }
