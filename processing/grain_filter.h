@@ -13,3 +13,12 @@ void grain_filter_2d(int* in, int width, int height, int r, double c, int* out);
 // The area opening alone: connected components (4-connectivity) of every upper level set
 // with at most `limit` pixels are removed. The input may be the output.
 void area_opening(const int* in, int width, int height, long long limit, int* out);
+
+// Two grain filters side by side, one on each core (out_a = the filter of in_a at c_a, out_b
+// of in_b at c_b); each output apart from both inputs.
+void grain_filter_2d_pair(int width, int height, int r, const int* in_a, double c_a, int* out_a, const int* in_b,
+                          double c_b, int* out_b);
+
+// The four grain filters of OCCO with the area mask: O at c and C at 1 - c of the input,
+// then CO at 1 - c of O and OC at c of C.
+void grain_occo(const int* in, int width, int height, int r, double c, int* O, int* C, int* CO, int* OC);
