@@ -462,27 +462,27 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
         }
     }
 
-    // The heap: one stack per key in a shared array, and a spare one (key `keys`, never
-    // filled) that takes the writes of neighbours that do not wait.
+    // The heap: one stack per key in a shared array.
     std::vector<unsigned>&waiting = space.waiting, &bottom = space.bottom, &fill = space.fill;
     std::vector<unsigned>& pending = space.pending;
-    waiting.resize(n + 1);
+    waiting.resize(n);
     pending.resize(n);
-    bottom.resize(keys + 1);
-    fill.resize(keys + 1);
-    for (unsigned k = 0, at = 0; k <= keys; k++) {
+    bottom.resize(keys);
+    fill.resize(keys);
+    for (unsigned k = 0, at = 0; k < keys; k++) {
         bottom[k] = fill[k] = at;
-        at += k < keys ? count[k] : 0;
+        at += count[k];
     }
-    key_set nonempty((size_t)keys + 1);
+    key_set nonempty(keys);
 
     // The open components, lowest key on top, each with where its pending pixels start;
     // the first is above every key and never ends. Areas stop counting past the limit.
     struct open_t {
         unsigned key, area, start;
     };
-    std::vector<open_t> open;
-    open.reserve((size_t)keys + 2);
+    // Keys fall from each to the next above it, so the stack holds at most keys + 1.
+    std::vector<open_t> open((size_t)keys + 2);
+    open_t* top = open.data();  // the last in use
     size_t pend = 0;
     auto settle = [&](size_t from, unsigned k) {
         for (size_t i = from; i < pend; i++) plane[pending[i]] = (T)(seen | k);
@@ -490,9 +490,8 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
     };
     // The top component ends and merges into the one below it.
     auto merge = [&] {
-        const unsigned area = open.back().area;
-        open.pop_back();
-        open_t& below = open.back();
+        const unsigned area = top->area;
+        open_t& below = *--top;
         below.area += area;
         if (below.area > limit && pend > below.start) settle(below.start, below.key);
     };
@@ -500,8 +499,8 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
     const ptrdiff_t step[4] = {-1, 1, -(ptrdiff_t)pw, (ptrdiff_t)pw};
     unsigned cur = (unsigned)pw + 1, level = plane[cur];
     plane[cur] |= seen;
-    open.push_back({keys, 0, 0});
-    open.push_back({level, 0, 0});
+    *top = {keys, 0, 0};
+    *++top = {level, 0, 0};
     for (size_t done = 1;; done++) {
         bool deeper = false;
         for (ptrdiff_t s : step) {
@@ -518,15 +517,14 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
             waiting[fill[level]++] = cur;
             cur = q;
             level = kq;
-            open.push_back({level, 0, (unsigned)pend});
+            *++top = {level, 0, (unsigned)pend};
             deeper = true;
             break;
         }
         if (deeper) continue;
-        open_t& top = open.back();
-        if (top.area <= limit) {
+        if (top->area <= limit) {
             pending[pend++] = cur;
-            if (++top.area > limit) settle(top.start, top.key);
+            if (++top->area > limit) settle(top->start, top->key);
         }
         if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
 
@@ -539,17 +537,17 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
         cur = waiting[--fill[k]];
         if (fill[k] == bottom[k]) nonempty.erase(k);
         while (k > level) {
-            if (k < open[open.size() - 2].key) {
-                open.back().key = k;  // grows into a component of key k
+            if (k < top[-1].key) {
+                top->key = k;  // grows into a component of key k
                 break;
             }
             merge();
-            level = open.back().key;
+            level = top->key;
         }
         level = k;
     }
-    while (open.size() > 2) merge();
-    settle(open.back().start, open.back().key);  // the root keeps its level
+    while (top > open.data() + 1) merge();
+    settle(top->start, top->key);  // the root keeps its level
 
     for (int y = own0; y < own1; y++) {
         const T* src = plane.data() + (size_t)(y - y0 + 1) * pw + 1;
