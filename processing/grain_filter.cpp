@@ -562,8 +562,12 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
                               yield_clock* alone)
 {
     const size_t n = (size_t)w * h;
-    if (limit >= h) return false;
-    const int margin = (int)limit;
+    // Over the cores, margins pay while they stay under a quarter of the plane's height (the
+    // halves flood less than 1.5 planes); beyond, the tree's two halves do better. Alone,
+    // the whole plane is one band and needs no margins, whatever the limit.
+    if (!alone && 4 * limit >= h) return false;
+    const int margin = alone ? 0 : (int)limit;
+    const unsigned most = (unsigned)std::min<long long>(limit, (long long)n);  // areas stop at n
     const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
     const int lo = *lo_at;
     const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
@@ -597,7 +601,7 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
             for (int y = y0; y < y1; y += rows) {
                 const int own1 = std::min(y + rows, y1);
                 flood_with_margins(in, w, std::max(0, y - margin), std::min(h, own1 + margin), y, own1,
-                                   key_of.data(), lo, keys, value_of.data(), (unsigned)limit, out, space, clock);
+                                   key_of.data(), lo, keys, value_of.data(), most, out, space, clock);
             }
         };
         if (keys < (1u << 15)) {
@@ -608,12 +612,10 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
             run(space);
         }
     };
-    // Two halves pay when each half's margins are smaller than the other half.
-    // Alone, the whole plane is one band: no margins to flood twice.
     if (alone)
         body(0, h, alone);
     else
-        over_row_bands(h, 2 * margin < h / 2 ? (long long)n * 8 : 0, body);
+        over_row_bands(h, (long long)n * 8, body);
     return true;
 }
 

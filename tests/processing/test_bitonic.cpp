@@ -132,8 +132,10 @@ TEST(Bitonic, GrainFilterInBandsOnTinyPlanesAndInOcco)
             ASSERT_EQ(out, naive_area_opening(in, w, h, limit)) << w << " x " << h << " limit " << limit;
         }
     }
-    const int w = 12, h = 10;
-    const std::vector<int> in = random_samples(w * h, 9, 3);
+    // Large enough for the pairs of grain filters to run one on each core.
+    const int w = 160, h = 100;
+    std::vector<int> in = random_samples(w * h, 3, 3);
+    for (int& v : in) v %= 5;
     // A = 9: c = 0.5 gives bright <= 5, dark <= 5 on both sides; c = 0.3 bright <= 6, dark
     // <= 3, and 1 - c the reverse.
     for (auto [c, upper, lower] : {std::tuple{0.5, 5, 5}, {0.3, 6, 3}}) {
