@@ -619,48 +619,46 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
     return true;
 }
 
-// The area filter with a limit of one pixel: a connected pair of pixels holds the pixel and
-// one neighbour, so the opening is min(value, the largest neighbour) and the closing
-// max(value, the smallest neighbour) -- a pixel brighter (darker) than all its neighbours
-// drops (rises) to the nearest of them. A plane of one pixel is its own root and keeps it.
-void area_filter_of_one(const int* in, int w, int h, bool opening, int* out, yield_clock* alone)
+// The area filter with a limit of one or two pixels, from the neighbourhood: a pixel's
+// result is the highest minimum over the connected sets of limit + 1 pixels holding it.
+// For a pair (limit 1) that is min(value, the largest neighbour). A connected triple is the
+// pixel with two of its neighbours, or with a neighbour q and one of q's other neighbours;
+// so for limit 2 it is min(value, the largest of the second-largest neighbour and, over the
+// neighbours q, min(q, the largest of q's neighbours but the pixel)). The closing is the
+// same with the order reversed. The plane is padded with two pixels of a value that never
+// wins (every pixel of a plane larger than the limit lies in a set inside it).
+template <bool Opening>
+void area_filter_of_few(const int* in, int w, int h, long long limit, int* out, yield_clock* alone)
 {
     const size_t n = (size_t)w * h;
-    std::vector<int> copy;
-    if (in == out) {  // each row reads the rows beside it
-        copy.assign(in, in + n);
-        in = copy.data();
-    }
-    if (n == 1) {
-        out[0] = in[0];
+    auto best = [](int a, int b) { return Opening ? std::max(a, b) : std::min(a, b); };
+    auto worst = [](int a, int b) { return Opening ? std::min(a, b) : std::max(a, b); };
+    if (n <= (size_t)limit) {  // the whole plane is one small root: it keeps its lowest level
+        const int root = Opening ? *std::min_element(in, in + n) : *std::max_element(in, in + n);
+        std::fill(out, out + n, root);
         return;
     }
-    over_rows(h, (long long)n, alone, [&](int y0, int y1, yield_clock*) {
-        std::vector<int> best(w);
+    const size_t pw = (size_t)w + 4;
+    std::vector<int> padded(pw * ((size_t)h + 4), Opening ? INT_MIN : INT_MAX);
+    for (int y = 0; y < h; y++) std::copy(in + (size_t)y * w, in + (size_t)(y + 1) * w, padded.data() + (y + 2) * pw + 2);
+    const ptrdiff_t up = -(ptrdiff_t)pw, dn = (ptrdiff_t)pw;
+    over_rows(h, (long long)n * 4, alone, [&](int y0, int y1, yield_clock*) {
         for (int y = y0; y < y1; y++) {
-            const int* row = in + (size_t)y * w;
-            const int* up = y > 0 ? row - w : nullptr;
-            const int* down = y + 1 < h ? row + w : nullptr;
-            // The best neighbour: the rows above and below, then left and right.
-            int* b = best.data();
-            if (!up && !down) {
-                std::fill(b, b + w, opening ? INT_MIN : INT_MAX);
-            } else if (!up || !down) {
-                std::copy(up ? up : down, (up ? up : down) + w, b);
-            } else if (opening) {
-                for (int x = 0; x < w; x++) b[x] = std::max(up[x], down[x]);
-            } else {
-                for (int x = 0; x < w; x++) b[x] = std::min(up[x], down[x]);
-            }
+            const int* c = padded.data() + (y + 2) * pw + 2;
             int* dst = out + (size_t)y * w;
-            if (opening) {
-                for (int x = 1; x < w; x++) b[x] = std::max(b[x], row[x - 1]);
-                for (int x = 0; x + 1 < w; x++) b[x] = std::max(b[x], row[x + 1]);
-                for (int x = 0; x < w; x++) dst[x] = std::min(row[x], b[x]);
-            } else {
-                for (int x = 1; x < w; x++) b[x] = std::min(b[x], row[x - 1]);
-                for (int x = 0; x + 1 < w; x++) b[x] = std::min(b[x], row[x + 1]);
-                for (int x = 0; x < w; x++) dst[x] = std::max(row[x], b[x]);
+            if (limit == 1) {
+                for (int x = 0; x < w; x++, c++)
+                    dst[x] = worst(c[0], best(best(c[-1], c[1]), best(c[up], c[dn])));
+                continue;
+            }
+            for (int x = 0; x < w; x++, c++) {
+                const int l = c[-1], r = c[1], u = c[up], d = c[dn];
+                const int second = best(worst(best(l, r), best(u, d)), best(worst(l, r), worst(u, d)));
+                const int via_l = worst(l, best(c[-2], best(c[up - 1], c[dn - 1])));
+                const int via_r = worst(r, best(c[2], best(c[up + 1], c[dn + 1])));
+                const int via_u = worst(u, best(c[2 * up], best(c[up - 1], c[up + 1])));
+                const int via_d = worst(d, best(c[2 * dn], best(c[dn - 1], c[dn + 1])));
+                dst[x] = worst(c[0], best(second, best(best(via_l, via_r), best(via_u, via_d))));
             }
         }
     });
@@ -728,7 +726,10 @@ void area_filter(const int* in, int w, int h, long long limit, bool opening, int
         if (out != in) std::copy(in, in + n, out);
         return;
     }
-    if (limit == 1) return area_filter_of_one(in, w, h, opening, out, alone);
+    if (limit <= 2) {
+        if (opening) return area_filter_of_few<true>(in, w, h, limit, out, alone);
+        return area_filter_of_few<false>(in, w, h, limit, out, alone);
+    }
     if (area_filter_with_margins(in, w, h, limit, opening, out, alone)) return;
     if (area_filter_by_flooding(in, w, h, limit, opening, out)) return;
     if (opening) return area_opening_by_union_find(in, w, h, limit, out);

@@ -66,7 +66,7 @@ TEST(Bitonic, AreaOpeningEqualsTheFloodFillReference)
         std::vector<int> in = random_samples((size_t)w * h, levels, seed), out(in.size());
         if (levels > 65536)
             for (int& v : in) v -= 35000 * 16;
-        for (long long limit : {1LL, 3LL, 8LL, 40LL}) {
+        for (long long limit : {1LL, 2LL, 3LL, 8LL, 40LL}) {
             area_opening(in.data(), w, h, limit, out.data());
             ASSERT_EQ(out, naive_area_opening(in, w, h, limit)) << "seed " << seed << " limit " << limit;
         }
