@@ -3,6 +3,7 @@
 #include "processing/grain_filter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -394,6 +395,275 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
     return true;
 }
 
+// Runs body over the rows: split over the cores, or, for a filter that is itself one of two
+// running side by side (`alone` is its thread's clock), all on the calling thread.
+void over_rows(int h, long long work, yield_clock* alone, const std::function<void(int, int, yield_clock*)>& body)
+{
+    if (alone)
+        body(0, h, alone);
+    else
+        over_row_bands(h, work, body);
+}
+
+// The area filter for a limit small beside the plane, flooded in bands of rows with
+// margins, without building the tree:
+//
+// A pixel's result is the highest level t at or below its own whose component at t holds
+// more than `limit` pixels. That component holds a connected set of limit + 1 pixels with
+// the pixel among them, and any such set lies within `limit` rows of the pixel; so the
+// filter of the rows [y0 - limit, y1 + limit) on their own (as if the plane ended there)
+// gives rows [y0, y1) exactly (a band that stops short of the plane's edge has more than
+// `limit` pixels, so its root is never the small-plane exception). The bands are small
+// enough for the cache and need no joining.
+//
+// The flood is the tree's flood above, but the results come out as it goes. A pixel joins
+// the top open component; while that component has at most `limit` pixels, the pixel waits
+// in a pending list. The moment the component has more, it is the first node above each of
+// its pending pixels that keeps its level (their earlier nodes ended no larger), so they
+// all take its key; its later pixels keep their own. A finished component hands its pending
+// pixels on to the one it grows into or merges with. The pending pixels of the open
+// components sit in one array in the stack's order, so handing on is free.
+
+// A flood band's working arrays, kept from band to band.
+template <class T>
+struct margin_space {
+    std::vector<T> plane;
+    std::vector<unsigned> count, waiting, bottom, fill, pending;
+};
+
+// Floods rows [y0, y1) of the plane on their own and writes the filter's result over rows
+// [own0, own1) to out. `limit` is below the band's pixel count unless the band is the whole
+// plane. T holds a key and the flood's mark in its top bit.
+template <class T>
+void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1, const unsigned* key_of, int lo,
+                        unsigned keys, const int* value_of, unsigned limit, int* out, margin_space<T>& space,
+                        yield_clock* clock)
+{
+    constexpr T seen = (T)(T(1) << (8 * sizeof(T) - 1));
+    const int h = y1 - y0;
+    const size_t n = (size_t)w * h, pw = (size_t)w + 2;
+
+    // The padded key plane, the frame marked as reached from the start; a pixel's entry
+    // ends as the key of its result.
+    std::vector<T>& plane = space.plane;
+    std::vector<unsigned>& count = space.count;
+    plane.resize(pw * ((size_t)h + 2));
+    std::fill(plane.begin(), plane.begin() + pw, seen);
+    std::fill(plane.end() - pw, plane.end(), seen);
+    count.assign(keys, 0);
+    for (int y = 0; y < h; y++) {
+        const int* row = in + (size_t)(y0 + y) * w;
+        T* dst = plane.data() + (size_t)(y + 1) * pw + 1;
+        dst[-1] = dst[w] = seen;
+        for (int x = 0; x < w; x++) {
+            const unsigned k = key_of[(size_t)(row[x] - lo)];
+            dst[x] = (T)k;
+            count[k]++;
+        }
+    }
+
+    // The heap: one stack per key in a shared array.
+    std::vector<unsigned>&waiting = space.waiting, &bottom = space.bottom, &fill = space.fill;
+    std::vector<unsigned>& pending = space.pending;
+    waiting.resize(n);
+    pending.resize(n);
+    bottom.resize(keys);
+    fill.resize(keys);
+    for (unsigned k = 0, at = 0; k < keys; k++) {
+        bottom[k] = fill[k] = at;
+        at += count[k];
+    }
+    key_set nonempty(keys);
+
+    // The open components, lowest key on top, each with where its pending pixels start;
+    // the first is above every key and never ends. Areas stop counting past the limit.
+    struct open_t {
+        unsigned key, area, start;
+    };
+    // Keys fall from each to the next above it, so the stack holds at most keys + 1.
+    std::vector<open_t> open((size_t)keys + 2);
+    open_t* top = open.data();  // the last in use
+    size_t pend = 0;
+    auto settle = [&](size_t from, unsigned k) {
+        for (size_t i = from; i < pend; i++) plane[pending[i]] = (T)(seen | k);
+        pend = from;
+    };
+    // The top component ends and merges into the one below it.
+    auto merge = [&] {
+        const unsigned area = top->area;
+        open_t& below = *--top;
+        below.area += area;
+        if (below.area > limit && pend > below.start) settle(below.start, below.key);
+    };
+
+    const ptrdiff_t step[4] = {-1, 1, -(ptrdiff_t)pw, (ptrdiff_t)pw};
+    unsigned cur = (unsigned)pw + 1, level = plane[cur];
+    plane[cur] |= seen;
+    *top = {keys, 0, 0};
+    *++top = {level, 0, 0};
+    for (size_t done = 1;; done++) {
+        bool deeper = false;
+        for (ptrdiff_t s : step) {
+            const unsigned q = (unsigned)(cur + s);
+            const unsigned kq = plane[q];
+            if (kq & seen) continue;
+            plane[q] = (T)(kq | seen);
+            if (kq >= level) {
+                nonempty.insert(kq);
+                waiting[fill[kq]++] = q;
+                continue;
+            }
+            nonempty.insert(level);
+            waiting[fill[level]++] = cur;
+            cur = q;
+            level = kq;
+            *++top = {level, 0, (unsigned)pend};
+            deeper = true;
+            break;
+        }
+        if (deeper) continue;
+        if (top->area <= limit) {
+            pending[pend++] = cur;
+            if (++top->area > limit) settle(top->start, top->key);
+        }
+        if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
+
+        unsigned k = level;
+        if (fill[k] == bottom[k]) {
+            const size_t next = nonempty.next((size_t)k + 1);
+            if (next == SIZE_MAX) break;
+            k = (unsigned)next;
+        }
+        cur = waiting[--fill[k]];
+        if (fill[k] == bottom[k]) nonempty.erase(k);
+        while (k > level) {
+            if (k < top[-1].key) {
+                top->key = k;  // grows into a component of key k
+                break;
+            }
+            merge();
+            level = top->key;
+        }
+        level = k;
+    }
+    while (top > open.data() + 1) merge();
+    settle(top->start, top->key);  // the root keeps its level
+
+    for (int y = own0; y < own1; y++) {
+        const T* src = plane.data() + (size_t)(y - y0 + 1) * pw + 1;
+        int* dst = out + (size_t)y * w;
+        for (int x = 0; x < w; x++) dst[x] = value_of[src[x] & (T)(seen - 1)];
+    }
+}
+
+// The area filter in bands with margins of `limit` rows; false, with nothing written, when
+// the margins would cost more than the tree's joins or the range is beyond the tables.
+bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool brightest_first, int* out,
+                              yield_clock* alone)
+{
+    const size_t n = (size_t)w * h;
+    // Over the cores, margins pay while they stay under a quarter of the plane's height (the
+    // halves flood less than 1.5 planes); beyond, the tree's two halves do better. Alone,
+    // the whole plane is one band and needs no margins, whatever the limit.
+    if (!alone && 4 * limit >= h) return false;
+    const int margin = alone ? 0 : (int)limit;
+    const unsigned most = (unsigned)std::min<long long>(limit, (long long)n);  // areas stop at n
+    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
+    const int lo = *lo_at;
+    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
+    if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
+
+    std::vector<unsigned> key_of((size_t)range + 1, 0);
+    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
+    std::vector<int> value_of;
+    for (size_t j = 0; j <= range; j++) {
+        const size_t d = brightest_first ? (size_t)range - j : j;
+        if (key_of[d]) {
+            key_of[d] = (unsigned)value_of.size();
+            value_of.push_back(lo + (int)d);
+        }
+    }
+    const unsigned keys = (unsigned)value_of.size();
+    // A band reads its margins after others have written their rows: an output over the
+    // input needs a copy of it.
+    std::vector<int> copy;
+    if (in == out) {
+        copy.assign(in, in + n);
+        in = copy.data();
+    }
+
+    // Bands of `rows` own rows flooded with their margins: about a quarter million pixels
+    // (flooding is not much slower when the band leaves the nearer caches), and at least
+    // four times the margins.
+    const int rows = alone ? h : std::max({16, 4 * margin, (int)((1u << 18) / (size_t)w)});
+    auto body = [&](int y0, int y1, yield_clock* clock) {
+        auto run = [&](auto& space) {
+            for (int y = y0; y < y1; y += rows) {
+                const int own1 = std::min(y + rows, y1);
+                flood_with_margins(in, w, std::max(0, y - margin), std::min(h, own1 + margin), y, own1,
+                                   key_of.data(), lo, keys, value_of.data(), most, out, space, clock);
+            }
+        };
+        if (keys < (1u << 15)) {
+            margin_space<uint16_t> space;
+            run(space);
+        } else {
+            margin_space<unsigned> space;
+            run(space);
+        }
+    };
+    if (alone)
+        body(0, h, alone);
+    else
+        over_row_bands(h, (long long)n * 8, body);
+    return true;
+}
+
+// The area filter with a limit of one or two pixels, from the neighbourhood: a pixel's
+// result is the highest minimum over the connected sets of limit + 1 pixels holding it.
+// For a pair (limit 1) that is min(value, the largest neighbour). A connected triple is the
+// pixel with two of its neighbours, or with a neighbour q and one of q's other neighbours;
+// so for limit 2 it is min(value, the largest of the second-largest neighbour and, over the
+// neighbours q, min(q, the largest of q's neighbours but the pixel)). The closing is the
+// same with the order reversed. The plane is padded with two pixels of a value that never
+// wins (every pixel of a plane larger than the limit lies in a set inside it).
+template <bool Opening>
+void area_filter_of_few(const int* in, int w, int h, long long limit, int* out, yield_clock* alone)
+{
+    const size_t n = (size_t)w * h;
+    auto best = [](int a, int b) { return Opening ? std::max(a, b) : std::min(a, b); };
+    auto worst = [](int a, int b) { return Opening ? std::min(a, b) : std::max(a, b); };
+    if (n <= (size_t)limit) {  // the whole plane is one small root: it keeps its lowest level
+        const int root = Opening ? *std::min_element(in, in + n) : *std::max_element(in, in + n);
+        std::fill(out, out + n, root);
+        return;
+    }
+    const size_t pw = (size_t)w + 4;
+    std::vector<int> padded(pw * ((size_t)h + 4), Opening ? INT_MIN : INT_MAX);
+    for (int y = 0; y < h; y++) std::copy(in + (size_t)y * w, in + (size_t)(y + 1) * w, padded.data() + (y + 2) * pw + 2);
+    const ptrdiff_t up = -(ptrdiff_t)pw, dn = (ptrdiff_t)pw;
+    over_rows(h, (long long)n * 4, alone, [&](int y0, int y1, yield_clock*) {
+        for (int y = y0; y < y1; y++) {
+            const int* c = padded.data() + (y + 2) * pw + 2;
+            int* dst = out + (size_t)y * w;
+            if (limit == 1) {
+                for (int x = 0; x < w; x++, c++)
+                    dst[x] = worst(c[0], best(best(c[-1], c[1]), best(c[up], c[dn])));
+                continue;
+            }
+            for (int x = 0; x < w; x++, c++) {
+                const int l = c[-1], r = c[1], u = c[up], d = c[dn];
+                const int second = best(worst(best(l, r), best(u, d)), best(worst(l, r), worst(u, d)));
+                const int via_l = worst(l, best(c[-2], best(c[up - 1], c[dn - 1])));
+                const int via_r = worst(r, best(c[2], best(c[up + 1], c[dn + 1])));
+                const int via_u = worst(u, best(c[2 * up], best(c[up - 1], c[up + 1])));
+                const int via_d = worst(d, best(c[2 * dn], best(c[dn - 1], c[dn + 1])));
+                dst[x] = worst(c[0], best(second, best(best(via_l, via_r), best(via_u, via_d))));
+            }
+        }
+    });
+}
+
 // The area opening by union-find over the pixels in order of value, for planes beyond the
 // flood's tables.
 void area_opening_by_union_find(const int* in, int w, int h, long long limit, int* out)
@@ -445,49 +715,96 @@ void area_opening_by_union_find(const int* in, int w, int h, long long limit, in
 
 }  // namespace
 
-void area_opening(const int* in, int w, int h, long long limit, int* out)
-{
-    if (w < 1 || h < 1) return;
-    const size_t n = (size_t)w * h;
-    if (limit < 1) {
-        if (out != in) std::copy(in, in + n, out);
-        return;
-    }
-    if (!area_filter_by_flooding(in, w, h, limit, true, out)) area_opening_by_union_find(in, w, h, limit, out);
-}
-
 namespace {
 
-// The area closing: the opening of the negated plane, which the flood does directly by
-// taking the levels darkest first.
-void area_closing(const int* in, int w, int h, long long limit, int* out)
+// The area opening, or the closing (the opening of the negated plane, which the floods do
+// directly by taking the levels darkest first).
+void area_filter(const int* in, int w, int h, long long limit, bool opening, int* out, yield_clock* alone = nullptr)
 {
     const size_t n = (size_t)w * h;
     if (limit < 1) {
         if (out != in) std::copy(in, in + n, out);
         return;
     }
-    if (area_filter_by_flooding(in, w, h, limit, false, out)) return;
+    if (limit <= 2) {
+        if (opening) return area_filter_of_few<true>(in, w, h, limit, out, alone);
+        return area_filter_of_few<false>(in, w, h, limit, out, alone);
+    }
+    if (area_filter_with_margins(in, w, h, limit, opening, out, alone)) return;
+    if (area_filter_by_flooding(in, w, h, limit, opening, out)) return;
+    if (opening) return area_opening_by_union_find(in, w, h, limit, out);
     std::vector<int> negated(n);
     for (size_t i = 0; i < n; i++) negated[i] = -in[i];
     area_opening_by_union_find(negated.data(), w, h, limit, out);
     for (size_t i = 0; i < n; i++) out[i] = -out[i];
 }
 
-}  // namespace
+// The limits of the grain filter's opening and closing.
+struct grain_limits {
+    long long upper, lower;
+    bool operator==(const grain_limits& o) const { return upper == o.upper && lower == o.lower; }
+};
 
-void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
+grain_limits limits_of(int r, double c)
 {
-    if (!in || !out || w < 1 || h < 1) return;
+    c = std::clamp(c, 0.0, 1.0);
+    const long long A = (long long)(2 * r - 1) * (2 * r - 1);
+    return {(long long)((1 - c) * A + 0.5), (long long)(c * A + 0.5)};
+}
+
+void grain_one(const int* in, int w, int h, int r, double c, int* out, yield_clock* alone)
+{
     const size_t n = (size_t)w * h;
     if (r < 1) {
         if (in != out) std::copy(in, in + n, out);
         return;
     }
-    c = std::clamp(c, 0.0, 1.0);
-    const long long A = (long long)(2 * r - 1) * (2 * r - 1);
-    const long long upper = (long long)((1 - c) * A + 0.5), lower = (long long)(c * A + 0.5);
+    const grain_limits l = limits_of(r, c);
     std::vector<int> opened(n);
-    area_opening(in, w, h, upper, opened.data());
-    area_closing(opened.data(), w, h, lower, out);
+    area_filter(in, w, h, l.upper, true, opened.data(), alone);
+    area_filter(opened.data(), w, h, l.lower, false, out, alone);
+}
+
+}  // namespace
+
+void area_opening(const int* in, int w, int h, long long limit, int* out)
+{
+    if (w < 1 || h < 1) return;
+    area_filter(in, w, h, limit, true, out);
+}
+
+void grain_filter_2d(int* in, int w, int h, int r, double c, int* out)
+{
+    if (!in || !out || w < 1 || h < 1) return;
+    grain_one(in, w, h, r, c, out, nullptr);
+}
+
+void grain_filter_2d_pair(int w, int h, int r, const int* in_a, double c_a, int* out_a, const int* in_b, double c_b,
+                          int* out_b)
+{
+    if (w < 1 || h < 1) return;
+    over_items(2, (long long)w * h * 16, [&](int i0, int i1, yield_clock* clock) {
+        const bool both = i0 == 0 && i1 == 2;  // one core: each filter splits its own rows
+        for (int i = i0; i < i1; i++)
+            grain_one(i ? in_b : in_a, w, h, r, i ? c_b : c_a, i ? out_b : out_a, both ? nullptr : clock);
+    });
+}
+
+void grain_occo(const int* in, int w, int h, int r, double c, int* O, int* C, int* CO, int* OC)
+{
+    if (w < 1 || h < 1) return;
+    const size_t n = (size_t)w * h;
+    if (r >= 1 && limits_of(r, c) == limits_of(r, 1 - c)) {
+        // The two grain filters are the same closing of an opening, a filter that gives its
+        // own output back (for an opening G and a closing K, both increasing and idempotent,
+        // with F = KG: FF <= KKG = F as G lowers, and FF >= KGG = F as KG >= G); so all four
+        // outputs are one.
+        grain_one(in, w, h, r, c, O, nullptr);
+        std::copy(O, O + n, C);
+        std::copy(O, O + n, CO);
+        std::copy(O, O + n, OC);
+        return;
+    }
+    grain_filter_2d_pair(w, h, r, in, c, O, in, 1 - c, C);
+    grain_filter_2d_pair(w, h, r, O, 1 - c, CO, C, c, OC);
 }

@@ -32,10 +32,7 @@ void occo_plane(int* in, int w, int h, int r, double c, int* out, int* guide, in
         rank_2d_x(C.data(), w, h, 1, r, q, above ? nullptr : OC.data(), above ? OC.data() : nullptr, guide,
                   grey ? grey : in, p);
     } else if (p.mask == MASK_AREA) {
-        grain_filter_2d(in, w, h, r, c, O.data());
-        grain_filter_2d(in, w, h, r, 1 - c, C.data());
-        grain_filter_2d(O.data(), w, h, r, 1 - c, CO.data());
-        grain_filter_2d(C.data(), w, h, r, c, OC.data());
+        grain_occo(in, w, h, r, c, O.data(), C.data(), CO.data(), OC.data());
     } else if (p.mask == MASK_VARYING && family && mask_of_pixel) {
         const int* m = mask_of_pixel;
         varied_rank_2d(in, w, h, r, c, O.data(), 1 - c, C.data(), m, m, *family, p);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -65,7 +66,7 @@ TEST(Bitonic, AreaOpeningEqualsTheFloodFillReference)
         std::vector<int> in = random_samples((size_t)w * h, levels, seed), out(in.size());
         if (levels > 65536)
             for (int& v : in) v -= 35000 * 16;
-        for (long long limit : {1LL, 3LL, 8LL, 40LL}) {
+        for (long long limit : {1LL, 2LL, 3LL, 8LL, 40LL}) {
             area_opening(in.data(), w, h, limit, out.data());
             ASSERT_EQ(out, naive_area_opening(in, w, h, limit)) << "seed " << seed << " limit " << limit;
         }
@@ -96,6 +97,56 @@ TEST(Bitonic, AreaOpeningAcrossBandsAndWideRanges)
     for (int& v : wide) v *= 50000;  // a range of 4.8 million
     area_opening(wide.data(), 20, 15, 4, wide_out.data());
     EXPECT_EQ(wide_out, naive_area_opening(wide, 20, 15, 4));
+}
+
+namespace {
+
+// The grain filter by the reference: a closing (the opening of the negative) of an opening.
+std::vector<int> naive_grain(std::vector<int> v, int w, int h, long long upper, long long lower)
+{
+    v = naive_area_opening(v, w, h, upper);
+    for (int& x : v) x = -x;
+    v = naive_area_opening(v, w, h, lower);
+    for (int& x : v) x = -x;
+    return v;
+}
+
+}  // namespace
+
+// Bands flooded with margins on both cores (rows 256, 300 and 556 are seams), planes of a
+// few pixels with limits up to and past their size, and OCCO's four grain filters.
+TEST(Bitonic, GrainFilterInBandsOnTinyPlanesAndInOcco)
+{
+    {
+        const int w = 1024, h = 600;
+        std::vector<int> in = random_samples((size_t)w * h, 3, 11), out(in.size());
+        for (int& v : in) v %= 4;
+        grain_filter_2d(in.data(), w, h, 3, 0.3, out.data());  // A = 25: bright <= 18, dark <= 8
+        EXPECT_EQ(out, naive_grain(in, w, h, 18, 8));
+    }
+    for (auto [w, h] : {std::pair{1, 1}, {1, 5}, {4, 1}, {2, 2}, {2, 7}}) {
+        const std::vector<int> in = random_samples((size_t)w * h, 3, w * 10 + h);
+        std::vector<int> out(in.size());
+        for (long long limit = 1; limit <= 15; limit++) {
+            area_opening(in.data(), w, h, limit, out.data());
+            ASSERT_EQ(out, naive_area_opening(in, w, h, limit)) << w << " x " << h << " limit " << limit;
+        }
+    }
+    // Large enough for the pairs of grain filters to run one on each core.
+    const int w = 160, h = 100;
+    std::vector<int> in = random_samples(w * h, 3, 3);
+    for (int& v : in) v %= 5;
+    // A = 9: c = 0.5 gives bright <= 5, dark <= 5 on both sides; c = 0.3 bright <= 6, dark
+    // <= 3, and 1 - c the reverse.
+    for (auto [c, upper, lower] : {std::tuple{0.5, 5, 5}, {0.3, 6, 3}}) {
+        std::vector<int> O(in.size()), C(in.size()), CO(in.size()), OC(in.size());
+        grain_occo(in.data(), w, h, 2, c, O.data(), C.data(), CO.data(), OC.data());
+        const std::vector<int> o = naive_grain(in, w, h, upper, lower), k = naive_grain(in, w, h, lower, upper);
+        EXPECT_EQ(O, o) << c;
+        EXPECT_EQ(C, k) << c;
+        EXPECT_EQ(CO, naive_grain(o, w, h, lower, upper)) << c;
+        EXPECT_EQ(OC, naive_grain(k, w, h, upper, lower)) << c;
+    }
 }
 
 TEST(Bitonic, BlendFavoursTheSideThatFits)
