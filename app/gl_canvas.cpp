@@ -132,7 +132,11 @@ void MyGLCanvas::render()
         gl_ready = true;
     }
     glDrawBuffer(GL_BACK);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // A display image of the window's size covers it all: clearing under it would only
+    // cost software GL a pass over the buffer (nothing reads the depth buffer).
+    const wxSize client = GetClientSize();
+    if (!info.display_image || client.x != info.window_width || client.y != info.window_height)
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (info.display_image) {
         glRasterPos2d(0.1, info.window_height - 0.1);
         glDrawPixels(info.window_width, info.window_height, GL_RGB, GL_UNSIGNED_BYTE,

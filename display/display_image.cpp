@@ -5,7 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -231,19 +231,40 @@ void render_rows(const render_job& job, int r_begin, int r_end)
     }
 }
 
+// Splits rows 0 .. rows - 1 of a pass over the machine's cores, body(first, end) for each
+// band on a thread of its own (the first on the calling one); each band writes only its own
+// rows, so the result does not depend on the split. Passes over fewer than 65536 values
+// (`per_row` a row) stay on the calling thread.
+template <typename Body>
+void split_rows(int rows, size_t per_row, const Body& body)
+{
+    unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    if ((size_t)std::max(rows, 0) * per_row < 65536) workers = 1;
+    workers = std::min<unsigned>(workers, (unsigned)std::max(rows, 1));
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < workers; t++)
+        threads.emplace_back([&body, rows, t, workers] {
+            body((int)((long long)rows * t / workers), (int)((long long)rows * (t + 1) / workers));
+        });
+    body(0, (int)((long long)rows / workers));
+    for (std::thread& t : threads) t.join();
+}
+
 // Splits the display rows over the machine's cores; each worker writes its own rows.
 void render_all(const render_job& job)
 {
-    const int wh = info.window_height;
-    unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    if ((size_t)wh * info.window_width < 65536) workers = 1;
-    workers = std::min<unsigned>(workers, (unsigned)std::max(wh, 1));
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < workers; t++)
-        threads.emplace_back(render_rows, std::cref(job), (int)((long long)wh * t / workers),
-                             (int)((long long)wh * (t + 1) / workers));
-    render_rows(job, 0, (int)((long long)wh / workers));
-    for (std::thread& t : threads) t.join();
+    split_rows(info.window_height, (size_t)info.window_width, [&job](int r0, int r1) { render_rows(job, r0, r1); });
+}
+
+// A work buffer of at least `need` values kept between calls: the display stage runs on
+// one thread at a time (it reads and writes the record), and a fresh buffer of a plane's
+// size would be mapped and faulted in on every call. One far larger than needed (after
+// zooming back in) is given back.
+int* kept_buffer(std::vector<int>& buffer, size_t need)
+{
+    if (buffer.size() > 4 * need) std::vector<int>().swap(buffer);
+    buffer.resize(std::max(buffer.size(), need));
+    return buffer.data();
 }
 
 // Widens [lo, hi] to hold the n values of v.
@@ -272,8 +293,16 @@ public:
     {
         if (identity || rows < 1 || row_values == 0) return;
         // Division by 16 keeps order, so the extremes of the levels are those of the values.
+        // Each band widens its own range; the ranges are joined after.
         int lo_value = INT_MAX, hi_value = INT_MIN;
-        for (int y = 0; y < rows; y++) extend_range(view + (size_t)y * stride, row_values, lo_value, hi_value);
+        std::mutex joining;
+        split_rows(rows, row_values, [&](int y0, int y1) {
+            int lo_band = INT_MAX, hi_band = INT_MIN;
+            for (int y = y0; y < y1; y++) extend_range(view + (size_t)y * stride, row_values, lo_band, hi_band);
+            std::lock_guard<std::mutex> lock(joining);
+            lo_value = std::min(lo_value, lo_band);
+            hi_value = std::max(hi_value, hi_band);
+        });
         const int lo_level = lo_value / 16, hi = hi_value / 16;
         const long long span = (long long)hi - lo_level;
         if (span > (long long)rows * (long long)row_values || span > (1 << 22)) return;
@@ -341,7 +370,7 @@ struct shown_image {
     bool in_place = false;
     bool noise_map = false;
     bool all_channels = true;  // every channel shown, not one tinted
-    std::unique_ptr<int[]> work;
+    int* work = nullptr;       // the work copy (kept between calls), when not in place
 };
 
 // The image shown: residual, detail-enhanced, noise map or the processed image.
@@ -364,27 +393,29 @@ shown_image select_shown_image(const display_crop& crop)
     shown.view = info.processed_image + ((size_t)crop.top * pw + crop.left) * n;
     shown.stride = (size_t)pw * n;
     if (shown.in_place) return shown;
-    shown.work.reset(new int[(size_t)rows * cols * std::max(m, 3)]);
-    int* const work = shown.work.get();
+    static std::vector<int> work_buffer;
+    int* const work = shown.work = kept_buffer(work_buffer, (size_t)rows * cols * std::max(m, 3));
     const double gain = info.detail / 10.0 + 1;
-    for (int y = 0; y < rows; y++) {
-        const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
-        int* w = work + (size_t)y * cols * m;
-        const size_t count = (size_t)cols * m;
-        if (shown.noise_map) {
-            const int* q = info.noise_image + src;
-            for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
-            continue;
+    const size_t count = (size_t)cols * m;
+    split_rows(rows, count, [&](int y0, int y1) {
+        for (int y = y0; y < y1; y++) {
+            const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
+            int* w = work + (size_t)y * count;
+            if (shown.noise_map) {
+                const int* q = info.noise_image + src;
+                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
+                continue;
+            }
+            const int* p = info.processed_image + src * n;
+            const int* s = info.sampled_image + src * n;
+            if (hipass)
+                for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
+            else if (detail)
+                for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
+            else
+                std::copy(p, p + count, w);
         }
-        const int* p = info.processed_image + src * n;
-        const int* s = info.sampled_image + src * n;
-        if (hipass)
-            for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
-        else if (detail)
-            for (size_t i = 0; i < count; i++) w[i] = p[i] + (int)((s[i] - p[i]) * gain);
-        else
-            std::copy(p, p + count, w);
-    }
+    });
     shown.view = work;
     shown.stride = (size_t)cols * m;
     return shown;
@@ -429,13 +460,15 @@ bool map_colours(shown_image& shown, int rows, int cols)
     const colour_t colour = (colour_t)info.colour;
     if (shown.in_place || shown.noise_map || colour == COLOUR_GREY) return false;
     const size_t pixels = (size_t)rows * cols;
-    int* const work = shown.work.get();
+    int* const work = shown.work;
     const int m = shown.m;
     bool windowed = false;
     if (m == 1) {
         double f;
         channel_factor(COLOUR_GREY, &f, colour);
-        for (size_t i = 0; i < pixels; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
+        split_rows(rows, (size_t)cols, [&](int y0, int y1) {
+            for (size_t i = (size_t)y0 * cols; i < (size_t)y1 * cols; i++) work[i] = (int)std::floor(work[i] * f + 0.5);
+        });
     } else if (shown.all_channels) {
         if (colour != COLOUR_RGB && colour_channels(colour) == m &&
             to_rgb(work, cols, rows, colour, info.window_range, info.window_centre)) {
@@ -470,23 +503,22 @@ const int* window_into_padded(const shown_image& shown, const render_job& job, b
 {
     const int rows = job.rows, cols = job.cols, m = job.m;
     static std::vector<int> padded_buffer;
-    const size_t padded_need = (size_t)(rows + 2 * pad) * job.prow;
-    if (padded_buffer.size() > 4 * padded_need) std::vector<int>().swap(padded_buffer);  // zoomed back in
-    padded_buffer.resize(std::max(padded_buffer.size(), padded_need));
-    int* const padded_data = padded_buffer.data();
+    int* const padded_data = kept_buffer(padded_buffer, (size_t)(rows + 2 * pad) * job.prow);
     // MONOCHROME1 data show inverted; their values (read-out, profile) stay as stored.
     const bool invert = job.grey && info.invert_grey && !(info.show_noise && info.noise_image);
     const value_window window(shown.view, shown.stride, rows, (size_t)cols * m, windowed, invert);
-    for (int y = 0; y < rows; y++) {
-        const int* src = shown.view + (size_t)y * shown.stride;
-        int* dst = padded_data + (size_t)(y + pad) * job.prow;
-        window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
-        for (int x = 0; x < pad; x++) {
-            std::copy(dst + (size_t)pad * m, dst + (size_t)(pad + 1) * m, dst + (size_t)x * m);
-            const int* last = dst + (size_t)(pad + cols - 1) * m;
-            std::copy(last, last + m, dst + (size_t)(pad + cols + x) * m);
+    split_rows(rows, (size_t)cols * m, [&](int y0, int y1) {
+        for (int y = y0; y < y1; y++) {
+            const int* src = shown.view + (size_t)y * shown.stride;
+            int* dst = padded_data + (size_t)(y + pad) * job.prow;
+            window.apply(src, (size_t)cols * m, dst + (size_t)pad * m);
+            for (int x = 0; x < pad; x++) {
+                std::copy(dst + (size_t)pad * m, dst + (size_t)(pad + 1) * m, dst + (size_t)x * m);
+                const int* last = dst + (size_t)(pad + cols - 1) * m;
+                std::copy(last, last + m, dst + (size_t)(pad + cols + x) * m);
+            }
         }
-    }
+    });
     for (int y = 0; y < pad; y++) {
         int* first = padded_data + (size_t)pad * job.prow;
         std::copy(first, first + job.prow, padded_data + (size_t)y * job.prow);

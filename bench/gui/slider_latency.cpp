@@ -54,6 +54,9 @@ void load_phantom(int n)
     info.width = info.height = n;
     info.data_colour = 0;
     info.channels = 1;
+    // Grey data are processed and shown in Grey, as every loader leaves them (the record's
+    // default space is RGB, which would show the plane through a scaled colour copy).
+    info.colour = info.data_colour;
     info.raw_image = new int[(size_t)n * n];
     for (int y = 0; y < n; y++)
         for (int x = 0; x < n; x++) {

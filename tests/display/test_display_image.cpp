@@ -111,6 +111,15 @@ TEST_F(DisplayImage, FastPathsEqualInterpDataPerPixel)
             }
         }
     }
+    // Grey data in a colour space are shown through a scaled work copy (all channels) or a
+    // tinted one (one channel), made over the same bands.
+    info.colour = COLOUR_RGB;
+    info.zoom = 0.61;
+    for (int channel : {0, 1}) {
+        info.channel = channel;
+        create_display_image();
+        ASSERT_EQ(display_reference::first_difference(info.display_image, true), -1) << "channel " << channel;
+    }
     use_display_simd(simd);
 }
 
