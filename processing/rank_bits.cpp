@@ -6,9 +6,9 @@
 
 #include "core/cpu_features.h"
 #include "processing/row_bands.h"
+#include "processing/simd_lanes.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#ifdef VOXMIRA_SIMD_LANES
 #define RANK_BITS_SIMD 1
 #define AVX2_FORM __attribute__((target("avx2")))
 #endif
@@ -58,26 +58,8 @@ struct padded_codes {
 
 // The two lane widths: 32 codes of 8 bits (levels within 256, windows under 256 samples) or
 // 16 codes of 16 bits.
-struct lanes8 {
-    using code = uint8_t;
-    static constexpr int lanes = 32;
-    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi8((char)v); }
-    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
-    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi8(a, b); }
-    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi8(a, b); }
-    // a <= b, unsigned.
-    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
-};
-
-struct lanes16 {
-    using code = uint16_t;
-    static constexpr int lanes = 16;
-    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi16((short)v); }
-    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
-    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
-    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
-    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
-};
+using lanes8 = simd_lanes<int8_t>;
+using lanes16 = simd_lanes<int16_t>;
 
 // The search for NP ranks k[j] at once over the samples centre + offsets[i] (with Masked,
 // sample i counts only in the lanes where member[i] is set). A candidate is kept when the
@@ -86,7 +68,7 @@ struct lanes16 {
 template <class L, bool Masked>
 AVX2_FORM inline __m256i below(__m256i cand_flipped, __m256i v, const __m256i* member, int i)
 {
-    const __m256i lt = L::greater(cand_flipped, v);
+    const __m256i lt = L::gt(cand_flipped, v);
     return Masked ? _mm256_and_si256(lt, member[i]) : lt;
 }
 
@@ -124,8 +106,8 @@ AVX2_FORM void search(const typename L::code* centre, const int* offsets, int co
             a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
             if (NP == 2) b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
         }
-        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
-        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+        found0 = _mm256_blendv_epi8(found0, cand0, L::le_unsigned(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::le_unsigned(L::add(b0, b1), k[1]));
     }
     result[0] = found0;
     if (NP == 2) result[1] = found1;
@@ -153,21 +135,21 @@ AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int 
             for (; j + 2 <= len; j += 2) {
                 const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
                 const __m256i v1 = _mm256_loadu_si256((const __m256i*)(q + j + 1));
-                a0 = L::sub(a0, L::greater(t0, v0));
-                a1 = L::sub(a1, L::greater(t0, v1));
+                a0 = L::sub(a0, L::gt(t0, v0));
+                a1 = L::sub(a1, L::gt(t0, v1));
                 if (NP == 2) {
-                    b0 = L::sub(b0, L::greater(t1, v0));
-                    b1 = L::sub(b1, L::greater(t1, v1));
+                    b0 = L::sub(b0, L::gt(t1, v0));
+                    b1 = L::sub(b1, L::gt(t1, v1));
                 }
             }
             if (j < len) {
                 const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
-                a0 = L::sub(a0, L::greater(t0, v0));
-                if (NP == 2) b0 = L::sub(b0, L::greater(t1, v0));
+                a0 = L::sub(a0, L::gt(t0, v0));
+                if (NP == 2) b0 = L::sub(b0, L::gt(t1, v0));
             }
         }
-        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
-        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+        found0 = _mm256_blendv_epi8(found0, cand0, L::le_unsigned(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::le_unsigned(L::add(b0, b1), k[1]));
     }
     result[0] = found0;
     if (NP == 2) result[1] = found1;
@@ -200,7 +182,7 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
                           int bits, int y0, int y1, yield_clock* clock)
 {
     using code = typename L::code;
-    constexpr int lanes = L::lanes;
+    constexpr int lanes = L::count;
     const int r = m.r;
     alignas(32) code k_of[2][lanes], found_of[2][lanes];
     // The samples inside the image per column: for the rows that hold the whole mask
@@ -245,7 +227,7 @@ void fixed_pass(const int* in, int w, int h, const mask_runs& m, const std::vect
                 int* const* outs, int lo, int hi)
 {
     const int r = m.r, bits = bits_for(hi - lo);
-    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::count, lo);
     const std::vector<int> runs = runs_of(m, plane.stride);
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
         fixed_rows<L>(plane, runs, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
@@ -306,7 +288,7 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
                            int y0, int y1, yield_clock* clock)
 {
     using code = typename L::code;
-    constexpr int lanes = L::lanes;
+    constexpr int lanes = L::count;
     const int r = masks[0].r, count = (int)masks.size(), n_offsets = (int)union_of.offsets.size();
     alignas(32) code k_of[2][lanes], found_of[2][lanes];
     alignas(32) uint8_t ids[32] = {};
@@ -385,7 +367,7 @@ void varied_pass(const int* in, int w, int h, const std::vector<mask_runs>& mask
                  const std::vector<int>* rank_at, int most, int np, int* const* outs, int lo, int hi)
 {
     const int r = masks[0].r, bits = bits_for(hi - lo);
-    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::count, lo);
     const membership union_of(masks, r, plane.stride);
     over_row_bands(h, (long long)w * h * union_of.offsets.size(), [&](int y0, int y1, yield_clock* clock) {
         varied_rows<L>(plane, union_of, in, w, h, masks, mask_of, rank_at, most, np, outs, lo, bits, y0, y1, clock);
