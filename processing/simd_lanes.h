@@ -34,6 +34,19 @@ struct simd_lanes<int8_t> {
     {
         return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a);
     }
+    // Unsigned: a - b stopping at 0, the smaller, the larger; the largest lane of all.
+    SIMD_LANES_AVX2 static __m256i subs_unsigned(__m256i a, __m256i b) { return _mm256_subs_epu8(a, b); }
+    SIMD_LANES_AVX2 static __m256i min_unsigned(__m256i a, __m256i b) { return _mm256_min_epu8(a, b); }
+    SIMD_LANES_AVX2 static __m256i max_unsigned(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
+    SIMD_LANES_AVX2 static unsigned largest_unsigned(__m256i a)
+    {
+        __m128i m = _mm_max_epu8(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+        m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
+        m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+        m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+        m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+        return (unsigned)_mm_cvtsi128_si32(m) & 0xffu;
+    }
     // One lane per bit of `bits` (lane i all ones where bit i is set): every byte takes the
     // byte of its eight bits and keeps its own.
     SIMD_LANES_AVX2 static __m256i expand(bits_t bits)
@@ -62,6 +75,17 @@ struct simd_lanes<int16_t> {
     SIMD_LANES_AVX2 static __m256i le_unsigned(__m256i a, __m256i b)
     {
         return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a);
+    }
+    SIMD_LANES_AVX2 static __m256i subs_unsigned(__m256i a, __m256i b) { return _mm256_subs_epu16(a, b); }
+    SIMD_LANES_AVX2 static __m256i min_unsigned(__m256i a, __m256i b) { return _mm256_min_epu16(a, b); }
+    SIMD_LANES_AVX2 static __m256i max_unsigned(__m256i a, __m256i b) { return _mm256_max_epu16(a, b); }
+    SIMD_LANES_AVX2 static unsigned largest_unsigned(__m256i a)
+    {
+        __m128i m = _mm_max_epu16(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+        m = _mm_max_epu16(m, _mm_srli_si128(m, 8));
+        m = _mm_max_epu16(m, _mm_srli_si128(m, 4));
+        m = _mm_max_epu16(m, _mm_srli_si128(m, 2));
+        return (unsigned)_mm_cvtsi128_si32(m) & 0xffffu;
     }
     SIMD_LANES_AVX2 static __m256i expand(bits_t bits)
     {
