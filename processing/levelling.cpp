@@ -277,6 +277,17 @@ inline unsigned pixel_count(unsigned bits)
     return (bits + (bits >> 4)) & 0x0fu;
 }
 
+// Whether the pass that changed `last` (pixel, value before) put back what the pass
+// before changed (`before`): the same pixels, each now at its value before that pass.
+bool undoes(std::vector<std::pair<size_t, int>>& last, std::vector<std::pair<size_t, int>>& before, const int* marker)
+{
+    std::sort(last.begin(), last.end());
+    std::sort(before.begin(), before.end());
+    for (size_t k = 0; k < last.size(); k++)
+        if (last[k].first != before[k].first || marker[last[k].first] != before[k].second) return false;
+    return true;
+}
+
 using segments_form = void (*)(const level_segments&, const segment*, int, int, int, int*, unsigned char*);
 
 // The form for P pixels and ranks lo, hi: the pruned network for the usual pair of ranks
@@ -355,7 +366,9 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
     };
     std::vector<change> changes;
     std::vector<unsigned> seen(segment_count, 0u);      // the pass that last listed a segment
-    std::vector<std::pair<size_t, int>> undo;           // the last pass's changes: pixel, old value
+    // The last pass's changes (pixel, value before the pass) when probing or when they are
+    // few, and those of the pass before it.
+    std::vector<std::pair<size_t, int>> undo, undo_before;
     yield_clock clock;
     const bool probing = p.probes(w, h);
     const auto started = std::chrono::steady_clock::now();
@@ -381,8 +394,9 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
             count += pixel_count(bits[k]);
             changes.push_back({s, k, bits[k]});
         }
+        const bool few = count <= 4096;
         undo.clear();
-        if (probing)
+        if (probing || few)
             for (const change& d : changes) {
                 const size_t row = (size_t)d.s.y * w;
                 for (int x = d.s.xs * 8, j = 0; x < std::min(d.s.xs * 8 + 8, w); x++, j++)
@@ -396,10 +410,23 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
                 const int x0 = d.s.xs * 8, x1 = std::min(x0 + 8, w);
                 const int* v = values.data() + (size_t)d.k * 8 - x0;
                 int* row = marker + (size_t)d.s.y * w;
-                std::copy(v + x0, v + x1, row + x0);
+                for (int x = x0; x < x1; x++) row[x] = v[x];
             }
         });
         if (count == 0) break;
+        // A pass that undid the one before brought the marker back to where it was two
+        // passes ago: from there it takes the same two values in turn, so the passes left
+        // end on this marker when they are even in number, on the last one when odd (and
+        // the last pass's changes are this pass's, or their reverse).
+        if (few && undo.size() == undo_before.size() && undoes(undo, undo_before, marker)) {
+            if ((most - 1 - iteration) % 2 == 1)
+                for (auto& [i, old] : undo) std::swap(marker[i], old);
+            break;
+        }
+        if (few)
+            undo_before.swap(undo);
+        else
+            undo_before.clear();
         // The next pass lists the segments of the pixels whose window holds a changed pixel:
         // for a window offset (dx, dy), those of row y - dy, the segment before (after) too
         // when its first (last) pixel changed and dx is 1 (-1).
