@@ -424,7 +424,7 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
             break;
         }
         if (few)
-            undo_before.swap(undo);
+            undo_before = undo;
         else
             undo_before.clear();
         // The next pass lists the segments of the pixels whose window holds a changed pixel:
