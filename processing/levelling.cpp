@@ -365,7 +365,9 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
         unsigned bits;  // its pixels that changed
     };
     std::vector<change> changes;
-    std::vector<unsigned> seen(segment_count, 0u);      // the pass that last listed a segment
+    // The pass (counted 1 .. 255, then again from 1 with the marks cleared) that last
+    // listed a segment: a byte per segment keeps the marks near the cache.
+    std::vector<unsigned char> seen(segment_count, 0);
     // The last pass's changes (pixel, value before the pass) when probing or when they are
     // few, and those of the pass before it.
     std::vector<std::pair<size_t, int>> undo, undo_before;
@@ -434,9 +436,10 @@ bool self_dual_levelling(int* in, int w, int h, double c, int* marker, int chann
         // Most segments would be listed: list them all, without the bookkeeping.
         every = changes.size() * 3 > (size_t)segment_count;
         if (!every) {
-            const unsigned mark = (unsigned)iteration + 1;
+            const unsigned char mark = (unsigned char)(iteration % 255 + 1);
+            if (mark == 1) std::fill(seen.begin(), seen.end(), (unsigned char)0);
             auto take = [&](int y, int xs) {
-                unsigned& last = seen[(size_t)y * per_row + xs];
+                unsigned char& last = seen[(size_t)y * per_row + xs];
                 if (last == mark) return;
                 last = mark;
                 list.push_back({y, xs});
