@@ -1,6 +1,7 @@
 // The local-mask rank filter's wide forms (AVX2).
 #include "processing/local_rank_lanes.h"
 #include "processing/row_bands.h"
+#include "processing/simd_lanes.h"
 
 #include <algorithm>
 #include <climits>
@@ -182,54 +183,9 @@ void meet_rows(bool avx2, int* lo, int* hi, const int* a, const int* b, int n)
 
 namespace {
 
+// The lane operations for 8-bit codes (32 pixels) and 16-bit codes (16 pixels).
 template <typename T>
-struct lanes;
-
-// 32 pixels with 8-bit codes.
-template <>
-struct lanes<int8_t> {
-    static constexpr int count = 32;
-    using bits_t = uint32_t;
-    AVX2 static __m256i set1(int v) { return _mm256_set1_epi8((char)v); }
-    AVX2 static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
-    AVX2 static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi8(a, b); }
-    AVX2 static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi8(a, b); }
-    AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
-    AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
-    AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
-    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
-    // One lane per admission bit: every byte takes the mask byte of its eight pixels and
-    // keeps its own bit.
-    AVX2 static __m256i expand(bits_t bits)
-    {
-        const __m256i which = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2,
-                                               3, 3, 3, 3, 3, 3, 3, 3);
-        const __m256i bit = _mm256_set1_epi64x((long long)0x8040201008040201ULL);
-        const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32((int)bits), which);
-        return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
-    }
-};
-
-// 16 pixels with 16-bit codes.
-template <>
-struct lanes<int16_t> {
-    static constexpr int count = 16;
-    using bits_t = uint16_t;
-    AVX2 static __m256i set1(int v) { return _mm256_set1_epi16((short)v); }
-    AVX2 static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
-    AVX2 static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
-    AVX2 static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
-    AVX2 static __m256i min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
-    AVX2 static __m256i max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
-    AVX2 static __m256i le_unsigned(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
-    AVX2 static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
-    AVX2 static __m256i expand(bits_t bits)
-    {
-        const __m256i bit = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384,
-                                              (short)0x8000);
-        return _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_set1_epi16((short)bits), bit), bit);
-    }
-};
+using lanes = simd_lanes<T>;
 
 // The row chunk by chunk. Per chunk: each tap's codes, a stand-in where the neighbour is
 // not admitted, and the lanes' admitted counts n; then the level of rank k = rank_of[n]

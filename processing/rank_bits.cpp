@@ -6,9 +6,9 @@
 
 #include "core/cpu_features.h"
 #include "processing/row_bands.h"
+#include "processing/simd_lanes.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#ifdef VOXMIRA_SIMD_LANES
 #define RANK_BITS_SIMD 1
 #define AVX2_FORM __attribute__((target("avx2")))
 #endif
@@ -58,26 +58,8 @@ struct padded_codes {
 
 // The two lane widths: 32 codes of 8 bits (levels within 256, windows under 256 samples) or
 // 16 codes of 16 bits.
-struct lanes8 {
-    using code = uint8_t;
-    static constexpr int lanes = 32;
-    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi8((char)v); }
-    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
-    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi8(a, b); }
-    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi8(a, b); }
-    // a <= b, unsigned.
-    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a); }
-};
-
-struct lanes16 {
-    using code = uint16_t;
-    static constexpr int lanes = 16;
-    AVX2_FORM static __m256i set1(unsigned v) { return _mm256_set1_epi16((short)v); }
-    AVX2_FORM static __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
-    AVX2_FORM static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
-    AVX2_FORM static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
-    AVX2_FORM static __m256i at_most(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), a); }
-};
+using lanes8 = simd_lanes<int8_t>;
+using lanes16 = simd_lanes<int16_t>;
 
 // The search for NP ranks k[j] at once over the samples centre + offsets[i] (with Masked,
 // sample i counts only in the lanes where member[i] is set). A candidate is kept when the
@@ -86,7 +68,7 @@ struct lanes16 {
 template <class L, bool Masked>
 AVX2_FORM inline __m256i below(__m256i cand_flipped, __m256i v, const __m256i* member, int i)
 {
-    const __m256i lt = L::greater(cand_flipped, v);
+    const __m256i lt = L::gt(cand_flipped, v);
     return Masked ? _mm256_and_si256(lt, member[i]) : lt;
 }
 
@@ -124,53 +106,132 @@ AVX2_FORM void search(const typename L::code* centre, const int* offsets, int co
             a0 = L::sub(a0, below<L, Masked>(t0, v0, member, i));
             if (NP == 2) b0 = L::sub(b0, below<L, Masked>(t1, v0, member, i));
         }
-        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
-        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+        found0 = _mm256_blendv_epi8(found0, cand0, L::le_unsigned(L::add(a0, a1), k[0]));
+        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::le_unsigned(L::add(b0, b1), k[1]));
     }
     result[0] = found0;
     if (NP == 2) result[1] = found1;
 }
 
-// The same search over a whole mask, its samples given as runs along the rows (pairs of
-// the first sample's offset and the run's length): the loads step along a row from one
-// pointer, without reading an offset per sample.
+// The samples of a whole mask below each of NT thresholds (flipped codes, per lane), the
+// samples given as runs along the rows (pairs of the first sample's offset and the run's
+// length): the loads step along a row from one pointer, without reading an offset per
+// sample. A run is taken sixteen samples at a time and its rest by jumping into a straight
+// sequence of sample steps (one jump per run, no loop count to mispredict); four counters
+// per threshold keep the subtractions independent.
+template <class L, int NT>
+AVX2_FORM void count_below(const typename L::code* centre, const int* runs, int n_runs, const __m256i* t,
+                           __m256i* below)
+{
+    using code = typename L::code;
+    __m256i a[NT][4];
+    for (int j = 0; j < NT; j++)
+        for (int i = 0; i < 4; i++) a[j][i] = _mm256_setzero_si256();
+#define RANK_BITS_TAP(i)                                                                  \
+    {                                                                                    \
+        const __m256i v = _mm256_loadu_si256((const __m256i*)(q + (i)));                 \
+        for (int j = 0; j < NT; j++) a[j][(i) & 3] = L::sub(a[j][(i) & 3], L::gt(t[j], v)); \
+    }
+    for (int u = 0; u < n_runs; u++) {
+        const code* q = centre + runs[2 * u];
+        int len = runs[2 * u + 1];
+        for (; len > 16; len -= 16, q += 16) {
+            RANK_BITS_TAP(0) RANK_BITS_TAP(1) RANK_BITS_TAP(2) RANK_BITS_TAP(3)
+            RANK_BITS_TAP(4) RANK_BITS_TAP(5) RANK_BITS_TAP(6) RANK_BITS_TAP(7)
+            RANK_BITS_TAP(8) RANK_BITS_TAP(9) RANK_BITS_TAP(10) RANK_BITS_TAP(11)
+            RANK_BITS_TAP(12) RANK_BITS_TAP(13) RANK_BITS_TAP(14) RANK_BITS_TAP(15)
+        }
+        switch (len) {
+        case 16: RANK_BITS_TAP(15) [[fallthrough]];
+        case 15: RANK_BITS_TAP(14) [[fallthrough]];
+        case 14: RANK_BITS_TAP(13) [[fallthrough]];
+        case 13: RANK_BITS_TAP(12) [[fallthrough]];
+        case 12: RANK_BITS_TAP(11) [[fallthrough]];
+        case 11: RANK_BITS_TAP(10) [[fallthrough]];
+        case 10: RANK_BITS_TAP(9) [[fallthrough]];
+        case 9: RANK_BITS_TAP(8) [[fallthrough]];
+        case 8: RANK_BITS_TAP(7) [[fallthrough]];
+        case 7: RANK_BITS_TAP(6) [[fallthrough]];
+        case 6: RANK_BITS_TAP(5) [[fallthrough]];
+        case 5: RANK_BITS_TAP(4) [[fallthrough]];
+        case 4: RANK_BITS_TAP(3) [[fallthrough]];
+        case 3: RANK_BITS_TAP(2) [[fallthrough]];
+        case 2: RANK_BITS_TAP(1) [[fallthrough]];
+        case 1: RANK_BITS_TAP(0) [[fallthrough]];
+        default: break;
+        }
+    }
+#undef RANK_BITS_TAP
+    for (int j = 0; j < NT; j++) below[j] = L::add(L::add(a[j][0], a[j][1]), L::add(a[j][2], a[j][3]));
+}
+
+// The search of count_below's masks for NP ranks k[j] at once. The candidates are offsets
+// above base[j] (each lane's own): every lane's level is taken to lie in base .. base +
+// 2^bits - 1, and base + 2^bits - 1 stays within the codes. A candidate is kept when the
+// samples below base + candidate number at most k, so the search ends at the largest
+// offset that does; when the level does lie in the range, base plus that offset is the
+// level of rank k (the largest level with at most k samples below it).
 template <class L, int NP>
-AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int n_runs, int bits, const __m256i* k,
-                           __m256i* result)
+AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int n_runs, int bits,
+                           const __m256i* base, const __m256i* k, __m256i* result)
 {
     constexpr unsigned flip = padded_codes<typename L::code>::flip;
     const __m256i flip_v = L::set1(flip);
-    __m256i found0 = _mm256_setzero_si256(), found1 = _mm256_setzero_si256();
+    __m256i found[NP];
+    for (int j = 0; j < NP; j++) found[j] = _mm256_setzero_si256();
     for (int b = bits - 1; b >= 0; b--) {
-        const __m256i bit = L::set1(1u << b);
-        const __m256i cand0 = _mm256_or_si256(found0, bit), cand1 = _mm256_or_si256(found1, bit);
-        const __m256i t0 = _mm256_xor_si256(cand0, flip_v), t1 = _mm256_xor_si256(cand1, flip_v);
-        __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
-        for (int u = 0; u < n_runs; u++) {
-            const typename L::code* q = centre + runs[2 * u];
-            const int len = runs[2 * u + 1];
-            int j = 0;
-            for (; j + 2 <= len; j += 2) {
-                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
-                const __m256i v1 = _mm256_loadu_si256((const __m256i*)(q + j + 1));
-                a0 = L::sub(a0, L::greater(t0, v0));
-                a1 = L::sub(a1, L::greater(t0, v1));
-                if (NP == 2) {
-                    b0 = L::sub(b0, L::greater(t1, v0));
-                    b1 = L::sub(b1, L::greater(t1, v1));
-                }
-            }
-            if (j < len) {
-                const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + j));
-                a0 = L::sub(a0, L::greater(t0, v0));
-                if (NP == 2) b0 = L::sub(b0, L::greater(t1, v0));
-            }
+        const __m256i bit = L::set1(1 << b);
+        __m256i cand[NP], t[NP], below[NP];
+        for (int j = 0; j < NP; j++) {
+            cand[j] = _mm256_or_si256(found[j], bit);
+            t[j] = _mm256_xor_si256(L::add(base[j], cand[j]), flip_v);
         }
-        found0 = _mm256_blendv_epi8(found0, cand0, L::at_most(L::add(a0, a1), k[0]));
-        if (NP == 2) found1 = _mm256_blendv_epi8(found1, cand1, L::at_most(L::add(b0, b1), k[1]));
+        count_below<L, NP>(centre, runs, n_runs, t, below);
+        for (int j = 0; j < NP; j++) found[j] = _mm256_blendv_epi8(found[j], cand[j], L::le_unsigned(below[j], k[j]));
     }
-    result[0] = found0;
-    if (NP == 2) result[1] = found1;
+    for (int j = 0; j < NP; j++) result[j] = L::add(base[j], found[j]);
+}
+
+// The search of NP ranks in a window of 2^bits levels around each lane's level of the row
+// above (`last`): true with the levels in `result`, false (nothing found) where some lane
+// of `valid` lies outside its window. The level of a row seldom moves far from the one
+// above (the windows share all but their top and bottom samples), so a few bits find it
+// where the search over all levels takes many. A lane whose search ends at an end of its
+// window may lie beyond it: one more count settles it -- the level is at least base when
+// at most k samples lie below base, and at most base + 2^bits - 1 when more than k lie
+// below base + 2^bits.
+template <class L, int NP>
+AVX2_FORM bool search_near(const typename L::code* centre, const int* runs, int n_runs, int bits, const __m256i* last,
+                           __m256i valid, const __m256i* k, __m256i* result)
+{
+    constexpr unsigned flip = padded_codes<typename L::code>::flip;
+    const unsigned span = (1u << bits) - 1;
+    const __m256i highest_base = L::set1((int)(typename L::code)(~0u - span));
+    const __m256i half = L::set1(1 << (bits - 1)), span_v = L::set1((int)span), flip_v = L::set1(flip);
+    __m256i base[NP];
+    for (int j = 0; j < NP; j++) base[j] = L::min_unsigned(L::subs_unsigned(last[j], half), highest_base);
+    search_runs<L, NP>(centre, runs, n_runs, bits, base, k, result);
+    // The lanes at an end of their window, unless the window reaches the end of the codes.
+    __m256i at_low[NP], at_high[NP], t[2 * NP];
+    bool any = false;
+    for (int j = 0; j < NP; j++) {
+        const __m256i found = L::sub(result[j], base[j]);
+        at_low[j] = _mm256_andnot_si256(L::eq(base[j], _mm256_setzero_si256()),
+                                        _mm256_and_si256(valid, L::eq(found, _mm256_setzero_si256())));
+        at_high[j] = _mm256_andnot_si256(L::eq(base[j], highest_base), _mm256_and_si256(valid, L::eq(found, span_v)));
+        any |= !_mm256_testz_si256(_mm256_or_si256(at_low[j], at_high[j]), _mm256_or_si256(at_low[j], at_high[j]));
+        t[2 * j] = _mm256_xor_si256(base[j], flip_v);
+        t[2 * j + 1] = _mm256_xor_si256(L::add(L::add(base[j], span_v), L::set1(1)), flip_v);
+    }
+    if (!any) return true;
+    __m256i below[2 * NP];
+    count_below<L, 2 * NP>(centre, runs, n_runs, t, below);
+    __m256i outside = _mm256_setzero_si256();
+    for (int j = 0; j < NP; j++) {
+        outside = _mm256_or_si256(outside, _mm256_andnot_si256(L::le_unsigned(below[2 * j], k[j]), at_low[j]));
+        outside = _mm256_or_si256(outside, _mm256_and_si256(L::le_unsigned(below[2 * j + 1], k[j]), at_high[j]));
+    }
+    return _mm256_testz_si256(outside, outside);
 }
 
 // A mask's runs as (offset of the first sample, length) pairs in a plane of the stride.
@@ -200,20 +261,27 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
                           int bits, int y0, int y1, yield_clock* clock)
 {
     using code = typename L::code;
-    constexpr int lanes = L::lanes;
-    const int r = m.r;
-    alignas(32) code k_of[2][lanes], found_of[2][lanes];
+    constexpr int lanes = L::count;
+    const int r = m.r, n_runs = (int)runs.size() / 2, groups = (w + lanes - 1) / lanes;
+    alignas(32) code k_of[2][lanes], found_of[2][lanes], valid_of[lanes];
     // The samples inside the image per column: for the rows that hold the whole mask
     // height (whole_height), and for the current row near the top or bottom (count_of).
     std::vector<int> whole_height(w), count_of(w);
     for (int x = 0; x < w; x++) whole_height[x] = inside_count(m, w, h, x, std::min(r, h - 1));
+    // Per rank the levels of the row above, and per group of lanes how far they moved from
+    // the row before (the most over the lanes): how wide a window the next row searches.
+    std::vector<code> last[2];
+    std::vector<unsigned> moved(groups, 1);
+    for (int j = 0; j < np; j++) last[j].assign((size_t)groups * lanes, 0);
+    for (int i = 0; i < lanes; i++) valid_of[i] = code(~0u);  // past the last column: 0
+    bool have_last = false;
     for (int y = y0; y < y1; y++) {
         const bool inner_row = y >= r && y < h - r;
         if (!inner_row)
             for (int x = 0; x < w; x++) count_of[x] = inside_count(m, w, h, x, y);
         const int* n_at = inner_row ? whole_height.data() : count_of.data();
-        for (int x0 = 0; x0 < w; x0 += lanes) {
-            __m256i k[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()}, found[2];
+        for (int g = 0, x0 = 0; x0 < w; g++, x0 += lanes) {
+            __m256i k[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()}, found[2], above[2];
             if (inner_row && x0 >= r && x0 + lanes - 1 + r < w) {
                 for (int j = 0; j < np; j++) k[j] = L::set1((unsigned)ranks[j][m.pixels]);
             } else {
@@ -224,18 +292,40 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
                 }
                 for (int j = 0; j < np; j++) k[j] = _mm256_load_si256((const __m256i*)k_of[j]);
             }
-            const code* centre = plane.at(x0, y);
-            if (np == 1)
-                search_runs<L, 1>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
-            else
-                search_runs<L, 2>(centre, runs.data(), (int)runs.size() / 2, bits, k, found);
+            // The lanes inside the image.
             const int n = std::min(lanes, w - x0);
+            for (int i = n; i < lanes; i++) valid_of[i] = 0;
+            const __m256i valid = n == lanes ? _mm256_set1_epi8(-1) : _mm256_load_si256((const __m256i*)valid_of);
+            for (int j = 0; j < np; j++) above[j] = _mm256_loadu_si256((const __m256i*)(last[j].data() + x0));
+            const code* centre = plane.at(x0, y);
+            // A window twice as wide as the last move and twice again, when narrower than
+            // all levels; the search over all levels where it does not hold the level.
+            const int near_bits = bits_for(2 * (int)moved[g] + 1) + 1;
+            bool done = false;
+            if (have_last && near_bits < bits)
+                done = np == 1 ? search_near<L, 1>(centre, runs.data(), n_runs, near_bits, above, valid, k, found)
+                               : search_near<L, 2>(centre, runs.data(), n_runs, near_bits, above, valid, k, found);
+            if (!done) {
+                const __m256i zero[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+                if (np == 1)
+                    search_runs<L, 1>(centre, runs.data(), n_runs, bits, zero, k, found);
+                else
+                    search_runs<L, 2>(centre, runs.data(), n_runs, bits, zero, k, found);
+            }
+            unsigned most = 0;
+            for (int j = 0; j < np; j++) {
+                const __m256i moved_by = _mm256_or_si256(L::subs_unsigned(found[j], above[j]), L::subs_unsigned(above[j], found[j]));
+                most = std::max(most, L::largest_unsigned(_mm256_and_si256(moved_by, valid)));
+                _mm256_storeu_si256((__m256i*)(last[j].data() + x0), found[j]);
+            }
+            if (have_last) moved[g] = most;
             for (int j = 0; j < np; j++) {
                 _mm256_store_si256((__m256i*)found_of[j], found[j]);
                 int* o = outs[j] + (size_t)y * w + x0;
                 for (int i = 0; i < n; i++) o[i] = (lo + found_of[j][i]) * 16;
             }
         }
+        have_last = true;
         if (clock) clock->maybe_yield();
     }
 }
@@ -245,7 +335,7 @@ void fixed_pass(const int* in, int w, int h, const mask_runs& m, const std::vect
                 int* const* outs, int lo, int hi)
 {
     const int r = m.r, bits = bits_for(hi - lo);
-    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::count, lo);
     const std::vector<int> runs = runs_of(m, plane.stride);
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
         fixed_rows<L>(plane, runs, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
@@ -306,7 +396,7 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
                            int y0, int y1, yield_clock* clock)
 {
     using code = typename L::code;
-    constexpr int lanes = L::lanes;
+    constexpr int lanes = L::count;
     const int r = masks[0].r, count = (int)masks.size(), n_offsets = (int)union_of.offsets.size();
     alignas(32) code k_of[2][lanes], found_of[2][lanes];
     alignas(32) uint8_t ids[32] = {};
@@ -354,11 +444,12 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
             bool same = true;
             for (int i = 1; i <= last; i++) same &= ids[i] == ids[0];
             if (same) {
+                const __m256i zero[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
                 const std::vector<int>& own = own_runs[ids[0]];
                 if (np == 1)
-                    search_runs<L, 1>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+                    search_runs<L, 1>(centre, own.data(), (int)own.size() / 2, bits, zero, k, found);
                 else
-                    search_runs<L, 2>(centre, own.data(), (int)own.size() / 2, bits, k, found);
+                    search_runs<L, 2>(centre, own.data(), (int)own.size() / 2, bits, zero, k, found);
             } else {
                 union_of.fill(ids, L(), member);
                 if (np == 1)
@@ -385,7 +476,7 @@ void varied_pass(const int* in, int w, int h, const std::vector<mask_runs>& mask
                  const std::vector<int>* rank_at, int most, int np, int* const* outs, int lo, int hi)
 {
     const int r = masks[0].r, bits = bits_for(hi - lo);
-    const padded_codes<typename L::code> plane(in, w, h, r, L::lanes, lo);
+    const padded_codes<typename L::code> plane(in, w, h, r, L::count, lo);
     const membership union_of(masks, r, plane.stride);
     over_row_bands(h, (long long)w * h * union_of.offsets.size(), [&](int y0, int y1, yield_clock* clock) {
         varied_rows<L>(plane, union_of, in, w, h, masks, mask_of, rank_at, most, np, outs, lo, bits, y0, y1, clock);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "core/cpu_features.h"
@@ -145,6 +146,38 @@ TEST(RankFilter, BothStrategiesEqualBruteForce)
                     }
                 }
     }
+}
+
+// Smooth pictures, where a row's ranks are sought near those of the row above, with a step
+// and a spike that take them far from there, at widths that leave the last lanes of a row
+// part empty: both ranks of a pass against brute force, for levels within 256 and wider.
+TEST(RankFilter, SmoothPicturesWithStepsEqualBruteForce)
+{
+    const int sizes[][2] = {{37, 23}, {70, 41}};
+    for (const auto& size : sizes)
+        for (int scale : {1, 40}) {
+            const int w = size[0], h = size[1];
+            std::vector<int> in((size_t)w * h);
+            std::mt19937 rng(w * scale);
+            for (int y = 0; y < h; y++)
+                for (int x = 0; x < w; x++) {
+                    const int level = 20 + x / 2 + y / 4 + (y > h / 2 ? 40 : 0) + (x == w / 3 && y == h / 4 ? 100 : 0);
+                    in[(size_t)y * w + x] = (level + (int)(rng() % 5)) * scale * 16 + (int)(rng() % 16);
+                }
+            for (int kind : {0, 3, 4, 5, 6})
+                for (int r : {1, 2, 5, 7}) {
+                    filter_params p;
+                    p.mask = kind;
+                    p.angle = 30;
+                    const mask_runs m = make_mask(kind, r, M_PI / 6, r + 0.5, kind == 6 ? (r + 0.5) / 3.4 : r + 0.5);
+                    for (double c : {0.04, 0.5}) {
+                        std::vector<int> low(in.size()), high(in.size());
+                        rank_2d(in.data(), w, h, r, c, low.data(), 1 - c, high.data(), true, p);
+                        ASSERT_EQ(low, naive_rank(in, w, h, m, c)) << w << " x " << h << " scale " << scale << " mask " << kind << " r " << r << " c " << c;
+                        ASSERT_EQ(high, naive_rank(in, w, h, m, 1 - c)) << w << " x " << h << " scale " << scale << " mask " << kind << " r " << r << " c " << 1 - c;
+                    }
+                }
+        }
 }
 
 // "Median filter" with every rank mask is the middle rank over the mask (the varying mask:
