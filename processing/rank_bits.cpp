@@ -113,55 +113,116 @@ AVX2_FORM void search(const typename L::code* centre, const int* offsets, int co
     if (NP == 2) result[1] = found1;
 }
 
+// A mask's samples in a padded plane of the stride: as runs along the rows, (offset of the
+// first sample, length) pairs, and as the offsets of every sample; `flat` where the runs
+// are short (under four samples on average) and the offsets are the faster to count,
+// `long_runs` where they hold eight or more on average.
+struct mask_taps {
+    std::vector<int> runs, offsets;
+    bool flat = false, long_runs = false;
+    mask_taps(const mask_runs& m, int stride)
+    {
+        for (int dy = -m.r; dy <= m.r; dy++)
+            if (m.row_first[dy + m.r] <= m.row_last[dy + m.r]) {
+                runs.push_back(dy * stride + m.row_first[dy + m.r]);
+                runs.push_back(m.row_last[dy + m.r] - m.row_first[dy + m.r] + 1);
+                for (int dx = m.row_first[dy + m.r]; dx <= m.row_last[dy + m.r]; dx++) offsets.push_back(dy * stride + dx);
+            }
+        flat = offsets.size() < 2 * runs.size();
+        long_runs = offsets.size() * 2 >= 8 * runs.size();
+    }
+};
+
 // The samples of a whole mask below each of NT thresholds (flipped codes, per lane), the
 // samples given as runs along the rows (pairs of the first sample's offset and the run's
 // length): the loads step along a row from one pointer, without reading an offset per
-// sample. A run is taken sixteen samples at a time and its rest by jumping into a straight
-// sequence of sample steps (one jump per run, no loop count to mispredict); four counters
-// per threshold keep the subtractions independent.
+// sample; a mask of short runs (the cross, the line, thin ellipses) goes by its samples'
+// offsets instead, without a loop per run. The form of each was chosen by measurement.
+// Several counters per threshold keep the subtractions from waiting on each other.
 template <class L, int NT>
-AVX2_FORM void count_below(const typename L::code* centre, const int* runs, int n_runs, const __m256i* t,
-                           __m256i* below)
+AVX2_FORM inline __attribute__((always_inline)) void count_below(const typename L::code* centre, const mask_taps& taps, const __m256i* t, __m256i* below)
 {
     using code = typename L::code;
     __m256i a[NT][4];
     for (int j = 0; j < NT; j++)
         for (int i = 0; i < 4; i++) a[j][i] = _mm256_setzero_si256();
-#define RANK_BITS_TAP(i)                                                                  \
-    {                                                                                    \
-        const __m256i v = _mm256_loadu_si256((const __m256i*)(q + (i)));                 \
+    if (taps.flat) {
+        // Short runs: the samples' offsets one after another, four at a time.
+        const int* o = taps.offsets.data();
+        const int n = (int)taps.offsets.size();
+        int i = 0;
+        for (; i + 4 <= n; i += 4)
+            for (int u = 0; u < 4; u++) {
+                const __m256i v = _mm256_loadu_si256((const __m256i*)(centre + o[i + u]));
+                for (int j = 0; j < NT; j++) a[j][u] = L::sub(a[j][u], L::gt(t[j], v));
+            }
+        for (; i < n; i++) {
+            const __m256i v = _mm256_loadu_si256((const __m256i*)(centre + o[i]));
+            for (int j = 0; j < NT; j++) a[j][0] = L::sub(a[j][0], L::gt(t[j], v));
+        }
+        for (int j = 0; j < NT; j++) below[j] = L::add(L::add(a[j][0], a[j][1]), L::add(a[j][2], a[j][3]));
+        return;
+    }
+    const int* runs = taps.runs.data();
+    const int n_runs = (int)taps.runs.size() / 2;
+    if (taps.long_runs) {
+        // Long runs: sixteen samples at a time, and the rest by jumping into a straight
+        // sequence of sample steps (one jump per run, no loop count to mispredict).
+#define RANK_BITS_TAP(i)                                                                      \
+    {                                                                                        \
+        const __m256i v = _mm256_loadu_si256((const __m256i*)(q + (i)));                     \
         for (int j = 0; j < NT; j++) a[j][(i) & 3] = L::sub(a[j][(i) & 3], L::gt(t[j], v)); \
+    }
+        for (int u = 0; u < n_runs; u++) {
+            const code* q = centre + runs[2 * u];
+            int len = runs[2 * u + 1];
+            for (; len > 16; len -= 16, q += 16) {
+                RANK_BITS_TAP(0) RANK_BITS_TAP(1) RANK_BITS_TAP(2) RANK_BITS_TAP(3)
+                RANK_BITS_TAP(4) RANK_BITS_TAP(5) RANK_BITS_TAP(6) RANK_BITS_TAP(7)
+                RANK_BITS_TAP(8) RANK_BITS_TAP(9) RANK_BITS_TAP(10) RANK_BITS_TAP(11)
+                RANK_BITS_TAP(12) RANK_BITS_TAP(13) RANK_BITS_TAP(14) RANK_BITS_TAP(15)
+            }
+            switch (len) {
+            case 16: RANK_BITS_TAP(15) [[fallthrough]];
+            case 15: RANK_BITS_TAP(14) [[fallthrough]];
+            case 14: RANK_BITS_TAP(13) [[fallthrough]];
+            case 13: RANK_BITS_TAP(12) [[fallthrough]];
+            case 12: RANK_BITS_TAP(11) [[fallthrough]];
+            case 11: RANK_BITS_TAP(10) [[fallthrough]];
+            case 10: RANK_BITS_TAP(9) [[fallthrough]];
+            case 9: RANK_BITS_TAP(8) [[fallthrough]];
+            case 8: RANK_BITS_TAP(7) [[fallthrough]];
+            case 7: RANK_BITS_TAP(6) [[fallthrough]];
+            case 6: RANK_BITS_TAP(5) [[fallthrough]];
+            case 5: RANK_BITS_TAP(4) [[fallthrough]];
+            case 4: RANK_BITS_TAP(3) [[fallthrough]];
+            case 3: RANK_BITS_TAP(2) [[fallthrough]];
+            case 2: RANK_BITS_TAP(1) [[fallthrough]];
+            case 1: RANK_BITS_TAP(0) [[fallthrough]];
+            default: break;
+            }
+        }
+#undef RANK_BITS_TAP
+        for (int j = 0; j < NT; j++) below[j] = L::add(L::add(a[j][0], a[j][1]), L::add(a[j][2], a[j][3]));
+        return;
     }
     for (int u = 0; u < n_runs; u++) {
         const code* q = centre + runs[2 * u];
-        int len = runs[2 * u + 1];
-        for (; len > 16; len -= 16, q += 16) {
-            RANK_BITS_TAP(0) RANK_BITS_TAP(1) RANK_BITS_TAP(2) RANK_BITS_TAP(3)
-            RANK_BITS_TAP(4) RANK_BITS_TAP(5) RANK_BITS_TAP(6) RANK_BITS_TAP(7)
-            RANK_BITS_TAP(8) RANK_BITS_TAP(9) RANK_BITS_TAP(10) RANK_BITS_TAP(11)
-            RANK_BITS_TAP(12) RANK_BITS_TAP(13) RANK_BITS_TAP(14) RANK_BITS_TAP(15)
+        const int len = runs[2 * u + 1];
+        int i = 0;
+        for (; i + 2 <= len; i += 2) {
+            const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + i));
+            const __m256i v1 = _mm256_loadu_si256((const __m256i*)(q + i + 1));
+            for (int j = 0; j < NT; j++) {
+                a[j][0] = L::sub(a[j][0], L::gt(t[j], v0));
+                a[j][1] = L::sub(a[j][1], L::gt(t[j], v1));
+            }
         }
-        switch (len) {
-        case 16: RANK_BITS_TAP(15) [[fallthrough]];
-        case 15: RANK_BITS_TAP(14) [[fallthrough]];
-        case 14: RANK_BITS_TAP(13) [[fallthrough]];
-        case 13: RANK_BITS_TAP(12) [[fallthrough]];
-        case 12: RANK_BITS_TAP(11) [[fallthrough]];
-        case 11: RANK_BITS_TAP(10) [[fallthrough]];
-        case 10: RANK_BITS_TAP(9) [[fallthrough]];
-        case 9: RANK_BITS_TAP(8) [[fallthrough]];
-        case 8: RANK_BITS_TAP(7) [[fallthrough]];
-        case 7: RANK_BITS_TAP(6) [[fallthrough]];
-        case 6: RANK_BITS_TAP(5) [[fallthrough]];
-        case 5: RANK_BITS_TAP(4) [[fallthrough]];
-        case 4: RANK_BITS_TAP(3) [[fallthrough]];
-        case 3: RANK_BITS_TAP(2) [[fallthrough]];
-        case 2: RANK_BITS_TAP(1) [[fallthrough]];
-        case 1: RANK_BITS_TAP(0) [[fallthrough]];
-        default: break;
+        if (i < len) {
+            const __m256i v0 = _mm256_loadu_si256((const __m256i*)(q + i));
+            for (int j = 0; j < NT; j++) a[j][2] = L::sub(a[j][2], L::gt(t[j], v0));
         }
     }
-#undef RANK_BITS_TAP
     for (int j = 0; j < NT; j++) below[j] = L::add(L::add(a[j][0], a[j][1]), L::add(a[j][2], a[j][3]));
 }
 
@@ -172,8 +233,8 @@ AVX2_FORM void count_below(const typename L::code* centre, const int* runs, int 
 // offset that does; when the level does lie in the range, base plus that offset is the
 // level of rank k (the largest level with at most k samples below it).
 template <class L, int NP>
-AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int n_runs, int bits,
-                           const __m256i* base, const __m256i* k, __m256i* result)
+AVX2_FORM void search_runs(const typename L::code* centre, const mask_taps& taps, int bits, const __m256i* base,
+                           const __m256i* k, __m256i* result)
 {
     constexpr unsigned flip = padded_codes<typename L::code>::flip;
     const __m256i flip_v = L::set1(flip);
@@ -186,7 +247,7 @@ AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int 
             cand[j] = _mm256_or_si256(found[j], bit);
             t[j] = _mm256_xor_si256(L::add(base[j], cand[j]), flip_v);
         }
-        count_below<L, NP>(centre, runs, n_runs, t, below);
+        count_below<L, NP>(centre, taps, t, below);
         for (int j = 0; j < NP; j++) found[j] = _mm256_blendv_epi8(found[j], cand[j], L::le_unsigned(below[j], k[j]));
     }
     for (int j = 0; j < NP; j++) result[j] = L::add(base[j], found[j]);
@@ -201,7 +262,7 @@ AVX2_FORM void search_runs(const typename L::code* centre, const int* runs, int 
 // at most k samples lie below base, and at most base + 2^bits - 1 when more than k lie
 // below base + 2^bits.
 template <class L, int NP>
-AVX2_FORM bool search_near(const typename L::code* centre, const int* runs, int n_runs, int bits, const __m256i* last,
+AVX2_FORM bool search_near(const typename L::code* centre, const mask_taps& taps, int bits, const __m256i* last,
                            __m256i valid, const __m256i* k, __m256i* result)
 {
     constexpr unsigned flip = padded_codes<typename L::code>::flip;
@@ -210,7 +271,7 @@ AVX2_FORM bool search_near(const typename L::code* centre, const int* runs, int 
     const __m256i half = L::set1(1 << (bits - 1)), span_v = L::set1((int)span), flip_v = L::set1(flip);
     __m256i base[NP];
     for (int j = 0; j < NP; j++) base[j] = L::min_unsigned(L::subs_unsigned(last[j], half), highest_base);
-    search_runs<L, NP>(centre, runs, n_runs, bits, base, k, result);
+    search_runs<L, NP>(centre, taps, bits, base, k, result);
     // The lanes at an end of their window, unless the window reaches the end of the codes.
     __m256i at_low[NP], at_high[NP], t[2 * NP];
     bool any = false;
@@ -225,25 +286,13 @@ AVX2_FORM bool search_near(const typename L::code* centre, const int* runs, int 
     }
     if (!any) return true;
     __m256i below[2 * NP];
-    count_below<L, 2 * NP>(centre, runs, n_runs, t, below);
+    count_below<L, 2 * NP>(centre, taps, t, below);
     __m256i outside = _mm256_setzero_si256();
     for (int j = 0; j < NP; j++) {
         outside = _mm256_or_si256(outside, _mm256_andnot_si256(L::le_unsigned(below[2 * j], k[j]), at_low[j]));
         outside = _mm256_or_si256(outside, _mm256_and_si256(L::le_unsigned(below[2 * j + 1], k[j]), at_high[j]));
     }
     return _mm256_testz_si256(outside, outside);
-}
-
-// A mask's runs as (offset of the first sample, length) pairs in a plane of the stride.
-std::vector<int> runs_of(const mask_runs& m, int stride)
-{
-    std::vector<int> runs;
-    for (int dy = -m.r; dy <= m.r; dy++)
-        if (m.row_first[dy + m.r] <= m.row_last[dy + m.r]) {
-            runs.push_back(dy * stride + m.row_first[dy + m.r]);
-            runs.push_back(m.row_last[dy + m.r] - m.row_first[dy + m.r] + 1);
-        }
-    return runs;
 }
 
 // Bits needed for codes 0 .. span.
@@ -256,13 +305,13 @@ int bits_for(int span)
 
 // Rows y0 .. y1 of a fixed-mask pass.
 template <class L>
-AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std::vector<int>& runs, int w, int h,
+AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const mask_taps& taps, int w, int h,
                           const mask_runs& m, const std::vector<int>* ranks, int np, int* const* outs, int lo,
                           int bits, int y0, int y1, yield_clock* clock)
 {
     using code = typename L::code;
     constexpr int lanes = L::count;
-    const int r = m.r, n_runs = (int)runs.size() / 2, groups = (w + lanes - 1) / lanes;
+    const int r = m.r, groups = (w + lanes - 1) / lanes;
     alignas(32) code k_of[2][lanes], found_of[2][lanes], valid_of[lanes];
     // The samples inside the image per column: for the rows that hold the whole mask
     // height (whole_height), and for the current row near the top or bottom (count_of).
@@ -275,6 +324,9 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
     for (int j = 0; j < np; j++) last[j].assign((size_t)groups * lanes, 0);
     for (int i = 0; i < lanes; i++) valid_of[i] = code(~0u);  // past the last column: 0
     bool have_last = false;
+    // Below a few dozen samples the search near the row above saves less than its
+    // bookkeeping costs: the search over all levels.
+    const bool near = m.pixels >= 24;
     for (int y = y0; y < y1; y++) {
         const bool inner_row = y >= r && y < h - r;
         if (!inner_row)
@@ -302,23 +354,26 @@ AVX2_FORM void fixed_rows(const padded_codes<typename L::code>& plane, const std
             // all levels; the search over all levels where it does not hold the level.
             const int near_bits = bits_for(2 * (int)moved[g] + 1) + 1;
             bool done = false;
-            if (have_last && near_bits < bits)
-                done = np == 1 ? search_near<L, 1>(centre, runs.data(), n_runs, near_bits, above, valid, k, found)
-                               : search_near<L, 2>(centre, runs.data(), n_runs, near_bits, above, valid, k, found);
+            if (near && have_last && near_bits < bits)
+                done = np == 1 ? search_near<L, 1>(centre, taps, near_bits, above, valid, k, found)
+                               : search_near<L, 2>(centre, taps, near_bits, above, valid, k, found);
             if (!done) {
                 const __m256i zero[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
                 if (np == 1)
-                    search_runs<L, 1>(centre, runs.data(), n_runs, bits, zero, k, found);
+                    search_runs<L, 1>(centre, taps, bits, zero, k, found);
                 else
-                    search_runs<L, 2>(centre, runs.data(), n_runs, bits, zero, k, found);
+                    search_runs<L, 2>(centre, taps, bits, zero, k, found);
             }
-            unsigned most = 0;
-            for (int j = 0; j < np; j++) {
-                const __m256i moved_by = _mm256_or_si256(L::subs_unsigned(found[j], above[j]), L::subs_unsigned(above[j], found[j]));
-                most = std::max(most, L::largest_unsigned(_mm256_and_si256(moved_by, valid)));
-                _mm256_storeu_si256((__m256i*)(last[j].data() + x0), found[j]);
+            if (near) {
+                unsigned most = 0;
+                for (int j = 0; j < np; j++) {
+                    const __m256i moved_by =
+                        _mm256_or_si256(L::subs_unsigned(found[j], above[j]), L::subs_unsigned(above[j], found[j]));
+                    most = std::max(most, L::largest_unsigned(_mm256_and_si256(moved_by, valid)));
+                    _mm256_storeu_si256((__m256i*)(last[j].data() + x0), found[j]);
+                }
+                if (have_last) moved[g] = most;
             }
-            if (have_last) moved[g] = most;
             for (int j = 0; j < np; j++) {
                 _mm256_store_si256((__m256i*)found_of[j], found[j]);
                 int* o = outs[j] + (size_t)y * w + x0;
@@ -336,9 +391,9 @@ void fixed_pass(const int* in, int w, int h, const mask_runs& m, const std::vect
 {
     const int r = m.r, bits = bits_for(hi - lo);
     const padded_codes<typename L::code> plane(in, w, h, r, L::count, lo);
-    const std::vector<int> runs = runs_of(m, plane.stride);
+    const mask_taps taps(m, plane.stride);
     over_row_bands(h, (long long)w * h * m.pixels, [&](int y0, int y1, yield_clock* clock) {
-        fixed_rows<L>(plane, runs, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
+        fixed_rows<L>(plane, taps, w, h, m, ranks, np, outs, lo, bits, y0, y1, clock);
     });
 }
 
@@ -406,8 +461,8 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
     };
     std::vector<lane_vector> member_store(n_offsets);
     __m256i* member = &member_store.data()->v;
-    std::vector<std::vector<int>> own_runs(count);
-    for (int id = 0; id < count; id++) own_runs[id] = runs_of(masks[id], plane.stride);
+    std::vector<mask_taps> own_taps;
+    for (int id = 0; id < count; id++) own_taps.emplace_back(masks[id], plane.stride);
     // Each mask's ranks with the whole mask inside the image.
     std::vector<code> whole_k[2];
     for (int j = 0; j < np; j++)
@@ -445,11 +500,11 @@ AVX2_FORM void varied_rows(const padded_codes<typename L::code>& plane, const me
             for (int i = 1; i <= last; i++) same &= ids[i] == ids[0];
             if (same) {
                 const __m256i zero[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
-                const std::vector<int>& own = own_runs[ids[0]];
+                const mask_taps& own = own_taps[ids[0]];
                 if (np == 1)
-                    search_runs<L, 1>(centre, own.data(), (int)own.size() / 2, bits, zero, k, found);
+                    search_runs<L, 1>(centre, own, bits, zero, k, found);
                 else
-                    search_runs<L, 2>(centre, own.data(), (int)own.size() / 2, bits, zero, k, found);
+                    search_runs<L, 2>(centre, own, bits, zero, k, found);
             } else {
                 union_of.fill(ids, L(), member);
                 if (np == 1)
