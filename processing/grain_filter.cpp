@@ -413,8 +413,8 @@ void over_rows(int h, long long work, yield_clock* alone, const std::function<vo
 // the pixel among them, and any such set lies within `limit` rows of the pixel; so the
 // filter of the rows [y0 - limit, y1 + limit) on their own (as if the plane ended there)
 // gives rows [y0, y1) exactly (a band that stops short of the plane's edge has more than
-// `limit` pixels, so its root is never the small-plane exception). The bands are small
-// enough for the cache and need no joining.
+// `limit` pixels, so its root is never the small-plane exception). Each half of the rows,
+// with its margin, is such a band, flooded on a core of its own; the bands need no joining.
 //
 // The flood is the tree's flood above, but the results come out as it goes. A pixel joins
 // the top open component; while that component has at most `limit` pixels, the pixel waits
@@ -424,7 +424,7 @@ void over_rows(int h, long long work, yield_clock* alone, const std::function<vo
 // pixels on to the one it grows into or merges with. The pending pixels of the open
 // components sit in one array in the stack's order, so handing on is free.
 
-// A flood band's working arrays, kept from band to band.
+// A flood band's working arrays.
 template <class T>
 struct margin_space {
     std::vector<T> plane;
@@ -562,10 +562,11 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
                               yield_clock* alone)
 {
     const size_t n = (size_t)w * h;
-    // Over the cores, margins pay while they stay under a quarter of the plane's height (the
-    // halves flood less than 1.5 planes); beyond, the tree's two halves do better. Alone,
-    // the whole plane is one band and needs no margins, whatever the limit.
-    if (!alone && 4 * limit >= h) return false;
+    // Over the cores, each half of the rows is one band with its margin: that pays while
+    // the margins add less than a quarter of the plane (the tree's joins cost about that);
+    // beyond, the tree's two halves do better. Alone, the whole plane is one band and needs
+    // no margins, whatever the limit.
+    if (!alone && 8 * limit >= h) return false;
     const int margin = alone ? 0 : (int)limit;
     const unsigned most = (unsigned)std::min<long long>(limit, (long long)n);  // areas stop at n
     const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
@@ -592,24 +593,18 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
         in = copy.data();
     }
 
-    // Bands of `rows` own rows flooded with their margins: about a quarter million pixels
-    // (flooding is not much slower when the band leaves the nearer caches), and at least
-    // four times the margins.
-    const int rows = alone ? h : std::max({16, 4 * margin, (int)((1u << 18) / (size_t)w)});
+    // One band per half: smaller bands, nearer the caches, flood no faster than their extra
+    // margins cost.
     auto body = [&](int y0, int y1, yield_clock* clock) {
-        auto run = [&](auto& space) {
-            for (int y = y0; y < y1; y += rows) {
-                const int own1 = std::min(y + rows, y1);
-                flood_with_margins(in, w, std::max(0, y - margin), std::min(h, own1 + margin), y, own1,
-                                   key_of.data(), lo, keys, value_of.data(), most, out, space, clock);
-            }
-        };
+        const int from = std::max(0, y0 - margin), to = std::min(h, y1 + margin);
         if (keys < (1u << 15)) {
             margin_space<uint16_t> space;
-            run(space);
+            flood_with_margins(in, w, from, to, y0, y1, key_of.data(), lo, keys, value_of.data(), most, out, space,
+                               clock);
         } else {
             margin_space<unsigned> space;
-            run(space);
+            flood_with_margins(in, w, from, to, y0, y1, key_of.data(), lo, keys, value_of.data(), most, out, space,
+                               clock);
         }
     };
     if (alone)

@@ -113,14 +113,18 @@ std::vector<int> naive_grain(std::vector<int> v, int w, int h, long long upper, 
 
 }  // namespace
 
-// Bands flooded with margins on both cores (rows 256, 300 and 556 are seams), planes of a
-// few pixels with limits up to and past their size, and OCCO's four grain filters.
+// The halves of the rows flooded with margins on both cores (they meet at row 300), planes
+// of a few pixels with limits up to and past their size, and OCCO's four grain filters.
 TEST(Bitonic, GrainFilterInBandsOnTinyPlanesAndInOcco)
 {
     {
         const int w = 1024, h = 600;
         std::vector<int> in = random_samples((size_t)w * h, 3, 11), out(in.size());
-        for (int& v : in) v %= 4;
+        for (int& v : in) v %= 3;
+        // Bright lines of 19 pixels, one more than the opening removes, from the last row of
+        // the upper half down and from the first of the lower half up: each half sees that
+        // only through its full margin.
+        for (int y = 0; y < 19; y++) in[(size_t)(299 + y) * w + 5] = in[(size_t)(300 - y) * w + 9] = 3;
         grain_filter_2d(in.data(), w, h, 3, 0.3, out.data());  // A = 25: bright <= 18, dark <= 8
         EXPECT_EQ(out, naive_grain(in, w, h, 18, 8));
     }
