@@ -43,8 +43,7 @@ void bitonic_filter(int* in, int w, int h, int r, double c, int* out, const doub
     mask_family family;
     const bool varying = p.mask == MASK_VARYING;
     if (p.mask == MASK_AREA) {
-        grain_filter_2d(in, w, h, r, c, O.data());
-        grain_filter_2d(in, w, h, r, 1 - c, C.data());
+        grain_filter_2d_pair(w, h, r, in, c, O.data(), in, 1 - c, C.data());
         // The grains' errors are smoothed less, but at least by the narrowest kernel: below
         // sigma 1 the Gaussian copies its input and the filter would return the image as it was.
         sigma = std::max(sigma * 0.25, 1.0);
