@@ -1,5 +1,6 @@
-// The SIMD form of the along-field smoother's pair terms: AVX2 four pixels at a time,
-// adding the same terms in the same order as the plain form.
+// The SIMD forms of the along-field smoother's pair terms: AVX2, four pixels at a time
+// (one offset's term, both terms of an offset, the level test from a noise map), adding the
+// same terms in the same order as the plain form. AVX-512 machines run these too.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
