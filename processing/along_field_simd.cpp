@@ -1,5 +1,6 @@
-// The SIMD form of the along-field smoother's pair terms: AVX2 four pixels at a time,
-// adding the same terms in the same order as the plain form.
+// The SIMD forms of the along-field smoother's pair terms: AVX2, four pixels at a time
+// (one offset's term, both terms of an offset, the level test from a noise map), adding the
+// same terms in the same order as the plain form. AVX-512 machines run these too.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -62,6 +63,41 @@ __attribute__((target("avx2"))) int pair_terms_four_at_a_time(const field_setup&
         T = _mm256_add_pd(T, gn);
         _mm256_storeu_pd(s + x, S);
         _mm256_storeu_pd(t + x, T);
+    }
+    return x;
+}
+
+__attribute__((target("avx2"))) int noise_terms_four_at_a_time(const field_setup& f, const int* src,
+                                                              const field_offset& o, const double* fp,
+                                                              const double* fq, double* s, double* t, size_t row,
+                                                              long long shift, bool partner_first, int xa, int xb)
+{
+    // The bound (noise here + noise there) x level / 8192 in 64-bit lanes: with both noise
+    // values and the level not negative the sum fits 32 bits, so the unsigned 32 x 32-bit
+    // product is exact and the division a shift. Other values stop the form.
+    if (f.level < 0) return xa;
+    const __m256d radial = _mm256_set1_pd(o.g);
+    const __m256i level = _mm256_set1_epi64x(f.level);
+    int x = xa;
+    for (; x + 4 <= xb; x += 4) {
+        const size_t p = row + x, q = (size_t)((long long)p + shift);
+        const __m128i np = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.noise + p));
+        const __m128i nq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.noise + q));
+        if (_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(np, nq)))) break;
+        const __m256i sum = _mm256_add_epi64(_mm256_cvtepi32_epi64(np), _mm256_cvtepi32_epi64(nq));
+        const __m256i bound = _mm256_srli_epi64(_mm256_mul_epu32(sum, level), 13);
+        const __m128i vp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + p));
+        const __m128i vq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + q));
+        const __m256i d = _mm256_sub_epi64(_mm256_cvtepi32_epi64(vp), _mm256_cvtepi32_epi64(vq));
+        // |d| < bound as d < bound and -d < bound.
+        const __m256i near = _mm256_and_si256(_mm256_cmpgt_epi64(bound, d),
+                                              _mm256_cmpgt_epi64(bound, _mm256_sub_epi64(_mm256_setzero_si256(), d)));
+        const __m256d own = _mm256_loadu_pd(fp + x), other = _mm256_loadu_pd(fq + x);
+        const __m256d g = partner_first ? _mm256_mul_pd(_mm256_mul_pd(radial, other), own)
+                                        : _mm256_mul_pd(_mm256_mul_pd(radial, own), other);
+        const __m256d gk = _mm256_and_pd(g, _mm256_castsi256_pd(near));
+        _mm256_storeu_pd(s + x, _mm256_add_pd(_mm256_loadu_pd(s + x), _mm256_mul_pd(gk, _mm256_cvtepi32_pd(vq))));
+        _mm256_storeu_pd(t + x, _mm256_add_pd(_mm256_loadu_pd(t + x), gk));
     }
     return x;
 }

@@ -29,6 +29,12 @@ struct field_setup {
 int terms_four_at_a_time(const field_setup& f, const int* src, const field_offset& o, const double* fp, const double* fq,
                          double* s, double* t, size_t row, long long shift, bool partner_first, int xa, int xb);
 
+// terms_four_at_a_time with the noise map's level test (f.noise set, f.use_level); stops
+// before four pixels with a negative noise value, and does nothing with a negative level.
+int noise_terms_four_at_a_time(const field_setup& f, const int* src, const field_offset& o, const double* fp,
+                               const double* fq, double* s, double* t, size_t row, long long shift, bool partner_first,
+                               int xa, int xb);
+
 // Both terms of one offset for pixels of [xa, xb) that have both partners, four at a time:
 // first the pair with the neighbour at -shift (factors fm), then the one at +shift (factors
 // fn), as terms_four_at_a_time twice but with the sums loaded and stored once. Returns the

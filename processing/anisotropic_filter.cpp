@@ -111,10 +111,13 @@ void filter_along_field(const int* const* src, int planes, int w, int h, double 
         }
     field_setup f{vx, vy, extra, w, h, p.use_level, (long long)p.level * 16, nullptr, p.level};
     if (f.use_level) f.noise = p.noise_for(w, h);
-    const bool fours = processing_simd.avx2 && !f.noise;
+    const bool fours = processing_simd.avx2 && !f.noise, noisy_fours = processing_simd.avx2 && f.noise;
     auto terms = [&](const int* plane, const field_offset& o, const double* fp, const double* fq, double* s, double* t,
                      size_t row, long long shift, bool partner_first, int xa, int xb) {
-        const int done = fours ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb) : xa;
+        const int done =
+            fours         ? terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb)
+            : noisy_fours ? noise_terms_four_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, xa, xb)
+                          : xa;
         terms_one_at_a_time(f, plane, o, fp, fq, s, t, row, shift, partner_first, done, xb);
     };
     const int offsets = (int)half.size();
