@@ -312,7 +312,7 @@ TEST(LocalRank, SimdFormsEqualTheOneAtATimeForm)
     choose_processing_simd(true, true);
 }
 
-// The along-field smoothing's AVX2 and AVX-512 forms equal the plain form with and without the
+// The along-field smoothing's AVX2 forms equal the plain form with and without the
 // level test and the corner term, on one and two planes, below, at and beyond the window.
 TEST(AlongField, SimdFormsEqualThePlainForm)
 {
