@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "processing/row_bands.h"
@@ -309,17 +310,11 @@ private:
     std::vector<unsigned> same;
 };
 
-// The area opening (brightest first) or closing (darkest first) by flooding; false, with
-// nothing written, when the plane's range or size is beyond the tables.
-bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
+// Keys: the ranks of the values present, in filtering order (brightest or darkest first):
+// key_of[value - lo] for every value of the plane, and value_of[key] back.
+std::pair<std::vector<unsigned>, std::vector<int>> level_keys(const int* in, size_t n, int lo,
+                                                              unsigned long long range, bool brightest_first)
 {
-    const size_t n = (size_t)w * h;
-    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
-    const int lo = *lo_at;
-    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
-    if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
-
-    // Keys: the ranks of the values present, in filtering order.
     std::vector<unsigned> key_of((size_t)range + 1, 0);
     for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
     std::vector<int> value_of;
@@ -330,6 +325,20 @@ bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool 
             value_of.push_back(lo + (int)d);
         }
     }
+    return {std::move(key_of), std::move(value_of)};
+}
+
+// The area opening (brightest first) or closing (darkest first) by flooding; false, with
+// nothing written, when the plane's range or size is beyond the tables.
+bool area_filter_by_flooding(const int* in, int w, int h, long long limit, bool brightest_first, int* out)
+{
+    const size_t n = (size_t)w * h;
+    const auto [lo_at, hi_at] = std::minmax_element(in, in + n);
+    const int lo = *lo_at;
+    const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
+    if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
+
+    auto [key_of, value_of] = level_keys(in, n, lo, range, brightest_first);
     const unsigned keys = (unsigned)value_of.size();
 
     // The flood jumps along the whole boundary of what it has reached, which on a large
@@ -574,16 +583,7 @@ bool area_filter_with_margins(const int* in, int w, int h, long long limit, bool
     const unsigned long long range = (unsigned long long)((long long)*hi_at - lo);
     if (range >= most_levels || ((size_t)w + 2) * ((size_t)h + 2) >= most_pixels) return false;
 
-    std::vector<unsigned> key_of((size_t)range + 1, 0);
-    for (size_t i = 0; i < n; i++) key_of[(size_t)(in[i] - lo)] = 1;
-    std::vector<int> value_of;
-    for (size_t j = 0; j <= range; j++) {
-        const size_t d = brightest_first ? (size_t)range - j : j;
-        if (key_of[d]) {
-            key_of[d] = (unsigned)value_of.size();
-            value_of.push_back(lo + (int)d);
-        }
-    }
+    auto [key_of, value_of] = level_keys(in, n, lo, range, brightest_first);
     const unsigned keys = (unsigned)value_of.size();
     // A band reads its margins after others have written their rows: an output over the
     // input needs a copy of it.
