@@ -397,17 +397,21 @@ shown_image select_shown_image(const display_crop& crop)
     int* const work = shown.work = kept_buffer(work_buffer, (size_t)rows * cols * std::max(m, 3));
     const double gain = info.detail / 10.0 + 1;
     const size_t count = (size_t)cols * m;
+    // The bands read the planes through these, not the record.
+    const int *const noise = info.noise_image, *const processed = info.processed_image,
+                     *const sampled = info.sampled_image;
+    const int level = info.level;
     split_rows(rows, count, [&](int y0, int y1) {
         for (int y = y0; y < y1; y++) {
             const size_t src = ((size_t)(crop.top + y) * pw + crop.left);
             int* w = work + (size_t)y * count;
             if (shown.noise_map) {
-                const int* q = info.noise_image + src;
-                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * info.level / 4096);
+                const int* q = noise + src;
+                for (size_t i = 0; i < count; i++) w[i] = saturate((long long)q[i] * level / 4096);
                 continue;
             }
-            const int* p = info.processed_image + src * n;
-            const int* s = info.sampled_image + src * n;
+            const int* p = processed + src * n;
+            const int* s = sampled + src * n;
             if (hipass)
                 for (size_t i = 0; i < count; i++) w[i] = s[i] - p[i];
             else if (detail)
