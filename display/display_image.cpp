@@ -121,6 +121,10 @@ struct render_job {
     std::vector<int> fast_index;
     std::vector<double> fast_weights;
     int rows, cols, top, left;
+    // The display: its size, the crop's centre row in it, and its RGB bytes.
+    int window_width = 0, window_height = 0;
+    double centre_y = 0;
+    unsigned char* display = nullptr;
 };
 
 // One display pixel (all its channels) by the general path.
@@ -195,15 +199,15 @@ private:
 
 void render_rows(const render_job& job, int r_begin, int r_end)
 {
-    const int ww = info.window_width;
+    const int ww = job.window_width;
     const bool fast = job.grey && job.taps && !job.gradient && job.fast_end > job.fast_begin;
     row_sums cache(job);
     std::vector<double> sums(job.fast_index.size());
     const double* rows_needed[6];
     double wy[6];
     for (int r = r_begin; r < r_end; r++) {
-        unsigned char* out = info.display_image + (size_t)r * ww * 3;
-        const axis_position y = map_axis(r, info.window_height, info.centre.y, job.top, job.rows);
+        unsigned char* out = job.display + (size_t)r * ww * 3;
+        const axis_position y = map_axis(r, job.window_height, job.centre_y, job.top, job.rows);
         if (y.index < 0) {
             std::memset(out, 0, (size_t)ww * 3);
             continue;
@@ -253,7 +257,7 @@ void split_rows(int rows, size_t per_row, const Body& body)
 // Splits the display rows over the machine's cores; each worker writes its own rows.
 void render_all(const render_job& job)
 {
-    split_rows(info.window_height, (size_t)info.window_width, [&job](int r0, int r1) { render_rows(job, r0, r1); });
+    split_rows(job.window_height, (size_t)job.window_width, [&job](int r0, int r1) { render_rows(job, r0, r1); });
 }
 
 // A work buffer of at least `need` values kept between calls: the display stage runs on
@@ -609,6 +613,10 @@ static void build_display_image()
     job.top = crop.top;
     job.left = crop.left;
     job.prow = (size_t)(job.cols + 2 * pad) * job.m;
+    job.window_width = info.window_width;
+    job.window_height = info.window_height;
+    job.centre_y = info.centre.y;
+    job.display = info.display_image;
     job.padded = window_into_padded(shown, job, windowed);
     place_columns(job);
     render_all(job);
