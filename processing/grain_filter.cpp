@@ -109,6 +109,22 @@ private:
     std::vector<uint64_t> tiers[3];
 };
 
+// The pixel that waits next in the heap, at key k or the nearest key above it: into cur,
+// with its key into k; false when none waits.
+inline bool next_waiting(const std::vector<unsigned>& waiting, const std::vector<unsigned>& bottom,
+                         std::vector<unsigned>& fill, key_set& nonempty, unsigned& k, unsigned& cur)
+{
+    if (fill[k] == bottom[k]) {
+        const size_t next = nonempty.next((size_t)k + 1);
+        if (next == SIZE_MAX) return false;
+        k = (unsigned)next;
+    }
+    cur = waiting[--fill[k]];
+    if (fill[k] == bottom[k]) nonempty.erase(k);
+    return true;
+}
+
+
 // Keys and padded planes must fit these.
 constexpr unsigned long long most_levels = 1ull << 22;
 constexpr size_t most_pixels = (size_t)1 << 30;
@@ -213,13 +229,7 @@ void flood_band(const int* in, int w, int y0, int y1, const unsigned* key_of, in
         if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
 
         unsigned k = level;
-        if (fill[k] == bottom[k]) {
-            const size_t next = nonempty.next((size_t)k + 1);
-            if (next == SIZE_MAX) break;
-            k = (unsigned)next;
-        }
-        cur = waiting[--fill[k]];
-        if (fill[k] == bottom[k]) nonempty.erase(k);
+        if (!next_waiting(waiting, bottom, fill, nonempty, k, cur)) break;
         // Finish the open components below key k.
         while (k > level) {
             open_t& top = open.back();
@@ -538,13 +548,7 @@ void flood_with_margins(const int* in, int w, int y0, int y1, int own0, int own1
         if ((done & 0xffff) == 0 && clock) clock->maybe_yield();
 
         unsigned k = level;
-        if (fill[k] == bottom[k]) {
-            const size_t next = nonempty.next((size_t)k + 1);
-            if (next == SIZE_MAX) break;
-            k = (unsigned)next;
-        }
-        cur = waiting[--fill[k]];
-        if (fill[k] == bottom[k]) nonempty.erase(k);
+        if (!next_waiting(waiting, bottom, fill, nonempty, k, cur)) break;
         while (k > level) {
             if (k < top[-1].key) {
                 top->key = k;  // grows into a component of key k
